@@ -1,0 +1,183 @@
+#include "core/bmpfile.h"
+
+#include "core/mesg_state.h"
+#include "core/numtext.h"
+#include "diag/errlog.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace tranpak {
+namespace {
+
+constexpr int kItemCount = 4;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Splits the line in place into at most four blank-separated items and
+// returns how many it found; anything after the fourth is a remark.
+int SplitItems(char *line, char *items[kItemCount])
+{
+    int count = 0;
+    char *p = line;
+    while (count < kItemCount) {
+        while (IsBlank(*p))
+            ++p;
+        if (*p == '\0')
+            break;
+        items[count++] = p;
+        while (*p != '\0' && !IsBlank(*p))
+            ++p;
+        if (*p != '\0')
+            *p++ = '\0';
+    }
+    return count;
+}
+
+// The whole text is an optionally signed decimal number.
+bool IsWholeNumber(const char *text, int *value)
+{
+    LeadingNumber n = ReadLeadingNumber(text);
+    *value = n.value;
+    return n.found && *n.end == '\0';
+}
+
+struct TypeName {
+    const char *text;
+    int code;
+};
+
+constexpr TypeName kTypeNames[] = {
+    {"ANS", kTypeANS}, {"NI", kTypeNI}, {"NF", kTypeNF}, {"A", kTypeA},
+    {"AN", kTypeAN},   {"N", kTypeN},   {"B", kTypeB},
+};
+
+}  // namespace
+
+int StripLineEnd(char *text)
+{
+    text[std::strcspn(text, "\r\n")] = '\0';
+    return 0;
+}
+
+int InitCellType(const char *text)
+{
+    for (const TypeName &t : kTypeNames)
+        if (std::strcmp(text, t.text) == 0)
+            return t.code;
+    WriteErrLog("tranpak: celltype define error (type:%s)", text);
+    return -1;
+}
+
+int InitCellLen(int index, const char *text)
+{
+    BMPCell &cell = g_mesg.cells[index];
+    LeadingNumber first = ReadLeadingNumber(text);
+    if (!first.found) {
+        WriteErrLog("tranpak: InitCellLen() celllen define format error (%d %s)", index, text);
+        return -1;
+    }
+    LeadingNumber second{0, false, first.end};
+    if (*first.end == ',')
+        second = ReadLeadingNumber(first.end + 1);
+
+    // A failing definition leaves the field undefined rather than holding
+    // a length that no buffer could serve.
+    cell.maxlen = 0;
+    cell.varlen = 0;
+    if (second.found && (first.value < 0 || second.value < 0)) {
+        WriteErrLog("tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d, BMPCell[%d]varlen = %d)",
+                    index, first.value, index, second.value);
+        return -1;
+    }
+    if (!second.found && first.value < 0) {
+        WriteErrLog("tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d)", index, first.value);
+        return -1;
+    }
+    int limit = cell.type == kTypeB ? kBinMaxLen : kTextMaxLen;
+    if (first.value > limit) {
+        WriteErrLog("tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d, over %d)", index,
+                    first.value, limit);
+        return -1;
+    }
+    if (second.found && second.value > kMaxVarLen) {
+        WriteErrLog("tranpak: InitCellLen() cell define error (BMPCell[%d]varlen = %d, over %d)", index,
+                    second.value, kMaxVarLen);
+        return -1;
+    }
+    cell.maxlen = first.value;
+    cell.varlen = second.found ? second.value : 0;
+    return 0;
+}
+
+int InitOntCell(char *line)
+{
+    char *items[kItemCount] = {};
+    int count = SplitItems(line, items);
+    if (count == 0)
+        return 0;  // only blanks: nothing to define
+    if (count < kItemCount) {
+        WriteErrLog("tranpak: InitOntCell() cell define incomplete (items = %d)", count);
+        return -1;
+    }
+    const char *name = items[0], *type = items[1], *len = items[2], *posText = items[3];
+
+    int nameLen = static_cast<int>(std::strlen(name));
+    if (nameLen > kMaxNameLen) {
+        WriteErrLog("tranpak: InitOntCell() cellname too long (len = %d)", nameLen);
+        return -1;
+    }
+    int typeLen = static_cast<int>(std::strlen(type));
+    if (typeLen > kMaxTypeLen) {
+        WriteErrLog("tranpak: InitOntCell() celltype too long (len = %d)", typeLen);
+        return -1;
+    }
+    int lenLen = static_cast<int>(std::strlen(len));
+    if (lenLen > kMaxLenItemLen) {
+        WriteErrLog("tranpak: InitOntCell() celllen too long (len = %d)", lenLen);
+        return -1;
+    }
+    int pos = 0;
+    if (!IsWholeNumber(posText, &pos)) {
+        WriteErrLog("tranpak: InitOntCell() cellpos not number (pos = %s)", posText);
+        return -1;
+    }
+    if (pos > kCellCount || pos < 1) {
+        WriteErrLog("tranpak: InitOntCell() cellpos error (pos = %d)", pos);
+        return -1;
+    }
+
+    int index = pos - 1;
+    BMPCell &cell = g_mesg.cells[index];
+    std::memcpy(cell.name, name, static_cast<size_t>(nameLen) + 1);
+    cell.type = InitCellType(type);
+    if (cell.type == -1)
+        return -1;
+    return InitCellLen(index, len);
+}
+
+int ReadBMPFile()
+{
+    std::FILE *f = std::fopen(g_mesg.settings.bmpfile, "r");
+    if (f == nullptr) {
+        WriteErrLog("tranpak: ReadBMPFile() open BMPfile fail");
+        return -1;
+    }
+    static char line[kBmpLineSize];
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        char *p = line;
+        while (IsBlank(*p))
+            ++p;
+        if (*p == '\n' || *p == '#')
+            continue;
+        StripLineEnd(p);
+        if (InitOntCell(p) != 0) {
+            std::fclose(f);
+            return -1;
+        }
+    }
+    std::fclose(f);
+    return 0;
+}
+
+}  // namespace tranpak

@@ -1,0 +1,28 @@
+// The field definition file: one line per field,
+//
+//   #name     type  length  pos
+//   PAN       N     19,2    2      <- variable length, at most 19, 2-digit prefix
+//   PROCCODE  N     6       3      <- fixed length 6
+//
+// read into the BMPCell records by Init8583.
+#ifndef TRANPAK_CORE_BMPFILE_H
+#define TRANPAK_CORE_BMPFILE_H
+
+namespace tranpak {
+
+// A line is read in pieces of at most 255 characters.
+inline constexpr int kBmpLineSize = 256;
+// Longest items of a definition line.
+inline constexpr int kMaxNameLen = 29;
+inline constexpr int kMaxTypeLen = 4;
+inline constexpr int kMaxLenItemLen = 20;
+
+int ReadBMPFile();
+int InitOntCell(char *line);
+int InitCellType(const char *text);
+int InitCellLen(int index, const char *text);
+int StripLineEnd(char *text);
+
+}  // namespace tranpak
+
+#endif

@@ -1,0 +1,15 @@
+#include "core/mesg_state.h"
+
+namespace tranpak {
+
+MesgState g_mesg;
+
+bool CellDefinitionFits(const BMPCell &cell)
+{
+    if (cell.type < kTypeANS || cell.type > kTypeB)
+        return false;
+    int limit = cell.type == kTypeB ? kBinMaxLen : kTextMaxLen;
+    return cell.maxlen >= 0 && cell.maxlen <= limit && cell.varlen >= 0 && cell.varlen <= kMaxVarLen;
+}
+
+}  // namespace tranpak

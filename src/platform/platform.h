@@ -1,0 +1,69 @@
+// The platform layer: the only code that knows which operating system it
+// runs on. Everything else in the library reaches sockets, the profile
+// reader, sleeping and the load-time start-up through these functions.
+// One implementation per platform lives beside this file (posix/, win32/);
+// CMake compiles exactly one of them.
+#ifndef TRANPAK_PLATFORM_H
+#define TRANPAK_PLATFORM_H
+
+#include <cstddef>
+
+namespace tranpak::plat {
+
+// Socket handles are plain ints; -1 means "no socket" everywhere.
+inline constexpr int kNoSocket = -1;
+
+// Starts the sockets layer for the process. 0 on success, -1 on failure.
+// On Windows this asks Windows Sockets for version 1.1 and accepts nothing
+// else; on POSIX there is nothing to start.
+int SockStartup();
+
+// Converts a dotted IPv4 text as the C library's inet_addr does.
+// 0 and the 4 address bytes (network order) on success, -1 when the text
+// does not convert.
+int ParseIPv4(const char *text, unsigned char addr[4]);
+
+// Looks a host name up for an IPv4 address. 0 and the first address
+// (network order) on success, -1 when the name has no IPv4 address.
+int LookupHostByName(const char *name, unsigned char addr[4]);
+
+// Creates a TCP socket. Returns the handle or kNoSocket.
+int SockOpenTcp();
+
+// Connects to addr:port (port taken modulo 65536, in host order).
+// 0 on success, -1 on failure.
+int SockConnectIPv4(int sock, const unsigned char addr[4], int port);
+
+// One send or receive call. Returns the number of bytes moved, 0 when the
+// peer has closed (receive) or nothing was taken (send), -1 on an error.
+// A call interrupted by a signal is retried; a send to a peer that has
+// gone fails with -1 and never raises SIGPIPE.
+int SockSendSome(int sock, const void *bytes, int count);
+int SockRecvSome(int sock, void *bytes, int count);
+
+// Closes a socket. 0 on success, -1 on failure.
+int SockCloseHandle(int sock);
+
+// Server side, used by tools and tests only: a listening TCP socket on
+// the IPv4 address text (port 0 picks a free one), its port, and accept.
+int SockListen(const char *address, int port);
+int SockLocalPort(int sock);
+int SockAccept(int sock);
+// Receive time limit in milliseconds for a socket (0: none).
+int SockSetRecvTimeout(int sock, int millis);
+
+// Reads a value from a profile (.ini) file the way Windows'
+// GetPrivateProfileStringA does: section and key matched without regard to
+// case, blanks around keys and values dropped, a value in matching quotes
+// unquoted, the default when file, section or key is missing, at most
+// size-1 characters returned (always NUL-terminated when size > 0).
+// Returns the number of characters copied.
+int ReadProfileString(const char *section, const char *key, const char *fallback,
+                      char *out, int size, const char *file);
+
+// Pauses the calling thread for the given number of milliseconds.
+void SleepMillis(int millis);
+
+}  // namespace tranpak::plat
+
+#endif

@@ -1,0 +1,138 @@
+// POSIX sockets for the platform layer (Linux and other Unix systems).
+#include "platform/platform.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#ifndef MSG_NOSIGNAL
+#define MSG_NOSIGNAL 0  // systems without it use SO_NOSIGPIPE, set at creation
+#endif
+
+namespace tranpak::plat {
+
+int SockStartup() { return 0; }
+
+int ParseIPv4(const char *text, unsigned char addr[4])
+{
+    in_addr_t a = inet_addr(text);
+    // inet_addr answers INADDR_NONE both for errors and for the broadcast
+    // address itself; only the literal text of the latter is accepted.
+    if (a == INADDR_NONE && std::strcmp(text, "255.255.255.255") != 0)
+        return -1;
+    std::memcpy(addr, &a, 4);
+    return 0;
+}
+
+int LookupHostByName(const char *name, unsigned char addr[4])
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr)
+        return -1;
+    const auto *sin = reinterpret_cast<const sockaddr_in *>(found->ai_addr);
+    std::memcpy(addr, &sin->sin_addr, 4);
+    freeaddrinfo(found);
+    return 0;
+}
+
+int SockOpenTcp()
+{
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+#if defined(SO_NOSIGPIPE)
+    if (s >= 0) {
+        int one = 1;
+        setsockopt(s, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
+    }
+#endif
+    return s < 0 ? kNoSocket : s;
+}
+
+int SockConnectIPv4(int sock, const unsigned char addr[4], int port)
+{
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(static_cast<unsigned short>(port & 0xFFFF));
+    std::memcpy(&sin.sin_addr, addr, 4);
+    int rc;
+    do {
+        rc = connect(sock, reinterpret_cast<const sockaddr *>(&sin), sizeof sin);
+    } while (rc < 0 && errno == EINTR);
+    return rc < 0 ? -1 : 0;
+}
+
+int SockSendSome(int sock, const void *bytes, int count)
+{
+    ssize_t n;
+    do {
+        n = send(sock, bytes, static_cast<size_t>(count), MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
+int SockRecvSome(int sock, void *bytes, int count)
+{
+    ssize_t n;
+    do {
+        n = recv(sock, bytes, static_cast<size_t>(count), 0);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
+int SockCloseHandle(int sock) { return close(sock) < 0 ? -1 : 0; }
+
+int SockListen(const char *address, int port)
+{
+    unsigned char addr[4];
+    if (ParseIPv4(address, addr) != 0)
+        return kNoSocket;
+    int s = SockOpenTcp();
+    if (s == kNoSocket)
+        return kNoSocket;
+    int one = 1;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(static_cast<unsigned short>(port & 0xFFFF));
+    std::memcpy(&sin.sin_addr, addr, 4);
+    if (bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 || listen(s, 16) < 0) {
+        close(s);
+        return kNoSocket;
+    }
+    return s;
+}
+
+int SockLocalPort(int sock)
+{
+    sockaddr_in sin{};
+    socklen_t len = sizeof sin;
+    if (getsockname(sock, reinterpret_cast<sockaddr *>(&sin), &len) < 0)
+        return -1;
+    return ntohs(sin.sin_port);
+}
+
+int SockAccept(int sock)
+{
+    int s;
+    do {
+        s = accept(sock, nullptr, nullptr);
+    } while (s < 0 && errno == EINTR);
+    return s < 0 ? kNoSocket : s;
+}
+
+int SockSetRecvTimeout(int sock, int millis)
+{
+    timeval tv{};
+    tv.tv_sec = millis / 1000;
+    tv.tv_usec = (millis % 1000) * 1000;
+    return setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) < 0 ? -1 : 0;
+}
+
+}  // namespace tranpak::plat

@@ -1,0 +1,112 @@
+// Windows Sockets 1.1 for the platform layer (WSOCK32.dll).
+#include "platform/platform.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstring>
+
+namespace tranpak::plat {
+namespace {
+
+int ToHandle(SOCKET s) { return s == INVALID_SOCKET ? kNoSocket : static_cast<int>(s); }
+
+SOCKET FromHandle(int sock) { return static_cast<SOCKET>(static_cast<unsigned int>(sock)); }
+
+}  // namespace
+
+int SockStartup()
+{
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(1, 1), &wsa) != 0)
+        return -1;
+    // The library speaks Windows Sockets 1.1 and nothing else.
+    if (LOBYTE(wsa.wVersion) != 1 || HIBYTE(wsa.wVersion) != 1) {
+        WSACleanup();
+        return -1;
+    }
+    return 0;
+}
+
+int ParseIPv4(const char *text, unsigned char addr[4])
+{
+    unsigned long a = inet_addr(text);
+    if (a == INADDR_NONE && std::strcmp(text, "255.255.255.255") != 0)
+        return -1;
+    std::memcpy(addr, &a, 4);
+    return 0;
+}
+
+int LookupHostByName(const char *name, unsigned char addr[4])
+{
+    const hostent *h = gethostbyname(name);
+    if (h == nullptr || h->h_addrtype != AF_INET || h->h_length != 4 || h->h_addr_list[0] == nullptr)
+        return -1;
+    std::memcpy(addr, h->h_addr_list[0], 4);
+    return 0;
+}
+
+int SockOpenTcp() { return ToHandle(socket(AF_INET, SOCK_STREAM, 0)); }
+
+int SockConnectIPv4(int sock, const unsigned char addr[4], int port)
+{
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
+    std::memcpy(&sin.sin_addr, addr, 4);
+    return connect(FromHandle(sock), reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 ? -1 : 0;
+}
+
+int SockSendSome(int sock, const void *bytes, int count)
+{
+    int n = send(FromHandle(sock), static_cast<const char *>(bytes), count, 0);
+    return n < 0 ? -1 : n;
+}
+
+int SockRecvSome(int sock, void *bytes, int count)
+{
+    int n = recv(FromHandle(sock), static_cast<char *>(bytes), count, 0);
+    return n < 0 ? -1 : n;
+}
+
+int SockCloseHandle(int sock) { return closesocket(FromHandle(sock)) < 0 ? -1 : 0; }
+
+int SockListen(const char *address, int port)
+{
+    unsigned char addr[4];
+    if (ParseIPv4(address, addr) != 0)
+        return kNoSocket;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET)
+        return kNoSocket;
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
+    std::memcpy(&sin.sin_addr, addr, 4);
+    if (bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 || listen(s, 16) < 0) {
+        closesocket(s);
+        return kNoSocket;
+    }
+    return ToHandle(s);
+}
+
+int SockLocalPort(int sock)
+{
+    sockaddr_in sin{};
+    int len = sizeof sin;
+    if (getsockname(FromHandle(sock), reinterpret_cast<sockaddr *>(&sin), &len) < 0)
+        return -1;
+    return ntohs(sin.sin_port);
+}
+
+int SockAccept(int sock) { return ToHandle(accept(FromHandle(sock), nullptr, nullptr)); }
+
+int SockSetRecvTimeout(int sock, int millis)
+{
+    DWORD ms = static_cast<DWORD>(millis);
+    return setsockopt(FromHandle(sock), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&ms), sizeof ms) < 0
+               ? -1
+               : 0;
+}
+
+}  // namespace tranpak::plat

@@ -1,0 +1,192 @@
+// The field definition file reader.
+#include "core/bmpfile.h"
+#include "core/mesg_state.h"
+#include "support/scratch_dir.h"
+
+#include <cstring>
+
+namespace tranpak::test {
+namespace {
+
+using DefinitionFileTest = ScratchTest;
+
+struct Record {
+    int index;
+    const char *name;
+    int type, maxlen, varlen;
+};
+
+void ExpectRecord(const Record &r)
+{
+    const BMPCell &c = g_mesg.cells[r.index];
+    EXPECT_STREQ(c.name, r.name) << "record " << r.index;
+    EXPECT_EQ(c.type, r.type) << "record " << r.index;
+    EXPECT_EQ(c.maxlen, r.maxlen) << "record " << r.index;
+    EXPECT_EQ(c.varlen, r.varlen) << "record " << r.index;
+}
+
+bool AllUndefined()
+{
+    for (const BMPCell &c : g_mesg.cells)
+        if (c.maxlen != 0 || c.varlen != 0 || c.type != 0 || c.name[0] != '\0')
+            return false;
+    return true;
+}
+
+TEST_F(DefinitionFileTest, ExampleFileFillsExactlyItsRecords)
+{
+    ASSERT_EQ(InitWith(kExampleDefinitions), 0);
+    const Record want[] = {
+        {1, "PAN", 5, 19, 2},      {2, "PROCCODE", 5, 6, 0}, {3, "AMOUNT", 2, 12, 0},
+        {40, "TERMID", 0, 8, 0},   {47, "ADDDATA", 0, 120, 3}, {63, "MAC", 6, 8, 0},
+    };
+    for (const Record &r : want)
+        ExpectRecord(r);
+    for (int i : {0, 4, 39, 41, 46, 62})
+        ExpectRecord({i, "", 0, 0, 0});
+}
+
+TEST_F(DefinitionFileTest, EmptyAndCommentOnlyFilesLeaveEveryFieldUndefined)
+{
+    for (const char *file : {"", "# only a comment\n\n   \n\t# another\n", "\r\n  \r\n#x\r\n", "   "}) {
+        g_mesg = MesgState{};
+        EXPECT_EQ(InitWith(file), 0) << file;
+        EXPECT_TRUE(AllUndefined()) << file;
+        EXPECT_TRUE(ErrLog().empty()) << file;
+    }
+}
+
+TEST_F(DefinitionFileTest, LineEndsDoNotMatter)
+{
+    const std::string lf = "# fields\n\nPAN N 19,2 2\n\nTERMID ANS 8 41";
+    std::string crlf;
+    for (char c : lf)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    ASSERT_EQ(InitWith(lf), 0);
+    ExpectRecord({1, "PAN", 5, 19, 2});
+    ExpectRecord({40, "TERMID", 0, 8, 0});  // last line without a line end
+    g_mesg = MesgState{};
+    ASSERT_EQ(InitWith(crlf), 0);
+    ExpectRecord({1, "PAN", 5, 19, 2});
+    ExpectRecord({40, "TERMID", 0, 8, 0});
+}
+
+TEST_F(DefinitionFileTest, TextAfterACarriageReturnInsideALineIsIgnored)
+{
+    ASSERT_EQ(InitWith("X AN 10 5\rY AN 20 6\n"), 0);
+    ExpectRecord({4, "X", 4, 10, 0});
+    ExpectRecord({5, "", 0, 0, 0});
+}
+
+TEST_F(DefinitionFileTest, CommentsStartWithHashAfterBlanks)
+{
+    ASSERT_EQ(InitWith("  # remark AN 10 5\nA#B AN 10 6 trailing remark\n"), 0);
+    ExpectRecord({4, "", 0, 0, 0});
+    ExpectRecord({5, "A#B", 4, 10, 0});
+}
+
+// One definition line, what Init8583 returns, the message it logs, and the
+// record it leaves.
+struct LineCase {
+    const char *line;
+    int rc;
+    const char *message;  // "" when nothing is logged
+    Record record;
+};
+
+const LineCase kLineCases[] = {
+    {"X AN 10 1", 0, "", {0, "X", 4, 10, 0}},
+    {"X AN 10 64", 0, "", {63, "X", 4, 10, 0}},
+    {"X AN 10 0", -1, "tranpak: InitOntCell() cellpos error (pos = 0)", {0, "", 0, 0, 0}},
+    {"X AN 10 65", -1, "tranpak: InitOntCell() cellpos error (pos = 65)", {63, "", 0, 0, 0}},
+    {"X AN 10 -3", -1, "tranpak: InitOntCell() cellpos error (pos = -3)", {0, "", 0, 0, 0}},
+    {"ABCDEFGHIJKLMNOPQRSTUVWXYZ123 AN 10 5", 0, "", {4, "ABCDEFGHIJKLMNOPQRSTUVWXYZ123", 4, 10, 0}},
+    {"ABCDEFGHIJKLMNOPQRSTUVWXYZ1234 AN 10 5", -1, "tranpak: InitOntCell() cellname too long (len = 30)",
+     {4, "", 0, 0, 0}},
+    {"X ANSAN 10 5", -1, "tranpak: InitOntCell() celltype too long (len = 5)", {4, "", 0, 0, 0}},
+    {"X ANSB 10 5", -1, "tranpak: celltype define error (type:ANSB)", {4, "X", -1, 0, 0}},
+    {"X an 10 5", -1, "tranpak: celltype define error (type:an)", {4, "X", -1, 0, 0}},
+    {"X AN 123456789012345678901 5", -1, "tranpak: InitOntCell() celllen too long (len = 21)", {4, "", 0, 0, 0}},
+    {"X N 19,2 7", 0, "", {6, "X", 5, 19, 2}},
+    {"X N 12 7", 0, "", {6, "X", 5, 12, 0}},
+    {"X N 12, 7", 0, "", {6, "X", 5, 12, 0}},
+    {"X N 12,0 7", 0, "", {6, "X", 5, 12, 0}},
+    {"X N 12,3xyz 7", 0, "", {6, "X", 5, 12, 3}},
+    {"X N 0 7", 0, "", {6, "X", 5, 0, 0}},
+    {"X N -5 7", -1, "tranpak: InitCellLen() cell define error (BMPCell[6]maxlen = -5)", {6, "X", 5, 0, 0}},
+    {"X N 5,-1 7", -1, "tranpak: InitCellLen() cell define error (BMPCell[6]maxlen = 5, BMPCell[6]varlen = -1)",
+     {6, "X", 5, 0, 0}},
+    {"X N LL 7", -1, "tranpak: InitCellLen() celllen define format error (6 LL)", {6, "X", 5, 0, 0}},
+    // Limits of the field buffers.
+    {"X ANS 399 7", 0, "", {6, "X", 0, 399, 0}},
+    {"X B 400 7", 0, "", {6, "X", 6, 400, 0}},
+    {"X ANS 400 7", -1, "tranpak: InitCellLen() cell define error (BMPCell[6]maxlen = 400, over 399)",
+     {6, "X", 0, 0, 0}},
+    {"X B 401 7", -1, "tranpak: InitCellLen() cell define error (BMPCell[6]maxlen = 401, over 400)",
+     {6, "X", 6, 0, 0}},
+    {"X ANS 99,11 7", 0, "", {6, "X", 0, 99, 11}},
+    {"X ANS 99,12 7", -1, "tranpak: InitCellLen() cell define error (BMPCell[6]varlen = 12, over 11)",
+     {6, "X", 0, 0, 0}},
+    {"X N 99999999999999999999 7", -1,
+     "tranpak: InitCellLen() cell define error (BMPCell[6]maxlen = 2147483647, over 399)", {6, "X", 5, 0, 0}},
+    // Lines that do not give all four items define nothing.
+    {"X AN 10", -1, "tranpak: InitOntCell() cell define incomplete (items = 3)", {0, "", 0, 0, 0}},
+    {"X", -1, "tranpak: InitOntCell() cell define incomplete (items = 1)", {0, "", 0, 0, 0}},
+    {"X AN 10 five", -1, "tranpak: InitOntCell() cellpos not number (pos = five)", {0, "", 0, 0, 0}},
+    {"X AN 10 5x", -1, "tranpak: InitOntCell() cellpos not number (pos = 5x)", {4, "", 0, 0, 0}},
+    {"\tX\tAN\t10\t5\t# remark", 0, "", {4, "X", 4, 10, 0}},
+};
+
+TEST_F(DefinitionFileTest, EachLineIsCheckedInOrder)
+{
+    for (const LineCase &c : kLineCases) {
+        g_mesg = MesgState{};
+        std::filesystem::remove("errlog.txt");
+        EXPECT_EQ(InitWith(std::string(c.line) + "\n"), c.rc) << c.line;
+        EXPECT_EQ(LastErr(), c.message) << c.line;
+        EXPECT_LE(ErrLog().size(), 1u) << c.line;
+        ExpectRecord(c.record);
+    }
+}
+
+TEST_F(DefinitionFileTest, LaterLineForTheSamePositionWins)
+{
+    ASSERT_EQ(InitWith("PAN N 19,2 2\nOTHER ANS 12 2\n"), 0);
+    ExpectRecord({1, "OTHER", 0, 12, 0});
+}
+
+TEST_F(DefinitionFileTest, AFailingLineStopsTheReading)
+{
+    EXPECT_EQ(InitWith("A N 6 3\nB XX 6 4\nC N 6 5\n"), -1);
+    ExpectRecord({2, "A", 5, 6, 0});
+    ExpectRecord({3, "B", -1, 0, 0});
+    ExpectRecord({4, "", 0, 0, 0});
+    EXPECT_EQ(g_mesg.packet.start, 0x00);  // the frame is not prepared
+}
+
+TEST_F(DefinitionFileTest, LongLinesAreReadInPiecesOf255)
+{
+    // The first piece is 255 characters: a definition whose remark fills
+    // it; the second piece is the rest of the line, a definition of its own.
+    std::string first = "X AN 10 5 ";
+    first += std::string(255 - first.size(), 'r');
+    ASSERT_EQ(InitWith(first + "Y AN 20 6\n"), 0);
+    ExpectRecord({4, "X", 4, 10, 0});
+    ExpectRecord({5, "Y", 4, 20, 0});
+}
+
+TEST_F(DefinitionFileTest, StripLineEndCutsAtTheFirstCrOrLf)
+{
+    struct {
+        const char *in, *out;
+    } cases[] = {{"abc\r\n", "abc"}, {"abc\n", "abc"}, {"a\rb\nc", "a"}, {"plain", "plain"}, {"", ""}};
+    for (auto &c : cases) {
+        char text[16];
+        std::strcpy(text, c.in);
+        EXPECT_EQ(StripLineEnd(text), 0);
+        EXPECT_STREQ(text, c.out);
+    }
+}
+
+}  // namespace
+}  // namespace tranpak::test

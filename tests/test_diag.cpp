@@ -1,0 +1,189 @@
+// Error log and communication trace.
+#include "core/mesg_state.h"
+#include "diag/ctrace.h"
+#include "diag/errlog.h"
+#include "support/scratch_dir.h"
+
+#include <cstring>
+#include <regex>
+
+namespace tranpak::test {
+namespace {
+
+class DiagTest : public ScratchTest {
+protected:
+    void SetUp() override
+    {
+        ScratchTest::SetUp();
+        std::strcpy(g_mesg.settings.errfile, "errlog.txt");
+        std::strcpy(g_mesg.settings.ctracefile, "ctrace.txt");
+    }
+};
+
+TEST_F(DiagTest, StampIsYearMonthDayAndTime)
+{
+    std::tm when{};
+    when.tm_year = 2027 - 1900;
+    when.tm_mon = 1;
+    when.tm_mday = 1;
+    when.tm_hour = 9;
+    when.tm_min = 5;
+    when.tm_sec = 3;
+    char stamp[kStampSize];
+    FormatStamp(when, stamp);
+    EXPECT_STREQ(stamp, "2027-02-01 09:05:03");
+}
+
+TEST_F(DiagTest, ErrorLogLineIsStampAndMessage)
+{
+    EXPECT_EQ(WriteErrLog("tranpak: BMPCell[%d] undefined", 7), 0);
+    EXPECT_EQ(WriteErrLog("tranpak: ReadBMPFile() open BMPfile fail"), 0);
+    std::string text = ReadTextFile("errlog.txt");
+    std::regex line(R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] (.*)\n)");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(text, m, line));
+    EXPECT_EQ(m[1], "tranpak: BMPCell[7] undefined");
+    EXPECT_EQ(ErrLog(), (std::vector<std::string>{"tranpak: BMPCell[7] undefined",
+                                                  "tranpak: ReadBMPFile() open BMPfile fail"}));
+}
+
+TEST_F(DiagTest, ErrorLogWithoutUsablePathWritesNothing)
+{
+    g_mesg.settings.errfile[0] = '\0';
+    EXPECT_EQ(WriteErrLog("tranpak: lost"), -1);
+    std::strcpy(g_mesg.settings.errfile, "no/such/dir/errlog.txt");
+    EXPECT_EQ(WriteErrLog("tranpak: lost"), -1);
+    EXPECT_FALSE(std::filesystem::exists("no"));
+}
+
+TEST_F(DiagTest, ControlBytesInMessagesCannotBreakOrForgeLines)
+{
+    struct {
+        const char *value;
+        const char *logged;
+    } cases[] = {
+        {"a\nb", "tranpak: got a\\x0Ab"},
+        {"\r\n[2026-01-01 00:00:00] forged", "tranpak: got \\x0D\\x0A[2026-01-01 00:00:00] forged"},
+        {"tab\there", "tranpak: got tab\\x09here"},
+        {"del\x7f", "tranpak: got del\\x7F"},
+        {"\x1b[31mred", "tranpak: got \\x1B[31mred"},
+        {"caf\xc3\xa9", "tranpak: got caf\xc3\xa9"},
+    };
+    for (auto &c : cases)
+        WriteErrLog("tranpak: got %s", c.value);
+    auto lines = ErrLog();
+    ASSERT_EQ(lines.size(), std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(lines[i], cases[i].logged);
+}
+
+TEST_F(DiagTest, NulFromCharConversionIsEscapedAndTheLineGoesOn)
+{
+    WriteErrLog("tranpak: recv stx:%c", 0);
+    EXPECT_EQ(ErrLog(), std::vector<std::string>{"tranpak: recv stx:\\x00"});
+}
+
+TEST_F(DiagTest, MessageEndingInLineFeedKeepsIt)
+{
+    WriteErrLog("tranpak: GetField: i = %d\n", 65);
+    std::string text = ReadTextFile("errlog.txt");
+    EXPECT_EQ(text.substr(22), "tranpak: GetField: i = 65\n\n");
+}
+
+TEST_F(DiagTest, LongMessagesAreCutTo255Characters)
+{
+    std::string value(400, 'v');
+    WriteErrLog("tranpak: %s", value.c_str());
+    auto lines = ErrLog();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "tranpak: " + std::string(255 - 9, 'v'));
+}
+
+// Trace blocks: the header's time varies, so it is matched by pattern and
+// everything else byte for byte.
+struct TraceBlock {
+    std::string header;
+    std::string body;
+};
+
+TraceBlock ReadOnlyBlock()
+{
+    std::string text = ReadTextFile("ctrace.txt");
+    EXPECT_EQ(text.substr(0, 1), "\n");
+    size_t eol = text.find('\n', 1);
+    return {text.substr(1, eol - 1), text.substr(eol + 1)};
+}
+
+TEST_F(DiagTest, TraceOfTheExamplePacket)
+{
+    std::string bytes = "\x02" "0015HELLO WORLD" "\x03" + std::string(1, '\0') + "\xFF\x7F";
+    ASSERT_EQ(bytes.size(), 20u);
+    WriteComTrace("send mesg body", bytes.data(), 20);
+    TraceBlock b = ReadOnlyBlock();
+    EXPECT_TRUE(std::regex_match(b.header, std::regex(R"(\{\d\d-\d\d \d\d:\d\d:\d\d send mesg body\} \[len = 020\])")))
+        << b.header;
+    EXPECT_EQ(b.body,
+              "0000 : 02-30-30-31 35-48-45-4C 4C-4F-20-57 4F-52-4C-44 || .0015HELLO WORLD\n"
+              "0016 : 03-00-FF-7F" + std::string(36, ' ') + " || ...." + std::string(12, ' ') + "\n"
+              "\n");
+}
+
+TEST_F(DiagTest, TraceLineWidthsAndOffsets)
+{
+    unsigned char bytes[40];
+    for (int i = 0; i < 40; ++i)
+        bytes[i] = static_cast<unsigned char>('A' + i % 26);
+    struct {
+        int count;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {0, {}},
+        {16, {"0000 : 41-42-43-44 45-46-47-48 49-4A-4B-4C 4D-4E-4F-50 || ABCDEFGHIJKLMNOP"}},
+        {17,
+         {"0000 : 41-42-43-44 45-46-47-48 49-4A-4B-4C 4D-4E-4F-50 || ABCDEFGHIJKLMNOP",
+          "0016 : 51" + std::string(45, ' ') + " || Q" + std::string(15, ' ')}},
+        {33,
+         {"0000 : 41-42-43-44 45-46-47-48 49-4A-4B-4C 4D-4E-4F-50 || ABCDEFGHIJKLMNOP",
+          "0016 : 51-52-53-54 55-56-57-58 59-5A-41-42 43-44-45-46 || QRSTUVWXYZABCDEF",
+          "0032 : 47" + std::string(45, ' ') + " || G" + std::string(15, ' ')}},
+    };
+    for (auto &c : cases) {
+        std::filesystem::remove("ctrace.txt");
+        WriteComTrace("recv mesg data", bytes, c.count);
+        TraceBlock b = ReadOnlyBlock();
+        char len[16];
+        std::snprintf(len, sizeof len, "[len = %03d]", c.count);
+        EXPECT_NE(b.header.find(len), std::string::npos) << b.header;
+        std::string want;
+        for (auto &l : c.lines) {
+            EXPECT_EQ(l.size(), 74u);
+            want += l + "\n";
+        }
+        EXPECT_EQ(b.body, want + "\n") << c.count;
+    }
+}
+
+TEST_F(DiagTest, TraceHeaderWidensForFourDigitCounts)
+{
+    std::string bytes(1234, 'x');
+    WriteComTrace("recv mesg data", bytes.data(), 1234);
+    EXPECT_NE(ReadOnlyBlock().header.find("[len = 1234]"), std::string::npos);
+}
+
+TEST_F(DiagTest, ConsecutiveBlocksAreSeparatedByTwoEmptyLines)
+{
+    WriteComTrace("recv mesg head", "\x02" "0048", 5);
+    WriteComTrace("recv mesg data", "x", 1);
+    std::string text = ReadTextFile("ctrace.txt");
+    EXPECT_NE(text.find(" || .0048" + std::string(11, ' ') + "\n\n\n{"), std::string::npos) << text;
+}
+
+TEST_F(DiagTest, TraceWithoutUsablePathWritesNothing)
+{
+    std::strcpy(g_mesg.settings.ctracefile, "no/such/dir/ctrace.txt");
+    WriteComTrace("send mesg body", "abc", 3);
+    EXPECT_FALSE(std::filesystem::exists("no"));
+}
+
+}  // namespace
+}  // namespace tranpak::test

@@ -1,0 +1,171 @@
+// Settings file, profile reader and Init8583.
+#include "core/mesg_state.h"
+#include "core/settings.h"
+#include "platform/platform.h"
+#include "support/scratch_dir.h"
+#include "tranpak.h"
+
+#include <cstring>
+
+namespace tranpak::test {
+namespace {
+
+using SettingsTest = ScratchTest;
+
+std::string Profile(const char *section, const char *key, const char *fallback, int size = 300)
+{
+    char out[400];
+    std::memset(out, '#', sizeof out);
+    plat::ReadProfileString(section, key, fallback, out, size, kSettingsFile);
+    return out;
+}
+
+TEST_F(SettingsTest, WithoutSettingsFileTheDefaultsApply)
+{
+    WriteFile("bitmap.txt", "");  // not the default path: Init8583 must fail to open it
+    EXPECT_EQ(Init8583(), -1);
+    EXPECT_STREQ(g_mesg.settings.bmpfile, "../etc/bitmap.txt");
+    EXPECT_STREQ(g_mesg.settings.errfile, "../run/errlog.txt");
+    EXPECT_STREQ(g_mesg.settings.ctracefile, "../run/ctrace.txt");
+    EXPECT_EQ(g_mesg.settings.traceflag, 0);
+}
+
+TEST_F(SettingsTest, DefaultPathsAreRelativeToTheCurrentDirectory)
+{
+    std::filesystem::create_directories("work/etc");
+    std::filesystem::create_directories("work/run");
+    WriteFile("work/etc/bitmap.txt", "X AN 10 5\n");
+    std::filesystem::current_path("work/run");
+    EXPECT_EQ(Init8583(), 0);
+    EXPECT_EQ(g_mesg.cells[4].maxlen, 10);
+    std::filesystem::current_path(dir_);
+}
+
+TEST_F(SettingsTest, TraceFlagIsOnOnlyWhenTheValueStartsWithOne)
+{
+    struct Case {
+        const char *line;
+        int flag;
+    } cases[] = {
+        {"GCODEFLAG=1", 1}, {"GCODEFLAG=10", 1}, {"GCODEFLAG=0", 0}, {"GCODEFLAG=yes", 0},
+        {"GCODEFLAG=", 0},  {"gcodeflag = 1", 1}, {"OTHER=1", 0},
+    };
+    for (const Case &c : cases) {
+        WriteSettings(std::string("[Com Trace Flag]\n") + c.line + "\n");
+        Init8583();
+        EXPECT_EQ(g_mesg.settings.traceflag, c.flag) << c.line;
+    }
+}
+
+// The same table runs against the POSIX reader and, under Windows, against
+// GetPrivateProfileStringA: both must agree.
+TEST_F(SettingsTest, ProfileReaderMatchesTheWindowsReader)
+{
+    WriteSettings("; a comment line\n"
+                  "[First]\n"
+                  "Plain=value\n"
+                  "  Spaced   =   some value   \n"
+                  "Quoted=\"a quoted value\"\n"
+                  "Single='single'\n"
+                  "Empty=\n"
+                  "[Com Trace File]\n"
+                  ";CTRACEFILE=commented.txt\n"
+                  "ctracefile=trace.txt\n"
+                  "[Other]\n"
+                  "Plain=other\n");
+    struct Case {
+        const char *section, *key, *want;
+    } cases[] = {
+        {"First", "Plain", "value"},
+        {"FIRST", "plain", "value"},
+        {"First", "Spaced", "some value"},
+        {"First", "Quoted", "a quoted value"},
+        {"First", "Single", "single"},
+        {"First", "Empty", ""},
+        {"First", "Missing", "fallback"},
+        {"Missing", "Plain", "fallback"},
+        {"Com Trace File", "CTRACEFILE", "trace.txt"},
+        {"Other", "Plain", "other"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(Profile(c.section, c.key, "fallback"), c.want) << c.section << "/" << c.key;
+}
+
+TEST_F(SettingsTest, ProfileReaderReturnsAtMostSizeMinusOneCharacters)
+{
+    WriteSettings("[S]\nK=" + std::string(350, 'v') + "\nShort=abcdef\n");
+    EXPECT_EQ(Profile("S", "K", ""), std::string(299, 'v'));
+    EXPECT_EQ(Profile("S", "Short", "", 4), "abc");
+    EXPECT_EQ(Profile("S", "Missing", "defaultvalue", 5), "defa");
+}
+
+TEST_F(SettingsTest, ProfileReaderWithoutFileGivesTheDefault)
+{
+    EXPECT_EQ(Profile("Error Log File", "ERRFILE", "../run/errlog.txt"), "../run/errlog.txt");
+}
+
+TEST_F(SettingsTest, LongPathsAreCutToTheirMember)
+{
+    std::string longPath(250, 'p');
+    WriteSettings("[Error Log File]\nERRFILE=" + longPath + "\n");
+    Init8583();
+    EXPECT_EQ(std::string(g_mesg.settings.errfile), longPath.substr(0, kPathSize - 1));
+}
+
+TEST_F(SettingsTest, UnopenableDefinitionFileFailsAndKeepsTheFrameBytes)
+{
+    WriteSettings("[Error Log File]\nERRFILE=errlog.txt\n[Bitmap Define File]\nBMPFILE=missing/bitmap.txt\n");
+    EXPECT_EQ(Init8583(), -1);
+    EXPECT_EQ(g_mesg.packet.start, 0x00);
+    EXPECT_EQ(g_mesg.packet.stop, 0x00);
+    EXPECT_EQ(LastErr(), "tranpak: ReadBMPFile() open BMPfile fail");
+}
+
+TEST_F(SettingsTest, FreshInitGivesAnEmptyFrameAndUndefinedFields)
+{
+    ASSERT_EQ(InitWith(kExampleDefinitions), 0);
+    const Packet &p = g_mesg.packet;
+    EXPECT_EQ(p.start, 0x02);
+    EXPECT_EQ(p.stop, 0x03);
+    EXPECT_EQ(p.len, 0);
+    EXPECT_STREQ(p.txcode, "");
+    for (unsigned char b : p.bitmap)
+        EXPECT_EQ(b, 0);
+    for (int i = 0; i < kCellCount; ++i) {
+        EXPECT_EQ(g_mesg.cells[i].used, 0) << i;
+        bool named = i == 1 || i == 2 || i == 3 || i == 40 || i == 47 || i == 63;
+        if (!named) {
+            EXPECT_EQ(g_mesg.cells[i].maxlen, 0) << i;
+            EXPECT_EQ(g_mesg.cells[i].varlen, 0) << i;
+            EXPECT_EQ(g_mesg.cells[i].type, 0) << i;
+            EXPECT_STREQ(g_mesg.cells[i].name, "") << i;
+        }
+    }
+}
+
+TEST_F(SettingsTest, SecondInitClearsValuesButKeepsLenTxcodeDataAndBackup)
+{
+    ASSERT_EQ(InitWith(kExampleDefinitions), 0);
+    g_mesg.cells[1].used = 1;
+    std::strcpy(g_mesg.cells[1].buf, "1234");
+    g_mesg.packet.len = 48;
+    std::strcpy(g_mesg.packet.txcode, "0200");
+    g_mesg.packet.data[0] = 'x';
+    g_mesg.packet.bitmap[0] = 0x70;
+    g_mesg.packet.start = 0x7F;
+    g_mesg.backup.packet.len = 99;
+
+    ASSERT_EQ(Init8583(), 0);
+    EXPECT_EQ(g_mesg.cells[1].used, 0);
+    EXPECT_EQ(g_mesg.cells[1].buf[0], '\0');
+    EXPECT_EQ(g_mesg.cells[1].maxlen, 19);
+    EXPECT_EQ(g_mesg.packet.len, 48);
+    EXPECT_STREQ(g_mesg.packet.txcode, "0200");
+    EXPECT_EQ(g_mesg.packet.data[0], 'x');
+    EXPECT_EQ(g_mesg.packet.bitmap[0], 0);
+    EXPECT_EQ(g_mesg.packet.start, 0x02);
+    EXPECT_EQ(g_mesg.backup.packet.len, 99);
+}
+
+}  // namespace
+}  // namespace tranpak::test
