@@ -2,14 +2,6 @@
 #include "tranpak.h"
 
 extern "C" {
-TRANPAK_API int TRANPAK_CALL SetCell(int, const void *) { return -1; }
-TRANPAK_API int TRANPAK_CALL GetCell(int, void *) { return -1; }
-TRANPAK_API int TRANPAK_CALL GetCellType(int) { return -1; }
-TRANPAK_API int TRANPAK_CALL ResetCell(int) { return -1; }
-TRANPAK_API int TRANPAK_CALL ResetMesg(void) { return -1; }
-TRANPAK_API int TRANPAK_CALL BackupMesg(void) { return -1; }
-TRANPAK_API int TRANPAK_CALL RestoreMesg(void) { return -1; }
-TRANPAK_API int TRANPAK_CALL CheckMesgMac(const void *) { return -1; }
 TRANPAK_API int TRANPAK_CALL SockConnect(const char *, int) { return -1; }
 TRANPAK_API int TRANPAK_CALL SockClose(int) { return -1; }
 TRANPAK_API int TRANPAK_CALL SockSendMesg(int, const void *) { return -1; }

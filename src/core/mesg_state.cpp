@@ -12,4 +12,12 @@ bool CellDefinitionFits(const BMPCell &cell)
     return cell.maxlen >= 0 && cell.maxlen <= limit && cell.varlen >= 0 && cell.varlen <= kMaxVarLen;
 }
 
+int CellTextLength(const BMPCell &cell)
+{
+    int len = 0;
+    while (len < kTextMaxLen && cell.buf[len] != '\0')
+        ++len;
+    return len;
+}
+
 }  // namespace tranpak

@@ -91,6 +91,10 @@ extern MesgState g_mesg;
 // area can hold: type 0 to 6, maxlen up to 399 (400 for B), varlen up to 11.
 bool CellDefinitionFits(const BMPCell &cell);
 
+// Length of the text in a record's buf, never more than 399 even when the
+// buf holds no NUL (as after raw bytes).
+int CellTextLength(const BMPCell &cell);
+
 }  // namespace tranpak
 
 #endif

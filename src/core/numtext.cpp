@@ -1,17 +1,12 @@
 #include "core/numtext.h"
 
+#include "core/text_check.h"
+
 #include <charconv>
 #include <climits>
 #include <cstring>
 
 namespace tranpak {
-namespace {
-
-bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-}  // namespace
 
 LeadingNumber ReadLeadingNumber(const char *text)
 {
@@ -23,11 +18,11 @@ LeadingNumber ReadLeadingNumber(const char *text)
         negative = *p == '-';
         ++p;
     }
-    if (!IsDigit(*p))
+    if (!IsCDigit(*p))
         return {0, false, text};
     int64_t magnitude = 0;
     const int64_t cap = static_cast<int64_t>(INT32_MAX) + 1;
-    for (; IsDigit(*p); ++p) {
+    for (; IsCDigit(*p); ++p) {
         magnitude = magnitude * 10 + (*p - '0');
         if (magnitude > cap)
             magnitude = cap;

@@ -1,0 +1,257 @@
+// Field access: the exported functions through which an application fills
+// and reads the one message held in the message state.
+#include "core/amount.h"
+#include "core/mesg_state.h"
+#include "core/numtext.h"
+#include "core/text_check.h"
+#include "diag/errlog.h"
+#include "tranpak.h"
+
+#include <cstring>
+
+namespace tranpak {
+namespace {
+
+// SetCell trims and checks a text value in a working copy: a text value
+// has at most 295 characters.
+constexpr int kWorkCopySize = 296;
+
+bool IsFieldNumber(int n) { return n >= 1 && n <= kCellCount; }
+
+// Length of a caller's text, looking at no more than limit+1 bytes; -1 when
+// it is longer than limit.
+int BoundedLength(const char *text, int limit)
+{
+    for (int i = 0; i <= limit; ++i)
+        if (text[i] == '\0')
+            return i;
+    return -1;
+}
+
+int SetTxcode(const char *value)
+{
+    if (BoundedLength(value, kTxcodeLen) != kTxcodeLen) {
+        WriteErrLog("tranpak: SetField: txcode is %s", value);
+        return -1;
+    }
+    std::memcpy(g_mesg.packet.txcode, value, kTxcodeSize);
+    return 0;
+}
+
+// The "%.2f" text of the amount without its point, or -1.
+int SetAmount(int index, double value)
+{
+    char formatted[kAmountTextSize];
+    char hundredths[kAmountTextSize];
+    if (FormatAmount(value, formatted) < 0) {
+        WriteErrLog("tranpak: SetField BMPCell[%d].buf: amount has over %d characters", index,
+                    kAmountTextSize - 1);
+        return -1;
+    }
+    StripDecimalPoint(hundredths, formatted);
+    // A refused amount leaves the field as it was, so a message that is
+    // sent later never carries it.
+    if (!IsNumberText(hundredths)) {
+        WriteErrLog("tranpak: SetField BMPCell[%d].buf: %s not NF", index, hundredths);
+        return -1;
+    }
+    std::memcpy(g_mesg.cells[index].buf, hundredths, std::strlen(hundredths) + 1);
+    return 0;
+}
+
+int SetText(int index, int type, const char *value)
+{
+    char work[kWorkCopySize];
+    int len = BoundedLength(value, kWorkCopySize - 1);
+    if (len < 0) {
+        WriteErrLog("tranpak: SetField BMPCell[%d].buf: text has over %d characters", index, kWorkCopySize - 1);
+        return -1;
+    }
+    std::memcpy(work, value, static_cast<size_t>(len) + 1);
+    TrimLeft(work);
+    TrimRight(work);
+
+    struct Check {
+        int (*passes)(const char *);
+        const char *name;
+    };
+    Check check{nullptr, ""};
+    if (type == kTypeA)
+        check = {IsAlphaText, "A"};
+    else if (type == kTypeAN)
+        check = {IsAlnumText, "AN"};
+    else if (type == kTypeN)
+        check = {IsNumberText, "N"};
+    if (check.passes != nullptr && !check.passes(work)) {
+        WriteErrLog("tranpak: SetField BMPCell[%d].buf: %s not %s", index, work, check.name);
+        return -1;
+    }
+    std::memcpy(g_mesg.cells[index].buf, work, std::strlen(work) + 1);
+    return 0;
+}
+
+// B values are exactly maxlen raw bytes.
+bool BinaryLengthFits(int index, const char *what)
+{
+    const BMPCell &cell = g_mesg.cells[index];
+    if (cell.maxlen >= 0 && cell.maxlen <= kBinMaxLen)
+        return true;
+    WriteErrLog("tranpak: %s BMPCell[%d].maxlen = %d, over %d", what, index, cell.maxlen, kBinMaxLen);
+    return false;
+}
+
+}  // namespace
+}  // namespace tranpak
+
+using namespace tranpak;
+
+extern "C" TRANPAK_API int TRANPAK_CALL SetCell(int field, const void *value)
+{
+    if (value == nullptr) {
+        WriteErrLog("tranpak: SetField(F) field %d value is NULL", field);
+        return -1;
+    }
+    if (field == 0)
+        return SetTxcode(static_cast<const char *>(value));
+    if (!IsFieldNumber(field)) {
+        WriteErrLog("tranpak: SetField(F)_i = %d ", field);
+        return -1;
+    }
+    const int index = field - 1;
+    BMPCell &cell = g_mesg.cells[index];
+    int rc = 0;
+    switch (cell.type) {
+    case kTypeANS:
+    case kTypeA:
+    case kTypeAN:
+    case kTypeN:
+        rc = SetText(index, cell.type, static_cast<const char *>(value));
+        break;
+    case kTypeNI: {
+        int32_t number;
+        std::memcpy(&number, value, sizeof number);
+        IntToText(number, cell.buf);
+        break;
+    }
+    case kTypeNF: {
+        double amount;
+        std::memcpy(&amount, value, sizeof amount);
+        rc = SetAmount(index, amount);
+        break;
+    }
+    case kTypeB:
+        if (!BinaryLengthFits(index, "SetField(F)"))
+            return -1;
+        std::memcpy(cell.buf, value, static_cast<size_t>(cell.maxlen));
+        break;
+    default:
+        WriteErrLog("tranpak: SetField(F)_BMPCell[%d].type = %d", index, cell.type);
+        return -1;
+    }
+    if (rc != 0)
+        return -1;
+    cell.used = 1;
+    return 0;
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL GetCell(int field, void *out)
+{
+    if (out == nullptr) {
+        WriteErrLog("tranpak: GetField(F) field %d out is NULL", field);
+        return -1;
+    }
+    if (field == 0) {
+        std::memcpy(out, g_mesg.packet.txcode, kTxcodeSize);
+        return 0;
+    }
+    if (!IsFieldNumber(field)) {
+        WriteErrLog("tranpak: GetField: i = %d\n", field);
+        return -1;
+    }
+    const int index = field - 1;
+    const BMPCell &cell = g_mesg.cells[index];
+    if (cell.used == 0) {
+        WriteErrLog("tranpak: BMPCell[%d] is not used", index);
+        return -1;
+    }
+    switch (cell.type) {
+    case kTypeNI: {
+        int32_t number = TextToInt(cell.buf);
+        std::memcpy(out, &number, sizeof number);
+        return 0;
+    }
+    case kTypeNF: {
+        // The stored hundredths get their point back: "1250" is 12.50.
+        size_t len = std::strlen(cell.buf);
+        if (len < 2 || len > kAmountTextSize - 2) {
+            WriteErrLog("tranpak: GetField BMPCell[%d].buf: %s not an amount of 2 to %d characters", index,
+                        cell.buf, kAmountTextSize - 2);
+            return -1;
+        }
+        char text[kAmountTextSize];
+        InsertDecimalPoint(text, cell.buf);
+        double amount = TextToDouble(text);
+        std::memcpy(out, &amount, sizeof amount);
+        return 0;
+    }
+    case kTypeB:
+        if (!BinaryLengthFits(index, "GetField(F)"))
+            return -1;
+        std::memcpy(out, cell.buf, static_cast<size_t>(cell.maxlen));
+        return 0;
+    default: {
+        auto *text = static_cast<char *>(out);
+        int len = CellTextLength(cell);
+        std::memcpy(text, cell.buf, static_cast<size_t>(len));
+        text[len] = '\0';
+        return 0;
+    }
+    }
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL GetCellType(int field)
+{
+    if (field == 0)
+        return kTypeANS;
+    if (!IsFieldNumber(field))
+        return -1;
+    return g_mesg.cells[field - 1].type;
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL ResetCell(int field)
+{
+    if (!IsFieldNumber(field))
+        return -1;
+    BMPCell &cell = g_mesg.cells[field - 1];
+    cell.used = 0;
+    std::memset(cell.buf, 0, sizeof cell.buf);
+    return 0;
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL ResetMesg(void)
+{
+    Packet &p = g_mesg.packet;
+    p.start = kStartByte;
+    std::memset(p.bitmap, 0, sizeof p.bitmap);
+    p.data[0] = 0;
+    p.stop = kStopByte;
+    for (BMPCell &cell : g_mesg.cells) {
+        cell.used = 0;
+        std::memset(cell.buf, 0, sizeof cell.buf);
+    }
+    return 0;
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL BackupMesg(void)
+{
+    g_mesg.backup.packet = g_mesg.packet;
+    std::memcpy(g_mesg.backup.cells, g_mesg.cells, sizeof g_mesg.cells);
+    return 0;
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL RestoreMesg(void)
+{
+    g_mesg.packet = g_mesg.backup.packet;
+    std::memcpy(g_mesg.cells, g_mesg.backup.cells, sizeof g_mesg.cells);
+    return 0;
+}

@@ -1,0 +1,74 @@
+#include "packet/mac.h"
+
+#include "diag/errlog.h"
+#include "packet/des.h"
+#include "tranpak.h"
+
+#include <cstring>
+
+namespace tranpak {
+
+int XorBlock(unsigned char acc[kMacSize], const unsigned char block[kMacSize])
+{
+    for (int i = 0; i < kMacSize; ++i)
+        acc[i] ^= block[i];
+    return 0;
+}
+
+void FoldMac(const unsigned char *data, int n, unsigned char acc[kMacSize])
+{
+    std::memset(acc, '0', kMacSize);
+    int offset = 0;
+    for (; offset + kMacSize <= n; offset += kMacSize)
+        XorBlock(acc, data + offset);
+    if (offset < n) {
+        // The last partial block is filled with zero bytes.
+        unsigned char last[kMacSize] = {};
+        std::memcpy(last, data + offset, static_cast<size_t>(n - offset));
+        XorBlock(acc, last);
+    }
+}
+
+int CalcMac(const unsigned char key[kMacSize], int n)
+{
+    if (n < 0)
+        n = 0;
+    if (n > kDataAreaSize)
+        n = kDataAreaSize;
+    unsigned char acc[kMacSize];
+    FoldMac(g_mesg.packet.data, n, acc);
+    DesBlock(acc, reinterpret_cast<unsigned char *>(g_mesg.cells[kMacCell].buf), key);
+    return 0;
+}
+
+}  // namespace tranpak
+
+using namespace tranpak;
+
+extern "C" TRANPAK_API int TRANPAK_CALL CheckMesgMac(const void *key)
+{
+    if (key == nullptr) {
+        WriteErrLog("tranpak: CheckMesgMac() key is NULL");
+        return -1;
+    }
+    const int len = g_mesg.packet.len;
+    // Field 64 is the last 8 bytes of a received data area of len - 12.
+    if (len < 12 + kMacSize || len - 12 > kDataAreaSize) {
+        WriteErrLog("tranpak: CheckMesgMac() Packet.len = %d, no received mac", len);
+        return -1;
+    }
+    const int covered = len - 12 - kMacSize;
+    char *mac = g_mesg.cells[kMacCell].buf;
+    if (std::memcmp(mac, g_mesg.packet.data + covered, kMacSize) != 0) {
+        WriteErrLog("tranpak: mac is not in the end 8 bytes of rev packet");
+        return -1;
+    }
+    unsigned char received[kMacSize];
+    std::memcpy(received, mac, kMacSize);
+    CalcMac(static_cast<const unsigned char *>(key), covered);
+    if (std::memcmp(mac, received, kMacSize) != 0) {
+        WriteErrLog("tranpak: mac check error");
+        return -1;
+    }
+    return 0;
+}

@@ -1,0 +1,28 @@
+// The message authentication code: the data area before field 64 folded by
+// XOR into one 8-byte block, starting from eight '0' characters, then
+// encrypted once with single DES under the caller's 8-byte key.
+//
+//   data "0812345678000123000000001000" (28 bytes)
+//   30 30 30 30 30 30 30 30      accumulator
+//   ^ "08123456" ^ "78000123" ^ "00000000" ^ "1000" 00 00 00 00
+//   = 36 30 31 32 03 05 07 05 -> DES under the key -> MAC in field 64
+#ifndef TRANPAK_PACKET_MAC_H
+#define TRANPAK_PACKET_MAC_H
+
+#include "core/mesg_state.h"
+
+namespace tranpak {
+
+// Folds block into acc byte by byte. Returns 0.
+int XorBlock(unsigned char acc[kMacSize], const unsigned char block[kMacSize]);
+
+// The accumulator of the first n bytes of data.
+void FoldMac(const unsigned char *data, int n, unsigned char acc[kMacSize]);
+
+// The MAC of the first n bytes of the data area, stored in the first 8
+// bytes of field 64's buf. n is kept within the data area. Returns 0.
+int CalcMac(const unsigned char key[kMacSize], int n);
+
+}  // namespace tranpak
+
+#endif

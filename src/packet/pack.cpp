@@ -1,0 +1,155 @@
+#include "core/numtext.h"
+#include "diag/errlog.h"
+#include "packet/bitmap.h"
+#include "packet/mac.h"
+#include "packet/packet.h"
+
+#include <cstring>
+
+namespace tranpak {
+namespace {
+
+bool IsNumericType(int type) { return type == kTypeNI || type == kTypeNF || type == kTypeN; }
+
+// Refuses a field that would not fit the rest of the data area.
+bool Fits(int i, int offset, int need)
+{
+    if (need <= kDataAreaSize - offset)
+        return true;
+    WriteErrLog("tranpak: PktData(F) BMPCell[%d] needs %d bytes, data area has %d left", i, need,
+                kDataAreaSize - offset);
+    return false;
+}
+
+int DigitCount(int value)
+{
+    int digits = 1;
+    for (; value >= 10; value /= 10)
+        ++digits;
+    return digits;
+}
+
+int PackFixed(int i, int *offset)
+{
+    const BMPCell &cell = g_mesg.cells[i];
+    char *out = reinterpret_cast<char *>(g_mesg.packet.data) + *offset;
+    if (cell.type == kTypeB) {
+        if (!Fits(i, *offset, cell.maxlen))
+            return -1;
+        std::memcpy(out, cell.buf, static_cast<size_t>(cell.maxlen));
+        *offset += cell.maxlen;
+        return 0;
+    }
+    const int len = CellTextLength(cell);
+    if (len > cell.maxlen) {
+        WriteErrLog("tranpak: BMPCell[%d].buf = %.*s, too long", i, len, cell.buf);
+        return -1;
+    }
+    if (!Fits(i, *offset, cell.maxlen))
+        return -1;
+    if (IsNumericType(cell.type)) {
+        ZeroFillLeft(out, cell.maxlen, cell.buf, len, true);
+    } else {
+        char padded[kCellBufSize];
+        PadRight(padded, cell.maxlen, cell.buf);
+        std::memcpy(out, padded, static_cast<size_t>(cell.maxlen));
+    }
+    *offset += cell.maxlen;
+    return 0;
+}
+
+int PackVariable(int i, int *offset)
+{
+    const BMPCell &cell = g_mesg.cells[i];
+    if (cell.type == kTypeB) {
+        WriteErrLog("tranpak: PktDtat(F) BMPCell[%d].type = %d", i, cell.type);
+        return -1;
+    }
+    const int len = CellTextLength(cell);
+    if (len > cell.maxlen) {
+        WriteErrLog("tranpak: PktData(F) BMPCell[%d].maxlen = %d, len = %d", i, cell.maxlen, len);
+        return -1;
+    }
+    if (DigitCount(len) > cell.varlen) {
+        WriteErrLog("tranpak: PktData(F) BMPCell[%d].varlen = %d, len = %d", i, cell.varlen, DigitCount(len));
+        return -1;
+    }
+    if (!Fits(i, *offset, cell.varlen + len))
+        return -1;
+    char *out = reinterpret_cast<char *>(g_mesg.packet.data) + *offset;
+    WriteZeroFilled(out, cell.varlen, len);
+    std::memcpy(out + cell.varlen, cell.buf, static_cast<size_t>(len));
+    *offset += cell.varlen + len;
+    return 0;
+}
+
+}  // namespace
+
+int PadRight(char *dst, int width, const char *src)
+{
+    int len = static_cast<int>(std::strlen(src));
+    std::memmove(dst, src, static_cast<size_t>(len));
+    for (; len < width; ++len)
+        dst[len] = ' ';
+    dst[len] = '\0';
+    return 0;
+}
+
+int PktData(int i, int *offset)
+{
+    const BMPCell &cell = g_mesg.cells[i];
+    if (!CellDefinitionFits(cell)) {
+        WriteErrLog("tranpak: PktData(F) BMPCell[%d] bad definition (type = %d, maxlen = %d, varlen = %d)", i,
+                    cell.type, cell.maxlen, cell.varlen);
+        return -1;
+    }
+    return cell.varlen == 0 ? PackFixed(i, offset) : PackVariable(i, offset);
+}
+
+int PackMesg(const unsigned char key[kMacSize])
+{
+    Packet &p = g_mesg.packet;
+    int offset = 0;
+    for (int i = 0; i < kMacCell; ++i) {
+        if (g_mesg.cells[i].used == 1) {
+            SetBit(p.bitmap, 1, i);
+            if (PktData(i, &offset) != 0)
+                return -1;
+        } else {
+            SetBit(p.bitmap, 0, i);
+        }
+    }
+    // Field 64 always goes last and always carries the MAC of what precedes it.
+    CalcMac(key, offset);
+    SetBit(p.bitmap, 1, kMacCell);
+    if (PktData(kMacCell, &offset) != 0)
+        return -1;
+    p.len = offset + kLenHeader;
+    return 0;
+}
+
+int BuildPacket(unsigned char frame[kFrameBufSize], const unsigned char key[kMacSize], int *frameLen)
+{
+    if (PackMesg(key) != 0)
+        return -1;
+    const Packet &p = g_mesg.packet;
+    *frameLen = p.len + kFrameOverhead;
+    if (*frameLen >= kFrameBufSize) {
+        WriteErrLog("tranpak: received packet too long, len = %d", *frameLen);
+        return -1;
+    }
+    unsigned char *out = frame;
+    *out++ = p.start;
+    WriteZeroFilled(reinterpret_cast<char *>(out), kLenDigits, p.len);
+    out += kLenDigits;
+    std::memcpy(out, p.txcode, kTxcodeLen);
+    out += kTxcodeLen;
+    std::memcpy(out, p.bitmap, kBitmapSize);
+    out += kBitmapSize;
+    std::memcpy(out, p.data, static_cast<size_t>(p.len - kLenHeader));
+    out += p.len - kLenHeader;
+    *out = p.stop;
+    return 0;
+}
+
+}  // namespace tranpak
