@@ -1,0 +1,112 @@
+// Opening and closing TCP connections, and the transfer loops.
+#include "core/numtext.h"
+#include "core/text_check.h"
+#include "diag/errlog.h"
+#include "net/net.h"
+#include "platform/platform.h"
+#include "tranpak.h"
+
+#include <cstring>
+
+namespace tranpak {
+
+int IsDottedQuad(const char *host)
+{
+    char copy[kHostBufSize];
+    std::strcpy(copy, host);  // callers pass at most 31 characters
+    char *part = copy;
+    for (int k = 0; k < 4; ++k) {
+        char *end = nullptr;
+        if (k < 3) {
+            end = std::strchr(part, '.');
+            if (end == nullptr)
+                return 0;
+            *end = '\0';
+        }
+        if (!IsNumberText(part))
+            return 0;
+        int value = TextToInt(part);
+        if (value < 0 || value > 255)
+            return 0;
+        if (end != nullptr)
+            part = end + 1;
+    }
+    return 1;
+}
+
+int SendAll(int sock, const void *bytes, int count)
+{
+    const auto *p = static_cast<const unsigned char *>(bytes);
+    int remaining = count;
+    while (remaining != 0) {
+        int n = plat::SockSendSome(sock, p, remaining);
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        remaining -= n;
+        p += n;
+    }
+    return count - remaining;
+}
+
+int RecvAll(int sock, void *bytes, int count)
+{
+    auto *p = static_cast<unsigned char *>(bytes);
+    int remaining = count;
+    while (remaining != 0) {
+        int n = plat::SockRecvSome(sock, p, remaining);
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        remaining -= n;
+        p += n;
+    }
+    return count - remaining;
+}
+
+}  // namespace tranpak
+
+using namespace tranpak;
+
+extern "C" TRANPAK_API int TRANPAK_CALL SockConnect(const char *host, int port)
+{
+    if (host == nullptr) {
+        WriteErrLog("tranpak: SockConnect() host is NULL");
+        return -1;
+    }
+    if (std::strlen(host) >= kHostBufSize) {
+        WriteErrLog("tranpak: SockConnect() host text has over %d characters", kHostBufSize - 1);
+        return -1;
+    }
+    unsigned char addr[4];
+    // A dotted address is connected to as it stands: a host without a
+    // reverse lookup entry is not an error.
+    if (IsDottedQuad(host)) {
+        if (plat::ParseIPv4(host, addr) != 0) {
+            WriteErrLog("tranpak: get host %s by addr error", host);
+            return -1;
+        }
+    } else if (plat::LookupHostByName(host, addr) != 0) {
+        WriteErrLog("tranpak: get host %s by name error", host);
+        return -1;
+    }
+    int sock = plat::SockOpenTcp();
+    if (sock == plat::kNoSocket || plat::SockConnectIPv4(sock, addr, port) != 0) {
+        WriteErrLog("tranpak: connect error");
+        if (sock != plat::kNoSocket)
+            plat::SockCloseHandle(sock);
+        return -1;
+    }
+    return sock;
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL SockClose(int sock)
+{
+    if (plat::SockCloseHandle(sock) != 0) {
+        WriteErrLog("tranpak: close sockfd error");
+        return -1;
+    }
+    return 0;
+}

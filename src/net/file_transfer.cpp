@@ -1,0 +1,301 @@
+#include "net/file_transfer.h"
+
+#include "core/numtext.h"
+#include "diag/errlog.h"
+#include "net/net.h"
+#include "platform/platform.h"
+#include "tranpak.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace tranpak {
+
+FileMesg g_fileMesg;
+
+namespace {
+
+constexpr char kEndOfText = 0x1A;  // ends a text file, as Windows' text mode does
+
+int BodyLength() { return FieldToInt(reinterpret_cast<const unsigned char *>(g_fileMesg.len), 4); }
+
+void SetBodyLength(int n) { WriteZeroFilled(g_fileMesg.len, 4, n); }
+
+// Caller's texts are checked before anything is opened, so a refused call
+// neither connects nor empties a local file.
+bool ArgumentsUsable(const char *host, const char *localPath, const char *request)
+{
+    if (host == nullptr || localPath == nullptr || request == nullptr) {
+        WriteErrLog("tranpak: file transfer with a NULL host, path or request");
+        return false;
+    }
+    if (std::strlen(request) > static_cast<size_t>(kFileBodySize)) {
+        WriteErrLog("tranpak: request text has over %d characters", kFileBodySize);
+        return false;
+    }
+    return true;
+}
+
+void CloseAll(std::FILE *f, int sock)
+{
+    if (f != nullptr)
+        std::fclose(f);
+    plat::SockCloseHandle(sock);
+}
+
+// Reads the next block of the file into the frame's body, as the transfer
+// sends it, and returns its length. Up to 1024 bytes are read; text mode
+// then drops every CR and stops at a 0x1A byte. *atEnd is set once the
+// file has nothing more to give.
+int ReadBlock(std::FILE *f, bool textMode, bool *atEnd)
+{
+    static char block[kFileBodySize];
+    char *target = textMode ? block : g_fileMesg.buf;
+    int n = static_cast<int>(std::fread(target, 1, kFileBodySize, f));
+    if (n < kFileBodySize)
+        *atEnd = true;
+    if (!textMode)
+        return n;
+    if (const void *eof = std::memchr(block, kEndOfText, static_cast<size_t>(n))) {
+        n = static_cast<int>(static_cast<const char *>(eof) - block);
+        *atEnd = true;
+    }
+    int kept = 0;
+    StripCR(block, n, g_fileMesg.buf, &kept);
+    return kept;
+}
+
+int SendFileCommon(const char *host, int port, const char *localPath, const char *request, bool textMode)
+{
+    if (!ArgumentsUsable(host, localPath, request))
+        return -1;
+    std::FILE *f = std::fopen(localPath, "rb");
+    if (f == nullptr) {
+        WriteErrLog("tranpak: open %s error", localPath);
+        return -1;
+    }
+    // A failed connection shows as the first frame that cannot be sent.
+    int sock = SockConnect(host, port);
+    if (SendReqMesg(sock, '0', request) != 0) {
+        CloseAll(f, sock);
+        return -1;
+    }
+    bool atEnd = false;
+    while (!atEnd) {
+        int n = ReadBlock(f, textMode, &atEnd);
+        if (n == 0 && atEnd)
+            break;
+        SetBodyLength(n);
+        if (SendDataMesg(sock) != 0) {
+            CloseAll(f, sock);
+            return -1;
+        }
+    }
+    SendStopMesg(sock);
+    std::fclose(f);
+    if (RecvStopMesg(sock) != 0) {
+        WriteErrLog("send ok, receive stop msg error");
+        plat::SockCloseHandle(sock);
+        return -1;
+    }
+    plat::SockCloseHandle(sock);
+    return 0;
+}
+
+// Writes one received body to the file and pushes it out to the disk, so a
+// full disk is told at this block and not lost at close.
+int WriteBody(std::FILE *f, const char *bytes, int count)
+{
+    if (std::fwrite(bytes, 1, static_cast<size_t>(count), f) != static_cast<size_t>(count) ||
+        std::fflush(f) != 0) {
+        WriteErrLog("tranpak: fwrite %s", std::strerror(errno));
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int SendFileMesg(int sock)
+{
+    static char frame[kFileHeadSize + kFileBodySize];
+    int n = BodyLength();
+    std::memcpy(frame, &g_fileMesg, kFileHeadSize);
+    std::memcpy(frame + kFileHeadSize, g_fileMesg.buf, static_cast<size_t>(n));
+    int rc = SendAll(sock, frame, kFileHeadSize + n);
+    if (rc != kFileHeadSize + n) {
+        WriteErrLog("tranpak: send_file_msg rc: %d", rc);
+        return -1;
+    }
+    return 0;
+}
+
+int RecvFileMesg(int sock)
+{
+    std::memset(&g_fileMesg, 0, sizeof g_fileMesg);
+    int rc = RecvAll(sock, &g_fileMesg, kFileHeadSize);
+    if (rc != kFileHeadSize) {
+        WriteErrLog("tranpak: recv file_mesg_head rc:%d", rc);
+        return -1;
+    }
+    int n = BodyLength();
+    if (g_fileMesg.stx != kFileStx) {
+        WriteErrLog("tranpak: recv stx:%c", g_fileMesg.stx);
+        return -1;
+    }
+    if (n > kFileBodySize) {
+        WriteErrLog("tranpak: recv len %d, too large", n);
+        return -1;
+    }
+    if (n < 0) {
+        WriteErrLog("tranpak: recv len %d, negative", n);
+        return -1;
+    }
+    rc = RecvAll(sock, g_fileMesg.buf, n);
+    if (rc != n) {
+        WriteErrLog("tranpak: recv file_mesg_buf rc:%d, len:%d", rc, n);
+        return -1;
+    }
+    return 0;
+}
+
+int SendReqMesg(int sock, char mesgType, const char *request)
+{
+    int n = static_cast<int>(std::strlen(request));
+    g_fileMesg.stx = kFileStx;
+    g_fileMesg.mesg_type = mesgType;
+    std::memcpy(g_fileMesg.buf, request, static_cast<size_t>(n));
+    SetBodyLength(n);
+    return SendFileMesg(sock);
+}
+
+int SendDataMesg(int sock)
+{
+    g_fileMesg.stx = kFileStx;
+    g_fileMesg.mesg_type = '2';
+    return SendFileMesg(sock);
+}
+
+int SendStopMesg(int sock)
+{
+    g_fileMesg.stx = kFileStx;
+    g_fileMesg.mesg_type = '4';
+    g_fileMesg.buf[0] = '\0';
+    SetBodyLength(0);
+    return SendFileMesg(sock);
+}
+
+int RecvStopMesg(int sock)
+{
+    if (RecvFileMesg(sock) != 0)
+        return -1;
+    if (g_fileMesg.mesg_type != '4') {
+        WriteErrLog("tranpak: stop_msg error mesg_type %c", g_fileMesg.mesg_type);
+        return -1;
+    }
+    return 0;
+}
+
+int StripCR(const char *src, int count, char *dst, int *outCount)
+{
+    int n = 0;
+    for (int i = 0; i < count; ++i)
+        if (src[i] != '\r')
+            dst[n++] = src[i];
+    *outCount = n;
+    return 0;
+}
+
+int AddCR(const char *src, int count, char *dst, int *outCount)
+{
+    int n = 0;
+    for (int i = 0; i < count; ++i) {
+        if (src[i] == '\n')
+            dst[n++] = '\r';
+        dst[n++] = src[i];
+    }
+    *outCount = n;
+    return 0;
+}
+
+int RecvFileCommon(const char *host, int port, const char *request, const char *localPath, bool textMode)
+{
+    if (!ArgumentsUsable(host, localPath, request))
+        return -1;
+    std::FILE *f = std::fopen(localPath, "w+b");
+    if (f == nullptr) {
+        WriteErrLog("tranpak: open %s error", localPath);
+        return -1;
+    }
+    int sock = SockConnect(host, port);
+    if (SendReqMesg(sock, '1', request) != 0) {
+        CloseAll(f, sock);
+        return -1;
+    }
+    static char converted[kCrBufSize];
+    for (;;) {
+        if (RecvFileMesg(sock) != 0) {
+            CloseAll(f, sock);
+            return -1;
+        }
+        switch (g_fileMesg.mesg_type) {
+        case '2': {
+            int n = BodyLength();
+            const char *body = g_fileMesg.buf;
+            if (textMode) {
+                AddCR(g_fileMesg.buf, n, converted, &n);
+                body = converted;
+            }
+            if (WriteBody(f, body, n) != 0) {
+                CloseAll(f, sock);
+                return -1;
+            }
+            plat::SleepMillis(1);
+            break;
+        }
+        case '3':
+            WriteErrLog("tranpak: receive rest_msg");
+            CloseAll(f, sock);
+            return -1;
+        case '4':
+            if (std::fclose(f) != 0) {
+                WriteErrLog("tranpak: fwrite %s", std::strerror(errno));
+                plat::SockCloseHandle(sock);
+                return -1;
+            }
+            plat::SockCloseHandle(sock);
+            return 0;
+        default:
+            break;  // frames of other types are skipped
+        }
+    }
+}
+
+}  // namespace tranpak
+
+using namespace tranpak;
+
+extern "C" TRANPAK_API int TRANPAK_CALL SockSendFile(const char *host, int port, const char *local_path,
+                                                     const char *request)
+{
+    return SendFileCommon(host, port, local_path, request, true);
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL SockSendBinFile(const char *host, int port, const char *local_path,
+                                                        const char *request)
+{
+    return SendFileCommon(host, port, local_path, request, false);
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL SockRecvFile(const char *host, int port, const char *request,
+                                                     const char *local_path)
+{
+    return RecvFileCommon(host, port, request, local_path, true);
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL SockRecvBinFile(const char *host, int port, const char *request,
+                                                        const char *local_path)
+{
+    return RecvFileCommon(host, port, request, local_path, false);
+}

@@ -1,0 +1,49 @@
+// The file transfer protocol: frames of
+//
+//   06 <type> <4 length digits> <0 to 1024 body bytes>
+//
+// with types '0' (send request), '1' (fetch request), '2' (one block of
+// the file), '3' (the host refuses) and '4' (end), one connection per
+// transfer. Sending:  client '0', '2'..., '4'; host '4'.
+// Fetching: client '1'; host '2'..., then '4' (or '3').
+#ifndef TRANPAK_NET_FILE_TRANSFER_H
+#define TRANPAK_NET_FILE_TRANSFER_H
+
+namespace tranpak {
+
+// Largest body of one frame, and so of a request text.
+inline constexpr int kFileBodySize = 1024;
+inline constexpr int kFileHeadSize = 6;
+inline constexpr char kFileStx = 0x06;
+// A block of 1024 LF bytes grows to 2048 when a CR goes before each LF.
+inline constexpr int kCrBufSize = 2 * kFileBodySize;
+
+struct FileMesg {
+    char stx;
+    char mesg_type;
+    char len[4];  // body length, 4 digits, no NUL
+    char buf[kFileBodySize];
+};
+
+extern FileMesg g_fileMesg;
+
+int SendFileMesg(int sock);
+int RecvFileMesg(int sock);
+int SendReqMesg(int sock, char mesgType, const char *request);
+int SendDataMesg(int sock);
+int SendStopMesg(int sock);
+int RecvStopMesg(int sock);
+
+// Copies count bytes leaving out every CR; *outCount receives the number
+// written (at most count).
+int StripCR(const char *src, int count, char *dst, int *outCount);
+// Copies count bytes writing a CR before every LF; *outCount receives the
+// number written (at most twice count).
+int AddCR(const char *src, int count, char *dst, int *outCount);
+
+// The whole fetching dialogue; textMode puts a CR before every LF.
+int RecvFileCommon(const char *host, int port, const char *request, const char *localPath, bool textMode);
+
+}  // namespace tranpak
+
+#endif

@@ -1,0 +1,115 @@
+// Sending and receiving one Packet on a connection.
+//
+// A received frame is read in exactly two parts, so packets that follow on
+// the same connection stay for later calls:
+//   02 30 30 34 38                header: start byte and len 48
+//   30 32 30 30 .. 03             len + 1 bytes: txcode, bitmap, data, stop
+#include "core/mesg_state.h"
+#include "core/numtext.h"
+#include "core/text_check.h"
+#include "diag/ctrace.h"
+#include "diag/errlog.h"
+#include "net/net.h"
+#include "packet/packet.h"
+#include "tranpak.h"
+
+#include <cstring>
+
+namespace tranpak {
+namespace {
+
+constexpr int kHeadSize = 1 + kLenDigits;
+// Smallest len: txcode, bitmap and the 8 bytes of field 64.
+constexpr int kMinLen = kLenHeader + kMacSize;
+// Largest len whose remaining len + 1 bytes fit the receive buffer.
+constexpr int kMaxLen = kFrameBufSize - 1;
+
+void Trace(const char *label, const void *bytes, int count)
+{
+    if (g_mesg.settings.traceflag)
+        WriteComTrace(label, bytes, count);
+}
+
+}  // namespace
+}  // namespace tranpak
+
+using namespace tranpak;
+
+extern "C" TRANPAK_API int TRANPAK_CALL SockSendMesg(int sock, const void *key)
+{
+    if (key == nullptr) {
+        WriteErrLog("tranpak: SockSendMesg() key is NULL");
+        return -1;
+    }
+    static unsigned char frame[kFrameBufSize];
+    int frameLen = 0;
+    if (BuildPacket(frame, static_cast<const unsigned char *>(key), &frameLen) != 0)
+        return -1;
+    int rc = SendAll(sock, frame, frameLen);
+    if (rc == frameLen) {
+        Trace("send mesg body", frame, frameLen);
+        return 0;
+    }
+    WriteErrLog("tranpak: write socket rc: %d, iPktLen: %d", rc, frameLen);
+    if (rc > 0)
+        Trace("send mesg body", frame, rc);
+    return -1;
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL SockRecvMesg(int sock, int)
+{
+    static unsigned char buf[kFrameBufSize];
+    Packet &p = g_mesg.packet;
+    ResetMesg();
+
+    int rc = RecvAll(sock, buf, kHeadSize);
+    if (rc != kHeadSize) {
+        WriteErrLog("tranpak: read mesg_head rc = %d", rc);
+        if (rc > 0)
+            Trace("recv mesg head", buf, rc);
+        return -1;
+    }
+    Trace("recv mesg head", buf, kHeadSize);
+
+    p.start = buf[0];
+    if (p.start != kStartByte) {
+        WriteErrLog("tranpak: Packet.start = 0x%02X", p.start);
+        return -1;
+    }
+    char digits[kLenDigits + 1] = {};
+    std::memcpy(digits, buf + 1, kLenDigits);
+    if (!IsNumberText(digits)) {
+        WriteErrLog("tranpak: Packet.len not number, buf:%s", digits);
+        return -1;
+    }
+    p.len = TextToInt(digits);
+    if (p.len < kMinLen) {
+        WriteErrLog("tranpak: Packet.len = %d, too short", p.len);
+        return -1;
+    }
+    if (p.len > kMaxLen) {
+        WriteErrLog("tranpak: Packet.len = %d, too long", p.len);
+        return -1;
+    }
+
+    const int rest = p.len + 1;
+    rc = RecvAll(sock, buf, rest);
+    if (rc != rest) {
+        WriteErrLog("tranpak: read mesg buf rc = %d", rc);
+        if (rc > 0)
+            Trace("recv mesg data", buf, rc);
+        return -1;
+    }
+    Trace("recv mesg data", buf, rest);
+
+    std::memcpy(p.txcode, buf, kTxcodeLen);
+    p.txcode[kTxcodeLen] = '\0';
+    std::memcpy(p.bitmap, buf + kTxcodeLen, kBitmapSize);
+    std::memcpy(p.data, buf + kLenHeader, static_cast<size_t>(p.len - kLenHeader));
+    p.stop = buf[p.len];
+    if (p.stop != kStopByte) {
+        WriteErrLog("tranpak: Packet.stop = 0x%02X", p.stop);
+        return -1;
+    }
+    return UnpackMesg();
+}

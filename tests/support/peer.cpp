@@ -1,0 +1,115 @@
+#include "support/peer.h"
+
+#include "net/sock_init.h"
+#include "platform/platform.h"
+
+#include <cstdio>
+
+namespace tranpak::test {
+namespace {
+
+constexpr int kWaitMillis = 10000;
+
+}  // namespace
+
+PeerStep Send(const std::string &bytes) { return {PeerStep::kSend, bytes, 0}; }
+PeerStep Read(int count) { return {PeerStep::kRead, "", count}; }
+PeerStep ReadToEnd() { return {PeerStep::kReadToEnd, "", 0}; }
+PeerStep Close() { return {PeerStep::kClose, "", 0}; }
+PeerStep Pause(int millis) { return {PeerStep::kPause, "", millis}; }
+
+ScriptedPeer::ScriptedPeer(std::vector<PeerStep> script) : script_(std::move(script))
+{
+    SockAppInit();
+    listener_ = plat::SockListen("127.0.0.1", 0);
+    port_ = plat::SockLocalPort(listener_);
+    thread_ = std::thread([this] { Run(); });
+}
+
+ScriptedPeer::~ScriptedPeer() { Received(); }
+
+std::string ScriptedPeer::Received()
+{
+    if (!joined_) {
+        joined_ = true;
+        // A client that never connected: wake the accept with a connection
+        // of our own, which the peer drops.
+        for (int waited = 0; !accepted_ && waited < 2000; waited += 10)
+            plat::SleepMillis(10);
+        if (!accepted_) {
+            abandoned_ = true;
+            int s = plat::SockOpenTcp();
+            const unsigned char loopback[4] = {127, 0, 0, 1};
+            plat::SockConnectIPv4(s, loopback, port_);
+            thread_.join();
+            plat::SockCloseHandle(s);
+            plat::SockCloseHandle(listener_);
+            return received_;
+        }
+        thread_.join();
+        plat::SockCloseHandle(listener_);
+    }
+    return received_;
+}
+
+void ScriptedPeer::Run()
+{
+    int sock = plat::SockAccept(listener_);
+    accepted_ = true;
+    if (sock < 0 || abandoned_) {
+        if (sock >= 0)
+            plat::SockCloseHandle(sock);
+        return;
+    }
+    plat::SockSetRecvTimeout(sock, kWaitMillis);
+    bool open = true;
+    for (const PeerStep &step : script_) {
+        if (!open)
+            break;
+        switch (step.kind) {
+        case PeerStep::kSend: {
+            size_t sent = 0;
+            while (sent < step.bytes.size()) {
+                int n = plat::SockSendSome(sock, step.bytes.data() + sent, static_cast<int>(step.bytes.size() - sent));
+                if (n <= 0)
+                    break;
+                sent += static_cast<size_t>(n);
+            }
+            break;
+        }
+        case PeerStep::kRead:
+        case PeerStep::kReadToEnd: {
+            bool toEnd = step.kind == PeerStep::kReadToEnd;
+            int left = step.count;
+            char buf[4096];
+            while (toEnd || left > 0) {
+                int want = toEnd ? static_cast<int>(sizeof buf) : (left < 4096 ? left : 4096);
+                int n = plat::SockRecvSome(sock, buf, want);
+                if (n <= 0)
+                    break;  // closed, failed or timed out
+                received_.append(buf, static_cast<size_t>(n));
+                left -= n;
+            }
+            break;
+        }
+        case PeerStep::kClose:
+            plat::SockCloseHandle(sock);
+            open = false;
+            break;
+        case PeerStep::kPause:
+            plat::SleepMillis(step.count);
+            break;
+        }
+    }
+    if (open)
+        plat::SockCloseHandle(sock);
+}
+
+std::string FileFrame(char type, const std::string &body)
+{
+    char head[8];
+    std::snprintf(head, sizeof head, "\x06%c%04d", type, static_cast<int>(body.size()));
+    return std::string(head, 6) + body;
+}
+
+}  // namespace tranpak::test
