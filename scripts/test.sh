@@ -2,6 +2,8 @@
 # Runs every test of the project from a fresh machine:
 #   1. the native test suite (GoogleTest through CTest),
 #   2. the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
+#      and under Valgrind memcheck; the fuzz targets' kept inputs replayed
+#      and each target fuzzed for a few seconds,
 #   3. the Windows leg: the suite cross-compiled for 64-bit Windows, run
 #      under Wine,
 #   4. the 32-bit Windows DLL, built and its export and import tables
@@ -24,8 +26,8 @@ need_packages() {
   fi
 }
 
-need_packages cmake make g++ libgtest-dev googletest binutils \
-  g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64
+need_packages cmake make g++ libgtest-dev googletest binutils valgrind \
+  clang libclang-rt-14-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64
 
 wine_loader=$(dpkg -L wine64 | grep -E '/wine64$' | head -n 1)
 summary=()
@@ -56,6 +58,22 @@ sanitized() {
       ctest --output-on-failure -j"$jobs")
 }
 
+memcheck() {
+  local failed=0 t
+  for t in build/native/tests/test_*; do
+    [ -x "$t" ] || continue
+    echo "-- valgrind $(basename "$t")"
+    (cd build/native/tests &&
+      valgrind --quiet --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
+        "./$(basename "$t")" --gtest_brief=1 >/dev/null) || { echo "   memcheck FAILED"; failed=1; }
+  done
+  return $failed
+}
+
+fuzz_short() {
+  scripts/fuzz.sh "${TRANPAK_FUZZ_SECONDS:-10}"
+}
+
 windows64() {
   local prefix
   prefix=$(mktemp -d /tmp/tranpak-wine.XXXXXX)
@@ -78,6 +96,8 @@ windows32_dll() {
 
 run_step "native tests" native
 run_step "sanitizer tests (ASan + UBSan)" sanitized
+run_step "valgrind memcheck of the native tests" memcheck
+run_step "fuzzing: kept inputs replayed, then each target briefly" fuzz_short
 run_step "Windows 64-bit tests under Wine" windows64
 run_step "Windows 32-bit DLL tables" windows32_dll
 

@@ -164,6 +164,14 @@ TEST_F(DefinitionFileTest, AFailingLineStopsTheReading)
     EXPECT_EQ(g_mesg.packet.start, 0x00);  // the frame is not prepared
 }
 
+TEST_F(DefinitionFileTest, RefusedTypeDropsTheLengthOfAnEarlierLine)
+{
+    // Found by fuzzing: B 400 fits a B field but not a text one; a later
+    // refused type for the same field must not leave 400 behind.
+    EXPECT_EQ(InitWith("Y B 400 8\nY B* 10 8\n"), -1);
+    ExpectRecord({7, "Y", -1, 0, 0});
+}
+
 TEST_F(DefinitionFileTest, LongLinesAreReadInPiecesOf255)
 {
     // The first piece is 255 characters: a definition whose remark fills

@@ -83,11 +83,18 @@ TEST_F(DiagTest, NulFromCharConversionIsEscapedAndTheLineGoesOn)
     EXPECT_EQ(ErrLog(), std::vector<std::string>{"tranpak: recv stx:\\x00"});
 }
 
-TEST_F(DiagTest, MessageEndingInLineFeedKeepsIt)
+TEST_F(DiagTest, FormatEndingInLineFeedKeepsIt)
 {
     WriteErrLog("tranpak: GetField: i = %d\n", 65);
     std::string text = ReadTextFile("errlog.txt");
     EXPECT_EQ(text.substr(22), "tranpak: GetField: i = 65\n\n");
+}
+
+TEST_F(DiagTest, LineFeedFromAnArgumentAtTheEndIsEscaped)
+{
+    WriteErrLog("tranpak: recv stx:%c", '\n');
+    WriteErrLog("tranpak: got %s", "text\n");
+    EXPECT_EQ(ErrLog(), (std::vector<std::string>{"tranpak: recv stx:\\x0A", "tranpak: got text\\x0A"}));
 }
 
 TEST_F(DiagTest, LongMessagesAreCutTo255Characters)

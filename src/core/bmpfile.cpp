@@ -151,8 +151,13 @@ int InitOntCell(char *line)
     BMPCell &cell = g_mesg.cells[index];
     std::memcpy(cell.name, name, static_cast<size_t>(nameLen) + 1);
     cell.type = InitCellType(type);
-    if (cell.type == -1)
+    if (cell.type == -1) {
+        // No length of an earlier line for this field stays with a type
+        // that was refused.
+        cell.maxlen = 0;
+        cell.varlen = 0;
         return -1;
+    }
     return InitCellLen(index, len);
 }
 

@@ -4,17 +4,21 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace tranpak {
 namespace {
 
 bool NeedsEscape(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
-// Writes the message bytes, control bytes as \xHH.
-void WriteEscaped(std::FILE *f, const char *text, int len)
+// Writes the message bytes, control bytes as \xHH. A final line feed is
+// kept only when the format itself ends in one: a line feed that came in
+// through an argument is escaped like any other.
+void WriteEscaped(std::FILE *f, const char *format, const char *text, int len)
 {
     static const char kHex[] = "0123456789ABCDEF";
-    bool endsInLineFeed = len > 0 && text[len - 1] == '\n';
+    size_t formatLen = std::strlen(format);
+    bool endsInLineFeed = len > 0 && text[len - 1] == '\n' && formatLen > 0 && format[formatLen - 1] == '\n';
     int body = endsInLineFeed ? len - 1 : len;
     for (int i = 0; i < body; ++i) {
         unsigned char c = static_cast<unsigned char>(text[i]);
@@ -63,7 +67,7 @@ int WriteErrLog(const char *format, ...)
         FormatStamp(*local, stamp);
 
     std::fprintf(f, "[%s] ", stamp);
-    WriteEscaped(f, text, len);
+    WriteEscaped(f, format, text, len);
     std::fputc('\n', f);
     std::fclose(f);
     return 0;

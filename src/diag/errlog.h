@@ -17,7 +17,7 @@ inline constexpr int kStampSize = 20;
 // Formats the message like printf and appends one line to the error log.
 // Every byte of the message below 0x20, and 0x7F, is written as \xHH, so a
 // received or caller-supplied text can neither break nor forge a line; only
-// a line feed that ends the message is written as it is. Returns 0 when the
+// a line feed that ends the format itself is written as it is. Returns 0 when the
 // line was written, -1 when the log cannot be opened (the message is lost).
 int WriteErrLog(const char *format, ...)
 #if defined(__GNUC__)

@@ -16,6 +16,7 @@ PeerStep Send(const std::string &bytes) { return {PeerStep::kSend, bytes, 0}; }
 PeerStep Read(int count) { return {PeerStep::kRead, "", count}; }
 PeerStep ReadToEnd() { return {PeerStep::kReadToEnd, "", 0}; }
 PeerStep Close() { return {PeerStep::kClose, "", 0}; }
+PeerStep Abort() { return {PeerStep::kAbort, "", 0}; }
 PeerStep Pause(int millis) { return {PeerStep::kPause, "", millis}; }
 
 ScriptedPeer::ScriptedPeer(std::vector<PeerStep> script) : script_(std::move(script))
@@ -94,6 +95,10 @@ void ScriptedPeer::Run()
         }
         case PeerStep::kClose:
             plat::SockCloseHandle(sock);
+            open = false;
+            break;
+        case PeerStep::kAbort:
+            plat::SockAbort(sock);
             open = false;
             break;
         case PeerStep::kPause:

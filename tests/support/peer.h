@@ -12,7 +12,7 @@
 namespace tranpak::test {
 
 struct PeerStep {
-    enum Kind { kSend, kRead, kReadToEnd, kClose, kPause } kind;
+    enum Kind { kSend, kRead, kReadToEnd, kClose, kAbort, kPause } kind;
     std::string bytes;  // kSend
     int count = 0;      // kRead: bytes, kPause: milliseconds
 };
@@ -21,6 +21,7 @@ PeerStep Send(const std::string &bytes);
 PeerStep Read(int count);
 PeerStep ReadToEnd();
 PeerStep Close();
+PeerStep Abort();  // close with a reset
 PeerStep Pause(int millis);
 
 class ScriptedPeer {

@@ -127,6 +127,13 @@ int SockAccept(int sock)
     return s < 0 ? kNoSocket : s;
 }
 
+int SockAbort(int sock)
+{
+    linger hard{1, 0};
+    setsockopt(sock, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    return close(sock) < 0 ? -1 : 0;
+}
+
 int SockSetRecvTimeout(int sock, int millis)
 {
     timeval tv{};

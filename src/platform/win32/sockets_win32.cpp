@@ -101,6 +101,13 @@ int SockLocalPort(int sock)
 
 int SockAccept(int sock) { return ToHandle(accept(FromHandle(sock), nullptr, nullptr)); }
 
+int SockAbort(int sock)
+{
+    linger hard{1, 0};
+    setsockopt(FromHandle(sock), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&hard), sizeof hard);
+    return closesocket(FromHandle(sock)) < 0 ? -1 : 0;
+}
+
 int SockSetRecvTimeout(int sock, int millis)
 {
     DWORD ms = static_cast<DWORD>(millis);

@@ -1,0 +1,89 @@
+// The receiving side of the file transfer on whatever bytes a host sends
+// after reading the request. The first input byte picks text or binary.
+#include "fuzz_support.h"
+#include "platform/platform.h"
+#include "tranpak.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+using namespace tranpak;
+
+namespace {
+
+// The host: accepts, reads the 9-byte request frame, sends the current
+// input, closes.
+struct Host {
+    int listener = -1;
+    int port = 0;
+    std::mutex lock;
+    std::condition_variable changed;
+    const uint8_t *bytes = nullptr;
+    size_t size = 0;
+    bool pending = false;
+
+    void Serve()
+    {
+        for (;;) {
+            int sock = plat::SockAccept(listener);
+            if (sock < 0)
+                continue;
+            std::unique_lock<std::mutex> guard(lock);
+            changed.wait(guard, [this] { return pending; });
+            char request[9];
+            int got = 0;
+            while (got < 9) {
+                int n = plat::SockRecvSome(sock, request + got, 9 - got);
+                if (n <= 0)
+                    break;
+                got += n;
+            }
+            size_t sent = 0;
+            while (sent < size) {
+                int n = plat::SockSendSome(sock, bytes + sent, static_cast<int>(size - sent));
+                if (n <= 0)
+                    break;
+                sent += static_cast<size_t>(n);
+            }
+            plat::SockCloseHandle(sock);
+            pending = false;
+            changed.notify_all();
+        }
+    }
+};
+
+Host g_host;
+
+void Setup()
+{
+    fuzz::InitWithDefinitions("");
+    g_host.listener = plat::SockListen("127.0.0.1", 0);
+    g_host.port = plat::SockLocalPort(g_host.listener);
+    std::thread([] { g_host.Serve(); }).detach();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static bool ready = (Setup(), true);
+    (void)ready;
+    if (size < 1 || size > 65536)
+        return 0;
+    {
+        std::lock_guard<std::mutex> guard(g_host.lock);
+        g_host.bytes = data + 1;
+        g_host.size = size - 1;
+        g_host.pending = true;
+    }
+    g_host.changed.notify_all();
+    if (data[0] & 1)
+        SockRecvFile("127.0.0.1", g_host.port, "req", "fuzz-fetched.dat");
+    else
+        SockRecvBinFile("127.0.0.1", g_host.port, "req", "fuzz-fetched.dat");
+    // The host is done with this input before the next one replaces it.
+    std::unique_lock<std::mutex> guard(g_host.lock);
+    g_host.changed.wait(guard, [] { return !g_host.pending; });
+    return 0;
+}
