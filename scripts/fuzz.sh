@@ -33,7 +33,7 @@ for t in "${targets[@]}"; do
   kept=$root/fuzz/corpus/$t
   mkdir -p "$work"
   echo "== fuzz_$t: replaying $(ls "$kept" | wc -l) kept inputs"
-  if ! "$bin" -runs=0 "$kept" >build/fuzz/replay-$t.log 2>&1; then
+  if ! "$bin" "$kept"/* >build/fuzz/replay-$t.log 2>&1; then
     tail -n 30 build/fuzz/replay-$t.log; status=1; continue
   fi
   echo "== fuzz_$t: fuzzing for ${seconds}s"

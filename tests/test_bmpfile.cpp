@@ -170,6 +170,9 @@ TEST_F(DefinitionFileTest, RefusedTypeDropsTheLengthOfAnEarlierLine)
     // refused type for the same field must not leave 400 behind.
     EXPECT_EQ(InitWith("Y B 400 8\nY B* 10 8\n"), -1);
     ExpectRecord({7, "Y", -1, 0, 0});
+    g_mesg = MesgState{};
+    EXPECT_EQ(InitWith("Y B 400 8\nZ ANS ( 8\n"), -1);
+    ExpectRecord({7, "Z", 0, 0, 0});
 }
 
 TEST_F(DefinitionFileTest, LongLinesAreReadInPiecesOf255)

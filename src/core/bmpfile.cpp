@@ -72,6 +72,10 @@ int InitCellType(const char *text)
 int InitCellLen(int index, const char *text)
 {
     BMPCell &cell = g_mesg.cells[index];
+    // A failing definition leaves the field undefined rather than holding
+    // a length of an earlier line, or one that no buffer could serve.
+    cell.maxlen = 0;
+    cell.varlen = 0;
     LeadingNumber first = ReadLeadingNumber(text);
     if (!first.found) {
         WriteErrLog("tranpak: InitCellLen() celllen define format error (%d %s)", index, text);
@@ -81,10 +85,6 @@ int InitCellLen(int index, const char *text)
     if (*first.end == ',')
         second = ReadLeadingNumber(first.end + 1);
 
-    // A failing definition leaves the field undefined rather than holding
-    // a length that no buffer could serve.
-    cell.maxlen = 0;
-    cell.varlen = 0;
     if (second.found && (first.value < 0 || second.value < 0)) {
         WriteErrLog("tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d, BMPCell[%d]varlen = %d)",
                     index, first.value, index, second.value);
