@@ -127,6 +127,15 @@ int SockAccept(int sock)
     return s < 0 ? kNoSocket : s;
 }
 
+int SockPeekSome(int sock, void *bytes, int count)
+{
+    ssize_t n;
+    do {
+        n = recv(sock, bytes, static_cast<size_t>(count), MSG_PEEK);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
 int SockAbort(int sock)
 {
     linger hard{1, 0};

@@ -101,6 +101,12 @@ int SockLocalPort(int sock)
 
 int SockAccept(int sock) { return ToHandle(accept(FromHandle(sock), nullptr, nullptr)); }
 
+int SockPeekSome(int sock, void *bytes, int count)
+{
+    int n = recv(FromHandle(sock), static_cast<char *>(bytes), count, MSG_PEEK);
+    return n < 0 ? -1 : n;
+}
+
 int SockAbort(int sock)
 {
     linger hard{1, 0};

@@ -1,0 +1,179 @@
+#include "tool_support.h"
+
+#include "core/bmpfile.h"
+#include "core/mesg_state.h"
+#include "core/settings.h"
+#include "tranpak.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace tranpak::tools {
+
+bool ParseHex(const std::string &hex, std::string *bytes)
+{
+    bytes->clear();
+    int high = -1;
+    for (char c : hex) {
+        if (c == ' ' || c == ':' || c == '-')
+            continue;
+        int v = (c >= '0' && c <= '9') ? c - '0'
+                : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                         : -1;
+        if (v < 0)
+            return false;
+        if (high < 0) {
+            high = v;
+        } else {
+            bytes->push_back(static_cast<char>(high * 16 + v));
+            high = -1;
+        }
+    }
+    return high < 0;
+}
+
+std::string ToHex(const void *bytes, size_t count, const char *separator)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    const auto *b = static_cast<const unsigned char *>(bytes);
+    std::string s;
+    for (size_t i = 0; i < count; ++i) {
+        if (i > 0)
+            s += separator;
+        s += kDigits[b[i] >> 4];
+        s += kDigits[b[i] & 15];
+    }
+    return s;
+}
+
+bool ParseKey(const std::string &hex, unsigned char key[8])
+{
+    std::string bytes;
+    if (!ParseHex(hex, &bytes) || bytes.size() != 8)
+        return false;
+    std::memcpy(key, bytes.data(), 8);
+    return true;
+}
+
+bool LoadDefinitions(const std::string &bmpfile, const std::string &errfile)
+{
+    LibSettings &s = g_mesg.settings;
+    if (bmpfile.size() >= sizeof s.bmpfile || errfile.size() >= sizeof s.errfile)
+        return false;
+    ClearCellTable();
+    std::strcpy(s.bmpfile, bmpfile.c_str());
+    std::strcpy(s.errfile, errfile.c_str());
+    s.traceflag = 0;
+    if (ReadBMPFile() != 0)
+        return false;
+    ResetMesg();
+    return true;
+}
+
+const char *TypeName(int type)
+{
+    static const char *const kNames[] = {"ANS", "NI", "NF", "A", "AN", "N", "B"};
+    return type >= 0 && type <= 6 ? kNames[type] : "?";
+}
+
+int SetFieldText(int field, const std::string &text, std::string *why)
+{
+    int type = GetCellType(field);
+    if (field == 0)
+        return SetCell(0, text.c_str());
+    if (type == CELL_NI) {
+        char *end = nullptr;
+        long v = std::strtol(text.c_str(), &end, 10);
+        if (text.empty() || *end != '\0') {
+            *why = "not an integer: " + text;
+            return -1;
+        }
+        int i = static_cast<int>(v);
+        return SetCell(field, &i);
+    }
+    if (type == CELL_NF) {
+        char *end = nullptr;
+        double v = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0') {
+            *why = "not an amount: " + text;
+            return -1;
+        }
+        return SetCell(field, &v);
+    }
+    if (type == CELL_B) {
+        std::string bytes;
+        int maxlen = field >= 1 && field <= 64 ? g_mesg.cells[field - 1].maxlen : 0;
+        if (!ParseHex(text, &bytes) || static_cast<int>(bytes.size()) != maxlen) {
+            *why = "field " + std::to_string(field) + " takes " + std::to_string(maxlen) + " bytes in hex";
+            return -1;
+        }
+        return SetCell(field, bytes.data());
+    }
+    return SetCell(field, text.c_str());
+}
+
+std::string FieldText(int field)
+{
+    char out[kCellBufSize + 8] = {};
+    if (GetCell(field, out) != 0)
+        return "";
+    switch (GetCellType(field)) {
+    case CELL_NI: {
+        int v;
+        std::memcpy(&v, out, sizeof v);
+        return std::to_string(v);
+    }
+    case CELL_NF: {
+        double v;
+        std::memcpy(&v, out, sizeof v);
+        char text[64];
+        std::snprintf(text, sizeof text, "%.2f", v);
+        return text;
+    }
+    case CELL_B:
+        return ToHex(out, static_cast<size_t>(g_mesg.cells[field - 1].maxlen));
+    default:
+        return out;
+    }
+}
+
+bool SplitAssignment(const std::string &arg, int *field, std::string *value)
+{
+    size_t eq = arg.find('=');
+    if (eq == std::string::npos || eq == 0)
+        return false;
+    char *end = nullptr;
+    long n = std::strtol(arg.substr(0, eq).c_str(), &end, 10);
+    if (*end != '\0' || n < 0 || n > 64)
+        return false;
+    *field = static_cast<int>(n);
+    *value = arg.substr(eq + 1);
+    return true;
+}
+
+long FileSize(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    return in ? static_cast<long>(in.tellg()) : 0;
+}
+
+std::vector<std::string> LinesSince(const std::string &path, long size)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::string> lines;
+    if (!in)
+        return lines;
+    in.seekg(size);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+}  // namespace tranpak::tools

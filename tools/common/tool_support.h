@@ -1,0 +1,42 @@
+// Helpers shared by the command-line tools: hex texts, field values
+// given and shown as text, and loading definitions without a settings
+// file.
+#ifndef TRANPAK_TOOLS_SUPPORT_H
+#define TRANPAK_TOOLS_SUPPORT_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace tranpak::tools {
+
+// "0a1B..." (an even number of hex digits, blanks allowed) to bytes.
+bool ParseHex(const std::string &hex, std::string *bytes);
+std::string ToHex(const void *bytes, size_t count, const char *separator = "");
+
+// An 8-byte MAC key from 16 hex digits.
+bool ParseKey(const std::string &hex, unsigned char key[8]);
+
+// Fills the field table from a definition file, with the given error log
+// (may be empty: nothing is logged). Returns false when the file is
+// refused.
+bool LoadDefinitions(const std::string &bmpfile, const std::string &errfile);
+
+const char *TypeName(int type);
+
+// Sets field n from text the way its type takes values: NI as a decimal
+// integer, NF as a decimal amount, B as hex, the rest as text.
+int SetFieldText(int field, const std::string &text, std::string *why);
+// The value of a used field as text: B as hex.
+std::string FieldText(int field);
+
+// "2=123" to field 2 and "123".
+bool SplitAssignment(const std::string &arg, int *field, std::string *value);
+
+// Lines appended to a text file since it had `size` bytes.
+std::vector<std::string> LinesSince(const std::string &path, long size);
+long FileSize(const std::string &path);
+
+}  // namespace tranpak::tools
+
+#endif
