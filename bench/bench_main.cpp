@@ -1,0 +1,226 @@
+// Speed of the library against references measured in the same run:
+//   - the MAC (fold plus one DES with its key schedule) against OpenSSL's
+//     DES doing the same key schedule and block after the same fold;
+//   - packing and unpacking the worked example and a message that fills
+//     the 2029-byte data area;
+//   - one request and reply over loopback through the library against the
+//     same bytes through bare sockets.
+#include "core/bmpfile.h"
+#include "core/mesg_state.h"
+#include "core/settings.h"
+#include "net/net.h"
+#include "packet/des.h"
+#include "packet/mac.h"
+#include "packet/packet.h"
+#include "platform/platform.h"
+#include "tranpak.h"
+
+#include <benchmark/benchmark.h>
+#include <openssl/des.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+using namespace tranpak;
+
+namespace {
+
+const unsigned char kKey[8] = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
+const char kCovered[] = "0812345678000123000000001000";
+
+// Loads definitions from text, without a settings file, tracing off.
+void Define(const std::string &definitions)
+{
+    static const std::string dir = [] {
+        auto d = std::filesystem::temp_directory_path() / "tranpak-bench";
+        std::filesystem::create_directories(d);
+        return d.string();
+    }();
+    const std::string path = dir + "/bitmap.txt";
+    std::ofstream(path) << definitions;
+    ClearCellTable();
+    std::snprintf(g_mesg.settings.bmpfile, kPathSize, "%s", path.c_str());
+    g_mesg.settings.errfile[0] = '\0';
+    g_mesg.settings.traceflag = 0;
+    if (ReadBMPFile() != 0)
+        std::abort();
+    ResetMesg();
+}
+
+void DefineExample() { Define("PAN N 19,2 2\nPROCCODE N 6 3\nAMOUNT NF 12 4\nMAC B 8 64\n"); }
+
+// The worked example's request, as an application sets it.
+void SetExampleValues()
+{
+    ResetMesg();
+    SetCell(0, "0200");
+    SetCell(2, "12345678");
+    SetCell(3, "123");
+    double amount = 10.0;
+    SetCell(4, &amount);
+}
+
+void SetExample()
+{
+    DefineExample();
+    SetExampleValues();
+}
+
+// Seven fixed text fields that fill the data area: 2021 + 8 = 2029 bytes.
+void SetFull()
+{
+    std::string defs;
+    for (int f = 2; f <= 6; ++f)
+        defs += "F ANS 399 " + std::to_string(f) + "\n";
+    defs += "G ANS 26 7\nMAC B 8 64\n";
+    Define(defs);
+    SetCell(0, "0200");
+    const std::string text(295, 'x');  // the longest text SetCell takes; packed blank-filled to 399
+    for (int f = 2; f <= 6; ++f)
+        SetCell(f, text.c_str());
+    SetCell(7, "tail");
+}
+
+void BM_MacLibrary(benchmark::State &state)
+{
+    unsigned char acc[8], mac[8];
+    for (auto _ : state) {
+        FoldMac(reinterpret_cast<const unsigned char *>(kCovered), 28, acc);
+        DesBlock(acc, mac, kKey);
+        benchmark::DoNotOptimize(mac);
+    }
+}
+BENCHMARK(BM_MacLibrary);
+
+void BM_MacOpenSSL(benchmark::State &state)
+{
+    DES_cblock key, acc, mac;
+    std::memcpy(key, kKey, 8);
+    for (auto _ : state) {
+        FoldMac(reinterpret_cast<const unsigned char *>(kCovered), 28, acc);
+        DES_key_schedule schedule;
+        DES_set_key_unchecked(&key, &schedule);
+        DES_ecb_encrypt(&acc, &mac, &schedule, DES_ENCRYPT);
+        benchmark::DoNotOptimize(mac);
+    }
+}
+BENCHMARK(BM_MacOpenSSL);
+
+void PackBench(benchmark::State &state, void (*setup)())
+{
+    setup();
+    static unsigned char frame[kFrameBufSize];
+    int len = 0;
+    for (auto _ : state) {
+        if (BuildPacket(frame, kKey, &len) != 0)
+            state.SkipWithError("packing failed");
+        benchmark::DoNotOptimize(frame);
+    }
+    state.counters["frame_bytes"] = len;
+}
+
+void UnpackBench(benchmark::State &state, void (*setup)())
+{
+    setup();
+    static unsigned char frame[kFrameBufSize];
+    int len = 0;
+    BuildPacket(frame, kKey, &len);
+    for (auto _ : state) {
+        ResetMesg();
+        Packet &p = g_mesg.packet;
+        p.len = len - kFrameOverhead;
+        std::memcpy(p.bitmap, frame + 9, kBitmapSize);
+        std::memcpy(p.data, frame + 17, static_cast<size_t>(len - 18));
+        if (UnpackMesg() != 0)
+            state.SkipWithError("unpacking failed");
+    }
+    state.counters["frame_bytes"] = len;
+}
+
+void BM_PackExample(benchmark::State &s) { PackBench(s, SetExample); }
+void BM_UnpackExample(benchmark::State &s) { UnpackBench(s, SetExample); }
+void BM_PackFull(benchmark::State &s) { PackBench(s, SetFull); }
+void BM_UnpackFull(benchmark::State &s) { UnpackBench(s, SetFull); }
+BENCHMARK(BM_PackExample);
+BENCHMARK(BM_UnpackExample);
+BENCHMARK(BM_PackFull);
+BENCHMARK(BM_UnpackFull);
+
+// A host on loopback that answers every frame with the same reply frame.
+struct EchoHost {
+    int listener = plat::SockListen("127.0.0.1", 0);
+    std::string reply;
+    std::thread thread;
+
+    explicit EchoHost(std::string replyFrame) : reply(std::move(replyFrame))
+    {
+        thread = std::thread([this] {
+            int sock = plat::SockAccept(listener);
+            unsigned char buf[kFrameBufSize];
+            for (;;) {
+                if (RecvAll(sock, buf, 5) != 5)
+                    break;
+                int rest = std::atoi(std::string(reinterpret_cast<char *>(buf) + 1, 4).c_str()) + 1;
+                if (RecvAll(sock, buf, rest) != rest)
+                    break;
+                SendAll(sock, reply.data(), static_cast<int>(reply.size()));
+            }
+            plat::SockCloseHandle(sock);
+        });
+    }
+    ~EchoHost()
+    {
+        thread.join();
+        plat::SockCloseHandle(listener);
+    }
+    int Port() const { return plat::SockLocalPort(listener); }
+};
+
+std::string ExampleFrame()
+{
+    SetExample();
+    unsigned char frame[kFrameBufSize];
+    int len = 0;
+    BuildPacket(frame, kKey, &len);
+    return std::string(reinterpret_cast<char *>(frame), static_cast<size_t>(len));
+}
+
+void BM_ExchangeLibrary(benchmark::State &state)
+{
+    EchoHost host(ExampleFrame());
+    int sock = SockConnect("127.0.0.1", host.Port());
+    for (auto _ : state) {
+        SetExampleValues();
+        if (SockSendMesg(sock, kKey) != 0 || SockRecvMesg(sock, 0) != 0)
+            state.SkipWithError("exchange failed");
+    }
+    SockClose(sock);
+}
+BENCHMARK(BM_ExchangeLibrary)->UseRealTime();
+
+void BM_ExchangeBareSockets(benchmark::State &state)
+{
+    const std::string request = ExampleFrame();
+    EchoHost host(request);
+    int sock = plat::SockOpenTcp();
+    const unsigned char loopback[4] = {127, 0, 0, 1};
+    plat::SockConnectIPv4(sock, loopback, host.Port());
+    unsigned char buf[kFrameBufSize];
+    for (auto _ : state) {
+        SendAll(sock, request.data(), static_cast<int>(request.size()));
+        RecvAll(sock, buf, 5);
+        int rest = std::atoi(std::string(reinterpret_cast<char *>(buf) + 1, 4).c_str()) + 1;
+        if (RecvAll(sock, buf, rest) != rest)
+            state.SkipWithError("exchange failed");
+    }
+    plat::SockCloseHandle(sock);
+}
+BENCHMARK(BM_ExchangeBareSockets)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
