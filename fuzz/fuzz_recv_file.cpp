@@ -1,6 +1,7 @@
 // The receiving side of the file transfer on whatever bytes a host sends
 // after reading the request. The first input byte picks text or binary.
 #include "fuzz_support.h"
+#include "net/net.h"
 #include "platform/platform.h"
 #include "tranpak.h"
 
@@ -32,20 +33,8 @@ struct Host {
             std::unique_lock<std::mutex> guard(lock);
             changed.wait(guard, [this] { return pending; });
             char request[9];
-            int got = 0;
-            while (got < 9) {
-                int n = plat::SockRecvSome(sock, request + got, 9 - got);
-                if (n <= 0)
-                    break;
-                got += n;
-            }
-            size_t sent = 0;
-            while (sent < size) {
-                int n = plat::SockSendSome(sock, bytes + sent, static_cast<int>(size - sent));
-                if (n <= 0)
-                    break;
-                sent += static_cast<size_t>(n);
-            }
+            RecvAll(sock, request, sizeof request);
+            SendAll(sock, bytes, static_cast<int>(size));
             plat::SockCloseHandle(sock);
             pending = false;
             changed.notify_all();

@@ -2,6 +2,7 @@
 // connected loopback socket before closing it.
 #include "core/mesg_state.h"
 #include "fuzz_support.h"
+#include "net/net.h"
 #include "platform/platform.h"
 #include "tranpak.h"
 
@@ -30,13 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const unsigned char loopback[4] = {127, 0, 0, 1};
     fuzz::Require(plat::SockConnectIPv4(client, loopback, plat::SockLocalPort(g_listener)) == 0, "connect");
     int peer = plat::SockAccept(g_listener);
-    size_t sent = 0;
-    while (sent < size) {
-        int n = plat::SockSendSome(peer, data + sent, static_cast<int>(size - sent));
-        if (n <= 0)
-            break;
-        sent += static_cast<size_t>(n);
-    }
+    SendAll(peer, data, static_cast<int>(size));
     plat::SockCloseHandle(peer);
 
     static const unsigned char key[8] = {1, 2, 3, 4, 5, 6, 7, 8};

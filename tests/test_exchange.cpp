@@ -53,15 +53,6 @@ protected:
         char out[kCellBufSize + 1] = {};
         return GetCell(n, out) == 0 ? std::string(out) : "<unused>";
     }
-    static void SetExampleRequest()
-    {
-        ResetMesg();
-        SetCell(0, "0200");
-        SetCell(2, "12345678");
-        SetCell(3, "123");
-        double amount = 10.0;
-        SetCell(4, &amount);
-    }
     // Trace blocks as (label, count, dump lines).
     struct Block {
         std::string label;
@@ -89,7 +80,7 @@ TEST_F(ExchangeTest, FullTransaction)
     const std::string reply = ExampleFrame("0210", kKey);
     ScriptedPeer peer({Read(54), Send(reply), ReadToEnd()});
 
-    SetExampleRequest();
+    SetWorkedExample();
     int sock = SockConnect("127.0.0.1", peer.port());
     ASSERT_GE(sock, 0) << LastErr();
     ASSERT_EQ(SockSendMesg(sock, kKey), 0) << LastErr();
@@ -272,7 +263,7 @@ TEST_F(ExchangeTest, SendingToAPeerThatHasGoneFailsWithoutKillingTheProcess)
     ScriptedPeer peer({Close()});
     int sock = SockConnect("127.0.0.1", peer.port());
     peer.Received();
-    SetExampleRequest();
+    SetWorkedExample();
     int rc = 0;
     for (int attempt = 0; attempt < 100 && rc == 0; ++attempt) {
         rc = SockSendMesg(sock, kKey);

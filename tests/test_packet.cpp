@@ -65,12 +65,7 @@ TEST_F(PacketTest, BitmapBitsRunFromTheTopOfByteZero)
 TEST_F(PacketTest, WorkedExampleFrameByteForByte)
 {
     ASSERT_EQ(InitWith(kExampleDefinitions), 0);
-    ResetMesg();
-    SetCell(0, "0200");
-    SetCell(2, "12345678");
-    SetCell(3, "123");
-    double amount = 10.00;
-    SetCell(4, &amount);
+    SetWorkedExample();
     std::string frame = Build();
     ASSERT_EQ(frame.size(), 54u);
 

@@ -69,12 +69,7 @@ protected:
     // The worked example's frame, built by the library itself.
     static std::string ExampleFrame(const unsigned char key[8])
     {
-        ResetMesg();
-        SetCell(0, "0200");
-        SetCell(2, "12345678");
-        SetCell(3, "123");
-        double amount = 10.0;
-        SetCell(4, &amount);
+        SetWorkedExample();
         unsigned char frame[2048];
         int len = 0;
         EXPECT_EQ(BuildPacket(frame, key, &len), 0);

@@ -96,14 +96,8 @@ int InsertDecimalPoint(char *dst, const char *src)
 
 double TextToDouble(const char *text)
 {
-    const char *p = text;
-    while (IsCSpace(*p))
-        ++p;
     bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p == '-';
-        ++p;
-    }
+    const char *p = SkipSpaceAndSign(text, &negative);
     // The longest run of the form digits[.digits] that has at least one digit.
     const char *end = p;
     while (IsCDigit(*end))

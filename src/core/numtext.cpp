@@ -8,16 +8,21 @@
 
 namespace tranpak {
 
-LeadingNumber ReadLeadingNumber(const char *text)
+const char *SkipSpaceAndSign(const char *text, bool *negative)
 {
     const char *p = text;
     while (IsCSpace(*p))
         ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p == '-';
+    *negative = *p == '-';
+    if (*p == '+' || *p == '-')
         ++p;
-    }
+    return p;
+}
+
+LeadingNumber ReadLeadingNumber(const char *text)
+{
+    bool negative = false;
+    const char *p = SkipSpaceAndSign(text, &negative);
     if (!IsCDigit(*p))
         return {0, false, text};
     int64_t magnitude = 0;

@@ -17,6 +17,10 @@ struct LeadingNumber {
     const char *end;  // first character after the number (text itself if none)
 };
 
+// Skips leading white space (blank and 0x09 to 0x0D) and one '+' or '-';
+// returns where the digits start and whether the sign was '-'.
+const char *SkipSpaceAndSign(const char *text, bool *negative);
+
 // Reads an optionally signed decimal integer: leading white space (blank
 // and 0x09 to 0x0D) is skipped, then one '+' or '-', then digits up to the
 // first non-digit.

@@ -34,36 +34,37 @@ int IsDottedQuad(const char *host)
     return 1;
 }
 
-int SendAll(int sock, const void *bytes, int count)
+namespace {
+
+// Calls move(position, remaining) until count bytes have moved, a call
+// moves none (the peer closed, or the socket takes no more) or one fails.
+template <typename Move>
+int MoveAll(int count, Move move)
 {
-    const auto *p = static_cast<const unsigned char *>(bytes);
     int remaining = count;
     while (remaining != 0) {
-        int n = plat::SockSendSome(sock, p, remaining);
+        int n = move(count - remaining, remaining);
         if (n < 0)
             return -1;
         if (n == 0)
             break;
         remaining -= n;
-        p += n;
     }
     return count - remaining;
+}
+
+}  // namespace
+
+int SendAll(int sock, const void *bytes, int count)
+{
+    const auto *p = static_cast<const unsigned char *>(bytes);
+    return MoveAll(count, [&](int at, int n) { return plat::SockSendSome(sock, p + at, n); });
 }
 
 int RecvAll(int sock, void *bytes, int count)
 {
     auto *p = static_cast<unsigned char *>(bytes);
-    int remaining = count;
-    while (remaining != 0) {
-        int n = plat::SockRecvSome(sock, p, remaining);
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        remaining -= n;
-        p += n;
-    }
-    return count - remaining;
+    return MoveAll(count, [&](int at, int n) { return plat::SockRecvSome(sock, p + at, n); });
 }
 
 }  // namespace tranpak

@@ -1,5 +1,6 @@
 #include "support/peer.h"
 
+#include "net/net.h"
 #include "net/sock_init.h"
 #include "platform/platform.h"
 
@@ -68,16 +69,9 @@ void ScriptedPeer::Run()
         if (!open)
             break;
         switch (step.kind) {
-        case PeerStep::kSend: {
-            size_t sent = 0;
-            while (sent < step.bytes.size()) {
-                int n = plat::SockSendSome(sock, step.bytes.data() + sent, static_cast<int>(step.bytes.size() - sent));
-                if (n <= 0)
-                    break;
-                sent += static_cast<size_t>(n);
-            }
+        case PeerStep::kSend:
+            SendAll(sock, step.bytes.data(), static_cast<int>(step.bytes.size()));
             break;
-        }
         case PeerStep::kRead:
         case PeerStep::kReadToEnd: {
             bool toEnd = step.kind == PeerStep::kReadToEnd;

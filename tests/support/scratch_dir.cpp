@@ -23,6 +23,16 @@ const char kExampleDefinitions[] =
     "ADDDATA   ANS   120,3   48\n"
     "MAC       B     8       64\n";
 
+void SetWorkedExample()
+{
+    ResetMesg();
+    SetCell(0, "0200");
+    SetCell(2, "12345678");
+    SetCell(3, "123");
+    double amount = 10.0;
+    SetCell(4, &amount);
+}
+
 void ScratchTest::SetUp()
 {
     static std::atomic<unsigned> counter{0};

@@ -40,6 +40,10 @@ std::string ReadTextFile(const std::filesystem::path &path);  // platform line e
 std::string Hex(const void *bytes, size_t count);              // "0A 1B ..."
 std::string Unhex(const std::string &hex);                      // "0a1b" or "0A 1B" to bytes
 
+// Sets the worked example's request: 0200 with fields 2 (12345678), 3
+// (123) and 4 (10.00), after ResetMesg.
+void SetWorkedExample();
+
 // The definitions of the worked example: PAN, PROCCODE, AMOUNT, TERMID,
 // ADDDATA and MAC.
 extern const char kExampleDefinitions[];
