@@ -145,8 +145,9 @@ bool SplitAssignment(const std::string &arg, int *field, std::string *value)
     size_t eq = arg.find('=');
     if (eq == std::string::npos || eq == 0)
         return false;
+    const std::string number = arg.substr(0, eq);
     char *end = nullptr;
-    long n = std::strtol(arg.substr(0, eq).c_str(), &end, 10);
+    long n = std::strtol(number.c_str(), &end, 10);
     if (*end != '\0' || n < 0 || n > 64)
         return false;
     *field = static_cast<int>(n);
