@@ -13,7 +13,7 @@ cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DTRANPAK_BUILD_BENCH=ON -D
   -DTRANPAK_BUILD_TOOLS=OFF >/dev/null
 cmake --build build/bench -j"$(nproc)" --target tranpak-bench >/dev/null
 out=build/bench/results.json
-build/bench/bench/tranpak-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+build/bench/bench/tranpak-bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true \
   --benchmark_out="$out" --benchmark_out_format=json "$@"
 python3 - "$out" <<'PY'
 import json, sys
