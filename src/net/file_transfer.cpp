@@ -22,9 +22,20 @@ int BodyLength() { return FieldToInt(reinterpret_cast<const unsigned char *>(g_f
 
 void SetBodyLength(int n) { WriteZeroFilled(g_fileMesg.len, 4, n); }
 
-// Caller's texts are checked before anything is opened, so a refused call
-// neither connects nor empties a local file.
-bool ArgumentsUsable(const char *host, const char *localPath, const char *request)
+void CloseAll(std::FILE *f, int sock)
+{
+    if (f != nullptr)
+        std::fclose(f);
+    plat::SockCloseHandle(sock);
+}
+
+// The start of every transfer: the caller's texts are checked before
+// anything is opened (so a refused call neither connects nor empties a
+// local file), then the local file is opened with mode, the connection
+// made and the request frame of requestType sent. On failure everything
+// opened is closed again.
+bool BeginTransfer(const char *host, int port, const char *localPath, const char *mode, char requestType,
+                   const char *request, std::FILE **f, int *sock)
 {
     if (host == nullptr || localPath == nullptr || request == nullptr) {
         WriteErrLog("tranpak: file transfer with a NULL host, path or request");
@@ -34,14 +45,18 @@ bool ArgumentsUsable(const char *host, const char *localPath, const char *reques
         WriteErrLog("tranpak: request text has over %d characters", kFileBodySize);
         return false;
     }
+    *f = std::fopen(localPath, mode);
+    if (*f == nullptr) {
+        WriteErrLog("tranpak: open %s error", localPath);
+        return false;
+    }
+    // A failed connection shows as the first frame that cannot be sent.
+    *sock = SockConnect(host, port);
+    if (SendReqMesg(*sock, requestType, request) != 0) {
+        CloseAll(*f, *sock);
+        return false;
+    }
     return true;
-}
-
-void CloseAll(std::FILE *f, int sock)
-{
-    if (f != nullptr)
-        std::fclose(f);
-    plat::SockCloseHandle(sock);
 }
 
 // Reads the next block of the file into the frame's body, as the transfer
@@ -68,19 +83,10 @@ int ReadBlock(std::FILE *f, bool textMode, bool *atEnd)
 
 int SendFileCommon(const char *host, int port, const char *localPath, const char *request, bool textMode)
 {
-    if (!ArgumentsUsable(host, localPath, request))
+    std::FILE *f = nullptr;
+    int sock = plat::kNoSocket;
+    if (!BeginTransfer(host, port, localPath, "rb", '0', request, &f, &sock))
         return -1;
-    std::FILE *f = std::fopen(localPath, "rb");
-    if (f == nullptr) {
-        WriteErrLog("tranpak: open %s error", localPath);
-        return -1;
-    }
-    // A failed connection shows as the first frame that cannot be sent.
-    int sock = SockConnect(host, port);
-    if (SendReqMesg(sock, '0', request) != 0) {
-        CloseAll(f, sock);
-        return -1;
-    }
     bool atEnd = false;
     while (!atEnd) {
         int n = ReadBlock(f, textMode, &atEnd);
@@ -221,18 +227,10 @@ int AddCR(const char *src, int count, char *dst, int *outCount)
 
 int RecvFileCommon(const char *host, int port, const char *request, const char *localPath, bool textMode)
 {
-    if (!ArgumentsUsable(host, localPath, request))
+    std::FILE *f = nullptr;
+    int sock = plat::kNoSocket;
+    if (!BeginTransfer(host, port, localPath, "w+b", '1', request, &f, &sock))
         return -1;
-    std::FILE *f = std::fopen(localPath, "w+b");
-    if (f == nullptr) {
-        WriteErrLog("tranpak: open %s error", localPath);
-        return -1;
-    }
-    int sock = SockConnect(host, port);
-    if (SendReqMesg(sock, '1', request) != 0) {
-        CloseAll(f, sock);
-        return -1;
-    }
     static char converted[kCrBufSize];
     for (;;) {
         if (RecvFileMesg(sock) != 0) {

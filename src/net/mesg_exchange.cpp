@@ -30,6 +30,21 @@ void Trace(const char *label, const void *bytes, int count)
         WriteComTrace(label, bytes, count);
 }
 
+// Receives exactly count bytes. A short count is logged with `format` and
+// what did arrive is traced; the whole is traced when it all arrived.
+bool RecvTraced(int sock, unsigned char *buf, int count, const char *label, const char *format)
+{
+    int rc = RecvAll(sock, buf, count);
+    if (rc != count) {
+        WriteErrLog(format, rc);
+        if (rc > 0)
+            Trace(label, buf, rc);
+        return false;
+    }
+    Trace(label, buf, count);
+    return true;
+}
+
 }  // namespace
 }  // namespace tranpak
 
@@ -62,14 +77,8 @@ extern "C" TRANPAK_API int TRANPAK_CALL SockRecvMesg(int sock, int)
     Packet &p = g_mesg.packet;
     ResetMesg();
 
-    int rc = RecvAll(sock, buf, kHeadSize);
-    if (rc != kHeadSize) {
-        WriteErrLog("tranpak: read mesg_head rc = %d", rc);
-        if (rc > 0)
-            Trace("recv mesg head", buf, rc);
+    if (!RecvTraced(sock, buf, kHeadSize, "recv mesg head", "tranpak: read mesg_head rc = %d"))
         return -1;
-    }
-    Trace("recv mesg head", buf, kHeadSize);
 
     p.start = buf[0];
     if (p.start != kStartByte) {
@@ -92,15 +101,8 @@ extern "C" TRANPAK_API int TRANPAK_CALL SockRecvMesg(int sock, int)
         return -1;
     }
 
-    const int rest = p.len + 1;
-    rc = RecvAll(sock, buf, rest);
-    if (rc != rest) {
-        WriteErrLog("tranpak: read mesg buf rc = %d", rc);
-        if (rc > 0)
-            Trace("recv mesg data", buf, rc);
+    if (!RecvTraced(sock, buf, p.len + 1, "recv mesg data", "tranpak: read mesg buf rc = %d"))
         return -1;
-    }
-    Trace("recv mesg data", buf, rest);
 
     std::memcpy(p.txcode, buf, kTxcodeLen);
     p.txcode[kTxcodeLen] = '\0';

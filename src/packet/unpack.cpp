@@ -30,40 +30,30 @@ void StoreValue(BMPCell &cell, const unsigned char *src, int count)
 
 int CheckCellContent(int i)
 {
+    // The test of each text type, and the name it has in the message.
+    struct ContentRule {
+        int type;
+        int (*passes)(const char *);
+        const char *what;
+    };
+    static constexpr ContentRule kRules[] = {
+        {kTypeNI, IsNumberText, "number(NI)"}, {kTypeNF, IsNumberText, "number(NF)"},
+        {kTypeA, IsAlphaText, "alpha(A)"},     {kTypeAN, IsAlnumText, "alpha or number(AN)"},
+        {kTypeN, IsNumberText, "number(N)"},
+    };
     const BMPCell &cell = g_mesg.cells[i];
-    switch (cell.type) {
-    case kTypeANS:
-    case kTypeB:
+    if (cell.type == kTypeANS || cell.type == kTypeB)
         return 0;
-    case kTypeNI:
-        if (IsNumberText(cell.buf))
+    for (const ContentRule &rule : kRules) {
+        if (rule.type != cell.type)
+            continue;
+        if (rule.passes(cell.buf))
             return 0;
-        WriteErrLog("tranpak: BMPCell[%d].buf: %s not number(NI)", i, cell.buf);
-        return -1;
-    case kTypeNF:
-        if (IsNumberText(cell.buf))
-            return 0;
-        WriteErrLog("tranpak: BMPCell[%d].buf: %s not number(NF)", i, cell.buf);
-        return -1;
-    case kTypeA:
-        if (IsAlphaText(cell.buf))
-            return 0;
-        WriteErrLog("tranpak: BMPCell[%d].buf: %s not alpha(A)", i, cell.buf);
-        return -1;
-    case kTypeAN:
-        if (IsAlnumText(cell.buf))
-            return 0;
-        WriteErrLog("tranpak: BMPCell[%d].buf: %s not alpha or number(AN)", i, cell.buf);
-        return -1;
-    case kTypeN:
-        if (IsNumberText(cell.buf))
-            return 0;
-        WriteErrLog("tranpak: BMPCell[%d].buf: %s not number(N)", i, cell.buf);
-        return -1;
-    default:
-        WriteErrLog("tranpak: BMPCell[%d].type = %c", i, cell.type);
+        WriteErrLog("tranpak: BMPCell[%d].buf: %s not %s", i, cell.buf, rule.what);
         return -1;
     }
+    WriteErrLog("tranpak: BMPCell[%d].type = %c", i, cell.type);
+    return -1;
 }
 
 int UnpackCell(int i, const unsigned char *src, int *offset, int limit)
