@@ -26,7 +26,7 @@ need_packages() {
   fi
 }
 
-need_packages cmake make g++ libgtest-dev googletest binutils valgrind \
+need_packages cmake make g++ libgtest-dev googletest binutils valgrind pkg-config \
   clang libclang-rt-14-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64
 
 wine_loader=$(dpkg -L wine64 | grep -E '/wine64$' | head -n 1)
