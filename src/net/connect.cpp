@@ -13,7 +13,10 @@ namespace tranpak {
 int IsDottedQuad(const char *host)
 {
     char copy[kHostBufSize];
-    std::strcpy(copy, host);  // callers pass at most 31 characters
+    size_t len = std::strlen(host);
+    if (len >= sizeof copy)
+        return 0;  // no dotted address is that long
+    std::memcpy(copy, host, len + 1);
     char *part = copy;
     for (int k = 0; k < 4; ++k) {
         char *end = nullptr;
