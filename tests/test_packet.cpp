@@ -39,6 +39,7 @@ protected:
         p.stop = static_cast<unsigned char>(frame.back());
         return UnpackMesg();
     }
+    static bool InitFilled(int dataLen);
     static std::string Field(int n)
     {
         char out[kCellBufSize + 1] = {};
@@ -176,36 +177,36 @@ std::string FillDefinitions(int dataLen)
     return defs + "MAC B 8 64\n";
 }
 
-void FillAllFields()
+// A fresh message whose defined fields 1 to 63 are all used, packing to
+// the given data length; false when the definitions do not load.
+bool PacketTest::InitFilled(int dataLen)
 {
+    g_mesg = MesgState{};
+    if (InitWith(FillDefinitions(dataLen)) != 0)
+        return false;
+    ResetMesg();
     for (int i = 0; i < 63; ++i)
         if (g_mesg.cells[i].maxlen > 0)
             g_mesg.cells[i].used = 1;
+    return true;
 }
 
 TEST_F(PacketTest, LargestFrameIs2047Bytes)
 {
-    ASSERT_EQ(InitWith(FillDefinitions(2029)), 0);
-    ResetMesg();
-    FillAllFields();
+    ASSERT_TRUE(InitFilled(2029));
     std::string frame = Build();
     EXPECT_EQ(frame.size(), 2047u);
     EXPECT_EQ(frame.substr(1, 4), "2041");
     EXPECT_EQ(frame.back(), '\x03');
 
-    g_mesg = MesgState{};
-    ASSERT_EQ(InitWith(FillDefinitions(2030)), 0);
-    ResetMesg();
-    FillAllFields();
+    ASSERT_TRUE(InitFilled(2030));
     EXPECT_EQ(Build(), "");
     EXPECT_EQ(LastErr(), "tranpak: received packet too long, len = 2048");
 }
 
 TEST_F(PacketTest, FieldsBeyondTheDataAreaAreRefusedBeforeWriting)
 {
-    ASSERT_EQ(InitWith(FillDefinitions(2400)), 0);
-    ResetMesg();
-    FillAllFields();
+    ASSERT_TRUE(InitFilled(2400));
     EXPECT_EQ(Build(), "");
     EXPECT_EQ(LastErr(), "tranpak: PktData(F) BMPCell[6] needs 397 bytes, data area has 53 left");
 }
