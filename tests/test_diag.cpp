@@ -36,8 +36,8 @@ TEST_F(DiagTest, StampIsYearMonthDayAndTime)
 
 TEST_F(DiagTest, ErrorLogLineIsStampAndMessage)
 {
-    EXPECT_EQ(WriteErrLog("tranpak: BMPCell[%d] undefined", 7), 0);
-    EXPECT_EQ(WriteErrLog("tranpak: ReadBMPFile() open BMPfile fail"), 0);
+    EXPECT_EQ(WriteErrLog(kErrArgument, "tranpak: BMPCell[%d] undefined", 7), 0);
+    EXPECT_EQ(WriteErrLog(kErrArgument, "tranpak: ReadBMPFile() open BMPfile fail"), 0);
     std::string text = ReadTextFile("errlog.txt");
     std::regex line(R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] (.*)\n)");
     std::smatch m;
@@ -50,9 +50,9 @@ TEST_F(DiagTest, ErrorLogLineIsStampAndMessage)
 TEST_F(DiagTest, ErrorLogWithoutUsablePathWritesNothing)
 {
     g_mesg.settings.errfile[0] = '\0';
-    EXPECT_EQ(WriteErrLog("tranpak: lost"), -1);
+    EXPECT_EQ(WriteErrLog(kErrArgument, "tranpak: lost"), -1);
     std::strcpy(g_mesg.settings.errfile, "no/such/dir/errlog.txt");
-    EXPECT_EQ(WriteErrLog("tranpak: lost"), -1);
+    EXPECT_EQ(WriteErrLog(kErrArgument, "tranpak: lost"), -1);
     EXPECT_FALSE(std::filesystem::exists("no"));
 }
 
@@ -70,7 +70,7 @@ TEST_F(DiagTest, ControlBytesInMessagesCannotBreakOrForgeLines)
         {"caf\xc3\xa9", "tranpak: got caf\xc3\xa9"},
     };
     for (auto &c : cases)
-        WriteErrLog("tranpak: got %s", c.value);
+        WriteErrLog(kErrArgument, "tranpak: got %s", c.value);
     auto lines = ErrLog();
     ASSERT_EQ(lines.size(), std::size(cases));
     for (size_t i = 0; i < std::size(cases); ++i)
@@ -79,28 +79,28 @@ TEST_F(DiagTest, ControlBytesInMessagesCannotBreakOrForgeLines)
 
 TEST_F(DiagTest, NulFromCharConversionIsEscapedAndTheLineGoesOn)
 {
-    WriteErrLog("tranpak: recv stx:%c", 0);
+    WriteErrLog(kErrArgument, "tranpak: recv stx:%c", 0);
     EXPECT_EQ(ErrLog(), std::vector<std::string>{"tranpak: recv stx:\\x00"});
 }
 
 TEST_F(DiagTest, FormatEndingInLineFeedKeepsIt)
 {
-    WriteErrLog("tranpak: GetField: i = %d\n", 65);
+    WriteErrLog(kErrArgument, "tranpak: GetField: i = %d\n", 65);
     std::string text = ReadTextFile("errlog.txt");
     EXPECT_EQ(text.substr(22), "tranpak: GetField: i = 65\n\n");
 }
 
 TEST_F(DiagTest, LineFeedFromAnArgumentAtTheEndIsEscaped)
 {
-    WriteErrLog("tranpak: recv stx:%c", '\n');
-    WriteErrLog("tranpak: got %s", "text\n");
+    WriteErrLog(kErrArgument, "tranpak: recv stx:%c", '\n');
+    WriteErrLog(kErrArgument, "tranpak: got %s", "text\n");
     EXPECT_EQ(ErrLog(), (std::vector<std::string>{"tranpak: recv stx:\\x0A", "tranpak: got text\\x0A"}));
 }
 
 TEST_F(DiagTest, LongMessagesAreCutTo255Characters)
 {
     std::string value(400, 'v');
-    WriteErrLog("tranpak: %s", value.c_str());
+    WriteErrLog(kErrArgument, "tranpak: %s", value.c_str());
     auto lines = ErrLog();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "tranpak: " + std::string(255 - 9, 'v'));

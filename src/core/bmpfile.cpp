@@ -65,7 +65,7 @@ int InitCellType(const char *text)
     for (const TypeName &t : kTypeNames)
         if (std::strcmp(text, t.text) == 0)
             return t.code;
-    WriteErrLog("tranpak: celltype define error (type:%s)", text);
+    WriteErrLog(kErrSettings, "tranpak: celltype define error (type:%s)", text);
     return -1;
 }
 
@@ -78,7 +78,7 @@ int InitCellLen(int index, const char *text)
     cell.varlen = 0;
     LeadingNumber first = ReadLeadingNumber(text);
     if (!first.found) {
-        WriteErrLog("tranpak: InitCellLen() celllen define format error (%d %s)", index, text);
+        WriteErrLog(kErrSettings, "tranpak: InitCellLen() celllen define format error (%d %s)", index, text);
         return -1;
     }
     LeadingNumber second{0, false, first.end};
@@ -86,22 +86,22 @@ int InitCellLen(int index, const char *text)
         second = ReadLeadingNumber(first.end + 1);
 
     if (second.found && (first.value < 0 || second.value < 0)) {
-        WriteErrLog("tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d, BMPCell[%d]varlen = %d)",
+        WriteErrLog(kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d, BMPCell[%d]varlen = %d)",
                     index, first.value, index, second.value);
         return -1;
     }
     if (!second.found && first.value < 0) {
-        WriteErrLog("tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d)", index, first.value);
+        WriteErrLog(kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d)", index, first.value);
         return -1;
     }
     int limit = cell.type == kTypeB ? kBinMaxLen : kTextMaxLen;
     if (first.value > limit) {
-        WriteErrLog("tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d, over %d)", index,
+        WriteErrLog(kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d, over %d)", index,
                     first.value, limit);
         return -1;
     }
     if (second.found && second.value > kMaxVarLen) {
-        WriteErrLog("tranpak: InitCellLen() cell define error (BMPCell[%d]varlen = %d, over %d)", index,
+        WriteErrLog(kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]varlen = %d, over %d)", index,
                     second.value, kMaxVarLen);
         return -1;
     }
@@ -117,33 +117,33 @@ int InitOntCell(char *line)
     if (count == 0)
         return 0;  // only blanks: nothing to define
     if (count < kItemCount) {
-        WriteErrLog("tranpak: InitOntCell() cell define incomplete (items = %d)", count);
+        WriteErrLog(kErrSettings, "tranpak: InitOntCell() cell define incomplete (items = %d)", count);
         return -1;
     }
     const char *name = items[0], *type = items[1], *len = items[2], *posText = items[3];
 
     int nameLen = static_cast<int>(std::strlen(name));
     if (nameLen > kMaxNameLen) {
-        WriteErrLog("tranpak: InitOntCell() cellname too long (len = %d)", nameLen);
+        WriteErrLog(kErrSettings, "tranpak: InitOntCell() cellname too long (len = %d)", nameLen);
         return -1;
     }
     int typeLen = static_cast<int>(std::strlen(type));
     if (typeLen > kMaxTypeLen) {
-        WriteErrLog("tranpak: InitOntCell() celltype too long (len = %d)", typeLen);
+        WriteErrLog(kErrSettings, "tranpak: InitOntCell() celltype too long (len = %d)", typeLen);
         return -1;
     }
     int lenLen = static_cast<int>(std::strlen(len));
     if (lenLen > kMaxLenItemLen) {
-        WriteErrLog("tranpak: InitOntCell() celllen too long (len = %d)", lenLen);
+        WriteErrLog(kErrSettings, "tranpak: InitOntCell() celllen too long (len = %d)", lenLen);
         return -1;
     }
     int pos = 0;
     if (!IsWholeNumber(posText, &pos)) {
-        WriteErrLog("tranpak: InitOntCell() cellpos not number (pos = %s)", posText);
+        WriteErrLog(kErrSettings, "tranpak: InitOntCell() cellpos not number (pos = %s)", posText);
         return -1;
     }
     if (pos > kCellCount || pos < 1) {
-        WriteErrLog("tranpak: InitOntCell() cellpos error (pos = %d)", pos);
+        WriteErrLog(kErrSettings, "tranpak: InitOntCell() cellpos error (pos = %d)", pos);
         return -1;
     }
 
@@ -165,7 +165,7 @@ int ReadBMPFile()
 {
     std::FILE *f = std::fopen(g_mesg.settings.bmpfile, "r");
     if (f == nullptr) {
-        WriteErrLog("tranpak: ReadBMPFile() open BMPfile fail");
+        WriteErrLog(kErrSettings, "tranpak: ReadBMPFile() open BMPfile fail");
         return -1;
     }
     static char line[kBmpLineSize];

@@ -31,7 +31,7 @@ int BoundedLength(const char *text, int limit)
 int SetTxcode(const char *value)
 {
     if (BoundedLength(value, kTxcodeLen) != kTxcodeLen) {
-        WriteErrLog("tranpak: SetField: txcode is %s", value);
+        WriteErrLog(kErrArgument, "tranpak: SetField: txcode is %s", value);
         return -1;
     }
     std::memcpy(g_mesg.packet.txcode, value, kTxcodeSize);
@@ -44,7 +44,7 @@ int SetAmount(int index, double value)
     char formatted[kAmountTextSize];
     char hundredths[kAmountTextSize];
     if (FormatAmount(value, formatted) < 0) {
-        WriteErrLog("tranpak: SetField BMPCell[%d].buf: amount has over %d characters", index,
+        WriteErrLog(kErrArgument, "tranpak: SetField BMPCell[%d].buf: amount has over %d characters", index,
                     kAmountTextSize - 1);
         return -1;
     }
@@ -52,7 +52,7 @@ int SetAmount(int index, double value)
     // A refused amount leaves the field as it was, so a message that is
     // sent later never carries it.
     if (!IsNumberText(hundredths)) {
-        WriteErrLog("tranpak: SetField BMPCell[%d].buf: %s not NF", index, hundredths);
+        WriteErrLog(kErrArgument, "tranpak: SetField BMPCell[%d].buf: %s not NF", index, hundredths);
         return -1;
     }
     std::memcpy(g_mesg.cells[index].buf, hundredths, std::strlen(hundredths) + 1);
@@ -64,7 +64,7 @@ int SetText(int index, int type, const char *value)
     char work[kWorkCopySize];
     int len = BoundedLength(value, kWorkCopySize - 1);
     if (len < 0) {
-        WriteErrLog("tranpak: SetField BMPCell[%d].buf: text has over %d characters", index, kWorkCopySize - 1);
+        WriteErrLog(kErrArgument, "tranpak: SetField BMPCell[%d].buf: text has over %d characters", index, kWorkCopySize - 1);
         return -1;
     }
     std::memcpy(work, value, static_cast<size_t>(len) + 1);
@@ -83,7 +83,7 @@ int SetText(int index, int type, const char *value)
     else if (type == kTypeN)
         check = {IsNumberText, "N"};
     if (check.passes != nullptr && !check.passes(work)) {
-        WriteErrLog("tranpak: SetField BMPCell[%d].buf: %s not %s", index, work, check.name);
+        WriteErrLog(kErrArgument, "tranpak: SetField BMPCell[%d].buf: %s not %s", index, work, check.name);
         return -1;
     }
     std::memcpy(g_mesg.cells[index].buf, work, std::strlen(work) + 1);
@@ -96,7 +96,7 @@ bool BinaryLengthFits(int index, const char *what)
     const BMPCell &cell = g_mesg.cells[index];
     if (cell.maxlen >= 0 && cell.maxlen <= kBinMaxLen)
         return true;
-    WriteErrLog("tranpak: %s BMPCell[%d].maxlen = %d, over %d", what, index, cell.maxlen, kBinMaxLen);
+    WriteErrLog(kErrSettings, "tranpak: %s BMPCell[%d].maxlen = %d, over %d", what, index, cell.maxlen, kBinMaxLen);
     return false;
 }
 
@@ -107,14 +107,15 @@ using namespace tranpak;
 
 extern "C" TRANPAK_API int TRANPAK_CALL SetCell(int field, const void *value)
 {
+    ExportedCall call;
     if (value == nullptr) {
-        WriteErrLog("tranpak: SetField(F) field %d value is NULL", field);
+        WriteErrLog(kErrArgument, "tranpak: SetField(F) field %d value is NULL", field);
         return -1;
     }
     if (field == 0)
         return SetTxcode(static_cast<const char *>(value));
     if (!IsFieldNumber(field)) {
-        WriteErrLog("tranpak: SetField(F)_i = %d ", field);
+        WriteErrLog(kErrArgument, "tranpak: SetField(F)_i = %d ", field);
         return -1;
     }
     const int index = field - 1;
@@ -145,7 +146,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL SetCell(int field, const void *value)
         std::memcpy(cell.buf, value, static_cast<size_t>(cell.maxlen));
         break;
     default:
-        WriteErrLog("tranpak: SetField(F)_BMPCell[%d].type = %d", index, cell.type);
+        WriteErrLog(kErrSettings, "tranpak: SetField(F)_BMPCell[%d].type = %d", index, cell.type);
         return -1;
     }
     if (rc != 0)
@@ -156,8 +157,9 @@ extern "C" TRANPAK_API int TRANPAK_CALL SetCell(int field, const void *value)
 
 extern "C" TRANPAK_API int TRANPAK_CALL GetCell(int field, void *out)
 {
+    ExportedCall call;
     if (out == nullptr) {
-        WriteErrLog("tranpak: GetField(F) field %d out is NULL", field);
+        WriteErrLog(kErrArgument, "tranpak: GetField(F) field %d out is NULL", field);
         return -1;
     }
     if (field == 0) {
@@ -165,13 +167,13 @@ extern "C" TRANPAK_API int TRANPAK_CALL GetCell(int field, void *out)
         return 0;
     }
     if (!IsFieldNumber(field)) {
-        WriteErrLog("tranpak: GetField: i = %d\n", field);
+        WriteErrLog(kErrArgument, "tranpak: GetField: i = %d\n", field);
         return -1;
     }
     const int index = field - 1;
     const BMPCell &cell = g_mesg.cells[index];
     if (cell.used == 0) {
-        WriteErrLog("tranpak: BMPCell[%d] is not used", index);
+        WriteErrLog(kErrArgument, "tranpak: BMPCell[%d] is not used", index);
         return -1;
     }
     switch (cell.type) {
@@ -184,7 +186,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL GetCell(int field, void *out)
         // The stored hundredths get their point back: "1250" is 12.50.
         size_t len = std::strlen(cell.buf);
         if (len < 2 || len > kAmountTextSize - 2) {
-            WriteErrLog("tranpak: GetField BMPCell[%d].buf: %s not an amount of 2 to %d characters", index,
+            WriteErrLog(kErrArgument, "tranpak: GetField BMPCell[%d].buf: %s not an amount of 2 to %d characters", index,
                         cell.buf, kAmountTextSize - 2);
             return -1;
         }
@@ -211,6 +213,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL GetCell(int field, void *out)
 
 extern "C" TRANPAK_API int TRANPAK_CALL GetCellType(int field)
 {
+    ExportedCall call;
     if (field == 0)
         return kTypeANS;
     if (!IsFieldNumber(field))
@@ -220,6 +223,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL GetCellType(int field)
 
 extern "C" TRANPAK_API int TRANPAK_CALL ResetCell(int field)
 {
+    ExportedCall call;
     if (!IsFieldNumber(field))
         return -1;
     BMPCell &cell = g_mesg.cells[field - 1];
@@ -230,6 +234,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL ResetCell(int field)
 
 extern "C" TRANPAK_API int TRANPAK_CALL ResetMesg(void)
 {
+    ExportedCall call;
     Packet &p = g_mesg.packet;
     p.start = kStartByte;
     std::memset(p.bitmap, 0, sizeof p.bitmap);
@@ -244,6 +249,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL ResetMesg(void)
 
 extern "C" TRANPAK_API int TRANPAK_CALL BackupMesg(void)
 {
+    ExportedCall call;
     g_mesg.backup.packet = g_mesg.packet;
     std::memcpy(g_mesg.backup.cells, g_mesg.cells, sizeof g_mesg.cells);
     return 0;
@@ -251,6 +257,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL BackupMesg(void)
 
 extern "C" TRANPAK_API int TRANPAK_CALL RestoreMesg(void)
 {
+    ExportedCall call;
     g_mesg.packet = g_mesg.backup.packet;
     std::memcpy(g_mesg.cells, g_mesg.backup.cells, sizeof g_mesg.cells);
     return 0;

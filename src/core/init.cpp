@@ -1,8 +1,11 @@
-// Init8583: clears the field table, reads the four settings, loads the
-// field definition file and prepares an empty frame.
+// Init8583: clears the field table, reads the settings, loads the field
+// definition file and prepares an empty frame.
 #include "core/bmpfile.h"
 #include "core/mesg_state.h"
+#include "core/numtext.h"
 #include "core/settings.h"
+#include "core/text_check.h"
+#include "diag/errlog.h"
 #include "platform/platform.h"
 #include "tranpak.h"
 
@@ -13,10 +16,11 @@ namespace {
 
 // Reads one setting; values longer than the member (159 characters) are
 // cut to fit it.
-void ReadSetting(const char *section, const char *key, const char *fallback, char *member, int memberSize)
+void ReadSetting(const char *file, const char *section, const char *key, const char *fallback, char *member,
+                 int memberSize)
 {
     char value[kSettingValueSize];
-    plat::ReadProfileString(section, key, fallback, value, sizeof value, kSettingsFile);
+    plat::ReadProfileString(section, key, fallback, value, sizeof value, file);
     size_t len = std::strlen(value);
     if (len > static_cast<size_t>(memberSize - 1))
         len = static_cast<size_t>(memberSize - 1);
@@ -24,17 +28,47 @@ void ReadSetting(const char *section, const char *key, const char *fallback, cha
     member[len] = '\0';
 }
 
-void ReadSettings(LibSettings &s)
+int ReadTimeLimit(const char *file, const char *key)
+{
+    char value[kSettingValueSize];
+    plat::ReadProfileString("Com Timeout", key, "", value, sizeof value, file);
+    return ParseTimeLimit(value);
+}
+
+void ReadSettings(const char *file, LibSettings &s)
 {
     char flag[kSettingValueSize];
-    plat::ReadProfileString("Com Trace Flag", "GCODEFLAG", "0", flag, sizeof flag, kSettingsFile);
+    plat::ReadProfileString("Com Trace Flag", "GCODEFLAG", "0", flag, sizeof flag, file);
     s.traceflag = flag[0] == '1' ? 1 : 0;
-    ReadSetting("Error Log File", "ERRFILE", "../run/errlog.txt", s.errfile, kPathSize);
-    ReadSetting("Bitmap Define File", "BMPFILE", "../etc/bitmap.txt", s.bmpfile, kPathSize);
-    ReadSetting("Com Trace File", "CTRACEFILE", "../run/ctrace.txt", s.ctracefile, kPathSize);
+    ReadSetting(file, "Error Log File", "ERRFILE", "../run/errlog.txt", s.errfile, kPathSize);
+    ReadSetting(file, "Bitmap Define File", "BMPFILE", "../etc/bitmap.txt", s.bmpfile, kPathSize);
+    ReadSetting(file, "Com Trace File", "CTRACEFILE", "../run/ctrace.txt", s.ctracefile, kPathSize);
+    s.connectLimit = ReadTimeLimit(file, "CONNECT");
+    s.sendLimit = ReadTimeLimit(file, "SEND");
+    s.recvLimit = ReadTimeLimit(file, "RECV");
 }
 
 }  // namespace
+
+const char *SettingsFilePath()
+{
+    static char fromEnv[kSettingsPathSize];
+    int n = plat::ReadEnvVar(kSettingsEnvVar, fromEnv, sizeof fromEnv);
+    if (n < 0)
+        return nullptr;
+    return n > 0 ? fromEnv : kSettingsFile;
+}
+
+int ParseTimeLimit(const char *value)
+{
+    if (value[0] == '\0')
+        return 0;
+    for (const char *p = value; *p != '\0'; ++p)
+        if (!IsCDigit(*p))
+            return 0;
+    int32_t seconds = TextToInt(value);  // saturates, so huge values stay positive
+    return seconds > kMaxTimeLimitSeconds ? kMaxTimeLimitSeconds : seconds;
+}
 
 void ClearCellTable() { std::memset(g_mesg.cells, 0, sizeof g_mesg.cells); }
 
@@ -44,8 +78,17 @@ using namespace tranpak;
 
 extern "C" TRANPAK_API int TRANPAK_CALL Init8583(void)
 {
+    ExportedCall call;
     ClearCellTable();
-    ReadSettings(g_mesg.settings);
+    const char *file = SettingsFilePath();
+    if (file == nullptr) {
+        // No settings means no error log path either: the reason is kept
+        // for GetLastErrMesg and goes to the log only if one was named before.
+        WriteErrLog(kErrSettings, "tranpak: %s names a path of over %d characters", kSettingsEnvVar,
+                    kSettingsPathSize - 1);
+        return -1;
+    }
+    ReadSettings(file, g_mesg.settings);
     if (ReadBMPFile() != 0)
         return -1;
     g_mesg.packet.start = kStartByte;

@@ -76,6 +76,10 @@ struct LibSettings {
     char errfile[kPathSize];
     char bmpfile[kPathSize];
     char ctracefile[kPathSize];
+    // [Com Timeout], in seconds; 0 is no limit.
+    int32_t connectLimit;
+    int32_t sendLimit;
+    int32_t recvLimit;
 };
 
 struct MesgState {

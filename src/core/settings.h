@@ -7,11 +7,26 @@ namespace tranpak {
 #ifndef TRANPAK_SETTINGS_FILE
 #define TRANPAK_SETTINGS_FILE "c:/windows/system/8583.ini"
 #endif
-// Where the settings are read from; fixed when the library is built.
+// Where the settings are read from unless the environment names a file.
 inline constexpr const char kSettingsFile[] = TRANPAK_SETTINGS_FILE;
+// When set and not empty, this variable names the settings file instead.
+inline constexpr const char kSettingsEnvVar[] = "TRANPAK_SETTINGS";
+// Room for the path the variable names: at most 1023 characters.
+inline constexpr int kSettingsPathSize = 1024;
 
 // The profile reader hands back at most 299 characters of a value.
 inline constexpr int kSettingValueSize = 300;
+
+// Time limits of [Com Timeout] are whole seconds, at most one day.
+inline constexpr int kMaxTimeLimitSeconds = 86400;
+
+// The settings file in use: the one TRANPAK_SETTINGS names, else the
+// built-in path; nullptr when the variable's value is too long to hold.
+const char *SettingsFilePath();
+
+// A [Com Timeout] value in seconds: digits only, above 0, taken as at most
+// one day; anything else (empty, 0, signs, other characters) is 0, no limit.
+int ParseTimeLimit(const char *value);
 
 // Sets every field record to zero: no value, no definition.
 void ClearCellTable();

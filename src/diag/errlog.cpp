@@ -9,31 +9,54 @@
 namespace tranpak {
 namespace {
 
+// The first failure of the current exported call.
+struct LastErr {
+    int depth;     // nesting of exported calls in progress
+    int category;  // 0 while the call has reported nothing
+    char text[kErrLineSize];
+};
+LastErr g_lastErr;
+
 bool NeedsEscape(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
-// Writes the message bytes, control bytes as \xHH. A final line feed is
-// kept only when the format itself ends in one: a line feed that came in
-// through an argument is escaped like any other.
-void WriteEscaped(std::FILE *f, const char *format, const char *text, int len)
+// The message as it goes into the log, control bytes as \xHH. A final line
+// feed is kept only when the format itself ends in one: a line feed that
+// came in through an argument is escaped like any other. Returns the length.
+int Escape(const char *format, const char *text, int len, char out[kErrLineSize])
 {
     static const char kHex[] = "0123456789ABCDEF";
     size_t formatLen = std::strlen(format);
     bool endsInLineFeed = len > 0 && text[len - 1] == '\n' && formatLen > 0 && format[formatLen - 1] == '\n';
     int body = endsInLineFeed ? len - 1 : len;
+    int n = 0;
     for (int i = 0; i < body; ++i) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         if (NeedsEscape(c)) {
-            char esc[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 0x0F]};
-            std::fwrite(esc, 1, sizeof esc, f);
+            out[n++] = '\\';
+            out[n++] = 'x';
+            out[n++] = kHex[c >> 4];
+            out[n++] = kHex[c & 0x0F];
         } else {
-            std::fputc(c, f);
+            out[n++] = static_cast<char>(c);
         }
     }
     if (endsInLineFeed)
-        std::fputc('\n', f);
+        out[n++] = '\n';
+    out[n] = '\0';
+    return n;
 }
 
 }  // namespace
+
+ExportedCall::ExportedCall()
+{
+    if (g_lastErr.depth++ == 0) {
+        g_lastErr.category = 0;
+        g_lastErr.text[0] = '\0';
+    }
+}
+
+ExportedCall::~ExportedCall() { --g_lastErr.depth; }
 
 void FormatStamp(const std::tm &when, char out[kStampSize])
 {
@@ -44,12 +67,8 @@ void FormatStamp(const std::tm &when, char out[kStampSize])
                   static_cast<unsigned>(when.tm_sec) % 100u);
 }
 
-int WriteErrLog(const char *format, ...)
+int WriteErrLog(ErrCategory category, const char *format, ...)
 {
-    std::FILE *f = std::fopen(g_mesg.settings.errfile, "a");
-    if (f == nullptr)
-        return -1;
-
     static char text[kErrMesgSize];
     va_list args;
     va_start(args, format);
@@ -59,18 +78,42 @@ int WriteErrLog(const char *format, ...)
         len = 0;
     if (len > kErrMesgSize - 1)
         len = kErrMesgSize - 1;
+    static char line[kErrLineSize];
+    int lineLen = Escape(format, text, len, line);
 
+    if (g_lastErr.category == 0) {
+        g_lastErr.category = category;
+        std::memcpy(g_lastErr.text, line, static_cast<size_t>(lineLen) + 1);
+    }
+
+    std::FILE *f = std::fopen(g_mesg.settings.errfile, "a");
+    if (f == nullptr)
+        return -1;
     static char stamp[kStampSize];
     std::time_t now = std::time(nullptr);
     const std::tm *local = std::localtime(&now);
     if (local != nullptr)
         FormatStamp(*local, stamp);
-
     std::fprintf(f, "[%s] ", stamp);
-    WriteEscaped(f, format, text, len);
+    std::fwrite(line, 1, static_cast<size_t>(lineLen), f);
     std::fputc('\n', f);
     std::fclose(f);
     return 0;
 }
 
 }  // namespace tranpak
+
+using namespace tranpak;
+
+extern "C" TRANPAK_API int TRANPAK_CALL GetLastErrMesg(char *text, int size)
+{
+    if (text != nullptr && size > 0) {
+        // The line feed some formats end in is not part of the reason.
+        size_t n = std::strcspn(g_lastErr.text, "\n");
+        if (n > static_cast<size_t>(size - 1))
+            n = static_cast<size_t>(size - 1);
+        std::memcpy(text, g_lastErr.text, n);
+        text[n] = '\0';
+    }
+    return g_lastErr.category;
+}

@@ -2,8 +2,13 @@
 // named by the errfile setting.
 //
 //   [2026-12-06 20:45:07] tranpak: ReadBMPFile() open BMPfile fail
+//
+// The first line of each exported call is also kept, with its category,
+// for GetLastErrMesg.
 #ifndef TRANPAK_DIAG_ERRLOG_H
 #define TRANPAK_DIAG_ERRLOG_H
+
+#include "tranpak.h"
 
 #include <ctime>
 
@@ -11,19 +16,43 @@ namespace tranpak {
 
 // The message text holds at most 255 characters; a longer one is cut.
 inline constexpr int kErrMesgSize = 256;
+// The text as written: each control byte may grow to \xHH, four bytes.
+inline constexpr int kErrLineSize = 4 * (kErrMesgSize - 1) + 2;
 // "YYYY-MM-DD HH:MM:SS" and a NUL.
 inline constexpr int kStampSize = 20;
+
+// Short names for the categories of the public header.
+inline constexpr ErrCategory kErrSettings = TRANPAK_ERR_SETTINGS;
+inline constexpr ErrCategory kErrArgument = TRANPAK_ERR_ARGUMENT;
+inline constexpr ErrCategory kErrConnect = TRANPAK_ERR_CONNECT;
+inline constexpr ErrCategory kErrTimeLimit = TRANPAK_ERR_TIME_LIMIT;
+inline constexpr ErrCategory kErrPeerClosed = TRANPAK_ERR_PEER_CLOSED;
+inline constexpr ErrCategory kErrMalformed = TRANPAK_ERR_MALFORMED;
+inline constexpr ErrCategory kErrMac = TRANPAK_ERR_MAC;
+inline constexpr ErrCategory kErrLocalFile = TRANPAK_ERR_LOCAL_FILE;
+inline constexpr ErrCategory kErrHostRefused = TRANPAK_ERR_HOST_REFUSED;
 
 // Formats the message like printf and appends one line to the error log.
 // Every byte of the message below 0x20, and 0x7F, is written as \xHH, so a
 // received or caller-supplied text can neither break nor forge a line; only
 // a line feed that ends the format itself is written as it is. Returns 0 when the
-// line was written, -1 when the log cannot be opened (the message is lost).
-int WriteErrLog(const char *format, ...)
+// line was written, -1 when the log cannot be opened (the message is lost
+// to the file, but still kept for GetLastErrMesg).
+int WriteErrLog(ErrCategory category, const char *format, ...)
 #if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
+    __attribute__((format(printf, 2, 3)))
 #endif
     ;
+
+// Opens every exported function: the outermost call of a nesting (an
+// exported function may call another) forgets the previous call's failure.
+class ExportedCall {
+public:
+    ExportedCall();
+    ~ExportedCall();
+    ExportedCall(const ExportedCall &) = delete;
+    ExportedCall &operator=(const ExportedCall &) = delete;
+};
 
 // "YYYY-MM-DD HH:MM:SS" of a local time.
 void FormatStamp(const std::tm &when, char out[kStampSize]);

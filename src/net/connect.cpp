@@ -76,12 +76,13 @@ using namespace tranpak;
 
 extern "C" TRANPAK_API int TRANPAK_CALL SockConnect(const char *host, int port)
 {
+    ExportedCall call;
     if (host == nullptr) {
-        WriteErrLog("tranpak: SockConnect() host is NULL");
+        WriteErrLog(kErrArgument, "tranpak: SockConnect() host is NULL");
         return -1;
     }
     if (std::strlen(host) >= kHostBufSize) {
-        WriteErrLog("tranpak: SockConnect() host text has over %d characters", kHostBufSize - 1);
+        WriteErrLog(kErrArgument, "tranpak: SockConnect() host text has over %d characters", kHostBufSize - 1);
         return -1;
     }
     unsigned char addr[4];
@@ -89,16 +90,16 @@ extern "C" TRANPAK_API int TRANPAK_CALL SockConnect(const char *host, int port)
     // reverse lookup entry is not an error.
     if (IsDottedQuad(host)) {
         if (plat::ParseIPv4(host, addr) != 0) {
-            WriteErrLog("tranpak: get host %s by addr error", host);
+            WriteErrLog(kErrConnect, "tranpak: get host %s by addr error", host);
             return -1;
         }
     } else if (plat::LookupHostByName(host, addr) != 0) {
-        WriteErrLog("tranpak: get host %s by name error", host);
+        WriteErrLog(kErrConnect, "tranpak: get host %s by name error", host);
         return -1;
     }
     int sock = plat::SockOpenTcp();
     if (sock == plat::kNoSocket || plat::SockConnectIPv4(sock, addr, port) != 0) {
-        WriteErrLog("tranpak: connect error");
+        WriteErrLog(kErrConnect, "tranpak: connect error");
         if (sock != plat::kNoSocket)
             plat::SockCloseHandle(sock);
         return -1;
@@ -108,8 +109,9 @@ extern "C" TRANPAK_API int TRANPAK_CALL SockConnect(const char *host, int port)
 
 extern "C" TRANPAK_API int TRANPAK_CALL SockClose(int sock)
 {
+    ExportedCall call;
     if (plat::SockCloseHandle(sock) != 0) {
-        WriteErrLog("tranpak: close sockfd error");
+        WriteErrLog(kErrConnect, "tranpak: close sockfd error");
         return -1;
     }
     return 0;

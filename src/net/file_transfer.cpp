@@ -38,16 +38,16 @@ bool BeginTransfer(const char *host, int port, const char *localPath, const char
                    const char *request, std::FILE **f, int *sock)
 {
     if (host == nullptr || localPath == nullptr || request == nullptr) {
-        WriteErrLog("tranpak: file transfer with a NULL host, path or request");
+        WriteErrLog(kErrArgument, "tranpak: file transfer with a NULL host, path or request");
         return false;
     }
     if (std::strlen(request) > static_cast<size_t>(kFileBodySize)) {
-        WriteErrLog("tranpak: request text has over %d characters", kFileBodySize);
+        WriteErrLog(kErrArgument, "tranpak: request text has over %d characters", kFileBodySize);
         return false;
     }
     *f = std::fopen(localPath, mode);
     if (*f == nullptr) {
-        WriteErrLog("tranpak: open %s error", localPath);
+        WriteErrLog(kErrLocalFile, "tranpak: open %s error", localPath);
         return false;
     }
     // A failed connection shows as the first frame that cannot be sent.
@@ -101,7 +101,7 @@ int SendFileCommon(const char *host, int port, const char *localPath, const char
     SendStopMesg(sock);
     std::fclose(f);
     if (RecvStopMesg(sock) != 0) {
-        WriteErrLog("send ok, receive stop msg error");
+        WriteErrLog(kErrPeerClosed, "send ok, receive stop msg error");
         plat::SockCloseHandle(sock);
         return -1;
     }
@@ -115,7 +115,7 @@ int WriteBody(std::FILE *f, const char *bytes, int count)
 {
     if (std::fwrite(bytes, 1, static_cast<size_t>(count), f) != static_cast<size_t>(count) ||
         std::fflush(f) != 0) {
-        WriteErrLog("tranpak: fwrite %s", std::strerror(errno));
+        WriteErrLog(kErrLocalFile, "tranpak: fwrite %s", std::strerror(errno));
         return -1;
     }
     return 0;
@@ -131,7 +131,7 @@ int SendFileMesg(int sock)
     std::memcpy(frame + kFileHeadSize, g_fileMesg.buf, static_cast<size_t>(n));
     int rc = SendAll(sock, frame, kFileHeadSize + n);
     if (rc != kFileHeadSize + n) {
-        WriteErrLog("tranpak: send_file_msg rc: %d", rc);
+        WriteErrLog(kErrPeerClosed, "tranpak: send_file_msg rc: %d", rc);
         return -1;
     }
     return 0;
@@ -142,25 +142,25 @@ int RecvFileMesg(int sock)
     std::memset(&g_fileMesg, 0, sizeof g_fileMesg);
     int rc = RecvAll(sock, &g_fileMesg, kFileHeadSize);
     if (rc != kFileHeadSize) {
-        WriteErrLog("tranpak: recv file_mesg_head rc:%d", rc);
+        WriteErrLog(kErrPeerClosed, "tranpak: recv file_mesg_head rc:%d", rc);
         return -1;
     }
     int n = BodyLength();
     if (g_fileMesg.stx != kFileStx) {
-        WriteErrLog("tranpak: recv stx:%c", g_fileMesg.stx);
+        WriteErrLog(kErrMalformed, "tranpak: recv stx:%c", g_fileMesg.stx);
         return -1;
     }
     if (n > kFileBodySize) {
-        WriteErrLog("tranpak: recv len %d, too large", n);
+        WriteErrLog(kErrMalformed, "tranpak: recv len %d, too large", n);
         return -1;
     }
     if (n < 0) {
-        WriteErrLog("tranpak: recv len %d, negative", n);
+        WriteErrLog(kErrMalformed, "tranpak: recv len %d, negative", n);
         return -1;
     }
     rc = RecvAll(sock, g_fileMesg.buf, n);
     if (rc != n) {
-        WriteErrLog("tranpak: recv file_mesg_buf rc:%d, len:%d", rc, n);
+        WriteErrLog(kErrPeerClosed, "tranpak: recv file_mesg_buf rc:%d, len:%d", rc, n);
         return -1;
     }
     return 0;
@@ -197,7 +197,7 @@ int RecvStopMesg(int sock)
     if (RecvFileMesg(sock) != 0)
         return -1;
     if (g_fileMesg.mesg_type != '4') {
-        WriteErrLog("tranpak: stop_msg error mesg_type %c", g_fileMesg.mesg_type);
+        WriteErrLog(g_fileMesg.mesg_type == '3' ? kErrHostRefused : kErrMalformed, "tranpak: stop_msg error mesg_type %c", g_fileMesg.mesg_type);
         return -1;
     }
     return 0;
@@ -253,12 +253,12 @@ int RecvFileCommon(const char *host, int port, const char *request, const char *
             break;
         }
         case '3':
-            WriteErrLog("tranpak: receive rest_msg");
+            WriteErrLog(kErrHostRefused, "tranpak: receive rest_msg");
             CloseAll(f, sock);
             return -1;
         case '4':
             if (std::fclose(f) != 0) {
-                WriteErrLog("tranpak: fwrite %s", std::strerror(errno));
+                WriteErrLog(kErrLocalFile, "tranpak: fwrite %s", std::strerror(errno));
                 plat::SockCloseHandle(sock);
                 return -1;
             }
@@ -277,23 +277,27 @@ using namespace tranpak;
 extern "C" TRANPAK_API int TRANPAK_CALL SockSendFile(const char *host, int port, const char *local_path,
                                                      const char *request)
 {
+    ExportedCall call;
     return SendFileCommon(host, port, local_path, request, true);
 }
 
 extern "C" TRANPAK_API int TRANPAK_CALL SockSendBinFile(const char *host, int port, const char *local_path,
                                                         const char *request)
 {
+    ExportedCall call;
     return SendFileCommon(host, port, local_path, request, false);
 }
 
 extern "C" TRANPAK_API int TRANPAK_CALL SockRecvFile(const char *host, int port, const char *request,
                                                      const char *local_path)
 {
+    ExportedCall call;
     return RecvFileCommon(host, port, request, local_path, true);
 }
 
 extern "C" TRANPAK_API int TRANPAK_CALL SockRecvBinFile(const char *host, int port, const char *request,
                                                         const char *local_path)
 {
+    ExportedCall call;
     return RecvFileCommon(host, port, request, local_path, false);
 }

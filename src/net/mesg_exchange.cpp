@@ -36,7 +36,7 @@ bool RecvTraced(int sock, unsigned char *buf, int count, const char *label, cons
 {
     int rc = RecvAll(sock, buf, count);
     if (rc != count) {
-        WriteErrLog(format, rc);
+        WriteErrLog(kErrPeerClosed, format, rc);
         if (rc > 0)
             Trace(label, buf, rc);
         return false;
@@ -52,8 +52,9 @@ using namespace tranpak;
 
 extern "C" TRANPAK_API int TRANPAK_CALL SockSendMesg(int sock, const void *key)
 {
+    ExportedCall call;
     if (key == nullptr) {
-        WriteErrLog("tranpak: SockSendMesg() key is NULL");
+        WriteErrLog(kErrArgument, "tranpak: SockSendMesg() key is NULL");
         return -1;
     }
     static unsigned char frame[kFrameBufSize];
@@ -65,7 +66,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL SockSendMesg(int sock, const void *key)
         Trace("send mesg body", frame, frameLen);
         return 0;
     }
-    WriteErrLog("tranpak: write socket rc: %d, iPktLen: %d", rc, frameLen);
+    WriteErrLog(kErrPeerClosed, "tranpak: write socket rc: %d, iPktLen: %d", rc, frameLen);
     if (rc > 0)
         Trace("send mesg body", frame, rc);
     return -1;
@@ -73,6 +74,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL SockSendMesg(int sock, const void *key)
 
 extern "C" TRANPAK_API int TRANPAK_CALL SockRecvMesg(int sock, int)
 {
+    ExportedCall call;
     static unsigned char buf[kFrameBufSize];
     Packet &p = g_mesg.packet;
     ResetMesg();
@@ -82,22 +84,22 @@ extern "C" TRANPAK_API int TRANPAK_CALL SockRecvMesg(int sock, int)
 
     p.start = buf[0];
     if (p.start != kStartByte) {
-        WriteErrLog("tranpak: Packet.start = 0x%02X", p.start);
+        WriteErrLog(kErrMalformed, "tranpak: Packet.start = 0x%02X", p.start);
         return -1;
     }
     char digits[kLenDigits + 1] = {};
     std::memcpy(digits, buf + 1, kLenDigits);
     if (!IsNumberText(digits)) {
-        WriteErrLog("tranpak: Packet.len not number, buf:%s", digits);
+        WriteErrLog(kErrMalformed, "tranpak: Packet.len not number, buf:%s", digits);
         return -1;
     }
     p.len = TextToInt(digits);
     if (p.len < kMinLen) {
-        WriteErrLog("tranpak: Packet.len = %d, too short", p.len);
+        WriteErrLog(kErrMalformed, "tranpak: Packet.len = %d, too short", p.len);
         return -1;
     }
     if (p.len > kMaxLen) {
-        WriteErrLog("tranpak: Packet.len = %d, too long", p.len);
+        WriteErrLog(kErrMalformed, "tranpak: Packet.len = %d, too long", p.len);
         return -1;
     }
 
@@ -110,7 +112,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL SockRecvMesg(int sock, int)
     std::memcpy(p.data, buf + kLenHeader, static_cast<size_t>(p.len - kLenHeader));
     p.stop = buf[p.len];
     if (p.stop != kStopByte) {
-        WriteErrLog("tranpak: Packet.stop = 0x%02X", p.stop);
+        WriteErrLog(kErrMalformed, "tranpak: Packet.stop = 0x%02X", p.stop);
         return -1;
     }
     return UnpackMesg();

@@ -47,27 +47,28 @@ using namespace tranpak;
 
 extern "C" TRANPAK_API int TRANPAK_CALL CheckMesgMac(const void *key)
 {
+    ExportedCall call;
     if (key == nullptr) {
-        WriteErrLog("tranpak: CheckMesgMac() key is NULL");
+        WriteErrLog(kErrArgument, "tranpak: CheckMesgMac() key is NULL");
         return -1;
     }
     const int len = g_mesg.packet.len;
     // Field 64 is the last 8 bytes of a received data area of len - 12.
     if (len < 12 + kMacSize || len - 12 > kDataAreaSize) {
-        WriteErrLog("tranpak: CheckMesgMac() Packet.len = %d, no received mac", len);
+        WriteErrLog(kErrMac, "tranpak: CheckMesgMac() Packet.len = %d, no received mac", len);
         return -1;
     }
     const int covered = len - 12 - kMacSize;
     char *mac = g_mesg.cells[kMacCell].buf;
     if (std::memcmp(mac, g_mesg.packet.data + covered, kMacSize) != 0) {
-        WriteErrLog("tranpak: mac is not in the end 8 bytes of rev packet");
+        WriteErrLog(kErrMac, "tranpak: mac is not in the end 8 bytes of rev packet");
         return -1;
     }
     unsigned char received[kMacSize];
     std::memcpy(received, mac, kMacSize);
     CalcMac(static_cast<const unsigned char *>(key), covered);
     if (std::memcmp(mac, received, kMacSize) != 0) {
-        WriteErrLog("tranpak: mac check error");
+        WriteErrLog(kErrMac, "tranpak: mac check error");
         return -1;
     }
     return 0;

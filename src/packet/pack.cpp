@@ -16,7 +16,7 @@ bool Fits(int i, int offset, int need)
 {
     if (need <= kDataAreaSize - offset)
         return true;
-    WriteErrLog("tranpak: PktData(F) BMPCell[%d] needs %d bytes, data area has %d left", i, need,
+    WriteErrLog(kErrArgument, "tranpak: PktData(F) BMPCell[%d] needs %d bytes, data area has %d left", i, need,
                 kDataAreaSize - offset);
     return false;
 }
@@ -42,7 +42,7 @@ int PackFixed(int i, int *offset)
     }
     const int len = CellTextLength(cell);
     if (len > cell.maxlen) {
-        WriteErrLog("tranpak: BMPCell[%d].buf = %.*s, too long", i, len, cell.buf);
+        WriteErrLog(kErrArgument, "tranpak: BMPCell[%d].buf = %.*s, too long", i, len, cell.buf);
         return -1;
     }
     if (!Fits(i, *offset, cell.maxlen))
@@ -62,16 +62,16 @@ int PackVariable(int i, int *offset)
 {
     const BMPCell &cell = g_mesg.cells[i];
     if (cell.type == kTypeB) {
-        WriteErrLog("tranpak: PktDtat(F) BMPCell[%d].type = %d", i, cell.type);
+        WriteErrLog(kErrSettings, "tranpak: PktDtat(F) BMPCell[%d].type = %d", i, cell.type);
         return -1;
     }
     const int len = CellTextLength(cell);
     if (len > cell.maxlen) {
-        WriteErrLog("tranpak: PktData(F) BMPCell[%d].maxlen = %d, len = %d", i, cell.maxlen, len);
+        WriteErrLog(kErrArgument, "tranpak: PktData(F) BMPCell[%d].maxlen = %d, len = %d", i, cell.maxlen, len);
         return -1;
     }
     if (DigitCount(len) > cell.varlen) {
-        WriteErrLog("tranpak: PktData(F) BMPCell[%d].varlen = %d, len = %d", i, cell.varlen, DigitCount(len));
+        WriteErrLog(kErrArgument, "tranpak: PktData(F) BMPCell[%d].varlen = %d, len = %d", i, cell.varlen, DigitCount(len));
         return -1;
     }
     if (!Fits(i, *offset, cell.varlen + len))
@@ -99,7 +99,7 @@ int PktData(int i, int *offset)
 {
     const BMPCell &cell = g_mesg.cells[i];
     if (!CellDefinitionFits(cell)) {
-        WriteErrLog("tranpak: PktData(F) BMPCell[%d] bad definition (type = %d, maxlen = %d, varlen = %d)", i,
+        WriteErrLog(kErrSettings, "tranpak: PktData(F) BMPCell[%d] bad definition (type = %d, maxlen = %d, varlen = %d)", i,
                     cell.type, cell.maxlen, cell.varlen);
         return -1;
     }
@@ -135,7 +135,7 @@ int BuildPacket(unsigned char frame[kFrameBufSize], const unsigned char key[kMac
     const Packet &p = g_mesg.packet;
     *frameLen = p.len + kFrameOverhead;
     if (*frameLen >= kFrameBufSize) {
-        WriteErrLog("tranpak: received packet too long, len = %d", *frameLen);
+        WriteErrLog(kErrArgument, "tranpak: received packet too long, len = %d", *frameLen);
         return -1;
     }
     unsigned char *out = frame;

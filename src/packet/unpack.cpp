@@ -14,7 +14,7 @@ bool WithinData(int i, int offset, int need, int limit)
 {
     if (need <= limit - offset)
         return true;
-    WriteErrLog("tranpak: BMPCell[%d] needs %d bytes at offset %d, received data has %d", i, need, offset, limit);
+    WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] needs %d bytes at offset %d, received data has %d", i, need, offset, limit);
     return false;
 }
 
@@ -49,10 +49,10 @@ int CheckCellContent(int i)
             continue;
         if (rule.passes(cell.buf))
             return 0;
-        WriteErrLog("tranpak: BMPCell[%d].buf: %s not %s", i, cell.buf, rule.what);
+        WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d].buf: %s not %s", i, cell.buf, rule.what);
         return -1;
     }
-    WriteErrLog("tranpak: BMPCell[%d].type = %c", i, cell.type);
+    WriteErrLog(kErrSettings, "tranpak: BMPCell[%d].type = %c", i, cell.type);
     return -1;
 }
 
@@ -61,14 +61,14 @@ int UnpackCell(int i, const unsigned char *src, int *offset, int limit)
     BMPCell &cell = g_mesg.cells[i];
     const int textLimit = cell.type == kTypeB ? kBinMaxLen : kTextMaxLen;
     if (cell.maxlen < 0 || cell.maxlen > textLimit || cell.varlen < 0 || cell.varlen > kMaxVarLen) {
-        WriteErrLog("tranpak: BMPCell[%d] bad definition (maxlen = %d, varlen = %d)", i, cell.maxlen, cell.varlen);
+        WriteErrLog(kErrSettings, "tranpak: BMPCell[%d] bad definition (maxlen = %d, varlen = %d)", i, cell.maxlen, cell.varlen);
         return -1;
     }
     int count = cell.maxlen;
     int prefix = 0;
     if (cell.varlen == 0) {
         if (cell.maxlen == 0) {
-            WriteErrLog("tranpak: BMPCell[%d] undefined", i);
+            WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] undefined", i);
             return -1;
         }
     } else {
@@ -81,13 +81,13 @@ int UnpackCell(int i, const unsigned char *src, int *offset, int limit)
         // character means the message is not framed as its definition says.
         for (int k = 0; k < prefix; ++k) {
             if (!IsCDigit(digits[k])) {
-                WriteErrLog("tranpak: BMPCell[%d] len prefix %s not number", i, digits);
+                WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] len prefix %s not number", i, digits);
                 return -1;
             }
         }
         count = TextToInt(digits);
         if (count > cell.maxlen) {
-            WriteErrLog("tranpak: BMPCell[%d] len = %d, too long", i, count);
+            WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] len = %d, too long", i, count);
             return -1;
         }
     }

@@ -65,6 +65,11 @@ int SockSetRecvTimeout(int sock, int millis);
 int ReadProfileString(const char *section, const char *key, const char *fallback,
                       char *out, int size, const char *file);
 
+// Reads an environment variable of the process into out (NUL-terminated).
+// Returns its length; 0 when it is unset or empty; -1 when it does not fit
+// size - 1 characters (out is then empty).
+int ReadEnvVar(const char *name, char *out, int size);
+
 // Pauses the calling thread for the given number of milliseconds.
 void SleepMillis(int millis);
 

@@ -4,9 +4,26 @@
 #include "platform/platform.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 namespace tranpak::plat {
+
+int ReadEnvVar(const char *name, char *out, int size)
+{
+    if (size <= 0)
+        return -1;
+    out[0] = '\0';
+    const char *value = std::getenv(name);
+    if (value == nullptr)
+        return 0;
+    size_t len = std::strlen(value);
+    if (len > static_cast<size_t>(size - 1))
+        return -1;
+    std::memcpy(out, value, len + 1);
+    return static_cast<int>(len);
+}
 
 void SleepMillis(int millis)
 {

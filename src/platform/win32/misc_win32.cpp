@@ -14,6 +14,23 @@ int ReadProfileString(const char *section, const char *key, const char *fallback
         GetPrivateProfileStringA(section, key, fallback, out, static_cast<DWORD>(size), file));
 }
 
+// The process's environment block, so a value set with SetEnvironmentVariable
+// or _putenv by the application is seen whichever C runtime it uses.
+int ReadEnvVar(const char *name, char *out, int size)
+{
+    if (size <= 0)
+        return -1;
+    out[0] = '\0';
+    DWORD n = GetEnvironmentVariableA(name, out, static_cast<DWORD>(size));
+    if (n == 0)
+        return 0;
+    if (n >= static_cast<DWORD>(size)) {
+        out[0] = '\0';
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
 void SleepMillis(int millis) { Sleep(static_cast<DWORD>(millis)); }
 
 }  // namespace tranpak::plat
