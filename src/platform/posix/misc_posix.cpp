@@ -25,6 +25,8 @@ int ReadEnvVar(const char *name, char *out, int size)
     return static_cast<int>(len);
 }
 
+int SetEnvVar(const char *name, const char *value) { return setenv(name, value, 1) == 0 ? 0 : -1; }
+
 void SleepMillis(int millis)
 {
     timespec ts{millis / 1000, static_cast<long>(millis % 1000) * 1000000L};

@@ -31,6 +31,8 @@ int ReadEnvVar(const char *name, char *out, int size)
     return static_cast<int>(n);
 }
 
+int SetEnvVar(const char *name, const char *value) { return SetEnvironmentVariableA(name, value) ? 0 : -1; }
+
 void SleepMillis(int millis) { Sleep(static_cast<DWORD>(millis)); }
 
 }  // namespace tranpak::plat
