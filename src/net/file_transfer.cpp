@@ -60,9 +60,11 @@ bool BeginTransfer(const char *host, int port, const char *localPath, const char
 }
 
 // Reads the next block of the file into the frame's body, as the transfer
-// sends it, and returns its length. Up to 1024 bytes are read; text mode
-// then drops every CR and stops at a 0x1A byte. *atEnd is set once the
-// file has nothing more to give.
+// sends it, and returns its length; -1 when the file gave no byte (its
+// end, or a 0x1A first in text mode). Up to 1024 bytes are read; text mode
+// then drops every CR and stops at a 0x1A byte, so a block of CRs only
+// goes out with length 0000, last or not. *atEnd is set once the file has
+// nothing more to give.
 int ReadBlock(std::FILE *f, bool textMode, bool *atEnd)
 {
     static char block[kFileBodySize];
@@ -70,12 +72,16 @@ int ReadBlock(std::FILE *f, bool textMode, bool *atEnd)
     int n = static_cast<int>(std::fread(target, 1, kFileBodySize, f));
     if (n < kFileBodySize)
         *atEnd = true;
+    if (textMode) {
+        if (const void *eof = std::memchr(block, kEndOfText, static_cast<size_t>(n))) {
+            n = static_cast<int>(static_cast<const char *>(eof) - block);
+            *atEnd = true;
+        }
+    }
+    if (n == 0)
+        return -1;
     if (!textMode)
         return n;
-    if (const void *eof = std::memchr(block, kEndOfText, static_cast<size_t>(n))) {
-        n = static_cast<int>(static_cast<const char *>(eof) - block);
-        *atEnd = true;
-    }
     int kept = 0;
     StripCR(block, n, g_fileMesg.buf, &kept);
     return kept;
@@ -90,7 +96,7 @@ int SendFileCommon(const char *host, int port, const char *localPath, const char
     bool atEnd = false;
     while (!atEnd) {
         int n = ReadBlock(f, textMode, &atEnd);
-        if (n == 0 && atEnd)
+        if (n < 0)
             break;
         SetBodyLength(n);
         if (SendDataMesg(sock) != 0) {
