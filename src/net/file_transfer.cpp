@@ -1,5 +1,6 @@
 #include "net/file_transfer.h"
 
+#include "core/mesg_state.h"
 #include "core/numtext.h"
 #include "diag/errlog.h"
 #include "net/net.h"
@@ -135,7 +136,8 @@ int SendFileMesg(int sock)
     int n = BodyLength();
     std::memcpy(frame, &g_fileMesg, kFileHeadSize);
     std::memcpy(frame + kFileHeadSize, g_fileMesg.buf, static_cast<size_t>(n));
-    int rc = SendAll(sock, frame, kFileHeadSize + n);
+    FrameDeadline deadline(g_mesg.settings.sendLimit, "send");
+    int rc = SendAll(sock, frame, kFileHeadSize + n, &deadline);
     if (rc != kFileHeadSize + n) {
         WriteErrLog(kErrPeerClosed, "tranpak: send_file_msg rc: %d", rc);
         return -1;
@@ -145,8 +147,10 @@ int SendFileMesg(int sock)
 
 int RecvFileMesg(int sock)
 {
+    // The frame's time limit runs from the moment it is awaited.
+    FrameDeadline deadline(g_mesg.settings.recvLimit, "recv");
     std::memset(&g_fileMesg, 0, sizeof g_fileMesg);
-    int rc = RecvAll(sock, &g_fileMesg, kFileHeadSize);
+    int rc = RecvAll(sock, &g_fileMesg, kFileHeadSize, &deadline);
     if (rc != kFileHeadSize) {
         WriteErrLog(kErrPeerClosed, "tranpak: recv file_mesg_head rc:%d", rc);
         return -1;
@@ -164,7 +168,7 @@ int RecvFileMesg(int sock)
         WriteErrLog(kErrMalformed, "tranpak: recv len %d, negative", n);
         return -1;
     }
-    rc = RecvAll(sock, g_fileMesg.buf, n);
+    rc = RecvAll(sock, g_fileMesg.buf, n, &deadline);
     if (rc != n) {
         WriteErrLog(kErrPeerClosed, "tranpak: recv file_mesg_buf rc:%d, len:%d", rc, n);
         return -1;

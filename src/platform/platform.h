@@ -7,6 +7,7 @@
 #define TRANPAK_PLATFORM_H
 
 #include <cstddef>
+#include <cstdint>
 
 namespace tranpak::plat {
 
@@ -34,6 +35,25 @@ int SockOpenTcp();
 // 0 on success, -1 on failure.
 int SockConnectIPv4(int sock, const unsigned char addr[4], int port);
 
+// Connects as SockConnectIPv4 does, but gives up once millis (above 0)
+// have passed: 0 connected, -1 failed, -2 the time passed first. The
+// socket is blocking again afterwards.
+inline constexpr int kTimedOut = -2;
+int SockConnectIPv4Within(int sock, const unsigned char addr[4], int port, int millis);
+
+// Waits at most millis until the socket can be read (forWrite false: data
+// or the peer's close is there) or written. 1 ready, 0 not yet (the time
+// passed, or a signal came), -1 on an error.
+int SockWait(int sock, bool forWrite, int millis);
+
+// A send that never waits: the bytes the socket takes now, 0 when it
+// takes none now, -1 on an error (never SIGPIPE).
+int SockSendNow(int sock, const void *bytes, int count);
+
+// A millisecond tick for measuring time limits. It wraps after about 49
+// days, so only differences of two ticks mean anything.
+uint32_t TickMillis();
+
 // One send or receive call. Returns the number of bytes moved, 0 when the
 // peer has closed (receive) or nothing was taken (send), -1 on an error.
 // A call interrupted by a signal is retried; a send to a peer that has
@@ -46,7 +66,8 @@ int SockCloseHandle(int sock);
 
 // Server side, used by tools and tests only: a listening TCP socket on
 // the IPv4 address text (port 0 picks a free one), its port, and accept.
-int SockListen(const char *address, int port);
+// backlog bounds the connections waiting to be accepted.
+int SockListen(const char *address, int port, int backlog = 16);
 int SockLocalPort(int sock);
 int SockAccept(int sock);
 // Looks at up to count received bytes without taking them.
