@@ -4,6 +4,8 @@
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 
+#include <algorithm>
+
 namespace tranpak::test {
 namespace {
 
@@ -37,6 +39,16 @@ protected:
                         : SockRecvFile("127.0.0.1", host.port(), "req", "fetched.dat");
         EXPECT_EQ(host.Received(), FileFrame('1', "req"));
         return rc;
+    }
+    // What the directory holds besides the settings, definitions and log.
+    static std::vector<std::string> OtherFiles()
+    {
+        std::vector<std::string> names;
+        for (const auto &e : std::filesystem::directory_iterator("."))
+            names.push_back(e.path().filename().string());
+        std::erase_if(names, [](const std::string &n) { return n == "bitmap.txt" || n == "c:" || n == "errlog.txt"; });
+        std::sort(names.begin(), names.end());
+        return names;
     }
 };
 
@@ -105,31 +117,42 @@ TEST_F(FileTransferTest, UnknownFrameTypesAreSkipped)
     EXPECT_EQ(ReadFile("fetched.dat"), "data");
 }
 
-// How a fetch ends for what the host sends.
+// How a fetch ends for what the host sends. A failed fetch leaves the
+// local file byte for byte as it was, and nothing beside it.
 struct FetchCase {
     const char *name;
     std::string frames;
     const char *message;
-    const char *fileAfter;
 };
 
 TEST_F(FileTransferTest, FetchFailures)
 {
     const FetchCase cases[] = {
-        {"host refuses", FileFrame('2', "part") + FileFrame('3', "no such file"), "tranpak: receive rest_msg",
-         "part"},
-        {"frame of 1025", "\x06" "21025" + std::string(1025, 'x'), "tranpak: recv len 1025, too large", ""},
-        {"negative length", "\x06" "2-001" "x", "tranpak: recv len -1, negative", ""},
-        {"wrong start byte", "X20001x", "tranpak: recv stx:X", ""},
-        {"closed before the end", FileFrame('2', "abc"), "tranpak: recv file_mesg_head rc:0", "abc"},
-        {"short header", "\x06" "20", "tranpak: recv file_mesg_head rc:3", ""},
-        {"short body", "\x06" "20010abc", "tranpak: recv file_mesg_buf rc:3, len:10", ""},
+        {"host refuses", FileFrame('2', "part") + FileFrame('3', "no such file"), "tranpak: receive rest_msg"},
+        {"frame of 1025", "\x06" "21025" + std::string(1025, 'x'), "tranpak: recv len 1025, too large"},
+        {"negative length", "\x06" "2-001" "x", "tranpak: recv len -1, negative"},
+        {"wrong start byte", "X20001x", "tranpak: recv stx:X"},
+        {"closed before the end", FileFrame('2', "abc"), "tranpak: recv file_mesg_head rc:0"},
+        {"closed before any frame", "", "tranpak: recv file_mesg_head rc:0"},
+        {"short header", "\x06" "20", "tranpak: recv file_mesg_head rc:3"},
+        {"short body", "\x06" "20010abc", "tranpak: recv file_mesg_buf rc:3, len:10"},
     };
+    const std::string old("old\r\nbytes\0", 11);
     for (const FetchCase &c : cases) {
+        WriteFile("fetched.dat", old);
         EXPECT_EQ(FetchWith(true, c.frames), -1) << c.name;
         EXPECT_EQ(LastErr(), c.message) << c.name;
-        EXPECT_EQ(ReadFile("fetched.dat"), c.fileAfter) << c.name;
+        EXPECT_EQ(ReadFile("fetched.dat"), old) << c.name;
+        EXPECT_EQ(OtherFiles(), std::vector<std::string>({"fetched.dat"})) << c.name;
+        std::filesystem::remove("fetched.dat");
+        EXPECT_EQ(FetchWith(false, c.frames), -1) << c.name;
+        EXPECT_FALSE(std::filesystem::exists("fetched.dat")) << c.name;
     }
+    // A whole fetch replaces the old file.
+    WriteFile("fetched.dat", old);
+    EXPECT_EQ(FetchWith(false, FileFrame('2', "new") + kStop), 0);
+    EXPECT_EQ(ReadFile("fetched.dat"), "new");
+    EXPECT_EQ(OtherFiles(), std::vector<std::string>({"fetched.dat"}));
 }
 
 TEST_F(FileTransferTest, LenientLengthsConvertLikeAtoi)

@@ -7,6 +7,7 @@
 #define TRANPAK_PLATFORM_H
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdint>
 
 namespace tranpak::plat {
@@ -93,6 +94,23 @@ int ReadEnvVar(const char *name, char *out, int size);
 // Sets an environment variable of the process (tools use it to point the
 // library at a settings file). 0 on success, -1 on failure.
 int SetEnvVar(const char *name, const char *value);
+
+// Local files that a fetch writes.
+enum PathKind { kPathAbsent, kPathRegular, kPathOther };
+// What the path names, links followed: nothing, a regular file, or
+// something else (a directory, a device, a pipe).
+PathKind LocalPathKind(const char *path);
+// The path with symbolic links followed, so a file can be replaced where
+// it really lies; the path itself when it is no link or leads nowhere.
+// 0 on success, -1 when the result does not fit size - 1 characters.
+int FollowLinks(const char *path, char *out, int size);
+// Creates a file that does not exist yet, for writing bytes unchanged;
+// nullptr when it exists or cannot be made. Where the platform has file
+// modes, the file gets those of `like` when that is an existing file.
+std::FILE *CreateNewFile(const char *path, const char *like);
+// Puts the file `from` in place of `to`, replacing a file that is there.
+// 0 on success, -1 on failure (then both are as they were).
+int PutInPlace(const char *from, const char *to);
 
 // Pauses the calling thread for the given number of milliseconds.
 void SleepMillis(int millis);
