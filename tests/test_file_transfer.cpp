@@ -75,6 +75,12 @@ TEST_F(FileTransferTest, TextSendDropsEveryCrAndStopsAtCtrlZ)
     EXPECT_EQ(SendWith(false, "\x1A" "cd", FileFrame('0', "abc") + kStop), 0);
 }
 
+TEST_F(FileTransferTest, LastBlockOfOnlyCrsStillGoesOut)
+{
+    std::string expected = FileFrame('0', "abc") + FileFrame('2', std::string(1024, 'x')) + FileFrame('2', "") + kStop;
+    EXPECT_EQ(SendWith(false, std::string(1024, 'x') + "\r\r\r", expected), 0) << LastErr();
+}
+
 TEST_F(FileTransferTest, EmptyFileSendsRequestAndEndOnly)
 {
     EXPECT_EQ(SendWith(false, "", FileFrame('0', "abc") + kStop), 0);

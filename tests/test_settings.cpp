@@ -72,7 +72,11 @@ TEST_F(SettingsTest, ProfileReaderMatchesTheWindowsReader)
                   ";CTRACEFILE=commented.txt\n"
                   "ctracefile=trace.txt\n"
                   "[Other]\n"
-                  "Plain=other\n");
+                  "Plain=other\n"
+                  "Bare\n"
+                  "Bare=later\n"
+                  "[First]\n"
+                  "Again=second section\n");
     struct Case {
         const char *section, *key, *want;
     } cases[] = {
@@ -86,6 +90,10 @@ TEST_F(SettingsTest, ProfileReaderMatchesTheWindowsReader)
         {"Missing", "Plain", "fallback"},
         {"Com Trace File", "CTRACEFILE", "trace.txt"},
         {"Other", "Plain", "other"},
+        // A key line without '=' is that key, empty; a second section of
+        // the same name is never searched.
+        {"Other", "Bare", ""},
+        {"First", "Again", "fallback"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(Profile(c.section, c.key, "fallback"), c.want) << c.section << "/" << c.key;
