@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 
 namespace tranpak::plat {
 
