@@ -14,25 +14,20 @@ wine_server() { dpkg -L wine64 2>/dev/null | grep -E '/wineserver64$' | head -n 
 
 # 32-bit Wine and the i686 compiler with std::thread, for the 32-bit tests.
 wine_install_32bit() {
-  local missing=()
-  dpkg --print-foreign-architectures | grep -qx i386 || {
-    echo "== adding the i386 architecture"
-    dpkg --add-architecture i386
-    missing+=(update-lists)
-  }
-  dpkg -s wine32:i386 >/dev/null 2>&1 || missing+=(wine32:i386)
-  dpkg -s g++-mingw-w64-i686-posix >/dev/null 2>&1 || missing+=(g++-mingw-w64-i686-posix)
-  [ ${#missing[@]} -eq 0 ] && return 0
-  echo "== installing 32-bit Wine and the i686 posix compiler"
-  apt-get "${apt_opts[@]}" update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get "${apt_opts[@]}" install -y -qq \
-    wine32:i386 g++-mingw-w64-i686-posix >/dev/null
+  if dpkg -s wine32:i386 >/dev/null 2>&1 && dpkg -s g++-mingw-w64-i686-posix >/dev/null 2>&1; then
+    return 0
+  fi
+  echo "== installing 32-bit Wine (wine32:i386) and the i686 posix compiler"
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  apt-get "${apt_opts[@]}" update -qq &&
+    DEBIAN_FRONTEND=noninteractive apt-get "${apt_opts[@]}" install -y -qq \
+      wine32:i386 g++-mingw-w64-i686-posix >/dev/null
 }
 
 # Makes the shared prefix and exports WINEPREFIX; the caller removes it
-# with wine_prefix_remove (from an EXIT trap). Wine's background services
-# start here, with no pipe of ours open, so none of them can hold a later
-# ctest's output open.
+# with wine_prefix_remove (from an EXIT trap). Wine sets the prefix up on
+# its first start (about 20 s), so that happens here and not inside a
+# timed test; its background services start with our output closed.
 wine_prefix_create() {
   export WINEPREFIX WINEDEBUG=-all
   WINEPREFIX=$(mktemp -d /tmp/tranpak-wine.XXXXXX)

@@ -2,9 +2,10 @@
  * Drives the shipped tranpak.dll as an application that loads it at run
  * time does: LoadLibraryA, GetProcAddress for every export into a __cdecl
  * pointer, then a purchase exchanged with a loopback peer and a text and a
- * binary file sent and fetched back. Wrong calling conventions, missing or
- * decorated export names, and a DLL that cannot start its sockets all fail
- * here at run time.
+ * binary file sent and fetched back, and on 32-bit x86 a measurement that
+ * the functions leave their arguments on the stack for the caller, as
+ * __cdecl does. Missing or decorated export names, another calling
+ * convention, and a DLL that cannot start its sockets all fail here.
  *
  *   dll_driver.exe [path of tranpak.dll]
  *
@@ -13,6 +14,7 @@
  */
 #include "exports.h"
 #include "peer.h"
+#include "stack_probe.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -138,6 +140,21 @@ static void Files(const struct Tranpak *tp, struct Peer *peer)
     CHECK(FileHolds("bytes-back.bin", bytes, (int)sizeof bytes));
 }
 
+/* None of the functions removes its arguments from the stack: tried with
+   one, two and four arguments on calls that are refused at once. */
+static void CallingConvention(const struct Tranpak *tp)
+{
+#if defined(__i386__)
+    intptr_t one[1] = {-1}, two[2] = {-1, (intptr_t) "0200"}, four[4] = {0, 0, 0, 0};
+    int popped = -1;
+    CHECK(StackProbe((void (*)(void))tp->ResetCell, 1, one, &popped) == -1 && popped == 0);
+    CHECK(StackProbe((void (*)(void))tp->SetCell, 2, two, &popped) == -1 && popped == 0);
+    CHECK(StackProbe((void (*)(void))tp->SockSendFile, 4, four, &popped) == -1 && popped == 0);
+#else
+    (void)tp; /* x86-64 Windows has a single calling convention */
+#endif
+}
+
 int main(int argc, char **argv)
 {
     const char *path = argc > 1 ? argv[1] : "tranpak.dll";
@@ -171,6 +188,7 @@ int main(int argc, char **argv)
         printf("FAIL: no loopback listener for the peer\n");
         return 1;
     }
+    CallingConvention(&tp);
     Exchange(&tp, &peer);
     Files(&tp, &peer);
     PeerClose(&peer);
