@@ -6,11 +6,12 @@
 # CPack; cmake/packaging.cmake says what goes in. Installs what is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
 missing=()
 for p in cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 \
-  binutils-mingw-w64-x86-64 dpkg-dev; do
+  binutils-mingw-w64-x86-64 dpkg-dev file; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -22,7 +23,7 @@ fi
 rm -rf dist
 mkdir -p dist
 
-# system, then the CMake options of its build
+# A Release build of one system and its packages: package SYSTEM [CMAKE OPTIONS]
 package() {
   local system=$1; shift
   local build=build/release-$system
@@ -30,7 +31,7 @@ package() {
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTRANPAK_BUILD_TESTS=OFF "$@" >/dev/null
   cmake --build "$build" -j"$jobs" >/dev/null
   echo "== $system: packages"
-  (cd "$build" && cpack -B "$PWD/../../dist" >/dev/null)
+  (cd "$build" && cpack -B "$root/dist" >/dev/null)
 }
 
 package linux
