@@ -4,10 +4,13 @@
 #   2. the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
 #      and under Valgrind memcheck; the fuzz targets' kept inputs replayed
 #      and each target fuzzed for a few seconds,
-#   3. the Windows leg: the suite cross-compiled for 64-bit Windows, run
-#      under Wine,
-#   4. the 32-bit Windows DLL, built and its export and import tables
-#      checked (this machine cannot run 32-bit programs).
+#   3. the Windows legs: the suite cross-compiled for 64-bit and for 32-bit
+#      Windows, run under Wine (the 32-bit leg only where the kernel runs
+#      32-bit programs; it says so and is skipped elsewhere),
+#   4. the release packages (scripts/package.sh): the shipped DLLs' export
+#      and import tables, both DLLs loaded and driven at run time by a
+#      program as an application does, and each package's file list and a
+#      consumer built against it and run.
 # Installs what is missing first. Exits non-zero when any step fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,17 +24,43 @@ need_packages() {
   done
   if [ ${#missing[@]} -gt 0 ]; then
     echo "== installing: ${missing[*]}"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    apt-get -o DPkg::Lock::Timeout=900 update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq "${missing[@]}" >/dev/null
   fi
 }
 
 need_packages cmake make g++ libgtest-dev googletest binutils valgrind pkg-config \
-  clang libclang-rt-14-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64
+  clang libclang-rt-14-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 dpkg-dev
 
-wine_loader=$(dpkg -L wine64 | grep -E '/wine64$' | head -n 1)
+source scripts/lib/wine.sh
+echo "== can this machine run 32-bit programs?"
+ia32=no wine32=""
+if scripts/lib/ia32_check.sh; then
+  ia32=yes
+  wine_install_32bit && wine32=$(wine32_loader) || echo "32-bit Wine could not be installed"
+fi
+# Every Windows program run by ctest is bounded, below ctest's own limit.
+wine_emulator() { echo "timeout;-k;10;280;$1"; }
 summary=()
 status=0
+
+skip_step() {
+  echo
+  echo "== $1: SKIPPED, $2"
+  summary+=("SKIP  $1 ($2)")
+}
+
+# A step that needs 32-bit Windows programs to run.
+run_step32() {
+  if [ -n "$wine32" ]; then
+    run_step "$@"
+  elif [ "$ia32" = no ]; then
+    skip_step "$1" "this kernel cannot run 32-bit programs"
+  else
+    summary+=("FAIL  $1 (32-bit Wine could not be installed)")
+    status=1
+  fi
+}
 
 run_step() {
   local name=$1; shift
@@ -74,32 +103,54 @@ fuzz_short() {
   scripts/fuzz.sh "${TRANPAK_FUZZ_SECONDS:-10}"
 }
 
-windows64() {
-  local prefix
-  prefix=$(mktemp -d /tmp/tranpak-wine.XXXXXX)
-  cmake -S . -B build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-    -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CROSSCOMPILING_EMULATOR="$wine_loader" >/dev/null &&
-    cmake --build build/win64 -j"$jobs" &&
-    (cd build/win64 && WINEPREFIX=$prefix WINEDEBUG=-all ctest --output-on-failure)
-  local rc=$?
-  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-  rm -rf "$prefix"
-  return $rc
+windows_suite() {
+  local build=$1 toolchain=$2 loader=$3
+  cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_CROSSCOMPILING_EMULATOR="$(wine_emulator "$loader")" >/dev/null &&
+    cmake --build "$build" -j"$jobs" &&
+    (cd "$build" && ctest --output-on-failure)
 }
 
-windows32_dll() {
-  cmake -S . -B build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
-    -DCMAKE_BUILD_TYPE=Release -DTRANPAK_BUILD_TESTS=OFF >/dev/null &&
-    cmake --build build/win32 -j"$jobs" --target tranpak &&
-    tests/check_exports.sh win32 build/win32/tranpak.dll tests/exports.txt
+windows64() { windows_suite build/win64 cmake/mingw-w64-x86_64.cmake "$(wine64_loader)"; }
+windows32() { windows_suite build/win32-tests cmake/mingw-w64-i686-posix.cmake "$wine32"; }
+
+packages() { scripts/package.sh; }
+
+windows_dll_tables() {
+  tests/check_exports.sh win32 build/release-win32/tranpak.dll tests/exports.txt &&
+    OBJDUMP=x86_64-w64-mingw32-objdump \
+      tests/check_exports.sh win32 build/release-win64/tranpak.dll tests/exports.txt
+}
+
+dll_driver32() { tests/dll_driver/run.sh i686 "$root/dist/tranpak-$version-win32.zip" "$wine32"; }
+dll_driver64() { tests/dll_driver/run.sh x86_64 "$root/dist/tranpak-$version-win64.zip" "$(wine64_loader)"; }
+
+linux_packages() { tests/packages/check_linux.sh dist "$root"; }
+
+windows_packages() {
+  tests/packages/check_windows.sh "$root/dist/tranpak-$version-win32.zip" i686 "$root" "$wine32" &&
+    tests/packages/check_windows.sh "$root/dist/tranpak-$version-win64.zip" x86_64 "$root" "$(wine64_loader)"
 }
 
 run_step "native tests" native
 run_step "sanitizer tests (ASan + UBSan)" sanitized
 run_step "valgrind memcheck of the native tests" memcheck
 run_step "fuzzing: kept inputs replayed, then each target briefly" fuzz_short
+
+# One Wine prefix serves both Windows legs; it goes, with its wineserver,
+# when this script ends.
+trap wine_prefix_remove EXIT
+run_step "Wine prefix for the Windows legs" wine_prefix_create
 run_step "Windows 64-bit tests under Wine" windows64
-run_step "Windows 32-bit DLL tables" windows32_dll
+run_step32 "Windows 32-bit tests under Wine" windows32
+
+version=$(sed -n 's/^project(tranpak VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+run_step "release packages made (scripts/package.sh)" packages
+run_step "Windows DLL tables, 32-bit and 64-bit" windows_dll_tables
+run_step32 "Windows 32-bit DLL driven through LoadLibraryA under Wine" dll_driver32
+run_step "Windows 64-bit DLL driven through LoadLibraryA under Wine" dll_driver64
+run_step "Linux packages: file lists, consumers" linux_packages
+run_step "Windows packages: file lists, tables, consumers under Wine" windows_packages
 
 echo
 echo "== summary"

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Makes the release packages into dist/:
+#   tranpak-<version>-win32.zip, tranpak-<version>-win64.zip   (MinGW, Release)
+#   tranpak-<version>-linux-x86_64.tar.gz and tranpak_<version>_amd64.deb
+# Each comes from its own Release build (build/release-<system>/) through
+# CPack; cmake/packaging.cmake says what goes in. Installs what is missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=$(nproc 2>/dev/null || echo 2)
+
+missing=()
+for p in cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 \
+  binutils-mingw-w64-x86-64 dpkg-dev file; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "== installing: ${missing[*]}"
+  apt-get -o DPkg::Lock::Timeout=900 update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq "${missing[@]}" >/dev/null
+fi
+
+rm -rf dist
+mkdir -p dist
+
+# A Release build of one system and its packages: package SYSTEM [CMAKE OPTIONS]
+package() {
+  local system=$1; shift
+  local build=build/release-$system
+  echo "== $system: Release build in $build"
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTRANPAK_BUILD_TESTS=OFF "$@" >/dev/null
+  cmake --build "$build" -j"$jobs" >/dev/null
+  echo "== $system: packages"
+  (cd "$build" && cpack -B "$root/dist" >/dev/null)
+}
+
+package linux
+package win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake
+package win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64-win32.cmake
+rm -rf dist/_CPack_Packages
+
+echo "== packages in dist/"
+ls -l dist

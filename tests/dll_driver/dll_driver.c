@@ -1,0 +1,198 @@
+/*
+ * Drives the shipped tranpak.dll as an application that loads it at run
+ * time does: LoadLibraryA, GetProcAddress for every export into a __cdecl
+ * pointer, then a purchase exchanged with a loopback peer and a text and a
+ * binary file sent and fetched back, and on 32-bit x86 a measurement that
+ * the functions leave their arguments on the stack for the caller, as
+ * __cdecl does. Missing or decorated export names, another calling
+ * convention, and a DLL that cannot start its sockets all fail here.
+ *
+ *   dll_driver.exe [path of tranpak.dll]
+ *
+ * Runs in a folder where the settings file (c:/windows/system/8583.ini)
+ * names the definition file, error log and trace.
+ */
+#include "exports.h"
+#include "peer.h"
+#include "stack_probe.h"
+
+#include <stdio.h>
+#include <string.h>
+
+static const char kHost[] = "127.0.0.1";
+static const unsigned char kKey[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+static int g_checks, g_failed;
+
+#define CHECK(cond) Check((cond) != 0, #cond, __LINE__)
+
+static int Check(int ok, const char *what, int line)
+{
+    ++g_checks;
+    if (!ok) {
+        ++g_failed;
+        printf("FAIL line %d: %s\n", line, what);
+    }
+    return ok;
+}
+
+static int WriteBytes(const char *path, const char *bytes, int count)
+{
+    FILE *f = fopen(path, "wb");
+    if (f == NULL)
+        return -1;
+    int ok = fwrite(bytes, 1, (size_t)count, f) == (size_t)count;
+    return fclose(f) == 0 && ok ? 0 : -1;
+}
+
+/* 1 when the file holds exactly count bytes equal to bytes. */
+static int FileHolds(const char *path, const char *bytes, int count)
+{
+    static char got[PEER_BUF + 1];
+    FILE *f = fopen(path, "rb");
+    if (f == NULL)
+        return 0;
+    int n = (int)fread(got, 1, sizeof got, f);
+    fclose(f);
+    return n == count && memcmp(got, bytes, (size_t)count) == 0;
+}
+
+/* Packs the host's reply with the DLL itself (the peer keeps the frame),
+   then sends the request and checks what comes back. */
+static void Exchange(const struct Tranpak *tp, struct Peer *peer)
+{
+    static const char pan[] = "4761739001010119";
+    double amount = 12.50, got_amount = 0;
+    char text[512] = "";
+    unsigned char other_key[8];
+    memcpy(other_key, kKey, sizeof other_key);
+    other_key[3] ^= 0x02; /* bit 0 of a DES key byte is parity; this is not */
+
+    CHECK(tp->Init8583() == 0);
+    CHECK(tp->GetCellType(2) == 5 && tp->GetCellType(4) == 2 && tp->GetCellType(64) == 6);
+
+    CHECK(tp->ResetMesg() == 0);
+    CHECK(tp->SetCell(0, "0210") == 0 && tp->SetCell(2, pan) == 0 && tp->SetCell(4, &amount) == 0);
+    CHECK(tp->SetCell(38, "A1B2C3") == 0 && tp->SetCell(39, "00") == 0);
+    PeerStart(peer, PEER_CAPTURE);
+    int sock = tp->SockConnect(kHost, peer->port);
+    CHECK(sock >= 0);
+    CHECK(tp->SockSendMesg(sock, kKey) == 0);
+    CHECK(tp->SockClose(sock) == 0);
+    CHECK(PeerWait(peer));
+
+    CHECK(tp->ResetMesg() == 0);
+    CHECK(tp->SetCell(0, "0200") == 0 && tp->SetCell(2, pan) == 0 && tp->SetCell(3, "000000") == 0);
+    CHECK(tp->SetCell(4, &amount) == 0 && tp->SetCell(11, "000001") == 0 && tp->SetCell(41, "TERM0001") == 0);
+    CHECK(tp->SetCell(3, "12ab") == -1); /* an N field takes digits only */
+    PeerStart(peer, PEER_EXCHANGE);
+    sock = tp->SockConnect(kHost, peer->port);
+    CHECK(sock >= 0);
+    CHECK(tp->SockSendMesg(sock, kKey) == 0);
+    CHECK(tp->SockRecvMesg(sock, 0) == 0);
+    CHECK(tp->SockClose(sock) == 0);
+    CHECK(PeerWait(peer));
+    CHECK(peer->frame_len > 9 && memcmp(peer->frame + 5, "0200", 4) == 0);
+
+    CHECK(tp->CheckMesgMac(kKey) == 0);
+    CHECK(tp->CheckMesgMac(other_key) == -1);
+    CHECK(tp->GetCell(0, text) == 0 && strcmp(text, "0210") == 0);
+    CHECK(tp->GetCell(2, text) == 0 && strcmp(text, pan) == 0);
+    CHECK(tp->GetCell(38, text) == 0 && strcmp(text, "A1B2C3") == 0);
+    CHECK(tp->GetCell(4, &got_amount) == 0 && got_amount == amount);
+
+    CHECK(tp->BackupMesg() == 0);
+    CHECK(tp->ResetCell(39) == 0);
+    CHECK(tp->GetCell(39, text) == -1);
+    CHECK(tp->RestoreMesg() == 0);
+    CHECK(tp->GetCell(39, text) == 0 && strcmp(text, "00") == 0);
+}
+
+/* A text file goes out without its CRs and comes back with CR LF line
+   ends; a binary file of every byte value goes out and back unchanged. */
+static void Files(const struct Tranpak *tp, struct Peer *peer)
+{
+    static const char crlf[] = "settlement batch 0001\r\ntotal 12.50\r\n";
+    static const char lf[] = "settlement batch 0001\ntotal 12.50\n";
+    static char bytes[3000];
+    for (int i = 0; i < (int)sizeof bytes; ++i)
+        bytes[i] = (char)(i * 37 + i / 251);
+
+    CHECK(WriteBytes("batch.txt", crlf, (int)strlen(crlf)) == 0);
+    PeerStart(peer, PEER_STORE_FILE);
+    CHECK(tp->SockSendFile(kHost, peer->port, "batch.txt", "batch-0001.txt") == 0);
+    CHECK(PeerWait(peer) && strcmp(peer->request, "batch-0001.txt") == 0);
+    CHECK(peer->data_len == (int)strlen(lf) && memcmp(peer->data, lf, strlen(lf)) == 0);
+
+    PeerStart(peer, PEER_SERVE_FILE);
+    CHECK(tp->SockRecvFile(kHost, peer->port, "batch-0001.txt", "batch-back.txt") == 0);
+    CHECK(PeerWait(peer));
+    CHECK(FileHolds("batch-back.txt", crlf, (int)strlen(crlf)));
+
+    CHECK(WriteBytes("bytes.bin", bytes, (int)sizeof bytes) == 0);
+    PeerStart(peer, PEER_STORE_FILE);
+    CHECK(tp->SockSendBinFile(kHost, peer->port, "bytes.bin", "bytes-0001.bin") == 0);
+    CHECK(PeerWait(peer) && strcmp(peer->request, "bytes-0001.bin") == 0);
+    CHECK(peer->data_len == (int)sizeof bytes && memcmp(peer->data, bytes, sizeof bytes) == 0);
+
+    PeerStart(peer, PEER_SERVE_FILE);
+    CHECK(tp->SockRecvBinFile(kHost, peer->port, "bytes-0001.bin", "bytes-back.bin") == 0);
+    CHECK(PeerWait(peer));
+    CHECK(FileHolds("bytes-back.bin", bytes, (int)sizeof bytes));
+}
+
+/* None of the functions removes its arguments from the stack: tried with
+   one, two and four arguments on calls that are refused at once. */
+static void CallingConvention(const struct Tranpak *tp)
+{
+#if defined(__i386__)
+    intptr_t one[1] = {-1}, two[2] = {-1, (intptr_t) "0200"}, four[4] = {0, 0, 0, 0};
+    int popped = -1;
+    CHECK(StackProbe((void (*)(void))tp->ResetCell, 1, one, &popped) == -1 && popped == 0);
+    CHECK(StackProbe((void (*)(void))tp->SetCell, 2, two, &popped) == -1 && popped == 0);
+    CHECK(StackProbe((void (*)(void))tp->SockSendFile, 4, four, &popped) == -1 && popped == 0);
+#else
+    (void)tp; /* x86-64 Windows has a single calling convention */
+#endif
+}
+
+int main(int argc, char **argv)
+{
+    const char *path = argc > 1 ? argv[1] : "tranpak.dll";
+    HMODULE dll = LoadLibraryA(path);
+    if (dll == NULL) {
+        printf("FAIL: LoadLibraryA(\"%s\"), error %lu\n", path, (unsigned long)GetLastError());
+        return 1;
+    }
+    char loaded[MAX_PATH] = "";
+    GetModuleFileNameA(dll, loaded, sizeof loaded);
+    printf("loaded %s (%d-bit process)\n", loaded, (int)(sizeof(void *) * 8));
+
+    struct Tranpak tp;
+    int missing = 0;
+#define TRANPAK_LOOK_UP(ret, name, params)                                    \
+    tp.name = (name##_fn)(void (*)(void))GetProcAddress(dll, #name);          \
+    if (tp.name == NULL) {                                                    \
+        printf("FAIL: GetProcAddress(\"%s\") found nothing\n", #name);        \
+        ++missing;                                                            \
+    }
+    TRANPAK_EXPORTS(TRANPAK_LOOK_UP)
+#undef TRANPAK_LOOK_UP
+    if (missing > 0)
+        return 1;
+    printf("looked up %d functions\n", (int)(sizeof tp / sizeof tp.Init8583));
+
+    WSADATA wsa;
+    struct Peer peer;
+    memset(&peer, 0, sizeof peer);
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0 || PeerOpen(&peer) != 0) {
+        printf("FAIL: no loopback listener for the peer\n");
+        return 1;
+    }
+    CallingConvention(&tp);
+    Exchange(&tp, &peer);
+    Files(&tp, &peer);
+    PeerClose(&peer);
+    FreeLibrary(dll);
+    printf("%d passed, %d failed\n", g_checks - g_failed, g_failed);
+    return g_failed == 0 ? 0 : 1;
+}
