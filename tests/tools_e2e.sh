@@ -117,7 +117,7 @@ mkfifo ../files/fifo
 start_host confined --client-timeout 2
 # request, what the host's log says
 refusals=("link-out|leads outside" "dangling|dangling" "dirlink/secret.txt|leads outside"
-          "subdir|a directory" "fifo|not a regular file" "NUL.txt|outside the served directory")
+          "subdir|a directory" "fifo|not a regular file" "NUL.txt|a reserved device name")
 for r in "${refusals[@]}"; do
   req=${r%%|*} why=${r#*|}
   expect "fetch of $req refused" 1 "receive rest_msg" \

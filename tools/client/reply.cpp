@@ -33,7 +33,7 @@ RequestEcho RememberRequest(const std::string &type)
     RequestEcho echo{type, {}};
     for (size_t k = 0; k < std::size(kEchoedFields); ++k)
         if (g_mesg.cells[kEchoedFields[k] - 1].used != 0)
-            echo.values[k] = Normalized(kEchoedFields[k], FieldText(kEchoedFields[k]));
+            echo.values[k] = FieldText(kEchoedFields[k]);
     return echo;
 }
 
@@ -50,8 +50,8 @@ std::string ReplyMismatch(const RequestEcho &request, const std::string &fixedTy
         if (!Received(field))
             return "field " + std::to_string(field) + " was sent as " + Escaped(request.values[k]) +
                    " but is missing from the reply";
-        const std::string got = Normalized(field, FieldText(field));
-        if (got != request.values[k])
+        const std::string got = FieldText(field);
+        if (Normalized(field, got) != Normalized(field, request.values[k]))
             return "field " + std::to_string(field) + " came back as " + Escaped(got) + ", sent as " +
                    Escaped(request.values[k]);
     }

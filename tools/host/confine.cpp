@@ -37,6 +37,20 @@ bool RealInside(const std::string &root, const std::string &path, std::string *r
     return true;
 }
 
+// Why a request text is refused before the file system is asked.
+std::string TextRefusal(const std::string &request)
+{
+    size_t start = 0;
+    for (;;) {
+        const size_t slash = request.find('/', start);
+        if (IsReservedDeviceName(request.substr(start, slash == std::string::npos ? slash : slash - start)))
+            return "a reserved device name";
+        if (slash == std::string::npos)
+            return "path outside the served directory";
+        start = slash + 1;
+    }
+}
+
 }  // namespace
 
 bool IsReservedDeviceName(const std::string &component)
@@ -90,7 +104,7 @@ bool ResolveFetch(const std::string &root, const std::string &request, std::stri
 {
     std::string path;
     if (!ConfinedPath(root, request, &path)) {
-        *why = "path outside the served directory";
+        *why = TextRefusal(request);
         return false;
     }
     const os::Kind kind = os::EntryKind(path);
@@ -113,7 +127,7 @@ bool ResolveStore(const std::string &root, const std::string &request, std::stri
 {
     std::string path;
     if (!ConfinedPath(root, request, &path)) {
-        *why = "path outside the served directory";
+        *why = TextRefusal(request);
         return false;
     }
     const os::Kind kind = os::EntryKind(path);
