@@ -119,7 +119,7 @@ TEST(Amounts, TwoDecimalsRoundHalfAwayFromZeroOnSeventeenDigits)
         {1234567.891, "1234567.89"},
         {-2147483648.0, "-2147483648.00"},
         {1e-300, "0.00"},
-        {-1e-300, "-0.00"},
+        {-1e-300, "0.00"},
         {1e35, "99999999999999997000000000000000000.00"},  // 17 digits, then zeros
     };
     for (auto &c : cases) {

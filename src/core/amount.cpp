@@ -63,8 +63,11 @@ int FormatAmount(double value, char out[kAmountTextSize])
     // Rounding may carry into a new leading digit: 99.995 gives 100.00.
     if (len + (carry ? 1 : 0) > kAmountTextSize - 1)
         return -1;
+    // An amount that rounds to zero has no sign: -0.001 is "0.00", never
+    // "-0.00", which would travel as "-000".
+    bool zero = !carry && std::strspn(run, "0") == static_cast<size_t>(n);
     char *p = out;
-    if (negative)
+    if (negative && !zero)
         *p++ = '-';
     if (carry)
         *p++ = '1';

@@ -11,7 +11,8 @@ inline constexpr int kAmountTextSize = 40;
 // Writes value with exactly two decimals, as "%.2f" does, rounding half
 // away from zero on its decimal expansion to 17 significant digits: 0.125
 // gives "0.13", 2.675 (just below 2.675 as a double) gives "2.67". The
-// same on every platform. Infinities and NaNs give "inf", "-inf", "nan"
+// same on every platform. A value that rounds to zero has no sign (-0.001
+// gives "0.00"). Infinities and NaNs give "inf", "-inf", "nan"
 // and "-nan". Returns the length, or -1 when the text would not fit
 // kAmountTextSize.
 int FormatAmount(double value, char out[kAmountTextSize]);

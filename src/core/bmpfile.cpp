@@ -169,11 +169,18 @@ int ReadBMPFile()
         return -1;
     }
     static char line[kBmpLineSize];
-    while (std::fgets(line, sizeof line, f) != nullptr) {
+    bool atEnd = false;
+    while (!atEnd && std::fgets(line, sizeof line, f) != nullptr) {
+        // The file is read as Windows' C runtime reads text: a byte 0x1A
+        // ends it, on every platform.
+        if (char *eof = static_cast<char *>(std::memchr(line, kEndOfText, std::strlen(line)))) {
+            *eof = '\0';
+            atEnd = true;
+        }
         char *p = line;
         while (IsBlank(*p))
             ++p;
-        if (*p == '\n' || *p == '#')
+        if (*p == '\n' || *p == '\0' || *p == '#')
             continue;
         StripLineEnd(p);
         if (InitOntCell(p) != 0) {

@@ -16,6 +16,8 @@ inline constexpr int kBmpLineSize = 256;
 inline constexpr int kMaxNameLen = 29;
 inline constexpr int kMaxTypeLen = 4;
 inline constexpr int kMaxLenItemLen = 20;
+// Ends the file, as in Windows' text mode.
+inline constexpr char kEndOfText = 0x1A;
 
 int ReadBMPFile();
 int InitOntCell(char *line);

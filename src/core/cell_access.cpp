@@ -190,8 +190,17 @@ extern "C" TRANPAK_API int TRANPAK_CALL GetCell(int field, void *out)
                         cell.buf, kAmountTextSize - 2);
             return -1;
         }
+        // A sign stays in front of the point, so a signed single digit
+        // keeps its sign: "-5" is -0.05, not ".-5".
         char text[kAmountTextSize];
-        InsertDecimalPoint(text, cell.buf);
+        char *dst = text;
+        const char *src = cell.buf;
+        if (*src == '+' || *src == '-')
+            *dst++ = *src++;
+        char padded[3] = {'0', src[0], '\0'};
+        if (src[1] == '\0')
+            src = padded;
+        InsertDecimalPoint(dst, src);
         double amount = TextToDouble(text);
         std::memcpy(out, &amount, sizeof amount);
         return 0;

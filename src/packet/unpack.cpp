@@ -94,6 +94,15 @@ int UnpackCell(int i, const unsigned char *src, int *offset, int limit)
     if (!WithinData(i, *offset, prefix + count, limit))
         return -1;
     StoreValue(cell, src + *offset + prefix, count);
+    // A text value ends at its NUL: one inside would make the rest of the
+    // field unreadable and the value read as something else.
+    if (cell.type != kTypeB) {
+        if (const void *nul = std::memchr(src + *offset + prefix, 0, static_cast<size_t>(count))) {
+            WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d].buf holds a NUL byte at %d", i,
+                        static_cast<int>(static_cast<const unsigned char *>(nul) - (src + *offset + prefix)));
+            return -1;
+        }
+    }
     if (CheckCellContent(i) != 0)
         return -1;
     cell.used = 1;

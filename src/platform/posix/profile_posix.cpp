@@ -6,9 +6,11 @@
 //   Key = value            -> "value"
 //   Other="quoted value"   -> "quoted value"
 //
-// Sections and keys match without regard to ASCII case; the first matching
-// section and key win; blanks and tabs around keys and values are dropped;
-// a value enclosed in a matching pair of ' or " loses the pair.
+// Sections and keys match without regard to ASCII case; only the first
+// section of a name is searched, and its first matching key wins; a key
+// line without '=' is that key with an empty value; blanks and tabs around
+// keys and values are dropped; a value enclosed in a matching pair of ' or "
+// loses the pair.
 #include "platform/platform.h"
 
 #include <cstdio>
@@ -86,19 +88,21 @@ bool FindValue(std::FILE *f, const char *section, const char *key, char (&line)[
                 continue;
             const char *nb = p + 1, *ne = close;
             TrimSpan(&nb, &ne);
+            // A later section of the same name is never searched.
+            if (inSection)
+                return false;
             inSection = SameName(nb, static_cast<size_t>(ne - nb), section);
             continue;
         }
         if (!inSection || *p == ';')
             continue;
+        const char *lineEnd = line + std::strlen(line);
         const char *eq = std::strchr(p, '=');
-        if (eq == nullptr)
-            continue;
-        const char *kb = p, *ke = eq;
+        const char *kb = p, *ke = eq != nullptr ? eq : lineEnd;
         TrimSpan(&kb, &ke);
-        if (!SameName(kb, static_cast<size_t>(ke - kb), key))
+        if (kb == ke || !SameName(kb, static_cast<size_t>(ke - kb), key))
             continue;
-        const char *vb = eq + 1, *ve = line + std::strlen(line);
+        const char *vb = eq != nullptr ? eq + 1 : lineEnd, *ve = lineEnd;
         TrimSpan(&vb, &ve);
         if (ve - vb >= 2 && (*vb == '"' || *vb == '\'') && ve[-1] == *vb) {
             ++vb;
