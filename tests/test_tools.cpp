@@ -4,15 +4,21 @@
 #include "../tools/common/cli.h"
 #include "../tools/common/shown_text.h"
 #include "../tools/common/tool_support.h"
+#include "../tools/host/client_link.h"
 #include "../tools/host/host.h"
 #include "../tools/trace/decode.h"
 #include "core/mesg_state.h"
 #include "diag/ctrace.h"
 #include "packet/packet.h"
+#include "net/file_transfer.h"
+#include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 
+#include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <set>
 #include <vector>
 
@@ -338,6 +344,126 @@ TEST_F(DecoderTest, RepliesAreCheckedAgainstTheRequest)
         }
         EXPECT_EQ(tools::ReplyMismatch(request, c.fixed), c.says) << c.type;
     }
+}
+
+class ClientLinkTest : public DecoderTest {
+protected:
+    // Plays the script on a peer, reads one frame from it with the given
+    // deadline; the result, with the time it took in *millis.
+    static tools::LinkResult ReadFrom(std::vector<PeerStep> script, int timeout, long *millis,
+                                      volatile std::sig_atomic_t *stop, std::string *why)
+    {
+        ScriptedPeer peer(std::move(script));
+        const int sock = SockConnect("127.0.0.1", peer.port());
+        EXPECT_GE(sock, 0);
+        tools::ClientLink link(sock, timeout, stop);
+        unsigned char first = 0;
+        const auto t0 = std::chrono::steady_clock::now();
+        const tools::LinkResult r = link.ReadFrame(&first, why);
+        *millis = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now() - t0).count());
+        SockClose(sock);
+        peer.Received();
+        return r;
+    }
+};
+
+TEST_F(ClientLinkTest, EachFrameHasOneDeadline)
+{
+    const std::string packet = ExampleFrame(options_.key);
+    using R = tools::LinkResult;
+    struct {
+        const char *name;
+        std::vector<PeerStep> script;
+        R result;
+        long atMost;  // milliseconds
+        const char *why;
+    } cases[] = {
+        {"whole packet", {Send(packet), Pause(100)}, R::kOk, 400, ""},
+        {"file frame", {Send(FileFrame('1', "x.txt")), Pause(100)}, R::kOk, 400, ""},
+        {"trickled packet",
+         {Send("\x02"), Pause(250), Send("0"), Pause(250), Send("0"), Pause(250), Send("4"), Pause(250), Send("8"),
+          Pause(900)},
+         R::kTimedOut, 1200, ""},
+        {"silence", {Pause(1500)}, R::kTimedOut, 1100, ""},
+        {"closed mid-frame", {Send("\x02" "00"), Close()}, R::kClosed, 400, ""},
+        {"packet length out of range", {Send("\x02" "0019"), Pause(100)}, R::kMalformed, 400, "is not 20 to 2047"},
+        {"file length out of range", {Send("\x06" "2" "1025"), Pause(100)}, R::kMalformed, 400, "is not 0 to 1024"},
+    };
+    volatile std::sig_atomic_t stop = 0;
+    for (auto &c : cases) {
+        long millis = 0;
+        std::string why;
+        EXPECT_EQ(ReadFrom(c.script, 800, &millis, &stop, &why), c.result) << c.name;
+        EXPECT_LE(millis, c.atMost) << c.name;
+        EXPECT_NE(why.find(c.why), std::string::npos) << c.name << ": " << why;
+    }
+    long millis = 0;
+    std::string why;
+    ReadFrom({Send(packet), Pause(100)}, 800, &millis, &stop, &why);
+    EXPECT_STREQ(g_mesg.packet.txcode, "0200");
+    stop = 1;
+    EXPECT_EQ(ReadFrom({Pause(1500)}, 5000, &millis, &stop, &why), R::kStopped);
+    EXPECT_LE(millis, 300);
+}
+
+TEST_F(HostRulesTest, ServedDirectoryKeepsLinksInside)
+{
+    namespace fs = std::filesystem;
+    fs::create_directories("served/sub");
+    fs::create_directories("outside");
+    std::ofstream("outside/secret.txt") << "SECRET";
+    std::ofstream("served/in.txt") << "in";
+    std::error_code ec;
+    fs::create_symlink("../outside/secret.txt", "served/out", ec);
+    if (ec)
+        GTEST_SKIP() << "no symbolic links here: " << ec.message();
+    fs::create_symlink("../outside/none.txt", "served/dangling");
+    fs::create_directory_symlink("../outside", "served/dirlink");
+    fs::create_symlink("in.txt", "served/inlink");
+    std::string root;
+    ASSERT_TRUE(tools::ServedRoot("served", &root));
+    struct {
+        const char *request;
+        bool fetch, store;
+        const char *why;
+    } cases[] = {
+        {"in.txt", true, true, ""},
+        {"inlink", true, true, ""},
+        {"new.txt", false, true, "no such file"},
+        {"sub/new.txt", false, true, "no such file"},
+        {"out", false, false, "leads outside"},
+        {"dangling", false, false, "dangling"},
+        {"dirlink/secret.txt", false, false, "leads outside"},
+        {"dirlink/new.txt", false, false, "no such file"},
+        {"sub", false, false, "a directory"},
+        {"missing/new.txt", false, false, ""},
+        {"aux.log", false, false, "reserved device name"},
+    };
+    for (auto &c : cases) {
+        std::string real, why;
+        EXPECT_EQ(tools::ResolveFetch(root, c.request, &real, &why), c.fetch) << c.request;
+        if (!c.fetch)
+            EXPECT_NE(why.find(c.why), std::string::npos) << c.request << ": " << why;
+        why.clear();
+        EXPECT_EQ(tools::ResolveStore(root, c.request, &real, &why), c.store) << c.request << ": " << why;
+        if (c.store)
+            EXPECT_TRUE(tools::IsInside(root, real)) << real;
+    }
+    std::string real, why;
+    ASSERT_TRUE(tools::ResolveStore(root, "inlink", &real, &why));
+    EXPECT_EQ(real, root + "/in.txt") << "a store through an inside link replaces its target";
+}
+
+TEST_F(DecoderTest, JsonHasOneObjectPerFrame)
+{
+    const tools::FrameReport r = tools::DecodeFrame(ExampleFrame(options_.key), options_);
+    const std::string json = tools::FrameJson(r, "12-07 10:31:02", "sent");
+    EXPECT_EQ(json.find('\n'), std::string::npos);
+    for (const char *part : {"{\"time\":\"12-07 10:31:02\",\"direction\":\"sent\",\"bytes\":54,\"ok\":true",
+                             "\"type\":\"0200\"", "{\"number\":2,\"name\":\"PAN\",\"type\":\"N\",\"prefix\":\"08\",\"value\":\"****5678\"}",
+                             "\"mac\":\"verified\"}"})
+        EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
 }
 
 }  // namespace
