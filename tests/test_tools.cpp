@@ -1,15 +1,26 @@
 // The tools' own rules: the host's reply type and directory confinement,
 // and the trace decoder.
+#include "../tools/client/reply.h"
+#include "../tools/common/cli.h"
+#include "../tools/common/shown_text.h"
 #include "../tools/common/tool_support.h"
+#include "../tools/host/client_link.h"
 #include "../tools/host/host.h"
 #include "../tools/trace/decode.h"
 #include "core/mesg_state.h"
 #include "diag/ctrace.h"
 #include "packet/packet.h"
+#include "net/file_transfer.h"
+#include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 
+#include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <vector>
 
 namespace tranpak::test {
 namespace {
@@ -39,7 +50,8 @@ TEST(HostRules, RequestTextsStayInsideTheServedDirectory)
         {"batch.txt", true},   {"sub/batch.txt", true}, {"a.b-c_d", true},    {"", false},
         {"../x", false},       {"a/../../x", false},    {"/etc/passwd", false}, {"./x", false},
         {"a//b", false},       {"c:x", false},          {"a\\..\\x", false},  {"x/", false},
-        {"..", false},         {"a\nb", false},
+        {"..", false},         {"a\nb", false},        {"NUL", false},        {"x/com1.txt", false},
+        {"nul.txt", false},    {"LPT9", false},         {"COM10", true},       {"console", true},
     };
     for (auto &c : cases) {
         std::string path;
@@ -108,8 +120,8 @@ TEST_F(DecoderTest, BrokenFramesAreDescribedUpToTheFailingField)
         const char *with;
         const char *says;
     } cases[] = {
-        {"prefix", 17, "0x", "field 2 (PAN) does not decode at data offset 0 (frame offset 17): length prefix \"0x\" is not a number"},
-        {"too long", 17, "20", "length 20 is above the field's maximum 19"},
+        {"prefix", 17, "0x", "field 2 (PAN) does not decode at data offset 0 (frame offset 17): length prefix is not a number"},
+        {"too long", 17, "20", "length prefix is above the field's maximum 19"},
         {"content", 28, "A", "field 3 (PROCCODE) does not decode at data offset 10 (frame offset 27): value \"0A0123\" is not N"},
         {"length digits", 1, "0047", "length digits \"0047\" do NOT match the 48 bytes that follow"},
         {"stop", 53, "\x04", "stop 0x04 WRONG"},
@@ -151,6 +163,307 @@ TEST(DecoderMask, KeepsTheLastFour)
     EXPECT_EQ(tools::Mask("4761739001010119"), "************0119");
     EXPECT_EQ(tools::Mask("1234"), "****");
     EXPECT_EQ(tools::Mask(""), "");
+}
+
+TEST(ToolCommandLine, OptionsValuesAndOperands)
+{
+    const std::vector<tools::OptionSpec> specs = {{"port", true}, {"json", false}};
+    struct {
+        std::vector<const char *> args;
+        bool ok;
+        const char *error_or_items;  // the error, or the items as name=value;...
+    } cases[] = {
+        {{"--port", "5"}, true, "port=5;"},
+        {{"--port=5", "x"}, true, "port=5;=x;"},
+        {{"--port=", "--json"}, true, "port=;json=;"},
+        {{"--json", "--", "--port"}, true, "json=;=--port;"},
+        {{"-"}, true, "=-;"},
+        {{"--bogus"}, false, "unknown option --bogus"},
+        {{"-p"}, false, "unknown option -p"},
+        {{"--json=1"}, false, "option --json takes no value"},
+        {{"--port"}, false, "option --port needs a value"},
+    };
+    for (auto &c : cases) {
+        std::vector<char *> argv{const_cast<char *>("tool")};
+        for (const char *a : c.args)
+            argv.push_back(const_cast<char *>(a));
+        std::vector<tools::CliItem> items;
+        std::string error, got;
+        const bool ok = tools::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), specs, &items, &error);
+        for (const auto &it : items)
+            got += it.name + "=" + it.value + ";";
+        EXPECT_EQ(ok, c.ok) << c.error_or_items;
+        EXPECT_EQ(ok ? got : error, c.error_or_items);
+    }
+}
+
+TEST(ToolCommandLine, NumbersAreRangeChecked)
+{
+    struct {
+        const char *text;
+        long min, max;
+        bool ok;
+        long value;
+    } cases[] = {
+        {"0", 0, 65535, true, 0},       {"65535", 0, 65535, true, 65535}, {"65536", 0, 65535, false, 0},
+        {"-1", 0, 65535, false, 0},     {"-1", -5, 5, true, -1},          {"", 0, 9, false, 0},
+        {" 1", 0, 9, false, 0},         {"1x", 0, 9, false, 0},           {"0x1", 0, 9, false, 0},
+        {"99999999999999999999", 0, 9, false, 0},
+    };
+    for (auto &c : cases) {
+        long v = -99;
+        EXPECT_EQ(tools::ParseInteger(c.text, c.min, c.max, &v), c.ok) << c.text;
+        if (c.ok)
+            EXPECT_EQ(v, c.value) << c.text;
+    }
+    std::set<int> fields;
+    EXPECT_TRUE(tools::ParseFieldList("41,2,64", &fields));
+    EXPECT_EQ(fields, (std::set<int>{2, 41, 64}));
+    for (const char *bad : {"", "0", "65", "2,,3", "2, 3", "a", "2,"})
+        EXPECT_FALSE(tools::ParseFieldList(bad, &fields)) << bad;
+}
+
+TEST(ToolShownText, EscapedAndJson)
+{
+    EXPECT_EQ(tools::Escaped(std::string("a\x1b[2J\n\\\x7f\xff", 9)), "a\\x1B[2J\\x0A\\\\\\x7F\\xFF");
+    EXPECT_EQ(tools::JsonString(std::string("q\"\\\x01\xe9", 5)), "\"q\\\"\\\\\\u0001\\u00E9\"");
+}
+
+class HostRulesTest : public ScratchTest {
+protected:
+    void SetUp() override
+    {
+        ScratchTest::SetUp();
+        ASSERT_EQ(InitWith(kExampleDefinitions), 0);
+    }
+};
+
+TEST_F(HostRulesTest, RulesMatchTheReceivedRequest)
+{
+    tools::Rule rule;
+    std::string why;
+    ASSERT_TRUE(tools::ParseRule(" 2=1234*, 4>=10 : 3=999999", &rule, &why)) << why;
+    ASSERT_TRUE(tools::CheckRule(rule, &why)) << why;
+    struct {
+        const char *card;
+        double amount;
+        bool matches;
+    } cases[] = {{"12345678", 10.00, true}, {"12345678", 9.99, false}, {"99345678", 50.0, false},
+                 {"1234", 1e6, true}};
+    for (auto &c : cases) {
+        ResetMesg();
+        ASSERT_EQ(SetCell(2, c.card), 0);
+        ASSERT_EQ(SetCell(4, &c.amount), 0);
+        EXPECT_EQ(tools::RuleMatches(rule), c.matches) << c.card << " " << c.amount;
+    }
+    ResetMesg();
+    EXPECT_FALSE(tools::RuleMatches(rule)) << "a field the request lacks never matches";
+}
+
+TEST_F(HostRulesTest, BadRulesAndValuesAreNamed)
+{
+    struct {
+        const char *rule;
+        const char *says;
+    } cases[] = {
+        {"2=1 39=00", "has no ':'"},
+        {"x=1 : 39=00", "condition \"x=1\" is not FIELD=VALUE"},
+        {"2>1 : 39=00", "only NI and NF fields compare"},
+        {"4=12* : 39=00", "a prefix ('*') is for text fields"},
+        {"4<ten : 39=00", "\"ten\" is not a number"},
+        {"5=1 : 39=00", "field 5 is not defined"},
+        {"2=1 : 39=000", "field 39=000"},
+        {"2=1 : 64=00", "is the MAC"},
+        {"2=1 : 3=12x", "field 3=12x"},
+    };
+    for (auto &c : cases) {
+        tools::Rule rule;
+        std::string why;
+        EXPECT_FALSE(tools::ParseRule(c.rule, &rule, &why) && tools::CheckRule(rule, &why)) << c.rule;
+        EXPECT_NE(why.find(c.says), std::string::npos) << c.rule << ": " << why;
+    }
+}
+
+TEST_F(DecoderTest, MaskedBytesNeverShowInRawDumps)
+{
+    // Field 2 decodes, field 3 does not: the card number's bytes are
+    // hidden in the raw dump, and so is everything after field 3 (it could
+    // hold field 64, not masked, but masked fields before it are known).
+    std::string frame = ExampleFrame(options_.key);
+    frame[28] = 'A';
+    for (bool unmask : {false, true}) {
+        options_.unmask = unmask;
+        const std::string report = DescribeFrame(frame, options_);
+        EXPECT_EQ(report.find("31 32 33 34 35 36 37 38") == std::string::npos, !unmask) << report;
+        EXPECT_EQ(report.find("  01 30 38 ** ** ** ** ** ** ** ** 30 41") != std::string::npos, !unmask) << report;
+    }
+    // A masked field that does not decode hides all that follows it.
+    options_.unmask = false;
+    frame = ExampleFrame(options_.key);
+    frame[17] = 'x';
+    const std::string report = DescribeFrame(frame, options_);
+    EXPECT_NE(report.find("length prefix is not a number"), std::string::npos) << report;
+    EXPECT_EQ(report.find("31 32 33 34"), std::string::npos) << report;
+}
+
+TEST(DecoderTrace, HostileHeadersAreSkippedNotThrown)
+{
+    const std::string text = "{12-07 10:31:02 a} [len = 99999999999999999999]\n"
+                             "{12-07 10:31:02 b} [len = -5]\n"
+                             "{1x-07 10:31:02 c} [len = 5]\n" +
+                             std::string(100000, '{') + "\n{12-07 10:31:02 ok} [len = 2]\r\n0000 : 41-42\n";
+    auto blocks = tools::ParseTrace(text);
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_EQ(blocks[0].label, "ok");
+    EXPECT_EQ(blocks[0].bytes, "AB");
+}
+
+TEST_F(DecoderTest, RepliesAreCheckedAgainstTheRequest)
+{
+    ResetMesg();
+    ASSERT_EQ(SetCell(0, "0200"), 0);
+    ASSERT_EQ(SetCell(41, "TERM0001"), 0);
+    const tools::RequestEcho request = tools::RememberRequest("0200");
+    struct {
+        const char *type, *terminal, *fixed;
+        const char *says;
+    } cases[] = {
+        {"0210", "TERM0001", "", ""},
+        {"0210", "TERM0001  ", "", ""},
+        {"0200", "TERM0001", "", "reply type 0200 does not answer 0200 (expected 0210)"},
+        {"0230", "TERM0001", "0230", ""},
+        {"0210", "TERM0002", "", "field 41 came back as TERM0002, sent as TERM0001"},
+        {"0210", nullptr, "", "field 41 was sent as TERM0001 but is missing from the reply"},
+    };
+    for (auto &c : cases) {
+        ResetMesg();
+        std::strcpy(g_mesg.packet.txcode, c.type);
+        if (c.terminal != nullptr) {
+            ASSERT_EQ(SetCell(41, c.terminal), 0);
+            g_mesg.packet.bitmap[5] = 0x80;
+        }
+        EXPECT_EQ(tools::ReplyMismatch(request, c.fixed), c.says) << c.type;
+    }
+}
+
+class ClientLinkTest : public DecoderTest {
+protected:
+    // Plays the script on a peer, reads one frame from it with the given
+    // deadline; the result, with the time it took in *millis.
+    static tools::LinkResult ReadFrom(std::vector<PeerStep> script, int timeout, long *millis,
+                                      volatile std::sig_atomic_t *stop, std::string *why)
+    {
+        ScriptedPeer peer(std::move(script));
+        const int sock = SockConnect("127.0.0.1", peer.port());
+        EXPECT_GE(sock, 0);
+        tools::ClientLink link(sock, timeout, stop);
+        unsigned char first = 0;
+        const auto t0 = std::chrono::steady_clock::now();
+        const tools::LinkResult r = link.ReadFrame(&first, why);
+        *millis = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now() - t0).count());
+        SockClose(sock);
+        peer.Received();
+        return r;
+    }
+};
+
+TEST_F(ClientLinkTest, EachFrameHasOneDeadline)
+{
+    const std::string packet = ExampleFrame(options_.key);
+    using R = tools::LinkResult;
+    struct {
+        const char *name;
+        std::vector<PeerStep> script;
+        R result;
+        long atMost;  // milliseconds
+        const char *why;
+    } cases[] = {
+        {"whole packet", {Send(packet), Pause(100)}, R::kOk, 400, ""},
+        {"file frame", {Send(FileFrame('1', "x.txt")), Pause(100)}, R::kOk, 400, ""},
+        {"trickled packet",
+         {Send("\x02"), Pause(250), Send("0"), Pause(250), Send("0"), Pause(250), Send("4"), Pause(250), Send("8"),
+          Pause(900)},
+         R::kTimedOut, 1200, ""},
+        {"silence", {Pause(1500)}, R::kTimedOut, 1100, ""},
+        {"closed mid-frame", {Send("\x02" "00"), Close()}, R::kClosed, 400, ""},
+        {"packet length out of range", {Send("\x02" "0019"), Pause(100)}, R::kMalformed, 400, "is not 20 to 2047"},
+        {"file length out of range", {Send("\x06" "2" "1025"), Pause(100)}, R::kMalformed, 400, "is not 0 to 1024"},
+    };
+    volatile std::sig_atomic_t stop = 0;
+    for (auto &c : cases) {
+        long millis = 0;
+        std::string why;
+        EXPECT_EQ(ReadFrom(c.script, 800, &millis, &stop, &why), c.result) << c.name;
+        EXPECT_LE(millis, c.atMost) << c.name;
+        EXPECT_NE(why.find(c.why), std::string::npos) << c.name << ": " << why;
+    }
+    long millis = 0;
+    std::string why;
+    ReadFrom({Send(packet), Pause(100)}, 800, &millis, &stop, &why);
+    EXPECT_STREQ(g_mesg.packet.txcode, "0200");
+    stop = 1;
+    EXPECT_EQ(ReadFrom({Pause(1500)}, 5000, &millis, &stop, &why), R::kStopped);
+    EXPECT_LE(millis, 300);
+}
+
+TEST_F(HostRulesTest, ServedDirectoryKeepsLinksInside)
+{
+    namespace fs = std::filesystem;
+    fs::create_directories("served/sub");
+    fs::create_directories("outside");
+    std::ofstream("outside/secret.txt") << "SECRET";
+    std::ofstream("served/in.txt") << "in";
+    std::error_code ec;
+    fs::create_symlink("../outside/secret.txt", "served/out", ec);
+    if (ec)
+        GTEST_SKIP() << "no symbolic links here: " << ec.message();
+    fs::create_symlink("../outside/none.txt", "served/dangling");
+    fs::create_directory_symlink("../outside", "served/dirlink");
+    fs::create_symlink("in.txt", "served/inlink");
+    std::string root;
+    ASSERT_TRUE(tools::ServedRoot("served", &root));
+    struct {
+        const char *request;
+        bool fetch, store;
+        const char *why;
+    } cases[] = {
+        {"in.txt", true, true, ""},
+        {"inlink", true, true, ""},
+        {"new.txt", false, true, "no such file"},
+        {"sub/new.txt", false, true, "no such file"},
+        {"out", false, false, "leads outside"},
+        {"dangling", false, false, "dangling"},
+        {"dirlink/secret.txt", false, false, "leads outside"},
+        {"dirlink/new.txt", false, false, "no such file"},
+        {"sub", false, false, "a directory"},
+        {"missing/new.txt", false, false, ""},
+        {"aux.log", false, false, "reserved device name"},
+    };
+    for (auto &c : cases) {
+        std::string real, why;
+        EXPECT_EQ(tools::ResolveFetch(root, c.request, &real, &why), c.fetch) << c.request;
+        if (!c.fetch)
+            EXPECT_NE(why.find(c.why), std::string::npos) << c.request << ": " << why;
+        why.clear();
+        EXPECT_EQ(tools::ResolveStore(root, c.request, &real, &why), c.store) << c.request << ": " << why;
+        if (c.store)
+            EXPECT_TRUE(tools::IsInside(root, real)) << real;
+    }
+    std::string real, why;
+    ASSERT_TRUE(tools::ResolveStore(root, "inlink", &real, &why));
+    EXPECT_EQ(real, root + "/in.txt") << "a store through an inside link replaces its target";
+}
+
+TEST_F(DecoderTest, JsonHasOneObjectPerFrame)
+{
+    const tools::FrameReport r = tools::DecodeFrame(ExampleFrame(options_.key), options_);
+    const std::string json = tools::FrameJson(r, "12-07 10:31:02", "sent");
+    EXPECT_EQ(json.find('\n'), std::string::npos);
+    for (const char *part : {"{\"time\":\"12-07 10:31:02\",\"direction\":\"sent\",\"bytes\":54,\"ok\":true",
+                             "\"type\":\"0200\"", "{\"number\":2,\"name\":\"PAN\",\"type\":\"N\",\"prefix\":\"08\",\"value\":\"****5678\"}",
+                             "\"mac\":\"verified\"}"})
+        EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ start_host() {
 
 # expect NAME EXIT PATTERNS COMMAND...: the command exits with EXIT and its
 # output (stdout and stderr) has a line matching each of the PATTERNS
-# (grep -E, separated by " && ")
+# (grep -E, separated by " && "; a pattern starting with ! must match no line)
 expect() {
   local name=$1 want=$2 pattern=$3; shift 3
   local out rc
@@ -46,7 +46,9 @@ expect() {
   while [ -n "$rest" ]; do
     p=${rest%% && *}
     [ "$p" = "$rest" ] && rest= || rest=${rest#* && }
-    if ! grep -qE -- "$p" <<< "$out"; then fail "$name: output lacks /$p/"; echo "$out" | sed 's/^/      /'; return; fi
+    if [ "${p:0:1}" = "!" ]; then
+      if grep -qE -- "${p:1}" <<< "$out"; then fail "$name: output has /${p:1}/"; echo "$out" | sed 's/^/      /'; return; fi
+    elif ! grep -qE -- "$p" <<< "$out"; then fail "$name: output lacks /$p/"; echo "$out" | sed 's/^/      /'; return; fi
   done
   pass "$name"
 }
@@ -64,7 +66,7 @@ expect "request with a wrong MAC is refused with A0" 3 "39  RESPCODE +AN +A0" \
 grep -q "MAC refused (tranpak: mac check error)" main.log && pass "host logs why it refused" || fail "host log lacks the refusal"
 expect "bad field value" 1 "not N" \
   "$bin/tranpak-client" --host 127.0.0.1 --port "$port" --key $key 0200 3=12x
-expect "usage" 2 "usage" "$bin/tranpak-client" --port 1
+expect "usage" 2 "give a message type" "$bin/tranpak-client" --port 1
 
 printf 'line one\r\nline two\r\n' > local.txt
 expect "file sent" 0 "done" "$bin/tranpak-client" --host 127.0.0.1 --port "$port" send-file local.txt stored.txt
@@ -80,11 +82,12 @@ expect "fetch outside the served directory" 1 "tranpak: receive rest_msg" \
   "$bin/tranpak-client" --host 127.0.0.1 --port "$port" fetch-file /etc/passwd x.txt
 grep -q "path outside the served directory" main.log && pass "host logs the confinement" || fail "no confinement line"
 
-expect "decoded trace, masked, MAC verified" 0 "\*{12}0119 && MAC: verified with the given key" \
+# the trace holds the request sent with the other key: its MAC fails, exit 1
+expect "decoded trace, masked, MAC verified" 1 "\*{12}0119 && MAC: verified with the given key && !4761739001010119" \
   "$bin/tranpak-trace" --defs ../etc/bitmap.txt --key $key ctrace.txt
 expect "decoded trace unmasked" 0 "4761739001010119" \
   "$bin/tranpak-trace" --defs ../etc/bitmap.txt --unmask ctrace.txt
-expect "broken frame described, then raw" 0 "field 2 \(PAN\) does not decode at data offset 0 && raw \(" \
+expect "broken frame described, then raw" 1 "field 2 \(PAN\) does not decode at data offset 0 && raw \(" \
   "$bin/tranpak-trace" --defs ../etc/bitmap.txt --hex "02 30 30 32 32 30 32 30 30 40 00 00 00 00 00 00 00 58 58 31 32 33 03"
 
 start_host faulty --fault bad-mac --fault-every 2
@@ -102,6 +105,148 @@ kill -INT "${pids[0]}"; wait "${pids[0]}" 2>/dev/null
 grep -q "tranpak-host: stopped" main.log && pass "host ends cleanly on Ctrl-C" || fail "host did not stop cleanly"
 expect "nobody listening" 1 "tranpak: connect error" \
   "$bin/tranpak-client" --host 127.0.0.1 --port "$(cat main.port)" --key $key "${purchase[@]}"
+
+# ---- the served directory: links and special files refused both ways ----
+mkdir -p ../outside ../files/subdir
+printf 'SECRET\n' > ../outside/secret.txt
+ln -s ../outside/secret.txt ../files/link-out
+ln -s ../outside/nothing.txt ../files/dangling
+ln -s ../outside ../files/dirlink
+ln -s stored.txt ../files/link-in
+mkfifo ../files/fifo
+start_host confined --client-timeout 2
+# request, what the host's log says
+refusals=("link-out|leads outside" "dangling|dangling" "dirlink/secret.txt|leads outside"
+          "subdir|a directory" "fifo|not a regular file" "NUL.txt|a reserved device name")
+for r in "${refusals[@]}"; do
+  req=${r%%|*} why=${r#*|}
+  expect "fetch of $req refused" 1 "receive rest_msg" \
+    timeout 10 "$bin/tranpak-client" --host 127.0.0.1 --port "$port" fetch-file "$req" got.txt
+  grep -q "file '$req' refused: .*$why" confined.log && pass "host says why $req is refused" \
+    || fail "no line saying $req is refused ($why)"
+done
+for req in link-out dangling dirlink/new.txt subdir fifo; do
+  expect "store to $req refused" 1 "stop_msg error mesg_type 3" \
+    timeout 10 "$bin/tranpak-client" --host 127.0.0.1 --port "$port" send-file local.txt "$req"
+done
+[ "$(cat ../outside/secret.txt)" = SECRET ] && [ ! -e ../outside/nothing.txt ] && [ ! -e ../outside/new.txt ] &&
+  [ "$(ls ../outside)" = secret.txt ] && pass "nothing outside the served directory written" \
+  || fail "a file outside the served directory changed"
+expect "a link that stays inside is followed" 0 "done" \
+  "$bin/tranpak-client" --host 127.0.0.1 --port "$port" fetch-file link-in inside.txt
+cmp -s inside.txt local.txt && pass "fetched through the inside link" || fail "inside link gave other bytes"
+
+# ---- no client holds the host: each frame has a 2 s deadline ----
+head -c 33554432 /dev/zero > ../files/big.bin
+ms() { date +%s%3N; }
+# served_within NAME: a fetch by a second client completes within 3 s
+served_within() {
+  local t0 t1
+  t0=$(ms)
+  timeout 10 "$bin/tranpak-client" --host 127.0.0.1 --port "$port" fetch-file stored.txt second.txt > /dev/null 2>&1
+  local rc=$?
+  t1=$(ms)
+  if [ $rc -eq 0 ] && [ $((t1 - t0)) -le 3000 ]; then pass "$1: second client served in $((t1 - t0)) ms"
+  else fail "$1: second client took $((t1 - t0)) ms (exit $rc)"; fi
+}
+exec 3<>/dev/tcp/127.0.0.1/$port
+printf '\0061%04dbig.bin' 7 >&3   # a fetch of 32 MiB that is never read
+sleep 0.3
+served_within "client that stops reading"
+exec 3>&-
+grep -q "file 'big.bin' not sent: the client timed out" confined.log && pass "stalled fetch logged as not sent" \
+  || fail "stalled fetch not logged as failed"
+grep -q "file 'big.bin' sent" confined.log && fail "stalled fetch logged as sent" || pass "stalled fetch never logged as sent"
+( exec 3<>/dev/tcp/127.0.0.1/$port; for c in '\002' 0 0 5 4 0 2 0 0; do printf "$c" >&3; sleep 0.4; done ) &
+trickler=$!
+sleep 0.3
+served_within "client that trickles bytes"
+kill "$trickler" 2>/dev/null; wait "$trickler" 2>/dev/null
+grep -q "connection dropped: no whole frame within 2 s" confined.log && pass "trickling client dropped" \
+  || fail "no line for the trickling client"
+
+# ---- a store cut off before its end frame leaves the old file ----
+printf 'original\n' > ../files/keep.txt
+exec 3<>/dev/tcp/127.0.0.1/$port
+printf '\0060%04dkeep.txt\0062%04dreplaced' 8 8 >&3
+exec 3>&-
+for _ in $(seq 50); do grep -q "file 'keep.txt' not stored" confined.log && break; sleep 0.1; done
+[ "$(cat ../files/keep.txt)" = original ] && pass "cut-off store left the old file" || fail "cut-off store changed the file"
+ls -a ../files | grep -q tranpak- && fail "a temporary file was left" || pass "no temporary file left"
+expect "a whole store replaces the file" 0 "done" \
+  "$bin/tranpak-client" --host 127.0.0.1 --port "$port" send-file local.txt keep.txt
+cmp -s local.txt ../files/keep.txt && pass "replaced file holds the new bytes" || fail "replaced file differs"
+
+# ---- Ctrl-C while a client holds the connection ----
+start_host held
+exec 3<>/dev/tcp/127.0.0.1/$port
+sleep 0.2
+t0=$(ms); kill -INT "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null; t1=$(ms)
+exec 3>&-
+[ $((t1 - t0)) -le 1000 ] && grep -q stopped held.log && pass "Ctrl-C stops a busy host in $((t1 - t0)) ms" \
+  || fail "Ctrl-C took $((t1 - t0)) ms"
+
+# ---- binary transfers by default, text on request ----
+start_host transfers
+port_main=$port
+printf 'a\r\nb\032c\r\n' > bin.dat
+expect "binary send" 0 "done \(binary\)" "$bin/tranpak-client" --host 127.0.0.1 --port "$port_main" send-file bin.dat bin.dat
+expect "binary fetch" 0 "done" "$bin/tranpak-client" --host 127.0.0.1 --port "$port_main" fetch-file bin.dat bin.back
+cmp -s bin.dat bin.back && pass "binary file with CR and 0x1A identical" || fail "binary round trip differs"
+expect "text send" 0 "done \(text\)" "$bin/tranpak-client" --text --host 127.0.0.1 --port "$port_main" send-file bin.dat t.dat
+[ "$(cat ../files/t.dat)" = "a
+b" ] && pass "text send drops CR and ends at 0x1A" || fail "text send stored $(od -c ../files/t.dat)"
+
+# ---- scripted answers, masked and escaped replies, replies checked ----
+start_host ruled --set 39=00 --rule "2=4761*,4>=1000 : 39=51" --set $'48=A\033[2JB'
+port_ruled=$port
+client() { "$bin/tranpak-client" --host 127.0.0.1 --port "$port" --key $key "$@"; }
+expect "rule: small amount approved" 0 "RESPCODE +AN +00" client "${purchase[@]}"
+expect "rule: large amount declined" 0 "RESPCODE +AN +51" client 0200 2=4761739001010119 4=1000.00 11=000002
+expect "rule: other card approved" 0 "RESPCODE +AN +00" client 0200 2=5413330089020119 4=1000.00
+expect "card number masked, control bytes escaped" 0 "\*{12}0119 && A\\\\x1B\[2JB && !4761739001010119" \
+  client "${purchase[@]}"
+expect "--unmask shows the card number" 0 "4761739001010119" client --unmask "${purchase[@]}"
+expect "--json reply" 0 '^\{"type":"0210","fields":\[\{"number":2,"name":"PAN","type":"N","value":"\*{12}0119"\} && "mac":"verified"' \
+  client --json "${purchase[@]}"
+start_host wrongtype --reply-type 0230
+expect "reply of another type: exit 4" 4 "reply type 0230 does not answer 0200 \(expected 0210\)" client "${purchase[@]}"
+expect "--reply-type accepts it" 0 "MAC: verified" client --reply-type 0230 "${purchase[@]}"
+start_host wrongterm --set 41=OTHER001
+expect "field 41 changed: exit 4" 4 "field 41 came back as OTHER001, sent as TERM0001" client "${purchase[@]}"
+expect "bad --set value stops the host" 1 "--set field 3=12x" "$bin/tranpak-host" --key $key --defs ../etc/bitmap.txt --set 3=12x
+expect "bad --rule stops the host" 1 "only NI and NF fields" "$bin/tranpak-host" --key $key --defs ../etc/bitmap.txt --rule "2>5 : 39=51"
+printf '[Bitmap Define File]\nBMPFILE=missing.txt\n[Error Log File]\nERRFILE=bad-errlog.txt\n' > bad.ini
+expect "Init8583 failure names the paths" 1 "settings file /.*/run/bad.ini, definitions /.*/missing.txt, error log /.*/bad-errlog.txt" \
+  "$bin/tranpak-client" --settings bad.ini --port 1 --key $key 0800
+
+# ---- the decoder never shows a card number while masking is on ----
+# 0200 with fields 2 and 3: the card number decodes, field 3 does not
+bad="02 30 30 33 36 30 32 30 30 60 00 00 00 00 00 00 00 31 36 34 37 36 31 37 33 39 30 30 31 30 31 30 31 31 39 41 42 03"
+expect "undecodable frame: card number hidden" 1 "\*{12}0119 && field 3 \(PROCCODE\) does not decode && \*\* \*\* \*\* && !4761739001010119 && !34 37 36 31 37 33 39 30" \
+  "$bin/tranpak-trace" --defs ../etc/bitmap.txt --hex "$bad"
+expect "--mask adds to the card data" 1 "\*{12}0119 && \*{4}0001 && !4761739001010119" \
+  "$bin/tranpak-trace" --defs ../etc/bitmap.txt --mask 41 ctrace.txt
+expect "--json, - reads standard input" 1 '^\{"time":".*","direction":"sent" && !4761739001010119' \
+  sh -c "'$bin/tranpak-trace' --defs ../etc/bitmap.txt --json - < ctrace.txt"
+printf 'no frames here\n' > empty.txt
+expect "no frame: exit 1" 1 "0 packets" "$bin/tranpak-trace" --defs ../etc/bitmap.txt empty.txt
+
+# ---- command lines of the three tools ----
+for t in host client trace; do
+  expect "$t --help" 0 "^usage: tranpak-$t && Exit codes" "$bin/tranpak-$t" --help
+  expect "$t --version" 0 "^tranpak-$t [0-9]+\.[0-9]+\.[0-9]+$" "$bin/tranpak-$t" --version
+  expect "$t unknown option" 2 "unknown option --bogus" "$bin/tranpak-$t" --bogus
+  expect "$t output that cannot be written" 1 "cannot write standard output" sh -c "'$bin/tranpak-$t' --help > /dev/full"
+done
+expect "host bad port" 2 "--port takes a port from 0 to 65535, not 65536" "$bin/tranpak-host" --key $key --port 65536
+expect "client bad port" 2 "--port takes a port from 0 to 65535, not -1" "$bin/tranpak-client" --port=-1 0800
+expect "trace bad field list" 2 "--mask takes field numbers 1 to 64" "$bin/tranpak-trace" --mask 2,65 x
+expect "host bad number" 2 "--client-timeout takes a number from 1 to 86400, not 10s" \
+  "$bin/tranpak-host" --key $key --client-timeout 10s
+expect "flag given a value" 2 "option --unmask takes no value" "$bin/tranpak-trace" --unmask=yes x
+expect "option without its value" 2 "option --key needs a value" "$bin/tranpak-host" --key
+expect "--opt=value works" 0 "MAC: verified" "$bin/tranpak-client" --host=127.0.0.1 --port="$port_ruled" --key=$key "${purchase[@]}"
 
 echo "$failures failures"
 [ "$failures" -eq 0 ]

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the DLL driver for one architecture and runs it under Wine against
 # the tranpak.dll inside a Windows release zip, laid out as the zip's
-# example settings expect: the driver runs in run/, the definitions are in
-# ../etc/bitmap.txt, and the example 8583.ini is the prefix's settings file.
+# example settings expect: the driver runs in run/ beside bitmap.txt, and
+# the example 8583.ini is the prefix's settings file.
 #   run.sh i686|x86_64 ZIP WINE_LOADER      (WINEPREFIX must be set)
 set -euo pipefail
 arch=$1 zip=$2 loader=$3
@@ -12,10 +12,10 @@ work=$(mktemp -d /tmp/tranpak-driver.XXXXXX)
 settings=$WINEPREFIX/drive_c/windows/system/8583.ini
 trap 'rm -rf "$work" "$settings"' EXIT
 
-cmake -E make_directory "$work/pkg" "$work/etc" "$work/run" "$(dirname "$settings")"
+cmake -E make_directory "$work/pkg" "$work/run" "$(dirname "$settings")"
 (cd "$work/pkg" && cmake -E tar xf "$zip")
 pkg=$(dirname "$(dirname "$(find "$work/pkg" -path '*/bin/tranpak.dll' | head -n 1)")")
-cp "$pkg/share/tranpak/examples/bitmap.txt" "$work/etc/"
+cp "$pkg/share/tranpak/examples/bitmap.txt" "$work/run/"
 cp "$pkg/share/tranpak/examples/8583.ini" "$settings"
 
 echo "-- building the driver with $arch-w64-mingw32-gcc"

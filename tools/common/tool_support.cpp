@@ -140,6 +140,16 @@ std::string FieldText(int field)
     }
 }
 
+std::string ReplyType(const std::string &requestType, const std::string &fixed)
+{
+    if (!fixed.empty())
+        return fixed;
+    std::string reply = requestType;
+    if (reply.size() == 4 && reply[2] >= '0' && reply[2] <= '8')
+        ++reply[2];
+    return reply;
+}
+
 bool SplitAssignment(const std::string &arg, int *field, std::string *value)
 {
     size_t eq = arg.find('=');

@@ -30,6 +30,10 @@ int SetFieldText(int field, const std::string &text, std::string *why);
 // The value of a used field as text: B as hex.
 std::string FieldText(int field);
 
+// The reply's message type: fixed when given, else the request's with its
+// third digit raised by one (0200 gives 0210, 0800 gives 0810).
+std::string ReplyType(const std::string &requestType, const std::string &fixed);
+
 // "2=123" to field 2 and "123".
 bool SplitAssignment(const std::string &arg, int *field, std::string *value);
 

@@ -1,10 +1,11 @@
 #include "host.h"
 
+#include "../common/os.h"
 #include "../common/tool_support.h"
+#include "client_link.h"
 #include "core/mesg_state.h"
 #include "core/numtext.h"
 #include "net/file_transfer.h"
-#include "net/net.h"
 #include "packet/bitmap.h"
 #include "packet/packet.h"
 #include "platform/platform.h"
@@ -17,20 +18,6 @@ namespace tranpak::tools {
 namespace {
 
 constexpr int kIdlePollMillis = 200;
-constexpr int kWorkTimeoutMillis = 10000;
-
-void SetBody(int n) { WriteZeroFilled(g_fileMesg.len, 4, n); }
-
-int BodyLength() { return FieldToInt(reinterpret_cast<const unsigned char *>(g_fileMesg.len), 4); }
-
-int SendRefusal(int sock, const std::string &text)
-{
-    g_fileMesg.stx = kFileStx;
-    g_fileMesg.mesg_type = '3';
-    std::memcpy(g_fileMesg.buf, text.data(), text.size());
-    SetBody(static_cast<int>(text.size()));
-    return SendFileMesg(sock);
-}
 
 std::string UsedFields()
 {
@@ -59,37 +46,6 @@ bool ParseFault(const std::string &name, Fault *fault)
     return false;
 }
 
-std::string ReplyType(const std::string &requestType, const std::string &fixed)
-{
-    if (!fixed.empty())
-        return fixed;
-    std::string reply = requestType;
-    if (reply.size() == 4 && reply[2] >= '0' && reply[2] <= '8')
-        ++reply[2];
-    return reply;
-}
-
-bool ConfinedPath(const std::string &dir, const std::string &request, std::string *path)
-{
-    if (request.empty() || request.size() > 200 || request[0] == '/')
-        return false;
-    size_t start = 0;
-    for (;;) {
-        size_t slash = request.find('/', start);
-        std::string part = request.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-        if (part.empty() || part == "." || part == "..")
-            return false;
-        for (char c : part)
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '\\' || c == ':')
-                return false;
-        if (slash == std::string::npos)
-            break;
-        start = slash + 1;
-    }
-    *path = dir + "/" + request;
-    return true;
-}
-
 HostSimulator::HostSimulator(HostOptions options) : options_(std::move(options)) {}
 
 int HostSimulator::Start(std::string *why)
@@ -98,43 +54,71 @@ int HostSimulator::Start(std::string *why)
         *why = "cannot load definitions from " + options_.definitions + " (see " + options_.errlog + ")";
         return -1;
     }
+    for (const auto *list : {&options_.approve, &options_.refuse})
+        for (const auto &[field, value] : *list)
+            if (!CheckFieldValue(field, value, why)) {
+                *why = (list == &options_.approve ? "--set " : "--refuse ") + *why;
+                return -1;
+            }
+    for (const Rule &rule : options_.rules)
+        if (!CheckRule(rule, why)) {
+            *why = "--rule " + *why;
+            return -1;
+        }
+    if (!ServedRoot(options_.dir, &root_)) {
+        *why = "--dir " + options_.dir + " is not a directory";
+        return -1;
+    }
     plat::SockStartup();
     listener_ = plat::SockListen(options_.address.c_str(), options_.port);
     if (listener_ < 0) {
         *why = "cannot listen on " + options_.address + ":" + std::to_string(options_.port);
         return -1;
     }
-    plat::SockSetRecvTimeout(listener_, kIdlePollMillis);
     return plat::SockLocalPort(listener_);
 }
 
 void HostSimulator::Serve(volatile std::sig_atomic_t *stop)
 {
     int served = 0;
-    while (!*stop && (options_.maxConnections == 0 || served < options_.maxConnections)) {
+    while (!*stop && outputWorks_ && (options_.maxConnections == 0 || served < options_.maxConnections)) {
+        // Waiting with a time limit, not in accept, so Ctrl-C is seen at
+        // once on every platform.
+        if (os::WaitSocket(listener_, false, kIdlePollMillis) != 1)
+            continue;
         int sock = plat::SockAccept(listener_);
         if (sock < 0)
-            continue;  // the idle poll: look at the stop flag again
+            continue;
         ++served;
-        HandleConnection(sock);
+        HandleConnection(sock, stop);
         plat::SockCloseHandle(sock);
     }
     plat::SockCloseHandle(listener_);
 }
 
-void HostSimulator::HandleConnection(int sock)
+void HostSimulator::HandleConnection(int sock, volatile std::sig_atomic_t *stop)
 {
+    ClientLink link(sock, options_.clientTimeoutMillis, stop);
     for (;;) {
         unsigned char first = 0;
-        plat::SockSetRecvTimeout(sock, kWorkTimeoutMillis);
-        int n = plat::SockPeekSome(sock, &first, 1);
-        if (n <= 0)
+        std::string why;
+        const LinkResult r = link.ReadFrame(&first, &why);
+        if (r == LinkResult::kTimedOut) {
+            Say("connection dropped: no whole frame within " + std::to_string(options_.clientTimeoutMillis / 1000) +
+                " s");
             return;
-        if (first == 0x02) {
-            if (!HandleMessage(sock))
+        }
+        if (r == LinkResult::kMalformed) {
+            Say((first == kStartByte ? "message refused: " : "file request refused: ") + why);
+            return;
+        }
+        if (r != LinkResult::kOk)
+            return;  // closed, stopped or broken: nothing more to answer
+        if (first == kStartByte) {
+            if (!HandleMessage(link))
                 return;
-        } else if (first == 0x06) {
-            HandleFile(sock);
+        } else if (first == static_cast<unsigned char>(kFileStx)) {
+            HandleFile(link);
             return;
         } else {
             char hex[8];
@@ -162,14 +146,27 @@ std::string HostSimulator::LastError()
 
 void HostSimulator::Say(const std::string &line)
 {
-    std::printf("tranpak-host: %s\n", line.c_str());
-    std::fflush(stdout);
+    if (std::printf("tranpak-host: %s\n", line.c_str()) < 0 || std::fflush(stdout) != 0)
+        outputWorks_ = false;
 }
 
-bool HostSimulator::HandleMessage(int sock)
+std::string HostSimulator::SetFields(const FieldValues &values)
+{
+    std::string set;
+    for (const auto &[field, value] : values) {
+        std::string problem;
+        if (SetFieldText(field, value, &problem) == 0)
+            set += " " + std::to_string(field) + "=" + value;
+        else
+            Say("cannot set field " + std::to_string(field) + ": " + (problem.empty() ? LastError() : problem));
+    }
+    return set;
+}
+
+bool HostSimulator::HandleMessage(ClientLink &link)
 {
     errlogSize_ = FileSize(options_.errlog);
-    if (SockRecvMesg(sock, 0) != 0) {
+    if (UnpackMesg() != 0) {
         Say("message refused: " + LastError());
         return false;
     }
@@ -178,17 +175,16 @@ bool HostSimulator::HandleMessage(int sock)
     const std::string fields = UsedFields();
     const bool macOk = CheckMesgMac(options_.key) == 0;
     const std::string why = macOk ? "" : LastError();
+    const Rule *rule = nullptr;
+    for (size_t i = 0; macOk && rule == nullptr && i < options_.rules.size(); ++i)
+        if (RuleMatches(options_.rules[i]))
+            rule = &options_.rules[i];
 
     const std::string replyType = ReplyType(requestType, options_.replyType);
     SetCell(0, replyType.c_str());
-    std::string set;
-    for (const auto &[field, value] : macOk ? options_.approve : options_.refuse) {
-        std::string problem;
-        if (SetFieldText(field, value, &problem) == 0)
-            set += " " + std::to_string(field) + "=" + value;
-        else
-            Say("cannot set field " + std::to_string(field) + ": " + (problem.empty() ? LastError() : problem));
-    }
+    std::string set = SetFields(macOk ? options_.approve : options_.refuse);
+    if (rule != nullptr)
+        set += SetFields(rule->sets) + " (rule \"" + rule->text + "\")";
 
     Fault fault = FaultNow() ? options_.fault : Fault::kNone;
     unsigned char key[8];
@@ -208,7 +204,8 @@ bool HostSimulator::HandleMessage(int sock)
         Say(line + " [fault: closed without answering]");
         return false;
     case Fault::kLate:
-        plat::SleepMillis(options_.delayMillis);
+        if (!link.Pause(options_.delayMillis))
+            return false;
         line += " [fault: " + std::to_string(options_.delayMillis) + " ms late]";
         break;
     case Fault::kBadMac:
@@ -230,89 +227,14 @@ bool HostSimulator::HandleMessage(int sock)
     case Fault::kNone:
         break;
     }
-    SendAll(sock, frame, len);
+    const LinkResult sent = link.Write(frame, len);
+    if (sent != LinkResult::kOk) {
+        Say(line + " [answer not sent: " + LinkResultText(sent) + "]");
+        return false;
+    }
     Say(line);
     // A damaged frame leaves the connection unusable for both sides.
     return fault == Fault::kNone || fault == Fault::kLate || fault == Fault::kBadMac;
-}
-
-void HostSimulator::HandleFile(int sock)
-{
-    errlogSize_ = FileSize(options_.errlog);
-    if (RecvFileMesg(sock) != 0) {
-        Say("file request refused: " + LastError());
-        return;
-    }
-    std::string request(g_fileMesg.buf, static_cast<size_t>(BodyLength()));
-    if (g_fileMesg.mesg_type == '0')
-        ReceiveFile(sock, request);
-    else if (g_fileMesg.mesg_type == '1')
-        SendFile(sock, request);
-    else
-        Say(std::string("file request refused: first frame of type ") + g_fileMesg.mesg_type);
-}
-
-void HostSimulator::ReceiveFile(int sock, const std::string &request)
-{
-    std::string path;
-    bool allowed = ConfinedPath(options_.dir, request, &path);
-    std::FILE *f = allowed ? std::fopen(path.c_str(), "wb") : nullptr;
-    long total = 0;
-    bool written = true;
-    // The client sends everything before it waits: take it all, then answer.
-    for (;;) {
-        if (RecvFileMesg(sock) != 0) {
-            Say("file '" + request + "' not stored: " + LastError());
-            if (f != nullptr)
-                std::fclose(f);
-            return;
-        }
-        if (g_fileMesg.mesg_type == '4')
-            break;
-        if (g_fileMesg.mesg_type != '2' || f == nullptr)
-            continue;
-        int n = BodyLength();
-        written = written && std::fwrite(g_fileMesg.buf, 1, static_cast<size_t>(n), f) == static_cast<size_t>(n);
-        total += n;
-    }
-    if (f != nullptr)
-        written = std::fclose(f) == 0 && written;
-    if (!allowed || f == nullptr || !written) {
-        SendRefusal(sock, allowed ? "cannot store" : "path not allowed");
-        Say("file '" + request + "' refused: " + (allowed ? "cannot store it" : "path outside the served directory"));
-        return;
-    }
-    SendStopMesg(sock);
-    Say("file '" + request + "' stored, " + std::to_string(total) + " bytes");
-}
-
-void HostSimulator::SendFile(int sock, const std::string &request)
-{
-    std::string path;
-    if (!ConfinedPath(options_.dir, request, &path)) {
-        SendRefusal(sock, "path not allowed");
-        Say("file '" + request + "' refused: path outside the served directory");
-        return;
-    }
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        SendRefusal(sock, "no such file");
-        Say("file '" + request + "' refused: no such file");
-        return;
-    }
-    long total = 0;
-    for (;;) {
-        int n = static_cast<int>(std::fread(g_fileMesg.buf, 1, kFileBodySize, f));
-        if (n == 0)
-            break;
-        SetBody(n);
-        if (SendDataMesg(sock) != 0)
-            break;
-        total += n;
-    }
-    std::fclose(f);
-    SendStopMesg(sock);
-    Say("file '" + request + "' sent, " + std::to_string(total) + " bytes");
 }
 
 }  // namespace tranpak::tools

@@ -1,7 +1,12 @@
 // The host simulator: answers Packets and file transfers on one listening
-// socket, one connection after another, with optional injected faults.
+// socket, one connection after another, with optional injected faults and
+// scripted answers. Every frame a client sends or is sent has its own
+// deadline, so no client holds the host for longer than that.
 #ifndef TRANPAK_TOOLS_HOST_H
 #define TRANPAK_TOOLS_HOST_H
+
+#include "confine.h"
+#include "rules.h"
 
 #include <csignal>
 #include <string>
@@ -20,48 +25,52 @@ struct HostOptions {
     std::string dir = ".";              // the directory served to file transfers
     unsigned char key[8] = {};
     std::string replyType;              // empty: the request's type with its third digit raised
-    std::vector<std::pair<int, std::string>> approve;  // fields set on an answer
-    std::vector<std::pair<int, std::string>> refuse;   // fields set when the MAC fails
+    FieldValues approve;                // fields set on an answer
+    FieldValues refuse;                 // fields set when the MAC fails
+    std::vector<Rule> rules;            // the first that matches adds its fields
     Fault fault = Fault::kNone;
     int faultEvery = 1;                 // the fault hits one request in N
     int delayMillis = 3000;             // how late a late answer is
     int maxConnections = 0;             // 0: serve until stopped
+    int clientTimeoutMillis = 10000;    // for each frame read or written
 };
 
 bool ParseFault(const std::string &name, Fault *fault);
 
-// The reply's message type: fixed when given, else the request's with its
-// third digit raised by one (0200 gives 0210, 0800 gives 0810).
-std::string ReplyType(const std::string &requestType, const std::string &fixed);
-
-// The file a request text names inside dir, or false when the text could
-// reach outside it (absolute paths, drive letters, backslashes, empty, "."
-// or ".." components).
-bool ConfinedPath(const std::string &dir, const std::string &request, std::string *path);
+class ClientLink;
 
 class HostSimulator {
 public:
     explicit HostSimulator(HostOptions options);
-    // Loads the definitions and opens the listening socket; the port.
+    // Loads the definitions, checks every value of --set, --refuse and the
+    // rules against them, finds the served directory and opens the
+    // listening socket; the port, or -1 with *why.
     int Start(std::string *why);
-    // Serves until stop becomes non-zero or maxConnections are served.
+    // Serves until stop becomes non-zero, maxConnections are served, or
+    // standard output cannot be written.
     void Serve(volatile std::sig_atomic_t *stop);
-    // Serves one accepted connection.
-    void HandleConnection(int sock);
+    // False once a log line could not be written.
+    bool OutputWorks() const { return outputWorks_; }
 
 private:
-    bool HandleMessage(int sock);
-    void HandleFile(int sock);
-    void ReceiveFile(int sock, const std::string &request);
-    void SendFile(int sock, const std::string &request);
+    void HandleConnection(int sock, volatile std::sig_atomic_t *stop);
+    bool HandleMessage(ClientLink &link);
+    void HandleFile(ClientLink &link);
+    void ReceiveFile(ClientLink &link, const std::string &request);
+    void SendFile(ClientLink &link, const std::string &request);
+    bool Refuse(ClientLink &link, const std::string &request, const std::string &why);
+    std::string SetFields(const FieldValues &values);
     bool FaultNow();
     std::string LastError();
     void Say(const std::string &line);
 
     HostOptions options_;
+    std::string root_;
     int listener_ = -1;
     long requests_ = 0;
     long errlogSize_ = 0;
+    long temporaries_ = 0;
+    bool outputWorks_ = true;
 };
 
 }  // namespace tranpak::tools

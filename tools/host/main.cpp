@@ -1,14 +1,15 @@
 // tranpak-host: a host simulator for trying applications of the library.
 //
 //   tranpak-host --key 0123456789ABCDEF --defs ../etc/bitmap.txt \
-//                --port 5000 --dir files --set 39=00 --set 38=123456
+//                --port 5000 --dir files --set 39=00 --set 38=123456 \
+//                --rule "2=4761*,4>=1000 : 39=51"
+#include "../common/cli.h"
+#include "../common/os.h"
 #include "../common/tool_support.h"
 #include "host.h"
 
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -16,98 +17,153 @@ using namespace tranpak::tools;
 
 namespace {
 
+constexpr char kTool[] = "tranpak-host";
 volatile std::sig_atomic_t g_stop = 0;
 
 void OnSignal(int) { g_stop = 1; }
 
-void Usage()
+void Help()
 {
-    std::fprintf(stderr,
-                 "usage: tranpak-host --key HEX16 [options]\n"
-                 "  --address A        listen address (default 127.0.0.1)\n"
-                 "  --port N           port (default: any free port, printed)\n"
-                 "  --port-file F      write the port to F once listening\n"
-                 "  --defs F           field definition file (default ../etc/bitmap.txt)\n"
-                 "  --errlog F         the host's own error log (default host-errlog.txt)\n"
-                 "  --dir D            directory served to file transfers (default .)\n"
-                 "  --reply-type T     message type of every answer (default: third digit + 1)\n"
-                 "  --set F=V          set field F to V in every approved answer (repeatable)\n"
-                 "  --refuse F=V       set field F to V when the request's MAC fails\n"
-                 "                     (repeatable; default 39=A0)\n"
-                 "  --fault K          late, close, bad-mac, bad-len, no-stop or garbage\n"
-                 "  --fault-every N    the fault hits one request in N (default 1: all)\n"
-                 "  --delay-ms N       how late a late answer is (default 3000)\n"
-                 "  --max-connections N  stop after N connections\n");
+    std::printf(
+        "usage: tranpak-host --key HEX16 [options]\n"
+        "A host simulator: answers messages and file transfers on one TCP port, one\n"
+        "connection after another.\n"
+        "  --address A          listen address (default 127.0.0.1)\n"
+        "  --port N             port, 0 to 65535 (default 0: any free port, printed)\n"
+        "  --port-file F        write the port to F once listening\n"
+        "  --defs F             field definition file (default ../etc/bitmap.txt)\n"
+        "  --errlog F           the host's own error log (default host-errlog.txt)\n"
+        "  --dir D              directory served to file transfers (default .); nothing\n"
+        "                       outside it is read or written, links included\n"
+        "  --client-timeout S   seconds for each frame a client sends or is sent,\n"
+        "                       1 to 86400 (default 10); a slower client is dropped\n"
+        "  --reply-type T       message type of every answer (default: third digit + 1)\n"
+        "  --set F=V            set field F to V in every approved answer (repeatable)\n"
+        "  --refuse F=V         set field F to V when the request's MAC fails\n"
+        "                       (repeatable; default 39=A0)\n"
+        "  --rule \"CONDS : F=V,...\"  when every condition holds for an approved request,\n"
+        "                       set these fields too, after --set; the first rule that\n"
+        "                       matches applies (repeatable). Conditions: F=V, F=PREFIX*,\n"
+        "                       and for NI and NF fields F<N, F<=N, F>N, F>=N, separated\n"
+        "                       by commas. Example: --rule \"2=4761*,4>=1000 : 39=51\"\n"
+        "  --fault K            late, close, bad-mac, bad-len, no-stop or garbage\n"
+        "  --fault-every N      the fault hits one request in N (default 1: all)\n"
+        "  --delay-ms N         how late a late answer is (default 3000)\n"
+        "  --max-connections N  stop after N connections (default 0: never)\n"
+        "  --help, --version\n"
+        "Values of --set, --refuse and --rule are checked against the definition file\n"
+        "when the host starts. Ctrl-C stops the host within a second.\n"
+        "Exit codes: 0 stopped, 1 cannot start (definitions, directory, port) or standard\n"
+        "output cannot be written, 2 usage.\n");
 }
 
-}  // namespace
-
-int main(int argc, char **argv)
+bool Number(const CliItem &it, long min, long max, int *out, std::string *error)
 {
+    long v;
+    if (!ParseInteger(it.value, min, max, &v)) {
+        *error = "--" + it.name + " takes a number from " + std::to_string(min) + " to " + std::to_string(max) +
+                 ", not " + it.value;
+        return false;
+    }
+    *out = static_cast<int>(v);
+    return true;
+}
+
+bool Assignment(const CliItem &it, FieldValues *to, std::string *error)
+{
+    int field;
+    std::string value;
+    if (!SplitAssignment(it.value, &field, &value)) {
+        *error = "--" + it.name + " takes FIELD=VALUE with FIELD 1 to 64, not " + it.value;
+        return false;
+    }
+    to->emplace_back(field, value);
+    return true;
+}
+
+// Applies one option; false with *error when its value is refused.
+bool Apply(const CliItem &it, HostOptions *o, std::string *portFile, bool *haveKey, bool *refuseGiven,
+           std::string *error)
+{
+    const std::string &n = it.name, &v = it.value;
+    int seconds = 0;
+    if (it.operand()) {
+        *error = "unexpected argument " + v;
+        return false;
+    }
+    if (n == "key") {
+        *haveKey = ParseKey(v, o->key);
+        if (!*haveKey)
+            *error = "--key takes 16 hex digits, not " + v;
+        return *haveKey;
+    }
+    if (n == "port") {
+        if (!ParsePort(v, &o->port))
+            *error = "--port takes a port from 0 to 65535, not " + v;
+        return error->empty();
+    }
+    if (n == "client-timeout") {
+        if (!Number(it, 1, 86400, &seconds, error))
+            return false;
+        o->clientTimeoutMillis = seconds * 1000;
+        return true;
+    }
+    if (n == "refuse" && !*refuseGiven) {
+        o->refuse.clear();
+        *refuseGiven = true;
+    }
+    if (n == "set" || n == "refuse")
+        return Assignment(it, n == "set" ? &o->approve : &o->refuse, error);
+    if (n == "rule") {
+        Rule rule;
+        if (!ParseRule(v, &rule, error))
+            return false;
+        o->rules.push_back(rule);
+        return true;
+    }
+    if (n == "fault") {
+        if (!ParseFault(v, &o->fault))
+            *error = "--fault takes late, close, bad-mac, bad-len, no-stop or garbage, not " + v;
+        return error->empty();
+    }
+    if (n == "fault-every")
+        return Number(it, 1, 1000000, &o->faultEvery, error);
+    if (n == "delay-ms")
+        return Number(it, 0, 600000, &o->delayMillis, error);
+    if (n == "max-connections")
+        return Number(it, 0, 1000000000, &o->maxConnections, error);
+    std::string *text = n == "address" ? &o->address : n == "port-file" ? portFile : n == "defs" ? &o->definitions
+                        : n == "errlog" ? &o->errlog : n == "dir" ? &o->dir : &o->replyType;
+    *text = v;
+    if (n == "reply-type" && v.size() != 4)
+        *error = "--reply-type takes a message type of 4 characters, not " + v;
+    return error->empty();
+}
+
+int Run(int argc, char **argv)
+{
+    std::vector<CliItem> items;
+    std::string error;
+    if (!ParseCommandLine(argc, argv,
+                          {{"key", true}, {"address", true}, {"port", true}, {"port-file", true}, {"defs", true},
+                           {"errlog", true}, {"dir", true}, {"client-timeout", true}, {"reply-type", true},
+                           {"set", true}, {"refuse", true}, {"rule", true}, {"fault", true}, {"fault-every", true},
+                           {"delay-ms", true}, {"max-connections", true}, {"help", false}, {"version", false}},
+                          &items, &error))
+        return UsageError(kTool, error);
     HostOptions o;
     std::string portFile;
     bool haveKey = false, refuseGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto next = [&]() -> std::string {
-            if (i + 1 >= argc) {
-                Usage();
-                std::exit(2);
-            }
-            return argv[++i];
-        };
-        auto assignment = [&](std::vector<std::pair<int, std::string>> &to) {
-            int field;
-            std::string value;
-            if (!SplitAssignment(next(), &field, &value)) {
-                std::fprintf(stderr, "tranpak-host: expected FIELD=VALUE after %s\n", a.c_str());
-                std::exit(2);
-            }
-            to.emplace_back(field, value);
-        };
-        if (a == "--key")
-            haveKey = ParseKey(next(), o.key);
-        else if (a == "--address")
-            o.address = next();
-        else if (a == "--port")
-            o.port = std::atoi(next().c_str());
-        else if (a == "--port-file")
-            portFile = next();
-        else if (a == "--defs")
-            o.definitions = next();
-        else if (a == "--errlog")
-            o.errlog = next();
-        else if (a == "--dir")
-            o.dir = next();
-        else if (a == "--reply-type")
-            o.replyType = next();
-        else if (a == "--set")
-            assignment(o.approve);
-        else if (a == "--refuse") {
-            if (!refuseGiven)
-                o.refuse.clear();
-            refuseGiven = true;
-            assignment(o.refuse);
-        } else if (a == "--fault") {
-            if (!ParseFault(next(), &o.fault)) {
-                Usage();
-                return 2;
-            }
-        } else if (a == "--fault-every")
-            o.faultEvery = std::atoi(next().c_str());
-        else if (a == "--delay-ms")
-            o.delayMillis = std::atoi(next().c_str());
-        else if (a == "--max-connections")
-            o.maxConnections = std::atoi(next().c_str());
-        else {
-            Usage();
-            return 2;
+    for (const CliItem &it : items) {
+        if (it.name == "help" || it.name == "version") {
+            it.name == "help" ? Help() : PrintVersion(kTool);
+            return 0;
         }
+        if (!Apply(it, &o, &portFile, &haveKey, &refuseGiven, &error))
+            return UsageError(kTool, error);
     }
-    if (!haveKey) {
-        std::fprintf(stderr, "tranpak-host: --key with 16 hex digits is required\n");
-        return 2;
-    }
+    if (!haveKey)
+        return UsageError(kTool, "--key with 16 hex digits is required");
     if (!refuseGiven)
         o.refuse = {{39, "A0"}};
 
@@ -115,16 +171,25 @@ int main(int argc, char **argv)
     std::string why;
     int port = host.Start(&why);
     if (port < 0) {
-        std::fprintf(stderr, "tranpak-host: %s\n", why.c_str());
+        std::fprintf(stderr, "%s: %s\n", kTool, why.c_str());
         return 1;
     }
-    std::printf("tranpak-host: listening on %s:%d\n", o.address.c_str(), port);
+    std::printf("%s: listening on %s:%d\n", kTool, o.address.c_str(), port);
     std::fflush(stdout);
-    if (!portFile.empty())
-        std::ofstream(portFile) << port << "\n";
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
+    if (!portFile.empty() && !(std::ofstream(portFile) << port << "\n")) {
+        std::fprintf(stderr, "%s: cannot write the port to %s\n", kTool, portFile.c_str());
+        return 1;
+    }
+    os::OnStopRequest(OnSignal);
     host.Serve(&g_stop);
-    std::printf("tranpak-host: stopped\n");
-    return 0;
+    std::printf("%s: stopped\n", kTool);
+    return host.OutputWorks() ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    os::IgnoreBrokenPipe();
+    return FinishOutput(kTool, Run(argc, argv));
 }

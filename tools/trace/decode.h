@@ -2,47 +2,89 @@
 #ifndef TRANPAK_TOOLS_DECODE_H
 #define TRANPAK_TOOLS_DECODE_H
 
+#include "../common/shown_text.h"
+
 #include <set>
 #include <string>
 #include <vector>
 
 namespace tranpak::tools {
 
-// One block of a trace file.
+// One block of a trace file:
+//
+//   {12-07 10:31:02 send mesg body} [len = 054]
+//   0000 : 02-30-30-34 38-30-32-30 ... || .0048020...
 struct TraceBlock {
     std::string time;   // "MM-DD HH:MM:SS"
     std::string label;  // "send mesg body", "recv mesg head", "recv mesg data"
-    int count = 0;      // the count in the header
+    long count = 0;     // the count in the header
     std::string bytes;  // the bytes of the dump lines
 };
 
+// Reads header and dump lines; anything else is skipped. Never throws:
+// numbers are range checked, lines of any length are read in one pass.
 std::vector<TraceBlock> ParseTrace(const std::string &text);
 
 // A whole packet as it crossed the wire: a sent body, or a received head
 // with the data that followed it.
 struct TracedFrame {
     std::string time;
-    std::string label;  // "sent" or "received"
+    std::string label;  // "sent", "received", or the block's own label
     std::string bytes;
 };
 
+// Joins a received head with the data block after it. A data block with
+// no head before it gets a head made from its length, so its fields are
+// still found where they are (and masked).
 std::vector<TracedFrame> JoinFrames(const std::vector<TraceBlock> &blocks);
 
 struct DecodeOptions {
-    std::set<int> masked{2, 14, 35, 36, 45, 52};  // card data
+    std::set<int> masked = DefaultMaskedFields();
     bool unmask = false;
     bool haveKey = false;
     unsigned char key[8] = {};
 };
 
-// A report of the frame against the loaded field definitions: framing,
-// message type, bitmap, one line per field, the MAC when a key is given.
-// A frame that does not decode is described up to the failing field, with
-// the reason and the offset, then shown as raw hex.
-std::string DescribeFrame(const std::string &frame, const DecodeOptions &options);
+struct FieldReport {
+    int number = 0;
+    std::string name, type, prefix;
+    std::string value;  // as shown: escaped, B as hex, masked when asked
+};
 
-// All but the last four characters as '*'.
-std::string Mask(const std::string &value);
+enum class MacStatus { kNotChecked, kNone, kVerified, kFailed };
+
+struct FrameReport {
+    size_t size = 0;
+    bool complete = false;  // at least the 17 bytes before the data
+    unsigned start = 0, stop = 0;
+    std::string digits;     // the length digits as shown
+    int follow = 0;         // bytes after start and length digits
+    bool startOk = false, digitsOk = false, stopOk = false;
+    std::string type;       // as shown
+    std::string bitmap;     // hex
+    std::vector<int> bitmapFields;
+    std::vector<FieldReport> fields;
+    std::string failure;    // empty when every field decoded
+    size_t trailing = 0;    // bytes after the last field
+    MacStatus mac = MacStatus::kNotChecked;
+    std::string raw;        // hex rows, masked bytes as "**"; set when not ok()
+
+    bool ok() const { return complete && startOk && digitsOk && stopOk && failure.empty() && mac != MacStatus::kFailed; }
+};
+
+// Decodes the frame against the loaded field definitions: framing,
+// message type, bitmap, the fields up to one that does not decode, the
+// MAC when a key is given. A frame that is not ok() also gets its raw hex,
+// with the bytes of masked fields (and everything after a field that does
+// not decode, when a masked field could be there) as "**".
+FrameReport DecodeFrame(const std::string &frame, const DecodeOptions &options);
+
+// The report as text lines, and as one JSON object (no line feed).
+std::string FrameText(const FrameReport &report);
+std::string FrameJson(const FrameReport &report, const std::string &time, const std::string &label);
+
+// FrameText(DecodeFrame(frame, options)).
+std::string DescribeFrame(const std::string &frame, const DecodeOptions &options);
 
 }  // namespace tranpak::tools
 

@@ -3,12 +3,15 @@
 //
 //   tranpak-trace --defs ../etc/bitmap.txt --key 0123456789ABCDEF ../run/ctrace.txt
 //   tranpak-trace --hex "02 30 30 34 38 ..."
+//   tranpak-trace --json - < ../run/ctrace.txt
+#include "../common/cli.h"
+#include "../common/os.h"
 #include "../common/tool_support.h"
 #include "decode.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <string>
 
@@ -16,76 +19,149 @@ using namespace tranpak::tools;
 
 namespace {
 
-int Usage()
+constexpr char kTool[] = "tranpak-trace";
+constexpr int kExitBad = 1;
+
+void Help()
 {
-    std::fprintf(stderr,
-                 "usage: tranpak-trace [--defs F] [--key HEX16] [--mask 2,14,...] [--unmask] TRACEFILE\n"
-                 "       tranpak-trace [--defs F] [--key HEX16] --hex HEX\n"
-                 "Card data fields (2, 14, 35, 36, 45, 52 unless --mask says others) are masked\n"
-                 "unless --unmask is given.\n");
-    return 2;
+    std::printf(
+        "usage: tranpak-trace [options] TRACEFILE     (- reads standard input)\n"
+        "       tranpak-trace [options] --hex HEX\n"
+        "Decodes every frame of a communication trace, or one frame, against a field\n"
+        "definition file. Card data (fields 2, 14, 35, 36, 45, 52) is masked: only the\n"
+        "last four characters of a value are shown, and bytes of those fields in raw\n"
+        "dumps show as **.\n"
+        "  --defs F       field definition file (default ../etc/bitmap.txt)\n"
+        "  --key HEX16    check each frame's MAC with this key\n"
+        "  --hex HEX      decode this one frame instead of a trace file\n"
+        "  --mask LIST    mask these fields too (numbers 1 to 64, comma separated)\n"
+        "  --unmask       show every field in clear\n"
+        "  --json         one JSON object per frame, one per line\n"
+        "  --help, --version\n"
+        "Exit codes: 0 every frame decoded (and its MAC verified, with --key);\n"
+        "1 a frame did not decode or its MAC failed, the input held no frame, or a file\n"
+        "could not be read; 2 usage.\n");
+}
+
+struct Args {
+    std::string defs = "../etc/bitmap.txt", hex, file;
+    bool haveHex = false, json = false;
+    DecodeOptions options;
+};
+
+// 0 when the command line is good, else the exit code (after --help, 0 too
+// but with *done set).
+int ReadArgs(int argc, char **argv, Args *a, bool *done)
+{
+    std::vector<CliItem> items;
+    std::string error;
+    if (!ParseCommandLine(argc, argv,
+                          {{"defs", true}, {"key", true}, {"hex", true}, {"mask", true}, {"unmask", false},
+                           {"json", false}, {"help", false}, {"version", false}},
+                          &items, &error))
+        return UsageError(kTool, error);
+    for (const CliItem &it : items) {
+        if (it.name == "help" || it.name == "version") {
+            it.name == "help" ? Help() : PrintVersion(kTool);
+            *done = true;
+            return 0;
+        }
+        if (it.operand()) {
+            if (!a->file.empty())
+                return UsageError(kTool, "more than one trace file: " + it.value);
+            a->file = it.value;
+        } else if (it.name == "defs") {
+            a->defs = it.value;
+        } else if (it.name == "key") {
+            if (!ParseKey(it.value, a->options.key))
+                return UsageError(kTool, "--key takes 16 hex digits, not " + it.value);
+            a->options.haveKey = true;
+        } else if (it.name == "hex") {
+            a->hex = it.value;
+            a->haveHex = true;
+        } else if (it.name == "mask") {
+            if (!ParseFieldList(it.value, &a->options.masked))
+                return UsageError(kTool, "--mask takes field numbers 1 to 64 separated by commas, not " + it.value);
+        } else if (it.name == "unmask") {
+            a->options.unmask = true;
+        } else if (it.name == "json") {
+            a->json = true;
+        }
+    }
+    if (a->file.empty() == !a->haveHex)
+        return UsageError(kTool, "give either a trace file or --hex");
+    return 0;
+}
+
+bool ReadInput(const std::string &file, std::string *text)
+{
+    std::stringstream all;
+    if (file == "-") {
+        all << std::cin.rdbuf();
+    } else {
+        std::ifstream in(file, std::ios::binary);
+        if (!in)
+            return false;
+        all << in.rdbuf();
+    }
+    *text = all.str();
+    return true;
+}
+
+// Prints one frame; true when it decoded (and its MAC verified).
+bool Show(const std::string &bytes, const std::string &time, const std::string &label, const Args &a)
+{
+    const FrameReport report = DecodeFrame(bytes, a.options);
+    if (a.json) {
+        std::printf("%s\n", FrameJson(report, time, label).c_str());
+    } else {
+        if (!label.empty())
+            std::printf("== %s at %s, %zu bytes\n", Escaped(label).c_str(), Escaped(time).c_str(), bytes.size());
+        std::fputs(FrameText(report).c_str(), stdout);
+    }
+    return report.ok();
+}
+
+int Run(const Args &a)
+{
+    if (!LoadDefinitions(a.defs, "")) {
+        std::fprintf(stderr, "%s: cannot load the definitions in %s\n", kTool, a.defs.c_str());
+        return kExitBad;
+    }
+    if (a.haveHex) {
+        std::string frame;
+        if (!ParseHex(a.hex, &frame))
+            return UsageError(kTool, "--hex takes hex digits (blanks allowed), not " + a.hex);
+        return Show(frame, "", "", a) ? 0 : kExitBad;
+    }
+    std::string text;
+    if (!ReadInput(a.file, &text)) {
+        std::fprintf(stderr, "%s: cannot read %s\n", kTool, a.file.c_str());
+        return kExitBad;
+    }
+    const auto frames = JoinFrames(ParseTrace(text));
+    bool allGood = !frames.empty();
+    for (const TracedFrame &f : frames) {
+        allGood = Show(f.bytes, f.time, f.label, a) && allGood;
+        if (!a.json)
+            std::printf("\n");
+    }
+    if (!a.json)
+        std::printf("%zu packets\n", frames.size());
+    if (frames.empty())
+        std::fprintf(stderr, "%s: no frame in %s\n", kTool, a.file.c_str());
+    return allGood ? 0 : kExitBad;
 }
 
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    std::string defs = "../etc/bitmap.txt", hex, file;
-    DecodeOptions options;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        bool hasValue = i + 1 < argc;
-        if (a == "--defs" && hasValue) {
-            defs = argv[++i];
-        } else if (a == "--key" && hasValue) {
-            options.haveKey = ParseKey(argv[++i], options.key);
-            if (!options.haveKey)
-                return Usage();
-        } else if (a == "--hex" && hasValue) {
-            hex = argv[++i];
-        } else if (a == "--mask" && hasValue) {
-            options.masked.clear();
-            std::stringstream list(argv[++i]);
-            std::string n;
-            while (std::getline(list, n, ','))
-                options.masked.insert(std::atoi(n.c_str()));
-        } else if (a == "--unmask") {
-            options.unmask = true;
-        } else if (file.empty() && a[0] != '-') {
-            file = a;
-        } else {
-            return Usage();
-        }
-    }
-    if (file.empty() == hex.empty())
-        return Usage();
-    if (!LoadDefinitions(defs, "")) {
-        std::fprintf(stderr, "tranpak-trace: cannot load the definitions in %s\n", defs.c_str());
-        return 1;
-    }
-
-    if (!hex.empty()) {
-        std::string frame;
-        if (!ParseHex(hex, &frame)) {
-            std::fprintf(stderr, "tranpak-trace: not hex: %s\n", hex.c_str());
-            return 2;
-        }
-        std::fputs(DescribeFrame(frame, options).c_str(), stdout);
-        return 0;
-    }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "tranpak-trace: cannot read %s\n", file.c_str());
-        return 1;
-    }
-    std::stringstream text;
-    text << in.rdbuf();
-    auto frames = JoinFrames(ParseTrace(text.str()));
-    for (const TracedFrame &f : frames) {
-        std::printf("== %s at %s, %zu bytes\n", f.label.c_str(), f.time.c_str(), f.bytes.size());
-        std::fputs(DescribeFrame(f.bytes, options).c_str(), stdout);
-        std::printf("\n");
-    }
-    std::printf("%zu packets\n", frames.size());
-    return 0;
+    os::IgnoreBrokenPipe();
+    Args args;
+    bool done = false;
+    int rc = ReadArgs(argc, argv, &args, &done);
+    if (rc != 0 || done)
+        return FinishOutput(kTool, rc);
+    return FinishOutput(kTool, Run(args));
 }

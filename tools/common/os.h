@@ -1,0 +1,58 @@
+// What the tools need from the operating system beyond the library's
+// platform layer: waiting on sockets with a time limit, files opened
+// without following links, replacing a file in one step, signals. One
+// implementation per platform (os_posix.cpp, os_win32.cpp); CMake
+// compiles exactly one.
+#ifndef TRANPAK_TOOLS_OS_H
+#define TRANPAK_TOOLS_OS_H
+
+#include <string>
+
+namespace tranpak::tools::os {
+
+// Writing to a closed pipe fails with an error instead of ending the
+// process (POSIX); nothing to do on Windows.
+void IgnoreBrokenPipe();
+// Calls handler on Ctrl-C and on a request to terminate.
+void OnStopRequest(void (*handler)(int));
+
+// Sockets. A socket made non-blocking never holds the caller; WaitSocket
+// says when it can go on.
+int SetNonBlocking(int sock);
+// 1 when the socket can be read (or written), 0 when millis passed, -1 on
+// an error.
+int WaitSocket(int sock, bool forWrite, int millis);
+inline constexpr int kWouldBlock = -2;
+// One receive or send: bytes moved, 0 when the peer closed (receive),
+// -1 on an error, kWouldBlock when nothing can move now.
+int RecvNow(int sock, void *bytes, int count);
+int SendNow(int sock, const void *bytes, int count);
+
+// Files. Paths use '/' between components on every platform.
+enum class Kind { kMissing, kFile, kDirectory, kLink, kOther };
+// What the path itself is (a link is not followed).
+Kind EntryKind(const std::string &path);
+// The absolute path with every link resolved; false when a component is
+// missing or a link leads nowhere.
+bool RealPath(const std::string &path, std::string *real);
+// Opens an existing regular file for reading, refusing (with *why) a link
+// in its last component, a directory, a pipe or a device; opening a pipe
+// never blocks. A descriptor, or -1.
+int OpenRegularForRead(const std::string &path, std::string *why);
+// Creates a new file for writing that did not exist and is not a link.
+int CreateNewFile(const std::string &path, std::string *why);
+// Bytes read (0 at the end), or -1.
+int ReadBytes(int fd, void *bytes, int count);
+bool WriteBytes(int fd, const void *bytes, int count);
+// Pushes the file to the disk and closes it; false when either fails.
+bool SyncAndClose(int fd);
+void CloseFile(int fd);
+// Puts from in place of to in one step (to may exist).
+bool PutInPlace(const std::string &from, const std::string &to);
+void RemoveFile(const std::string &path);
+// A number that differs between processes, for temporary names.
+long ProcessId();
+
+}  // namespace tranpak::tools::os
+
+#endif

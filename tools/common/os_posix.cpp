@@ -1,0 +1,146 @@
+// The tools' operating system calls on POSIX systems.
+#include "os.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tranpak::tools::os {
+
+void IgnoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
+
+void OnStopRequest(void (*handler)(int))
+{
+    struct sigaction sa {};
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;  // no SA_RESTART: a blocked call returns to look at the flag
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+int SetNonBlocking(int sock)
+{
+    int flags = fcntl(sock, F_GETFL, 0);
+    return flags < 0 || fcntl(sock, F_SETFL, flags | O_NONBLOCK) < 0 ? -1 : 0;
+}
+
+int WaitSocket(int sock, bool forWrite, int millis)
+{
+    pollfd p{sock, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
+    int rc = poll(&p, 1, millis);
+    if (rc < 0)
+        return errno == EINTR ? 0 : -1;
+    return rc == 0 ? 0 : 1;
+}
+
+int RecvNow(int sock, void *bytes, int count)
+{
+    ssize_t n = recv(sock, bytes, static_cast<size_t>(count), MSG_DONTWAIT);
+    if (n < 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? kWouldBlock : -1;
+    return static_cast<int>(n);
+}
+
+int SendNow(int sock, const void *bytes, int count)
+{
+    ssize_t n = send(sock, bytes, static_cast<size_t>(count), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n < 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? kWouldBlock : -1;
+    return static_cast<int>(n);
+}
+
+Kind EntryKind(const std::string &path)
+{
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0)
+        return Kind::kMissing;
+    if (S_ISLNK(st.st_mode))
+        return Kind::kLink;
+    if (S_ISDIR(st.st_mode))
+        return Kind::kDirectory;
+    return S_ISREG(st.st_mode) ? Kind::kFile : Kind::kOther;
+}
+
+bool RealPath(const std::string &path, std::string *real)
+{
+    char *resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr)
+        return false;
+    *real = resolved;
+    std::free(resolved);
+    return true;
+}
+
+int OpenRegularForRead(const std::string &path, std::string *why)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *why = errno == ELOOP ? "a symbolic link" : errno == ENOENT ? "no such file" : std::strerror(errno);
+        return -1;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *why = S_ISDIR(st.st_mode) ? "a directory" : "not a regular file (a pipe, socket or device)";
+        close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL, 0) & ~O_NONBLOCK);
+    return fd;
+}
+
+int CreateNewFile(const std::string &path, std::string *why)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
+        *why = std::strerror(errno);
+    return fd;
+}
+
+int ReadBytes(int fd, void *bytes, int count)
+{
+    ssize_t n;
+    do {
+        n = read(fd, bytes, static_cast<size_t>(count));
+    } while (n < 0 && errno == EINTR);
+    return static_cast<int>(n);
+}
+
+bool WriteBytes(int fd, const void *bytes, int count)
+{
+    const char *p = static_cast<const char *>(bytes);
+    while (count > 0) {
+        ssize_t n = write(fd, p, static_cast<size_t>(count));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        count -= static_cast<int>(n);
+    }
+    return true;
+}
+
+bool SyncAndClose(int fd)
+{
+    bool synced = fsync(fd) == 0;
+    return close(fd) == 0 && synced;
+}
+
+void CloseFile(int fd) { close(fd); }
+
+bool PutInPlace(const std::string &from, const std::string &to) { return rename(from.c_str(), to.c_str()) == 0; }
+
+void RemoveFile(const std::string &path) { unlink(path.c_str()); }
+
+long ProcessId() { return static_cast<long>(getpid()); }
+
+}  // namespace tranpak::tools::os

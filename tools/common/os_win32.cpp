@@ -1,0 +1,157 @@
+// The tools' operating system calls on Windows.
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0600  // GetFinalPathNameByHandleA
+#endif
+#include "os.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+namespace tranpak::tools::os {
+namespace {
+
+SOCKET Handle(int sock) { return static_cast<SOCKET>(sock); }
+
+bool IsLinkAttribute(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+
+}  // namespace
+
+void IgnoreBrokenPipe() {}
+
+void OnStopRequest(void (*handler)(int))
+{
+    std::signal(SIGINT, handler);
+    std::signal(SIGTERM, handler);
+    std::signal(SIGBREAK, handler);
+}
+
+int SetNonBlocking(int sock)
+{
+    u_long on = 1;
+    return ioctlsocket(Handle(sock), FIONBIO, &on) == 0 ? 0 : -1;
+}
+
+int WaitSocket(int sock, bool forWrite, int millis)
+{
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(Handle(sock), &set);
+    timeval tv{millis / 1000, (millis % 1000) * 1000};
+    int rc = select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &tv);
+    return rc < 0 ? -1 : rc == 0 ? 0 : 1;
+}
+
+int RecvNow(int sock, void *bytes, int count)
+{
+    int n = recv(Handle(sock), static_cast<char *>(bytes), count, 0);
+    if (n == SOCKET_ERROR)
+        return WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : -1;
+    return n;
+}
+
+int SendNow(int sock, const void *bytes, int count)
+{
+    int n = send(Handle(sock), static_cast<const char *>(bytes), count, 0);
+    if (n == SOCKET_ERROR)
+        return WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : -1;
+    return n;
+}
+
+Kind EntryKind(const std::string &path)
+{
+    DWORD a = GetFileAttributesA(path.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES)
+        return Kind::kMissing;
+    if (IsLinkAttribute(a))
+        return Kind::kLink;
+    return (a & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Kind::kDirectory : Kind::kFile;
+}
+
+bool RealPath(const std::string &path, std::string *real)
+{
+    HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    char buf[MAX_PATH * 4];
+    DWORD n = GetFinalPathNameByHandleA(h, buf, sizeof buf, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(h);
+    if (n == 0 || n >= sizeof buf)
+        return false;
+    std::string s(buf, n);
+    if (s.rfind("\\\\?\\", 0) == 0)
+        s.erase(0, 4);
+    for (char &c : s)
+        if (c == '\\')
+            c = '/';
+    *real = s;
+    return true;
+}
+
+int OpenRegularForRead(const std::string &path, std::string *why)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        *why = GetLastError() == ERROR_FILE_NOT_FOUND ? "no such file" : "cannot be opened";
+        return -1;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        *why = "not a regular file (a link, directory, pipe or device)";
+        CloseHandle(h);
+        return -1;
+    }
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+    if (fd < 0)
+        CloseHandle(h);
+    return fd;
+}
+
+int CreateNewFile(const std::string &path, std::string *why)
+{
+    int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0)
+        *why = "cannot create it";
+    return fd;
+}
+
+int ReadBytes(int fd, void *bytes, int count) { return _read(fd, bytes, static_cast<unsigned>(count)); }
+
+bool WriteBytes(int fd, const void *bytes, int count)
+{
+    const char *p = static_cast<const char *>(bytes);
+    while (count > 0) {
+        int n = _write(fd, p, static_cast<unsigned>(count));
+        if (n <= 0)
+            return false;
+        p += n;
+        count -= n;
+    }
+    return true;
+}
+
+bool SyncAndClose(int fd)
+{
+    bool synced = _commit(fd) == 0;
+    return _close(fd) == 0 && synced;
+}
+
+void CloseFile(int fd) { _close(fd); }
+
+bool PutInPlace(const std::string &from, const std::string &to)
+{
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+void RemoveFile(const std::string &path) { DeleteFileA(path.c_str()); }
+
+long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+
+}  // namespace tranpak::tools::os

@@ -1,0 +1,144 @@
+// The host's side of file transfers. A store is written to a temporary
+// file beside its target and put in place only after the client's '4',
+// so a failed or cut-off store leaves an existing file as it was. A fetch
+// is logged as sent only when its closing '4' went out.
+#include "../common/os.h"
+#include "client_link.h"
+#include "core/numtext.h"
+#include "host.h"
+#include "net/file_transfer.h"
+#include "../common/shown_text.h"
+
+#include <cstring>
+
+namespace tranpak::tools {
+namespace {
+
+void SetFrame(char type, const void *body, int n)
+{
+    g_fileMesg.stx = kFileStx;
+    g_fileMesg.mesg_type = type;
+    if (n > 0 && body != g_fileMesg.buf)
+        std::memcpy(g_fileMesg.buf, body, static_cast<size_t>(n));
+    WriteZeroFilled(g_fileMesg.len, 4, n);
+}
+
+int BodyLength() { return FieldToInt(reinterpret_cast<const unsigned char *>(g_fileMesg.len), 4); }
+
+}  // namespace
+
+void HostSimulator::HandleFile(ClientLink &link)
+{
+    std::string request(g_fileMesg.buf, static_cast<size_t>(BodyLength()));
+    if (g_fileMesg.mesg_type == '0')
+        ReceiveFile(link, request);
+    else if (g_fileMesg.mesg_type == '1')
+        SendFile(link, request);
+    else
+        Say(std::string("file request refused: first frame of type ") + g_fileMesg.mesg_type);
+}
+
+bool HostSimulator::Refuse(ClientLink &link, const std::string &request, const std::string &why)
+{
+    SetFrame('3', why.data(), static_cast<int>(why.size()));
+    const LinkResult r = link.WriteFileFrame();
+    Say("file '" + Escaped(request) + "' refused: " + why +
+        (r == LinkResult::kOk ? "" : std::string(" (refusal not sent: ") + LinkResultText(r) + ")"));
+    return r == LinkResult::kOk;
+}
+
+void HostSimulator::ReceiveFile(ClientLink &link, const std::string &request)
+{
+    std::string target, why;
+    bool allowed = ResolveStore(root_, request, &target, &why);
+    const std::string temporary = target + ".tranpak-" + std::to_string(os::ProcessId()) + "-" +
+                                  std::to_string(++temporaries_) + ".tmp";
+    int fd = allowed ? os::CreateNewFile(temporary, &why) : -1;
+    allowed = allowed && fd >= 0;
+    bool written = true;
+    long total = 0;
+    // The client sends everything before it waits: take it all, then answer.
+    for (;;) {
+        std::string problem;
+        const LinkResult r = link.ReadFileFrame(&problem);
+        const bool unexpected = r == LinkResult::kOk && g_fileMesg.mesg_type != '2' && g_fileMesg.mesg_type != '4';
+        if (r != LinkResult::kOk || unexpected) {
+            if (fd >= 0) {
+                os::CloseFile(fd);
+                os::RemoveFile(temporary);
+            }
+            Say("file '" + Escaped(request) + "' not stored: " +
+                (unexpected ? std::string("a frame of type ") + g_fileMesg.mesg_type + " before the end"
+                            : problem.empty() ? LinkResultText(r) : problem) +
+                (allowed ? "; any earlier file is unchanged" : ""));
+            return;
+        }
+        if (g_fileMesg.mesg_type == '4')
+            break;
+        const int n = BodyLength();
+        if (fd >= 0)
+            written = written && os::WriteBytes(fd, g_fileMesg.buf, n);
+        total += n;
+    }
+    if (fd >= 0) {
+        written = os::SyncAndClose(fd) && written;
+        if (!written)
+            why = "cannot write it";
+        else if (!os::PutInPlace(temporary, target))
+            why = "cannot put it in place", written = false;
+        if (!written)
+            os::RemoveFile(temporary);
+    }
+    if (!allowed || !written) {
+        Refuse(link, request, why);
+        return;
+    }
+    SetFrame('4', nullptr, 0);
+    const LinkResult r = link.WriteFileFrame();
+    Say("file '" + Escaped(request) + "' stored, " + std::to_string(total) + " bytes" +
+        (r == LinkResult::kOk ? "" : std::string(" (end frame not sent: ") + LinkResultText(r) + ")"));
+}
+
+void HostSimulator::SendFile(ClientLink &link, const std::string &request)
+{
+    std::string real, why;
+    if (!ResolveFetch(root_, request, &real, &why)) {
+        Refuse(link, request, why);
+        return;
+    }
+    const int fd = os::OpenRegularForRead(real, &why);
+    if (fd < 0) {
+        Refuse(link, request, why);
+        return;
+    }
+    long total = 0;
+    for (;;) {
+        const int n = os::ReadBytes(fd, g_fileMesg.buf, kFileBodySize);
+        if (n < 0) {
+            os::CloseFile(fd);
+            Refuse(link, request, "cannot read it after " + std::to_string(total) + " bytes");
+            return;
+        }
+        if (n == 0)
+            break;
+        SetFrame('2', g_fileMesg.buf, n);
+        const LinkResult r = link.WriteFileFrame();
+        if (r != LinkResult::kOk) {
+            os::CloseFile(fd);
+            Say("file '" + Escaped(request) + "' not sent: " + LinkResultText(r) + " after " + std::to_string(total) +
+                " bytes");
+            return;
+        }
+        total += n;
+    }
+    os::CloseFile(fd);
+    SetFrame('4', nullptr, 0);
+    const LinkResult r = link.WriteFileFrame();
+    if (r != LinkResult::kOk) {
+        Say("file '" + Escaped(request) + "' not sent: " + LinkResultText(r) + " at its end frame");
+        return;
+    }
+    Say("file '" + Escaped(request) + "' sent, " + std::to_string(total) + " bytes");
+}
+
+}  // namespace tranpak::tools

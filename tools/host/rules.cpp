@@ -1,0 +1,220 @@
+#include "rules.h"
+
+#include "../common/tool_support.h"
+#include "core/mesg_state.h"
+#include "tranpak.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace tranpak::tools {
+namespace {
+
+std::string Trimmed(const std::string &s)
+{
+    const size_t a = s.find_first_not_of(" \t");
+    if (a == std::string::npos)
+        return "";
+    return s.substr(a, s.find_last_not_of(" \t") - a + 1);
+}
+
+std::vector<std::string> Items(const std::string &list)
+{
+    std::vector<std::string> items;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = list.find(',', start);
+        items.push_back(Trimmed(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start)));
+        if (comma == std::string::npos)
+            return items;
+        start = comma + 1;
+    }
+}
+
+bool ParseCondition(const std::string &item, Condition *c, std::string *why)
+{
+    const size_t at = item.find_first_of("<>=");
+    long field = -1;
+    const std::string number = at == std::string::npos ? "" : Trimmed(item.substr(0, at));
+    char *end = nullptr;
+    if (!number.empty())
+        field = std::strtol(number.c_str(), &end, 10);
+    if (number.empty() || *end != '\0' || field < 1 || field > 64) {
+        *why = "condition \"" + item + "\" is not FIELD=VALUE, FIELD<N, FIELD>=N or the like (FIELD 1 to 64)";
+        return false;
+    }
+    c->field = static_cast<int>(field);
+    static const std::pair<const char *, CompareOp> kOps[] = {
+        {"<=", CompareOp::kLessEqual}, {">=", CompareOp::kGreaterEqual}, {"<", CompareOp::kLess},
+        {">", CompareOp::kGreater},    {"=", CompareOp::kEqual},
+    };
+    for (const auto &[text, op] : kOps) {
+        if (item.compare(at, std::strlen(text), text) == 0) {
+            c->op = op;
+            c->value = Trimmed(item.substr(at + std::strlen(text)));
+            break;
+        }
+    }
+    if (c->op == CompareOp::kEqual && !c->value.empty() && c->value.back() == '*') {
+        c->op = CompareOp::kPrefix;
+        c->value.pop_back();
+    }
+    return true;
+}
+
+bool IsNumericField(int field)
+{
+    const int type = GetCellType(field);
+    return type == CELL_NI || type == CELL_NF;
+}
+
+bool ParseNumber(const std::string &text, double *v)
+{
+    char *end = nullptr;
+    *v = std::strtod(text.c_str(), &end);
+    return !text.empty() && *end == '\0';
+}
+
+// The received value of a field as a number (NI, NF), or as its text.
+bool Received(int field, std::string *text, double *number)
+{
+    if (field < 1 || field > kCellCount || g_mesg.cells[field - 1].used == 0)
+        return false;
+    *text = FieldText(field);
+    // Fixed text fields come back blank-filled on the right.
+    while (!IsNumericField(field) && !text->empty() && text->back() == ' ')
+        text->pop_back();
+    return !IsNumericField(field) || ParseNumber(*text, number);
+}
+
+}  // namespace
+
+bool ParseRule(const std::string &text, Rule *rule, std::string *why)
+{
+    rule->text = text;
+    rule->conditions.clear();
+    rule->sets.clear();
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos) {
+        *why = "rule \"" + text + "\" has no ':' between its conditions and its fields";
+        return false;
+    }
+    const std::string when = Trimmed(text.substr(0, colon));
+    if (!when.empty()) {
+        for (const std::string &item : Items(when)) {
+            Condition c;
+            if (!ParseCondition(item, &c, why))
+                return false;
+            rule->conditions.push_back(c);
+        }
+    }
+    for (const std::string &item : Items(text.substr(colon + 1))) {
+        int field;
+        std::string value;
+        if (!SplitAssignment(item, &field, &value)) {
+            *why = "rule \"" + text + "\": \"" + item + "\" is not FIELD=VALUE";
+            return false;
+        }
+        rule->sets.emplace_back(field, value);
+    }
+    return true;
+}
+
+bool CheckFieldValue(int field, const std::string &value, std::string *why)
+{
+    const std::string name = "field " + std::to_string(field) + "=" + value;
+    if (field == 0 || field == 64) {
+        *why = name + ": field " + std::to_string(field) + (field == 0 ? " is the message type (--reply-type sets it)"
+                                                                        : " is the MAC, computed for every answer");
+        return false;
+    }
+    if (field < 1 || field > kCellCount || (g_mesg.cells[field - 1].maxlen == 0 && g_mesg.cells[field - 1].varlen == 0)) {
+        *why = name + ": field " + std::to_string(field) + " is not defined in the definition file";
+        return false;
+    }
+    ResetMesg();
+    std::string problem;
+    const bool taken = SetFieldText(field, value, &problem) == 0;
+    char logged[300] = {};
+    if (!taken && problem.empty())
+        GetLastErrMesg(logged, sizeof logged);
+    ResetMesg();
+    if (!taken)
+        *why = name + ": " + (problem.empty() ? std::string(logged) : problem) + " (field " + std::to_string(field) +
+               " is " + TypeName(g_mesg.cells[field - 1].type) + ", at most " +
+               std::to_string(g_mesg.cells[field - 1].maxlen) + ")";
+    return taken;
+}
+
+bool CheckRule(const Rule &rule, std::string *why)
+{
+    const std::string where = "rule \"" + rule.text + "\": ";
+    for (const Condition &c : rule.conditions) {
+        const BMPCell &cell = g_mesg.cells[c.field - 1];
+        double v;
+        if (cell.maxlen == 0 && cell.varlen == 0) {
+            *why = where + "field " + std::to_string(c.field) + " is not defined in the definition file";
+            return false;
+        }
+        if (c.op != CompareOp::kEqual && c.op != CompareOp::kPrefix && !IsNumericField(c.field)) {
+            *why = where + "field " + std::to_string(c.field) + " is " + TypeName(cell.type) +
+                   "; only NI and NF fields compare with < and >";
+            return false;
+        }
+        if (c.op == CompareOp::kPrefix && IsNumericField(c.field)) {
+            *why = where + "field " + std::to_string(c.field) + " is a number; a prefix ('*') is for text fields";
+            return false;
+        }
+        if (IsNumericField(c.field) ? !ParseNumber(c.value, &v)
+                                    : !c.value.empty() && !CheckFieldValue(c.field, c.value, why)) {
+            if (IsNumericField(c.field))
+                *why = where + "\"" + c.value + "\" is not a number";
+            else
+                *why = where + *why;
+            return false;
+        }
+    }
+    for (const auto &[field, value] : rule.sets)
+        if (!CheckFieldValue(field, value, why)) {
+            *why = where + *why;
+            return false;
+        }
+    return true;
+}
+
+bool RuleMatches(const Rule &rule)
+{
+    for (const Condition &c : rule.conditions) {
+        std::string text;
+        double have = 0, want = 0;
+        if (!Received(c.field, &text, &have))
+            return false;
+        const bool numeric = IsNumericField(c.field) && ParseNumber(c.value, &want);
+        bool holds = false;
+        switch (c.op) {
+        case CompareOp::kEqual:
+            holds = numeric ? have == want : text == c.value;
+            break;
+        case CompareOp::kPrefix:
+            holds = text.compare(0, c.value.size(), c.value) == 0;
+            break;
+        case CompareOp::kLess:
+            holds = have < want;
+            break;
+        case CompareOp::kLessEqual:
+            holds = have <= want;
+            break;
+        case CompareOp::kGreater:
+            holds = have > want;
+            break;
+        case CompareOp::kGreaterEqual:
+            holds = have >= want;
+            break;
+        }
+        if (!holds)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace tranpak::tools

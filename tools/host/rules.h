@@ -1,0 +1,51 @@
+// The host's scripted answers:
+//
+//   --rule "2=4761*,4>=1000 : 39=51"
+//
+// Conditions before the colon, separated by commas: FIELD=VALUE (the
+// value as the field's type reads it), FIELD=PREFIX* (text fields), and
+// for NI and NF fields FIELD<N, FIELD<=N, FIELD>N, FIELD>=N. After the
+// colon, FIELD=VALUE pairs as --set takes them. Values hold neither ','
+// nor ':'.
+#ifndef TRANPAK_TOOLS_RULES_H
+#define TRANPAK_TOOLS_RULES_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tranpak::tools {
+
+using FieldValues = std::vector<std::pair<int, std::string>>;
+
+enum class CompareOp { kEqual, kPrefix, kLess, kLessEqual, kGreater, kGreaterEqual };
+
+struct Condition {
+    int field = 0;
+    CompareOp op = CompareOp::kEqual;
+    std::string value;  // without the '*' of a prefix
+};
+
+struct Rule {
+    std::string text;  // as given, for the log
+    std::vector<Condition> conditions;
+    FieldValues sets;
+};
+
+// Parses the text; false with *why naming the part that is wrong. Only the
+// shape is checked here; CheckRule checks it against the definitions.
+bool ParseRule(const std::string &text, Rule *rule, std::string *why);
+
+// A value --set, --refuse or a rule would put into field: the field is
+// defined, is not the MAC (64) or the message type (0), and the library
+// takes the value (type and length). The message state is reset after.
+bool CheckFieldValue(int field, const std::string &value, std::string *why);
+bool CheckRule(const Rule &rule, std::string *why);
+
+// True when every condition holds for the received message in the
+// message state.
+bool RuleMatches(const Rule &rule);
+
+}  // namespace tranpak::tools
+
+#endif

@@ -1,0 +1,109 @@
+// A decoded frame as text for people, or as one JSON object per frame.
+#include "../common/shown_text.h"
+#include "decode.h"
+
+#include <cstdio>
+#include <sstream>
+
+namespace tranpak::tools {
+namespace {
+
+std::string ByteText(unsigned b)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", b);
+    return text;
+}
+
+const char *MacText(MacStatus mac)
+{
+    switch (mac) {
+    case MacStatus::kNone:
+        return "none";
+    case MacStatus::kVerified:
+        return "verified";
+    case MacStatus::kFailed:
+        return "failed";
+    default:
+        return "not checked";
+    }
+}
+
+}  // namespace
+
+std::string FrameText(const FrameReport &r)
+{
+    std::ostringstream out;
+    if (!r.complete) {
+        out << "incomplete frame: " << r.size << " bytes, a frame has at least 17 before its data\n";
+        out << "raw (" << r.size << " bytes):\n" << r.raw;
+        return out.str();
+    }
+    out << "framing: start " << ByteText(r.start) << (r.startOk ? " ok" : " WRONG") << ", length digits \""
+        << r.digits << "\" " << (r.digitsOk ? "match" : "do NOT match") << " the " << r.follow
+        << " bytes that follow, stop " << ByteText(r.stop) << (r.stopOk ? " ok" : " WRONG") << "\n";
+    out << "message type: " << r.type << "\n";
+    out << "bitmap: " << r.bitmap << " -> fields";
+    for (int f : r.bitmapFields)
+        out << " " << f;
+    out << "\n";
+    char row[160];
+    std::snprintf(row, sizeof row, "  %5s  %-12s %-4s %-6s %s\n", "field", "name", "type", "prefix", "value");
+    out << row;
+    for (const FieldReport &f : r.fields) {
+        std::snprintf(row, sizeof row, "  %5d  %-12s %-4s %-6s ", f.number, f.name.c_str(), f.type.c_str(),
+                      f.prefix.c_str());
+        out << row << f.value << "\n";
+    }
+    if (!r.failure.empty())
+        out << r.failure << "\n";
+    else if (r.trailing != 0)
+        out << "note: " << r.trailing << " bytes follow the last field\n";
+    switch (r.mac) {
+    case MacStatus::kNotChecked:
+        out << "MAC: not checked (no key given)\n";
+        break;
+    case MacStatus::kNone:
+        out << "MAC: none in this frame\n";
+        break;
+    case MacStatus::kVerified:
+        out << "MAC: verified with the given key\n";
+        break;
+    case MacStatus::kFailed:
+        out << "MAC: does NOT verify with the given key\n";
+        break;
+    }
+    if (!r.ok())
+        out << "raw (" << r.size << " bytes):\n" << r.raw;
+    return out.str();
+}
+
+std::string FrameJson(const FrameReport &r, const std::string &time, const std::string &label)
+{
+    std::ostringstream out;
+    out << "{\"time\":" << JsonString(time) << ",\"direction\":" << JsonString(label) << ",\"bytes\":" << r.size
+        << ",\"ok\":" << (r.ok() ? "true" : "false") << ",\"complete\":" << (r.complete ? "true" : "false");
+    if (r.complete) {
+        out << ",\"framing\":{\"start\":" << JsonString(ByteText(r.start)) << ",\"start_ok\":"
+            << (r.startOk ? "true" : "false") << ",\"length_digits\":" << JsonString(r.digits)
+            << ",\"length_ok\":" << (r.digitsOk ? "true" : "false") << ",\"stop\":" << JsonString(ByteText(r.stop))
+            << ",\"stop_ok\":" << (r.stopOk ? "true" : "false") << "}";
+        out << ",\"type\":" << JsonString(r.type) << ",\"bitmap\":" << JsonString(r.bitmap) << ",\"fields\":[";
+        for (size_t i = 0; i < r.fields.size(); ++i) {
+            const FieldReport &f = r.fields[i];
+            out << (i ? "," : "") << "{\"number\":" << f.number << ",\"name\":" << JsonString(f.name)
+                << ",\"type\":" << JsonString(f.type) << ",\"prefix\":" << JsonString(f.prefix)
+                << ",\"value\":" << JsonString(f.value) << "}";
+        }
+        out << "]";
+        if (!r.failure.empty())
+            out << ",\"error\":" << JsonString(r.failure);
+        out << ",\"trailing_bytes\":" << r.trailing << ",\"mac\":" << JsonString(MacText(r.mac));
+    }
+    if (!r.ok())
+        out << ",\"raw\":" << JsonString(r.raw);
+    out << "}";
+    return out.str();
+}
+
+}  // namespace tranpak::tools
