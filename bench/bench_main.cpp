@@ -5,7 +5,7 @@
 //     the 2029-byte data area;
 //   - one request and reply over loopback through the library against the
 //     same bytes through bare sockets.
-#include "core/bmpfile.h"
+#include "bench_support.h"
 #include "core/mesg_state.h"
 #include "core/settings.h"
 #include "net/net.h"
@@ -26,64 +26,11 @@
 #include <thread>
 
 using namespace tranpak;
+using namespace tranpak::bench;
 
 namespace {
 
-const unsigned char kKey[8] = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
 const char kCovered[] = "0812345678000123000000001000";
-
-// Loads definitions from text, without a settings file, tracing off.
-void Define(const std::string &definitions)
-{
-    static const std::string dir = [] {
-        auto d = std::filesystem::temp_directory_path() / "tranpak-bench";
-        std::filesystem::create_directories(d);
-        return d.string();
-    }();
-    const std::string path = dir + "/bitmap.txt";
-    std::ofstream(path) << definitions;
-    ClearCellTable();
-    std::snprintf(g_mesg.settings.bmpfile, kPathSize, "%s", path.c_str());
-    g_mesg.settings.errfile[0] = '\0';
-    g_mesg.settings.traceflag = 0;
-    if (ReadBMPFile() != 0)
-        std::abort();
-    ResetMesg();
-}
-
-void DefineExample() { Define("PAN N 19,2 2\nPROCCODE N 6 3\nAMOUNT NF 12 4\nMAC B 8 64\n"); }
-
-// The worked example's request, as an application sets it.
-void SetExampleValues()
-{
-    ResetMesg();
-    SetCell(0, "0200");
-    SetCell(2, "12345678");
-    SetCell(3, "123");
-    double amount = 10.0;
-    SetCell(4, &amount);
-}
-
-void SetExample()
-{
-    DefineExample();
-    SetExampleValues();
-}
-
-// Seven fixed text fields that fill the data area: 2021 + 8 = 2029 bytes.
-void SetFull()
-{
-    std::string defs;
-    for (int f = 2; f <= 6; ++f)
-        defs += "F ANS 399 " + std::to_string(f) + "\n";
-    defs += "G ANS 26 7\nMAC B 8 64\n";
-    Define(defs);
-    SetCell(0, "0200");
-    const std::string text(295, 'x');  // the longest text SetCell takes; packed blank-filled to 399
-    for (int f = 2; f <= 6; ++f)
-        SetCell(f, text.c_str());
-    SetCell(7, "tail");
-}
 
 void BM_MacLibrary(benchmark::State &state)
 {
