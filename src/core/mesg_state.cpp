@@ -1,5 +1,7 @@
 #include "core/mesg_state.h"
 
+#include <bit>
+
 namespace tranpak {
 
 MesgState g_mesg;
@@ -12,12 +14,23 @@ bool CellDefinitionFits(const BMPCell &cell)
     return cell.maxlen >= 0 && cell.maxlen <= limit && cell.varlen >= 0 && cell.varlen <= kMaxVarLen;
 }
 
-int CellTextLength(const BMPCell &cell)
+void NoteAllCellsWritten()
 {
-    int len = 0;
-    while (len < kTextMaxLen && cell.buf[len] != '\0')
-        ++len;
-    return len;
+    g_mesg.written.mask = ~uint64_t{0};
+    for (uint16_t &e : g_mesg.written.extent)
+        e = kCellBufSize;
+}
+
+void ClearWrittenCells()
+{
+    WrittenCells &w = g_mesg.written;
+    for (uint64_t m = w.mask; m != 0; m &= m - 1) {
+        const int i = std::countr_zero(m);
+        g_mesg.cells[i].used = 0;
+        std::memset(g_mesg.cells[i].buf, 0, w.extent[i]);
+        w.extent[i] = 0;
+    }
+    w.mask = 0;
 }
 
 }  // namespace tranpak

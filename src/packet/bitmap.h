@@ -1,8 +1,13 @@
 // The 8-byte presence bitmap: the bit of field n (index i = n-1) is in
 // byte i/8 under the mask 0x80 >> i%8, so field 1 is the top bit of byte 0
 // and field 64 the bottom bit of byte 7.
+//
+// Read as one big-endian word, the bitmap has field 1 in bit 63 and field
+// 64 in bit 0: 70 00 00 00 00 00 00 01 is fields 2, 3, 4 and 64.
 #ifndef TRANPAK_PACKET_BITMAP_H
 #define TRANPAK_PACKET_BITMAP_H
+
+#include <cstdint>
 
 namespace tranpak {
 
@@ -10,6 +15,25 @@ namespace tranpak {
 int TestBit(const unsigned char bitmap[8], int i);
 // Sets the bit of index i when flag is non-zero, clears it otherwise.
 int SetBit(unsigned char bitmap[8], int flag, int i);
+
+// The bit of index i in the bitmap word.
+inline constexpr uint64_t BitmapBit(int i) { return uint64_t{1} << (63 - i); }
+
+inline uint64_t LoadBitmap(const unsigned char bitmap[8])
+{
+    uint64_t bits = 0;
+    for (int k = 0; k < 8; ++k)
+        bits = (bits << 8) | bitmap[k];
+    return bits;
+}
+
+inline void StoreBitmap(uint64_t bits, unsigned char bitmap[8])
+{
+    for (int k = 7; k >= 0; --k) {
+        bitmap[k] = static_cast<unsigned char>(bits);
+        bits >>= 8;
+    }
+}
 
 }  // namespace tranpak
 

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace tranpak {
 namespace {
@@ -195,13 +196,31 @@ uint32_t Feistel(uint32_t r, const uint8_t k[8])
     return f;
 }
 
+// The round keys of the last key used: a terminal sends and checks many
+// messages under one key, and the schedule costs more than the block.
+struct LastKey {
+    bool valid;
+    unsigned char key[kDesBlockSize];
+    uint8_t subkeys[kRounds][8];
+};
+LastKey g_lastKey;
+
+const uint8_t (*RoundKeys(const unsigned char key[kDesBlockSize]))[8]
+{
+    if (!g_lastKey.valid || std::memcmp(g_lastKey.key, key, kDesBlockSize) != 0) {
+        KeySchedule(LoadBigEndian(key), g_lastKey.subkeys);
+        std::memcpy(g_lastKey.key, key, kDesBlockSize);
+        g_lastKey.valid = true;
+    }
+    return g_lastKey.subkeys;
+}
+
 }  // namespace
 
 int DesBlock(const unsigned char input[kDesBlockSize], unsigned char output[kDesBlockSize],
              const unsigned char key[kDesBlockSize])
 {
-    uint8_t subkeys[kRounds][8];
-    KeySchedule(LoadBigEndian(key), subkeys);
+    const uint8_t(*subkeys)[8] = RoundKeys(key);
 
     const uint64_t block = Permute<64>(kIpTables, LoadBigEndian(input));
     uint32_t l = static_cast<uint32_t>(block >> 32), r = static_cast<uint32_t>(block);

@@ -4,6 +4,8 @@
 #include "packet/bitmap.h"
 #include "packet/packet.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 namespace tranpak {
@@ -18,12 +20,71 @@ bool WithinData(int i, int offset, int need, int limit)
     return false;
 }
 
-// Copies count bytes into the record's buf; text values get a NUL.
-void StoreValue(BMPCell &cell, const unsigned char *src, int count)
+// Copies count bytes into record i's buf; text values get a NUL.
+void StoreValue(int i, const unsigned char *src, int count)
 {
+    BMPCell &cell = g_mesg.cells[i];
+    const bool text = cell.type != kTypeB;
+    NoteCellWrite(i, text ? count + 1 : count);
     std::memcpy(cell.buf, src, static_cast<size_t>(count));
-    if (cell.type != kTypeB)
+    if (text)
         cell.buf[count] = '\0';
+}
+
+// Character classes of the content checks (text_check.h), by byte.
+enum : uint8_t { kClassDigit = 1, kClassLetter = 2, kClassSpace = 4 };
+
+struct ClassTable {
+    uint8_t of[256];
+};
+
+constexpr ClassTable MakeClassTable()
+{
+    ClassTable t{};
+    for (int c = 0; c < 256; ++c) {
+        if (c >= '0' && c <= '9')
+            t.of[c] = kClassDigit;
+        else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
+            t.of[c] = kClassLetter;
+        else if (c == ' ' || (c >= '\t' && c <= '\r'))
+            t.of[c] = kClassSpace;
+    }
+    return t;
+}
+
+constexpr ClassTable kClass = MakeClassTable();
+
+bool AllOfClass(const unsigned char *v, int count, uint8_t allowed)
+{
+    for (int k = 0; k < count; ++k)
+        if ((kClass.of[v[k]] & allowed) == 0)
+            return false;
+    return true;
+}
+
+// True when the count received bytes of a text value pass the content
+// check of the type and hold no NUL, in one pass over them. False says
+// only that the full checks must run: the type is not one of these, or a
+// byte is outside the type's characters.
+bool PassesAtOnce(int type, const unsigned char *v, int count)
+{
+    switch (type) {
+    case kTypeANS:
+        return std::memchr(v, 0, static_cast<size_t>(count)) == nullptr;
+    case kTypeNI:
+    case kTypeNF:
+    case kTypeN: {
+        // An optional sign, then digits only.
+        const int start = count > 0 && (v[0] == '+' || v[0] == '-') ? 1 : 0;
+        return AllOfClass(v + start, count - start, kClassDigit);
+    }
+    case kTypeA:
+        return AllOfClass(v, count, kClassLetter | kClassSpace);
+    case kTypeAN:
+        return AllOfClass(v, count, kClassLetter | kClassDigit | kClassSpace);
+    default:
+        return false;
+    }
 }
 
 }  // namespace
@@ -75,17 +136,23 @@ int UnpackCell(int i, const unsigned char *src, int *offset, int limit)
         prefix = cell.varlen;
         if (!WithinData(i, *offset, prefix, limit))
             return -1;
-        char digits[kIntTextSize] = {};
-        std::memcpy(digits, src + *offset, static_cast<size_t>(prefix));
         // The prefix is digits only: a blank, a sign or any other
         // character means the message is not framed as its definition says.
+        // Up to 11 digits: the value saturates at the int32 limit as
+        // TextToInt's does.
+        const unsigned char *digits = src + *offset;
+        int64_t value = 0;
         for (int k = 0; k < prefix; ++k) {
-            if (!IsCDigit(digits[k])) {
-                WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] len prefix %s not number", i, digits);
+            const unsigned digit = static_cast<unsigned>(digits[k]) - '0';
+            if (digit > 9) {
+                char text[kIntTextSize] = {};
+                std::memcpy(text, digits, static_cast<size_t>(prefix));
+                WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] len prefix %s not number", i, text);
                 return -1;
             }
+            value = value * 10 + digit;
         }
-        count = TextToInt(digits);
+        count = value > INT32_MAX ? INT32_MAX : static_cast<int>(value);
         if (count > cell.maxlen) {
             WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] len = %d, too long", i, count);
             return -1;
@@ -93,18 +160,19 @@ int UnpackCell(int i, const unsigned char *src, int *offset, int limit)
     }
     if (!WithinData(i, *offset, prefix + count, limit))
         return -1;
-    StoreValue(cell, src + *offset + prefix, count);
-    // A text value ends at its NUL: one inside would make the rest of the
-    // field unreadable and the value read as something else.
-    if (cell.type != kTypeB) {
-        if (const void *nul = std::memchr(src + *offset + prefix, 0, static_cast<size_t>(count))) {
+    const unsigned char *value = src + *offset + prefix;
+    StoreValue(i, value, count);
+    if (cell.type != kTypeB && !PassesAtOnce(cell.type, value, count)) {
+        // A text value ends at its NUL: one inside would make the rest of
+        // the field unreadable and the value read as something else.
+        if (const void *nul = std::memchr(value, 0, static_cast<size_t>(count))) {
             WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d].buf holds a NUL byte at %d", i,
-                        static_cast<int>(static_cast<const unsigned char *>(nul) - (src + *offset + prefix)));
+                        static_cast<int>(static_cast<const unsigned char *>(nul) - value));
             return -1;
         }
+        if (CheckCellContent(i) != 0)
+            return -1;
     }
-    if (CheckCellContent(i) != 0)
-        return -1;
     cell.used = 1;
     *offset += prefix + count;
     return 0;
@@ -119,9 +187,13 @@ int UnpackMesg()
     if (limit > kDataAreaSize)
         limit = kDataAreaSize;
     int offset = 0;
-    for (int i = 0; i < kCellCount; ++i)
-        if (TestBit(p.bitmap, i) && UnpackCell(i, p.data, &offset, limit) != 0)
+    // The fields whose bits are set, field 1 first.
+    for (uint64_t bits = LoadBitmap(p.bitmap); bits != 0;) {
+        const int i = std::countl_zero(bits);
+        bits ^= BitmapBit(i);
+        if (UnpackCell(i, p.data, &offset, limit) != 0)
             return -1;
+    }
     return 0;
 }
 
