@@ -21,13 +21,24 @@ void NoteAllCellsWritten()
         e = kCellBufSize;
 }
 
+namespace {
+constexpr int kShortClear = 32;
+static_assert(kShortClear <= kCellBufSize);
+}  // namespace
+
 void ClearWrittenCells()
 {
     WrittenCells &w = g_mesg.written;
     for (uint64_t m = w.mask; m != 0; m &= m - 1) {
         const int i = std::countr_zero(m);
-        g_mesg.cells[i].used = 0;
-        std::memset(g_mesg.cells[i].buf, 0, w.extent[i]);
+        BMPCell &cell = g_mesg.cells[i];
+        cell.used = 0;
+        // Bytes from extent on are zero already, so a short value is
+        // cleared with one fixed-size store of kShortClear bytes.
+        if (w.extent[i] <= kShortClear)
+            std::memset(cell.buf, 0, kShortClear);
+        else
+            std::memset(cell.buf, 0, w.extent[i]);
         w.extent[i] = 0;
     }
     w.mask = 0;

@@ -7,7 +7,9 @@
 #ifndef TRANPAK_PACKET_BITMAP_H
 #define TRANPAK_PACKET_BITMAP_H
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace tranpak {
 
@@ -16,23 +18,36 @@ int TestBit(const unsigned char bitmap[8], int i);
 // Sets the bit of index i when flag is non-zero, clears it otherwise.
 int SetBit(unsigned char bitmap[8], int flag, int i);
 
+inline uint64_t ByteSwap64(uint64_t v)
+{
+#if defined(__GNUC__)
+    return __builtin_bswap64(v);
+#else
+    v = ((v & 0x00FF00FF00FF00FFull) << 8) | ((v >> 8) & 0x00FF00FF00FF00FFull);
+    v = ((v & 0x0000FFFF0000FFFFull) << 16) | ((v >> 16) & 0x0000FFFF0000FFFFull);
+    return (v << 32) | (v >> 32);
+#endif
+}
+
 // The bit of index i in the bitmap word.
 inline constexpr uint64_t BitmapBit(int i) { return uint64_t{1} << (63 - i); }
 
+static_assert(std::endian::native == std::endian::little || std::endian::native == std::endian::big);
+
 inline uint64_t LoadBitmap(const unsigned char bitmap[8])
 {
-    uint64_t bits = 0;
-    for (int k = 0; k < 8; ++k)
-        bits = (bits << 8) | bitmap[k];
+    uint64_t bits;
+    std::memcpy(&bits, bitmap, sizeof bits);
+    if constexpr (std::endian::native == std::endian::little)
+        bits = ByteSwap64(bits);
     return bits;
 }
 
 inline void StoreBitmap(uint64_t bits, unsigned char bitmap[8])
 {
-    for (int k = 7; k >= 0; --k) {
-        bitmap[k] = static_cast<unsigned char>(bits);
-        bits >>= 8;
-    }
+    if constexpr (std::endian::native == std::endian::little)
+        bits = ByteSwap64(bits);
+    std::memcpy(bitmap, &bits, sizeof bits);
 }
 
 }  // namespace tranpak

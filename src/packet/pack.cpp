@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace tranpak {
 namespace {
@@ -38,6 +39,16 @@ void WriteLengthPrefix(char *out, int width, int len)
         out[k] = static_cast<char>('0' + len % 10);
         len /= 10;
     }
+}
+
+// The bitmap word of fields 1 to 63 that are used, one test per record
+// written out, so that the unused ones cost a compare and a jump each.
+template <size_t... I>
+uint64_t UsedBits(std::index_sequence<I...>)
+{
+    uint64_t bits = 0;
+    ((g_mesg.cells[I].used == 1 ? static_cast<void>(bits |= BitmapBit(I)) : static_cast<void>(0)), ...);
+    return bits;
 }
 
 int PackFixed(int i, int *offset)
@@ -120,10 +131,7 @@ int PktData(int i, int *offset)
 int PackMesg(const unsigned char key[kMacSize])
 {
     Packet &p = g_mesg.packet;
-    uint64_t bits = 0;
-    for (int i = 0; i < kMacCell; ++i)
-        if (g_mesg.cells[i].used == 1)
-            bits |= BitmapBit(i);
+    const uint64_t bits = UsedBits(std::make_index_sequence<kMacCell>{});
     int offset = 0;
     for (uint64_t rest = bits; rest != 0;) {
         const int i = std::countl_zero(rest);
@@ -157,7 +165,8 @@ int BuildPacket(unsigned char frame[kFrameBufSize], const unsigned char key[kMac
     }
     unsigned char *out = frame;
     *out++ = p.start;
-    WriteZeroFilled(reinterpret_cast<char *>(out), kLenDigits, p.len);
+    // len is at most 2041 here, so four digits hold it.
+    WriteLengthPrefix(reinterpret_cast<char *>(out), kLenDigits, p.len);
     out += kLenDigits;
     std::memcpy(out, p.txcode, kTxcodeLen);
     out += kTxcodeLen;

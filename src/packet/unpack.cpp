@@ -54,6 +54,53 @@ constexpr ClassTable MakeClassTable()
 
 constexpr ClassTable kClass = MakeClassTable();
 
+// Eight bytes that are all '0' to '9': each has the high nibble 3, and
+// adding 6 leaves it there (a low nibble of 10 or more carries into it).
+bool EightDigits(uint64_t w)
+{
+    constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0u, kZeros = 0x3030303030303030u, kSixes = 0x0606060606060606u;
+    return (w & kHigh) == kZeros && ((w + kSixes) & kHigh) == kZeros;
+}
+
+bool AllDigits(const unsigned char *v, int count)
+{
+    uint64_t w;
+    int k = 0;
+    for (; k + 8 <= count; k += 8) {
+        std::memcpy(&w, v + k, sizeof w);
+        if (!EightDigits(w))
+            return false;
+    }
+    if (k == count)
+        return true;
+    // The last bytes, made up to eight with '0's.
+    w = 0x3030303030303030u;
+    std::memcpy(&w, v + k, static_cast<size_t>(count - k));
+    return EightDigits(w);
+}
+
+// Where the received data's next NUL byte is. Fields come in ascending
+// order, so one search serves every text field up to the NUL it found.
+class NulFinder {
+public:
+    explicit NulFinder(const unsigned char *end) : end_(end) {}
+    // The first NUL at or after at, or the end of the data.
+    const unsigned char *From(const unsigned char *at)
+    {
+        if (from_ == nullptr || at < from_ || nul_ < at) {
+            const void *nul = std::memchr(at, 0, static_cast<size_t>(end_ - at));
+            from_ = at;
+            nul_ = nul == nullptr ? end_ : static_cast<const unsigned char *>(nul);
+        }
+        return nul_;
+    }
+
+private:
+    const unsigned char *end_;
+    const unsigned char *from_ = nullptr;
+    const unsigned char *nul_ = nullptr;
+};
+
 bool AllOfClass(const unsigned char *v, int count, uint8_t allowed)
 {
     for (int k = 0; k < count; ++k)
@@ -66,17 +113,17 @@ bool AllOfClass(const unsigned char *v, int count, uint8_t allowed)
 // check of the type and hold no NUL, in one pass over them. False says
 // only that the full checks must run: the type is not one of these, or a
 // byte is outside the type's characters.
-bool PassesAtOnce(int type, const unsigned char *v, int count)
+bool PassesAtOnce(int type, const unsigned char *v, int count, NulFinder &nuls)
 {
     switch (type) {
     case kTypeANS:
-        return std::memchr(v, 0, static_cast<size_t>(count)) == nullptr;
+        return nuls.From(v) >= v + count;
     case kTypeNI:
     case kTypeNF:
     case kTypeN: {
         // An optional sign, then digits only.
         const int start = count > 0 && (v[0] == '+' || v[0] == '-') ? 1 : 0;
-        return AllOfClass(v + start, count - start, kClassDigit);
+        return AllDigits(v + start, count - start);
     }
     case kTypeA:
         return AllOfClass(v, count, kClassLetter | kClassSpace);
@@ -86,6 +133,8 @@ bool PassesAtOnce(int type, const unsigned char *v, int count)
         return false;
     }
 }
+
+int UnpackField(int i, const unsigned char *src, int *offset, int limit, NulFinder &nuls);
 
 }  // namespace
 
@@ -118,6 +167,14 @@ int CheckCellContent(int i)
 }
 
 int UnpackCell(int i, const unsigned char *src, int *offset, int limit)
+{
+    NulFinder nuls(src + limit);
+    return UnpackField(i, src, offset, limit, nuls);
+}
+
+namespace {
+
+int UnpackField(int i, const unsigned char *src, int *offset, int limit, NulFinder &nuls)
 {
     BMPCell &cell = g_mesg.cells[i];
     const int textLimit = cell.type == kTypeB ? kBinMaxLen : kTextMaxLen;
@@ -162,7 +219,7 @@ int UnpackCell(int i, const unsigned char *src, int *offset, int limit)
         return -1;
     const unsigned char *value = src + *offset + prefix;
     StoreValue(i, value, count);
-    if (cell.type != kTypeB && !PassesAtOnce(cell.type, value, count)) {
+    if (cell.type != kTypeB && !PassesAtOnce(cell.type, value, count, nuls)) {
         // A text value ends at its NUL: one inside would make the rest of
         // the field unreadable and the value read as something else.
         if (const void *nul = std::memchr(value, 0, static_cast<size_t>(count))) {
@@ -178,6 +235,8 @@ int UnpackCell(int i, const unsigned char *src, int *offset, int limit)
     return 0;
 }
 
+}  // namespace
+
 int UnpackMesg()
 {
     const Packet &p = g_mesg.packet;
@@ -187,11 +246,12 @@ int UnpackMesg()
     if (limit > kDataAreaSize)
         limit = kDataAreaSize;
     int offset = 0;
+    NulFinder nuls(p.data + limit);
     // The fields whose bits are set, field 1 first.
     for (uint64_t bits = LoadBitmap(p.bitmap); bits != 0;) {
         const int i = std::countl_zero(bits);
         bits ^= BitmapBit(i);
-        if (UnpackCell(i, p.data, &offset, limit) != 0)
+        if (UnpackField(i, p.data, &offset, limit, nuls) != 0)
             return -1;
     }
     return 0;
