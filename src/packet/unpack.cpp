@@ -8,16 +8,27 @@
 #include <cstdint>
 #include <cstring>
 
+// Marks the code of a refusal as rarely run, so the compiler keeps it
+// away from the path of the fields that pass.
+#if defined(__GNUC__)
+#define TRANPAK_COLD __attribute__((cold, noinline))
+#else
+#define TRANPAK_COLD
+#endif
+
 namespace tranpak {
 namespace {
 
 // Refuses a field that runs past the received data.
-bool WithinData(int i, int offset, int need, int limit)
+TRANPAK_COLD bool RefuseShort(int i, int offset, int need, int limit)
 {
-    if (need <= limit - offset)
-        return true;
     WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] needs %d bytes at offset %d, received data has %d", i, need, offset, limit);
     return false;
+}
+
+bool WithinData(int i, int offset, int need, int limit)
+{
+    return need <= limit - offset ? true : RefuseShort(i, offset, need, limit);
 }
 
 // Copies count bytes into record i's buf; text values get a NUL.
@@ -73,10 +84,15 @@ bool AllDigits(const unsigned char *v, int count)
     }
     if (k == count)
         return true;
-    // The last bytes, made up to eight with '0's.
-    w = 0x3030303030303030u;
-    std::memcpy(&w, v + k, static_cast<size_t>(count - k));
-    return EightDigits(w);
+    if (count >= 8) {
+        // The last eight bytes, overlapping the ones already tested.
+        std::memcpy(&w, v + count - 8, sizeof w);
+        return EightDigits(w);
+    }
+    for (; k < count; ++k)
+        if (static_cast<unsigned>(v[k]) - '0' > 9)
+            return false;
+    return true;
 }
 
 // Where the received data's next NUL byte is. Fields come in ascending
@@ -174,64 +190,85 @@ int UnpackCell(int i, const unsigned char *src, int *offset, int limit)
 
 namespace {
 
+// The refusals, kept out of the way of the fields that pass.
+TRANPAK_COLD int RefuseDefinition(int i, const BMPCell &cell)
+{
+    WriteErrLog(kErrSettings, "tranpak: BMPCell[%d] bad definition (maxlen = %d, varlen = %d)", i, cell.maxlen, cell.varlen);
+    return -1;
+}
+
+TRANPAK_COLD int RefuseUndefined(int i)
+{
+    WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] undefined", i);
+    return -1;
+}
+
+TRANPAK_COLD int RefusePrefix(int i, const unsigned char *digits, int prefix)
+{
+    char text[kIntTextSize] = {};
+    std::memcpy(text, digits, static_cast<size_t>(prefix));
+    WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] len prefix %s not number", i, text);
+    return -1;
+}
+
+TRANPAK_COLD int RefuseLength(int i, int count)
+{
+    WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] len = %d, too long", i, count);
+    return -1;
+}
+
+// The full content checks of a text value the one pass did not pass.
+TRANPAK_COLD int CheckContentFully(int i, const unsigned char *value, int count)
+{
+    // A text value ends at its NUL: one inside would make the rest of
+    // the field unreadable and the value read as something else.
+    if (const void *nul = std::memchr(value, 0, static_cast<size_t>(count))) {
+        WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d].buf holds a NUL byte at %d", i,
+                    static_cast<int>(static_cast<const unsigned char *>(nul) - value));
+        return -1;
+    }
+    return CheckCellContent(i);
+}
+
 int UnpackField(int i, const unsigned char *src, int *offset, int limit, NulFinder &nuls)
 {
     BMPCell &cell = g_mesg.cells[i];
-    const int textLimit = cell.type == kTypeB ? kBinMaxLen : kTextMaxLen;
-    if (cell.maxlen < 0 || cell.maxlen > textLimit || cell.varlen < 0 || cell.varlen > kMaxVarLen) {
-        WriteErrLog(kErrSettings, "tranpak: BMPCell[%d] bad definition (maxlen = %d, varlen = %d)", i, cell.maxlen, cell.varlen);
-        return -1;
-    }
-    int count = cell.maxlen;
-    int prefix = 0;
-    if (cell.varlen == 0) {
-        if (cell.maxlen == 0) {
-            WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] undefined", i);
-            return -1;
-        }
+    const int type = cell.type, maxlen = cell.maxlen, varlen = cell.varlen;
+    const int textLimit = type == kTypeB ? kBinMaxLen : kTextMaxLen;
+    if (maxlen < 0 || maxlen > textLimit || varlen < 0 || varlen > kMaxVarLen)
+        return RefuseDefinition(i, cell);
+    const int at = *offset;
+    int count = maxlen;
+    if (varlen == 0) {
+        if (maxlen == 0)
+            return RefuseUndefined(i);
     } else {
-        prefix = cell.varlen;
-        if (!WithinData(i, *offset, prefix, limit))
+        if (!WithinData(i, at, varlen, limit))
             return -1;
         // The prefix is digits only: a blank, a sign or any other
         // character means the message is not framed as its definition says.
         // Up to 11 digits: the value saturates at the int32 limit as
         // TextToInt's does.
-        const unsigned char *digits = src + *offset;
+        const unsigned char *digits = src + at;
         int64_t value = 0;
-        for (int k = 0; k < prefix; ++k) {
+        for (int k = 0; k < varlen; ++k) {
             const unsigned digit = static_cast<unsigned>(digits[k]) - '0';
-            if (digit > 9) {
-                char text[kIntTextSize] = {};
-                std::memcpy(text, digits, static_cast<size_t>(prefix));
-                WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] len prefix %s not number", i, text);
-                return -1;
-            }
+            if (digit > 9)
+                return RefusePrefix(i, digits, varlen);
             value = value * 10 + digit;
         }
         count = value > INT32_MAX ? INT32_MAX : static_cast<int>(value);
-        if (count > cell.maxlen) {
-            WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] len = %d, too long", i, count);
-            return -1;
-        }
+        if (count > maxlen)
+            return RefuseLength(i, count);
     }
-    if (!WithinData(i, *offset, prefix + count, limit))
+    if (!WithinData(i, at, varlen + count, limit))
         return -1;
-    const unsigned char *value = src + *offset + prefix;
+    const unsigned char *value = src + at + varlen;
     StoreValue(i, value, count);
-    if (cell.type != kTypeB && !PassesAtOnce(cell.type, value, count, nuls)) {
-        // A text value ends at its NUL: one inside would make the rest of
-        // the field unreadable and the value read as something else.
-        if (const void *nul = std::memchr(value, 0, static_cast<size_t>(count))) {
-            WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d].buf holds a NUL byte at %d", i,
-                        static_cast<int>(static_cast<const unsigned char *>(nul) - value));
-            return -1;
-        }
-        if (CheckCellContent(i) != 0)
-            return -1;
-    }
+    if (type != kTypeB && !PassesAtOnce(type, value, count, nuls) && CheckContentFully(i, value, count) != 0)
+        return -1;
     cell.used = 1;
-    *offset += prefix + count;
+    *offset = at + varlen + count;
     return 0;
 }
 
