@@ -71,6 +71,7 @@ TEST_F(ClearingTest, NoHistoryLeavesAnythingAfterResetMesg)
 {
     std::mt19937 rng(11);
     std::vector<std::string> frames;
+    BackupMesg();  // so that every restore brings the definitions back
     for (int round = 0; round < 2000; ++round) {
         const int op = static_cast<int>(rng() % 9);
         const int field = 2 + static_cast<int>(rng() % 9);
