@@ -71,6 +71,14 @@ TEST_F(DefinitionFileTest, LineEndsDoNotMatter)
     ExpectRecord({40, "TERMID", 0, 8, 0});
 }
 
+TEST_F(DefinitionFileTest, CtrlZEndsTheFileAsInWindowsTextMode)
+{
+    ASSERT_EQ(InitWith(std::string("X AN 10 5\r\nY AN 20 6\x1A\nZ AN 30 7\nbroken line\n")), 0) << LastErr();
+    ExpectRecord({4, "X", 4, 10, 0});
+    ExpectRecord({5, "Y", 4, 20, 0});
+    ExpectRecord({6, "", 0, 0, 0});
+}
+
 TEST_F(DefinitionFileTest, TextAfterACarriageReturnInsideALineIsIgnored)
 {
     ASSERT_EQ(InitWith("X AN 10 5\rY AN 20 6\n"), 0);

@@ -191,6 +191,9 @@ TEST_F(CellTest, AmountsAreStoredInHundredths)
         {12.5, "1250", 12.5},   {0, "000", 0},        {-0.05, "-005", -0.05},
         {0.125, "013", 0.13},   {2.675, "267", 2.67}, {-0.125, "-013", -0.13},
         {1e20, "10000000000000000000000", 1e20},
+        // Amounts that round to zero carry no sign.
+        {-0.0, "000", 0},       {-0.001, "000", 0},   {0.3 - 0.1 - 0.2, "000", 0},
+        {-0.005, "-001", -0.01},
     };
     for (auto &c : cases) {
         ASSERT_EQ(SetCell(4, &c.value), 0) << c.value;
@@ -235,6 +238,10 @@ TEST_F(CellTest, ReceivedNumbersConvertWithFillAndSign)
     EXPECT_EQ(Amount(4), 12.5);
     receive(4, "-00000005");
     EXPECT_EQ(Amount(4), -0.05);
+    receive(4, "-5");  // a sign and one digit keep the sign
+    EXPECT_EQ(Amount(4), -0.05);
+    receive(4, "+5");
+    EXPECT_EQ(Amount(4), 0.05);
     receive(3, "-00000042");
     int v = 0;
     GetCell(3, &v);

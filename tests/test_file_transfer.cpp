@@ -4,6 +4,8 @@
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 
+#include <algorithm>
+
 namespace tranpak::test {
 namespace {
 
@@ -38,6 +40,16 @@ protected:
         EXPECT_EQ(host.Received(), FileFrame('1', "req"));
         return rc;
     }
+    // What the directory holds besides the settings, definitions and log.
+    static std::vector<std::string> OtherFiles()
+    {
+        std::vector<std::string> names;
+        for (const auto &e : std::filesystem::directory_iterator("."))
+            names.push_back(e.path().filename().string());
+        std::erase_if(names, [](const std::string &n) { return n == "bitmap.txt" || n == "c:" || n == "errlog.txt"; });
+        std::sort(names.begin(), names.end());
+        return names;
+    }
 };
 
 TEST_F(FileTransferTest, WorkedExampleOnTheWire)
@@ -61,6 +73,12 @@ TEST_F(FileTransferTest, TextSendDropsEveryCrAndStopsAtCtrlZ)
     EXPECT_EQ(SendWith(false, "a\r\nb\rc", FileFrame('0', "abc") + FileFrame('2', "a\nbc") + kStop), 0);
     EXPECT_EQ(SendWith(false, "ab\x1A" "cd", FileFrame('0', "abc") + FileFrame('2', "ab") + kStop), 0);
     EXPECT_EQ(SendWith(false, "\x1A" "cd", FileFrame('0', "abc") + kStop), 0);
+}
+
+TEST_F(FileTransferTest, LastBlockOfOnlyCrsStillGoesOut)
+{
+    std::string expected = FileFrame('0', "abc") + FileFrame('2', std::string(1024, 'x')) + FileFrame('2', "") + kStop;
+    EXPECT_EQ(SendWith(false, std::string(1024, 'x') + "\r\r\r", expected), 0) << LastErr();
 }
 
 TEST_F(FileTransferTest, EmptyFileSendsRequestAndEndOnly)
@@ -105,31 +123,42 @@ TEST_F(FileTransferTest, UnknownFrameTypesAreSkipped)
     EXPECT_EQ(ReadFile("fetched.dat"), "data");
 }
 
-// How a fetch ends for what the host sends.
+// How a fetch ends for what the host sends. A failed fetch leaves the
+// local file byte for byte as it was, and nothing beside it.
 struct FetchCase {
     const char *name;
     std::string frames;
     const char *message;
-    const char *fileAfter;
 };
 
 TEST_F(FileTransferTest, FetchFailures)
 {
     const FetchCase cases[] = {
-        {"host refuses", FileFrame('2', "part") + FileFrame('3', "no such file"), "tranpak: receive rest_msg",
-         "part"},
-        {"frame of 1025", "\x06" "21025" + std::string(1025, 'x'), "tranpak: recv len 1025, too large", ""},
-        {"negative length", "\x06" "2-001" "x", "tranpak: recv len -1, negative", ""},
-        {"wrong start byte", "X20001x", "tranpak: recv stx:X", ""},
-        {"closed before the end", FileFrame('2', "abc"), "tranpak: recv file_mesg_head rc:0", "abc"},
-        {"short header", "\x06" "20", "tranpak: recv file_mesg_head rc:3", ""},
-        {"short body", "\x06" "20010abc", "tranpak: recv file_mesg_buf rc:3, len:10", ""},
+        {"host refuses", FileFrame('2', "part") + FileFrame('3', "no such file"), "tranpak: receive rest_msg"},
+        {"frame of 1025", "\x06" "21025" + std::string(1025, 'x'), "tranpak: recv len 1025, too large"},
+        {"negative length", "\x06" "2-001" "x", "tranpak: recv len -1, negative"},
+        {"wrong start byte", "X20001x", "tranpak: recv stx:X"},
+        {"closed before the end", FileFrame('2', "abc"), "tranpak: recv file_mesg_head rc:0"},
+        {"closed before any frame", "", "tranpak: recv file_mesg_head rc:0"},
+        {"short header", "\x06" "20", "tranpak: recv file_mesg_head rc:3"},
+        {"short body", "\x06" "20010abc", "tranpak: recv file_mesg_buf rc:3, len:10"},
     };
+    const std::string old("old\r\nbytes\0", 11);
     for (const FetchCase &c : cases) {
+        WriteFile("fetched.dat", old);
         EXPECT_EQ(FetchWith(true, c.frames), -1) << c.name;
         EXPECT_EQ(LastErr(), c.message) << c.name;
-        EXPECT_EQ(ReadFile("fetched.dat"), c.fileAfter) << c.name;
+        EXPECT_EQ(ReadFile("fetched.dat"), old) << c.name;
+        EXPECT_EQ(OtherFiles(), std::vector<std::string>({"fetched.dat"})) << c.name;
+        std::filesystem::remove("fetched.dat");
+        EXPECT_EQ(FetchWith(false, c.frames), -1) << c.name;
+        EXPECT_FALSE(std::filesystem::exists("fetched.dat")) << c.name;
     }
+    // A whole fetch replaces the old file.
+    WriteFile("fetched.dat", old);
+    EXPECT_EQ(FetchWith(false, FileFrame('2', "new") + kStop), 0);
+    EXPECT_EQ(ReadFile("fetched.dat"), "new");
+    EXPECT_EQ(OtherFiles(), std::vector<std::string>({"fetched.dat"}));
 }
 
 TEST_F(FileTransferTest, LenientLengthsConvertLikeAtoi)

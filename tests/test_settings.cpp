@@ -72,7 +72,11 @@ TEST_F(SettingsTest, ProfileReaderMatchesTheWindowsReader)
                   ";CTRACEFILE=commented.txt\n"
                   "ctracefile=trace.txt\n"
                   "[Other]\n"
-                  "Plain=other\n");
+                  "Plain=other\n"
+                  "Bare\n"
+                  "Bare=later\n"
+                  "[First]\n"
+                  "Again=second section\n");
     struct Case {
         const char *section, *key, *want;
     } cases[] = {
@@ -86,6 +90,10 @@ TEST_F(SettingsTest, ProfileReaderMatchesTheWindowsReader)
         {"Missing", "Plain", "fallback"},
         {"Com Trace File", "CTRACEFILE", "trace.txt"},
         {"Other", "Plain", "other"},
+        // A key line without '=' is that key, empty; a second section of
+        // the same name is never searched.
+        {"Other", "Bare", ""},
+        {"First", "Again", "fallback"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(Profile(c.section, c.key, "fallback"), c.want) << c.section << "/" << c.key;
@@ -165,6 +173,33 @@ TEST_F(SettingsTest, SecondInitClearsValuesButKeepsLenTxcodeDataAndBackup)
     EXPECT_EQ(g_mesg.packet.bitmap[0], 0);
     EXPECT_EQ(g_mesg.packet.start, 0x02);
     EXPECT_EQ(g_mesg.backup.packet.len, 99);
+}
+
+TEST_F(SettingsTest, EnvironmentVariableNamesAnotherSettingsFile)
+{
+    WriteSettings("[Bitmap Define File]\nBMPFILE=builtin.txt\n");
+    WriteFile("other.ini", "[Bitmap Define File]\nBMPFILE=other.txt\n[Error Log File]\nERRFILE=other-err.txt\n");
+    WriteFile("other.txt", "X AN 10 5\n");
+    struct {
+        const char *value;
+        int rc;
+        const char *bmpfile;
+    } cases[] = {
+        {"other.ini", 0, "other.txt"},
+        {"", -1, "builtin.txt"},  // empty: as if unset
+    };
+    for (const auto &c : cases) {
+        ASSERT_EQ(plat::SetEnvVar(kSettingsEnvVar, c.value), 0);
+        EXPECT_EQ(Init8583(), c.rc) << c.value;
+        EXPECT_STREQ(g_mesg.settings.bmpfile, c.bmpfile) << c.value;
+    }
+    // A path too long to hold fails without reading any settings.
+    ASSERT_EQ(plat::SetEnvVar(kSettingsEnvVar, std::string(kSettingsPathSize, 'p').c_str()), 0);
+    EXPECT_EQ(Init8583(), -1);
+    char text[200];
+    EXPECT_EQ(GetLastErrMesg(text, sizeof text), TRANPAK_ERR_SETTINGS);
+    EXPECT_STREQ(text, "tranpak: TRANPAK_SETTINGS names a path of over 1023 characters");
+    plat::SetEnvVar(kSettingsEnvVar, "");
 }
 
 }  // namespace

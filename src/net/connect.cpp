@@ -1,4 +1,5 @@
 // Opening and closing TCP connections, and the transfer loops.
+#include "core/mesg_state.h"
 #include "core/numtext.h"
 #include "core/text_check.h"
 #include "diag/errlog.h"
@@ -56,17 +57,58 @@ int MoveAll(int count, Move move)
     return count - remaining;
 }
 
+// MoveAll against a frame's deadline: before each call it waits, no longer
+// than the frame has left, until the socket is ready. When the time has
+// passed, the count so far is returned, as if the peer had closed then.
+template <typename Move>
+int MoveWithin(int sock, bool forWrite, int count, const FrameDeadline &deadline, Move move)
+{
+    const int limitMillis = deadline.seconds * 1000;
+    int remaining = count;
+    while (remaining != 0) {
+        int left = limitMillis - static_cast<int>(plat::TickMillis() - deadline.start);
+        if (left <= 0) {
+            WriteErrLog(kErrTimeLimit, "tranpak: %s time limit of %d s passed", deadline.direction,
+                        deadline.seconds);
+            break;
+        }
+        int ready = plat::SockWait(sock, forWrite, left);
+        if (ready < 0)
+            return -1;
+        if (ready == 0)
+            continue;
+        int n = move(count - remaining, remaining);
+        if (n < 0)
+            return -1;
+        if (n == 0 && !forWrite)
+            break;  // the peer closed
+        remaining -= n;
+    }
+    return count - remaining;
+}
+
 }  // namespace
 
-int SendAll(int sock, const void *bytes, int count)
+FrameDeadline::FrameDeadline(int limitSeconds, const char *what)
+    : seconds(limitSeconds), start(limitSeconds > 0 ? plat::TickMillis() : 0), direction(what)
+{
+}
+
+int SendAll(int sock, const void *bytes, int count, const FrameDeadline *deadline)
 {
     const auto *p = static_cast<const unsigned char *>(bytes);
+    if (deadline != nullptr && deadline->seconds > 0)
+        return MoveWithin(sock, true, count, *deadline,
+                          [&](int at, int n) { return plat::SockSendNow(sock, p + at, n); });
     return MoveAll(count, [&](int at, int n) { return plat::SockSendSome(sock, p + at, n); });
 }
 
-int RecvAll(int sock, void *bytes, int count)
+int RecvAll(int sock, void *bytes, int count, const FrameDeadline *deadline)
 {
     auto *p = static_cast<unsigned char *>(bytes);
+    if (deadline != nullptr && deadline->seconds > 0)
+        return MoveWithin(sock, false, count, *deadline,
+                          [&](int at, int n) { return plat::SockRecvSome(sock, p + at, n); });
     return MoveAll(count, [&](int at, int n) { return plat::SockRecvSome(sock, p + at, n); });
 }
 
@@ -97,8 +139,16 @@ extern "C" TRANPAK_API int TRANPAK_CALL SockConnect(const char *host, int port)
         WriteErrLog(kErrConnect, "tranpak: get host %s by name error", host);
         return -1;
     }
+    // The time limit bounds the connection attempt only, not the lookup.
+    const int limit = g_mesg.settings.connectLimit;
     int sock = plat::SockOpenTcp();
-    if (sock == plat::kNoSocket || plat::SockConnectIPv4(sock, addr, port) != 0) {
+    int rc = -1;
+    if (sock != plat::kNoSocket)
+        rc = limit > 0 ? plat::SockConnectIPv4Within(sock, addr, port, limit * 1000)
+                       : plat::SockConnectIPv4(sock, addr, port);
+    if (rc == plat::kTimedOut)
+        WriteErrLog(kErrTimeLimit, "tranpak: connect time limit of %d s passed", limit);
+    if (rc != 0) {
         WriteErrLog(kErrConnect, "tranpak: connect error");
         if (sock != plat::kNoSocket)
             plat::SockCloseHandle(sock);

@@ -1,5 +1,6 @@
 #include "net/file_transfer.h"
 
+#include "core/mesg_state.h"
 #include "core/numtext.h"
 #include "diag/errlog.h"
 #include "net/net.h"
@@ -29,13 +30,9 @@ void CloseAll(std::FILE *f, int sock)
     plat::SockCloseHandle(sock);
 }
 
-// The start of every transfer: the caller's texts are checked before
-// anything is opened (so a refused call neither connects nor empties a
-// local file), then the local file is opened with mode, the connection
-// made and the request frame of requestType sent. On failure everything
-// opened is closed again.
-bool BeginTransfer(const char *host, int port, const char *localPath, const char *mode, char requestType,
-                   const char *request, std::FILE **f, int *sock)
+// The caller's texts are checked before anything is opened, so a refused
+// call neither connects nor touches a local file.
+bool TransferArgsFit(const char *host, const char *localPath, const char *request)
 {
     if (host == nullptr || localPath == nullptr || request == nullptr) {
         WriteErrLog(kErrArgument, "tranpak: file transfer with a NULL host, path or request");
@@ -45,15 +42,75 @@ bool BeginTransfer(const char *host, int port, const char *localPath, const char
         WriteErrLog(kErrArgument, "tranpak: request text has over %d characters", kFileBodySize);
         return false;
     }
-    *f = std::fopen(localPath, mode);
-    if (*f == nullptr) {
+    return true;
+}
+
+// Connects and sends the request frame of requestType. Returns the socket,
+// or kNoSocket with the socket closed again. A failed connection shows as
+// the request frame that cannot be sent.
+int Request(const char *host, int port, char requestType, const char *request)
+{
+    int sock = SockConnect(host, port);
+    if (SendReqMesg(sock, requestType, request) != 0) {
+        plat::SockCloseHandle(sock);
+        return plat::kNoSocket;
+    }
+    return sock;
+}
+
+// Where a fetch writes. A regular file (or none yet) is received into a
+// new file beside it, `<path>.<n>.part`, which takes its place only after
+// the host's end frame and a good close; on any failure it is removed and
+// the local path stays exactly as it was. A device or pipe is written as
+// it stands.
+struct FetchTarget {
+    std::FILE *f;
+    bool direct;
+    char path[kLocalPathSize];  // the local path, links followed
+    char temp[kTempPathSize];
+};
+
+bool OpenFetchTarget(const char *localPath, FetchTarget &t)
+{
+    t.f = nullptr;
+    t.temp[0] = '\0';
+    t.direct = plat::LocalPathKind(localPath) == plat::kPathOther;
+    if (t.direct) {
+        t.f = std::fopen(localPath, "w+b");
+    } else if (plat::FollowLinks(localPath, t.path, sizeof t.path) == 0) {
+        // A name that another fetch or program holds is passed over.
+        const uint32_t seed = plat::TickMillis();
+        for (int attempt = 0; attempt < kTempAttempts && t.f == nullptr; ++attempt) {
+            std::snprintf(t.temp, sizeof t.temp, "%s.%u.part", t.path, static_cast<unsigned>((seed + attempt) % 1000000u));
+            t.f = plat::CreateNewFile(t.temp, t.path);
+        }
+    }
+    if (t.f == nullptr) {
         WriteErrLog(kErrLocalFile, "tranpak: open %s error", localPath);
         return false;
     }
-    // A failed connection shows as the first frame that cannot be sent.
-    *sock = SockConnect(host, port);
-    if (SendReqMesg(*sock, requestType, request) != 0) {
-        CloseAll(*f, *sock);
+    return true;
+}
+
+void AbandonFetch(FetchTarget &t)
+{
+    std::fclose(t.f);
+    if (!t.direct)
+        std::remove(t.temp);
+}
+
+// Closes the received file and puts it in place.
+bool FinishFetch(FetchTarget &t, const char *localPath)
+{
+    if (std::fclose(t.f) != 0) {
+        WriteErrLog(kErrLocalFile, "tranpak: fwrite %s", std::strerror(errno));
+        if (!t.direct)
+            std::remove(t.temp);
+        return false;
+    }
+    if (!t.direct && plat::PutInPlace(t.temp, t.path) != 0) {
+        WriteErrLog(kErrLocalFile, "tranpak: replace %s error", localPath);
+        std::remove(t.temp);
         return false;
     }
     return true;
@@ -89,10 +146,18 @@ int ReadBlock(std::FILE *f, bool textMode, bool *atEnd)
 
 int SendFileCommon(const char *host, int port, const char *localPath, const char *request, bool textMode)
 {
-    std::FILE *f = nullptr;
-    int sock = plat::kNoSocket;
-    if (!BeginTransfer(host, port, localPath, "rb", '0', request, &f, &sock))
+    if (!TransferArgsFit(host, localPath, request))
         return -1;
+    std::FILE *f = std::fopen(localPath, "rb");
+    if (f == nullptr) {
+        WriteErrLog(kErrLocalFile, "tranpak: open %s error", localPath);
+        return -1;
+    }
+    int sock = Request(host, port, '0', request);
+    if (sock == plat::kNoSocket) {
+        std::fclose(f);
+        return -1;
+    }
     bool atEnd = false;
     while (!atEnd) {
         int n = ReadBlock(f, textMode, &atEnd);
@@ -135,7 +200,8 @@ int SendFileMesg(int sock)
     int n = BodyLength();
     std::memcpy(frame, &g_fileMesg, kFileHeadSize);
     std::memcpy(frame + kFileHeadSize, g_fileMesg.buf, static_cast<size_t>(n));
-    int rc = SendAll(sock, frame, kFileHeadSize + n);
+    FrameDeadline deadline(g_mesg.settings.sendLimit, "send");
+    int rc = SendAll(sock, frame, kFileHeadSize + n, &deadline);
     if (rc != kFileHeadSize + n) {
         WriteErrLog(kErrPeerClosed, "tranpak: send_file_msg rc: %d", rc);
         return -1;
@@ -145,8 +211,10 @@ int SendFileMesg(int sock)
 
 int RecvFileMesg(int sock)
 {
+    // The frame's time limit runs from the moment it is awaited.
+    FrameDeadline deadline(g_mesg.settings.recvLimit, "recv");
     std::memset(&g_fileMesg, 0, sizeof g_fileMesg);
-    int rc = RecvAll(sock, &g_fileMesg, kFileHeadSize);
+    int rc = RecvAll(sock, &g_fileMesg, kFileHeadSize, &deadline);
     if (rc != kFileHeadSize) {
         WriteErrLog(kErrPeerClosed, "tranpak: recv file_mesg_head rc:%d", rc);
         return -1;
@@ -164,7 +232,7 @@ int RecvFileMesg(int sock)
         WriteErrLog(kErrMalformed, "tranpak: recv len %d, negative", n);
         return -1;
     }
-    rc = RecvAll(sock, g_fileMesg.buf, n);
+    rc = RecvAll(sock, g_fileMesg.buf, n, &deadline);
     if (rc != n) {
         WriteErrLog(kErrPeerClosed, "tranpak: recv file_mesg_buf rc:%d, len:%d", rc, n);
         return -1;
@@ -233,47 +301,40 @@ int AddCR(const char *src, int count, char *dst, int *outCount)
 
 int RecvFileCommon(const char *host, int port, const char *request, const char *localPath, bool textMode)
 {
-    std::FILE *f = nullptr;
-    int sock = plat::kNoSocket;
-    if (!BeginTransfer(host, port, localPath, "w+b", '1', request, &f, &sock))
+    static FetchTarget target;
+    if (!TransferArgsFit(host, localPath, request) || !OpenFetchTarget(localPath, target))
         return -1;
+    int sock = Request(host, port, '1', request);
+    if (sock == plat::kNoSocket) {
+        AbandonFetch(target);
+        return -1;
+    }
     static char converted[kCrBufSize];
     for (;;) {
-        if (RecvFileMesg(sock) != 0) {
-            CloseAll(f, sock);
-            return -1;
-        }
-        switch (g_fileMesg.mesg_type) {
-        case '2': {
+        if (RecvFileMesg(sock) != 0)
+            break;
+        if (g_fileMesg.mesg_type == '2') {
             int n = BodyLength();
             const char *body = g_fileMesg.buf;
             if (textMode) {
                 AddCR(g_fileMesg.buf, n, converted, &n);
                 body = converted;
             }
-            if (WriteBody(f, body, n) != 0) {
-                CloseAll(f, sock);
-                return -1;
-            }
+            if (WriteBody(target.f, body, n) != 0)
+                break;
             plat::SleepMillis(1);
-            break;
-        }
-        case '3':
+        } else if (g_fileMesg.mesg_type == '3') {
             WriteErrLog(kErrHostRefused, "tranpak: receive rest_msg");
-            CloseAll(f, sock);
-            return -1;
-        case '4':
-            if (std::fclose(f) != 0) {
-                WriteErrLog(kErrLocalFile, "tranpak: fwrite %s", std::strerror(errno));
-                plat::SockCloseHandle(sock);
-                return -1;
-            }
+            break;
+        } else if (g_fileMesg.mesg_type == '4') {
             plat::SockCloseHandle(sock);
-            return 0;
-        default:
-            break;  // frames of other types are skipped
+            return FinishFetch(target, localPath) ? 0 : -1;
         }
+        // frames of other types are skipped
     }
+    AbandonFetch(target);
+    plat::SockCloseHandle(sock);
+    return -1;
 }
 
 }  // namespace tranpak

@@ -17,6 +17,12 @@ inline constexpr int kFileHeadSize = 6;
 inline constexpr char kFileStx = 0x06;
 // A block of 1024 LF bytes grows to 2048 when a CR goes before each LF.
 inline constexpr int kCrBufSize = 2 * kFileBodySize;
+// A fetched file's path, links followed, and the new file beside it that
+// receives it: the path and ".<6 digits>.part".
+inline constexpr int kLocalPathSize = 4096;
+inline constexpr int kTempPathSize = kLocalPathSize + 16;
+// Names of new files tried before a fetch gives up with "open %s error".
+inline constexpr int kTempAttempts = 100;
 
 struct FileMesg {
     char stx;

@@ -32,9 +32,10 @@ void Trace(const char *label, const void *bytes, int count)
 
 // Receives exactly count bytes. A short count is logged with `format` and
 // what did arrive is traced; the whole is traced when it all arrived.
-bool RecvTraced(int sock, unsigned char *buf, int count, const char *label, const char *format)
+bool RecvTraced(int sock, unsigned char *buf, int count, const FrameDeadline &deadline, const char *label,
+                const char *format)
 {
-    int rc = RecvAll(sock, buf, count);
+    int rc = RecvAll(sock, buf, count, &deadline);
     if (rc != count) {
         WriteErrLog(kErrPeerClosed, format, rc);
         if (rc > 0)
@@ -75,7 +76,8 @@ extern "C" TRANPAK_API int TRANPAK_CALL SockSendMesg(int sock, const void *key)
     int frameLen = 0;
     if (BuildPacket(frame, static_cast<const unsigned char *>(key), &frameLen) != 0)
         return -1;
-    int rc = SendAll(sock, frame, frameLen);
+    FrameDeadline deadline(g_mesg.settings.sendLimit, "send");
+    int rc = SendAll(sock, frame, frameLen, &deadline);
     if (rc == frameLen) {
         Trace("send mesg body", frame, frameLen);
         return 0;
@@ -90,10 +92,12 @@ extern "C" TRANPAK_API int TRANPAK_CALL SockRecvMesg(int sock, int)
 {
     ExportedCall call;
     static unsigned char buf[kFrameBufSize];
+    // One deadline for the whole frame, from the start of the call.
+    FrameDeadline deadline(g_mesg.settings.recvLimit, "recv");
     Packet &p = g_mesg.packet;
     ResetMesg();
 
-    if (!RecvTraced(sock, buf, kHeadSize, "recv mesg head", "tranpak: read mesg_head rc = %d"))
+    if (!RecvTraced(sock, buf, kHeadSize, deadline, "recv mesg head", "tranpak: read mesg_head rc = %d"))
         return -1;
 
     p.start = buf[0];
@@ -120,7 +124,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL SockRecvMesg(int sock, int)
         return -1;
     }
 
-    if (!RecvTraced(sock, buf, p.len + 1, "recv mesg data", "tranpak: read mesg buf rc = %d"))
+    if (!RecvTraced(sock, buf, p.len + 1, deadline, "recv mesg data", "tranpak: read mesg buf rc = %d"))
         return -1;
 
     std::memcpy(p.txcode, buf, kTxcodeLen);

@@ -3,6 +3,8 @@
 #ifndef TRANPAK_NET_NET_H
 #define TRANPAK_NET_NET_H
 
+#include <cstdint>
+
 namespace tranpak {
 
 // The host text is copied into a buffer of 32 bytes: at most 31 characters.
@@ -13,12 +15,26 @@ inline constexpr int kHostBufSize = 32;
 // in the number test.
 int IsDottedQuad(const char *host);
 
+// The time limit of one whole frame, from [Com Timeout]: every send or
+// receive call of the frame counts against it, so a peer that trickles
+// bytes cannot stretch it. 0 seconds is no limit.
+struct FrameDeadline {
+    FrameDeadline(int limitSeconds, const char *direction);
+    int seconds;
+    uint32_t start;         // tick when the frame began
+    const char *direction;  // "send" or "recv", for the log line
+};
+
 // Sends count bytes. Returns the number sent (fewer when the socket
-// stopped taking them) or -1 on a socket error; 0 for a count of 0.
-int SendAll(int sock, const void *bytes, int count);
+// stopped taking them, or when the deadline passed) or -1 on a socket
+// error; 0 for a count of 0. A deadline that passes is logged as
+// "tranpak: send time limit of %d s passed".
+int SendAll(int sock, const void *bytes, int count, const FrameDeadline *deadline = nullptr);
 // Receives until count bytes have arrived. Returns the number received
-// (fewer when the peer closed) or -1 on a socket error.
-int RecvAll(int sock, void *bytes, int count);
+// (fewer when the peer closed, or when the deadline passed) or -1 on a
+// socket error. A deadline that passes is logged as
+// "tranpak: recv time limit of %d s passed".
+int RecvAll(int sock, void *bytes, int count, const FrameDeadline *deadline = nullptr);
 
 }  // namespace tranpak
 

@@ -7,6 +7,8 @@
 #define TRANPAK_PLATFORM_H
 
 #include <cstddef>
+#include <cstdio>
+#include <cstdint>
 
 namespace tranpak::plat {
 
@@ -34,6 +36,25 @@ int SockOpenTcp();
 // 0 on success, -1 on failure.
 int SockConnectIPv4(int sock, const unsigned char addr[4], int port);
 
+// Connects as SockConnectIPv4 does, but gives up once millis (above 0)
+// have passed: 0 connected, -1 failed, -2 the time passed first. The
+// socket is blocking again afterwards.
+inline constexpr int kTimedOut = -2;
+int SockConnectIPv4Within(int sock, const unsigned char addr[4], int port, int millis);
+
+// Waits at most millis until the socket can be read (forWrite false: data
+// or the peer's close is there) or written. 1 ready, 0 not yet (the time
+// passed, or a signal came), -1 on an error.
+int SockWait(int sock, bool forWrite, int millis);
+
+// A send that never waits: the bytes the socket takes now, 0 when it
+// takes none now, -1 on an error (never SIGPIPE).
+int SockSendNow(int sock, const void *bytes, int count);
+
+// A millisecond tick for measuring time limits. It wraps after about 49
+// days, so only differences of two ticks mean anything.
+uint32_t TickMillis();
+
 // One send or receive call. Returns the number of bytes moved, 0 when the
 // peer has closed (receive) or nothing was taken (send), -1 on an error.
 // A call interrupted by a signal is retried; a send to a peer that has
@@ -46,7 +67,8 @@ int SockCloseHandle(int sock);
 
 // Server side, used by tools and tests only: a listening TCP socket on
 // the IPv4 address text (port 0 picks a free one), its port, and accept.
-int SockListen(const char *address, int port);
+// backlog bounds the connections waiting to be accepted.
+int SockListen(const char *address, int port, int backlog = 16);
 int SockLocalPort(int sock);
 int SockAccept(int sock);
 // Looks at up to count received bytes without taking them.
@@ -72,6 +94,23 @@ int ReadEnvVar(const char *name, char *out, int size);
 // Sets an environment variable of the process (tools use it to point the
 // library at a settings file). 0 on success, -1 on failure.
 int SetEnvVar(const char *name, const char *value);
+
+// Local files that a fetch writes.
+enum PathKind { kPathAbsent, kPathRegular, kPathOther };
+// What the path names, links followed: nothing, a regular file, or
+// something else (a directory, a device, a pipe).
+PathKind LocalPathKind(const char *path);
+// The path with symbolic links followed, so a file can be replaced where
+// it really lies; the path itself when it is no link or leads nowhere.
+// 0 on success, -1 when the result does not fit size - 1 characters.
+int FollowLinks(const char *path, char *out, int size);
+// Creates a file that does not exist yet, for writing bytes unchanged;
+// nullptr when it exists or cannot be made. Where the platform has file
+// modes, the file gets those of `like` when that is an existing file.
+std::FILE *CreateNewFile(const char *path, const char *like);
+// Puts the file `from` in place of `to`, replacing a file that is there.
+// 0 on success, -1 on failure (then both are as they were).
+int PutInPlace(const char *from, const char *to);
 
 // Pauses the calling thread for the given number of milliseconds.
 void SleepMillis(int millis);

@@ -68,12 +68,12 @@ void ScratchTest::RemoveSettings()
     fs::remove(fs::path(kSettingsFile), ec);
 }
 
-int ScratchTest::InitWith(const std::string &definitions, bool trace)
+int ScratchTest::InitWith(const std::string &definitions, bool trace, const std::string &moreSettings)
 {
     WriteSettings(std::string("[Com Trace Flag]\nGCODEFLAG=") + (trace ? "1" : "0") +
                   "\n[Error Log File]\nERRFILE=errlog.txt\n"
                   "[Bitmap Define File]\nBMPFILE=bitmap.txt\n"
-                  "[Com Trace File]\nCTRACEFILE=ctrace.txt\n");
+                  "[Com Trace File]\nCTRACEFILE=ctrace.txt\n" + moreSettings);
     WriteFile("bitmap.txt", definitions);
     return Init8583();
 }

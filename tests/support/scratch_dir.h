@@ -20,8 +20,9 @@ protected:
     static void WriteSettings(const std::string &ini);
     static void RemoveSettings();
     // Settings naming errlog.txt, bitmap.txt and ctrace.txt in the scratch
-    // directory, tracing as given; then the definitions; then Init8583.
-    static int InitWith(const std::string &definitions, bool trace = false);
+    // directory, tracing as given, and any further sections; then the
+    // definitions; then Init8583.
+    static int InitWith(const std::string &definitions, bool trace = false, const std::string &moreSettings = "");
 
     // Error-log messages written so far, each without its stamp and line end.
     static std::vector<std::string> ErrLog(const std::string &path = "errlog.txt");

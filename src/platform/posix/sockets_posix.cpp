@@ -5,9 +5,12 @@
 #include <cerrno>
 #include <cstring>
 #include <netdb.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <ctime>
 #include <unistd.h>
 
 #ifndef MSG_NOSIGNAL
@@ -68,6 +71,75 @@ int SockConnectIPv4(int sock, const unsigned char addr[4], int port)
     return rc < 0 ? -1 : 0;
 }
 
+int SockConnectIPv4Within(int sock, const unsigned char addr[4], int port, int millis)
+{
+    int flags = fcntl(sock, F_GETFL);
+    if (flags < 0 || fcntl(sock, F_SETFL, flags | O_NONBLOCK) < 0)
+        return -1;
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(static_cast<unsigned short>(port & 0xFFFF));
+    std::memcpy(&sin.sin_addr, addr, 4);
+    int rc = 0;
+    if (connect(sock, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0) {
+        // A connection interrupted by a signal goes on in the background,
+        // like one in progress.
+        if (errno != EINPROGRESS && errno != EINTR) {
+            rc = -1;
+        } else {
+            const uint32_t start = TickMillis();
+            for (;;) {
+                int left = millis - static_cast<int>(TickMillis() - start);
+                if (left <= 0) {
+                    rc = kTimedOut;
+                    break;
+                }
+                int ready = SockWait(sock, true, left);
+                if (ready < 0) {
+                    rc = -1;
+                    break;
+                }
+                if (ready > 0) {
+                    int err = 0;
+                    socklen_t len = sizeof err;
+                    rc = getsockopt(sock, SOL_SOCKET, SO_ERROR, &err, &len) < 0 || err != 0 ? -1 : 0;
+                    break;
+                }
+            }
+        }
+    }
+    fcntl(sock, F_SETFL, flags);
+    return rc;
+}
+
+int SockWait(int sock, bool forWrite, int millis)
+{
+    pollfd p{sock, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
+    int rc = poll(&p, 1, millis);
+    if (rc < 0)
+        return errno == EINTR ? 0 : -1;
+    // An error or hang-up is "ready": the next call tells which.
+    return rc > 0 ? 1 : 0;
+}
+
+int SockSendNow(int sock, const void *bytes, int count)
+{
+    ssize_t n;
+    do {
+        n = send(sock, bytes, static_cast<size_t>(count), MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+    return static_cast<int>(n);
+}
+
+uint32_t TickMillis()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+}
+
 int SockSendSome(int sock, const void *bytes, int count)
 {
     ssize_t n;
@@ -88,7 +160,7 @@ int SockRecvSome(int sock, void *bytes, int count)
 
 int SockCloseHandle(int sock) { return close(sock) < 0 ? -1 : 0; }
 
-int SockListen(const char *address, int port)
+int SockListen(const char *address, int port, int backlog)
 {
     unsigned char addr[4];
     if (ParseIPv4(address, addr) != 0)
@@ -102,7 +174,7 @@ int SockListen(const char *address, int port)
     sin.sin_family = AF_INET;
     sin.sin_port = htons(static_cast<unsigned short>(port & 0xFFFF));
     std::memcpy(&sin.sin_addr, addr, 4);
-    if (bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 || listen(s, 16) < 0) {
+    if (bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 || listen(s, backlog) < 0) {
         close(s);
         return kNoSocket;
     }

@@ -57,6 +57,85 @@ int SockConnectIPv4(int sock, const unsigned char addr[4], int port)
     return connect(FromHandle(sock), reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 ? -1 : 0;
 }
 
+namespace {
+
+// Windows Sockets 1.1 has no flag for a single non-waiting call: the
+// socket is switched to non-blocking mode around it and back again.
+int SetNonBlocking(int sock, bool on)
+{
+    u_long mode = on ? 1 : 0;
+    return ioctlsocket(FromHandle(sock), FIONBIO, &mode) == 0 ? 0 : -1;
+}
+
+timeval ToTimeval(int millis)
+{
+    timeval tv{};
+    tv.tv_sec = millis / 1000;
+    tv.tv_usec = (millis % 1000) * 1000;
+    return tv;
+}
+
+}  // namespace
+
+int SockConnectIPv4Within(int sock, const unsigned char addr[4], int port, int millis)
+{
+    if (SetNonBlocking(sock, true) != 0)
+        return -1;
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
+    std::memcpy(&sin.sin_addr, addr, 4);
+    int rc = 0;
+    SOCKET s = FromHandle(sock);
+    if (connect(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0) {
+        if (WSAGetLastError() != WSAEWOULDBLOCK) {
+            rc = -1;
+        } else {
+            // Writable: connected. In the exception set: refused.
+            fd_set writable, failed;
+            FD_ZERO(&writable);
+            FD_ZERO(&failed);
+            FD_SET(s, &writable);
+            FD_SET(s, &failed);
+            timeval tv = ToTimeval(millis);
+            int ready = select(0, nullptr, &writable, &failed, &tv);
+            if (ready == 0)
+                rc = kTimedOut;
+            else if (ready < 0 || FD_ISSET(s, &failed) || !FD_ISSET(s, &writable))
+                rc = -1;
+        }
+    }
+    SetNonBlocking(sock, false);
+    return rc;
+}
+
+int SockWait(int sock, bool forWrite, int millis)
+{
+    SOCKET s = FromHandle(sock);
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    timeval tv = ToTimeval(millis);
+    int rc = forWrite ? select(0, nullptr, &set, nullptr, &tv) : select(0, &set, nullptr, nullptr, &tv);
+    if (rc < 0)
+        return -1;
+    return rc > 0 ? 1 : 0;
+}
+
+int SockSendNow(int sock, const void *bytes, int count)
+{
+    if (SetNonBlocking(sock, true) != 0)
+        return -1;
+    int n = send(FromHandle(sock), static_cast<const char *>(bytes), count, 0);
+    int err = n < 0 ? WSAGetLastError() : 0;
+    SetNonBlocking(sock, false);
+    if (n < 0)
+        return err == WSAEWOULDBLOCK ? 0 : -1;
+    return n;
+}
+
+uint32_t TickMillis() { return static_cast<uint32_t>(GetTickCount()); }
+
 int SockSendSome(int sock, const void *bytes, int count)
 {
     int n = send(FromHandle(sock), static_cast<const char *>(bytes), count, 0);
@@ -71,7 +150,7 @@ int SockRecvSome(int sock, void *bytes, int count)
 
 int SockCloseHandle(int sock) { return closesocket(FromHandle(sock)) < 0 ? -1 : 0; }
 
-int SockListen(const char *address, int port)
+int SockListen(const char *address, int port, int backlog)
 {
     unsigned char addr[4];
     if (ParseIPv4(address, addr) != 0)
@@ -83,7 +162,7 @@ int SockListen(const char *address, int port)
     sin.sin_family = AF_INET;
     sin.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
     std::memcpy(&sin.sin_addr, addr, 4);
-    if (bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 || listen(s, 16) < 0) {
+    if (bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 || listen(s, backlog) < 0) {
         closesocket(s);
         return kNoSocket;
     }

@@ -1,0 +1,165 @@
+// The opt-in time limits of [Com Timeout], against loopback peers that
+// never answer, never read, or trickle one byte every 300 ms.
+#include "core/mesg_state.h"
+#include "platform/platform.h"
+#include "support/peer.h"
+#include "support/scratch_dir.h"
+#include "tranpak.h"
+
+#include <chrono>
+#include <functional>
+#include <regex>
+
+namespace tranpak::test {
+namespace {
+
+const unsigned char kKey[8] = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
+const char kOneSecond[] = "[Com Timeout]\nCONNECT=1\nSEND=1\nRECV=1\n";
+// Enough to fill the socket buffers of both ends on loopback.
+constexpr int kBigFileBytes = 8 << 20;
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// Sends `bytes` one at a time with 300 ms between them.
+std::vector<PeerStep> Trickle(const std::string &bytes)
+{
+    std::vector<PeerStep> steps;
+    for (char c : bytes) {
+        steps.push_back(Send(std::string(1, c)));
+        steps.push_back(Pause(300));
+    }
+    return steps;
+}
+
+// Reads the request, then one byte every 300 ms.
+std::vector<PeerStep> SlowReader()
+{
+    std::vector<PeerStep> steps{Read(9)};
+    for (int i = 0; i < 5; ++i) {
+        steps.push_back(Read(1));
+        steps.push_back(Pause(300));
+    }
+    return steps;
+}
+
+struct LimitCase {
+    const char *name;
+    std::vector<PeerStep> peer;
+    std::function<int(int port)> call;
+    const char *limitLine;  // the new line, then the existing message
+    const char *thenLine;   // a regular expression
+};
+
+using TimeLimitTest = ScratchTest;
+
+int RecvOn(int port)
+{
+    int sock = SockConnect("127.0.0.1", port);
+    int rc = SockRecvMesg(sock, 0);
+    char text[300];
+    if (GetLastErrMesg(text, sizeof text) != TRANPAK_ERR_TIME_LIMIT)
+        rc = 99;  // the first failure of the call must be the time limit
+    SockClose(sock);
+    return rc;
+}
+
+TEST_F(TimeLimitTest, APeerThatStallsFailsTheCallWithinTheLimit)
+{
+    const LimitCase cases[] = {
+        {"receive, no answer", {Pause(1500)}, RecvOn, "tranpak: recv time limit of 1 s passed",
+         "tranpak: read mesg_head rc = 0"},
+        {"receive, trickled header", Trickle("\x02" "0048" "0"), RecvOn,
+         "tranpak: recv time limit of 1 s passed", "tranpak: read mesg_head rc = [3-4]"},
+        {"file fetch, trickled frame", Trickle("\x06" "20010"),
+         [](int port) { return SockRecvBinFile("127.0.0.1", port, "req", "fetched.dat"); },
+         "tranpak: recv time limit of 1 s passed", "tranpak: recv file_mesg_head rc:[3-4]"},
+        {"file send, host never reads", {Read(9), Pause(1800)},
+         [](int port) { return SockSendBinFile("127.0.0.1", port, "big.dat", "req"); },
+         "tranpak: send time limit of 1 s passed", "tranpak: send_file_msg rc: [0-9]+"},
+        {"file send, host reads a byte at a time", SlowReader(),
+         [](int port) { return SockSendBinFile("127.0.0.1", port, "big.dat", "req"); },
+         "tranpak: send time limit of 1 s passed", "tranpak: send_file_msg rc: [0-9]+"},
+    };
+    WriteFile("big.dat", std::string(kBigFileBytes, 'x'));
+    for (const LimitCase &c : cases) {
+        ASSERT_EQ(InitWith(kExampleDefinitions, false, kOneSecond), 0);
+        std::filesystem::remove("errlog.txt");
+        ScriptedPeer peer(c.peer);
+        auto start = Clock::now();
+        EXPECT_EQ(c.call(peer.port()), -1) << c.name;
+        EXPECT_LT(SecondsSince(start), 2.0) << c.name;
+        auto lines = ErrLog();
+        ASSERT_GE(lines.size(), 2u) << c.name;
+        EXPECT_EQ(lines[0], c.limitLine) << c.name;
+        EXPECT_TRUE(std::regex_match(lines[1], std::regex(c.thenLine))) << c.name << ": " << lines[1];
+        EXPECT_FALSE(std::filesystem::exists("fetched.dat")) << c.name;
+    }
+}
+
+TEST_F(TimeLimitTest, WithoutLimitsASlowPeerIsWaitedFor)
+{
+    ASSERT_EQ(InitWith(kExampleDefinitions), 0);
+    const std::string frame = "\x02" "0020" "0810" + Unhex("0000000000000001") + std::string(8, '\0') + "\x03";
+    ScriptedPeer peer({Pause(1500), Send(frame)});
+    int sock = SockConnect("127.0.0.1", peer.port());
+    auto start = Clock::now();
+    EXPECT_EQ(SockRecvMesg(sock, 0), 0) << LastErr();
+    EXPECT_GE(SecondsSince(start), 1.3);
+    SockClose(sock);
+}
+
+TEST_F(TimeLimitTest, ValuesOfTheSection)
+{
+    struct {
+        const char *value;
+        int seconds;
+    } cases[] = {
+        {"10", 10}, {" 7 ", 7},    {"0", 0},     {"", 0},          {"-5", 0},
+        {"+5", 0},  {"5s", 0},     {"abc", 0},   {"86400", 86400}, {"86401", 86400},
+        {"99999999999999", 86400},
+    };
+    for (const auto &c : cases) {
+        std::string section = std::string("[Com Timeout]\nCONNECT=") + c.value + "\nSEND=" + c.value +
+                              "\nRECV=" + c.value + "\n";
+        ASSERT_EQ(InitWith(kExampleDefinitions, false, section), 0);
+        EXPECT_EQ(g_mesg.settings.connectLimit, c.seconds) << c.value;
+        EXPECT_EQ(g_mesg.settings.sendLimit, c.seconds) << c.value;
+        EXPECT_EQ(g_mesg.settings.recvLimit, c.seconds) << c.value;
+    }
+}
+
+// A listener that never accepts and whose backlog is full leaves further
+// connections waiting (as Linux does); the connect limit ends the wait.
+TEST_F(TimeLimitTest, ConnectLimitEndsAWaitingConnection)
+{
+    ASSERT_EQ(InitWith(kExampleDefinitions, false, kOneSecond), 0);
+    int listener = plat::SockListen("127.0.0.1", 0, 1);
+    ASSERT_GE(listener, 0);
+    const unsigned char loopback[4] = {127, 0, 0, 1};
+    std::vector<int> queued;
+    bool waits = false;
+    for (int i = 0; i < 16 && !waits; ++i) {
+        int s = plat::SockOpenTcp();
+        waits = plat::SockConnectIPv4Within(s, loopback, plat::SockLocalPort(listener), 300) == plat::kTimedOut;
+        queued.push_back(s);
+    }
+    if (waits) {
+        auto start = Clock::now();
+        EXPECT_EQ(SockConnect("127.0.0.1", plat::SockLocalPort(listener)), -1);
+        EXPECT_LT(SecondsSince(start), 2.0);
+        EXPECT_EQ(ErrLog(), std::vector<std::string>({"tranpak: connect time limit of 1 s passed",
+                                                      "tranpak: connect error"}));
+        char text[300];
+        EXPECT_EQ(GetLastErrMesg(text, sizeof text), TRANPAK_ERR_TIME_LIMIT);
+    }
+    for (int s : queued)
+        plat::SockCloseHandle(s);
+    plat::SockCloseHandle(listener);
+    if (!waits)
+        GTEST_SKIP() << "connections to a full backlog do not wait on this system";
+}
+
+}  // namespace
+}  // namespace tranpak::test
