@@ -1,13 +1,16 @@
 // Speed of the library against references measured in the same run:
-//   - the MAC (fold plus one DES with its key schedule) against OpenSSL's
-//     DES doing the same key schedule and block after the same fold;
+//   - the MAC (fold plus one DES) against OpenSSL's DES doing a fresh key
+//     schedule and the block after the same fold; the library once with the
+//     same key every time (its round keys kept) and once with the key
+//     changing every time (a schedule per block, as OpenSSL here);
 //   - packing and unpacking the worked example and a message that fills
-//     the 2029-byte data area;
+//     the 2029-byte data area, against the hand-written floors (floors.h);
 //   - one request and reply over loopback through the library against the
 //     same bytes through bare sockets.
-#include "core/bmpfile.h"
+#include "bench_support.h"
+#include "floors.h"
+
 #include "core/mesg_state.h"
-#include "core/settings.h"
 #include "net/net.h"
 #include "packet/des.h"
 #include "packet/mac.h"
@@ -16,74 +19,22 @@
 #include "tranpak.h"
 
 #include <benchmark/benchmark.h>
+#include <pthread.h>
+#include <sched.h>
 #include <openssl/des.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 
 using namespace tranpak;
+using namespace tranpak::bench;
 
 namespace {
 
-const unsigned char kKey[8] = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
 const char kCovered[] = "0812345678000123000000001000";
-
-// Loads definitions from text, without a settings file, tracing off.
-void Define(const std::string &definitions)
-{
-    static const std::string dir = [] {
-        auto d = std::filesystem::temp_directory_path() / "tranpak-bench";
-        std::filesystem::create_directories(d);
-        return d.string();
-    }();
-    const std::string path = dir + "/bitmap.txt";
-    std::ofstream(path) << definitions;
-    ClearCellTable();
-    std::snprintf(g_mesg.settings.bmpfile, kPathSize, "%s", path.c_str());
-    g_mesg.settings.errfile[0] = '\0';
-    g_mesg.settings.traceflag = 0;
-    if (ReadBMPFile() != 0)
-        std::abort();
-    ResetMesg();
-}
-
-void DefineExample() { Define("PAN N 19,2 2\nPROCCODE N 6 3\nAMOUNT NF 12 4\nMAC B 8 64\n"); }
-
-// The worked example's request, as an application sets it.
-void SetExampleValues()
-{
-    ResetMesg();
-    SetCell(0, "0200");
-    SetCell(2, "12345678");
-    SetCell(3, "123");
-    double amount = 10.0;
-    SetCell(4, &amount);
-}
-
-void SetExample()
-{
-    DefineExample();
-    SetExampleValues();
-}
-
-// Seven fixed text fields that fill the data area: 2021 + 8 = 2029 bytes.
-void SetFull()
-{
-    std::string defs;
-    for (int f = 2; f <= 6; ++f)
-        defs += "F ANS 399 " + std::to_string(f) + "\n";
-    defs += "G ANS 26 7\nMAC B 8 64\n";
-    Define(defs);
-    SetCell(0, "0200");
-    const std::string text(295, 'x');  // the longest text SetCell takes; packed blank-filled to 399
-    for (int f = 2; f <= 6; ++f)
-        SetCell(f, text.c_str());
-    SetCell(7, "tail");
-}
+const unsigned char kOtherKey[8] = {0x0E, 0x32, 0x92, 0x32, 0xEA, 0x6D, 0x0D, 0x73};
 
 void BM_MacLibrary(benchmark::State &state)
 {
@@ -95,6 +46,19 @@ void BM_MacLibrary(benchmark::State &state)
     }
 }
 BENCHMARK(BM_MacLibrary);
+
+void BM_MacLibraryNewKey(benchmark::State &state)
+{
+    unsigned char acc[8], mac[8];
+    bool other = false;
+    for (auto _ : state) {
+        FoldMac(reinterpret_cast<const unsigned char *>(kCovered), 28, acc);
+        DesBlock(acc, mac, other ? kOtherKey : kKey);
+        other = !other;
+        benchmark::DoNotOptimize(mac);
+    }
+}
+BENCHMARK(BM_MacLibraryNewKey);
 
 void BM_MacOpenSSL(benchmark::State &state)
 {
@@ -123,32 +87,128 @@ void PackBench(benchmark::State &state, void (*setup)())
     state.counters["frame_bytes"] = len;
 }
 
+// ResetMesg, then the frame's bitmap and data into the Packet as a receive
+// leaves them, then UnpackMesg.
 void UnpackBench(benchmark::State &state, void (*setup)())
 {
     setup();
-    static unsigned char frame[kFrameBufSize];
-    int len = 0;
-    BuildPacket(frame, kKey, &len);
+    const std::string frame = CurrentFrame();
+    const int len = static_cast<int>(frame.size());
     for (auto _ : state) {
         ResetMesg();
         Packet &p = g_mesg.packet;
         p.len = len - kFrameOverhead;
-        std::memcpy(p.bitmap, frame + 9, kBitmapSize);
-        std::memcpy(p.data, frame + 17, static_cast<size_t>(len - 18));
+        std::memcpy(p.bitmap, frame.data() + 9, kBitmapSize);
+        std::memcpy(p.data, frame.data() + 17, static_cast<size_t>(len - 18));
         if (UnpackMesg() != 0)
             state.SkipWithError("unpacking failed");
     }
     state.counters["frame_bytes"] = len;
 }
 
+ExampleFields ExampleIn()
+{
+    ExampleFields f{};
+    std::strcpy(f.txcode, "0200");
+    std::strcpy(f.pan, "12345678");
+    std::strcpy(f.proc, "123");
+    std::strcpy(f.amount, "1000");
+    return f;
+}
+
+FullFields FullIn()
+{
+    FullFields f{};
+    std::strcpy(f.txcode, "0200");
+    for (char *text : f.text)
+        std::memset(text, 'x', 295);
+    std::strcpy(f.tail, "tail");
+    return f;
+}
+
 void BM_PackExample(benchmark::State &s) { PackBench(s, SetExample); }
 void BM_UnpackExample(benchmark::State &s) { UnpackBench(s, SetExample); }
 void BM_PackFull(benchmark::State &s) { PackBench(s, SetFull); }
 void BM_UnpackFull(benchmark::State &s) { UnpackBench(s, SetFull); }
+
+void BM_PackExampleFloor(benchmark::State &state)
+{
+    const ExampleFields in = ExampleIn();
+    static unsigned char frame[kFrameBufSize];
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(FloorPackExample(frame, kKey, &in));
+        benchmark::DoNotOptimize(frame);
+    }
+}
+
+void BM_PackFullFloor(benchmark::State &state)
+{
+    const FullFields in = FullIn();
+    static unsigned char frame[kFrameBufSize];
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(FloorPackFull(frame, kKey, &in));
+        benchmark::DoNotOptimize(frame);
+    }
+}
+
+void BM_UnpackExampleFloor(benchmark::State &state)
+{
+    SetExample();
+    const std::string frame = CurrentFrame();
+    const auto *body = reinterpret_cast<const unsigned char *>(frame.data()) + 5;
+    ExampleFields out{};
+    for (auto _ : state) {
+        if (FloorUnpackExample(body, static_cast<int>(frame.size()) - 6, &out) != 0)
+            state.SkipWithError("unpacking failed");
+        benchmark::DoNotOptimize(out);
+    }
+}
+
+void BM_UnpackFullFloor(benchmark::State &state)
+{
+    SetFull();
+    const std::string frame = CurrentFrame();
+    const auto *body = reinterpret_cast<const unsigned char *>(frame.data()) + 5;
+    static FullFields out{};
+    for (auto _ : state) {
+        if (FloorUnpackFull(body, static_cast<int>(frame.size()) - 6, &out) != 0)
+            state.SkipWithError("unpacking failed");
+        benchmark::DoNotOptimize(out);
+    }
+}
+
 BENCHMARK(BM_PackExample);
+BENCHMARK(BM_PackExampleFloor);
 BENCHMARK(BM_UnpackExample);
+BENCHMARK(BM_UnpackExampleFloor);
 BENCHMARK(BM_PackFull);
+BENCHMARK(BM_PackFullFloor);
 BENCHMARK(BM_UnpackFull);
+BENCHMARK(BM_UnpackFullFloor);
+
+// The exchanges run with the client on one processor and the host on
+// another (when there are two): a thread that moves between processors, or
+// shares one with its peer, changes the round trip by more than the
+// library's own work in it.
+void PinToProcessor(int cpu)
+{
+    const int count = static_cast<int>(std::thread::hardware_concurrency());
+    if (count < 2)
+        return;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu % count, &set);
+    pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+}
+
+void Unpin()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    for (unsigned k = 0; k < std::thread::hardware_concurrency() && k < CPU_SETSIZE; ++k)
+        CPU_SET(k, &set);
+    pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+}
 
 // A host on loopback that answers every frame with the same reply frame.
 struct EchoHost {
@@ -159,6 +219,7 @@ struct EchoHost {
     explicit EchoHost(std::string replyFrame) : reply(std::move(replyFrame))
     {
         thread = std::thread([this] {
+            PinToProcessor(1);
             int sock = plat::SockAccept(listener);
             unsigned char buf[kFrameBufSize];
             for (;;) {
@@ -183,15 +244,13 @@ struct EchoHost {
 std::string ExampleFrame()
 {
     SetExample();
-    unsigned char frame[kFrameBufSize];
-    int len = 0;
-    BuildPacket(frame, kKey, &len);
-    return std::string(reinterpret_cast<char *>(frame), static_cast<size_t>(len));
+    return CurrentFrame();
 }
 
 void BM_ExchangeLibrary(benchmark::State &state)
 {
     EchoHost host(ExampleFrame());
+    PinToProcessor(0);
     int sock = SockConnect("127.0.0.1", host.Port());
     for (auto _ : state) {
         SetExampleValues();
@@ -199,6 +258,7 @@ void BM_ExchangeLibrary(benchmark::State &state)
             state.SkipWithError("exchange failed");
     }
     SockClose(sock);
+    Unpin();
 }
 BENCHMARK(BM_ExchangeLibrary)->UseRealTime();
 
@@ -206,6 +266,7 @@ void BM_ExchangeBareSockets(benchmark::State &state)
 {
     const std::string request = ExampleFrame();
     EchoHost host(request);
+    PinToProcessor(0);
     int sock = plat::SockOpenTcp();
     const unsigned char loopback[4] = {127, 0, 0, 1};
     plat::SockConnectIPv4(sock, loopback, host.Port());
@@ -218,6 +279,7 @@ void BM_ExchangeBareSockets(benchmark::State &state)
             state.SkipWithError("exchange failed");
     }
     plat::SockCloseHandle(sock);
+    Unpin();
 }
 BENCHMARK(BM_ExchangeBareSockets)->UseRealTime();
 

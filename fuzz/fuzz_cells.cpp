@@ -27,6 +27,16 @@ struct Reader {
     }
 };
 
+// ResetMesg leaves no record used or holding a byte, whatever the inputs
+// before this one left.
+void RequireCleared()
+{
+    static const char zeros[kCellBufSize] = {};
+    for (const BMPCell &cell : g_mesg.cells)
+        fuzz::Require(cell.used == 0 && std::memcmp(cell.buf, zeros, sizeof zeros) == 0,
+                      "ResetMesg leaves every record empty");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -34,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static bool ready = (fuzz::InitWithDefinitions(fuzz::kEveryTypeDefinitions), true);
     (void)ready;
     ResetMesg();
+    RequireCleared();
     Reader in{data, size};
     uint8_t fieldByte, op;
     while (in.Take(&fieldByte, 1) && in.Take(&op, 1)) {
@@ -98,6 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fuzz::Require(frame[frameLen - 1] == g_mesg.packet.stop, "stop byte last");
         BackupMesg();
         ResetMesg();
+        RequireCleared();
         Packet &p = g_mesg.packet;
         p.len = frameLen - kFrameOverhead;
         std::memcpy(p.bitmap, frame + 9, kBitmapSize);

@@ -1,26 +1,133 @@
 #!/usr/bin/env bash
-# Builds and runs the benchmarks (Release), then prints the two ratios.
+# Builds the benchmarks (Release), counts instructions per call with
+# callgrind, runs the time benchmarks, and prints both tables with the
+# ratios to the hand-written floors and the goals.
 #   scripts/bench.sh [extra Google Benchmark flags]
+#   BENCH_RUNS=3     runs of the time benchmarks (each of 10 repetitions)
+#   BENCH_CALLS=1000 calls counted per case under callgrind
 set -euo pipefail
 cd "$(dirname "$0")/.."
 missing=()
-for p in cmake make g++ libbenchmark-dev libssl-dev; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
+for p in cmake make g++ python3 valgrind libbenchmark-dev libssl-dev; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
 if [ ${#missing[@]} -gt 0 ]; then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  apt-get -o DPkg::Lock::Timeout=900 update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq "${missing[@]}" >/dev/null
 fi
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DTRANPAK_BUILD_BENCH=ON -DTRANPAK_BUILD_TESTS=OFF \
   -DTRANPAK_BUILD_TOOLS=OFF >/dev/null
-cmake --build build/bench -j"$(nproc)" --target tranpak-bench >/dev/null
-out=build/bench/results.json
-build/bench/bench/tranpak-bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true \
-  --benchmark_out="$out" --benchmark_out_format=json "$@"
-python3 - "$out" <<'PY'
-import json, sys
-runs = {b["run_name"]: b["real_time"] for b in json.load(open(sys.argv[1]))["benchmarks"]
-        if b.get("aggregate_name") == "median"}
-mac = runs["BM_MacLibrary"] / runs["BM_MacOpenSSL"]
-net = runs["BM_ExchangeLibrary/real_time"] / runs["BM_ExchangeBareSockets/real_time"]
-print(f"\nMAC, library / OpenSSL:           {mac:.2f} (goal at most 1.5)")
-print(f"exchange, library / bare sockets: {net:.2f} (goal at most 1.1)")
+cmake --build build/bench -j"$(nproc)" --target tranpak-bench tranpak-count >/dev/null
+bin=build/bench/bench
+out=build/bench/results
+rm -rf "$out"
+mkdir -p "$out"
+
+echo "$(date -u +%F), $(nproc) cores of $(lscpu | sed -n 's/^Model name: *//p' | head -1)," \
+  "$(. /etc/os-release && echo "$PRETTY_NAME"), $(g++ --version | head -1 | sed 's/ (.*)//'), -O3;" \
+  "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)" | tee "$out/machine.txt"
+
+# Instructions per call: collection only inside the measured function, the
+# counters zeroed after a warm-up (see bench/count_main.cpp).
+calls=${BENCH_CALLS:-1000}
+while read -r name function; do
+  valgrind --tool=callgrind --callgrind-out-file="$out/$name.callgrind" --collect-atstart=no \
+    --toggle-collect="$function" "$bin/tranpak-count" "$name" "$calls" >/dev/null 2>"$out/$name.log" || {
+    echo "callgrind run of $name failed:" >&2
+    tail -5 "$out/$name.log" >&2
+    exit 1
+  }
+  total=$(sed -n 's/^\(summary\|totals\): *\([0-9]*\).*/\2/p' "$out/$name.callgrind" | head -1)
+  echo "$name $function $total $calls" >>"$out/counts.txt"
+done < <("$bin/tranpak-count" --list)
+
+runs=${BENCH_RUNS:-3}
+for r in $(seq 1 "$runs"); do
+  echo "time benchmarks, run $r of $runs ..."
+  "$bin/tranpak-bench" --benchmark_repetitions=10 --benchmark_report_aggregates_only=true \
+    --benchmark_min_time=0.2 --benchmark_enable_random_interleaving=true --benchmark_out="$out/time-$r.json" --benchmark_out_format=json "$@" \
+    >"$out/time-$r.txt" 2>&1
+done
+
+python3 - "$out" "$runs" <<'PY'
+import json, statistics, sys
+out, runs = sys.argv[1], int(sys.argv[2])
+
+counts = {}
+for line in open(f"{out}/counts.txt"):
+    name, _, total, calls = line.split()
+    counts[name] = int(total) / int(calls)
+
+def row(cells, widths):
+    return "| " + " | ".join(str(c).ljust(w) for c, w in zip(cells, widths)) + " |"
+
+def table(head, rows):
+    widths = [max(len(str(r[k])) for r in [head] + rows) for k in range(len(head))]
+    print(row(head, widths))
+    print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    for r in rows:
+        print(row(r, widths))
+
+def goal_text(ratio, goal):
+    if goal is None:
+        return ""
+    return f"at most {goal} ({'met' if ratio <= goal else 'missed'})"
+
+print("\nInstructions per call (callgrind), library against the hand-written floor:\n")
+rows = []
+for what, lib, floor, goal in [
+    ("SockSendMesg, worked example (54-byte frame)", "send_example", "send_example_floor", 1.5),
+    ("SockRecvMesg, worked example", "recv_example", "recv_example_floor", 8),
+    ("CheckMesgMac, worked example", "check_example", "check_example_floor", None),
+    ("SockSendMesg, full message (2047-byte frame)", "send_full", "send_full_floor", None),
+    ("SockRecvMesg, full message", "recv_full", "recv_full_floor", None),
+    ("SockSendMesg then SockRecvMesg, full message", ("send_full", "recv_full"),
+     ("send_full_floor", "recv_full_floor"), 2),
+    ("CheckMesgMac, full message", "check_full", "check_full_floor", None),
+]:
+    l = sum(counts[k] for k in lib) if isinstance(lib, tuple) else counts[lib]
+    f = sum(counts[k] for k in floor) if isinstance(floor, tuple) else counts[floor]
+    rows.append([what, f"{l:.0f}", f"{f:.0f}", f"{l / f:.2f}", goal_text(l / f, goal)])
+table(["what", "library", "floor", "ratio", "goal"], rows)
+
+# Each run's medians; a figure is the median of the runs' medians. CPU time
+# for the benchmarks that only compute, real time for the exchanges.
+per_run, cpu_run = [], []
+for r in range(1, runs + 1):
+    med, cpu = {}, {}
+    for b in json.load(open(f"{out}/time-{r}.json"))["benchmarks"]:
+        if b.get("aggregate_name") == "median":
+            key = b["run_name"].split("/")[0]
+            med[key] = b["real_time"] if "real_time" in b["run_name"] else b["cpu_time"]
+            cpu[key] = b["cpu_time"]
+    per_run.append(med)
+    cpu_run.append(cpu)
+
+def ns(key):
+    return statistics.median(m[key] for m in per_run)
+
+def fmt(v):
+    return f"{v / 1000:.2f} µs" if v >= 1000 else f"{v:.0f} ns"
+
+print(f"\nTime per call (medians of {runs} runs of 10 repetitions each):\n")
+rows = []
+for what, lib, ref, refname, goal in [
+    ("MAC, fold + DES, same key each time", "BM_MacLibrary", "BM_MacOpenSSL", "OpenSSL, fresh schedule", 1.5),
+    ("MAC, fold + DES, key changing each time", "BM_MacLibraryNewKey", "BM_MacOpenSSL", "OpenSSL, fresh schedule", 1.5),
+    ("pack the worked example", "BM_PackExample", "BM_PackExampleFloor", "floor", None),
+    ("unpack the worked example (after ResetMesg)", "BM_UnpackExample", "BM_UnpackExampleFloor", "floor", 5),
+    ("pack a full message", "BM_PackFull", "BM_PackFullFloor", "floor", None),
+    ("unpack a full message (after ResetMesg)", "BM_UnpackFull", "BM_UnpackFullFloor", "floor", None),
+]:
+    l, f = ns(lib), ns(ref)
+    rows.append([what, fmt(l), f"{refname} {fmt(f)}", f"{l / f:.2f}", goal_text(l / f, goal)])
+ratios = [m["BM_ExchangeLibrary"] / m["BM_ExchangeBareSockets"] for m in per_run]
+l, f, q = ns("BM_ExchangeLibrary"), ns("BM_ExchangeBareSockets"), statistics.median(ratios)
+rows.append(["one request and reply over loopback", fmt(l), f"bare sockets {fmt(f)}",
+             f"{q:.2f} (runs: {', '.join(f'{x:.2f}' for x in ratios)})", goal_text(q, 1.10)])
+table(["what", "library", "reference", "ratio", "goal"], rows)
+lc = statistics.median(m["BM_ExchangeLibrary"] for m in cpu_run)
+bc = statistics.median(m["BM_ExchangeBareSockets"] for m in cpu_run)
+print(f"\nCPU time of the calling thread per exchange (system calls included): library {fmt(lc)},"
+      f" bare sockets {fmt(bc)}, difference {fmt(lc - bc)}")
 PY

@@ -50,6 +50,7 @@ int FormatAmount(double value, char out[kAmountTextSize])
     int n = 0;
     for (int k = point - intDigits; k < point + 2; ++k)
         run[n++] = static_cast<char>('0' + digitAt(k));
+    run[n] = '\0';  // the zero test below reads the run as a text
     bool carry = digitAt(point + 2) >= 5;
     for (int k = n - 1; k >= 0 && carry; --k) {
         if (run[k] == '9') {

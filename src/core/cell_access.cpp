@@ -55,7 +55,9 @@ int SetAmount(int index, double value)
         WriteErrLog(kErrArgument, "tranpak: SetField BMPCell[%d].buf: %s not NF", index, hundredths);
         return -1;
     }
-    std::memcpy(g_mesg.cells[index].buf, hundredths, std::strlen(hundredths) + 1);
+    const size_t size = std::strlen(hundredths) + 1;
+    NoteCellWrite(index, static_cast<int>(size));
+    std::memcpy(g_mesg.cells[index].buf, hundredths, size);
     return 0;
 }
 
@@ -86,7 +88,9 @@ int SetText(int index, int type, const char *value)
         WriteErrLog(kErrArgument, "tranpak: SetField BMPCell[%d].buf: %s not %s", index, work, check.name);
         return -1;
     }
-    std::memcpy(g_mesg.cells[index].buf, work, std::strlen(work) + 1);
+    const size_t size = std::strlen(work) + 1;
+    NoteCellWrite(index, static_cast<int>(size));
+    std::memcpy(g_mesg.cells[index].buf, work, size);
     return 0;
 }
 
@@ -131,6 +135,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL SetCell(int field, const void *value)
     case kTypeNI: {
         int32_t number;
         std::memcpy(&number, value, sizeof number);
+        NoteCellWrite(index, kIntTextSize);
         IntToText(number, cell.buf);
         break;
     }
@@ -143,6 +148,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL SetCell(int field, const void *value)
     case kTypeB:
         if (!BinaryLengthFits(index, "SetField(F)"))
             return -1;
+        NoteCellWrite(index, cell.maxlen);
         std::memcpy(cell.buf, value, static_cast<size_t>(cell.maxlen));
         break;
     default:
@@ -238,6 +244,8 @@ extern "C" TRANPAK_API int TRANPAK_CALL ResetCell(int field)
     BMPCell &cell = g_mesg.cells[field - 1];
     cell.used = 0;
     std::memset(cell.buf, 0, sizeof cell.buf);
+    g_mesg.written.mask &= ~(uint64_t{1} << (field - 1));
+    g_mesg.written.extent[field - 1] = 0;
     return 0;
 }
 
@@ -249,10 +257,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL ResetMesg(void)
     std::memset(p.bitmap, 0, sizeof p.bitmap);
     p.data[0] = 0;
     p.stop = kStopByte;
-    for (BMPCell &cell : g_mesg.cells) {
-        cell.used = 0;
-        std::memset(cell.buf, 0, sizeof cell.buf);
-    }
+    ClearWrittenCells();
     return 0;
 }
 
@@ -269,5 +274,6 @@ extern "C" TRANPAK_API int TRANPAK_CALL RestoreMesg(void)
     ExportedCall call;
     g_mesg.packet = g_mesg.backup.packet;
     std::memcpy(g_mesg.cells, g_mesg.backup.cells, sizeof g_mesg.cells);
+    NoteAllCellsWritten();
     return 0;
 }

@@ -70,7 +70,11 @@ int ParseTimeLimit(const char *value)
     return seconds > kMaxTimeLimitSeconds ? kMaxTimeLimitSeconds : seconds;
 }
 
-void ClearCellTable() { std::memset(g_mesg.cells, 0, sizeof g_mesg.cells); }
+void ClearCellTable()
+{
+    std::memset(g_mesg.cells, 0, sizeof g_mesg.cells);
+    g_mesg.written = WrittenCells{};
+}
 
 }  // namespace tranpak
 

@@ -1,5 +1,7 @@
 #include "core/mesg_state.h"
 
+#include <bit>
+
 namespace tranpak {
 
 MesgState g_mesg;
@@ -12,12 +14,34 @@ bool CellDefinitionFits(const BMPCell &cell)
     return cell.maxlen >= 0 && cell.maxlen <= limit && cell.varlen >= 0 && cell.varlen <= kMaxVarLen;
 }
 
-int CellTextLength(const BMPCell &cell)
+void NoteAllCellsWritten()
 {
-    int len = 0;
-    while (len < kTextMaxLen && cell.buf[len] != '\0')
-        ++len;
-    return len;
+    g_mesg.written.mask = ~uint64_t{0};
+    for (uint16_t &e : g_mesg.written.extent)
+        e = kCellBufSize;
+}
+
+namespace {
+constexpr int kShortClear = 32;
+static_assert(kShortClear <= kCellBufSize);
+}  // namespace
+
+void ClearWrittenCells()
+{
+    WrittenCells &w = g_mesg.written;
+    for (uint64_t m = w.mask; m != 0; m &= m - 1) {
+        const int i = std::countr_zero(m);
+        BMPCell &cell = g_mesg.cells[i];
+        cell.used = 0;
+        // Bytes from extent on are zero already, so a short value is
+        // cleared with one fixed-size store of kShortClear bytes.
+        if (w.extent[i] <= kShortClear)
+            std::memset(cell.buf, 0, kShortClear);
+        else
+            std::memset(cell.buf, 0, w.extent[i]);
+        w.extent[i] = 0;
+    }
+    w.mask = 0;
 }
 
 }  // namespace tranpak

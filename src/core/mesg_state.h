@@ -6,6 +6,7 @@
 #define TRANPAK_CORE_MESG_STATE_H
 
 #include <cstdint>
+#include <cstring>
 
 namespace tranpak {
 
@@ -82,14 +83,42 @@ struct LibSettings {
     int32_t recvLimit;
 };
 
+// Which records hold anything, so that clearing the message costs what the
+// message used rather than 64 records of 400 bytes. A record whose bit is
+// clear has used 0 and a buf of zero bytes; a record whose bit is set has
+// zero bytes in buf from extent on. Every write into a record's buf or used
+// notes itself here first; wholesale copies note every record.
+struct WrittenCells {
+    uint64_t mask;                  // bit i: record i may hold something
+    uint16_t extent[kCellCount];    // bytes at the start of buf that may be non-zero
+};
+
 struct MesgState {
     Packet packet;
     BMPCell cells[kCellCount];
     MesgBackup backup;
     LibSettings settings;
+    WrittenCells written;
 };
 
 extern MesgState g_mesg;
+
+// Notes that record i may hold non-zero bytes in its first `bytes` bytes
+// (at most 400) and may be used.
+inline void NoteCellWrite(int i, int bytes)
+{
+    WrittenCells &w = g_mesg.written;
+    w.mask |= uint64_t{1} << i;
+    if (w.extent[i] < bytes)
+        w.extent[i] = static_cast<uint16_t>(bytes);
+}
+
+// After every record was written as a whole (a restore): all may hold anything.
+void NoteAllCellsWritten();
+
+// Sets used to 0 and buf to zero bytes in every record, by clearing only
+// what was written since the last clear.
+void ClearWrittenCells();
 
 // True when the record's definition lies within what buf and the data
 // area can hold: type 0 to 6, maxlen up to 399 (400 for B), varlen up to 11.
@@ -97,7 +126,11 @@ bool CellDefinitionFits(const BMPCell &cell);
 
 // Length of the text in a record's buf, never more than 399 even when the
 // buf holds no NUL (as after raw bytes).
-int CellTextLength(const BMPCell &cell);
+inline int CellTextLength(const BMPCell &cell)
+{
+    const void *nul = std::memchr(cell.buf, 0, kTextMaxLen);
+    return nul == nullptr ? kTextMaxLen : static_cast<int>(static_cast<const char *>(nul) - cell.buf);
+}
 
 }  // namespace tranpak
 

@@ -46,6 +46,20 @@ bool RecvTraced(int sock, unsigned char *buf, int count, const FrameDeadline &de
     return true;
 }
 
+// The value of four decimal digits, as a frame's length usually is.
+bool FourDigits(const unsigned char *text, int32_t *value)
+{
+    int32_t v = 0;
+    for (int k = 0; k < kLenDigits; ++k) {
+        const unsigned digit = static_cast<unsigned>(text[k]) - '0';
+        if (digit > 9)
+            return false;
+        v = v * 10 + static_cast<int32_t>(digit);
+    }
+    *value = v;
+    return true;
+}
+
 }  // namespace
 }  // namespace tranpak
 
@@ -91,13 +105,16 @@ extern "C" TRANPAK_API int TRANPAK_CALL SockRecvMesg(int sock, int)
         WriteErrLog(kErrMalformed, "tranpak: Packet.start = 0x%02X", p.start);
         return -1;
     }
-    char digits[kLenDigits + 1] = {};
-    std::memcpy(digits, buf + 1, kLenDigits);
-    if (!IsNumberText(digits)) {
-        WriteErrLog(kErrMalformed, "tranpak: Packet.len not number, buf:%s", digits);
-        return -1;
+    if (!FourDigits(buf + 1, &p.len)) {
+        // Anything but four digits reads as the number test and atoi read it.
+        char digits[kLenDigits + 1] = {};
+        std::memcpy(digits, buf + 1, kLenDigits);
+        if (!IsNumberText(digits)) {
+            WriteErrLog(kErrMalformed, "tranpak: Packet.len not number, buf:%s", digits);
+            return -1;
+        }
+        p.len = TextToInt(digits);
     }
-    p.len = TextToInt(digits);
     if (p.len < kMinLen) {
         WriteErrLog(kErrMalformed, "tranpak: Packet.len = %d, too short", p.len);
         return -1;

@@ -9,7 +9,9 @@
 #include "packet/des.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace tranpak {
 namespace {
@@ -168,10 +170,28 @@ void StoreBigEndian(uint64_t v, unsigned char b[8])
 
 uint32_t Rotl28(uint32_t v, int n) { return ((v << n) | (v >> (28 - n))) & 0x0FFFFFFF; }
 
-uint32_t Rotl32(uint32_t v, int n) { return n == 0 ? v : (v << n) | (v >> (32 - n)); }
+// The cipher function f(R, K) is expansion E, key mixing, the S-boxes and P.
+// Group j of E(R) is bits 4j to 4j+5 of R (bit 0 meaning bit 32, bit 33
+// meaning bit 1), which a left rotation by 4j+5 brings to the low end. So
+// rotl(R, 5) holds groups 0, 6, 4 and 2 in its bytes from the low end up,
+// each in the byte's low six bits, and rotl(R, 9) groups 1, 7, 5 and 3. A
+// round key is kept in the same two shapes, and a round is two rotations,
+// two XORs and eight lookups.
+struct RoundKey {
+    uint32_t even;  // groups 0, 6, 4, 2 of the 48-bit round key
+    uint32_t odd;   // groups 1, 7, 5, 3
+};
 
-// The 16 round keys, each as eight 6-bit groups.
-void KeySchedule(uint64_t key, uint8_t subkeys[kRounds][8])
+uint32_t Feistel(uint32_t r, RoundKey k)
+{
+    const uint32_t a = std::rotl(r, 5) ^ k.even;
+    const uint32_t b = std::rotl(r, 9) ^ k.odd;
+    return kSp[0][a & 0x3F] | kSp[6][(a >> 8) & 0x3F] | kSp[4][(a >> 16) & 0x3F] | kSp[2][(a >> 24) & 0x3F] |
+           kSp[1][b & 0x3F] | kSp[7][(b >> 8) & 0x3F] | kSp[5][(b >> 16) & 0x3F] | kSp[3][(b >> 24) & 0x3F];
+}
+
+// The 16 round keys.
+void KeySchedule(uint64_t key, RoundKey subkeys[kRounds])
 {
     const uint64_t cd = Permute<64>(kPc1Tables, key);
     uint32_t c = static_cast<uint32_t>(cd >> 28), d = static_cast<uint32_t>(cd & 0x0FFFFFFF);
@@ -179,20 +199,31 @@ void KeySchedule(uint64_t key, uint8_t subkeys[kRounds][8])
         c = Rotl28(c, kShifts[i]);
         d = Rotl28(d, kShifts[i]);
         const uint64_t k = Permute<56>(kPc2Tables, (uint64_t{c} << 28) | d);
+        uint32_t group[8];
         for (int j = 0; j < 8; ++j)
-            subkeys[i][j] = static_cast<uint8_t>((k >> (42 - 6 * j)) & 0x3F);
+            group[j] = static_cast<uint32_t>((k >> (42 - 6 * j)) & 0x3F);
+        subkeys[i].even = group[0] | group[6] << 8 | group[4] << 16 | group[2] << 24;
+        subkeys[i].odd = group[1] | group[7] << 8 | group[5] << 16 | group[3] << 24;
     }
 }
 
-// The cipher function f(R, K): expansion E, key mixing, S-boxes and P.
-// Group j of E(R) is bits 4j to 4j+5 of R (bit 0 meaning bit 32, bit 33
-// meaning bit 1), which a left rotation by 4j+5 brings to the low end.
-uint32_t Feistel(uint32_t r, const uint8_t k[8])
+// The round keys of the last key used: a terminal sends and checks many
+// messages under one key, and the schedule costs more than the block.
+struct LastKey {
+    bool valid;
+    unsigned char key[kDesBlockSize];
+    RoundKey subkeys[kRounds];
+};
+LastKey g_lastKey;
+
+const RoundKey *RoundKeys(const unsigned char key[kDesBlockSize])
 {
-    uint32_t f = 0;
-    for (int j = 0; j < 8; ++j)
-        f |= kSp[j][(Rotl32(r, (4 * j + 5) % 32) & 0x3F) ^ k[j]];
-    return f;
+    if (!g_lastKey.valid || std::memcmp(g_lastKey.key, key, kDesBlockSize) != 0) {
+        KeySchedule(LoadBigEndian(key), g_lastKey.subkeys);
+        std::memcpy(g_lastKey.key, key, kDesBlockSize);
+        g_lastKey.valid = true;
+    }
+    return g_lastKey.subkeys;
 }
 
 }  // namespace
@@ -200,15 +231,15 @@ uint32_t Feistel(uint32_t r, const uint8_t k[8])
 int DesBlock(const unsigned char input[kDesBlockSize], unsigned char output[kDesBlockSize],
              const unsigned char key[kDesBlockSize])
 {
-    uint8_t subkeys[kRounds][8];
-    KeySchedule(LoadBigEndian(key), subkeys);
+    const RoundKey *subkeys = RoundKeys(key);
 
     const uint64_t block = Permute<64>(kIpTables, LoadBigEndian(input));
     uint32_t l = static_cast<uint32_t>(block >> 32), r = static_cast<uint32_t>(block);
-    for (int i = 0; i < kRounds; ++i) {
-        const uint32_t next = l ^ Feistel(r, subkeys[i]);
-        l = r;
-        r = next;
+    // Two rounds a turn, so the halves change places without a copy:
+    // after each turn l and r are L and R of the even round.
+    for (int i = 0; i < kRounds; i += 2) {
+        l ^= Feistel(r, subkeys[i]);
+        r ^= Feistel(l, subkeys[i + 1]);
     }
     // The halves are not swapped after the last round: R16 L16 goes to FP.
     StoreBigEndian(Permute<64>(kFpTables, (uint64_t{r} << 32) | l), output);

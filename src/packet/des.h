@@ -8,7 +8,8 @@ namespace tranpak {
 inline constexpr int kDesBlockSize = 8;
 
 // Encrypts input under key into output. All 64 key bits are taken in; the
-// 8 parity bits do not affect the result. Returns 0.
+// 8 parity bits do not affect the result. The round keys of the last key
+// are kept, so blocks under one key pay for its schedule once. Returns 0.
 int DesBlock(const unsigned char input[kDesBlockSize], unsigned char output[kDesBlockSize],
              const unsigned char key[kDesBlockSize]);
 

@@ -4,6 +4,7 @@
 #include "packet/des.h"
 #include "tranpak.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace tranpak {
@@ -17,16 +18,32 @@ int XorBlock(unsigned char acc[kMacSize], const unsigned char block[kMacSize])
 
 void FoldMac(const unsigned char *data, int n, unsigned char acc[kMacSize])
 {
-    std::memset(acc, '0', kMacSize);
+    // XOR works byte by byte, so eight bytes fold as one word in any byte order.
+    uint64_t word = 0x3030303030303030u;  // "00000000"
+    uint64_t block;
     int offset = 0;
-    for (; offset + kMacSize <= n; offset += kMacSize)
-        XorBlock(acc, data + offset);
+    // Four blocks a turn into four words, so the turns do not wait on each other.
+    uint64_t more[3] = {};
+    for (; offset + 4 * kMacSize <= n; offset += 4 * kMacSize) {
+        uint64_t four[4];
+        std::memcpy(four, data + offset, sizeof four);
+        word ^= four[0];
+        more[0] ^= four[1];
+        more[1] ^= four[2];
+        more[2] ^= four[3];
+    }
+    word ^= more[0] ^ more[1] ^ more[2];
+    for (; offset + kMacSize <= n; offset += kMacSize) {
+        std::memcpy(&block, data + offset, kMacSize);
+        word ^= block;
+    }
     if (offset < n) {
         // The last partial block is filled with zero bytes.
-        unsigned char last[kMacSize] = {};
-        std::memcpy(last, data + offset, static_cast<size_t>(n - offset));
-        XorBlock(acc, last);
+        block = 0;
+        std::memcpy(&block, data + offset, static_cast<size_t>(n - offset));
+        word ^= block;
     }
+    std::memcpy(acc, &word, kMacSize);
 }
 
 int CalcMac(const unsigned char key[kMacSize], int n)
@@ -37,6 +54,7 @@ int CalcMac(const unsigned char key[kMacSize], int n)
         n = kDataAreaSize;
     unsigned char acc[kMacSize];
     FoldMac(g_mesg.packet.data, n, acc);
+    NoteCellWrite(kMacCell, kMacSize);
     DesBlock(acc, reinterpret_cast<unsigned char *>(g_mesg.cells[kMacCell].buf), key);
     return 0;
 }

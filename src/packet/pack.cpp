@@ -4,7 +4,10 @@
 #include "packet/mac.h"
 #include "packet/packet.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace tranpak {
 namespace {
@@ -29,6 +32,25 @@ int DigitCount(int value)
     return digits;
 }
 
+// len in exactly width digits, '0'-filled; the caller has made sure it fits.
+void WriteLengthPrefix(char *out, int width, int len)
+{
+    for (int k = width - 1; k >= 0; --k) {
+        out[k] = static_cast<char>('0' + len % 10);
+        len /= 10;
+    }
+}
+
+// The bitmap word of fields 1 to 63 that are used, one test per record
+// written out, so that the unused ones cost a compare and a jump each.
+template <size_t... I>
+uint64_t UsedBits(std::index_sequence<I...>)
+{
+    uint64_t bits = 0;
+    ((g_mesg.cells[I].used == 1 ? static_cast<void>(bits |= BitmapBit(I)) : static_cast<void>(0)), ...);
+    return bits;
+}
+
 int PackFixed(int i, int *offset)
 {
     const BMPCell &cell = g_mesg.cells[i];
@@ -50,9 +72,9 @@ int PackFixed(int i, int *offset)
     if (IsNumericType(cell.type)) {
         ZeroFillLeft(out, cell.maxlen, cell.buf, len, true);
     } else {
-        char padded[kCellBufSize];
-        PadRight(padded, cell.maxlen, cell.buf);
-        std::memcpy(out, padded, static_cast<size_t>(cell.maxlen));
+        // The text, then blanks up to maxlen.
+        std::memcpy(out, cell.buf, static_cast<size_t>(len));
+        std::memset(out + len, ' ', static_cast<size_t>(cell.maxlen - len));
     }
     *offset += cell.maxlen;
     return 0;
@@ -77,7 +99,7 @@ int PackVariable(int i, int *offset)
     if (!Fits(i, *offset, cell.varlen + len))
         return -1;
     char *out = reinterpret_cast<char *>(g_mesg.packet.data) + *offset;
-    WriteZeroFilled(out, cell.varlen, len);
+    WriteLengthPrefix(out, cell.varlen, len);
     std::memcpy(out + cell.varlen, cell.buf, static_cast<size_t>(len));
     *offset += cell.varlen + len;
     return 0;
@@ -109,19 +131,22 @@ int PktData(int i, int *offset)
 int PackMesg(const unsigned char key[kMacSize])
 {
     Packet &p = g_mesg.packet;
+    const uint64_t bits = UsedBits(std::make_index_sequence<kMacCell>{});
     int offset = 0;
-    for (int i = 0; i < kMacCell; ++i) {
-        if (g_mesg.cells[i].used == 1) {
-            SetBit(p.bitmap, 1, i);
-            if (PktData(i, &offset) != 0)
-                return -1;
-        } else {
-            SetBit(p.bitmap, 0, i);
+    for (uint64_t rest = bits; rest != 0;) {
+        const int i = std::countl_zero(rest);
+        rest ^= BitmapBit(i);
+        if (PktData(i, &offset) != 0) {
+            // The bitmap is as far as packing got: fields up to this one
+            // as they are now, the later ones as they were.
+            const uint64_t later = BitmapBit(i) - 1;
+            StoreBitmap((bits & ~later) | (LoadBitmap(p.bitmap) & later), p.bitmap);
+            return -1;
         }
     }
     // Field 64 always goes last and always carries the MAC of what precedes it.
     CalcMac(key, offset);
-    SetBit(p.bitmap, 1, kMacCell);
+    StoreBitmap(bits | BitmapBit(kMacCell), p.bitmap);
     if (PktData(kMacCell, &offset) != 0)
         return -1;
     p.len = offset + kLenHeader;
@@ -140,7 +165,8 @@ int BuildPacket(unsigned char frame[kFrameBufSize], const unsigned char key[kMac
     }
     unsigned char *out = frame;
     *out++ = p.start;
-    WriteZeroFilled(reinterpret_cast<char *>(out), kLenDigits, p.len);
+    // len is at most 2041 here, so four digits hold it.
+    WriteLengthPrefix(reinterpret_cast<char *>(out), kLenDigits, p.len);
     out += kLenDigits;
     std::memcpy(out, p.txcode, kTxcodeLen);
     out += kTxcodeLen;

@@ -4,27 +4,153 @@
 #include "packet/bitmap.h"
 #include "packet/packet.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
+
+// Marks the code of a refusal as rarely run, so the compiler keeps it
+// away from the path of the fields that pass.
+#if defined(__GNUC__)
+#define TRANPAK_COLD __attribute__((cold, noinline))
+#else
+#define TRANPAK_COLD
+#endif
 
 namespace tranpak {
 namespace {
 
 // Refuses a field that runs past the received data.
-bool WithinData(int i, int offset, int need, int limit)
+TRANPAK_COLD bool RefuseShort(int i, int offset, int need, int limit)
 {
-    if (need <= limit - offset)
-        return true;
     WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] needs %d bytes at offset %d, received data has %d", i, need, offset, limit);
     return false;
 }
 
-// Copies count bytes into the record's buf; text values get a NUL.
-void StoreValue(BMPCell &cell, const unsigned char *src, int count)
+bool WithinData(int i, int offset, int need, int limit)
 {
+    return need <= limit - offset ? true : RefuseShort(i, offset, need, limit);
+}
+
+// Copies count bytes into record i's buf; text values get a NUL.
+void StoreValue(int i, const unsigned char *src, int count)
+{
+    BMPCell &cell = g_mesg.cells[i];
+    const bool text = cell.type != kTypeB;
+    NoteCellWrite(i, text ? count + 1 : count);
     std::memcpy(cell.buf, src, static_cast<size_t>(count));
-    if (cell.type != kTypeB)
+    if (text)
         cell.buf[count] = '\0';
 }
+
+// Character classes of the content checks (text_check.h), by byte.
+enum : uint8_t { kClassDigit = 1, kClassLetter = 2, kClassSpace = 4 };
+
+struct ClassTable {
+    uint8_t of[256];
+};
+
+constexpr ClassTable MakeClassTable()
+{
+    ClassTable t{};
+    for (int c = 0; c < 256; ++c) {
+        if (c >= '0' && c <= '9')
+            t.of[c] = kClassDigit;
+        else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
+            t.of[c] = kClassLetter;
+        else if (c == ' ' || (c >= '\t' && c <= '\r'))
+            t.of[c] = kClassSpace;
+    }
+    return t;
+}
+
+constexpr ClassTable kClass = MakeClassTable();
+
+// Eight bytes that are all '0' to '9': each has the high nibble 3, and
+// adding 6 leaves it there (a low nibble of 10 or more carries into it).
+bool EightDigits(uint64_t w)
+{
+    constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0u, kZeros = 0x3030303030303030u, kSixes = 0x0606060606060606u;
+    return (w & kHigh) == kZeros && ((w + kSixes) & kHigh) == kZeros;
+}
+
+bool AllDigits(const unsigned char *v, int count)
+{
+    uint64_t w;
+    int k = 0;
+    for (; k + 8 <= count; k += 8) {
+        std::memcpy(&w, v + k, sizeof w);
+        if (!EightDigits(w))
+            return false;
+    }
+    if (k == count)
+        return true;
+    if (count >= 8) {
+        // The last eight bytes, overlapping the ones already tested.
+        std::memcpy(&w, v + count - 8, sizeof w);
+        return EightDigits(w);
+    }
+    for (; k < count; ++k)
+        if (static_cast<unsigned>(v[k]) - '0' > 9)
+            return false;
+    return true;
+}
+
+// Where the received data's next NUL byte is. Fields come in ascending
+// order, so one search serves every text field up to the NUL it found.
+class NulFinder {
+public:
+    explicit NulFinder(const unsigned char *end) : end_(end) {}
+    // The first NUL at or after at, or the end of the data.
+    const unsigned char *From(const unsigned char *at)
+    {
+        if (from_ == nullptr || at < from_ || nul_ < at) {
+            const void *nul = std::memchr(at, 0, static_cast<size_t>(end_ - at));
+            from_ = at;
+            nul_ = nul == nullptr ? end_ : static_cast<const unsigned char *>(nul);
+        }
+        return nul_;
+    }
+
+private:
+    const unsigned char *end_;
+    const unsigned char *from_ = nullptr;
+    const unsigned char *nul_ = nullptr;
+};
+
+bool AllOfClass(const unsigned char *v, int count, uint8_t allowed)
+{
+    for (int k = 0; k < count; ++k)
+        if ((kClass.of[v[k]] & allowed) == 0)
+            return false;
+    return true;
+}
+
+// True when the count received bytes of a text value pass the content
+// check of the type and hold no NUL, in one pass over them. False says
+// only that the full checks must run: the type is not one of these, or a
+// byte is outside the type's characters.
+bool PassesAtOnce(int type, const unsigned char *v, int count, NulFinder &nuls)
+{
+    switch (type) {
+    case kTypeANS:
+        return nuls.From(v) >= v + count;
+    case kTypeNI:
+    case kTypeNF:
+    case kTypeN: {
+        // An optional sign, then digits only.
+        const int start = count > 0 && (v[0] == '+' || v[0] == '-') ? 1 : 0;
+        return AllDigits(v + start, count - start);
+    }
+    case kTypeA:
+        return AllOfClass(v, count, kClassLetter | kClassSpace);
+    case kTypeAN:
+        return AllOfClass(v, count, kClassLetter | kClassDigit | kClassSpace);
+    default:
+        return false;
+    }
+}
+
+int UnpackField(int i, const unsigned char *src, int *offset, int limit, NulFinder &nuls);
 
 }  // namespace
 
@@ -58,57 +184,95 @@ int CheckCellContent(int i)
 
 int UnpackCell(int i, const unsigned char *src, int *offset, int limit)
 {
-    BMPCell &cell = g_mesg.cells[i];
-    const int textLimit = cell.type == kTypeB ? kBinMaxLen : kTextMaxLen;
-    if (cell.maxlen < 0 || cell.maxlen > textLimit || cell.varlen < 0 || cell.varlen > kMaxVarLen) {
-        WriteErrLog(kErrSettings, "tranpak: BMPCell[%d] bad definition (maxlen = %d, varlen = %d)", i, cell.maxlen, cell.varlen);
+    NulFinder nuls(src + limit);
+    return UnpackField(i, src, offset, limit, nuls);
+}
+
+namespace {
+
+// The refusals, kept out of the way of the fields that pass.
+TRANPAK_COLD int RefuseDefinition(int i, const BMPCell &cell)
+{
+    WriteErrLog(kErrSettings, "tranpak: BMPCell[%d] bad definition (maxlen = %d, varlen = %d)", i, cell.maxlen, cell.varlen);
+    return -1;
+}
+
+TRANPAK_COLD int RefuseUndefined(int i)
+{
+    WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] undefined", i);
+    return -1;
+}
+
+TRANPAK_COLD int RefusePrefix(int i, const unsigned char *digits, int prefix)
+{
+    char text[kIntTextSize] = {};
+    std::memcpy(text, digits, static_cast<size_t>(prefix));
+    WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] len prefix %s not number", i, text);
+    return -1;
+}
+
+TRANPAK_COLD int RefuseLength(int i, int count)
+{
+    WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] len = %d, too long", i, count);
+    return -1;
+}
+
+// The full content checks of a text value the one pass did not pass.
+TRANPAK_COLD int CheckContentFully(int i, const unsigned char *value, int count)
+{
+    // A text value ends at its NUL: one inside would make the rest of
+    // the field unreadable and the value read as something else.
+    if (const void *nul = std::memchr(value, 0, static_cast<size_t>(count))) {
+        WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d].buf holds a NUL byte at %d", i,
+                    static_cast<int>(static_cast<const unsigned char *>(nul) - value));
         return -1;
     }
-    int count = cell.maxlen;
-    int prefix = 0;
-    if (cell.varlen == 0) {
-        if (cell.maxlen == 0) {
-            WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] undefined", i);
-            return -1;
-        }
+    return CheckCellContent(i);
+}
+
+int UnpackField(int i, const unsigned char *src, int *offset, int limit, NulFinder &nuls)
+{
+    BMPCell &cell = g_mesg.cells[i];
+    const int type = cell.type, maxlen = cell.maxlen, varlen = cell.varlen;
+    const int textLimit = type == kTypeB ? kBinMaxLen : kTextMaxLen;
+    if (maxlen < 0 || maxlen > textLimit || varlen < 0 || varlen > kMaxVarLen)
+        return RefuseDefinition(i, cell);
+    const int at = *offset;
+    int count = maxlen;
+    if (varlen == 0) {
+        if (maxlen == 0)
+            return RefuseUndefined(i);
     } else {
-        prefix = cell.varlen;
-        if (!WithinData(i, *offset, prefix, limit))
+        if (!WithinData(i, at, varlen, limit))
             return -1;
-        char digits[kIntTextSize] = {};
-        std::memcpy(digits, src + *offset, static_cast<size_t>(prefix));
         // The prefix is digits only: a blank, a sign or any other
         // character means the message is not framed as its definition says.
-        for (int k = 0; k < prefix; ++k) {
-            if (!IsCDigit(digits[k])) {
-                WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] len prefix %s not number", i, digits);
-                return -1;
-            }
+        // Up to 11 digits: the value saturates at the int32 limit as
+        // TextToInt's does.
+        const unsigned char *digits = src + at;
+        int64_t value = 0;
+        for (int k = 0; k < varlen; ++k) {
+            const unsigned digit = static_cast<unsigned>(digits[k]) - '0';
+            if (digit > 9)
+                return RefusePrefix(i, digits, varlen);
+            value = value * 10 + digit;
         }
-        count = TextToInt(digits);
-        if (count > cell.maxlen) {
-            WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] len = %d, too long", i, count);
-            return -1;
-        }
+        count = value > INT32_MAX ? INT32_MAX : static_cast<int>(value);
+        if (count > maxlen)
+            return RefuseLength(i, count);
     }
-    if (!WithinData(i, *offset, prefix + count, limit))
+    if (!WithinData(i, at, varlen + count, limit))
         return -1;
-    StoreValue(cell, src + *offset + prefix, count);
-    // A text value ends at its NUL: one inside would make the rest of the
-    // field unreadable and the value read as something else.
-    if (cell.type != kTypeB) {
-        if (const void *nul = std::memchr(src + *offset + prefix, 0, static_cast<size_t>(count))) {
-            WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d].buf holds a NUL byte at %d", i,
-                        static_cast<int>(static_cast<const unsigned char *>(nul) - (src + *offset + prefix)));
-            return -1;
-        }
-    }
-    if (CheckCellContent(i) != 0)
+    const unsigned char *value = src + at + varlen;
+    StoreValue(i, value, count);
+    if (type != kTypeB && !PassesAtOnce(type, value, count, nuls) && CheckContentFully(i, value, count) != 0)
         return -1;
     cell.used = 1;
-    *offset += prefix + count;
+    *offset = at + varlen + count;
     return 0;
 }
+
+}  // namespace
 
 int UnpackMesg()
 {
@@ -119,9 +283,14 @@ int UnpackMesg()
     if (limit > kDataAreaSize)
         limit = kDataAreaSize;
     int offset = 0;
-    for (int i = 0; i < kCellCount; ++i)
-        if (TestBit(p.bitmap, i) && UnpackCell(i, p.data, &offset, limit) != 0)
+    NulFinder nuls(p.data + limit);
+    // The fields whose bits are set, field 1 first.
+    for (uint64_t bits = LoadBitmap(p.bitmap); bits != 0;) {
+        const int i = std::countl_zero(bits);
+        bits ^= BitmapBit(i);
+        if (UnpackField(i, p.data, &offset, limit, nuls) != 0)
             return -1;
+    }
     return 0;
 }
 

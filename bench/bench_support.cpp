@@ -1,0 +1,87 @@
+#include "bench_support.h"
+
+#include "core/bmpfile.h"
+#include "core/mesg_state.h"
+#include "core/settings.h"
+#include "packet/packet.h"
+#include "tranpak.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace tranpak::bench {
+
+const unsigned char kKey[8] = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
+
+void Define(const std::string &definitions)
+{
+    static const std::string dir = [] {
+        auto d = std::filesystem::temp_directory_path() / "tranpak-bench";
+        std::filesystem::create_directories(d);
+        return d.string();
+    }();
+    const std::string path = dir + "/bitmap.txt";
+    std::ofstream(path) << definitions;
+    ClearCellTable();
+    std::snprintf(g_mesg.settings.bmpfile, kPathSize, "%s", path.c_str());
+    g_mesg.settings.errfile[0] = '\0';
+    g_mesg.settings.traceflag = 0;
+    if (ReadBMPFile() != 0)
+        std::abort();
+    ResetMesg();
+}
+
+void DefineExample() { Define("PAN N 19,2 2\nPROCCODE N 6 3\nAMOUNT NF 12 4\nMAC B 8 64\n"); }
+
+void SetExampleValues()
+{
+    ResetMesg();
+    SetCell(0, "0200");
+    SetCell(2, "12345678");
+    SetCell(3, "123");
+    double amount = 10.0;
+    SetCell(4, &amount);
+}
+
+void SetExample()
+{
+    DefineExample();
+    SetExampleValues();
+}
+
+void DefineFull()
+{
+    std::string defs;
+    for (int f = 2; f <= 6; ++f)
+        defs += "F ANS 399 " + std::to_string(f) + "\n";
+    Define(defs + "G ANS 26 7\nMAC B 8 64\n");
+}
+
+void SetFullValues()
+{
+    ResetMesg();
+    SetCell(0, "0200");
+    const std::string text(295, 'x');  // the longest text SetCell takes
+    for (int f = 2; f <= 6; ++f)
+        SetCell(f, text.c_str());
+    SetCell(7, "tail");
+}
+
+void SetFull()
+{
+    DefineFull();
+    SetFullValues();
+}
+
+std::string CurrentFrame()
+{
+    unsigned char frame[kFrameBufSize];
+    int len = 0;
+    if (BuildPacket(frame, kKey, &len) != 0)
+        return "";
+    return std::string(reinterpret_cast<char *>(frame), static_cast<size_t>(len));
+}
+
+}  // namespace tranpak::bench

@@ -1,0 +1,223 @@
+// Instruction counts per call, for callgrind. One case per run:
+//
+//   valgrind --tool=callgrind --collect-atstart=no --toggle-collect=FUNCTION \
+//       tranpak-count CASE [CALLS]
+//
+// A case sets its message up, checks that the floor and the library make
+// and read the same bytes, calls the measured function a few times to warm
+// it up, zeroes callgrind's counters and calls it CALLS times. Collection
+// is on only inside FUNCTION (printed by `tranpak-count --list`), so the
+// total callgrind reports divided by CALLS is the cost of one call.
+// Loopback sockets carry the frames; the peer's side of each exchange
+// (draining a sent frame, writing the reply) runs outside FUNCTION.
+#include "bench_support.h"
+#include "floors.h"
+
+#include "core/mesg_state.h"
+#include "net/net.h"
+#include "packet/packet.h"
+#include "platform/platform.h"
+#include "tranpak.h"
+
+#include <valgrind/callgrind.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+using namespace tranpak;
+using namespace tranpak::bench;
+
+namespace {
+
+constexpr int kWarmUp = 20;
+
+struct Link {
+    int client = -1;  // the library's or the floor's end
+    int peer = -1;    // the driver's end
+};
+
+Link OpenLink()
+{
+    Link link;
+    int listener = plat::SockListen("127.0.0.1", 0);
+    link.client = SockConnect("127.0.0.1", plat::SockLocalPort(listener));
+    link.peer = plat::SockAccept(listener);
+    plat::SockCloseHandle(listener);
+    if (link.client < 0 || link.peer < 0) {
+        std::fprintf(stderr, "no loopback connection\n");
+        std::exit(1);
+    }
+    return link;
+}
+
+void Fail(const char *what)
+{
+    std::fprintf(stderr, "tranpak-count: %s\n", what);
+    std::exit(1);
+}
+
+void Drain(int sock, int count)
+{
+    static unsigned char buf[kFrameBufSize];
+    if (RecvAll(sock, buf, count) != count)
+        Fail("sent frame not received");
+}
+
+void Feed(int sock, const std::string &frame)
+{
+    if (SendAll(sock, frame.data(), static_cast<int>(frame.size())) != static_cast<int>(frame.size()))
+        Fail("reply not written");
+}
+
+ExampleFields ExampleIn()
+{
+    ExampleFields f{};
+    std::strcpy(f.txcode, "0200");
+    std::strcpy(f.pan, "12345678");
+    std::strcpy(f.proc, "123");
+    std::strcpy(f.amount, "1000");
+    return f;
+}
+
+FullFields FullIn()
+{
+    FullFields f{};
+    std::strcpy(f.txcode, "0200");
+    for (char *text : f.text)
+        std::memset(text, 'x', 295);
+    std::strcpy(f.tail, "tail");
+    return f;
+}
+
+// The message of a case: its library set-up, its floor input and frame.
+struct Message {
+    bool full;
+    std::string frame;
+    ExampleFields example = ExampleIn();
+    FullFields fullFields = FullIn();
+
+    explicit Message(bool isFull) : full(isFull)
+    {
+        if (full)
+            SetFull();
+        else
+            SetExample();
+        frame = CurrentFrame();
+        unsigned char floorFrame[kFrameBufSize];
+        int n = full ? FloorPackFull(floorFrame, kKey, &fullFields) : FloorPackExample(floorFrame, kKey, &example);
+        if (frame.empty() || frame != std::string(reinterpret_cast<char *>(floorFrame), static_cast<size_t>(n)))
+            Fail("the floor's frame differs from the library's");
+        const auto *body = reinterpret_cast<const unsigned char *>(frame.data()) + 5;
+        const int len = static_cast<int>(frame.size()) - 6;
+        int rc = full ? FloorUnpackFull(body, len, &fullFields) : FloorUnpackExample(body, len, &example);
+        if (rc != 0 || FloorCheckMac(body, len, kKey) != 0)
+            Fail("the floor does not read the library's frame");
+    }
+    int Len() const { return static_cast<int>(frame.size()); }
+    const unsigned char *Body() const { return reinterpret_cast<const unsigned char *>(frame.data()) + 5; }
+};
+
+// One measured call of each kind.
+void SendLibrary(const Link &l, const Message &m)
+{
+    if (SockSendMesg(l.client, kKey) != 0)
+        Fail("SockSendMesg failed");
+    Drain(l.peer, m.Len());
+}
+
+void SendFloor(const Link &l, const Message &m)
+{
+    int rc = m.full ? FloorSendFull(l.client, kKey, &m.fullFields) : FloorSendExample(l.client, kKey, &m.example);
+    if (rc != 0)
+        Fail("floor send failed");
+    Drain(l.peer, m.Len());
+}
+
+void RecvLibrary(const Link &l, const Message &m)
+{
+    Feed(l.peer, m.frame);
+    if (SockRecvMesg(l.client, 0) != 0)
+        Fail("SockRecvMesg failed");
+}
+
+void RecvFloor(const Link &l, Message &m)
+{
+    Feed(l.peer, m.frame);
+    int rc = m.full ? FloorRecvFull(l.client, &m.fullFields) : FloorRecvExample(l.client, &m.example);
+    if (rc != 0)
+        Fail("floor receive failed");
+}
+
+void CheckLibrary(const Link &, const Message &)
+{
+    if (CheckMesgMac(kKey) != 0)
+        Fail("CheckMesgMac failed");
+}
+
+void CheckFloor(const Link &, const Message &m)
+{
+    if (FloorCheckMac(m.Body(), m.Len() - 6, kKey) != 0)
+        Fail("floor MAC check failed");
+}
+
+struct Case {
+    const char *name;
+    const char *function;  // what callgrind collects
+    bool full;
+    void (*call)(const Link &, Message &);
+};
+
+template <void (*F)(const Link &, const Message &)>
+void Adapt(const Link &l, Message &m) { F(l, m); }
+
+const Case kCases[] = {
+    {"send_example", "SockSendMesg", false, Adapt<SendLibrary>},
+    {"send_example_floor", "FloorSendExample", false, Adapt<SendFloor>},
+    {"recv_example", "SockRecvMesg", false, Adapt<RecvLibrary>},
+    {"recv_example_floor", "FloorRecvExample", false, RecvFloor},
+    {"check_example", "CheckMesgMac", false, Adapt<CheckLibrary>},
+    {"check_example_floor", "FloorCheckMac", false, Adapt<CheckFloor>},
+    {"send_full", "SockSendMesg", true, Adapt<SendLibrary>},
+    {"send_full_floor", "FloorSendFull", true, Adapt<SendFloor>},
+    {"recv_full", "SockRecvMesg", true, Adapt<RecvLibrary>},
+    {"recv_full_floor", "FloorRecvFull", true, RecvFloor},
+    {"check_full", "CheckMesgMac", true, Adapt<CheckLibrary>},
+    {"check_full_floor", "FloorCheckMac", true, Adapt<CheckFloor>},
+};
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc >= 2 && std::strcmp(argv[1], "--list") == 0) {
+        for (const Case &c : kCases)
+            std::printf("%s %s\n", c.name, c.function);
+        return 0;
+    }
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: tranpak-count --list | CASE [CALLS]\n");
+        return 2;
+    }
+    const int calls = argc >= 3 ? std::atoi(argv[2]) : 1000;
+    for (const Case &c : kCases) {
+        if (std::strcmp(argv[1], c.name) != 0)
+            continue;
+        Link link = OpenLink();
+        Message message(c.full);
+        if (std::strncmp(c.name, "check", 5) == 0)
+            RecvLibrary(link, message);  // CheckMesgMac checks the message last received
+        for (int k = 0; k < kWarmUp; ++k)
+            c.call(link, message);
+        CALLGRIND_ZERO_STATS;
+        for (int k = 0; k < calls; ++k)
+            c.call(link, message);
+        SockClose(link.client);
+        plat::SockCloseHandle(link.peer);
+        std::printf("%s %d calls\n", c.name, calls);
+        return 0;
+    }
+    std::fprintf(stderr, "tranpak-count: no case %s\n", argv[1]);
+    return 2;
+}
