@@ -95,6 +95,8 @@ static void Exchange(const struct Tranpak *tp, struct Peer *peer)
 
     CHECK(tp->CheckMesgMac(kKey) == 0);
     CHECK(tp->CheckMesgMac(other_key) == -1);
+    char reason[64];
+    CHECK(tp->GetLastErrMesg(reason, sizeof reason) == 7 /* TRANPAK_ERR_MAC */ && strcmp(reason, "tranpak: mac check error") == 0);
     CHECK(tp->GetCell(0, text) == 0 && strcmp(text, "0210") == 0);
     CHECK(tp->GetCell(2, text) == 0 && strcmp(text, pan) == 0);
     CHECK(tp->GetCell(38, text) == 0 && strcmp(text, "A1B2C3") == 0);

@@ -24,7 +24,8 @@
     X(int, SockSendFile, (const char *host, int port, const char *local_path, const char *request)) \
     X(int, SockSendBinFile, (const char *host, int port, const char *local_path, const char *request)) \
     X(int, SockRecvFile, (const char *host, int port, const char *request, const char *local_path)) \
-    X(int, SockRecvBinFile, (const char *host, int port, const char *request, const char *local_path))
+    X(int, SockRecvBinFile, (const char *host, int port, const char *request, const char *local_path)) \
+    X(int, GetLastErrMesg, (char *text, int size))
 
 #define TRANPAK_POINTER_TYPE(ret, name, params) typedef ret(__cdecl *name##_fn) params;
 TRANPAK_EXPORTS(TRANPAK_POINTER_TYPE)
