@@ -74,6 +74,10 @@ bool OpenFetchTarget(const char *localPath, FetchTarget &t)
 {
     t.f = nullptr;
     t.temp[0] = '\0';
+    if (localPath[0] == '\0') {
+        WriteErrLog(kErrLocalFile, "tranpak: open %s error", localPath);
+        return false;
+    }
     t.direct = plat::LocalPathKind(localPath) == plat::kPathOther;
     if (t.direct) {
         t.f = std::fopen(localPath, "w+b");

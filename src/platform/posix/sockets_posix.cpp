@@ -114,6 +114,8 @@ int SockConnectIPv4Within(int sock, const unsigned char addr[4], int port, int m
 
 int SockWait(int sock, bool forWrite, int millis)
 {
+    if (sock < 0)
+        return -1;  // poll would skip it and wait the whole time
     pollfd p{sock, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
     int rc = poll(&p, 1, millis);
     if (rc < 0)
