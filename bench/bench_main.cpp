@@ -106,26 +106,6 @@ void UnpackBench(benchmark::State &state, void (*setup)())
     state.counters["frame_bytes"] = len;
 }
 
-ExampleFields ExampleIn()
-{
-    ExampleFields f{};
-    std::strcpy(f.txcode, "0200");
-    std::strcpy(f.pan, "12345678");
-    std::strcpy(f.proc, "123");
-    std::strcpy(f.amount, "1000");
-    return f;
-}
-
-FullFields FullIn()
-{
-    FullFields f{};
-    std::strcpy(f.txcode, "0200");
-    for (char *text : f.text)
-        std::memset(text, 'x', 295);
-    std::strcpy(f.tail, "tail");
-    return f;
-}
-
 void BM_PackExample(benchmark::State &s) { PackBench(s, SetExample); }
 void BM_UnpackExample(benchmark::State &s) { UnpackBench(s, SetExample); }
 void BM_PackFull(benchmark::State &s) { PackBench(s, SetFull); }

@@ -71,26 +71,6 @@ void Feed(int sock, const std::string &frame)
         Fail("reply not written");
 }
 
-ExampleFields ExampleIn()
-{
-    ExampleFields f{};
-    std::strcpy(f.txcode, "0200");
-    std::strcpy(f.pan, "12345678");
-    std::strcpy(f.proc, "123");
-    std::strcpy(f.amount, "1000");
-    return f;
-}
-
-FullFields FullIn()
-{
-    FullFields f{};
-    std::strcpy(f.txcode, "0200");
-    for (char *text : f.text)
-        std::memset(text, 'x', 295);
-    std::strcpy(f.tail, "tail");
-    return f;
-}
-
 // The message of a case: its library set-up, its floor input and frame.
 struct Message {
     bool full;

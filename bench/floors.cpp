@@ -222,4 +222,24 @@ __attribute__((noinline)) int FloorCheckMac(const unsigned char *body, int len, 
 
 }  // extern "C"
 
+ExampleFields ExampleIn()
+{
+    ExampleFields f{};
+    std::strcpy(f.txcode, "0200");
+    std::strcpy(f.pan, "12345678");
+    std::strcpy(f.proc, "123");
+    std::strcpy(f.amount, "1000");
+    return f;
+}
+
+FullFields FullIn()
+{
+    FullFields f{};
+    std::strcpy(f.txcode, "0200");
+    for (char *text : f.text)
+        std::memset(text, 'x', 295);
+    std::strcpy(f.tail, "tail");
+    return f;
+}
+
 }  // namespace tranpak::bench

@@ -37,6 +37,11 @@ struct FullFields {
 
 extern "C" {
 // Pack into frame (2048 bytes); returns the frame length.
+// The worked example's request and a request that fills the data area, as
+// the library's benchmarks set them.
+ExampleFields ExampleIn();
+FullFields FullIn();
+
 int FloorPackExample(unsigned char *frame, const unsigned char *key, const ExampleFields *in);
 int FloorPackFull(unsigned char *frame, const unsigned char *key, const FullFields *in);
 // Unpack a frame body (txcode, bitmap, data; len bytes); 0 or -1.

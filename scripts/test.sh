@@ -17,17 +17,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
-need_packages() {
-  local missing=()
-  for p in "$@"; do
-    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    echo "== installing: ${missing[*]}"
-    apt-get -o DPkg::Lock::Timeout=900 update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq "${missing[@]}" >/dev/null
-  fi
-}
+source scripts/lib/packages.sh
 
 need_packages cmake make g++ libgtest-dev googletest binutils valgrind pkg-config \
   clang libclang-rt-14-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 dpkg-dev
