@@ -6,6 +6,7 @@
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <regex>
@@ -123,19 +124,63 @@ TEST_F(TimeLimitTest, ValuesOfTheSection)
 {
     struct {
         const char *value;
-        int seconds;
+        int seconds;  // -1: Init8583 refuses the value
     } cases[] = {
-        {"10", 10}, {" 7 ", 7},    {"0", 0},     {"", 0},          {"-5", 0},
-        {"+5", 0},  {"5s", 0},     {"abc", 0},   {"86400", 86400}, {"86401", 86400},
-        {"99999999999999", 86400},
+        {"10", 10},  {" 7 ", 7},    {"0", 0},    {"", 0},          {"86400", 86400},
+        {"86401", 86400}, {"99999999999999", 86400}, {"30s", -1}, {"thirty", -1},
+        {"-5", -1},  {"+5", -1},    {"1.5", -1}, {"1 0", -1},
     };
-    for (const auto &c : cases) {
-        std::string section = std::string("[Com Timeout]\nCONNECT=") + c.value + "\nSEND=" + c.value +
-                              "\nRECV=" + c.value + "\n";
-        ASSERT_EQ(InitWith(kExampleDefinitions, false, section), 0);
-        EXPECT_EQ(g_mesg.settings.connectLimit, c.seconds) << c.value;
-        EXPECT_EQ(g_mesg.settings.sendLimit, c.seconds) << c.value;
-        EXPECT_EQ(g_mesg.settings.recvLimit, c.seconds) << c.value;
+    for (const char *key : {"CONNECT", "SEND", "RECV", "TRANSFER"}) {
+        for (const auto &c : cases) {
+            std::filesystem::remove("errlog.txt");
+            std::string section = std::string("[Com Timeout]\n") + key + "=" + c.value + "\n";
+            ASSERT_EQ(InitWith(kExampleDefinitions, false, section), c.seconds < 0 ? -1 : 0) << key << c.value;
+            const LibSettings &s = g_mesg.settings;
+            const int32_t read[] = {s.connectLimit, s.sendLimit, s.recvLimit, s.transferLimit};
+            const int want = std::max(c.seconds, 0);
+            EXPECT_EQ(read[0] + read[1] + read[2] + read[3], want) << key << "=" << c.value;
+            if (c.seconds < 0)
+                EXPECT_EQ(ErrLog(), std::vector<std::string>({std::string("tranpak: [Com Timeout] ") + key + "=" +
+                                                              c.value + " is not a whole number of seconds"}));
+        }
+    }
+}
+
+// Every file function is bounded from its start to its end when TRANSFER
+// is set, however well each frame keeps its own limit.
+TEST_F(TimeLimitTest, TransferLimitBoundsAWholeFileTransfer)
+{
+    std::vector<PeerStep> emptyFrames{Read(9)}, ignoredFrames{Read(9)}, neverEnds{ReadToEnd()};
+    for (int i = 0; i < 10; ++i) {
+        emptyFrames.insert(emptyFrames.end(), {Send(FileFrame('2', "")), Pause(300)});
+        ignoredFrames.insert(ignoredFrames.end(), {Send(FileFrame('7', "x")), Pause(300)});
+    }
+    const LimitCase cases[] = {
+        {"fetch, an empty block every 300 ms", emptyFrames,
+         [](int port) { return SockRecvBinFile("127.0.0.1", port, "req", "fetched.dat"); },
+         "tranpak: transfer time limit of 2 s passed", "tranpak: recv file_mesg_head rc:0"},
+        {"text fetch, ignored frames", ignoredFrames,
+         [](int port) { return SockRecvFile("127.0.0.1", port, "req", "fetched.dat"); },
+         "tranpak: transfer time limit of 2 s passed", "tranpak: recv file_mesg_head rc:0"},
+        {"send, the host never ends it", neverEnds,
+         [](int port) { return SockSendBinFile("127.0.0.1", port, "bitmap.txt", "req"); },
+         "tranpak: transfer time limit of 2 s passed", "tranpak: recv file_mesg_head rc:0"},
+    };
+    for (const LimitCase &c : cases) {
+        ASSERT_EQ(InitWith(kExampleDefinitions, false, "[Com Timeout]\nTRANSFER=2\n"), 0);
+        std::filesystem::remove("errlog.txt");
+        WriteFile("fetched.dat", "old");
+        ScriptedPeer peer(c.peer);
+        auto start = Clock::now();
+        EXPECT_EQ(c.call(peer.port()), -1) << c.name;
+        EXPECT_LT(SecondsSince(start), 3.0) << c.name;
+        auto lines = ErrLog();
+        ASSERT_GE(lines.size(), 2u) << c.name;
+        EXPECT_EQ(lines[0], c.limitLine) << c.name;
+        EXPECT_EQ(lines[1], c.thenLine) << c.name;
+        char text[300];
+        EXPECT_EQ(GetLastErrMesg(text, sizeof text), TRANPAK_ERR_TIME_LIMIT) << c.name;
+        EXPECT_EQ(ReadFile("fetched.dat"), "old") << c.name;
     }
 }
 

@@ -3,6 +3,7 @@
 #include "core/mesg_state.h"
 #include "core/numtext.h"
 #include "diag/errlog.h"
+#include "platform/platform.h"
 
 #include <cstdio>
 #include <cstring>
@@ -163,7 +164,9 @@ int InitOntCell(char *line)
 
 int ReadBMPFile()
 {
-    std::FILE *f = std::fopen(g_mesg.settings.bmpfile, "r");
+    // Only a regular file is read: a device or a pipe could keep the
+    // reader waiting or reading forever.
+    std::FILE *f = plat::OpenRegularFile(g_mesg.settings.bmpfile, "r");
     if (f == nullptr) {
         WriteErrLog(kErrSettings, "tranpak: ReadBMPFile() open BMPfile fail");
         return -1;

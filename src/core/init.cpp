@@ -28,14 +28,23 @@ void ReadSetting(const char *file, const char *section, const char *key, const c
     member[len] = '\0';
 }
 
-int ReadTimeLimit(const char *file, const char *key)
+// Reads one [Com Timeout] key into *seconds; false, with the line logged,
+// when the value is not a whole number of seconds.
+bool ReadTimeLimit(const char *file, const char *key, int32_t *seconds)
 {
     char value[kSettingValueSize];
     plat::ReadProfileString("Com Timeout", key, "", value, sizeof value, file);
-    return ParseTimeLimit(value);
+    *seconds = ParseTimeLimit(value);
+    if (*seconds >= 0)
+        return true;
+    *seconds = 0;
+    WriteErrLog(kErrSettings, "tranpak: [Com Timeout] %s=%s is not a whole number of seconds", key, value);
+    return false;
 }
 
-void ReadSettings(const char *file, LibSettings &s)
+// Reads the four settings and the limits; false after the first limit that
+// is no number of seconds.
+bool ReadSettings(const char *file, LibSettings &s)
 {
     char flag[kSettingValueSize];
     plat::ReadProfileString("Com Trace Flag", "GCODEFLAG", "0", flag, sizeof flag, file);
@@ -43,9 +52,9 @@ void ReadSettings(const char *file, LibSettings &s)
     ReadSetting(file, "Error Log File", "ERRFILE", "../run/errlog.txt", s.errfile, kPathSize);
     ReadSetting(file, "Bitmap Define File", "BMPFILE", "../etc/bitmap.txt", s.bmpfile, kPathSize);
     ReadSetting(file, "Com Trace File", "CTRACEFILE", "../run/ctrace.txt", s.ctracefile, kPathSize);
-    s.connectLimit = ReadTimeLimit(file, "CONNECT");
-    s.sendLimit = ReadTimeLimit(file, "SEND");
-    s.recvLimit = ReadTimeLimit(file, "RECV");
+    s.connectLimit = s.sendLimit = s.recvLimit = s.transferLimit = 0;
+    return ReadTimeLimit(file, "CONNECT", &s.connectLimit) && ReadTimeLimit(file, "SEND", &s.sendLimit) &&
+           ReadTimeLimit(file, "RECV", &s.recvLimit) && ReadTimeLimit(file, "TRANSFER", &s.transferLimit);
 }
 
 }  // namespace
@@ -65,7 +74,7 @@ int ParseTimeLimit(const char *value)
         return 0;
     for (const char *p = value; *p != '\0'; ++p)
         if (!IsCDigit(*p))
-            return 0;
+            return -1;
     int32_t seconds = TextToInt(value);  // saturates, so huge values stay positive
     return seconds > kMaxTimeLimitSeconds ? kMaxTimeLimitSeconds : seconds;
 }
@@ -92,8 +101,13 @@ extern "C" TRANPAK_API int TRANPAK_CALL Init8583(void)
                     kSettingsPathSize - 1);
         return -1;
     }
-    ReadSettings(file, g_mesg.settings);
-    if (ReadBMPFile() != 0)
+    // A pipe or a device would keep the reader waiting or reading forever.
+    const plat::PathKind kind = plat::LocalPathKind(file);
+    if (kind == plat::kPathDirectory || kind == plat::kPathOther) {
+        WriteErrLog(kErrSettings, "tranpak: settings file %s is not a regular file", file);
+        return -1;
+    }
+    if (!ReadSettings(file, g_mesg.settings) || ReadBMPFile() != 0)
         return -1;
     g_mesg.packet.start = kStartByte;
     std::memset(g_mesg.packet.bitmap, 0, sizeof g_mesg.packet.bitmap);

@@ -81,6 +81,7 @@ struct LibSettings {
     int32_t connectLimit;
     int32_t sendLimit;
     int32_t recvLimit;
+    int32_t transferLimit;  // a whole file transfer, connection included
 };
 
 // Which records hold anything, so that clearing the message costs what the

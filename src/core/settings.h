@@ -24,8 +24,9 @@ inline constexpr int kMaxTimeLimitSeconds = 86400;
 // built-in path; nullptr when the variable's value is too long to hold.
 const char *SettingsFilePath();
 
-// A [Com Timeout] value in seconds: digits only, above 0, taken as at most
-// one day; anything else (empty, 0, signs, other characters) is 0, no limit.
+// A [Com Timeout] value in seconds: digits only, taken as at most one day;
+// empty and 0 are 0, no limit. Anything else (a sign, a unit, a word) is a
+// mistake in the file, -1.
 int ParseTimeLimit(const char *value);
 
 // Sets every field record to zero: no value, no definition.

@@ -63,13 +63,13 @@ int MoveAll(int count, Move move)
 template <typename Move>
 int MoveWithin(int sock, bool forWrite, int count, const FrameDeadline &deadline, Move move)
 {
-    const int limitMillis = deadline.seconds * 1000;
     int remaining = count;
     while (remaining != 0) {
-        int left = limitMillis - static_cast<int>(plat::TickMillis() - deadline.start);
+        const FrameDeadline *passing = nullptr;
+        int left = deadline.MillisLeft(&passing);
         if (left <= 0) {
-            WriteErrLog(kErrTimeLimit, "tranpak: %s time limit of %d s passed", deadline.direction,
-                        deadline.seconds);
+            WriteErrLog(kErrTimeLimit, "tranpak: %s time limit of %d s passed", passing->direction,
+                        passing->seconds);
             break;
         }
         int ready = plat::SockWait(sock, forWrite, left);
@@ -89,15 +89,33 @@ int MoveWithin(int sock, bool forWrite, int count, const FrameDeadline &deadline
 
 }  // namespace
 
-FrameDeadline::FrameDeadline(int limitSeconds, const char *what)
-    : seconds(limitSeconds), start(limitSeconds > 0 ? plat::TickMillis() : 0), direction(what)
+FrameDeadline::FrameDeadline(int limitSeconds, const char *what, const FrameDeadline *outerBound)
+    : seconds(limitSeconds), start(limitSeconds > 0 ? plat::TickMillis() : 0), direction(what), outer(outerBound)
 {
+}
+
+bool FrameDeadline::Bounded() const { return seconds > 0 || (outer != nullptr && outer->Bounded()); }
+
+int FrameDeadline::MillisLeft(const FrameDeadline **passing) const
+{
+    int left = 0;
+    *passing = nullptr;
+    for (const FrameDeadline *d = this; d != nullptr; d = d->outer) {
+        if (d->seconds <= 0)
+            continue;
+        int mine = d->seconds * 1000 - static_cast<int>(plat::TickMillis() - d->start);
+        if (*passing == nullptr || mine < left) {
+            left = mine;
+            *passing = d;
+        }
+    }
+    return left;
 }
 
 int SendAll(int sock, const void *bytes, int count, const FrameDeadline *deadline)
 {
     const auto *p = static_cast<const unsigned char *>(bytes);
-    if (deadline != nullptr && deadline->seconds > 0)
+    if (deadline != nullptr && deadline->Bounded())
         return MoveWithin(sock, true, count, *deadline,
                           [&](int at, int n) { return plat::SockSendNow(sock, p + at, n); });
     return MoveAll(count, [&](int at, int n) { return plat::SockSendSome(sock, p + at, n); });
@@ -106,19 +124,14 @@ int SendAll(int sock, const void *bytes, int count, const FrameDeadline *deadlin
 int RecvAll(int sock, void *bytes, int count, const FrameDeadline *deadline)
 {
     auto *p = static_cast<unsigned char *>(bytes);
-    if (deadline != nullptr && deadline->seconds > 0)
+    if (deadline != nullptr && deadline->Bounded())
         return MoveWithin(sock, false, count, *deadline,
                           [&](int at, int n) { return plat::SockRecvSome(sock, p + at, n); });
     return MoveAll(count, [&](int at, int n) { return plat::SockRecvSome(sock, p + at, n); });
 }
 
-}  // namespace tranpak
-
-using namespace tranpak;
-
-extern "C" TRANPAK_API int TRANPAK_CALL SockConnect(const char *host, int port)
+int ConnectHost(const char *host, int port, int limitSeconds, const FrameDeadline *transfer)
 {
-    ExportedCall call;
     if (host == nullptr) {
         WriteErrLog(kErrArgument, "tranpak: SockConnect() host is NULL");
         return -1;
@@ -139,15 +152,19 @@ extern "C" TRANPAK_API int TRANPAK_CALL SockConnect(const char *host, int port)
         WriteErrLog(kErrConnect, "tranpak: get host %s by name error", host);
         return -1;
     }
-    // The time limit bounds the connection attempt only, not the lookup.
-    const int limit = g_mesg.settings.connectLimit;
+    // The time limits bound the connection attempt only, not the lookup:
+    // the connection limit, or what is left of a transfer's, the nearer.
+    FrameDeadline attempt(limitSeconds, "connect", transfer);
+    const FrameDeadline *passing = nullptr;
+    const int left = attempt.Bounded() ? attempt.MillisLeft(&passing) : 0;
     int sock = plat::SockOpenTcp();
     int rc = -1;
-    if (sock != plat::kNoSocket)
-        rc = limit > 0 ? plat::SockConnectIPv4Within(sock, addr, port, limit * 1000)
-                       : plat::SockConnectIPv4(sock, addr, port);
+    if (sock != plat::kNoSocket && passing != nullptr)
+        rc = left > 0 ? plat::SockConnectIPv4Within(sock, addr, port, left) : plat::kTimedOut;
+    else if (sock != plat::kNoSocket)
+        rc = plat::SockConnectIPv4(sock, addr, port);
     if (rc == plat::kTimedOut)
-        WriteErrLog(kErrTimeLimit, "tranpak: connect time limit of %d s passed", limit);
+        WriteErrLog(kErrTimeLimit, "tranpak: %s time limit of %d s passed", passing->direction, passing->seconds);
     if (rc != 0) {
         WriteErrLog(kErrConnect, "tranpak: connect error");
         if (sock != plat::kNoSocket)
@@ -155,6 +172,16 @@ extern "C" TRANPAK_API int TRANPAK_CALL SockConnect(const char *host, int port)
         return -1;
     }
     return sock;
+}
+
+}  // namespace tranpak
+
+using namespace tranpak;
+
+extern "C" TRANPAK_API int TRANPAK_CALL SockConnect(const char *host, int port)
+{
+    ExportedCall call;
+    return ConnectHost(host, port, g_mesg.settings.connectLimit, nullptr);
 }
 
 extern "C" TRANPAK_API int TRANPAK_CALL SockClose(int sock)

@@ -48,10 +48,10 @@ bool TransferArgsFit(const char *host, const char *localPath, const char *reques
 // Connects and sends the request frame of requestType. Returns the socket,
 // or kNoSocket with the socket closed again. A failed connection shows as
 // the request frame that cannot be sent.
-int Request(const char *host, int port, char requestType, const char *request)
+int Request(const char *host, int port, char requestType, const char *request, const FrameDeadline &transfer)
 {
-    int sock = SockConnect(host, port);
-    if (SendReqMesg(sock, requestType, request) != 0) {
+    int sock = ConnectHost(host, port, g_mesg.settings.connectLimit, &transfer);
+    if (SendReqMesg(sock, requestType, request, &transfer) != 0) {
         plat::SockCloseHandle(sock);
         return plat::kNoSocket;
     }
@@ -59,10 +59,12 @@ int Request(const char *host, int port, char requestType, const char *request)
 }
 
 // Where a fetch writes. A regular file (or none yet) is received into a
-// new file beside it, `<path>.<n>.part`, which takes its place only after
-// the host's end frame and a good close; on any failure it is removed and
-// the local path stays exactly as it was. A device or pipe is written as
-// it stands.
+// new file in the same folder, `tranpak-<n>.part` (short, so that a local
+// name near the file system's limit still leaves room for it), which takes
+// its place only after the host's end frame and a good close; on any
+// failure it is removed and the local path stays exactly as it was. A
+// link is followed, also one that leads nowhere yet: the file it leads to
+// is written and the link stays. A device or pipe is written as it stands.
 struct FetchTarget {
     std::FILE *f;
     bool direct;
@@ -78,14 +80,19 @@ bool OpenFetchTarget(const char *localPath, FetchTarget &t)
         WriteErrLog(kErrLocalFile, "tranpak: open %s error", localPath);
         return false;
     }
-    t.direct = plat::LocalPathKind(localPath) == plat::kPathOther;
+    const plat::PathKind kind = plat::LocalPathKind(localPath);
+    t.direct = kind == plat::kPathOther;
     if (t.direct) {
         t.f = std::fopen(localPath, "w+b");
-    } else if (plat::FollowLinks(localPath, t.path, sizeof t.path) == 0) {
+    } else if (kind != plat::kPathDirectory && plat::FollowLinks(localPath, t.path, sizeof t.path) == 0 &&
+               (kind == plat::kPathAbsent || plat::CanWriteFile(t.path))) {
+        // A file the caller may not write is refused now, not replaced.
         // A name that another fetch or program holds is passed over.
+        const int folder = plat::FolderPartLength(t.path);
         const uint32_t seed = plat::TickMillis();
         for (int attempt = 0; attempt < kTempAttempts && t.f == nullptr; ++attempt) {
-            std::snprintf(t.temp, sizeof t.temp, "%s.%u.part", t.path, static_cast<unsigned>((seed + attempt) % 1000000u));
+            std::snprintf(t.temp, sizeof t.temp, "%.*s" "tranpak-%06u.part", folder, t.path,
+                          static_cast<unsigned>((seed + attempt) % 1000000u));
             t.f = plat::CreateNewFile(t.temp, t.path);
         }
     }
@@ -107,7 +114,8 @@ void AbandonFetch(FetchTarget &t)
 bool FinishFetch(FetchTarget &t, const char *localPath)
 {
     if (std::fclose(t.f) != 0) {
-        WriteErrLog(kErrLocalFile, "tranpak: fwrite %s", std::strerror(errno));
+        char why[plat::kErrorTextSize];
+        WriteErrLog(kErrLocalFile, "tranpak: fwrite %s", plat::ErrorText(errno, why, sizeof why));
         if (!t.direct)
             std::remove(t.temp);
         return false;
@@ -121,18 +129,29 @@ bool FinishFetch(FetchTarget &t, const char *localPath)
 }
 
 // Reads the next block of the file into the frame's body, as the transfer
-// sends it, and returns its length; -1 when the file gave no byte (its
-// end, or a 0x1A first in text mode). Up to 1024 bytes are read; text mode
-// then drops every CR and stops at a 0x1A byte, so a block of CRs only
-// goes out with length 0000, last or not. *atEnd is set once the file has
-// nothing more to give.
-int ReadBlock(std::FILE *f, bool textMode, bool *atEnd)
+// sends it, and returns its length; kNoBlock when the file gave no byte
+// (its end, or a 0x1A first in text mode), kReadFailed when reading it
+// failed (*error receives the error number). Up to 1024 bytes are read;
+// text mode then drops every CR and stops at a 0x1A byte, so a block of
+// CRs only goes out with length 0000, last or not. *atEnd is set once the
+// file has nothing more to give.
+constexpr int kNoBlock = -1;
+constexpr int kReadFailed = -2;
+
+int ReadBlock(std::FILE *f, bool textMode, bool *atEnd, int *error)
 {
-    static char block[kFileBodySize];
+    char block[kFileBodySize];
     char *target = textMode ? block : g_fileMesg.buf;
     int n = static_cast<int>(std::fread(target, 1, kFileBodySize, f));
-    if (n < kFileBodySize)
+    if (n < kFileBodySize) {
         *atEnd = true;
+        // A short read is the end only when the file said so: a failing
+        // disk or a directory must not pass for a file that ended early.
+        if (std::ferror(f)) {
+            *error = errno;
+            return kReadFailed;
+        }
+    }
     if (textMode) {
         if (const void *eof = std::memchr(block, kEndOfText, static_cast<size_t>(n))) {
             n = static_cast<int>(static_cast<const char *>(eof) - block);
@@ -140,7 +159,7 @@ int ReadBlock(std::FILE *f, bool textMode, bool *atEnd)
         }
     }
     if (n == 0)
-        return -1;
+        return kNoBlock;
     if (!textMode)
         return n;
     int kept = 0;
@@ -152,30 +171,42 @@ int SendFileCommon(const char *host, int port, const char *localPath, const char
 {
     if (!TransferArgsFit(host, localPath, request))
         return -1;
-    std::FILE *f = std::fopen(localPath, "rb");
+    const FrameDeadline transfer(g_mesg.settings.transferLimit, "transfer");
+    // A directory opens for reading on POSIX and reads as nothing: it is
+    // refused as Windows' C runtime refuses it, before any connection.
+    std::FILE *f = plat::LocalPathKind(localPath) == plat::kPathDirectory ? nullptr : std::fopen(localPath, "rb");
     if (f == nullptr) {
         WriteErrLog(kErrLocalFile, "tranpak: open %s error", localPath);
         return -1;
     }
-    int sock = Request(host, port, '0', request);
+    int sock = Request(host, port, '0', request, transfer);
     if (sock == plat::kNoSocket) {
         std::fclose(f);
         return -1;
     }
     bool atEnd = false;
     while (!atEnd) {
-        int n = ReadBlock(f, textMode, &atEnd);
-        if (n < 0)
+        int error = 0;
+        int n = ReadBlock(f, textMode, &atEnd, &error);
+        if (n == kReadFailed) {
+            // No end frame: a host that follows the protocol never stores
+            // what came so far as the whole file.
+            char why[plat::kErrorTextSize];
+            WriteErrLog(kErrLocalFile, "tranpak: read %s error (%s)", localPath, plat::ErrorText(error, why, sizeof why));
+            CloseAll(f, sock);
+            return -1;
+        }
+        if (n == kNoBlock)
             break;
         SetBodyLength(n);
-        if (SendDataMesg(sock) != 0) {
+        if (SendDataMesg(sock, &transfer) != 0) {
             CloseAll(f, sock);
             return -1;
         }
     }
-    SendStopMesg(sock);
+    SendStopMesg(sock, &transfer);
     std::fclose(f);
-    if (RecvStopMesg(sock) != 0) {
+    if (RecvStopMesg(sock, &transfer) != 0) {
         WriteErrLog(kErrPeerClosed, "send ok, receive stop msg error");
         plat::SockCloseHandle(sock);
         return -1;
@@ -190,7 +221,8 @@ int WriteBody(std::FILE *f, const char *bytes, int count)
 {
     if (std::fwrite(bytes, 1, static_cast<size_t>(count), f) != static_cast<size_t>(count) ||
         std::fflush(f) != 0) {
-        WriteErrLog(kErrLocalFile, "tranpak: fwrite %s", std::strerror(errno));
+        char why[plat::kErrorTextSize];
+        WriteErrLog(kErrLocalFile, "tranpak: fwrite %s", plat::ErrorText(errno, why, sizeof why));
         return -1;
     }
     return 0;
@@ -198,13 +230,13 @@ int WriteBody(std::FILE *f, const char *bytes, int count)
 
 }  // namespace
 
-int SendFileMesg(int sock)
+int SendFileMesg(int sock, const FrameDeadline *transfer)
 {
-    static char frame[kFileHeadSize + kFileBodySize];
+    char frame[kFileHeadSize + kFileBodySize];
     int n = BodyLength();
     std::memcpy(frame, &g_fileMesg, kFileHeadSize);
     std::memcpy(frame + kFileHeadSize, g_fileMesg.buf, static_cast<size_t>(n));
-    FrameDeadline deadline(g_mesg.settings.sendLimit, "send");
+    FrameDeadline deadline(g_mesg.settings.sendLimit, "send", transfer);
     int rc = SendAll(sock, frame, kFileHeadSize + n, &deadline);
     if (rc != kFileHeadSize + n) {
         WriteErrLog(kErrPeerClosed, "tranpak: send_file_msg rc: %d", rc);
@@ -213,10 +245,10 @@ int SendFileMesg(int sock)
     return 0;
 }
 
-int RecvFileMesg(int sock)
+int RecvFileMesg(int sock, const FrameDeadline *transfer)
 {
     // The frame's time limit runs from the moment it is awaited.
-    FrameDeadline deadline(g_mesg.settings.recvLimit, "recv");
+    FrameDeadline deadline(g_mesg.settings.recvLimit, "recv", transfer);
     std::memset(&g_fileMesg, 0, sizeof g_fileMesg);
     int rc = RecvAll(sock, &g_fileMesg, kFileHeadSize, &deadline);
     if (rc != kFileHeadSize) {
@@ -244,35 +276,35 @@ int RecvFileMesg(int sock)
     return 0;
 }
 
-int SendReqMesg(int sock, char mesgType, const char *request)
+int SendReqMesg(int sock, char mesgType, const char *request, const FrameDeadline *transfer)
 {
     int n = static_cast<int>(std::strlen(request));
     g_fileMesg.stx = kFileStx;
     g_fileMesg.mesg_type = mesgType;
     std::memcpy(g_fileMesg.buf, request, static_cast<size_t>(n));
     SetBodyLength(n);
-    return SendFileMesg(sock);
+    return SendFileMesg(sock, transfer);
 }
 
-int SendDataMesg(int sock)
+int SendDataMesg(int sock, const FrameDeadline *transfer)
 {
     g_fileMesg.stx = kFileStx;
     g_fileMesg.mesg_type = '2';
-    return SendFileMesg(sock);
+    return SendFileMesg(sock, transfer);
 }
 
-int SendStopMesg(int sock)
+int SendStopMesg(int sock, const FrameDeadline *transfer)
 {
     g_fileMesg.stx = kFileStx;
     g_fileMesg.mesg_type = '4';
     g_fileMesg.buf[0] = '\0';
     SetBodyLength(0);
-    return SendFileMesg(sock);
+    return SendFileMesg(sock, transfer);
 }
 
-int RecvStopMesg(int sock)
+int RecvStopMesg(int sock, const FrameDeadline *transfer)
 {
-    if (RecvFileMesg(sock) != 0)
+    if (RecvFileMesg(sock, transfer) != 0)
         return -1;
     if (g_fileMesg.mesg_type != '4') {
         WriteErrLog(g_fileMesg.mesg_type == '3' ? kErrHostRefused : kErrMalformed, "tranpak: stop_msg error mesg_type %c", g_fileMesg.mesg_type);
@@ -305,17 +337,20 @@ int AddCR(const char *src, int count, char *dst, int *outCount)
 
 int RecvFileCommon(const char *host, int port, const char *request, const char *localPath, bool textMode)
 {
-    static FetchTarget target;
-    if (!TransferArgsFit(host, localPath, request) || !OpenFetchTarget(localPath, target))
+    FetchTarget target;
+    if (!TransferArgsFit(host, localPath, request))
         return -1;
-    int sock = Request(host, port, '1', request);
+    const FrameDeadline transfer(g_mesg.settings.transferLimit, "transfer");
+    if (!OpenFetchTarget(localPath, target))
+        return -1;
+    int sock = Request(host, port, '1', request, transfer);
     if (sock == plat::kNoSocket) {
         AbandonFetch(target);
         return -1;
     }
-    static char converted[kCrBufSize];
+    char converted[kCrBufSize];
     for (;;) {
-        if (RecvFileMesg(sock) != 0)
+        if (RecvFileMesg(sock, &transfer) != 0)
             break;
         if (g_fileMesg.mesg_type == '2') {
             int n = BodyLength();

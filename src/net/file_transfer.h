@@ -9,6 +9,8 @@
 #ifndef TRANPAK_NET_FILE_TRANSFER_H
 #define TRANPAK_NET_FILE_TRANSFER_H
 
+#include "net/net.h"
+
 namespace tranpak {
 
 // Largest body of one frame, and so of a request text.
@@ -17,10 +19,10 @@ inline constexpr int kFileHeadSize = 6;
 inline constexpr char kFileStx = 0x06;
 // A block of 1024 LF bytes grows to 2048 when a CR goes before each LF.
 inline constexpr int kCrBufSize = 2 * kFileBodySize;
-// A fetched file's path, links followed, and the new file beside it that
-// receives it: the path and ".<6 digits>.part".
+// A fetched file's path, links followed, and the new file in its folder
+// that receives it: the folder and "tranpak-<6 digits>.part".
 inline constexpr int kLocalPathSize = 4096;
-inline constexpr int kTempPathSize = kLocalPathSize + 16;
+inline constexpr int kTempPathSize = kLocalPathSize + 24;
 // Names of new files tried before a fetch gives up with "open %s error".
 inline constexpr int kTempAttempts = 100;
 
@@ -33,12 +35,14 @@ struct FileMesg {
 
 extern FileMesg g_fileMesg;
 
-int SendFileMesg(int sock);
-int RecvFileMesg(int sock);
-int SendReqMesg(int sock, char mesgType, const char *request);
-int SendDataMesg(int sock);
-int SendStopMesg(int sock);
-int RecvStopMesg(int sock);
+// The frame functions. Each frame has the [Com Timeout] limit of its
+// direction; `transfer`, when given, bounds it too (the whole call's limit).
+int SendFileMesg(int sock, const FrameDeadline *transfer = nullptr);
+int RecvFileMesg(int sock, const FrameDeadline *transfer = nullptr);
+int SendReqMesg(int sock, char mesgType, const char *request, const FrameDeadline *transfer = nullptr);
+int SendDataMesg(int sock, const FrameDeadline *transfer = nullptr);
+int SendStopMesg(int sock, const FrameDeadline *transfer = nullptr);
+int RecvStopMesg(int sock, const FrameDeadline *transfer = nullptr);
 
 // Copies count bytes leaving out every CR; *outCount receives the number
 // written (at most count).

@@ -17,13 +17,27 @@ int IsDottedQuad(const char *host);
 
 // The time limit of one whole frame, from [Com Timeout]: every send or
 // receive call of the frame counts against it, so a peer that trickles
-// bytes cannot stretch it. 0 seconds is no limit.
+// bytes cannot stretch it. 0 seconds is no limit. A frame of a file
+// transfer also counts against the transfer's own limit, `outer`, which
+// runs from the start of the call.
 struct FrameDeadline {
-    FrameDeadline(int limitSeconds, const char *direction);
+    FrameDeadline(int limitSeconds, const char *direction, const FrameDeadline *outer = nullptr);
     int seconds;
-    uint32_t start;         // tick when the frame began
-    const char *direction;  // "send" or "recv", for the log line
+    uint32_t start;                // tick when the frame began
+    const char *direction;         // "send", "recv" or "transfer", for the log line
+    const FrameDeadline *outer;    // a bound that holds besides this one, or nullptr
+
+    // True when this limit or an outer one is set.
+    bool Bounded() const;
+    // Milliseconds left before the nearest bound passes (0 or less when
+    // one has); *passing receives that bound. Only for a Bounded() deadline.
+    int MillisLeft(const FrameDeadline **passing) const;
 };
+
+// Connects to the host as SockConnect does, with the [Com Timeout]
+// connection limit `limitSeconds`; a transfer's deadline, when given,
+// bounds the attempt too. Returns the socket or -1, after the messages.
+int ConnectHost(const char *host, int port, int limitSeconds, const FrameDeadline *transfer);
 
 // Sends count bytes. Returns the number sent (fewer when the socket
 // stopped taking them, or when the deadline passed) or -1 on a socket

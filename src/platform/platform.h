@@ -95,15 +95,28 @@ int ReadEnvVar(const char *name, char *out, int size);
 // library at a settings file). 0 on success, -1 on failure.
 int SetEnvVar(const char *name, const char *value);
 
-// Local files that a fetch writes.
-enum PathKind { kPathAbsent, kPathRegular, kPathOther };
-// What the path names, links followed: nothing, a regular file, or
-// something else (a directory, a device, a pipe).
+// Local files: what a transfer reads or writes, and the files the library
+// reads its settings and definitions from.
+enum PathKind { kPathAbsent, kPathRegular, kPathDirectory, kPathOther };
+// What the path names, links followed: nothing, a regular file, a
+// directory, or something else (a device, a pipe, a socket).
 PathKind LocalPathKind(const char *path);
-// The path with symbolic links followed, so a file can be replaced where
-// it really lies; the path itself when it is no link or leads nowhere.
-// 0 on success, -1 when the result does not fit size - 1 characters.
+// Opens a regular file for reading with the C runtime mode given ("r" or
+// "rb"); nullptr when it cannot be opened or is no regular file. Opening
+// never waits, not even on a pipe that has no writer.
+std::FILE *OpenRegularFile(const char *path, const char *mode);
+// 1 when the existing file at path may be opened for writing by this
+// process (nothing is changed), else 0.
+int CanWriteFile(const char *path);
+// The path with its last component's symbolic links followed, also when
+// the last one leads nowhere yet, so a file can be created or replaced
+// where the link leads; the path itself when it is no link. Links in the
+// folders on the way are left to the system. 0 on success, -1 when the
+// result does not fit size - 1 characters or the links go round.
 int FollowLinks(const char *path, char *out, int size);
+// Length of the folder part of a path, its last separator included (0 when
+// the path names a file in the current folder).
+int FolderPartLength(const char *path);
 // Creates a file that does not exist yet, for writing bytes unchanged;
 // nullptr when it exists or cannot be made. Where the platform has file
 // modes, the file gets those of `like` when that is an existing file.
@@ -112,6 +125,10 @@ std::FILE *CreateNewFile(const char *path, const char *like);
 // 0 on success, -1 on failure (then both are as they were).
 int PutInPlace(const char *from, const char *to);
 
+// The system's text for an error number, into out (always NUL-terminated),
+// without any buffer shared between threads. Returns out.
+inline constexpr int kErrorTextSize = 128;
+const char *ErrorText(int error, char *out, int size);
 // Pauses the calling thread for the given number of milliseconds.
 void SleepMillis(int millis);
 

@@ -120,9 +120,10 @@ bool FindValue(std::FILE *f, const char *section, const char *key, char (&line)[
 int ReadProfileString(const char *section, const char *key, const char *fallback, char *out, int size,
                       const char *file)
 {
-    static char line[kProfileLineSize];
+    char line[kProfileLineSize];
     const char *vb = nullptr, *ve = nullptr;
-    std::FILE *f = std::fopen(file, "r");
+    // A settings path naming a pipe or device reads as no file at all.
+    std::FILE *f = OpenRegularFile(file, "r");
     bool found = f != nullptr && FindValue(f, section, key, line, &vb, &ve);
     if (f != nullptr)
         std::fclose(f);

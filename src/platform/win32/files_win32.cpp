@@ -1,14 +1,27 @@
-// Local files for the fetch functions, on Windows.
+// Local files on Windows: the files a transfer reads or writes, and the
+// settings and definition files.
 #include "platform/platform.h"
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 
 namespace tranpak::plat {
+namespace {
+
+// A handle on an existing path for looking at it, or for writing when
+// access says so; INVALID_HANDLE_VALUE when it cannot be opened.
+HANDLE OpenExisting(const char *path, DWORD access)
+{
+    return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
 
 PathKind LocalPathKind(const char *path)
 {
@@ -16,15 +29,35 @@ PathKind LocalPathKind(const char *path)
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return kPathAbsent;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-        return kPathOther;
+        return kPathDirectory;
     // Device names such as NUL or COM1 have attributes but are no disk files.
-    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = OpenExisting(path, 0);
     if (h == INVALID_HANDLE_VALUE)
         return kPathRegular;
     DWORD type = GetFileType(h);
     CloseHandle(h);
     return type == FILE_TYPE_DISK ? kPathRegular : kPathOther;
+}
+
+std::FILE *OpenRegularFile(const char *path, const char *mode)
+{
+    if (LocalPathKind(path) != kPathRegular)
+        return nullptr;
+    std::FILE *f = std::fopen(path, mode);
+    if (f != nullptr && GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)))) != FILE_TYPE_DISK) {
+        std::fclose(f);
+        return nullptr;
+    }
+    return f;
+}
+
+int CanWriteFile(const char *path)
+{
+    HANDLE h = OpenExisting(path, GENERIC_WRITE);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    CloseHandle(h);
+    return 1;
 }
 
 int FollowLinks(const char *path, char *out, int size)
@@ -34,6 +67,15 @@ int FollowLinks(const char *path, char *out, int size)
         return -1;
     std::memcpy(out, path, len + 1);
     return 0;
+}
+
+int FolderPartLength(const char *path)
+{
+    int folder = 0;
+    for (int i = 0; path[i] != '\0'; ++i)
+        if (path[i] == '/' || path[i] == '\\' || path[i] == ':')
+            folder = i + 1;
+    return folder;
 }
 
 std::FILE *CreateNewFile(const char *path, const char *)
@@ -50,6 +92,15 @@ std::FILE *CreateNewFile(const char *path, const char *)
 int PutInPlace(const char *from, const char *to)
 {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : -1;
+}
+
+const char *ErrorText(int error, char *out, int size)
+{
+    if (size <= 0)
+        return out;
+    if (strerror_s(out, static_cast<size_t>(size), error) != 0)
+        std::snprintf(out, static_cast<size_t>(size), "error %d", error);
+    return out;
 }
 
 }  // namespace tranpak::plat

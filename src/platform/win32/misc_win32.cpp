@@ -19,7 +19,7 @@ int ReadProfileString(const char *section, const char *key, const char *fallback
 {
     if (size <= 0)
         return 0;
-    static char full[kFullPathSize];
+    char full[kFullPathSize];
     DWORD n = GetFullPathNameA(file, sizeof full, full, nullptr);
     const char *path = (n > 0 && n < sizeof full) ? full : file;
     return static_cast<int>(

@@ -1,0 +1,45 @@
+// Support for the tests of special local paths: a listener that tells
+// whether anything connected, and the refusals of Init8583.
+#ifndef TRANPAK_TESTS_SPECIAL_FILES_H
+#define TRANPAK_TESTS_SPECIAL_FILES_H
+
+#include "support/scratch_dir.h"
+
+#include <string>
+#include <vector>
+
+namespace tranpak::test {
+
+// A loopback port that accepts nobody; connections wait in its backlog.
+class Listener {
+public:
+    Listener();
+    ~Listener();
+    Listener(const Listener &) = delete;
+    Listener &operator=(const Listener &) = delete;
+    int port() const { return port_; }
+    bool WasConnected() const;
+
+private:
+    int sock_;
+    int port_;
+};
+
+class SpecialFilesTest : public ScratchTest {
+protected:
+    void SetUp() override;
+
+    struct Refusal {
+        const char *settingsFile;  // TRANPAK_SETTINGS, or "" for the usual file
+        const char *bmpFile;       // BMPFILE, or "" for the usual definitions
+        const char *message;
+    };
+    // Each Init8583 fails within a second with the message.
+    static void ExpectInitRefuses(const std::vector<Refusal> &cases);
+    // Names in the scratch directory besides the settings, definitions and log.
+    static std::vector<std::string> FilesBesides();
+};
+
+}  // namespace tranpak::test
+
+#endif
