@@ -25,6 +25,8 @@
 #  define TRANPAK_CALL
 #endif
 
+#include <stddef.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -89,6 +91,96 @@ typedef enum ErrCategory {
 } ErrCategory;
 
 TRANPAK_API int TRANPAK_CALL GetLastErrMesg(char *text, int size);
+
+/*
+ * Sessions. The eighteen functions above work on one process-wide default
+ * session. A TpSession holds a message of its own: its field layout,
+ * settings, backup, file-transfer frame and last error, so a program may
+ * keep any number of messages at once. The caller owns the storage (static,
+ * a thread's stack, memory of its own); the library never allocates and
+ * starts no thread. A session must be initialised with TpInit8583 or
+ * TpInit8583With before any other use. Different sessions may be used by
+ * different threads at once (the default session counts as one session);
+ * one session is used by one thread at a time.
+ *
+ * Each Tp function does what its namesake above does, with the same
+ * arguments after the session, the same results, messages, traces and
+ * states, on that session. A NULL session is refused with -1, as is a
+ * session that was never initialised (then nothing is logged).
+ */
+#define TP_SESSION_SIZE 73728
+typedef struct TpSession {
+    union {
+        unsigned char bytes[TP_SESSION_SIZE];
+        long long align_integer;
+        double align_real;
+        void *align_pointer;
+    } opaque; /* private */
+} TpSession;
+
+/* What TpInit8583With takes instead of a settings file. */
+typedef struct TpSettings {
+    int traceFlag;            /* nonzero: trace every packet (GCODEFLAG=1) */
+    const char *errFile;      /* error log; NULL: "../run/errlog.txt" */
+    const char *bmpFile;      /* field definition file; NULL: "../etc/bitmap.txt" */
+    const char *ctraceFile;   /* trace file; NULL: "../run/ctrace.txt" */
+    int connectLimit;         /* [Com Timeout] limits in seconds; 0: none */
+    int sendLimit;
+    int recvLimit;
+    int transferLimit;
+} TpSettings;
+
+/* A field's definition, as TpGetCellDef reports it. */
+typedef struct TpCellDef {
+    char name[30];  /* from the definition file, NUL-terminated */
+    int type;       /* CellType */
+    int maxlen;     /* fixed length, or greatest variable length */
+    int varlen;     /* digits of the length prefix; 0 for fixed length */
+    int used;       /* 1 while the field holds a value */
+} TpCellDef;
+
+/* sizeof(TpSession), for languages that cannot read this header. */
+TRANPAK_API size_t TRANPAK_CALL TpSessionSize(void);
+
+/* Init8583 reading the named settings file; NULL: what Init8583 reads. */
+TRANPAK_API int TRANPAK_CALL TpInit8583(TpSession *s, const char *settingsFile);
+/* The same with the settings given. Paths over 159 characters and
+   negative limits are refused; limits above 86400 are 86400. */
+TRANPAK_API int TRANPAK_CALL TpInit8583With(TpSession *s, const TpSettings *settings);
+/* Overwrites the whole session with zeros, keys and card data included,
+   leaving it as before TpInit8583. */
+TRANPAK_API int TRANPAK_CALL TpWipe(TpSession *s);
+
+TRANPAK_API int TRANPAK_CALL TpSetCell(TpSession *s, int field, const void *value);
+TRANPAK_API int TRANPAK_CALL TpGetCell(TpSession *s, int field, void *out);
+TRANPAK_API int TRANPAK_CALL TpGetCellType(TpSession *s, int field);
+TRANPAK_API int TRANPAK_CALL TpResetCell(TpSession *s, int field);
+TRANPAK_API int TRANPAK_CALL TpResetMesg(TpSession *s);
+TRANPAK_API int TRANPAK_CALL TpBackupMesg(TpSession *s);
+TRANPAK_API int TRANPAK_CALL TpRestoreMesg(TpSession *s);
+TRANPAK_API int TRANPAK_CALL TpCheckMesgMac(TpSession *s, const void *key);
+TRANPAK_API int TRANPAK_CALL TpSockConnect(TpSession *s, const char *host, int port);
+TRANPAK_API int TRANPAK_CALL TpSockClose(TpSession *s, int sock);
+TRANPAK_API int TRANPAK_CALL TpSockSendMesg(TpSession *s, int sock, const void *key);
+TRANPAK_API int TRANPAK_CALL TpSockRecvMesg(TpSession *s, int sock);
+TRANPAK_API int TRANPAK_CALL TpSockSendFile(TpSession *s, const char *host, int port, const char *local_path, const char *request);
+TRANPAK_API int TRANPAK_CALL TpSockSendBinFile(TpSession *s, const char *host, int port, const char *local_path, const char *request);
+TRANPAK_API int TRANPAK_CALL TpSockRecvFile(TpSession *s, const char *host, int port, const char *request, const char *local_path);
+TRANPAK_API int TRANPAK_CALL TpSockRecvBinFile(TpSession *s, const char *host, int port, const char *request, const char *local_path);
+TRANPAK_API int TRANPAK_CALL TpGetLastErrMesg(TpSession *s, char *text, int size);
+
+/* Field 1 to 64: its definition into *def; -1 outside or for a NULL def. */
+TRANPAK_API int TRANPAK_CALL TpGetCellDef(TpSession *s, int field, TpCellDef *def);
+/* The bitmap of the message last packed or received. */
+TRANPAK_API int TRANPAK_CALL TpGetBitmap(TpSession *s, unsigned char bitmap[8]);
+
+/* The codec without a socket. TpPackMesg writes exactly the frame
+   TpSockSendMesg would send into frame (size bytes of room; a frame that
+   does not fit is refused) and its length into *frameLen; nothing is
+   traced. TpUnpackMesg does to the session what TpSockRecvMesg does after
+   reading that frame, and refuses a frameLen other than the frame's own. */
+TRANPAK_API int TRANPAK_CALL TpPackMesg(TpSession *s, const void *key, unsigned char *frame, int size, int *frameLen);
+TRANPAK_API int TRANPAK_CALL TpUnpackMesg(TpSession *s, const unsigned char *frame, int frameLen);
 
 #ifdef __cplusplus
 }

@@ -61,25 +61,25 @@ int StripLineEnd(char *text)
     return 0;
 }
 
-int InitCellType(const char *text)
+int InitCellType(MesgState &m, const char *text)
 {
     for (const TypeName &t : kTypeNames)
         if (std::strcmp(text, t.text) == 0)
             return t.code;
-    WriteErrLog(kErrSettings, "tranpak: celltype define error (type:%s)", text);
+    WriteErrLog(m.Log(), kErrSettings, "tranpak: celltype define error (type:%s)", text);
     return -1;
 }
 
-int InitCellLen(int index, const char *text)
+int InitCellLen(MesgState &m, int index, const char *text)
 {
-    BMPCell &cell = g_mesg.cells[index];
+    BMPCell &cell = m.cells[index];
     // A failing definition leaves the field undefined rather than holding
     // a length of an earlier line, or one that no buffer could serve.
     cell.maxlen = 0;
     cell.varlen = 0;
     LeadingNumber first = ReadLeadingNumber(text);
     if (!first.found) {
-        WriteErrLog(kErrSettings, "tranpak: InitCellLen() celllen define format error (%d %s)", index, text);
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: InitCellLen() celllen define format error (%d %s)", index, text);
         return -1;
     }
     LeadingNumber second{0, false, first.end};
@@ -87,22 +87,22 @@ int InitCellLen(int index, const char *text)
         second = ReadLeadingNumber(first.end + 1);
 
     if (second.found && (first.value < 0 || second.value < 0)) {
-        WriteErrLog(kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d, BMPCell[%d]varlen = %d)",
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d, BMPCell[%d]varlen = %d)",
                     index, first.value, index, second.value);
         return -1;
     }
     if (!second.found && first.value < 0) {
-        WriteErrLog(kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d)", index, first.value);
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d)", index, first.value);
         return -1;
     }
     int limit = cell.type == kTypeB ? kBinMaxLen : kTextMaxLen;
     if (first.value > limit) {
-        WriteErrLog(kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d, over %d)", index,
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d, over %d)", index,
                     first.value, limit);
         return -1;
     }
     if (second.found && second.value > kMaxVarLen) {
-        WriteErrLog(kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]varlen = %d, over %d)", index,
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]varlen = %d, over %d)", index,
                     second.value, kMaxVarLen);
         return -1;
     }
@@ -111,47 +111,47 @@ int InitCellLen(int index, const char *text)
     return 0;
 }
 
-int InitOntCell(char *line)
+int InitOntCell(MesgState &m, char *line)
 {
     char *items[kItemCount] = {};
     int count = SplitItems(line, items);
     if (count == 0)
         return 0;  // only blanks: nothing to define
     if (count < kItemCount) {
-        WriteErrLog(kErrSettings, "tranpak: InitOntCell() cell define incomplete (items = %d)", count);
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: InitOntCell() cell define incomplete (items = %d)", count);
         return -1;
     }
     const char *name = items[0], *type = items[1], *len = items[2], *posText = items[3];
 
     int nameLen = static_cast<int>(std::strlen(name));
     if (nameLen > kMaxNameLen) {
-        WriteErrLog(kErrSettings, "tranpak: InitOntCell() cellname too long (len = %d)", nameLen);
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: InitOntCell() cellname too long (len = %d)", nameLen);
         return -1;
     }
     int typeLen = static_cast<int>(std::strlen(type));
     if (typeLen > kMaxTypeLen) {
-        WriteErrLog(kErrSettings, "tranpak: InitOntCell() celltype too long (len = %d)", typeLen);
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: InitOntCell() celltype too long (len = %d)", typeLen);
         return -1;
     }
     int lenLen = static_cast<int>(std::strlen(len));
     if (lenLen > kMaxLenItemLen) {
-        WriteErrLog(kErrSettings, "tranpak: InitOntCell() celllen too long (len = %d)", lenLen);
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: InitOntCell() celllen too long (len = %d)", lenLen);
         return -1;
     }
     int pos = 0;
     if (!IsWholeNumber(posText, &pos)) {
-        WriteErrLog(kErrSettings, "tranpak: InitOntCell() cellpos not number (pos = %s)", posText);
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: InitOntCell() cellpos not number (pos = %s)", posText);
         return -1;
     }
     if (pos > kCellCount || pos < 1) {
-        WriteErrLog(kErrSettings, "tranpak: InitOntCell() cellpos error (pos = %d)", pos);
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: InitOntCell() cellpos error (pos = %d)", pos);
         return -1;
     }
 
     int index = pos - 1;
-    BMPCell &cell = g_mesg.cells[index];
+    BMPCell &cell = m.cells[index];
     std::memcpy(cell.name, name, static_cast<size_t>(nameLen) + 1);
-    cell.type = InitCellType(type);
+    cell.type = InitCellType(m, type);
     if (cell.type == -1) {
         // No length of an earlier line for this field stays with a type
         // that was refused.
@@ -159,19 +159,19 @@ int InitOntCell(char *line)
         cell.varlen = 0;
         return -1;
     }
-    return InitCellLen(index, len);
+    return InitCellLen(m, index, len);
 }
 
-int ReadBMPFile()
+int ReadBMPFile(MesgState &m)
 {
     // Only a regular file is read: a device or a pipe could keep the
     // reader waiting or reading forever.
-    std::FILE *f = plat::OpenRegularFile(g_mesg.settings.bmpfile, "r");
+    std::FILE *f = plat::OpenRegularFile(m.settings.bmpfile, "r");
     if (f == nullptr) {
-        WriteErrLog(kErrSettings, "tranpak: ReadBMPFile() open BMPfile fail");
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: ReadBMPFile() open BMPfile fail");
         return -1;
     }
-    static char line[kBmpLineSize];
+    char line[kBmpLineSize];
     bool atEnd = false;
     while (!atEnd && std::fgets(line, sizeof line, f) != nullptr) {
         // The file is read as Windows' C runtime reads text: a byte 0x1A
@@ -186,7 +186,7 @@ int ReadBMPFile()
         if (*p == '\n' || *p == '\0' || *p == '#')
             continue;
         StripLineEnd(p);
-        if (InitOntCell(p) != 0) {
+        if (InitOntCell(m, p) != 0) {
             std::fclose(f);
             return -1;
         }

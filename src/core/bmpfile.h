@@ -8,6 +8,8 @@
 #ifndef TRANPAK_CORE_BMPFILE_H
 #define TRANPAK_CORE_BMPFILE_H
 
+#include "core/mesg_state.h"
+
 namespace tranpak {
 
 // A line is read in pieces of at most 255 characters.
@@ -19,10 +21,11 @@ inline constexpr int kMaxLenItemLen = 20;
 // Ends the file, as in Windows' text mode.
 inline constexpr char kEndOfText = 0x1A;
 
-int ReadBMPFile();
-int InitOntCell(char *line);
-int InitCellType(const char *text);
-int InitCellLen(int index, const char *text);
+// Reads the file the bmpfile setting names into the field records.
+int ReadBMPFile(MesgState &m);
+int InitOntCell(MesgState &m, char *line);
+int InitCellType(MesgState &m, const char *text);
+int InitCellLen(MesgState &m, int index, const char *text);
 int StripLineEnd(char *text);
 
 }  // namespace tranpak

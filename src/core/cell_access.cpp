@@ -1,11 +1,11 @@
-// Field access: the exported functions through which an application fills
-// and reads the one message held in the message state.
+// Field access: how an application fills and reads the message of a
+// message state.
+#include "core/cell_access.h"
+
 #include "core/amount.h"
-#include "core/mesg_state.h"
 #include "core/numtext.h"
 #include "core/text_check.h"
 #include "diag/errlog.h"
-#include "tranpak.h"
 
 #include <cstring>
 
@@ -28,23 +28,23 @@ int BoundedLength(const char *text, int limit)
     return -1;
 }
 
-int SetTxcode(const char *value)
+int SetTxcode(MesgState &m, const char *value)
 {
     if (BoundedLength(value, kTxcodeLen) != kTxcodeLen) {
-        WriteErrLog(kErrArgument, "tranpak: SetField: txcode is %s", value);
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: SetField: txcode is %s", value);
         return -1;
     }
-    std::memcpy(g_mesg.packet.txcode, value, kTxcodeSize);
+    std::memcpy(m.packet.txcode, value, kTxcodeSize);
     return 0;
 }
 
 // The "%.2f" text of the amount without its point, or -1.
-int SetAmount(int index, double value)
+int SetAmount(MesgState &m, int index, double value)
 {
     char formatted[kAmountTextSize];
     char hundredths[kAmountTextSize];
     if (FormatAmount(value, formatted) < 0) {
-        WriteErrLog(kErrArgument, "tranpak: SetField BMPCell[%d].buf: amount has over %d characters", index,
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: SetField BMPCell[%d].buf: amount has over %d characters", index,
                     kAmountTextSize - 1);
         return -1;
     }
@@ -52,21 +52,21 @@ int SetAmount(int index, double value)
     // A refused amount leaves the field as it was, so a message that is
     // sent later never carries it.
     if (!IsNumberText(hundredths)) {
-        WriteErrLog(kErrArgument, "tranpak: SetField BMPCell[%d].buf: %s not NF", index, hundredths);
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: SetField BMPCell[%d].buf: %s not NF", index, hundredths);
         return -1;
     }
     const size_t size = std::strlen(hundredths) + 1;
-    NoteCellWrite(index, static_cast<int>(size));
-    std::memcpy(g_mesg.cells[index].buf, hundredths, size);
+    NoteCellWrite(m, index, static_cast<int>(size));
+    std::memcpy(m.cells[index].buf, hundredths, size);
     return 0;
 }
 
-int SetText(int index, int type, const char *value)
+int SetText(MesgState &m, int index, int type, const char *value)
 {
     char work[kWorkCopySize];
     int len = BoundedLength(value, kWorkCopySize - 1);
     if (len < 0) {
-        WriteErrLog(kErrArgument, "tranpak: SetField BMPCell[%d].buf: text has over %d characters", index, kWorkCopySize - 1);
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: SetField BMPCell[%d].buf: text has over %d characters", index, kWorkCopySize - 1);
         return -1;
     }
     std::memcpy(work, value, static_cast<size_t>(len) + 1);
@@ -85,74 +85,70 @@ int SetText(int index, int type, const char *value)
     else if (type == kTypeN)
         check = {IsNumberText, "N"};
     if (check.passes != nullptr && !check.passes(work)) {
-        WriteErrLog(kErrArgument, "tranpak: SetField BMPCell[%d].buf: %s not %s", index, work, check.name);
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: SetField BMPCell[%d].buf: %s not %s", index, work, check.name);
         return -1;
     }
     const size_t size = std::strlen(work) + 1;
-    NoteCellWrite(index, static_cast<int>(size));
-    std::memcpy(g_mesg.cells[index].buf, work, size);
+    NoteCellWrite(m, index, static_cast<int>(size));
+    std::memcpy(m.cells[index].buf, work, size);
     return 0;
 }
 
 // B values are exactly maxlen raw bytes.
-bool BinaryLengthFits(int index, const char *what)
+bool BinaryLengthFits(MesgState &m, int index, const char *what)
 {
-    const BMPCell &cell = g_mesg.cells[index];
+    const BMPCell &cell = m.cells[index];
     if (cell.maxlen >= 0 && cell.maxlen <= kBinMaxLen)
         return true;
-    WriteErrLog(kErrSettings, "tranpak: %s BMPCell[%d].maxlen = %d, over %d", what, index, cell.maxlen, kBinMaxLen);
+    WriteErrLog(m.Log(), kErrSettings, "tranpak: %s BMPCell[%d].maxlen = %d, over %d", what, index, cell.maxlen, kBinMaxLen);
     return false;
 }
 
 }  // namespace
-}  // namespace tranpak
 
-using namespace tranpak;
-
-extern "C" TRANPAK_API int TRANPAK_CALL SetCell(int field, const void *value)
+int SetCell(MesgState &m, int field, const void *value)
 {
-    ExportedCall call;
     if (value == nullptr) {
-        WriteErrLog(kErrArgument, "tranpak: SetField(F) field %d value is NULL", field);
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: SetField(F) field %d value is NULL", field);
         return -1;
     }
     if (field == 0)
-        return SetTxcode(static_cast<const char *>(value));
+        return SetTxcode(m, static_cast<const char *>(value));
     if (!IsFieldNumber(field)) {
-        WriteErrLog(kErrArgument, "tranpak: SetField(F)_i = %d ", field);
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: SetField(F)_i = %d ", field);
         return -1;
     }
     const int index = field - 1;
-    BMPCell &cell = g_mesg.cells[index];
+    BMPCell &cell = m.cells[index];
     int rc = 0;
     switch (cell.type) {
     case kTypeANS:
     case kTypeA:
     case kTypeAN:
     case kTypeN:
-        rc = SetText(index, cell.type, static_cast<const char *>(value));
+        rc = SetText(m, index, cell.type, static_cast<const char *>(value));
         break;
     case kTypeNI: {
         int32_t number;
         std::memcpy(&number, value, sizeof number);
-        NoteCellWrite(index, kIntTextSize);
+        NoteCellWrite(m, index, kIntTextSize);
         IntToText(number, cell.buf);
         break;
     }
     case kTypeNF: {
         double amount;
         std::memcpy(&amount, value, sizeof amount);
-        rc = SetAmount(index, amount);
+        rc = SetAmount(m, index, amount);
         break;
     }
     case kTypeB:
-        if (!BinaryLengthFits(index, "SetField(F)"))
+        if (!BinaryLengthFits(m, index, "SetField(F)"))
             return -1;
-        NoteCellWrite(index, cell.maxlen);
+        NoteCellWrite(m, index, cell.maxlen);
         std::memcpy(cell.buf, value, static_cast<size_t>(cell.maxlen));
         break;
     default:
-        WriteErrLog(kErrSettings, "tranpak: SetField(F)_BMPCell[%d].type = %d", index, cell.type);
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: SetField(F)_BMPCell[%d].type = %d", index, cell.type);
         return -1;
     }
     if (rc != 0)
@@ -161,25 +157,24 @@ extern "C" TRANPAK_API int TRANPAK_CALL SetCell(int field, const void *value)
     return 0;
 }
 
-extern "C" TRANPAK_API int TRANPAK_CALL GetCell(int field, void *out)
+int GetCell(MesgState &m, int field, void *out)
 {
-    ExportedCall call;
     if (out == nullptr) {
-        WriteErrLog(kErrArgument, "tranpak: GetField(F) field %d out is NULL", field);
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: GetField(F) field %d out is NULL", field);
         return -1;
     }
     if (field == 0) {
-        std::memcpy(out, g_mesg.packet.txcode, kTxcodeSize);
+        std::memcpy(out, m.packet.txcode, kTxcodeSize);
         return 0;
     }
     if (!IsFieldNumber(field)) {
-        WriteErrLog(kErrArgument, "tranpak: GetField: i = %d\n", field);
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: GetField: i = %d\n", field);
         return -1;
     }
     const int index = field - 1;
-    const BMPCell &cell = g_mesg.cells[index];
+    const BMPCell &cell = m.cells[index];
     if (cell.used == 0) {
-        WriteErrLog(kErrArgument, "tranpak: BMPCell[%d] is not used", index);
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: BMPCell[%d] is not used", index);
         return -1;
     }
     switch (cell.type) {
@@ -192,7 +187,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL GetCell(int field, void *out)
         // The stored hundredths get their point back: "1250" is 12.50.
         size_t len = std::strlen(cell.buf);
         if (len < 2 || len > kAmountTextSize - 2) {
-            WriteErrLog(kErrArgument, "tranpak: GetField BMPCell[%d].buf: %s not an amount of 2 to %d characters", index,
+            WriteErrLog(m.Log(), kErrArgument, "tranpak: GetField BMPCell[%d].buf: %s not an amount of 2 to %d characters", index,
                         cell.buf, kAmountTextSize - 2);
             return -1;
         }
@@ -212,7 +207,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL GetCell(int field, void *out)
         return 0;
     }
     case kTypeB:
-        if (!BinaryLengthFits(index, "GetField(F)"))
+        if (!BinaryLengthFits(m, index, "GetField(F)"))
             return -1;
         std::memcpy(out, cell.buf, static_cast<size_t>(cell.maxlen));
         return 0;
@@ -226,54 +221,51 @@ extern "C" TRANPAK_API int TRANPAK_CALL GetCell(int field, void *out)
     }
 }
 
-extern "C" TRANPAK_API int TRANPAK_CALL GetCellType(int field)
+int GetCellType(MesgState &m, int field)
 {
-    ExportedCall call;
     if (field == 0)
         return kTypeANS;
     if (!IsFieldNumber(field))
         return -1;
-    return g_mesg.cells[field - 1].type;
+    return m.cells[field - 1].type;
 }
 
-extern "C" TRANPAK_API int TRANPAK_CALL ResetCell(int field)
+int ResetCell(MesgState &m, int field)
 {
-    ExportedCall call;
     if (!IsFieldNumber(field))
         return -1;
-    BMPCell &cell = g_mesg.cells[field - 1];
+    BMPCell &cell = m.cells[field - 1];
     cell.used = 0;
     std::memset(cell.buf, 0, sizeof cell.buf);
-    g_mesg.written.mask &= ~(uint64_t{1} << (field - 1));
-    g_mesg.written.extent[field - 1] = 0;
+    m.written.mask &= ~(uint64_t{1} << (field - 1));
+    m.written.extent[field - 1] = 0;
     return 0;
 }
 
-extern "C" TRANPAK_API int TRANPAK_CALL ResetMesg(void)
+int ResetMesg(MesgState &m)
 {
-    ExportedCall call;
-    Packet &p = g_mesg.packet;
+    Packet &p = m.packet;
     p.start = kStartByte;
     std::memset(p.bitmap, 0, sizeof p.bitmap);
     p.data[0] = 0;
     p.stop = kStopByte;
-    ClearWrittenCells();
+    ClearWrittenCells(m);
     return 0;
 }
 
-extern "C" TRANPAK_API int TRANPAK_CALL BackupMesg(void)
+int BackupMesg(MesgState &m)
 {
-    ExportedCall call;
-    g_mesg.backup.packet = g_mesg.packet;
-    std::memcpy(g_mesg.backup.cells, g_mesg.cells, sizeof g_mesg.cells);
+    m.backup.packet = m.packet;
+    std::memcpy(m.backup.cells, m.cells, sizeof m.cells);
     return 0;
 }
 
-extern "C" TRANPAK_API int TRANPAK_CALL RestoreMesg(void)
+int RestoreMesg(MesgState &m)
 {
-    ExportedCall call;
-    g_mesg.packet = g_mesg.backup.packet;
-    std::memcpy(g_mesg.cells, g_mesg.backup.cells, sizeof g_mesg.cells);
-    NoteAllCellsWritten();
+    m.packet = m.backup.packet;
+    std::memcpy(m.cells, m.backup.cells, sizeof m.cells);
+    NoteAllCellsWritten(m);
     return 0;
 }
+
+}  // namespace tranpak

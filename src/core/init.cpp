@@ -5,9 +5,7 @@
 #include "core/numtext.h"
 #include "core/settings.h"
 #include "core/text_check.h"
-#include "diag/errlog.h"
 #include "platform/platform.h"
-#include "tranpak.h"
 
 #include <cstring>
 
@@ -30,7 +28,7 @@ void ReadSetting(const char *file, const char *section, const char *key, const c
 
 // Reads one [Com Timeout] key into *seconds; false, with the line logged,
 // when the value is not a whole number of seconds.
-bool ReadTimeLimit(const char *file, const char *key, int32_t *seconds)
+bool ReadTimeLimit(MesgState &m, const char *file, const char *key, int32_t *seconds)
 {
     char value[kSettingValueSize];
     plat::ReadProfileString("Com Timeout", key, "", value, sizeof value, file);
@@ -38,30 +36,64 @@ bool ReadTimeLimit(const char *file, const char *key, int32_t *seconds)
     if (*seconds >= 0)
         return true;
     *seconds = 0;
-    WriteErrLog(kErrSettings, "tranpak: [Com Timeout] %s=%s is not a whole number of seconds", key, value);
+    WriteErrLog(m.Log(), kErrSettings, "tranpak: [Com Timeout] %s=%s is not a whole number of seconds", key, value);
     return false;
 }
 
 // Reads the four settings and the limits; false after the first limit that
 // is no number of seconds.
-bool ReadSettings(const char *file, LibSettings &s)
+bool ReadSettings(MesgState &m, const char *file)
 {
+    LibSettings &s = m.settings;
     char flag[kSettingValueSize];
     plat::ReadProfileString("Com Trace Flag", "GCODEFLAG", "0", flag, sizeof flag, file);
     s.traceflag = flag[0] == '1' ? 1 : 0;
-    ReadSetting(file, "Error Log File", "ERRFILE", "../run/errlog.txt", s.errfile, kPathSize);
-    ReadSetting(file, "Bitmap Define File", "BMPFILE", "../etc/bitmap.txt", s.bmpfile, kPathSize);
-    ReadSetting(file, "Com Trace File", "CTRACEFILE", "../run/ctrace.txt", s.ctracefile, kPathSize);
+    ReadSetting(file, "Error Log File", "ERRFILE", kDefaultErrFile, s.errfile, kPathSize);
+    ReadSetting(file, "Bitmap Define File", "BMPFILE", kDefaultBmpFile, s.bmpfile, kPathSize);
+    ReadSetting(file, "Com Trace File", "CTRACEFILE", kDefaultTraceFile, s.ctracefile, kPathSize);
     s.connectLimit = s.sendLimit = s.recvLimit = s.transferLimit = 0;
-    return ReadTimeLimit(file, "CONNECT", &s.connectLimit) && ReadTimeLimit(file, "SEND", &s.sendLimit) &&
-           ReadTimeLimit(file, "RECV", &s.recvLimit) && ReadTimeLimit(file, "TRANSFER", &s.transferLimit);
+    return ReadTimeLimit(m, file, "CONNECT", &s.connectLimit) && ReadTimeLimit(m, file, "SEND", &s.sendLimit) &&
+           ReadTimeLimit(m, file, "RECV", &s.recvLimit) && ReadTimeLimit(m, file, "TRANSFER", &s.transferLimit);
+}
+
+// A path of TpSettings into member, or the default for NULL; false, with the
+// line logged, when it does not fit.
+bool TakePath(MesgState &m, const char *key, const char *given, const char *fallback, char *member)
+{
+    const char *path = given != nullptr ? given : fallback;
+    size_t len = std::strlen(path);
+    if (len > static_cast<size_t>(kPathSize - 1)) {
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: TpInit8583With() %s has over %d characters", key, kPathSize - 1);
+        return false;
+    }
+    std::memcpy(member, path, len + 1);
+    return true;
+}
+
+// A limit of TpSettings, by the rules of the settings file's.
+bool TakeLimit(MesgState &m, const char *key, int given, int32_t *seconds)
+{
+    if (given < 0) {
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: [Com Timeout] %s=%d is not a whole number of seconds", key, given);
+        return false;
+    }
+    *seconds = given > kMaxTimeLimitSeconds ? kMaxTimeLimitSeconds : given;
+    return true;
+}
+
+// The frame a message starts from: no bits, start and stop bytes.
+int PrepareFrame(MesgState &m)
+{
+    m.packet.start = kStartByte;
+    std::memset(m.packet.bitmap, 0, sizeof m.packet.bitmap);
+    m.packet.stop = kStopByte;
+    return 0;
 }
 
 }  // namespace
 
-const char *SettingsFilePath()
+const char *SettingsFilePath(char fromEnv[kSettingsPathSize])
 {
-    static char fromEnv[kSettingsPathSize];
     int n = plat::ReadEnvVar(kSettingsEnvVar, fromEnv, sizeof fromEnv);
     if (n < 0)
         return nullptr;
@@ -79,38 +111,52 @@ int ParseTimeLimit(const char *value)
     return seconds > kMaxTimeLimitSeconds ? kMaxTimeLimitSeconds : seconds;
 }
 
-void ClearCellTable()
+void ClearCellTable(MesgState &m)
 {
-    std::memset(g_mesg.cells, 0, sizeof g_mesg.cells);
-    g_mesg.written = WrittenCells{};
+    std::memset(m.cells, 0, sizeof m.cells);
+    m.written = WrittenCells{};
 }
 
-}  // namespace tranpak
-
-using namespace tranpak;
-
-extern "C" TRANPAK_API int TRANPAK_CALL Init8583(void)
+int Init8583(MesgState &m, const char *settingsFile)
 {
-    ExportedCall call;
-    ClearCellTable();
-    const char *file = SettingsFilePath();
+    ClearCellTable(m);
+    char fromEnv[kSettingsPathSize];
+    const char *file = settingsFile != nullptr ? settingsFile : SettingsFilePath(fromEnv);
     if (file == nullptr) {
         // No settings means no error log path either: the reason is kept
         // for GetLastErrMesg and goes to the log only if one was named before.
-        WriteErrLog(kErrSettings, "tranpak: %s names a path of over %d characters", kSettingsEnvVar,
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: %s names a path of over %d characters", kSettingsEnvVar,
                     kSettingsPathSize - 1);
         return -1;
     }
     // A pipe or a device would keep the reader waiting or reading forever.
     const plat::PathKind kind = plat::LocalPathKind(file);
     if (kind == plat::kPathDirectory || kind == plat::kPathOther) {
-        WriteErrLog(kErrSettings, "tranpak: settings file %s is not a regular file", file);
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: settings file %s is not a regular file", file);
         return -1;
     }
-    if (!ReadSettings(file, g_mesg.settings) || ReadBMPFile() != 0)
+    if (!ReadSettings(m, file) || ReadBMPFile(m) != 0)
         return -1;
-    g_mesg.packet.start = kStartByte;
-    std::memset(g_mesg.packet.bitmap, 0, sizeof g_mesg.packet.bitmap);
-    g_mesg.packet.stop = kStopByte;
-    return 0;
+    return PrepareFrame(m);
+}
+
+int Init8583With(MesgState &m, const TpSettings &given)
+{
+    ClearCellTable(m);
+    // Checked whole before anything is taken, so a refusal logs to the
+    // error log named before.
+    LibSettings s{};
+    s.traceflag = given.traceFlag != 0 ? 1 : 0;
+    if (!TakePath(m, "errFile", given.errFile, kDefaultErrFile, s.errfile) ||
+        !TakePath(m, "bmpFile", given.bmpFile, kDefaultBmpFile, s.bmpfile) ||
+        !TakePath(m, "ctraceFile", given.ctraceFile, kDefaultTraceFile, s.ctracefile) ||
+        !TakeLimit(m, "CONNECT", given.connectLimit, &s.connectLimit) ||
+        !TakeLimit(m, "SEND", given.sendLimit, &s.sendLimit) ||
+        !TakeLimit(m, "RECV", given.recvLimit, &s.recvLimit) ||
+        !TakeLimit(m, "TRANSFER", given.transferLimit, &s.transferLimit))
+        return -1;
+    m.settings = s;
+    if (ReadBMPFile(m) != 0)
+        return -1;
+    return PrepareFrame(m);
 }

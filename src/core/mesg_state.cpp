@@ -4,8 +4,6 @@
 
 namespace tranpak {
 
-MesgState g_mesg;
-
 bool CellDefinitionFits(const BMPCell &cell)
 {
     if (cell.type < kTypeANS || cell.type > kTypeB)
@@ -14,10 +12,10 @@ bool CellDefinitionFits(const BMPCell &cell)
     return cell.maxlen >= 0 && cell.maxlen <= limit && cell.varlen >= 0 && cell.varlen <= kMaxVarLen;
 }
 
-void NoteAllCellsWritten()
+void NoteAllCellsWritten(MesgState &m)
 {
-    g_mesg.written.mask = ~uint64_t{0};
-    for (uint16_t &e : g_mesg.written.extent)
+    m.written.mask = ~uint64_t{0};
+    for (uint16_t &e : m.written.extent)
         e = kCellBufSize;
 }
 
@@ -26,12 +24,12 @@ constexpr int kShortClear = 32;
 static_assert(kShortClear <= kCellBufSize);
 }  // namespace
 
-void ClearWrittenCells()
+void ClearWrittenCells(MesgState &m)
 {
-    WrittenCells &w = g_mesg.written;
+    WrittenCells &w = m.written;
     for (uint64_t m = w.mask; m != 0; m &= m - 1) {
         const int i = std::countr_zero(m);
-        BMPCell &cell = g_mesg.cells[i];
+        BMPCell &cell = m.cells[i];
         cell.used = 0;
         // Bytes from extent on are zero already, so a short value is
         // cleared with one fixed-size store of kShortClear bytes.

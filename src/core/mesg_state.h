@@ -1,12 +1,15 @@
-// The library's one piece of state: the message being built or received,
-// its 64 field records, a one-level backup of both, and the settings.
-// It lives in static storage, is all zero when the library is loaded, and
-// is never handed out by pointer to callers: values pass by copying.
+// The state of one message: the message being built or received, its 64
+// field records, a one-level backup of both, the settings and the record
+// of the last failure. It is part of a session, which the caller owns (or
+// the library's one default session); all zero is its state before the
+// first initialisation. Values pass to callers by copying.
 #ifndef TRANPAK_CORE_MESG_STATE_H
 #define TRANPAK_CORE_MESG_STATE_H
 
 #include <cstdint>
 #include <cstring>
+
+#include "diag/errlog.h"
 
 namespace tranpak {
 
@@ -100,26 +103,28 @@ struct MesgState {
     MesgBackup backup;
     LibSettings settings;
     WrittenCells written;
-};
+    LastErr lastErr;
 
-extern MesgState g_mesg;
+    // Where this message's failures are logged and kept.
+    ErrSink Log() { return ErrSink{settings.errfile, &lastErr}; }
+};
 
 // Notes that record i may hold non-zero bytes in its first `bytes` bytes
 // (at most 400) and may be used.
-inline void NoteCellWrite(int i, int bytes)
+inline void NoteCellWrite(MesgState &m, int i, int bytes)
 {
-    WrittenCells &w = g_mesg.written;
+    WrittenCells &w = m.written;
     w.mask |= uint64_t{1} << i;
     if (w.extent[i] < bytes)
         w.extent[i] = static_cast<uint16_t>(bytes);
 }
 
 // After every record was written as a whole (a restore): all may hold anything.
-void NoteAllCellsWritten();
+void NoteAllCellsWritten(MesgState &m);
 
 // Sets used to 0 and buf to zero bytes in every record, by clearing only
 // what was written since the last clear.
-void ClearWrittenCells();
+void ClearWrittenCells(MesgState &m);
 
 // True when the record's definition lies within what buf and the data
 // area can hold: type 0 to 6, maxlen up to 399 (400 for B), varlen up to 11.

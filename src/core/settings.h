@@ -2,6 +2,9 @@
 #ifndef TRANPAK_CORE_SETTINGS_H
 #define TRANPAK_CORE_SETTINGS_H
 
+#include "core/mesg_state.h"
+#include "tranpak.h"
+
 namespace tranpak {
 
 #ifndef TRANPAK_SETTINGS_FILE
@@ -20,9 +23,15 @@ inline constexpr int kSettingValueSize = 300;
 // Time limits of [Com Timeout] are whole seconds, at most one day.
 inline constexpr int kMaxTimeLimitSeconds = 86400;
 
-// The settings file in use: the one TRANPAK_SETTINGS names, else the
-// built-in path; nullptr when the variable's value is too long to hold.
-const char *SettingsFilePath();
+// Paths used when the settings name none.
+inline constexpr const char kDefaultErrFile[] = "../run/errlog.txt";
+inline constexpr const char kDefaultBmpFile[] = "../etc/bitmap.txt";
+inline constexpr const char kDefaultTraceFile[] = "../run/ctrace.txt";
+
+// The settings file in use: the one TRANPAK_SETTINGS names (copied into
+// fromEnv), else the built-in path; nullptr when the variable's value is
+// too long to hold.
+const char *SettingsFilePath(char fromEnv[kSettingsPathSize]);
 
 // A [Com Timeout] value in seconds: digits only, taken as at most one day;
 // empty and 0 are 0, no limit. Anything else (a sign, a unit, a word) is a
@@ -30,7 +39,13 @@ const char *SettingsFilePath();
 int ParseTimeLimit(const char *value);
 
 // Sets every field record to zero: no value, no definition.
-void ClearCellTable();
+void ClearCellTable(MesgState &m);
+
+// Init8583 on one message state, reading settingsFile (nullptr: the file
+// SettingsFilePath names).
+int Init8583(MesgState &m, const char *settingsFile);
+// The same with the settings given instead of a file.
+int Init8583With(MesgState &m, const TpSettings &settings);
 
 }  // namespace tranpak
 

@@ -1,6 +1,6 @@
 #include "diag/ctrace.h"
 
-#include "core/mesg_state.h"
+#include "platform/platform.h"
 
 #include <cstdio>
 #include <cstring>
@@ -39,26 +39,31 @@ int FormatTraceLine(const unsigned char *bytes, int count, int offset, char line
     return n;
 }
 
-void WriteComTrace(const char *label, const void *bytes, int count)
+void WriteComTrace(const char *path, const char *label, const void *bytes, int count)
 {
-    std::time_t now = std::time(nullptr);
     std::tm when{};
-    if (const std::tm *local = std::localtime(&now))
-        when = *local;
+    plat::LocalTime(std::time(nullptr), &when);
 
-    std::FILE *f = std::fopen(g_mesg.settings.ctracefile, "at+");
-    if (f == nullptr)
+    char block[kTraceBlockSize];
+    int n = std::snprintf(block, kTraceHeadSize, "\n{%02d-%02d %02d:%02d:%02d %.40s} [len = %03d]\n", when.tm_mon + 1,
+                          when.tm_mday, when.tm_hour, when.tm_min, when.tm_sec, label, count);
+    if (n < 0 || n >= kTraceHeadSize)
         return;
-    std::fprintf(f, "\n{%02d-%02d %02d:%02d:%02d %s} [len = %03d]\n", when.tm_mon + 1, when.tm_mday,
-                 when.tm_hour, when.tm_min, when.tm_sec, label, count);
-    static char line[kTraceLineSize];
     const auto *data = static_cast<const unsigned char *>(bytes);
     for (int offset = 0; offset < count; offset += kTraceBytesPerLine) {
+        if (n > kTraceBlockSize - kTraceLineSize) {
+            // Only a dump longer than any frame gets here.
+            if (plat::AppendText(path, block, n) != 0)
+                return;
+            n = 0;
+        }
+        char line[kTraceLineSize];
         int len = FormatTraceLine(data, count, offset, line);
-        std::fwrite(line, 1, static_cast<size_t>(len), f);
+        std::memcpy(block + n, line, static_cast<size_t>(len));
+        n += len;
     }
-    std::fputc('\n', f);
-    std::fclose(f);
+    block[n++] = '\n';
+    plat::AppendText(path, block, n);
 }
 
 }  // namespace tranpak

@@ -15,10 +15,20 @@ namespace tranpak {
 // Bytes shown per dump line, and the line: 74 characters, LF and NUL.
 inline constexpr int kTraceBytesPerLine = 16;
 inline constexpr int kTraceLineSize = 76;
+// A block is written in one append when it shows at most this many bytes
+// (every frame does); a longer one goes in several.
+inline constexpr int kTraceBlockBytes = 2048;
+// The block: its heading (a label of at most 40 characters), the lines
+// and the empty line that ends it.
+inline constexpr int kTraceHeadSize = 96;
+inline constexpr int kTraceBlockSize =
+    kTraceHeadSize + (kTraceBlockBytes / kTraceBytesPerLine) * (kTraceLineSize - 1) + 2;
 
-// Appends one block for count bytes. Nothing happens when the trace file
-// cannot be opened. The caller decides whether tracing is on.
-void WriteComTrace(const char *label, const void *bytes, int count);
+// Appends one block for count bytes to the trace file at path, in a single
+// write, so blocks of threads and processes never interleave. Nothing
+// happens when the file cannot be opened. The caller decides whether
+// tracing is on.
+void WriteComTrace(const char *path, const char *label, const void *bytes, int count);
 
 // Formats the dump line of the group starting at offset (at most 16 of the
 // count bytes) with its line feed; returns its length (75).

@@ -1,6 +1,6 @@
 #include "diag/errlog.h"
 
-#include "core/mesg_state.h"
+#include "platform/platform.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -8,14 +8,6 @@
 
 namespace tranpak {
 namespace {
-
-// The first failure of the current exported call.
-struct LastErr {
-    int depth;     // nesting of exported calls in progress
-    int category;  // 0 while the call has reported nothing
-    char text[kErrLineSize];
-};
-LastErr g_lastErr;
 
 bool NeedsEscape(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
@@ -48,15 +40,15 @@ int Escape(const char *format, const char *text, int len, char out[kErrLineSize]
 
 }  // namespace
 
-ExportedCall::ExportedCall()
+ExportedCall::ExportedCall(LastErr &last) : last_(last)
 {
-    if (g_lastErr.depth++ == 0) {
-        g_lastErr.category = 0;
-        g_lastErr.text[0] = '\0';
+    if (last_.depth++ == 0) {
+        last_.category = 0;
+        last_.text[0] = '\0';
     }
 }
 
-ExportedCall::~ExportedCall() { --g_lastErr.depth; }
+ExportedCall::~ExportedCall() { --last_.depth; }
 
 void FormatStamp(const std::tm &when, char out[kStampSize])
 {
@@ -67,9 +59,9 @@ void FormatStamp(const std::tm &when, char out[kStampSize])
                   static_cast<unsigned>(when.tm_sec) % 100u);
 }
 
-int WriteErrLog(ErrCategory category, const char *format, ...)
+int WriteErrLog(const ErrSink &sink, ErrCategory category, const char *format, ...)
 {
-    static char text[kErrMesgSize];
+    char text[kErrMesgSize];
     va_list args;
     va_start(args, format);
     int len = std::vsnprintf(text, sizeof text, format, args);
@@ -78,42 +70,37 @@ int WriteErrLog(ErrCategory category, const char *format, ...)
         len = 0;
     if (len > kErrMesgSize - 1)
         len = kErrMesgSize - 1;
-    static char line[kErrLineSize];
+    char line[kErrLineSize];
     int lineLen = Escape(format, text, len, line);
 
-    if (g_lastErr.category == 0) {
-        g_lastErr.category = category;
-        std::memcpy(g_lastErr.text, line, static_cast<size_t>(lineLen) + 1);
+    if (sink.last != nullptr && sink.last->category == 0) {
+        sink.last->category = category;
+        std::memcpy(sink.last->text, line, static_cast<size_t>(lineLen) + 1);
     }
 
-    std::FILE *f = std::fopen(g_mesg.settings.errfile, "a");
-    if (f == nullptr)
-        return -1;
-    static char stamp[kStampSize];
-    std::time_t now = std::time(nullptr);
-    const std::tm *local = std::localtime(&now);
-    if (local != nullptr)
-        FormatStamp(*local, stamp);
-    std::fprintf(f, "[%s] ", stamp);
-    std::fwrite(line, 1, static_cast<size_t>(lineLen), f);
-    std::fputc('\n', f);
-    std::fclose(f);
-    return 0;
+    std::tm local{};
+    char stamp[kStampSize] = {};
+    if (plat::LocalTime(std::time(nullptr), &local) == 0)
+        FormatStamp(local, stamp);
+    char record[kErrRecordSize];
+    int n = std::snprintf(record, sizeof record, "[%s] ", stamp);
+    std::memcpy(record + n, line, static_cast<size_t>(lineLen));
+    n += lineLen;
+    record[n++] = '\n';
+    return plat::AppendText(sink.file, record, n);
 }
 
-}  // namespace tranpak
-
-using namespace tranpak;
-
-extern "C" TRANPAK_API int TRANPAK_CALL GetLastErrMesg(char *text, int size)
+int CopyLastErr(const LastErr &last, char *text, int size)
 {
     if (text != nullptr && size > 0) {
         // The line feed some formats end in is not part of the reason.
-        size_t n = std::strcspn(g_lastErr.text, "\n");
+        size_t n = std::strcspn(last.text, "\n");
         if (n > static_cast<size_t>(size - 1))
             n = static_cast<size_t>(size - 1);
-        std::memcpy(text, g_lastErr.text, n);
+        std::memcpy(text, last.text, n);
         text[n] = '\0';
     }
-    return g_lastErr.category;
+    return last.category;
 }
+
+}  // namespace tranpak

@@ -4,7 +4,7 @@
 //   [2026-12-06 20:45:07] tranpak: ReadBMPFile() open BMPfile fail
 //
 // The first line of each exported call is also kept, with its category,
-// for GetLastErrMesg.
+// in the caller's LastErr record, for GetLastErrMesg.
 #ifndef TRANPAK_DIAG_ERRLOG_H
 #define TRANPAK_DIAG_ERRLOG_H
 
@@ -20,6 +20,8 @@ inline constexpr int kErrMesgSize = 256;
 inline constexpr int kErrLineSize = 4 * (kErrMesgSize - 1) + 2;
 // "YYYY-MM-DD HH:MM:SS" and a NUL.
 inline constexpr int kStampSize = 20;
+// One whole log line: "[" stamp "] " text, line feed and NUL.
+inline constexpr int kErrRecordSize = 1 + kStampSize + 2 + kErrLineSize + 2;
 
 // Short names for the categories of the public header.
 inline constexpr ErrCategory kErrSettings = TRANPAK_ERR_SETTINGS;
@@ -32,27 +34,49 @@ inline constexpr ErrCategory kErrMac = TRANPAK_ERR_MAC;
 inline constexpr ErrCategory kErrLocalFile = TRANPAK_ERR_LOCAL_FILE;
 inline constexpr ErrCategory kErrHostRefused = TRANPAK_ERR_HOST_REFUSED;
 
-// Formats the message like printf and appends one line to the error log.
-// Every byte of the message below 0x20, and 0x7F, is written as \xHH, so a
-// received or caller-supplied text can neither break nor forge a line; only
-// a line feed that ends the format itself is written as it is. Returns 0 when the
-// line was written, -1 when the log cannot be opened (the message is lost
-// to the file, but still kept for GetLastErrMesg).
-int WriteErrLog(ErrCategory category, const char *format, ...)
+// The first failure of the exported call in progress on one message state.
+struct LastErr {
+    int depth;     // nesting of exported calls in progress
+    int category;  // 0 while the call has reported nothing
+    char text[kErrLineSize];
+};
+
+// Where a failure goes: the error log's path and the record of the call.
+struct ErrSink {
+    const char *file;
+    LastErr *last;
+};
+
+// Formats the message like printf and appends one line to the error log,
+// in a single write, so lines of threads and processes that share the log
+// never interleave. Every byte of the message below 0x20, and 0x7F, is
+// written as \xHH, so a received or caller-supplied text can neither break
+// nor forge a line; only a line feed that ends the format itself is written
+// as it is. Returns 0 when the line was written, -1 when the log cannot be
+// opened (the message is lost to the file, but still kept in the record).
+int WriteErrLog(const ErrSink &sink, ErrCategory category, const char *format, ...)
 #if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
+    __attribute__((format(printf, 3, 4)))
 #endif
     ;
 
-// Opens every exported function: the outermost call of a nesting (an
-// exported function may call another) forgets the previous call's failure.
+// Opens every exported function: the outermost call of a nesting forgets
+// the previous call's failure.
 class ExportedCall {
 public:
-    ExportedCall();
+    explicit ExportedCall(LastErr &last);
     ~ExportedCall();
     ExportedCall(const ExportedCall &) = delete;
     ExportedCall &operator=(const ExportedCall &) = delete;
+
+private:
+    LastErr &last_;
 };
+
+// GetLastErrMesg of one record: copies the text without the line feed some
+// formats end in (cut to fit, NUL-terminated when size > 0) and returns the
+// category.
+int CopyLastErr(const LastErr &last, char *text, int size);
 
 // "YYYY-MM-DD HH:MM:SS" of a local time.
 void FormatStamp(const std::tm &when, char out[kStampSize]);

@@ -5,7 +5,6 @@
 #include "diag/errlog.h"
 #include "net/net.h"
 #include "platform/platform.h"
-#include "tranpak.h"
 
 #include <cstring>
 
@@ -68,7 +67,7 @@ int MoveWithin(int sock, bool forWrite, int count, const FrameDeadline &deadline
         const FrameDeadline *passing = nullptr;
         int left = deadline.MillisLeft(&passing);
         if (left <= 0) {
-            WriteErrLog(kErrTimeLimit, "tranpak: %s time limit of %d s passed", passing->direction,
+            WriteErrLog(deadline.log, kErrTimeLimit, "tranpak: %s time limit of %d s passed", passing->direction,
                         passing->seconds);
             break;
         }
@@ -89,8 +88,8 @@ int MoveWithin(int sock, bool forWrite, int count, const FrameDeadline &deadline
 
 }  // namespace
 
-FrameDeadline::FrameDeadline(int limitSeconds, const char *what, const FrameDeadline *outerBound)
-    : seconds(limitSeconds), start(limitSeconds > 0 ? plat::TickMillis() : 0), direction(what), outer(outerBound)
+FrameDeadline::FrameDeadline(const ErrSink &sink, int limitSeconds, const char *what, const FrameDeadline *outerBound)
+    : log(sink), seconds(limitSeconds), start(limitSeconds > 0 ? plat::TickMillis() : 0), direction(what), outer(outerBound)
 {
 }
 
@@ -130,14 +129,14 @@ int RecvAll(int sock, void *bytes, int count, const FrameDeadline *deadline)
     return MoveAll(count, [&](int at, int n) { return plat::SockRecvSome(sock, p + at, n); });
 }
 
-int ConnectHost(const char *host, int port, int limitSeconds, const FrameDeadline *transfer)
+int ConnectHost(const ErrSink &log, const char *host, int port, int limitSeconds, const FrameDeadline *transfer)
 {
     if (host == nullptr) {
-        WriteErrLog(kErrArgument, "tranpak: SockConnect() host is NULL");
+        WriteErrLog(log, kErrArgument, "tranpak: SockConnect() host is NULL");
         return -1;
     }
     if (std::strlen(host) >= kHostBufSize) {
-        WriteErrLog(kErrArgument, "tranpak: SockConnect() host text has over %d characters", kHostBufSize - 1);
+        WriteErrLog(log, kErrArgument, "tranpak: SockConnect() host text has over %d characters", kHostBufSize - 1);
         return -1;
     }
     unsigned char addr[4];
@@ -145,16 +144,16 @@ int ConnectHost(const char *host, int port, int limitSeconds, const FrameDeadlin
     // reverse lookup entry is not an error.
     if (IsDottedQuad(host)) {
         if (plat::ParseIPv4(host, addr) != 0) {
-            WriteErrLog(kErrConnect, "tranpak: get host %s by addr error", host);
+            WriteErrLog(log, kErrConnect, "tranpak: get host %s by addr error", host);
             return -1;
         }
     } else if (plat::LookupHostByName(host, addr) != 0) {
-        WriteErrLog(kErrConnect, "tranpak: get host %s by name error", host);
+        WriteErrLog(log, kErrConnect, "tranpak: get host %s by name error", host);
         return -1;
     }
     // The time limits bound the connection attempt only, not the lookup:
     // the connection limit, or what is left of a transfer's, the nearer.
-    FrameDeadline attempt(limitSeconds, "connect", transfer);
+    FrameDeadline attempt(log, limitSeconds, "connect", transfer);
     const FrameDeadline *passing = nullptr;
     const int left = attempt.Bounded() ? attempt.MillisLeft(&passing) : 0;
     int sock = plat::SockOpenTcp();
@@ -164,9 +163,9 @@ int ConnectHost(const char *host, int port, int limitSeconds, const FrameDeadlin
     else if (sock != plat::kNoSocket)
         rc = plat::SockConnectIPv4(sock, addr, port);
     if (rc == plat::kTimedOut)
-        WriteErrLog(kErrTimeLimit, "tranpak: %s time limit of %d s passed", passing->direction, passing->seconds);
+        WriteErrLog(log, kErrTimeLimit, "tranpak: %s time limit of %d s passed", passing->direction, passing->seconds);
     if (rc != 0) {
-        WriteErrLog(kErrConnect, "tranpak: connect error");
+        WriteErrLog(log, kErrConnect, "tranpak: connect error");
         if (sock != plat::kNoSocket)
             plat::SockCloseHandle(sock);
         return -1;
@@ -174,22 +173,18 @@ int ConnectHost(const char *host, int port, int limitSeconds, const FrameDeadlin
     return sock;
 }
 
-}  // namespace tranpak
-
-using namespace tranpak;
-
-extern "C" TRANPAK_API int TRANPAK_CALL SockConnect(const char *host, int port)
+int SockConnect(MesgState &m, const char *host, int port)
 {
-    ExportedCall call;
-    return ConnectHost(host, port, g_mesg.settings.connectLimit, nullptr);
+    return ConnectHost(m.Log(), host, port, m.settings.connectLimit, nullptr);
 }
 
-extern "C" TRANPAK_API int TRANPAK_CALL SockClose(int sock)
+int SockClose(MesgState &m, int sock)
 {
-    ExportedCall call;
     if (plat::SockCloseHandle(sock) != 0) {
-        WriteErrLog(kErrConnect, "tranpak: close sockfd error");
+        WriteErrLog(m.Log(), kErrConnect, "tranpak: close sockfd error");
         return -1;
     }
     return 0;
 }
+
+}  // namespace tranpak

@@ -1,11 +1,8 @@
 #include "net/file_transfer.h"
 
-#include "core/mesg_state.h"
 #include "core/numtext.h"
-#include "diag/errlog.h"
 #include "net/net.h"
 #include "platform/platform.h"
-#include "tranpak.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -13,15 +10,13 @@
 
 namespace tranpak {
 
-FileMesg g_fileMesg;
-
 namespace {
 
 constexpr char kEndOfText = 0x1A;  // ends a text file, as Windows' text mode does
 
-int BodyLength() { return FieldToInt(reinterpret_cast<const unsigned char *>(g_fileMesg.len), 4); }
+int BodyLength(const FileMesg &fm) { return FieldToInt(reinterpret_cast<const unsigned char *>(fm.len), 4); }
 
-void SetBodyLength(int n) { WriteZeroFilled(g_fileMesg.len, 4, n); }
+void SetBodyLength(FileMesg &fm, int n) { WriteZeroFilled(fm.len, 4, n); }
 
 void CloseAll(std::FILE *f, int sock)
 {
@@ -32,14 +27,14 @@ void CloseAll(std::FILE *f, int sock)
 
 // The caller's texts are checked before anything is opened, so a refused
 // call neither connects nor touches a local file.
-bool TransferArgsFit(const char *host, const char *localPath, const char *request)
+bool TransferArgsFit(MesgState &m, const char *host, const char *localPath, const char *request)
 {
     if (host == nullptr || localPath == nullptr || request == nullptr) {
-        WriteErrLog(kErrArgument, "tranpak: file transfer with a NULL host, path or request");
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: file transfer with a NULL host, path or request");
         return false;
     }
     if (std::strlen(request) > static_cast<size_t>(kFileBodySize)) {
-        WriteErrLog(kErrArgument, "tranpak: request text has over %d characters", kFileBodySize);
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: request text has over %d characters", kFileBodySize);
         return false;
     }
     return true;
@@ -48,10 +43,10 @@ bool TransferArgsFit(const char *host, const char *localPath, const char *reques
 // Connects and sends the request frame of requestType. Returns the socket,
 // or kNoSocket with the socket closed again. A failed connection shows as
 // the request frame that cannot be sent.
-int Request(const char *host, int port, char requestType, const char *request, const FrameDeadline &transfer)
+int Request(MesgState &m, FileMesg &fm, const char *host, int port, char requestType, const char *request, const FrameDeadline &transfer)
 {
-    int sock = ConnectHost(host, port, g_mesg.settings.connectLimit, &transfer);
-    if (SendReqMesg(sock, requestType, request, &transfer) != 0) {
+    int sock = ConnectHost(m.Log(), host, port, m.settings.connectLimit, &transfer);
+    if (SendReqMesg(m, fm, sock, requestType, request, &transfer) != 0) {
         plat::SockCloseHandle(sock);
         return plat::kNoSocket;
     }
@@ -72,12 +67,12 @@ struct FetchTarget {
     char temp[kTempPathSize];
 };
 
-bool OpenFetchTarget(const char *localPath, FetchTarget &t)
+bool OpenFetchTarget(MesgState &m, const char *localPath, FetchTarget &t)
 {
     t.f = nullptr;
     t.temp[0] = '\0';
     if (localPath[0] == '\0') {
-        WriteErrLog(kErrLocalFile, "tranpak: open %s error", localPath);
+        WriteErrLog(m.Log(), kErrLocalFile, "tranpak: open %s error", localPath);
         return false;
     }
     const plat::PathKind kind = plat::LocalPathKind(localPath);
@@ -97,7 +92,7 @@ bool OpenFetchTarget(const char *localPath, FetchTarget &t)
         }
     }
     if (t.f == nullptr) {
-        WriteErrLog(kErrLocalFile, "tranpak: open %s error", localPath);
+        WriteErrLog(m.Log(), kErrLocalFile, "tranpak: open %s error", localPath);
         return false;
     }
     return true;
@@ -111,17 +106,17 @@ void AbandonFetch(FetchTarget &t)
 }
 
 // Closes the received file and puts it in place.
-bool FinishFetch(FetchTarget &t, const char *localPath)
+bool FinishFetch(MesgState &m, FetchTarget &t, const char *localPath)
 {
     if (std::fclose(t.f) != 0) {
         char why[plat::kErrorTextSize];
-        WriteErrLog(kErrLocalFile, "tranpak: fwrite %s", plat::ErrorText(errno, why, sizeof why));
+        WriteErrLog(m.Log(), kErrLocalFile, "tranpak: fwrite %s", plat::ErrorText(errno, why, sizeof why));
         if (!t.direct)
             std::remove(t.temp);
         return false;
     }
     if (!t.direct && plat::PutInPlace(t.temp, t.path) != 0) {
-        WriteErrLog(kErrLocalFile, "tranpak: replace %s error", localPath);
+        WriteErrLog(m.Log(), kErrLocalFile, "tranpak: replace %s error", localPath);
         std::remove(t.temp);
         return false;
     }
@@ -138,10 +133,10 @@ bool FinishFetch(FetchTarget &t, const char *localPath)
 constexpr int kNoBlock = -1;
 constexpr int kReadFailed = -2;
 
-int ReadBlock(std::FILE *f, bool textMode, bool *atEnd, int *error)
+int ReadBlock(FileMesg &fm, std::FILE *f, bool textMode, bool *atEnd, int *error)
 {
     char block[kFileBodySize];
-    char *target = textMode ? block : g_fileMesg.buf;
+    char *target = textMode ? block : fm.buf;
     int n = static_cast<int>(std::fread(target, 1, kFileBodySize, f));
     if (n < kFileBodySize) {
         *atEnd = true;
@@ -163,23 +158,23 @@ int ReadBlock(std::FILE *f, bool textMode, bool *atEnd, int *error)
     if (!textMode)
         return n;
     int kept = 0;
-    StripCR(block, n, g_fileMesg.buf, &kept);
+    StripCR(block, n, fm.buf, &kept);
     return kept;
 }
 
-int SendFileCommon(const char *host, int port, const char *localPath, const char *request, bool textMode)
+int SendFileCommon(MesgState &m, FileMesg &fm, const char *host, int port, const char *localPath, const char *request, bool textMode)
 {
-    if (!TransferArgsFit(host, localPath, request))
+    if (!TransferArgsFit(m, host, localPath, request))
         return -1;
-    const FrameDeadline transfer(g_mesg.settings.transferLimit, "transfer");
+    const FrameDeadline transfer(m.Log(), m.settings.transferLimit, "transfer");
     // A directory opens for reading on POSIX and reads as nothing: it is
     // refused as Windows' C runtime refuses it, before any connection.
     std::FILE *f = plat::LocalPathKind(localPath) == plat::kPathDirectory ? nullptr : std::fopen(localPath, "rb");
     if (f == nullptr) {
-        WriteErrLog(kErrLocalFile, "tranpak: open %s error", localPath);
+        WriteErrLog(m.Log(), kErrLocalFile, "tranpak: open %s error", localPath);
         return -1;
     }
-    int sock = Request(host, port, '0', request, transfer);
+    int sock = Request(m, fm, host, port, '0', request, transfer);
     if (sock == plat::kNoSocket) {
         std::fclose(f);
         return -1;
@@ -187,27 +182,27 @@ int SendFileCommon(const char *host, int port, const char *localPath, const char
     bool atEnd = false;
     while (!atEnd) {
         int error = 0;
-        int n = ReadBlock(f, textMode, &atEnd, &error);
+        int n = ReadBlock(fm, f, textMode, &atEnd, &error);
         if (n == kReadFailed) {
             // No end frame: a host that follows the protocol never stores
             // what came so far as the whole file.
             char why[plat::kErrorTextSize];
-            WriteErrLog(kErrLocalFile, "tranpak: read %s error (%s)", localPath, plat::ErrorText(error, why, sizeof why));
+            WriteErrLog(m.Log(), kErrLocalFile, "tranpak: read %s error (%s)", localPath, plat::ErrorText(error, why, sizeof why));
             CloseAll(f, sock);
             return -1;
         }
         if (n == kNoBlock)
             break;
-        SetBodyLength(n);
-        if (SendDataMesg(sock, &transfer) != 0) {
+        SetBodyLength(fm, n);
+        if (SendDataMesg(m, fm, sock, &transfer) != 0) {
             CloseAll(f, sock);
             return -1;
         }
     }
-    SendStopMesg(sock, &transfer);
+    SendStopMesg(m, fm, sock, &transfer);
     std::fclose(f);
-    if (RecvStopMesg(sock, &transfer) != 0) {
-        WriteErrLog(kErrPeerClosed, "send ok, receive stop msg error");
+    if (RecvStopMesg(m, fm, sock, &transfer) != 0) {
+        WriteErrLog(m.Log(), kErrPeerClosed, "send ok, receive stop msg error");
         plat::SockCloseHandle(sock);
         return -1;
     }
@@ -217,12 +212,12 @@ int SendFileCommon(const char *host, int port, const char *localPath, const char
 
 // Writes one received body to the file and pushes it out to the disk, so a
 // full disk is told at this block and not lost at close.
-int WriteBody(std::FILE *f, const char *bytes, int count)
+int WriteBody(MesgState &m, std::FILE *f, const char *bytes, int count)
 {
     if (std::fwrite(bytes, 1, static_cast<size_t>(count), f) != static_cast<size_t>(count) ||
         std::fflush(f) != 0) {
         char why[plat::kErrorTextSize];
-        WriteErrLog(kErrLocalFile, "tranpak: fwrite %s", plat::ErrorText(errno, why, sizeof why));
+        WriteErrLog(m.Log(), kErrLocalFile, "tranpak: fwrite %s", plat::ErrorText(errno, why, sizeof why));
         return -1;
     }
     return 0;
@@ -230,84 +225,84 @@ int WriteBody(std::FILE *f, const char *bytes, int count)
 
 }  // namespace
 
-int SendFileMesg(int sock, const FrameDeadline *transfer)
+int SendFileMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer)
 {
     char frame[kFileHeadSize + kFileBodySize];
-    int n = BodyLength();
-    std::memcpy(frame, &g_fileMesg, kFileHeadSize);
-    std::memcpy(frame + kFileHeadSize, g_fileMesg.buf, static_cast<size_t>(n));
-    FrameDeadline deadline(g_mesg.settings.sendLimit, "send", transfer);
+    int n = BodyLength(fm);
+    std::memcpy(frame, &fm, kFileHeadSize);
+    std::memcpy(frame + kFileHeadSize, fm.buf, static_cast<size_t>(n));
+    FrameDeadline deadline(m.Log(), m.settings.sendLimit, "send", transfer);
     int rc = SendAll(sock, frame, kFileHeadSize + n, &deadline);
     if (rc != kFileHeadSize + n) {
-        WriteErrLog(kErrPeerClosed, "tranpak: send_file_msg rc: %d", rc);
+        WriteErrLog(m.Log(), kErrPeerClosed, "tranpak: send_file_msg rc: %d", rc);
         return -1;
     }
     return 0;
 }
 
-int RecvFileMesg(int sock, const FrameDeadline *transfer)
+int RecvFileMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer)
 {
     // The frame's time limit runs from the moment it is awaited.
-    FrameDeadline deadline(g_mesg.settings.recvLimit, "recv", transfer);
-    std::memset(&g_fileMesg, 0, sizeof g_fileMesg);
-    int rc = RecvAll(sock, &g_fileMesg, kFileHeadSize, &deadline);
+    FrameDeadline deadline(m.Log(), m.settings.recvLimit, "recv", transfer);
+    std::memset(&fm, 0, sizeof fm);
+    int rc = RecvAll(sock, &fm, kFileHeadSize, &deadline);
     if (rc != kFileHeadSize) {
-        WriteErrLog(kErrPeerClosed, "tranpak: recv file_mesg_head rc:%d", rc);
+        WriteErrLog(m.Log(), kErrPeerClosed, "tranpak: recv file_mesg_head rc:%d", rc);
         return -1;
     }
-    int n = BodyLength();
-    if (g_fileMesg.stx != kFileStx) {
-        WriteErrLog(kErrMalformed, "tranpak: recv stx:%c", g_fileMesg.stx);
+    int n = BodyLength(fm);
+    if (fm.stx != kFileStx) {
+        WriteErrLog(m.Log(), kErrMalformed, "tranpak: recv stx:%c", fm.stx);
         return -1;
     }
     if (n > kFileBodySize) {
-        WriteErrLog(kErrMalformed, "tranpak: recv len %d, too large", n);
+        WriteErrLog(m.Log(), kErrMalformed, "tranpak: recv len %d, too large", n);
         return -1;
     }
     if (n < 0) {
-        WriteErrLog(kErrMalformed, "tranpak: recv len %d, negative", n);
+        WriteErrLog(m.Log(), kErrMalformed, "tranpak: recv len %d, negative", n);
         return -1;
     }
-    rc = RecvAll(sock, g_fileMesg.buf, n, &deadline);
+    rc = RecvAll(sock, fm.buf, n, &deadline);
     if (rc != n) {
-        WriteErrLog(kErrPeerClosed, "tranpak: recv file_mesg_buf rc:%d, len:%d", rc, n);
+        WriteErrLog(m.Log(), kErrPeerClosed, "tranpak: recv file_mesg_buf rc:%d, len:%d", rc, n);
         return -1;
     }
     return 0;
 }
 
-int SendReqMesg(int sock, char mesgType, const char *request, const FrameDeadline *transfer)
+int SendReqMesg(MesgState &m, FileMesg &fm, int sock, char mesgType, const char *request, const FrameDeadline *transfer)
 {
     int n = static_cast<int>(std::strlen(request));
-    g_fileMesg.stx = kFileStx;
-    g_fileMesg.mesg_type = mesgType;
-    std::memcpy(g_fileMesg.buf, request, static_cast<size_t>(n));
-    SetBodyLength(n);
-    return SendFileMesg(sock, transfer);
+    fm.stx = kFileStx;
+    fm.mesg_type = mesgType;
+    std::memcpy(fm.buf, request, static_cast<size_t>(n));
+    SetBodyLength(fm, n);
+    return SendFileMesg(m, fm, sock, transfer);
 }
 
-int SendDataMesg(int sock, const FrameDeadline *transfer)
+int SendDataMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer)
 {
-    g_fileMesg.stx = kFileStx;
-    g_fileMesg.mesg_type = '2';
-    return SendFileMesg(sock, transfer);
+    fm.stx = kFileStx;
+    fm.mesg_type = '2';
+    return SendFileMesg(m, fm, sock, transfer);
 }
 
-int SendStopMesg(int sock, const FrameDeadline *transfer)
+int SendStopMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer)
 {
-    g_fileMesg.stx = kFileStx;
-    g_fileMesg.mesg_type = '4';
-    g_fileMesg.buf[0] = '\0';
-    SetBodyLength(0);
-    return SendFileMesg(sock, transfer);
+    fm.stx = kFileStx;
+    fm.mesg_type = '4';
+    fm.buf[0] = '\0';
+    SetBodyLength(fm, 0);
+    return SendFileMesg(m, fm, sock, transfer);
 }
 
-int RecvStopMesg(int sock, const FrameDeadline *transfer)
+int RecvStopMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer)
 {
-    if (RecvFileMesg(sock, transfer) != 0)
+    if (RecvFileMesg(m, fm, sock, transfer) != 0)
         return -1;
-    if (g_fileMesg.mesg_type != '4') {
-        WriteErrLog(g_fileMesg.mesg_type == '3' ? kErrHostRefused : kErrMalformed, "tranpak: stop_msg error mesg_type %c", g_fileMesg.mesg_type);
+    if (fm.mesg_type != '4') {
+        WriteErrLog(m.Log(), fm.mesg_type == '3' ? kErrHostRefused : kErrMalformed, "tranpak: stop_msg error mesg_type %c", fm.mesg_type);
         return -1;
     }
     return 0;
@@ -335,39 +330,39 @@ int AddCR(const char *src, int count, char *dst, int *outCount)
     return 0;
 }
 
-int RecvFileCommon(const char *host, int port, const char *request, const char *localPath, bool textMode)
+int RecvFileCommon(MesgState &m, FileMesg &fm, const char *host, int port, const char *request, const char *localPath, bool textMode)
 {
     FetchTarget target;
-    if (!TransferArgsFit(host, localPath, request))
+    if (!TransferArgsFit(m, host, localPath, request))
         return -1;
-    const FrameDeadline transfer(g_mesg.settings.transferLimit, "transfer");
-    if (!OpenFetchTarget(localPath, target))
+    const FrameDeadline transfer(m.Log(), m.settings.transferLimit, "transfer");
+    if (!OpenFetchTarget(m, localPath, target))
         return -1;
-    int sock = Request(host, port, '1', request, transfer);
+    int sock = Request(m, fm, host, port, '1', request, transfer);
     if (sock == plat::kNoSocket) {
         AbandonFetch(target);
         return -1;
     }
     char converted[kCrBufSize];
     for (;;) {
-        if (RecvFileMesg(sock, &transfer) != 0)
+        if (RecvFileMesg(m, fm, sock, &transfer) != 0)
             break;
-        if (g_fileMesg.mesg_type == '2') {
-            int n = BodyLength();
-            const char *body = g_fileMesg.buf;
+        if (fm.mesg_type == '2') {
+            int n = BodyLength(fm);
+            const char *body = fm.buf;
             if (textMode) {
-                AddCR(g_fileMesg.buf, n, converted, &n);
+                AddCR(fm.buf, n, converted, &n);
                 body = converted;
             }
-            if (WriteBody(target.f, body, n) != 0)
+            if (WriteBody(m, target.f, body, n) != 0)
                 break;
             plat::SleepMillis(1);
-        } else if (g_fileMesg.mesg_type == '3') {
-            WriteErrLog(kErrHostRefused, "tranpak: receive rest_msg");
+        } else if (fm.mesg_type == '3') {
+            WriteErrLog(m.Log(), kErrHostRefused, "tranpak: receive rest_msg");
             break;
-        } else if (g_fileMesg.mesg_type == '4') {
+        } else if (fm.mesg_type == '4') {
             plat::SockCloseHandle(sock);
-            return FinishFetch(target, localPath) ? 0 : -1;
+            return FinishFetch(m, target, localPath) ? 0 : -1;
         }
         // frames of other types are skipped
     }
@@ -376,34 +371,26 @@ int RecvFileCommon(const char *host, int port, const char *request, const char *
     return -1;
 }
 
+int SockSendFile(MesgState &m, FileMesg &fm, const char *host, int port, const char *localPath, const char *request)
+{
+    return SendFileCommon(m, fm, host, port, localPath, request, true);
+}
+
+int SockSendBinFile(MesgState &m, FileMesg &fm, const char *host, int port, const char *localPath,
+                    const char *request)
+{
+    return SendFileCommon(m, fm, host, port, localPath, request, false);
+}
+
+int SockRecvFile(MesgState &m, FileMesg &fm, const char *host, int port, const char *request, const char *localPath)
+{
+    return RecvFileCommon(m, fm, host, port, request, localPath, true);
+}
+
+int SockRecvBinFile(MesgState &m, FileMesg &fm, const char *host, int port, const char *request,
+                    const char *localPath)
+{
+    return RecvFileCommon(m, fm, host, port, request, localPath, false);
+}
+
 }  // namespace tranpak
-
-using namespace tranpak;
-
-extern "C" TRANPAK_API int TRANPAK_CALL SockSendFile(const char *host, int port, const char *local_path,
-                                                     const char *request)
-{
-    ExportedCall call;
-    return SendFileCommon(host, port, local_path, request, true);
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL SockSendBinFile(const char *host, int port, const char *local_path,
-                                                        const char *request)
-{
-    ExportedCall call;
-    return SendFileCommon(host, port, local_path, request, false);
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL SockRecvFile(const char *host, int port, const char *request,
-                                                     const char *local_path)
-{
-    ExportedCall call;
-    return RecvFileCommon(host, port, request, local_path, true);
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL SockRecvBinFile(const char *host, int port, const char *request,
-                                                        const char *local_path)
-{
-    ExportedCall call;
-    return RecvFileCommon(host, port, request, local_path, false);
-}

@@ -33,16 +33,17 @@ struct FileMesg {
     char buf[kFileBodySize];
 };
 
-extern FileMesg g_fileMesg;
-
-// The frame functions. Each frame has the [Com Timeout] limit of its
-// direction; `transfer`, when given, bounds it too (the whole call's limit).
-int SendFileMesg(int sock, const FrameDeadline *transfer = nullptr);
-int RecvFileMesg(int sock, const FrameDeadline *transfer = nullptr);
-int SendReqMesg(int sock, char mesgType, const char *request, const FrameDeadline *transfer = nullptr);
-int SendDataMesg(int sock, const FrameDeadline *transfer = nullptr);
-int SendStopMesg(int sock, const FrameDeadline *transfer = nullptr);
-int RecvStopMesg(int sock, const FrameDeadline *transfer = nullptr);
+// The frame functions, on a session's frame `fm`, with the settings and
+// error record of its message state. Each frame has the [Com Timeout]
+// limit of its direction; `transfer`, when given, bounds it too (the whole
+// call's limit).
+int SendFileMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer = nullptr);
+int RecvFileMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer = nullptr);
+int SendReqMesg(MesgState &m, FileMesg &fm, int sock, char mesgType, const char *request,
+                const FrameDeadline *transfer = nullptr);
+int SendDataMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer = nullptr);
+int SendStopMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer = nullptr);
+int RecvStopMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer = nullptr);
 
 // Copies count bytes leaving out every CR; *outCount receives the number
 // written (at most count).
@@ -52,7 +53,16 @@ int StripCR(const char *src, int count, char *dst, int *outCount);
 int AddCR(const char *src, int count, char *dst, int *outCount);
 
 // The whole fetching dialogue; textMode puts a CR before every LF.
-int RecvFileCommon(const char *host, int port, const char *request, const char *localPath, bool textMode);
+int RecvFileCommon(MesgState &m, FileMesg &fm, const char *host, int port, const char *request, const char *localPath,
+                   bool textMode);
+
+// The four file functions on one session's state and frame.
+int SockSendFile(MesgState &m, FileMesg &fm, const char *host, int port, const char *localPath, const char *request);
+int SockSendBinFile(MesgState &m, FileMesg &fm, const char *host, int port, const char *localPath,
+                    const char *request);
+int SockRecvFile(MesgState &m, FileMesg &fm, const char *host, int port, const char *request, const char *localPath);
+int SockRecvBinFile(MesgState &m, FileMesg &fm, const char *host, int port, const char *request,
+                    const char *localPath);
 
 }  // namespace tranpak
 

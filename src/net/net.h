@@ -3,6 +3,9 @@
 #ifndef TRANPAK_NET_NET_H
 #define TRANPAK_NET_NET_H
 
+#include "core/mesg_state.h"
+#include "diag/errlog.h"
+
 #include <cstdint>
 
 namespace tranpak {
@@ -20,8 +23,10 @@ int IsDottedQuad(const char *host);
 // bytes cannot stretch it. 0 seconds is no limit. A frame of a file
 // transfer also counts against the transfer's own limit, `outer`, which
 // runs from the start of the call.
+// A limit that passes is logged to `log`.
 struct FrameDeadline {
-    FrameDeadline(int limitSeconds, const char *direction, const FrameDeadline *outer = nullptr);
+    FrameDeadline(const ErrSink &log, int limitSeconds, const char *direction, const FrameDeadline *outer = nullptr);
+    ErrSink log;
     int seconds;
     uint32_t start;                // tick when the frame began
     const char *direction;         // "send", "recv" or "transfer", for the log line
@@ -37,7 +42,11 @@ struct FrameDeadline {
 // Connects to the host as SockConnect does, with the [Com Timeout]
 // connection limit `limitSeconds`; a transfer's deadline, when given,
 // bounds the attempt too. Returns the socket or -1, after the messages.
-int ConnectHost(const char *host, int port, int limitSeconds, const FrameDeadline *transfer);
+int ConnectHost(const ErrSink &log, const char *host, int port, int limitSeconds, const FrameDeadline *transfer);
+
+// SockConnect and SockClose on one message state.
+int SockConnect(MesgState &m, const char *host, int port);
+int SockClose(MesgState &m, int sock);
 
 // Sends count bytes. Returns the number sent (fewer when the socket
 // stopped taking them, or when the deadline passed) or -1 on a socket

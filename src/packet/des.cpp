@@ -150,7 +150,7 @@ constexpr ByteTables<64> kPc1Tables = MakeByteTables<64>(kPc1);
 constexpr ByteTables<56> kPc2Tables = MakeByteTables<56>(kPc2);
 constexpr SpTables kSp = MakeSpTables();
 
-constexpr int kRounds = 16;
+constexpr int kRounds = kDesRounds;
 
 uint64_t LoadBigEndian(const unsigned char b[8])
 {
@@ -177,10 +177,7 @@ uint32_t Rotl28(uint32_t v, int n) { return ((v << n) | (v >> (28 - n))) & 0x0FF
 // each in the byte's low six bits, and rotl(R, 9) groups 1, 7, 5 and 3. A
 // round key is kept in the same two shapes, and a round is two rotations,
 // two XORs and eight lookups.
-struct RoundKey {
-    uint32_t even;  // groups 0, 6, 4, 2 of the 48-bit round key
-    uint32_t odd;   // groups 1, 7, 5, 3
-};
+using RoundKey = DesRoundKey;
 
 uint32_t Feistel(uint32_t r, RoundKey k)
 {
@@ -207,32 +204,10 @@ void KeySchedule(uint64_t key, RoundKey subkeys[kRounds])
     }
 }
 
-// The round keys of the last key used: a terminal sends and checks many
-// messages under one key, and the schedule costs more than the block.
-struct LastKey {
-    bool valid;
-    unsigned char key[kDesBlockSize];
-    RoundKey subkeys[kRounds];
-};
-LastKey g_lastKey;
-
-const RoundKey *RoundKeys(const unsigned char key[kDesBlockSize])
+// Sixteen rounds over the initial and the final permutation.
+void EncryptBlock(const RoundKey subkeys[kRounds], const unsigned char input[kDesBlockSize],
+                  unsigned char output[kDesBlockSize])
 {
-    if (!g_lastKey.valid || std::memcmp(g_lastKey.key, key, kDesBlockSize) != 0) {
-        KeySchedule(LoadBigEndian(key), g_lastKey.subkeys);
-        std::memcpy(g_lastKey.key, key, kDesBlockSize);
-        g_lastKey.valid = true;
-    }
-    return g_lastKey.subkeys;
-}
-
-}  // namespace
-
-int DesBlock(const unsigned char input[kDesBlockSize], unsigned char output[kDesBlockSize],
-             const unsigned char key[kDesBlockSize])
-{
-    const RoundKey *subkeys = RoundKeys(key);
-
     const uint64_t block = Permute<64>(kIpTables, LoadBigEndian(input));
     uint32_t l = static_cast<uint32_t>(block >> 32), r = static_cast<uint32_t>(block);
     // Two rounds a turn, so the halves change places without a copy:
@@ -243,6 +218,28 @@ int DesBlock(const unsigned char input[kDesBlockSize], unsigned char output[kDes
     }
     // The halves are not swapped after the last round: R16 L16 goes to FP.
     StoreBigEndian(Permute<64>(kFpTables, (uint64_t{r} << 32) | l), output);
+}
+
+}  // namespace
+
+int DesBlock(DesContext &ctx, const unsigned char input[kDesBlockSize], unsigned char output[kDesBlockSize],
+             const unsigned char key[kDesBlockSize])
+{
+    if (!ctx.valid || std::memcmp(ctx.key, key, kDesBlockSize) != 0) {
+        KeySchedule(LoadBigEndian(key), ctx.subkeys);
+        std::memcpy(ctx.key, key, kDesBlockSize);
+        ctx.valid = true;
+    }
+    EncryptBlock(ctx.subkeys, input, output);
+    return 0;
+}
+
+int DesBlock(const unsigned char input[kDesBlockSize], unsigned char output[kDesBlockSize],
+             const unsigned char key[kDesBlockSize])
+{
+    RoundKey subkeys[kRounds];
+    KeySchedule(LoadBigEndian(key), subkeys);
+    EncryptBlock(subkeys, input, output);
     return 0;
 }
 

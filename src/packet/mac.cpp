@@ -1,8 +1,5 @@
 #include "packet/mac.h"
 
-#include "diag/errlog.h"
-#include "packet/des.h"
-#include "tranpak.h"
 
 #include <cstdint>
 #include <cstring>
@@ -46,48 +43,45 @@ void FoldMac(const unsigned char *data, int n, unsigned char acc[kMacSize])
     std::memcpy(acc, &word, kMacSize);
 }
 
-int CalcMac(const unsigned char key[kMacSize], int n)
+int CalcMac(MesgState &m, DesContext &des, const unsigned char key[kMacSize], int n)
 {
     if (n < 0)
         n = 0;
     if (n > kDataAreaSize)
         n = kDataAreaSize;
     unsigned char acc[kMacSize];
-    FoldMac(g_mesg.packet.data, n, acc);
-    NoteCellWrite(kMacCell, kMacSize);
-    DesBlock(acc, reinterpret_cast<unsigned char *>(g_mesg.cells[kMacCell].buf), key);
+    FoldMac(m.packet.data, n, acc);
+    NoteCellWrite(m, kMacCell, kMacSize);
+    DesBlock(des, acc, reinterpret_cast<unsigned char *>(m.cells[kMacCell].buf), key);
     return 0;
 }
 
-}  // namespace tranpak
-
-using namespace tranpak;
-
-extern "C" TRANPAK_API int TRANPAK_CALL CheckMesgMac(const void *key)
+int CheckMesgMac(MesgState &m, DesContext &des, const void *key)
 {
-    ExportedCall call;
     if (key == nullptr) {
-        WriteErrLog(kErrArgument, "tranpak: CheckMesgMac() key is NULL");
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: CheckMesgMac() key is NULL");
         return -1;
     }
-    const int len = g_mesg.packet.len;
+    const int len = m.packet.len;
     // Field 64 is the last 8 bytes of a received data area of len - 12.
     if (len < 12 + kMacSize || len - 12 > kDataAreaSize) {
-        WriteErrLog(kErrMac, "tranpak: CheckMesgMac() Packet.len = %d, no received mac", len);
+        WriteErrLog(m.Log(), kErrMac, "tranpak: CheckMesgMac() Packet.len = %d, no received mac", len);
         return -1;
     }
     const int covered = len - 12 - kMacSize;
-    char *mac = g_mesg.cells[kMacCell].buf;
-    if (std::memcmp(mac, g_mesg.packet.data + covered, kMacSize) != 0) {
-        WriteErrLog(kErrMac, "tranpak: mac is not in the end 8 bytes of rev packet");
+    char *mac = m.cells[kMacCell].buf;
+    if (std::memcmp(mac, m.packet.data + covered, kMacSize) != 0) {
+        WriteErrLog(m.Log(), kErrMac, "tranpak: mac is not in the end 8 bytes of rev packet");
         return -1;
     }
     unsigned char received[kMacSize];
     std::memcpy(received, mac, kMacSize);
-    CalcMac(static_cast<const unsigned char *>(key), covered);
+    CalcMac(m, des, static_cast<const unsigned char *>(key), covered);
     if (std::memcmp(mac, received, kMacSize) != 0) {
-        WriteErrLog(kErrMac, "tranpak: mac check error");
+        WriteErrLog(m.Log(), kErrMac, "tranpak: mac check error");
         return -1;
     }
     return 0;
 }
+
+}  // namespace tranpak

@@ -10,6 +10,7 @@
 #define TRANPAK_PACKET_MAC_H
 
 #include "core/mesg_state.h"
+#include "packet/des.h"
 
 namespace tranpak {
 
@@ -21,7 +22,10 @@ void FoldMac(const unsigned char *data, int n, unsigned char acc[kMacSize]);
 
 // The MAC of the first n bytes of the data area, stored in the first 8
 // bytes of field 64's buf. n is kept within the data area. Returns 0.
-int CalcMac(const unsigned char key[kMacSize], int n);
+int CalcMac(MesgState &m, DesContext &des, const unsigned char key[kMacSize], int n);
+
+// CheckMesgMac: verifies the MAC of the message last received.
+int CheckMesgMac(MesgState &m, DesContext &des, const void *key);
 
 }  // namespace tranpak
 

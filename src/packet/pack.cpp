@@ -15,11 +15,11 @@ namespace {
 bool IsNumericType(int type) { return type == kTypeNI || type == kTypeNF || type == kTypeN; }
 
 // Refuses a field that would not fit the rest of the data area.
-bool Fits(int i, int offset, int need)
+bool Fits(MesgState &m, int i, int offset, int need)
 {
     if (need <= kDataAreaSize - offset)
         return true;
-    WriteErrLog(kErrArgument, "tranpak: PktData(F) BMPCell[%d] needs %d bytes, data area has %d left", i, need,
+    WriteErrLog(m.Log(), kErrArgument, "tranpak: PktData(F) BMPCell[%d] needs %d bytes, data area has %d left", i, need,
                 kDataAreaSize - offset);
     return false;
 }
@@ -44,19 +44,19 @@ void WriteLengthPrefix(char *out, int width, int len)
 // The bitmap word of fields 1 to 63 that are used, one test per record
 // written out, so that the unused ones cost a compare and a jump each.
 template <size_t... I>
-uint64_t UsedBits(std::index_sequence<I...>)
+uint64_t UsedBits(const MesgState &m, std::index_sequence<I...>)
 {
     uint64_t bits = 0;
-    ((g_mesg.cells[I].used == 1 ? static_cast<void>(bits |= BitmapBit(I)) : static_cast<void>(0)), ...);
+    ((m.cells[I].used == 1 ? static_cast<void>(bits |= BitmapBit(I)) : static_cast<void>(0)), ...);
     return bits;
 }
 
-int PackFixed(int i, int *offset)
+int PackFixed(MesgState &m, int i, int *offset)
 {
-    const BMPCell &cell = g_mesg.cells[i];
-    char *out = reinterpret_cast<char *>(g_mesg.packet.data) + *offset;
+    const BMPCell &cell = m.cells[i];
+    char *out = reinterpret_cast<char *>(m.packet.data) + *offset;
     if (cell.type == kTypeB) {
-        if (!Fits(i, *offset, cell.maxlen))
+        if (!Fits(m, i, *offset, cell.maxlen))
             return -1;
         std::memcpy(out, cell.buf, static_cast<size_t>(cell.maxlen));
         *offset += cell.maxlen;
@@ -64,10 +64,10 @@ int PackFixed(int i, int *offset)
     }
     const int len = CellTextLength(cell);
     if (len > cell.maxlen) {
-        WriteErrLog(kErrArgument, "tranpak: BMPCell[%d].buf = %.*s, too long", i, len, cell.buf);
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: BMPCell[%d].buf = %.*s, too long", i, len, cell.buf);
         return -1;
     }
-    if (!Fits(i, *offset, cell.maxlen))
+    if (!Fits(m, i, *offset, cell.maxlen))
         return -1;
     if (IsNumericType(cell.type)) {
         ZeroFillLeft(out, cell.maxlen, cell.buf, len, true);
@@ -80,25 +80,25 @@ int PackFixed(int i, int *offset)
     return 0;
 }
 
-int PackVariable(int i, int *offset)
+int PackVariable(MesgState &m, int i, int *offset)
 {
-    const BMPCell &cell = g_mesg.cells[i];
+    const BMPCell &cell = m.cells[i];
     if (cell.type == kTypeB) {
-        WriteErrLog(kErrSettings, "tranpak: PktDtat(F) BMPCell[%d].type = %d", i, cell.type);
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: PktDtat(F) BMPCell[%d].type = %d", i, cell.type);
         return -1;
     }
     const int len = CellTextLength(cell);
     if (len > cell.maxlen) {
-        WriteErrLog(kErrArgument, "tranpak: PktData(F) BMPCell[%d].maxlen = %d, len = %d", i, cell.maxlen, len);
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: PktData(F) BMPCell[%d].maxlen = %d, len = %d", i, cell.maxlen, len);
         return -1;
     }
     if (DigitCount(len) > cell.varlen) {
-        WriteErrLog(kErrArgument, "tranpak: PktData(F) BMPCell[%d].varlen = %d, len = %d", i, cell.varlen, DigitCount(len));
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: PktData(F) BMPCell[%d].varlen = %d, len = %d", i, cell.varlen, DigitCount(len));
         return -1;
     }
-    if (!Fits(i, *offset, cell.varlen + len))
+    if (!Fits(m, i, *offset, cell.varlen + len))
         return -1;
-    char *out = reinterpret_cast<char *>(g_mesg.packet.data) + *offset;
+    char *out = reinterpret_cast<char *>(m.packet.data) + *offset;
     WriteLengthPrefix(out, cell.varlen, len);
     std::memcpy(out + cell.varlen, cell.buf, static_cast<size_t>(len));
     *offset += cell.varlen + len;
@@ -117,26 +117,26 @@ int PadRight(char *dst, int width, const char *src)
     return 0;
 }
 
-int PktData(int i, int *offset)
+int PktData(MesgState &m, int i, int *offset)
 {
-    const BMPCell &cell = g_mesg.cells[i];
+    const BMPCell &cell = m.cells[i];
     if (!CellDefinitionFits(cell)) {
-        WriteErrLog(kErrSettings, "tranpak: PktData(F) BMPCell[%d] bad definition (type = %d, maxlen = %d, varlen = %d)", i,
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: PktData(F) BMPCell[%d] bad definition (type = %d, maxlen = %d, varlen = %d)", i,
                     cell.type, cell.maxlen, cell.varlen);
         return -1;
     }
-    return cell.varlen == 0 ? PackFixed(i, offset) : PackVariable(i, offset);
+    return cell.varlen == 0 ? PackFixed(m, i, offset) : PackVariable(m, i, offset);
 }
 
-int PackMesg(const unsigned char key[kMacSize])
+int PackMesg(MesgState &m, DesContext &des, const unsigned char key[kMacSize])
 {
-    Packet &p = g_mesg.packet;
-    const uint64_t bits = UsedBits(std::make_index_sequence<kMacCell>{});
+    Packet &p = m.packet;
+    const uint64_t bits = UsedBits(m, std::make_index_sequence<kMacCell>{});
     int offset = 0;
     for (uint64_t rest = bits; rest != 0;) {
         const int i = std::countl_zero(rest);
         rest ^= BitmapBit(i);
-        if (PktData(i, &offset) != 0) {
+        if (PktData(m, i, &offset) != 0) {
             // The bitmap is as far as packing got: fields up to this one
             // as they are now, the later ones as they were.
             const uint64_t later = BitmapBit(i) - 1;
@@ -145,22 +145,22 @@ int PackMesg(const unsigned char key[kMacSize])
         }
     }
     // Field 64 always goes last and always carries the MAC of what precedes it.
-    CalcMac(key, offset);
+    CalcMac(m, des, key, offset);
     StoreBitmap(bits | BitmapBit(kMacCell), p.bitmap);
-    if (PktData(kMacCell, &offset) != 0)
+    if (PktData(m, kMacCell, &offset) != 0)
         return -1;
     p.len = offset + kLenHeader;
     return 0;
 }
 
-int BuildPacket(unsigned char frame[kFrameBufSize], const unsigned char key[kMacSize], int *frameLen)
+int BuildPacket(MesgState &m, DesContext &des, unsigned char frame[kFrameBufSize], const unsigned char key[kMacSize], int *frameLen)
 {
-    if (PackMesg(key) != 0)
+    if (PackMesg(m, des, key) != 0)
         return -1;
-    const Packet &p = g_mesg.packet;
+    const Packet &p = m.packet;
     *frameLen = p.len + kFrameOverhead;
     if (*frameLen >= kFrameBufSize) {
-        WriteErrLog(kErrArgument, "tranpak: received packet too long, len = %d", *frameLen);
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: received packet too long, len = %d", *frameLen);
         return -1;
     }
     unsigned char *out = frame;

@@ -18,6 +18,7 @@
 #define TRANPAK_PACKET_PACKET_H
 
 #include "core/mesg_state.h"
+#include "packet/des.h"
 
 namespace tranpak {
 
@@ -32,24 +33,25 @@ inline constexpr int kLenHeader = kTxcodeLen + kBitmapSize;
 
 // Packs the current message with the key and writes its frame to frame;
 // frameLen receives len + 6.
-int BuildPacket(unsigned char frame[kFrameBufSize], const unsigned char key[kMacSize], int *frameLen);
+int BuildPacket(MesgState &m, DesContext &des, unsigned char frame[kFrameBufSize], const unsigned char key[kMacSize],
+                int *frameLen);
 // Encodes fields 1 to 63 that are used, the MAC and field 64 into the data
 // area; sets the bitmap and Packet.len.
-int PackMesg(const unsigned char key[kMacSize]);
+int PackMesg(MesgState &m, DesContext &des, const unsigned char key[kMacSize]);
 // Encodes field i+1 at *offset and advances it.
-int PktData(int i, int *offset);
+int PktData(MesgState &m, int i, int *offset);
 // dst receives src, blank-filled on the right to width characters, NUL
 // terminated; a longer src is copied whole.
 int PadRight(char *dst, int width, const char *src);
 
 // Decodes every field whose bit is set, from the data area of the message
 // state, whose received length is Packet.len - 12.
-int UnpackMesg();
+int UnpackMesg(MesgState &m);
 // Decodes field i+1 from src at *offset into its record and advances
 // *offset; nothing at or beyond limit is read.
-int UnpackCell(int i, const unsigned char *src, int *offset, int limit);
+int UnpackCell(MesgState &m, int i, const unsigned char *src, int *offset, int limit);
 // Tests the buf of record i against its type.
-int CheckCellContent(int i);
+int CheckCellContent(MesgState &m, int i);
 
 }  // namespace tranpak
 

@@ -20,23 +20,23 @@ namespace tranpak {
 namespace {
 
 // Refuses a field that runs past the received data.
-TRANPAK_COLD bool RefuseShort(int i, int offset, int need, int limit)
+TRANPAK_COLD bool RefuseShort(MesgState &m, int i, int offset, int need, int limit)
 {
-    WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] needs %d bytes at offset %d, received data has %d", i, need, offset, limit);
+    WriteErrLog(m.Log(), kErrMalformed, "tranpak: BMPCell[%d] needs %d bytes at offset %d, received data has %d", i, need, offset, limit);
     return false;
 }
 
-bool WithinData(int i, int offset, int need, int limit)
+bool WithinData(MesgState &m, int i, int offset, int need, int limit)
 {
-    return need <= limit - offset ? true : RefuseShort(i, offset, need, limit);
+    return need <= limit - offset ? true : RefuseShort(m, i, offset, need, limit);
 }
 
 // Copies count bytes into record i's buf; text values get a NUL.
-void StoreValue(int i, const unsigned char *src, int count)
+void StoreValue(MesgState &m, int i, const unsigned char *src, int count)
 {
-    BMPCell &cell = g_mesg.cells[i];
+    BMPCell &cell = m.cells[i];
     const bool text = cell.type != kTypeB;
-    NoteCellWrite(i, text ? count + 1 : count);
+    NoteCellWrite(m, i, text ? count + 1 : count);
     std::memcpy(cell.buf, src, static_cast<size_t>(count));
     if (text)
         cell.buf[count] = '\0';
@@ -150,11 +150,11 @@ bool PassesAtOnce(int type, const unsigned char *v, int count, NulFinder &nuls)
     }
 }
 
-int UnpackField(int i, const unsigned char *src, int *offset, int limit, NulFinder &nuls);
+int UnpackField(MesgState &m, int i, const unsigned char *src, int *offset, int limit, NulFinder &nuls);
 
 }  // namespace
 
-int CheckCellContent(int i)
+int CheckCellContent(MesgState &m, int i)
 {
     // The test of each text type, and the name it has in the message.
     struct ContentRule {
@@ -167,7 +167,7 @@ int CheckCellContent(int i)
         {kTypeA, IsAlphaText, "alpha(A)"},     {kTypeAN, IsAlnumText, "alpha or number(AN)"},
         {kTypeN, IsNumberText, "number(N)"},
     };
-    const BMPCell &cell = g_mesg.cells[i];
+    const BMPCell &cell = m.cells[i];
     if (cell.type == kTypeANS || cell.type == kTypeB)
         return 0;
     for (const ContentRule &rule : kRules) {
@@ -175,75 +175,75 @@ int CheckCellContent(int i)
             continue;
         if (rule.passes(cell.buf))
             return 0;
-        WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d].buf: %s not %s", i, cell.buf, rule.what);
+        WriteErrLog(m.Log(), kErrMalformed, "tranpak: BMPCell[%d].buf: %s not %s", i, cell.buf, rule.what);
         return -1;
     }
-    WriteErrLog(kErrSettings, "tranpak: BMPCell[%d].type = %c", i, cell.type);
+    WriteErrLog(m.Log(), kErrSettings, "tranpak: BMPCell[%d].type = %c", i, cell.type);
     return -1;
 }
 
-int UnpackCell(int i, const unsigned char *src, int *offset, int limit)
+int UnpackCell(MesgState &m, int i, const unsigned char *src, int *offset, int limit)
 {
     NulFinder nuls(src + limit);
-    return UnpackField(i, src, offset, limit, nuls);
+    return UnpackField(m, i, src, offset, limit, nuls);
 }
 
 namespace {
 
 // The refusals, kept out of the way of the fields that pass.
-TRANPAK_COLD int RefuseDefinition(int i, const BMPCell &cell)
+TRANPAK_COLD int RefuseDefinition(MesgState &m, int i, const BMPCell &cell)
 {
-    WriteErrLog(kErrSettings, "tranpak: BMPCell[%d] bad definition (maxlen = %d, varlen = %d)", i, cell.maxlen, cell.varlen);
+    WriteErrLog(m.Log(), kErrSettings, "tranpak: BMPCell[%d] bad definition (maxlen = %d, varlen = %d)", i, cell.maxlen, cell.varlen);
     return -1;
 }
 
-TRANPAK_COLD int RefuseUndefined(int i)
+TRANPAK_COLD int RefuseUndefined(MesgState &m, int i)
 {
-    WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] undefined", i);
+    WriteErrLog(m.Log(), kErrMalformed, "tranpak: BMPCell[%d] undefined", i);
     return -1;
 }
 
-TRANPAK_COLD int RefusePrefix(int i, const unsigned char *digits, int prefix)
+TRANPAK_COLD int RefusePrefix(MesgState &m, int i, const unsigned char *digits, int prefix)
 {
     char text[kIntTextSize] = {};
     std::memcpy(text, digits, static_cast<size_t>(prefix));
-    WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] len prefix %s not number", i, text);
+    WriteErrLog(m.Log(), kErrMalformed, "tranpak: BMPCell[%d] len prefix %s not number", i, text);
     return -1;
 }
 
-TRANPAK_COLD int RefuseLength(int i, int count)
+TRANPAK_COLD int RefuseLength(MesgState &m, int i, int count)
 {
-    WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d] len = %d, too long", i, count);
+    WriteErrLog(m.Log(), kErrMalformed, "tranpak: BMPCell[%d] len = %d, too long", i, count);
     return -1;
 }
 
 // The full content checks of a text value the one pass did not pass.
-TRANPAK_COLD int CheckContentFully(int i, const unsigned char *value, int count)
+TRANPAK_COLD int CheckContentFully(MesgState &m, int i, const unsigned char *value, int count)
 {
     // A text value ends at its NUL: one inside would make the rest of
     // the field unreadable and the value read as something else.
     if (const void *nul = std::memchr(value, 0, static_cast<size_t>(count))) {
-        WriteErrLog(kErrMalformed, "tranpak: BMPCell[%d].buf holds a NUL byte at %d", i,
+        WriteErrLog(m.Log(), kErrMalformed, "tranpak: BMPCell[%d].buf holds a NUL byte at %d", i,
                     static_cast<int>(static_cast<const unsigned char *>(nul) - value));
         return -1;
     }
-    return CheckCellContent(i);
+    return CheckCellContent(m, i);
 }
 
-int UnpackField(int i, const unsigned char *src, int *offset, int limit, NulFinder &nuls)
+int UnpackField(MesgState &m, int i, const unsigned char *src, int *offset, int limit, NulFinder &nuls)
 {
-    BMPCell &cell = g_mesg.cells[i];
+    BMPCell &cell = m.cells[i];
     const int type = cell.type, maxlen = cell.maxlen, varlen = cell.varlen;
     const int textLimit = type == kTypeB ? kBinMaxLen : kTextMaxLen;
     if (maxlen < 0 || maxlen > textLimit || varlen < 0 || varlen > kMaxVarLen)
-        return RefuseDefinition(i, cell);
+        return RefuseDefinition(m, i, cell);
     const int at = *offset;
     int count = maxlen;
     if (varlen == 0) {
         if (maxlen == 0)
-            return RefuseUndefined(i);
+            return RefuseUndefined(m, i);
     } else {
-        if (!WithinData(i, at, varlen, limit))
+        if (!WithinData(m, i, at, varlen, limit))
             return -1;
         // The prefix is digits only: a blank, a sign or any other
         // character means the message is not framed as its definition says.
@@ -254,18 +254,18 @@ int UnpackField(int i, const unsigned char *src, int *offset, int limit, NulFind
         for (int k = 0; k < varlen; ++k) {
             const unsigned digit = static_cast<unsigned>(digits[k]) - '0';
             if (digit > 9)
-                return RefusePrefix(i, digits, varlen);
+                return RefusePrefix(m, i, digits, varlen);
             value = value * 10 + digit;
         }
         count = value > INT32_MAX ? INT32_MAX : static_cast<int>(value);
         if (count > maxlen)
-            return RefuseLength(i, count);
+            return RefuseLength(m, i, count);
     }
-    if (!WithinData(i, at, varlen + count, limit))
+    if (!WithinData(m, i, at, varlen + count, limit))
         return -1;
     const unsigned char *value = src + at + varlen;
-    StoreValue(i, value, count);
-    if (type != kTypeB && !PassesAtOnce(type, value, count, nuls) && CheckContentFully(i, value, count) != 0)
+    StoreValue(m, i, value, count);
+    if (type != kTypeB && !PassesAtOnce(type, value, count, nuls) && CheckContentFully(m, i, value, count) != 0)
         return -1;
     cell.used = 1;
     *offset = at + varlen + count;
@@ -274,9 +274,9 @@ int UnpackField(int i, const unsigned char *src, int *offset, int limit, NulFind
 
 }  // namespace
 
-int UnpackMesg()
+int UnpackMesg(MesgState &m)
 {
-    const Packet &p = g_mesg.packet;
+    const Packet &p = m.packet;
     int limit = p.len - kLenHeader;
     if (limit < 0)
         limit = 0;
@@ -288,7 +288,7 @@ int UnpackMesg()
     for (uint64_t bits = LoadBitmap(p.bitmap); bits != 0;) {
         const int i = std::countl_zero(bits);
         bits ^= BitmapBit(i);
-        if (UnpackField(i, p.data, &offset, limit, nuls) != 0)
+        if (UnpackField(m, i, p.data, &offset, limit, nuls) != 0)
             return -1;
     }
     return 0;

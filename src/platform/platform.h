@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <ctime>
 #include <cstdint>
 
 namespace tranpak::plat {
@@ -131,6 +132,20 @@ inline constexpr int kErrorTextSize = 128;
 const char *ErrorText(int error, char *out, int size);
 // Pauses the calling thread for the given number of milliseconds.
 void SleepMillis(int millis);
+
+// The local time of t into *out, without any buffer shared between
+// threads. 0 on success, -1 when the time cannot be converted (*out is
+// left as it was).
+int LocalTime(std::time_t t, std::tm *out);
+
+// Largest text AppendText writes in one piece.
+inline constexpr int kAppendTextMax = 16384;
+// Appends count bytes of text to the file at path, creating it, in one
+// write of the whole (up to kAppendTextMax bytes), so texts appended by
+// threads and processes at once never interleave. On Windows each line
+// feed is written as CR LF, as the C runtime's text mode writes it.
+// 0 when it was written, -1 when the file cannot be opened or written.
+int AppendText(const char *path, const char *text, int count);
 
 }  // namespace tranpak::plat
 

@@ -27,6 +27,15 @@ int ReadEnvVar(const char *name, char *out, int size)
 
 int SetEnvVar(const char *name, const char *value) { return setenv(name, value, 1) == 0 ? 0 : -1; }
 
+int LocalTime(std::time_t t, std::tm *out)
+{
+    std::tm local;
+    if (localtime_r(&t, &local) == nullptr)
+        return -1;
+    *out = local;
+    return 0;
+}
+
 void SleepMillis(int millis)
 {
     timespec ts{millis / 1000, static_cast<long>(millis % 1000) * 1000000L};

@@ -47,4 +47,13 @@ int SetEnvVar(const char *name, const char *value) { return SetEnvironmentVariab
 
 void SleepMillis(int millis) { Sleep(static_cast<DWORD>(millis)); }
 
+int LocalTime(std::time_t t, std::tm *out)
+{
+    std::tm local;
+    if (localtime_s(&local, &t) != 0)
+        return -1;
+    *out = local;
+    return 0;
+}
+
 }  // namespace tranpak::plat

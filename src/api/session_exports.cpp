@@ -1,0 +1,219 @@
+// The session functions: each does on the caller's session what its
+// namesake among the eighteen does on the default one.
+#include "api/session.h"
+#include "core/cell_access.h"
+#include "core/settings.h"
+#include "net/mesg_exchange.h"
+#include "net/net.h"
+#include "packet/mac.h"
+
+#include <cstring>
+#include <new>
+
+namespace tranpak {
+namespace {
+
+Session *AsSession(TpSession *s) { return std::launder(reinterpret_cast<Session *>(s)); }
+
+// Runs call on an initialised session inside one exported call; a NULL or
+// never initialised session is refused before anything is touched.
+template <typename Call>
+int OnSession(TpSession *s, Call call)
+{
+    if (s == nullptr)
+        return -1;
+    Session &session = *AsSession(s);
+    if (session.ready != kSessionReady)
+        return -1;
+    ExportedCall opened(session.mesg.lastErr);
+    return call(session);
+}
+
+// A session never initialised (or wiped) may hold anything: it is made all
+// zero, the state of a library just loaded, before its first start.
+Session &Prepare(TpSession *s)
+{
+    Session *session = AsSession(s);
+    if (session->ready != kSessionReady) {
+        session = new (s) Session{};
+        session->ready = kSessionReady;
+    }
+    return *session;
+}
+
+}  // namespace
+}  // namespace tranpak
+
+using namespace tranpak;
+
+extern "C" TRANPAK_API size_t TRANPAK_CALL TpSessionSize(void) { return sizeof(TpSession); }
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpInit8583(TpSession *s, const char *settingsFile)
+{
+    if (s == nullptr)
+        return -1;
+    Prepare(s);
+    return OnSession(s, [&](Session &x) { return Init8583(x.mesg, settingsFile); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpInit8583With(TpSession *s, const TpSettings *settings)
+{
+    if (s == nullptr)
+        return -1;
+    Prepare(s);
+    return OnSession(s, [&](Session &x) {
+        if (settings == nullptr) {
+            WriteErrLog(x.mesg.Log(), kErrArgument, "tranpak: TpInit8583With() settings is NULL");
+            return -1;
+        }
+        return Init8583With(x.mesg, *settings);
+    });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpWipe(TpSession *s)
+{
+    if (s == nullptr)
+        return -1;
+    // Volatile stores, so that the wipe of keys and card data is not left
+    // out as a write nobody reads.
+    volatile unsigned char *p = s->opaque.bytes;
+    for (size_t i = 0; i < sizeof s->opaque.bytes; ++i)
+        p[i] = 0;
+    return 0;
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpSetCell(TpSession *s, int field, const void *value)
+{
+    return OnSession(s, [&](Session &x) { return SetCell(x.mesg, field, value); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpGetCell(TpSession *s, int field, void *out)
+{
+    return OnSession(s, [&](Session &x) { return GetCell(x.mesg, field, out); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpGetCellType(TpSession *s, int field)
+{
+    return OnSession(s, [&](Session &x) { return GetCellType(x.mesg, field); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpResetCell(TpSession *s, int field)
+{
+    return OnSession(s, [&](Session &x) { return ResetCell(x.mesg, field); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpResetMesg(TpSession *s)
+{
+    return OnSession(s, [&](Session &x) { return ResetMesg(x.mesg); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpBackupMesg(TpSession *s)
+{
+    return OnSession(s, [&](Session &x) { return BackupMesg(x.mesg); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpRestoreMesg(TpSession *s)
+{
+    return OnSession(s, [&](Session &x) { return RestoreMesg(x.mesg); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpCheckMesgMac(TpSession *s, const void *key)
+{
+    return OnSession(s, [&](Session &x) { return CheckMesgMac(x.mesg, x.des, key); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpSockConnect(TpSession *s, const char *host, int port)
+{
+    return OnSession(s, [&](Session &x) { return SockConnect(x.mesg, host, port); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpSockClose(TpSession *s, int sock)
+{
+    return OnSession(s, [&](Session &x) { return SockClose(x.mesg, sock); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpSockSendMesg(TpSession *s, int sock, const void *key)
+{
+    return OnSession(s, [&](Session &x) { return SockSendMesg(x.mesg, x.des, sock, key); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpSockRecvMesg(TpSession *s, int sock)
+{
+    return OnSession(s, [&](Session &x) { return SockRecvMesg(x.mesg, sock); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpSockSendFile(TpSession *s, const char *host, int port,
+                                                       const char *local_path, const char *request)
+{
+    return OnSession(s, [&](Session &x) { return SockSendFile(x.mesg, x.file, host, port, local_path, request); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpSockSendBinFile(TpSession *s, const char *host, int port,
+                                                          const char *local_path, const char *request)
+{
+    return OnSession(s,
+                     [&](Session &x) { return SockSendBinFile(x.mesg, x.file, host, port, local_path, request); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpSockRecvFile(TpSession *s, const char *host, int port,
+                                                       const char *request, const char *local_path)
+{
+    return OnSession(s, [&](Session &x) { return SockRecvFile(x.mesg, x.file, host, port, request, local_path); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpSockRecvBinFile(TpSession *s, const char *host, int port,
+                                                          const char *request, const char *local_path)
+{
+    return OnSession(s,
+                     [&](Session &x) { return SockRecvBinFile(x.mesg, x.file, host, port, request, local_path); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpGetLastErrMesg(TpSession *s, char *text, int size)
+{
+    // Reading the reason changes nothing, so no call is opened.
+    if (s == nullptr || AsSession(s)->ready != kSessionReady)
+        return -1;
+    return CopyLastErr(AsSession(s)->mesg.lastErr, text, size);
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpGetCellDef(TpSession *s, int field, TpCellDef *def)
+{
+    return OnSession(s, [&](Session &x) {
+        if (field < 1 || field > kCellCount || def == nullptr) {
+            WriteErrLog(x.mesg.Log(), kErrArgument, "tranpak: TpGetCellDef() field %d: no such field or no room", field);
+            return -1;
+        }
+        const BMPCell &cell = x.mesg.cells[field - 1];
+        static_assert(sizeof def->name == sizeof cell.name);
+        std::memcpy(def->name, cell.name, sizeof def->name);
+        def->name[sizeof def->name - 1] = '\0';
+        def->type = cell.type;
+        def->maxlen = cell.maxlen;
+        def->varlen = cell.varlen;
+        def->used = cell.used;
+        return 0;
+    });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpGetBitmap(TpSession *s, unsigned char bitmap[8])
+{
+    return OnSession(s, [&](Session &x) {
+        if (bitmap == nullptr) {
+            WriteErrLog(x.mesg.Log(), kErrArgument, "tranpak: TpGetBitmap() bitmap is NULL");
+            return -1;
+        }
+        std::memcpy(bitmap, x.mesg.packet.bitmap, kBitmapSize);
+        return 0;
+    });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpPackMesg(TpSession *s, const void *key, unsigned char *frame, int size,
+                                                   int *frameLen)
+{
+    return OnSession(s, [&](Session &x) { return PackFrame(x.mesg, x.des, key, frame, size, frameLen); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpUnpackMesg(TpSession *s, const unsigned char *frame, int frameLen)
+{
+    return OnSession(s, [&](Session &x) { return UnpackFrame(x.mesg, frame, frameLen); });
+}

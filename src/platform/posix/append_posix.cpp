@@ -1,0 +1,34 @@
+// Appending whole texts to the error log and the trace on POSIX: one
+// write(2) on a descriptor opened with O_APPEND moves to the end and
+// writes in one step, so appenders never interleave.
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tranpak::plat {
+
+int AppendText(const char *path, const char *text, int count)
+{
+    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0)
+        return -1;
+    int rc = 0;
+    while (count > 0) {
+        const int piece = count < kAppendTextMax ? count : kAppendTextMax;
+        ssize_t n = write(fd, text, static_cast<size_t>(piece));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            rc = -1;
+            break;
+        }
+        text += n;
+        count -= static_cast<int>(n);
+    }
+    close(fd);
+    return rc;
+}
+
+}  // namespace tranpak::plat
