@@ -94,7 +94,7 @@ int PrepareFrame(MesgState &m)
 
 const char *SettingsFilePath(char fromEnv[kSettingsPathSize])
 {
-    int n = plat::ReadEnvVar(kSettingsEnvVar, fromEnv, sizeof fromEnv);
+    int n = plat::ReadEnvVar(kSettingsEnvVar, fromEnv, kSettingsPathSize);
     if (n < 0)
         return nullptr;
     return n > 0 ? fromEnv : kSettingsFile;
@@ -160,3 +160,5 @@ int Init8583With(MesgState &m, const TpSettings &given)
         return -1;
     return PrepareFrame(m);
 }
+
+}  // namespace tranpak

@@ -27,8 +27,8 @@ static_assert(kShortClear <= kCellBufSize);
 void ClearWrittenCells(MesgState &m)
 {
     WrittenCells &w = m.written;
-    for (uint64_t m = w.mask; m != 0; m &= m - 1) {
-        const int i = std::countr_zero(m);
+    for (uint64_t bits = w.mask; bits != 0; bits &= bits - 1) {
+        const int i = std::countr_zero(bits);
         BMPCell &cell = m.cells[i];
         cell.used = 0;
         // Bytes from extent on are zero already, so a short value is
