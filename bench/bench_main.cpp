@@ -7,6 +7,7 @@
 //     the 2029-byte data area, against the hand-written floors (floors.h);
 //   - one request and reply over loopback through the library against the
 //     same bytes through bare sockets.
+#include "support/default_session.h"
 #include "bench_support.h"
 #include "floors.h"
 
@@ -96,7 +97,7 @@ void UnpackBench(benchmark::State &state, void (*setup)())
     const int len = static_cast<int>(frame.size());
     for (auto _ : state) {
         ResetMesg();
-        Packet &p = g_mesg.packet;
+        Packet &p = DefaultMesg().packet;
         p.len = len - kFrameOverhead;
         std::memcpy(p.bitmap, frame.data() + 9, kBitmapSize);
         std::memcpy(p.data, frame.data() + 17, static_cast<size_t>(len - 18));

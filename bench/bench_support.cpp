@@ -1,3 +1,4 @@
+#include "support/default_session.h"
 #include "bench_support.h"
 
 #include "core/bmpfile.h"
@@ -25,9 +26,9 @@ void Define(const std::string &definitions)
     const std::string path = dir + "/bitmap.txt";
     std::ofstream(path) << definitions;
     ClearCellTable();
-    std::snprintf(g_mesg.settings.bmpfile, kPathSize, "%s", path.c_str());
-    g_mesg.settings.errfile[0] = '\0';
-    g_mesg.settings.traceflag = 0;
+    std::snprintf(DefaultMesg().settings.bmpfile, kPathSize, "%s", path.c_str());
+    DefaultMesg().settings.errfile[0] = '\0';
+    DefaultMesg().settings.traceflag = 0;
     if (ReadBMPFile() != 0)
         std::abort();
     ResetMesg();

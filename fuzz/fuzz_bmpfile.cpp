@@ -1,4 +1,5 @@
 // The field definition file reader, on whole files.
+#include "support/default_session.h"
 #include "core/mesg_state.h"
 #include "fuzz_support.h"
 #include "tranpak.h"
@@ -15,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Init8583();
     // Whatever the file held, no record is left with a length that a
     // buffer could not serve.
-    for (const BMPCell &c : g_mesg.cells) {
+    for (const BMPCell &c : DefaultMesg().cells) {
         fuzz::Require(c.maxlen >= 0 && c.maxlen <= kBinMaxLen, "maxlen within buf");
         fuzz::Require(c.maxlen <= kTextMaxLen || c.type == kTypeB, "text maxlen leaves room for the NUL");
         fuzz::Require(c.varlen >= 0 && c.varlen <= kMaxVarLen, "varlen within the prefix buffer");

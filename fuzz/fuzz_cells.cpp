@@ -1,6 +1,7 @@
 // SetCell and GetCell for every type with arbitrary texts, bytes and
 // doubles, then packing and unpacking what was set. Each operation takes
 // a field byte, an operation byte and as many value bytes as it needs.
+#include "support/default_session.h"
 #include "core/mesg_state.h"
 #include "fuzz_support.h"
 #include "packet/packet.h"
@@ -32,7 +33,7 @@ struct Reader {
 void RequireCleared()
 {
     static const char zeros[kCellBufSize] = {};
-    for (const BMPCell &cell : g_mesg.cells)
+    for (const BMPCell &cell : DefaultMesg().cells)
         fuzz::Require(cell.used == 0 && std::memcmp(cell.buf, zeros, sizeof zeros) == 0,
                       "ResetMesg leaves every record empty");
 }
@@ -106,11 +107,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int frameLen = 0;
     if (BuildPacket(frame, key, &frameLen) == 0) {
         fuzz::Require(frameLen >= 26 && frameLen < kFrameBufSize, "frame length in range");
-        fuzz::Require(frame[frameLen - 1] == g_mesg.packet.stop, "stop byte last");
+        fuzz::Require(frame[frameLen - 1] == DefaultMesg().packet.stop, "stop byte last");
         BackupMesg();
         ResetMesg();
         RequireCleared();
-        Packet &p = g_mesg.packet;
+        Packet &p = DefaultMesg().packet;
         p.len = frameLen - kFrameOverhead;
         std::memcpy(p.bitmap, frame + 9, kBitmapSize);
         std::memcpy(p.data, frame + 17, static_cast<size_t>(frameLen - 18));

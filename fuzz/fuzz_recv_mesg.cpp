@@ -1,5 +1,6 @@
 // SockRecvMesg and CheckMesgMac on whatever bytes a peer writes into a
 // connected loopback socket before closing it.
+#include "support/default_session.h"
 #include "core/mesg_state.h"
 #include "fuzz_support.h"
 #include "net/net.h"
@@ -38,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Packets may follow each other; read until one fails.
     for (int k = 0; k < 4 && SockRecvMesg(client, 0) == 0; ++k) {
         CheckMesgMac(key);
-        fuzz::Require(g_mesg.packet.len >= 20 && g_mesg.packet.len <= 2047, "accepted len in range");
+        fuzz::Require(DefaultMesg().packet.len >= 20 && DefaultMesg().packet.len <= 2047, "accepted len in range");
     }
     SockClose(client);
     return 0;

@@ -1,4 +1,5 @@
 // The field definition file reader.
+#include "support/default_session.h"
 #include "core/bmpfile.h"
 #include "core/mesg_state.h"
 #include "support/scratch_dir.h"
@@ -18,7 +19,7 @@ struct Record {
 
 void ExpectRecord(const Record &r)
 {
-    const BMPCell &c = g_mesg.cells[r.index];
+    const BMPCell &c = DefaultMesg().cells[r.index];
     EXPECT_STREQ(c.name, r.name) << "record " << r.index;
     EXPECT_EQ(c.type, r.type) << "record " << r.index;
     EXPECT_EQ(c.maxlen, r.maxlen) << "record " << r.index;
@@ -27,7 +28,7 @@ void ExpectRecord(const Record &r)
 
 bool AllUndefined()
 {
-    for (const BMPCell &c : g_mesg.cells)
+    for (const BMPCell &c : DefaultMesg().cells)
         if (c.maxlen != 0 || c.varlen != 0 || c.type != 0 || c.name[0] != '\0')
             return false;
     return true;
@@ -49,7 +50,7 @@ TEST_F(DefinitionFileTest, ExampleFileFillsExactlyItsRecords)
 TEST_F(DefinitionFileTest, EmptyAndCommentOnlyFilesLeaveEveryFieldUndefined)
 {
     for (const char *file : {"", "# only a comment\n\n   \n\t# another\n", "\r\n  \r\n#x\r\n", "   "}) {
-        g_mesg = MesgState{};
+        DefaultMesg() = MesgState{};
         EXPECT_EQ(InitWith(file), 0) << file;
         EXPECT_TRUE(AllUndefined()) << file;
         EXPECT_TRUE(ErrLog().empty()) << file;
@@ -65,7 +66,7 @@ TEST_F(DefinitionFileTest, LineEndsDoNotMatter)
     ASSERT_EQ(InitWith(lf), 0);
     ExpectRecord({1, "PAN", 5, 19, 2});
     ExpectRecord({40, "TERMID", 0, 8, 0});  // last line without a line end
-    g_mesg = MesgState{};
+    DefaultMesg() = MesgState{};
     ASSERT_EQ(InitWith(crlf), 0);
     ExpectRecord({1, "PAN", 5, 19, 2});
     ExpectRecord({40, "TERMID", 0, 8, 0});
@@ -148,7 +149,7 @@ const LineCase kLineCases[] = {
 TEST_F(DefinitionFileTest, EachLineIsCheckedInOrder)
 {
     for (const LineCase &c : kLineCases) {
-        g_mesg = MesgState{};
+        DefaultMesg() = MesgState{};
         std::filesystem::remove("errlog.txt");
         EXPECT_EQ(InitWith(std::string(c.line) + "\n"), c.rc) << c.line;
         EXPECT_EQ(LastErr(), c.message) << c.line;
@@ -169,7 +170,7 @@ TEST_F(DefinitionFileTest, AFailingLineStopsTheReading)
     ExpectRecord({2, "A", 5, 6, 0});
     ExpectRecord({3, "B", -1, 0, 0});
     ExpectRecord({4, "", 0, 0, 0});
-    EXPECT_EQ(g_mesg.packet.start, 0x00);  // the frame is not prepared
+    EXPECT_EQ(DefaultMesg().packet.start, 0x00);  // the frame is not prepared
 }
 
 TEST_F(DefinitionFileTest, RefusedTypeDropsTheLengthOfAnEarlierLine)
@@ -178,7 +179,7 @@ TEST_F(DefinitionFileTest, RefusedTypeDropsTheLengthOfAnEarlierLine)
     // refused type for the same field must not leave 400 behind.
     EXPECT_EQ(InitWith("Y B 400 8\nY B* 10 8\n"), -1);
     ExpectRecord({7, "Y", -1, 0, 0});
-    g_mesg = MesgState{};
+    DefaultMesg() = MesgState{};
     EXPECT_EQ(InitWith("Y B 400 8\nZ ANS ( 8\n"), -1);
     ExpectRecord({7, "Z", 0, 0, 0});
 }

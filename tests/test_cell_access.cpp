@@ -1,4 +1,5 @@
 // SetCell, GetCell and the other field access functions.
+#include "support/default_session.h"
 #include "core/mesg_state.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
@@ -58,7 +59,7 @@ TEST_F(CellTest, MessageTypeIsExactlyFourCharacters)
     }
     EXPECT_EQ(SetCell(0, " 2 x"), 0);  // neither trimmed nor checked
     EXPECT_EQ(Text(0), " 2 x");
-    EXPECT_EQ(g_mesg.packet.bitmap[0], 0);
+    EXPECT_EQ(DefaultMesg().packet.bitmap[0], 0);
     EXPECT_EQ(GetCellType(0), 0);
 }
 
@@ -141,10 +142,10 @@ TEST_F(CellTest, TextValuesAreTrimmedAndChecked)
         EXPECT_EQ(SetCell(c.field, c.value), c.rc) << c.value;
         if (c.rc == 0) {
             EXPECT_EQ(Text(c.field), c.storedOrMessage) << c.value;
-            EXPECT_EQ(g_mesg.cells[c.field - 1].used, 1);
+            EXPECT_EQ(DefaultMesg().cells[c.field - 1].used, 1);
         } else {
             EXPECT_EQ(LastErr(), c.storedOrMessage);
-            EXPECT_EQ(g_mesg.cells[c.field - 1].used, 0);
+            EXPECT_EQ(DefaultMesg().cells[c.field - 1].used, 0);
         }
     }
 }
@@ -154,7 +155,7 @@ TEST_F(CellTest, RefusedTextLeavesTheFieldAsItWas)
     ASSERT_EQ(SetCell(7, "42"), 0);
     EXPECT_EQ(SetCell(7, "4x"), -1);
     EXPECT_EQ(Text(7), "42");
-    EXPECT_EQ(g_mesg.cells[6].used, 1);
+    EXPECT_EQ(DefaultMesg().cells[6].used, 1);
 }
 
 TEST_F(CellTest, TextLongerThanTheWorkingCopyIsRefused)
@@ -178,7 +179,7 @@ TEST_F(CellTest, IntegersRoundTrip)
     }
     int min = -2147483647 - 1;
     SetCell(3, &min);
-    EXPECT_STREQ(g_mesg.cells[2].buf, "-2147483648");
+    EXPECT_STREQ(DefaultMesg().cells[2].buf, "-2147483648");
 }
 
 TEST_F(CellTest, AmountsAreStoredInHundredths)
@@ -197,7 +198,7 @@ TEST_F(CellTest, AmountsAreStoredInHundredths)
     };
     for (auto &c : cases) {
         ASSERT_EQ(SetCell(4, &c.value), 0) << c.value;
-        EXPECT_STREQ(g_mesg.cells[3].buf, c.stored);
+        EXPECT_STREQ(DefaultMesg().cells[3].buf, c.stored);
         EXPECT_EQ(Amount(4), c.back);
     }
 }
@@ -214,8 +215,8 @@ TEST_F(CellTest, RefusedAmountLeavesTheFieldAsItWas)
     double huge = 1e36;
     EXPECT_EQ(SetCell(4, &huge), -1);
     EXPECT_EQ(LastErr(), "tranpak: SetField BMPCell[3].buf: amount has over 39 characters");
-    EXPECT_STREQ(g_mesg.cells[3].buf, "1250");
-    EXPECT_EQ(g_mesg.cells[3].used, 1);
+    EXPECT_STREQ(DefaultMesg().cells[3].buf, "1250");
+    EXPECT_EQ(DefaultMesg().cells[3].used, 1);
     EXPECT_EQ(Amount(4), 12.5);
 }
 
@@ -223,16 +224,16 @@ TEST_F(CellTest, RefusedAmountOnAnEmptyFieldLeavesItUnused)
 {
     double inf = -std::numeric_limits<double>::infinity();
     EXPECT_EQ(SetCell(4, &inf), -1);
-    EXPECT_EQ(g_mesg.cells[3].used, 0);
-    EXPECT_STREQ(g_mesg.cells[3].buf, "");
+    EXPECT_EQ(DefaultMesg().cells[3].used, 0);
+    EXPECT_STREQ(DefaultMesg().cells[3].buf, "");
 }
 
 TEST_F(CellTest, ReceivedNumbersConvertWithFillAndSign)
 {
     // As unpacking leaves them: the text exactly as it travelled.
     auto receive = [](int field, const char *text) {
-        std::strcpy(g_mesg.cells[field - 1].buf, text);
-        g_mesg.cells[field - 1].used = 1;
+        std::strcpy(DefaultMesg().cells[field - 1].buf, text);
+        DefaultMesg().cells[field - 1].used = 1;
     };
     receive(4, "+0001250");
     EXPECT_EQ(Amount(4), 12.5);
@@ -255,11 +256,11 @@ TEST_F(CellTest, AmountTextsOutsideTwoTo38CharactersAreRefused)
 {
     double v = 0;
     for (std::string text : {std::string("5"), std::string(""), std::string(39, '1')}) {
-        std::strcpy(g_mesg.cells[8].buf, text.c_str());
-        g_mesg.cells[8].used = 1;
+        std::strcpy(DefaultMesg().cells[8].buf, text.c_str());
+        DefaultMesg().cells[8].used = 1;
         EXPECT_EQ(GetCell(9, &v), -1) << text;
     }
-    std::strcpy(g_mesg.cells[8].buf, std::string(38, '1').c_str());
+    std::strcpy(DefaultMesg().cells[8].buf, std::string(38, '1').c_str());
     EXPECT_EQ(GetCell(9, &v), 0);
 }
 
@@ -284,27 +285,27 @@ TEST_F(CellTest, ResetCellEmptiesOneField)
     EXPECT_EQ(GetCell(2, out), -1);
     EXPECT_EQ(LastErr(), "tranpak: BMPCell[1] is not used");
     EXPECT_EQ(Text(6), "x1");
-    for (char c : g_mesg.cells[1].buf)
+    for (char c : DefaultMesg().cells[1].buf)
         ASSERT_EQ(c, 0);
 }
 
 TEST_F(CellTest, ResetMesgClearsFrameAndValuesButNotDefinitions)
 {
     SetCell(2, "abc");
-    g_mesg.packet.bitmap[0] = 0xFF;
-    g_mesg.packet.start = 0x7E;
-    g_mesg.packet.len = 77;
-    std::memset(g_mesg.packet.data, 'd', 4);
+    DefaultMesg().packet.bitmap[0] = 0xFF;
+    DefaultMesg().packet.start = 0x7E;
+    DefaultMesg().packet.len = 77;
+    std::memset(DefaultMesg().packet.data, 'd', 4);
     ResetMesg();
-    EXPECT_EQ(g_mesg.packet.start, 0x02);
-    EXPECT_EQ(g_mesg.packet.stop, 0x03);
-    EXPECT_EQ(g_mesg.packet.bitmap[0], 0);
-    EXPECT_EQ(g_mesg.packet.data[0], 0);
-    EXPECT_EQ(g_mesg.packet.data[1], 'd');
-    EXPECT_EQ(g_mesg.packet.len, 77);
-    EXPECT_EQ(g_mesg.cells[1].used, 0);
-    EXPECT_EQ(g_mesg.cells[1].maxlen, 20);
-    EXPECT_STREQ(g_mesg.cells[1].name, "TEXT");
+    EXPECT_EQ(DefaultMesg().packet.start, 0x02);
+    EXPECT_EQ(DefaultMesg().packet.stop, 0x03);
+    EXPECT_EQ(DefaultMesg().packet.bitmap[0], 0);
+    EXPECT_EQ(DefaultMesg().packet.data[0], 0);
+    EXPECT_EQ(DefaultMesg().packet.data[1], 'd');
+    EXPECT_EQ(DefaultMesg().packet.len, 77);
+    EXPECT_EQ(DefaultMesg().cells[1].used, 0);
+    EXPECT_EQ(DefaultMesg().cells[1].maxlen, 20);
+    EXPECT_STREQ(DefaultMesg().cells[1].name, "TEXT");
 }
 
 TEST_F(CellTest, TypesAreReportedWhetherOrNotUsed)
@@ -323,13 +324,13 @@ TEST_F(CellTest, BackupAndRestoreTheWholeMessage)
     SetCell(0, "0210");
     SetCell(2, "after");
     SetCell(6, "x");
-    g_mesg.cells[1].maxlen = 3;
+    DefaultMesg().cells[1].maxlen = 3;
     for (int round = 0; round < 2; ++round) {
         RestoreMesg();
         EXPECT_EQ(Text(0), "0200");
         EXPECT_EQ(Text(2), "before");
-        EXPECT_EQ(g_mesg.cells[5].used, 0);
-        EXPECT_EQ(g_mesg.cells[1].maxlen, 20);
+        EXPECT_EQ(DefaultMesg().cells[5].used, 0);
+        EXPECT_EQ(DefaultMesg().cells[1].maxlen, 20);
     }
 }
 
@@ -337,9 +338,9 @@ TEST_F(CellTest, RestoreBeforeAnyBackupGivesTheZeroState)
 {
     SetCell(2, "abc");
     EXPECT_EQ(RestoreMesg(), 0);
-    EXPECT_EQ(g_mesg.packet.start, 0);
-    EXPECT_EQ(g_mesg.packet.stop, 0);
-    for (const BMPCell &c : g_mesg.cells) {
+    EXPECT_EQ(DefaultMesg().packet.start, 0);
+    EXPECT_EQ(DefaultMesg().packet.stop, 0);
+    for (const BMPCell &c : DefaultMesg().cells) {
         EXPECT_EQ(c.used, 0);
         EXPECT_EQ(c.maxlen, 0);
         EXPECT_EQ(c.type, 0);
@@ -348,7 +349,7 @@ TEST_F(CellTest, RestoreBeforeAnyBackupGivesTheZeroState)
 
 TEST_F(CellTest, RefusedTypeCodeIsReported)
 {
-    g_mesg.cells[9].type = -1;  // as a refused type text leaves it
+    DefaultMesg().cells[9].type = -1;  // as a refused type text leaves it
     EXPECT_EQ(SetCell(10, "x"), -1);
     EXPECT_EQ(LastErr(), "tranpak: SetField(F)_BMPCell[9].type = -1");
 }

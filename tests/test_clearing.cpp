@@ -1,6 +1,7 @@
 // Clearing the message costs what it used; these check that nothing it
 // skips could ever be seen, and the word-at-a-time paths of packing,
 // unpacking and the MAC against plain references.
+#include "support/default_session.h"
 #include "core/mesg_state.h"
 #include "core/text_check.h"
 #include "packet/bitmap.h"
@@ -35,8 +36,8 @@ protected:
     {
         static const char zeros[kCellBufSize] = {};
         for (int i = 0; i < kCellCount; ++i) {
-            EXPECT_EQ(g_mesg.cells[i].used, 0) << when << " record " << i;
-            EXPECT_EQ(std::memcmp(g_mesg.cells[i].buf, zeros, kCellBufSize), 0) << when << " record " << i;
+            EXPECT_EQ(DefaultMesg().cells[i].used, 0) << when << " record " << i;
+            EXPECT_EQ(std::memcmp(DefaultMesg().cells[i].buf, zeros, kCellBufSize), 0) << when << " record " << i;
         }
     }
     // Takes a frame's body in as a receive does, then unpacks it.
@@ -45,17 +46,17 @@ protected:
         ResetMesg();
         if (expectCleared)
             ExpectAllClear("before unpacking");
-        Packet &p = g_mesg.packet;
+        Packet &p = DefaultMesg().packet;
         p.len = static_cast<int>(frame.size()) - kFrameOverhead;
         std::memcpy(p.bitmap, frame.data() + 9, 8);
         std::memcpy(p.data, frame.data() + 17, frame.size() - 18);
-        return UnpackMesg();
+        return UnpackMesg(DefaultMesg());
     }
     static std::string Build()
     {
         unsigned char frame[kFrameBufSize];
         int len = 0;
-        return BuildPacket(frame, kKey, &len) == 0 ? std::string(reinterpret_cast<char *>(frame), len) : "";
+        return BuildPacket(DefaultMesg(), DefaultDes(), frame, kKey, &len) == 0 ? std::string(reinterpret_cast<char *>(frame), len) : "";
     }
 };
 
@@ -104,7 +105,7 @@ TEST_F(ClearingTest, NoHistoryLeavesAnythingAfterResetMesg)
             if (rng() % 3 == 0)
                 frame.resize(18 + rng() % (frame.size() - 17));
             Unpack(frame, true);
-            CheckMesgMac(kKey);
+            ::CheckMesgMac(kKey);
         } else if (op == 6) {
             ResetCell(field);
         } else if (op == 7) {
@@ -141,7 +142,7 @@ TEST_F(ClearingTest, EachWayOfWritingARecordIsCleared)
     ResetMesg();
     ExpectAllClear("after packing");
     ASSERT_EQ(Unpack(frame), 0);
-    ASSERT_EQ(CheckMesgMac(kKey), 0);
+    ASSERT_EQ(::CheckMesgMac(kKey), 0);
     ResetMesg();
     ExpectAllClear("after unpacking");
 }
@@ -166,17 +167,17 @@ TEST_F(ClearingTest, ReceivingAfterAnotherMessageHoldsOnlyTheNewOne)
     ASSERT_FALSE(shortFrame.empty());
 
     ScriptedPeer peer({Send(longFrame + shortFrame)});
-    int sock = SockConnect("127.0.0.1", peer.port());
+    int sock = ::SockConnect("127.0.0.1", peer.port());
     ASSERT_GE(sock, 0);
     ASSERT_EQ(SockRecvMesg(sock, 0), 0) << LastErr();
     ASSERT_EQ(SockRecvMesg(sock, 0), 0) << LastErr();
-    SockClose(sock);
-    MesgState *afterBoth = new MesgState(g_mesg);
+    ::SockClose(sock);
+    MesgState *afterBoth = new MesgState(DefaultMesg());
 
-    g_mesg = MesgState{};
+    DefaultMesg() = MesgState{};
     ASSERT_EQ(InitWith(kDefs), 0);
     ASSERT_EQ(Unpack(shortFrame), 0);
-    EXPECT_EQ(std::memcmp(afterBoth->cells, g_mesg.cells, sizeof g_mesg.cells), 0);
+    EXPECT_EQ(std::memcmp(afterBoth->cells, DefaultMesg().cells, sizeof DefaultMesg().cells), 0);
     EXPECT_EQ(afterBoth->cells[9].used, 0);
     EXPECT_EQ(afterBoth->cells[9].buf[0], '\0');
     EXPECT_EQ(afterBoth->cells[7].buf[3], '\0');
@@ -189,22 +190,22 @@ TEST_F(ClearingTest, BackupAndRestoreStayExact)
     SetCell(2, "before");
     RestoreMesg();
     ExpectAllClear("restore without backup");
-    EXPECT_EQ(g_mesg.cells[9].maxlen, 0);
+    EXPECT_EQ(DefaultMesg().cells[9].maxlen, 0);
     ASSERT_EQ(InitWith(kDefs), 0);
 
     ResetMesg();
     SetCell(2, "kept");
     SetCell(10, std::string(290, 'k').c_str());
     BackupMesg();
-    MesgBackup *snapshot = new MesgBackup{g_mesg.packet, {}};
-    std::memcpy(snapshot->cells, g_mesg.cells, sizeof g_mesg.cells);
+    MesgBackup *snapshot = new MesgBackup{DefaultMesg().packet, {}};
+    std::memcpy(snapshot->cells, DefaultMesg().cells, sizeof DefaultMesg().cells);
 
     ResetMesg();
     SetCell(5, "Other");
     SetCell(9, std::string(200, 'o').c_str());
     RestoreMesg();
-    EXPECT_EQ(std::memcmp(snapshot->cells, g_mesg.cells, sizeof g_mesg.cells), 0);
-    EXPECT_EQ(std::memcmp(&snapshot->packet, &g_mesg.packet, sizeof g_mesg.packet), 0);
+    EXPECT_EQ(std::memcmp(snapshot->cells, DefaultMesg().cells, sizeof DefaultMesg().cells), 0);
+    EXPECT_EQ(std::memcmp(&snapshot->packet, &DefaultMesg().packet, sizeof DefaultMesg().packet), 0);
     delete snapshot;
 
     // Records written only before the backup are cleared after the restore.
@@ -215,13 +216,13 @@ TEST_F(ClearingTest, BackupAndRestoreStayExact)
 TEST_F(ClearingTest, FailedPackingLeavesTheLaterBitsAsTheyWere)
 {
     ResetMesg();
-    std::memset(g_mesg.packet.bitmap, 0xFF, 8);
+    std::memset(DefaultMesg().packet.bitmap, 0xFF, 8);
     SetCell(2, "ok");
-    std::strcpy(g_mesg.cells[2].buf, "123456789012");  // too long for NI 11
-    g_mesg.cells[2].used = 1;
+    std::strcpy(DefaultMesg().cells[2].buf, "123456789012");  // too long for NI 11
+    DefaultMesg().cells[2].used = 1;
     EXPECT_EQ(Build(), "");
     // Field 1 unused, 2 and 3 used, 4 to 64 untouched.
-    EXPECT_EQ(Hex(g_mesg.packet.bitmap, 8), "7F FF FF FF FF FF FF FF");
+    EXPECT_EQ(Hex(DefaultMesg().packet.bitmap, 8), "7F FF FF FF FF FF FF FF");
 }
 
 TEST_F(ClearingTest, KeyChangedInTheSameBufferIsScheduledAgain)
@@ -270,17 +271,17 @@ TEST_F(ClearingTest, ReceivedContentChecksAgreeWithTheTextTests)
     };
     const Case cases[] = {{"1000000000000000", 3, 12, IsNumberText, "number(NF)"},
                           {"0800000000000000", 4, 10, IsAlphaText, "alpha(A)"}};
-    g_mesg.settings.errfile[0] = '\0';  // no log file: the reason is read back with GetLastErrMesg
+    DefaultMesg().settings.errfile[0] = '\0';  // no log file: the reason is read back with GetLastErrMesg
     for (const Case &c : cases) {
         for (int at = 0; at < c.width; ++at) {
             for (int byte = 0; byte < 256; ++byte) {
                 std::string value(c.width, c.index == 3 ? '7' : 'q');
                 value[at] = static_cast<char>(byte);
                 ResetMesg();
-                std::memcpy(g_mesg.packet.bitmap, Unhex(c.bitmap).data(), 8);
-                std::memcpy(g_mesg.packet.data, value.data(), value.size());
-                g_mesg.packet.len = c.width + 12;
-                const int rc = UnpackMesg();
+                std::memcpy(DefaultMesg().packet.bitmap, Unhex(c.bitmap).data(), 8);
+                std::memcpy(DefaultMesg().packet.data, value.data(), value.size());
+                DefaultMesg().packet.len = c.width + 12;
+                const int rc = UnpackMesg(DefaultMesg());
                 std::string want;
                 if (byte == 0)
                     want = "tranpak: BMPCell[" + std::to_string(c.index) + "] holds a NUL byte at " + std::to_string(at);
@@ -301,23 +302,23 @@ TEST_F(ClearingTest, NulAfterZeroBytesOfABinaryFieldIsFoundInTheTextAfterIt)
     // Fixed ANS 12, then B 16 with zero bytes, then ANS 399,3 of 12
     // characters with a NUL at 5 or without one.
     const std::string binary("\0\0\x01\0\0\0\0\0\0\0\0\0\0\0\0\0", 16);
-    g_mesg.settings.errfile[0] = '\0';
+    DefaultMesg().settings.errfile[0] = '\0';
     for (bool withNul : {false, true}) {
         std::string text = "abcdefghijkl";
         if (withNul)
             text[5] = '\0';
         const std::string data = "fixed text  " + binary + "012" + text;
         ResetMesg();
-        std::memcpy(g_mesg.packet.bitmap, Unhex("4180000000000000").data(), 8);
-        std::memcpy(g_mesg.packet.data, data.data(), data.size());
-        g_mesg.packet.len = static_cast<int>(data.size()) + 12;
-        EXPECT_EQ(UnpackMesg(), withNul ? -1 : 0);
+        std::memcpy(DefaultMesg().packet.bitmap, Unhex("4180000000000000").data(), 8);
+        std::memcpy(DefaultMesg().packet.data, data.data(), data.size());
+        DefaultMesg().packet.len = static_cast<int>(data.size()) + 12;
+        EXPECT_EQ(UnpackMesg(DefaultMesg()), withNul ? -1 : 0);
         char reason[kCellBufSize];
         GetLastErrMesg(reason, sizeof reason);
         EXPECT_STREQ(reason, withNul ? "tranpak: BMPCell[8].buf holds a NUL byte at 5" : "");
-        EXPECT_EQ(g_mesg.cells[1].used, 1);
-        EXPECT_EQ(g_mesg.cells[7].used, 1);
-        EXPECT_EQ(g_mesg.cells[8].used, withNul ? 0 : 1);
+        EXPECT_EQ(DefaultMesg().cells[1].used, 1);
+        EXPECT_EQ(DefaultMesg().cells[7].used, 1);
+        EXPECT_EQ(DefaultMesg().cells[8].used, withNul ? 0 : 1);
     }
 }
 

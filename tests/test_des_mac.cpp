@@ -1,4 +1,5 @@
 // DES known answers, the MAC fold and CheckMesgMac.
+#include "support/default_session.h"
 #include "core/mesg_state.h"
 #include "packet/des.h"
 #include "packet/mac.h"
@@ -106,13 +107,13 @@ protected:
     // Places covered data and its MAC as a receive leaves them.
     void Receive(const std::string &covered, const std::string &key)
     {
-        std::memcpy(g_mesg.packet.data, covered.data(), covered.size());
-        CalcMac(reinterpret_cast<const unsigned char *>(key.data()), static_cast<int>(covered.size()));
-        std::memcpy(g_mesg.packet.data + covered.size(), g_mesg.cells[63].buf, 8);
-        g_mesg.packet.len = static_cast<int>(covered.size()) + 20;
-        g_mesg.cells[63].used = 1;
+        std::memcpy(DefaultMesg().packet.data, covered.data(), covered.size());
+        CalcMac(DefaultMesg(), DefaultDes(), reinterpret_cast<const unsigned char *>(key.data()), static_cast<int>(covered.size()));
+        std::memcpy(DefaultMesg().packet.data + covered.size(), DefaultMesg().cells[63].buf, 8);
+        DefaultMesg().packet.len = static_cast<int>(covered.size()) + 20;
+        DefaultMesg().cells[63].used = 1;
     }
-    std::string Mac() const { return std::string(g_mesg.cells[63].buf, 8); }
+    std::string Mac() const { return std::string(DefaultMesg().cells[63].buf, 8); }
 
     const std::string key_ = "\x13\x34\x57\x79\x9B\xBC\xDF\xF1";
     const std::string otherKey_ = "\x01\x02\x03\x04\x05\x06\x07\x08";
@@ -120,7 +121,7 @@ protected:
 
 TEST_F(MacCheckTest, MacOfNothingIsTheEncryptionOfEightZeroCharacters)
 {
-    CalcMac(reinterpret_cast<const unsigned char *>(key_.data()), 0);
+    CalcMac(DefaultMesg(), DefaultDes(), reinterpret_cast<const unsigned char *>(key_.data()), 0);
     EXPECT_EQ(Mac(), Des(key_, "00000000"));
 }
 
@@ -128,8 +129,8 @@ TEST_F(MacCheckTest, CorrectMacPassesAndOtherKeyFails)
 {
     Receive("0812345678000123000000001000", key_);
     EXPECT_EQ(Mac(), Des(key_, Unhex("3630313203050705")));
-    EXPECT_EQ(CheckMesgMac(key_.data()), 0);
-    EXPECT_EQ(CheckMesgMac(otherKey_.data()), -1);
+    EXPECT_EQ(::CheckMesgMac(key_.data()), 0);
+    EXPECT_EQ(::CheckMesgMac(otherKey_.data()), -1);
     EXPECT_EQ(LastErr(), "tranpak: mac check error");
     // Field 64 now holds the MAC computed with the other key.
     EXPECT_EQ(Mac(), Des(otherKey_, Unhex("3630313203050705")));
@@ -138,8 +139,8 @@ TEST_F(MacCheckTest, CorrectMacPassesAndOtherKeyFails)
 TEST_F(MacCheckTest, ChangedCoveredByteFails)
 {
     Receive("0812345678000123000000001000", key_);
-    g_mesg.packet.data[5] ^= 1;
-    EXPECT_EQ(CheckMesgMac(key_.data()), -1);
+    DefaultMesg().packet.data[5] ^= 1;
+    EXPECT_EQ(::CheckMesgMac(key_.data()), -1);
     EXPECT_EQ(LastErr(), "tranpak: mac check error");
 }
 
@@ -147,9 +148,9 @@ TEST_F(MacCheckTest, MacNotAtTheEndIsRefusedAndLeftAlone)
 {
     Receive("0812345678000123000000001000", key_);
     std::string mac = Mac();
-    std::memcpy(g_mesg.packet.data + 36, "zz", 2);  // two bytes after field 64
-    g_mesg.packet.len += 2;
-    EXPECT_EQ(CheckMesgMac(key_.data()), -1);
+    std::memcpy(DefaultMesg().packet.data + 36, "zz", 2);  // two bytes after field 64
+    DefaultMesg().packet.len += 2;
+    EXPECT_EQ(::CheckMesgMac(key_.data()), -1);
     EXPECT_EQ(LastErr(), "tranpak: mac is not in the end 8 bytes of rev packet");
     EXPECT_EQ(Mac(), mac);
 }
@@ -157,8 +158,8 @@ TEST_F(MacCheckTest, MacNotAtTheEndIsRefusedAndLeftAlone)
 TEST_F(MacCheckTest, LengthsWithoutRoomForAMacAreRefused)
 {
     for (int len : {0, 19, -5, 2061, 100000}) {
-        g_mesg.packet.len = len;
-        EXPECT_EQ(CheckMesgMac(key_.data()), -1) << len;
+        DefaultMesg().packet.len = len;
+        EXPECT_EQ(::CheckMesgMac(key_.data()), -1) << len;
         EXPECT_EQ(LastErr(), "tranpak: CheckMesgMac() Packet.len = " + std::to_string(len) + ", no received mac");
     }
 }
@@ -167,9 +168,9 @@ TEST_F(MacCheckTest, EmptyMessageWithZeroMacFieldFailsTheCheck)
 {
     // A message without field 64 has zero bytes in its record; its last
     // eight data bytes are not those, so the first test refuses it.
-    std::memcpy(g_mesg.packet.data, "12345678", 8);
-    g_mesg.packet.len = 20;
-    EXPECT_EQ(CheckMesgMac(key_.data()), -1);
+    std::memcpy(DefaultMesg().packet.data, "12345678", 8);
+    DefaultMesg().packet.len = 20;
+    EXPECT_EQ(::CheckMesgMac(key_.data()), -1);
     EXPECT_EQ(LastErr(), "tranpak: mac is not in the end 8 bytes of rev packet");
 }
 

@@ -1,4 +1,5 @@
 // Error log and communication trace.
+#include "support/default_session.h"
 #include "core/mesg_state.h"
 #include "diag/ctrace.h"
 #include "diag/errlog.h"
@@ -15,8 +16,8 @@ protected:
     void SetUp() override
     {
         ScratchTest::SetUp();
-        std::strcpy(g_mesg.settings.errfile, "errlog.txt");
-        std::strcpy(g_mesg.settings.ctracefile, "ctrace.txt");
+        std::strcpy(DefaultMesg().settings.errfile, "errlog.txt");
+        std::strcpy(DefaultMesg().settings.ctracefile, "ctrace.txt");
     }
 };
 
@@ -36,8 +37,8 @@ TEST_F(DiagTest, StampIsYearMonthDayAndTime)
 
 TEST_F(DiagTest, ErrorLogLineIsStampAndMessage)
 {
-    EXPECT_EQ(WriteErrLog(kErrArgument, "tranpak: BMPCell[%d] undefined", 7), 0);
-    EXPECT_EQ(WriteErrLog(kErrArgument, "tranpak: ReadBMPFile() open BMPfile fail"), 0);
+    EXPECT_EQ(WriteErrLog(DefaultMesg().Log(), kErrArgument, "tranpak: BMPCell[%d] undefined", 7), 0);
+    EXPECT_EQ(WriteErrLog(DefaultMesg().Log(), kErrArgument, "tranpak: ReadBMPFile() open BMPfile fail"), 0);
     std::string text = ReadTextFile("errlog.txt");
     std::regex line(R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] (.*)\n)");
     std::smatch m;
@@ -49,10 +50,10 @@ TEST_F(DiagTest, ErrorLogLineIsStampAndMessage)
 
 TEST_F(DiagTest, ErrorLogWithoutUsablePathWritesNothing)
 {
-    g_mesg.settings.errfile[0] = '\0';
-    EXPECT_EQ(WriteErrLog(kErrArgument, "tranpak: lost"), -1);
-    std::strcpy(g_mesg.settings.errfile, "no/such/dir/errlog.txt");
-    EXPECT_EQ(WriteErrLog(kErrArgument, "tranpak: lost"), -1);
+    DefaultMesg().settings.errfile[0] = '\0';
+    EXPECT_EQ(WriteErrLog(DefaultMesg().Log(), kErrArgument, "tranpak: lost"), -1);
+    std::strcpy(DefaultMesg().settings.errfile, "no/such/dir/errlog.txt");
+    EXPECT_EQ(WriteErrLog(DefaultMesg().Log(), kErrArgument, "tranpak: lost"), -1);
     EXPECT_FALSE(std::filesystem::exists("no"));
 }
 
@@ -70,7 +71,7 @@ TEST_F(DiagTest, ControlBytesInMessagesCannotBreakOrForgeLines)
         {"caf\xc3\xa9", "tranpak: got caf\xc3\xa9"},
     };
     for (auto &c : cases)
-        WriteErrLog(kErrArgument, "tranpak: got %s", c.value);
+        WriteErrLog(DefaultMesg().Log(), kErrArgument, "tranpak: got %s", c.value);
     auto lines = ErrLog();
     ASSERT_EQ(lines.size(), std::size(cases));
     for (size_t i = 0; i < std::size(cases); ++i)
@@ -79,28 +80,28 @@ TEST_F(DiagTest, ControlBytesInMessagesCannotBreakOrForgeLines)
 
 TEST_F(DiagTest, NulFromCharConversionIsEscapedAndTheLineGoesOn)
 {
-    WriteErrLog(kErrArgument, "tranpak: recv stx:%c", 0);
+    WriteErrLog(DefaultMesg().Log(), kErrArgument, "tranpak: recv stx:%c", 0);
     EXPECT_EQ(ErrLog(), std::vector<std::string>{"tranpak: recv stx:\\x00"});
 }
 
 TEST_F(DiagTest, FormatEndingInLineFeedKeepsIt)
 {
-    WriteErrLog(kErrArgument, "tranpak: GetField: i = %d\n", 65);
+    WriteErrLog(DefaultMesg().Log(), kErrArgument, "tranpak: GetField: i = %d\n", 65);
     std::string text = ReadTextFile("errlog.txt");
     EXPECT_EQ(text.substr(22), "tranpak: GetField: i = 65\n\n");
 }
 
 TEST_F(DiagTest, LineFeedFromAnArgumentAtTheEndIsEscaped)
 {
-    WriteErrLog(kErrArgument, "tranpak: recv stx:%c", '\n');
-    WriteErrLog(kErrArgument, "tranpak: got %s", "text\n");
+    WriteErrLog(DefaultMesg().Log(), kErrArgument, "tranpak: recv stx:%c", '\n');
+    WriteErrLog(DefaultMesg().Log(), kErrArgument, "tranpak: got %s", "text\n");
     EXPECT_EQ(ErrLog(), (std::vector<std::string>{"tranpak: recv stx:\\x0A", "tranpak: got text\\x0A"}));
 }
 
 TEST_F(DiagTest, LongMessagesAreCutTo255Characters)
 {
     std::string value(400, 'v');
-    WriteErrLog(kErrArgument, "tranpak: %s", value.c_str());
+    WriteErrLog(DefaultMesg().Log(), kErrArgument, "tranpak: %s", value.c_str());
     auto lines = ErrLog();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "tranpak: " + std::string(255 - 9, 'v'));
@@ -125,7 +126,7 @@ TEST_F(DiagTest, TraceOfTheExamplePacket)
 {
     std::string bytes = "\x02" "0015HELLO WORLD" "\x03" + std::string(1, '\0') + "\xFF\x7F";
     ASSERT_EQ(bytes.size(), 20u);
-    WriteComTrace("send mesg body", bytes.data(), 20);
+    WriteComTrace(DefaultMesg().settings.ctracefile, "send mesg body", bytes.data(), 20);
     TraceBlock b = ReadOnlyBlock();
     EXPECT_TRUE(std::regex_match(b.header, std::regex(R"(\{\d\d-\d\d \d\d:\d\d:\d\d send mesg body\} \[len = 020\])")))
         << b.header;
@@ -156,7 +157,7 @@ TEST_F(DiagTest, TraceLineWidthsAndOffsets)
     };
     for (auto &c : cases) {
         std::filesystem::remove("ctrace.txt");
-        WriteComTrace("recv mesg data", bytes, c.count);
+        WriteComTrace(DefaultMesg().settings.ctracefile, "recv mesg data", bytes, c.count);
         TraceBlock b = ReadOnlyBlock();
         char len[16];
         std::snprintf(len, sizeof len, "[len = %03d]", c.count);
@@ -173,22 +174,22 @@ TEST_F(DiagTest, TraceLineWidthsAndOffsets)
 TEST_F(DiagTest, TraceHeaderWidensForFourDigitCounts)
 {
     std::string bytes(1234, 'x');
-    WriteComTrace("recv mesg data", bytes.data(), 1234);
+    WriteComTrace(DefaultMesg().settings.ctracefile, "recv mesg data", bytes.data(), 1234);
     EXPECT_NE(ReadOnlyBlock().header.find("[len = 1234]"), std::string::npos);
 }
 
 TEST_F(DiagTest, ConsecutiveBlocksAreSeparatedByTwoEmptyLines)
 {
-    WriteComTrace("recv mesg head", "\x02" "0048", 5);
-    WriteComTrace("recv mesg data", "x", 1);
+    WriteComTrace(DefaultMesg().settings.ctracefile, "recv mesg head", "\x02" "0048", 5);
+    WriteComTrace(DefaultMesg().settings.ctracefile, "recv mesg data", "x", 1);
     std::string text = ReadTextFile("ctrace.txt");
     EXPECT_NE(text.find(" || .0048" + std::string(11, ' ') + "\n\n\n{"), std::string::npos) << text;
 }
 
 TEST_F(DiagTest, TraceWithoutUsablePathWritesNothing)
 {
-    std::strcpy(g_mesg.settings.ctracefile, "no/such/dir/ctrace.txt");
-    WriteComTrace("send mesg body", "abc", 3);
+    std::strcpy(DefaultMesg().settings.ctracefile, "no/such/dir/ctrace.txt");
+    WriteComTrace(DefaultMesg().settings.ctracefile, "send mesg body", "abc", 3);
     EXPECT_FALSE(std::filesystem::exists("no"));
 }
 

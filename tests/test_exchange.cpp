@@ -1,4 +1,5 @@
 // Connections and message exchange against scripted peers on loopback.
+#include "support/default_session.h"
 #include "core/mesg_state.h"
 #include "net/net.h"
 #include "packet/des.h"
@@ -81,18 +82,18 @@ TEST_F(ExchangeTest, FullTransaction)
     ScriptedPeer peer({Read(54), Send(reply), ReadToEnd()});
 
     SetWorkedExample();
-    int sock = SockConnect("127.0.0.1", peer.port());
+    int sock = ::SockConnect("127.0.0.1", peer.port());
     ASSERT_GE(sock, 0) << LastErr();
     ASSERT_EQ(SockSendMesg(sock, kKey), 0) << LastErr();
     ASSERT_EQ(SockRecvMesg(sock, 0), 0) << LastErr();
-    EXPECT_EQ(CheckMesgMac(kKey), 0) << LastErr();
+    EXPECT_EQ(::CheckMesgMac(kKey), 0) << LastErr();
     EXPECT_EQ(Field(0), "0210");
     EXPECT_EQ(Field(2), "12345678");
     EXPECT_EQ(Field(3), "000123");
     double amount = 0;
     GetCell(4, &amount);
     EXPECT_EQ(amount, 10.0);
-    EXPECT_EQ(SockClose(sock), 0);
+    EXPECT_EQ(::SockClose(sock), 0);
 
     EXPECT_EQ(Hex(peer.Received().data(), peer.Received().size()), Hex(request.data(), request.size()));
     auto blocks = TraceBlocks();
@@ -125,11 +126,11 @@ TEST_F(ExchangeTest, DottedAddressTest)
 
 TEST_F(ExchangeTest, HostTextsThatCannotBeUsed)
 {
-    EXPECT_EQ(SockConnect("1..2.3", 80), -1);
+    EXPECT_EQ(::SockConnect("1..2.3", 80), -1);
     EXPECT_EQ(LastErr(), "tranpak: get host 1..2.3 by addr error");
-    EXPECT_EQ(SockConnect(std::string(32, 'h').c_str(), 80), -1);
+    EXPECT_EQ(::SockConnect(std::string(32, 'h').c_str(), 80), -1);
     EXPECT_EQ(LastErr(), "tranpak: SockConnect() host text has over 31 characters");
-    EXPECT_EQ(SockConnect(nullptr, 80), -1);
+    EXPECT_EQ(::SockConnect(nullptr, 80), -1);
     EXPECT_EQ(LastErr(), "tranpak: SockConnect() host is NULL");
 }
 
@@ -139,20 +140,20 @@ TEST_F(ExchangeTest, DottedAddressIsConnectedToWithoutLookup)
     int free = plat::SockListen("127.0.0.1", 0);
     int port = plat::SockLocalPort(free);
     plat::SockCloseHandle(free);
-    EXPECT_EQ(SockConnect("127.0.0.1", port), -1);
+    EXPECT_EQ(::SockConnect("127.0.0.1", port), -1);
     EXPECT_EQ(LastErr(), "tranpak: connect error");
 }
 
 TEST_F(ExchangeTest, NamesAndPortsAboveSixteenBits)
 {
     ScriptedPeer byName({ReadToEnd()});
-    int sock = SockConnect("localhost", byName.port());
+    int sock = ::SockConnect("localhost", byName.port());
     ASSERT_GE(sock, 0) << LastErr();
-    SockClose(sock);
+    ::SockClose(sock);
     ScriptedPeer wrapped({ReadToEnd()});
-    sock = SockConnect("127.0.0.1", 65536 + wrapped.port());
+    sock = ::SockConnect("127.0.0.1", 65536 + wrapped.port());
     ASSERT_GE(sock, 0) << LastErr();
-    SockClose(sock);
+    ::SockClose(sock);
 }
 
 // What a peer sends, and how SockRecvMesg ends.
@@ -184,23 +185,23 @@ TEST_F(ExchangeTest, ReceivedFramesAreCheckedStepByStep)
     for (const RecvCase &c : cases) {
         std::filesystem::remove("errlog.txt");
         ScriptedPeer peer({Send(c.bytes), Close()});
-        int sock = SockConnect("127.0.0.1", peer.port());
+        int sock = ::SockConnect("127.0.0.1", peer.port());
         ASSERT_GE(sock, 0);
         SetCell(2, "99");  // must not survive any receive
         EXPECT_EQ(SockRecvMesg(sock, 12345), c.rc) << c.name;
         EXPECT_EQ(LastErr(), c.message) << c.name;
         if (c.rc != 0)
-            EXPECT_EQ(g_mesg.cells[1].used, 0) << c.name;
-        SockClose(sock);
+            EXPECT_EQ(DefaultMesg().cells[1].used, 0) << c.name;
+        ::SockClose(sock);
     }
 }
 
 TEST_F(ExchangeTest, PartialHeaderIsTraced)
 {
     ScriptedPeer peer({Send("\x02" "00"), Close()});
-    int sock = SockConnect("127.0.0.1", peer.port());
+    int sock = ::SockConnect("127.0.0.1", peer.port());
     EXPECT_EQ(SockRecvMesg(sock, 0), -1);
-    SockClose(sock);
+    ::SockClose(sock);
     auto blocks = TraceBlocks();
     ASSERT_EQ(blocks.size(), 1u);
     EXPECT_EQ(blocks[0].label, "recv mesg head");
@@ -210,36 +211,36 @@ TEST_F(ExchangeTest, PartialHeaderIsTraced)
 TEST_F(ExchangeTest, FailedReceiveKeepsWhatItStored)
 {
     ScriptedPeer peer({Send("\x02" "0048" "0210" + std::string(44, '0') + "\x07"), Close()});
-    int sock = SockConnect("127.0.0.1", peer.port());
+    int sock = ::SockConnect("127.0.0.1", peer.port());
     EXPECT_EQ(SockRecvMesg(sock, 0), -1);
-    SockClose(sock);
-    EXPECT_EQ(g_mesg.packet.start, 0x02);
-    EXPECT_EQ(g_mesg.packet.len, 48);
-    EXPECT_EQ(g_mesg.packet.stop, 0x07);
+    ::SockClose(sock);
+    EXPECT_EQ(DefaultMesg().packet.start, 0x02);
+    EXPECT_EQ(DefaultMesg().packet.len, 48);
+    EXPECT_EQ(DefaultMesg().packet.stop, 0x07);
 }
 
 TEST_F(ExchangeTest, TwoPacketsBackToBack)
 {
     ScriptedPeer peer({Send(ExampleFrame("0210", kKey) + MacOnlyFrame(kKey)), ReadToEnd()});
-    int sock = SockConnect("127.0.0.1", peer.port());
+    int sock = ::SockConnect("127.0.0.1", peer.port());
     ASSERT_EQ(SockRecvMesg(sock, 0), 0) << LastErr();
     EXPECT_EQ(Field(0), "0210");
     EXPECT_EQ(Field(2), "12345678");
     ASSERT_EQ(SockRecvMesg(sock, 0), 0) << LastErr();
     EXPECT_EQ(Field(0), "0810");
     EXPECT_EQ(Field(2), "<unused>");
-    EXPECT_EQ(CheckMesgMac(kKey), 0);
-    SockClose(sock);
+    EXPECT_EQ(::CheckMesgMac(kKey), 0);
+    ::SockClose(sock);
 }
 
 TEST_F(ExchangeTest, WrongMacIsReceivedButRefusedByTheCheck)
 {
     ScriptedPeer peer({Send(ExampleFrame("0210", kOtherKey)), ReadToEnd()});
-    int sock = SockConnect("127.0.0.1", peer.port());
+    int sock = ::SockConnect("127.0.0.1", peer.port());
     EXPECT_EQ(SockRecvMesg(sock, 0), 0);
-    EXPECT_EQ(CheckMesgMac(kKey), -1);
+    EXPECT_EQ(::CheckMesgMac(kKey), -1);
     EXPECT_EQ(LastErr(), "tranpak: mac check error");
-    SockClose(sock);
+    ::SockClose(sock);
 }
 
 TEST_F(ExchangeTest, OversizedMessageSendsNothing)
@@ -251,17 +252,17 @@ TEST_F(ExchangeTest, OversizedMessageSendsNothing)
     for (int f = 10; f <= 15; ++f)
         SetCell(f, "x");
     ScriptedPeer peer({ReadToEnd()});
-    int sock = SockConnect("127.0.0.1", peer.port());
+    int sock = ::SockConnect("127.0.0.1", peer.port());
     EXPECT_EQ(SockSendMesg(sock, kKey), -1);
     EXPECT_EQ(LastErr(), "tranpak: received packet too long, len = 2051");
-    SockClose(sock);
+    ::SockClose(sock);
     EXPECT_EQ(peer.Received(), "");
 }
 
 TEST_F(ExchangeTest, SendingToAPeerThatHasGoneFailsWithoutKillingTheProcess)
 {
     ScriptedPeer peer({Close()});
-    int sock = SockConnect("127.0.0.1", peer.port());
+    int sock = ::SockConnect("127.0.0.1", peer.port());
     peer.Received();
     SetWorkedExample();
     int rc = 0;
@@ -271,12 +272,12 @@ TEST_F(ExchangeTest, SendingToAPeerThatHasGoneFailsWithoutKillingTheProcess)
     }
     EXPECT_EQ(rc, -1);
     EXPECT_EQ(LastErr(), "tranpak: write socket rc: -1, iPktLen: 54");
-    SockClose(sock);
+    ::SockClose(sock);
 }
 
 TEST_F(ExchangeTest, ClosingABadHandleIsReported)
 {
-    EXPECT_EQ(SockClose(-1), -1);
+    EXPECT_EQ(::SockClose(-1), -1);
     EXPECT_EQ(LastErr(), "tranpak: close sockfd error");
 }
 

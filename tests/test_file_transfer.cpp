@@ -25,8 +25,8 @@ protected:
     {
         WriteFile("local.dat", content);
         ScriptedPeer host({Read(static_cast<int>(expected.size())), Send(answer), ReadToEnd()});
-        int rc = binary ? SockSendBinFile("127.0.0.1", host.port(), "local.dat", "abc")
-                        : SockSendFile("127.0.0.1", host.port(), "local.dat", "abc");
+        int rc = binary ? ::SockSendBinFile("127.0.0.1", host.port(), "local.dat", "abc")
+                        : ::SockSendFile("127.0.0.1", host.port(), "local.dat", "abc");
         std::string got = host.Received();
         EXPECT_EQ(Hex(got.data(), got.size()), Hex(expected.data(), expected.size()));
         return rc;
@@ -35,8 +35,8 @@ protected:
     static int FetchWith(bool binary, const std::string &frames)
     {
         ScriptedPeer host({Read(9), Send(frames), Close()});
-        int rc = binary ? SockRecvBinFile("127.0.0.1", host.port(), "req", "fetched.dat")
-                        : SockRecvFile("127.0.0.1", host.port(), "req", "fetched.dat");
+        int rc = binary ? ::SockRecvBinFile("127.0.0.1", host.port(), "req", "fetched.dat")
+                        : ::SockRecvFile("127.0.0.1", host.port(), "req", "fetched.dat");
         EXPECT_EQ(host.Received(), FileFrame('1', "req"));
         return rc;
     }
@@ -172,7 +172,7 @@ TEST_F(FileTransferTest, HostThatClosesBeforeItsEndFrame)
 {
     WriteFile("local.dat", "hello");
     ScriptedPeer host({Read(6 + 3 + 6 + 5 + 6), Close()});
-    EXPECT_EQ(SockSendFile("127.0.0.1", host.port(), "local.dat", "abc"), -1);
+    EXPECT_EQ(::SockSendFile("127.0.0.1", host.port(), "local.dat", "abc"), -1);
     auto log = ErrLog();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0], "tranpak: recv file_mesg_head rc:0");
@@ -191,9 +191,9 @@ TEST_F(FileTransferTest, HostThatAnswersWithAnotherFrame)
 
 TEST_F(FileTransferTest, LocalFilesThatCannotBeOpened)
 {
-    EXPECT_EQ(SockSendFile("127.0.0.1", 1, "missing.dat", "abc"), -1);
+    EXPECT_EQ(::SockSendFile("127.0.0.1", 1, "missing.dat", "abc"), -1);
     EXPECT_EQ(LastErr(), "tranpak: open missing.dat error");
-    EXPECT_EQ(SockRecvBinFile("127.0.0.1", 1, "abc", "no/dir/out.dat"), -1);
+    EXPECT_EQ(::SockRecvBinFile("127.0.0.1", 1, "abc", "no/dir/out.dat"), -1);
     EXPECT_EQ(LastErr(), "tranpak: open no/dir/out.dat error");
 }
 
@@ -201,24 +201,24 @@ TEST_F(FileTransferTest, OverlongRequestIsRefusedBeforeAnythingIsOpened)
 {
     WriteFile("keep.dat", "precious");
     std::string request(1025, 'r');
-    EXPECT_EQ(SockRecvFile("127.0.0.1", 1, request.c_str(), "keep.dat"), -1);
+    EXPECT_EQ(::SockRecvFile("127.0.0.1", 1, request.c_str(), "keep.dat"), -1);
     EXPECT_EQ(LastErr(), "tranpak: request text has over 1024 characters");
     EXPECT_EQ(ReadFile("keep.dat"), "precious");
-    EXPECT_EQ(SockSendFile("127.0.0.1", 1, "keep.dat", nullptr), -1);
+    EXPECT_EQ(::SockSendFile("127.0.0.1", 1, "keep.dat", nullptr), -1);
 }
 
 TEST_F(FileTransferTest, RequestOf1024CharactersFitsOneFrame)
 {
     std::string request(1024, 'r');
     ScriptedPeer host({Read(1030), Send(kStop), ReadToEnd()});
-    EXPECT_EQ(SockRecvFile("127.0.0.1", host.port(), request.c_str(), "out.dat"), 0) << LastErr();
+    EXPECT_EQ(::SockRecvFile("127.0.0.1", host.port(), request.c_str(), "out.dat"), 0) << LastErr();
     EXPECT_EQ(host.Received(), FileFrame('1', request));
 }
 
 TEST_F(FileTransferTest, FailedConnectionShowsAsAFailedSend)
 {
     WriteFile("local.dat", "x");
-    EXPECT_EQ(SockSendFile("1..2.3", 1, "local.dat", "abc"), -1);
+    EXPECT_EQ(::SockSendFile("1..2.3", 1, "local.dat", "abc"), -1);
     auto log = ErrLog();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0], "tranpak: get host 1..2.3 by addr error");

@@ -1,4 +1,5 @@
 // Packing the message into a frame, unpacking a received data area.
+#include "support/default_session.h"
 #include "core/mesg_state.h"
 #include "packet/bitmap.h"
 #include "packet/des.h"
@@ -22,7 +23,7 @@ protected:
     {
         unsigned char frame[kFrameBufSize];
         int len = 0;
-        if (BuildPacket(frame, key, &len) != 0)
+        if (BuildPacket(DefaultMesg(), DefaultDes(), frame, key, &len) != 0)
             return "";
         return std::string(reinterpret_cast<char *>(frame), static_cast<size_t>(len));
     }
@@ -30,14 +31,14 @@ protected:
     static int Receive(const std::string &frame)
     {
         ResetMesg();
-        Packet &p = g_mesg.packet;
+        Packet &p = DefaultMesg().packet;
         p.len = static_cast<int>(frame.size()) - kFrameOverhead;
         std::memcpy(p.txcode, frame.data() + 5, 4);
         p.txcode[4] = '\0';
         std::memcpy(p.bitmap, frame.data() + 9, 8);
         std::memcpy(p.data, frame.data() + 17, frame.size() - 18);
         p.stop = static_cast<unsigned char>(frame.back());
-        return UnpackMesg();
+        return UnpackMesg(DefaultMesg());
     }
     static bool InitFilled(int dataLen);
     static std::string Field(int n)
@@ -75,8 +76,8 @@ TEST_F(PacketTest, WorkedExampleFrameByteForByte)
     std::string want = Unhex("02 30303438 30323030 7000000000000001") + "0812345678" + "000123" + "000000001000" +
                        std::string(reinterpret_cast<char *>(mac), 8) + "\x03";
     EXPECT_EQ(Hex(frame.data(), frame.size()), Hex(want.data(), want.size()));
-    EXPECT_EQ(g_mesg.packet.len, 48);
-    EXPECT_EQ(g_mesg.cells[63].used, 0);  // packing neither reads nor sets it
+    EXPECT_EQ(DefaultMesg().packet.len, 48);
+    EXPECT_EQ(DefaultMesg().cells[63].used, 0);  // packing neither reads nor sets it
     EXPECT_EQ(Build(), frame);            // packing twice gives the same frame
 }
 
@@ -112,13 +113,13 @@ const EncodeCase kEncodeCases[] = {
 TEST_F(PacketTest, FieldEncodings)
 {
     for (const EncodeCase &c : kEncodeCases) {
-        g_mesg = MesgState{};
+        DefaultMesg() = MesgState{};
         std::filesystem::remove("errlog.txt");
         ASSERT_EQ(InitWith(std::string(c.definition) + "\nMAC B 8 64\n"), 0) << c.definition;
         std::string value = std::strcmp(c.value, "x*100") == 0 ? std::string(100, 'x') : c.value;
         // Store the text as it stands, past SetCell's trimming and checks.
-        std::strcpy(g_mesg.cells[1].buf, value.c_str());
-        g_mesg.cells[1].used = 1;
+        std::strcpy(DefaultMesg().cells[1].buf, value.c_str());
+        DefaultMesg().cells[1].used = 1;
         std::string frame = Build();
         if (c.ok) {
             ASSERT_FALSE(frame.empty()) << c.definition << " " << LastErr();
@@ -158,7 +159,7 @@ TEST_F(PacketTest, UnusedFieldsLoseTheirBitsOnEachPacking)
 {
     ASSERT_EQ(InitWith(kExampleDefinitions), 0);
     ResetMesg();
-    g_mesg.packet.bitmap[0] = 0xFF;  // left over from a received message
+    DefaultMesg().packet.bitmap[0] = 0xFF;  // left over from a received message
     SetCell(3, "1");
     std::string frame = Build();
     EXPECT_EQ(Hex(frame.data() + 9, 8), "20 00 00 00 00 00 00 01");
@@ -181,13 +182,13 @@ std::string FillDefinitions(int dataLen)
 // the given data length; false when the definitions do not load.
 bool PacketTest::InitFilled(int dataLen)
 {
-    g_mesg = MesgState{};
+    DefaultMesg() = MesgState{};
     if (InitWith(FillDefinitions(dataLen)) != 0)
         return false;
     ResetMesg();
     for (int i = 0; i < 63; ++i)
-        if (g_mesg.cells[i].maxlen > 0)
-            g_mesg.cells[i].used = 1;
+        if (DefaultMesg().cells[i].maxlen > 0)
+            DefaultMesg().cells[i].used = 1;
     return true;
 }
 
@@ -232,7 +233,7 @@ TEST_F(PacketTest, RoundTripGivesTheSameValuesAndChecksTheMac)
     std::string frame = Build();
     ASSERT_FALSE(frame.empty()) << LastErr();
 
-    g_mesg.cells[0].buf[0] = 'X';  // make sure values come from the frame
+    DefaultMesg().cells[0].buf[0] = 'X';  // make sure values come from the frame
     ASSERT_EQ(Receive(frame), 0) << LastErr();
     EXPECT_EQ(Field(0), "0200");
     EXPECT_EQ(Field(1), "ab ");   // fixed text keeps its fill
@@ -249,8 +250,8 @@ TEST_F(PacketTest, RoundTripGivesTheSameValuesAndChecksTheMac)
     unsigned char binBack[8];
     GetCell(8, binBack);
     EXPECT_EQ(std::memcmp(binBack, bin, 8), 0);
-    EXPECT_EQ(CheckMesgMac(kKey), 0);
-    EXPECT_EQ(CheckMesgMac(kOtherKey), -1);
+    EXPECT_EQ(::CheckMesgMac(kKey), 0);
+    EXPECT_EQ(::CheckMesgMac(kOtherKey), -1);
     EXPECT_EQ(LastErr(), "tranpak: mac check error");
 }
 
@@ -295,14 +296,14 @@ const UnpackCase kUnpackCases[] = {
 TEST_F(PacketTest, UnpackingChecksEachField)
 {
     for (const UnpackCase &c : kUnpackCases) {
-        g_mesg = MesgState{};
+        DefaultMesg() = MesgState{};
         std::filesystem::remove("errlog.txt");
         ASSERT_EQ(InitWith(c.definitions), 0) << c.name;
         ResetMesg();
-        std::memcpy(g_mesg.packet.bitmap, Unhex(c.bitmapHex).data(), 8);
-        std::memcpy(g_mesg.packet.data, c.data.data(), c.data.size());
-        g_mesg.packet.len = static_cast<int>(c.data.size()) + 12;
-        EXPECT_EQ(UnpackMesg(), c.rc) << c.name;
+        std::memcpy(DefaultMesg().packet.bitmap, Unhex(c.bitmapHex).data(), 8);
+        std::memcpy(DefaultMesg().packet.data, c.data.data(), c.data.size());
+        DefaultMesg().packet.len = static_cast<int>(c.data.size()) + 12;
+        EXPECT_EQ(UnpackMesg(DefaultMesg()), c.rc) << c.name;
         EXPECT_EQ(LastErr(), c.message) << c.name;
     }
 }
@@ -311,11 +312,11 @@ TEST_F(PacketTest, ReceivedValuesKeepTheirFill)
 {
     ASSERT_EQ(InitWith(kDefs), 0);
     ResetMesg();
-    std::memcpy(g_mesg.packet.bitmap, Unhex("2C00000000000000").data(), 8);
+    std::memcpy(DefaultMesg().packet.bitmap, Unhex("2C00000000000000").data(), 8);
     const char data[] = "000123ab   03xyz";
-    std::memcpy(g_mesg.packet.data, data, sizeof data - 1);
-    g_mesg.packet.len = sizeof data - 1 + 12;
-    ASSERT_EQ(UnpackMesg(), 0) << LastErr();
+    std::memcpy(DefaultMesg().packet.data, data, sizeof data - 1);
+    DefaultMesg().packet.len = sizeof data - 1 + 12;
+    ASSERT_EQ(UnpackMesg(DefaultMesg()), 0) << LastErr();
     EXPECT_EQ(Field(3), "000123");
     EXPECT_EQ(Field(5), "ab   ");
     EXPECT_EQ(Field(6), "xyz");
@@ -325,14 +326,14 @@ TEST_F(PacketTest, FieldsBeforeAFailureStayUsedAndTheFailingOneDoesNot)
 {
     ASSERT_EQ(InitWith(kDefs), 0);
     ResetMesg();
-    std::memcpy(g_mesg.packet.bitmap, Unhex("2800000000000000").data(), 8);
+    std::memcpy(DefaultMesg().packet.bitmap, Unhex("2800000000000000").data(), 8);
     const char data[] = "000123ab1  ";
-    std::memcpy(g_mesg.packet.data, data, sizeof data - 1);
-    g_mesg.packet.len = sizeof data - 1 + 12;
-    EXPECT_EQ(UnpackMesg(), -1);
-    EXPECT_EQ(g_mesg.cells[2].used, 1);
-    EXPECT_EQ(g_mesg.cells[4].used, 0);
-    EXPECT_STREQ(g_mesg.cells[4].buf, "ab1  ");
+    std::memcpy(DefaultMesg().packet.data, data, sizeof data - 1);
+    DefaultMesg().packet.len = sizeof data - 1 + 12;
+    EXPECT_EQ(UnpackMesg(DefaultMesg()), -1);
+    EXPECT_EQ(DefaultMesg().cells[2].used, 1);
+    EXPECT_EQ(DefaultMesg().cells[4].used, 0);
+    EXPECT_STREQ(DefaultMesg().cells[4].buf, "ab1  ");
 }
 
 TEST_F(PacketTest, PadRightNeverCuts)

@@ -1,6 +1,7 @@
 // Property: for random definition sets and random valid values, a message
 // sent over a connection and received again gives back the same values,
 // and its MAC passes with the sending key and fails with any other.
+#include "support/default_session.h"
 #include "core/mesg_state.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
@@ -97,7 +98,7 @@ TEST_F(RoundTripTest, RandomMessagesSurviveTheWire)
     int fieldsSent = 0;
     for (int round = 0; round < kRounds; ++round) {
         RoundTrip r(1000 + round);
-        g_mesg = MesgState{};
+        DefaultMesg() = MesgState{};
         ASSERT_EQ(InitWith(r.Definitions()), 0) << "round " << round << ": " << LastErr();
         ResetMesg();
         SetCell(0, "0200");
@@ -144,20 +145,20 @@ TEST_F(RoundTripTest, RandomMessagesSurviveTheWire)
         otherKey[r.Pick(0, 7)] ^= static_cast<unsigned char>(2 << r.Pick(0, 6));  // never only a parity bit
 
         ScriptedPeer echo({Read(6), ReadToEnd()});
-        int sock = SockConnect("127.0.0.1", echo.port());
+        int sock = ::SockConnect("127.0.0.1", echo.port());
         ASSERT_EQ(SockSendMesg(sock, key), 0) << "round " << round << ": " << LastErr();
-        SockClose(sock);
+        ::SockClose(sock);
         std::string frame = echo.Received();
 
         ScriptedPeer host({Send(frame), Close()});
-        sock = SockConnect("127.0.0.1", host.port());
+        sock = ::SockConnect("127.0.0.1", host.port());
         ASSERT_EQ(SockRecvMesg(sock, 0), 0) << "round " << round << ": " << LastErr();
-        SockClose(sock);
+        ::SockClose(sock);
 
         for (int field = 1; field <= 63; ++field) {
             const Def &d = r.defs_[field];
             if (!set[field]) {
-                EXPECT_EQ(g_mesg.cells[field - 1].used, 0);
+                EXPECT_EQ(DefaultMesg().cells[field - 1].used, 0);
                 continue;
             }
             char out[kCellBufSize + 1] = {};

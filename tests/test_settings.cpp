@@ -1,4 +1,5 @@
 // Settings file, profile reader and Init8583.
+#include "support/default_session.h"
 #include "core/mesg_state.h"
 #include "core/settings.h"
 #include "platform/platform.h"
@@ -26,11 +27,11 @@ std::string Profile(const char *section, const char *key, const char *fallback, 
 TEST_F(SettingsTest, WithoutSettingsFileTheDefaultsApply)
 {
     WriteFile("bitmap.txt", "");  // not the default path: Init8583 must fail to open it
-    EXPECT_EQ(Init8583(), -1);
-    EXPECT_STREQ(g_mesg.settings.bmpfile, "../etc/bitmap.txt");
-    EXPECT_STREQ(g_mesg.settings.errfile, "../run/errlog.txt");
-    EXPECT_STREQ(g_mesg.settings.ctracefile, "../run/ctrace.txt");
-    EXPECT_EQ(g_mesg.settings.traceflag, 0);
+    EXPECT_EQ(::Init8583(), -1);
+    EXPECT_STREQ(DefaultMesg().settings.bmpfile, "../etc/bitmap.txt");
+    EXPECT_STREQ(DefaultMesg().settings.errfile, "../run/errlog.txt");
+    EXPECT_STREQ(DefaultMesg().settings.ctracefile, "../run/ctrace.txt");
+    EXPECT_EQ(DefaultMesg().settings.traceflag, 0);
 }
 
 TEST_F(SettingsTest, DefaultPathsAreRelativeToTheCurrentDirectory)
@@ -39,8 +40,8 @@ TEST_F(SettingsTest, DefaultPathsAreRelativeToTheCurrentDirectory)
     std::filesystem::create_directories("work/run");
     WriteFile("work/etc/bitmap.txt", "X AN 10 5\n");
     std::filesystem::current_path("work/run");
-    EXPECT_EQ(Init8583(), 0);
-    EXPECT_EQ(g_mesg.cells[4].maxlen, 10);
+    EXPECT_EQ(::Init8583(), 0);
+    EXPECT_EQ(DefaultMesg().cells[4].maxlen, 10);
     std::filesystem::current_path(dir_);
 }
 
@@ -55,8 +56,8 @@ TEST_F(SettingsTest, TraceFlagIsOnOnlyWhenTheValueStartsWithOne)
     };
     for (const Case &c : cases) {
         WriteSettings(std::string("[Com Trace Flag]\n") + c.line + "\n");
-        Init8583();
-        EXPECT_EQ(g_mesg.settings.traceflag, c.flag) << c.line;
+        ::Init8583();
+        EXPECT_EQ(DefaultMesg().settings.traceflag, c.flag) << c.line;
     }
 }
 
@@ -120,23 +121,23 @@ TEST_F(SettingsTest, LongPathsAreCutToTheirMember)
 {
     std::string longPath(250, 'p');
     WriteSettings("[Error Log File]\nERRFILE=" + longPath + "\n");
-    Init8583();
-    EXPECT_EQ(std::string(g_mesg.settings.errfile), longPath.substr(0, kPathSize - 1));
+    ::Init8583();
+    EXPECT_EQ(std::string(DefaultMesg().settings.errfile), longPath.substr(0, kPathSize - 1));
 }
 
 TEST_F(SettingsTest, UnopenableDefinitionFileFailsAndKeepsTheFrameBytes)
 {
     WriteSettings("[Error Log File]\nERRFILE=errlog.txt\n[Bitmap Define File]\nBMPFILE=missing/bitmap.txt\n");
-    EXPECT_EQ(Init8583(), -1);
-    EXPECT_EQ(g_mesg.packet.start, 0x00);
-    EXPECT_EQ(g_mesg.packet.stop, 0x00);
+    EXPECT_EQ(::Init8583(), -1);
+    EXPECT_EQ(DefaultMesg().packet.start, 0x00);
+    EXPECT_EQ(DefaultMesg().packet.stop, 0x00);
     EXPECT_EQ(LastErr(), "tranpak: ReadBMPFile() open BMPfile fail");
 }
 
 TEST_F(SettingsTest, FreshInitGivesAnEmptyFrameAndUndefinedFields)
 {
     ASSERT_EQ(InitWith(kExampleDefinitions), 0);
-    const Packet &p = g_mesg.packet;
+    const Packet &p = DefaultMesg().packet;
     EXPECT_EQ(p.start, 0x02);
     EXPECT_EQ(p.stop, 0x03);
     EXPECT_EQ(p.len, 0);
@@ -144,13 +145,13 @@ TEST_F(SettingsTest, FreshInitGivesAnEmptyFrameAndUndefinedFields)
     for (unsigned char b : p.bitmap)
         EXPECT_EQ(b, 0);
     for (int i = 0; i < kCellCount; ++i) {
-        EXPECT_EQ(g_mesg.cells[i].used, 0) << i;
+        EXPECT_EQ(DefaultMesg().cells[i].used, 0) << i;
         bool named = i == 1 || i == 2 || i == 3 || i == 40 || i == 47 || i == 63;
         if (!named) {
-            EXPECT_EQ(g_mesg.cells[i].maxlen, 0) << i;
-            EXPECT_EQ(g_mesg.cells[i].varlen, 0) << i;
-            EXPECT_EQ(g_mesg.cells[i].type, 0) << i;
-            EXPECT_STREQ(g_mesg.cells[i].name, "") << i;
+            EXPECT_EQ(DefaultMesg().cells[i].maxlen, 0) << i;
+            EXPECT_EQ(DefaultMesg().cells[i].varlen, 0) << i;
+            EXPECT_EQ(DefaultMesg().cells[i].type, 0) << i;
+            EXPECT_STREQ(DefaultMesg().cells[i].name, "") << i;
         }
     }
 }
@@ -158,25 +159,25 @@ TEST_F(SettingsTest, FreshInitGivesAnEmptyFrameAndUndefinedFields)
 TEST_F(SettingsTest, SecondInitClearsValuesButKeepsLenTxcodeDataAndBackup)
 {
     ASSERT_EQ(InitWith(kExampleDefinitions), 0);
-    g_mesg.cells[1].used = 1;
-    std::strcpy(g_mesg.cells[1].buf, "1234");
-    g_mesg.packet.len = 48;
-    std::strcpy(g_mesg.packet.txcode, "0200");
-    g_mesg.packet.data[0] = 'x';
-    g_mesg.packet.bitmap[0] = 0x70;
-    g_mesg.packet.start = 0x7F;
-    g_mesg.backup.packet.len = 99;
+    DefaultMesg().cells[1].used = 1;
+    std::strcpy(DefaultMesg().cells[1].buf, "1234");
+    DefaultMesg().packet.len = 48;
+    std::strcpy(DefaultMesg().packet.txcode, "0200");
+    DefaultMesg().packet.data[0] = 'x';
+    DefaultMesg().packet.bitmap[0] = 0x70;
+    DefaultMesg().packet.start = 0x7F;
+    DefaultMesg().backup.packet.len = 99;
 
-    ASSERT_EQ(Init8583(), 0);
-    EXPECT_EQ(g_mesg.cells[1].used, 0);
-    EXPECT_EQ(g_mesg.cells[1].buf[0], '\0');
-    EXPECT_EQ(g_mesg.cells[1].maxlen, 19);
-    EXPECT_EQ(g_mesg.packet.len, 48);
-    EXPECT_STREQ(g_mesg.packet.txcode, "0200");
-    EXPECT_EQ(g_mesg.packet.data[0], 'x');
-    EXPECT_EQ(g_mesg.packet.bitmap[0], 0);
-    EXPECT_EQ(g_mesg.packet.start, 0x02);
-    EXPECT_EQ(g_mesg.backup.packet.len, 99);
+    ASSERT_EQ(::Init8583(), 0);
+    EXPECT_EQ(DefaultMesg().cells[1].used, 0);
+    EXPECT_EQ(DefaultMesg().cells[1].buf[0], '\0');
+    EXPECT_EQ(DefaultMesg().cells[1].maxlen, 19);
+    EXPECT_EQ(DefaultMesg().packet.len, 48);
+    EXPECT_STREQ(DefaultMesg().packet.txcode, "0200");
+    EXPECT_EQ(DefaultMesg().packet.data[0], 'x');
+    EXPECT_EQ(DefaultMesg().packet.bitmap[0], 0);
+    EXPECT_EQ(DefaultMesg().packet.start, 0x02);
+    EXPECT_EQ(DefaultMesg().backup.packet.len, 99);
 }
 
 TEST_F(SettingsTest, EnvironmentVariableNamesAnotherSettingsFile)
@@ -194,12 +195,12 @@ TEST_F(SettingsTest, EnvironmentVariableNamesAnotherSettingsFile)
     };
     for (const auto &c : cases) {
         ASSERT_EQ(plat::SetEnvVar(kSettingsEnvVar, c.value), 0);
-        EXPECT_EQ(Init8583(), c.rc) << c.value;
-        EXPECT_STREQ(g_mesg.settings.bmpfile, c.bmpfile) << c.value;
+        EXPECT_EQ(::Init8583(), c.rc) << c.value;
+        EXPECT_STREQ(DefaultMesg().settings.bmpfile, c.bmpfile) << c.value;
     }
     // A path too long to hold fails without reading any settings.
     ASSERT_EQ(plat::SetEnvVar(kSettingsEnvVar, std::string(kSettingsPathSize, 'p').c_str()), 0);
-    EXPECT_EQ(Init8583(), -1);
+    EXPECT_EQ(::Init8583(), -1);
     char text[200];
     EXPECT_EQ(GetLastErrMesg(text, sizeof text), TRANPAK_ERR_SETTINGS);
     EXPECT_STREQ(text, "tranpak: TRANPAK_SETTINGS names a path of over 1023 characters");

@@ -1,5 +1,6 @@
 // The opt-in time limits of [Com Timeout], against loopback peers that
 // never answer, never read, or trickle one byte every 300 ms.
+#include "support/default_session.h"
 #include "core/mesg_state.h"
 #include "platform/platform.h"
 #include "support/peer.h"
@@ -55,12 +56,12 @@ using TimeLimitTest = ScratchTest;
 
 int RecvOn(int port)
 {
-    int sock = SockConnect("127.0.0.1", port);
+    int sock = ::SockConnect("127.0.0.1", port);
     int rc = SockRecvMesg(sock, 0);
     char text[300];
     if (GetLastErrMesg(text, sizeof text) != TRANPAK_ERR_TIME_LIMIT)
         rc = 99;  // the first failure of the call must be the time limit
-    SockClose(sock);
+    ::SockClose(sock);
     return rc;
 }
 
@@ -68,7 +69,7 @@ int RecvOn(int port)
 // took no more, so the message must wait for the peer to read.
 int SendOn(int port)
 {
-    int sock = SockConnect("127.0.0.1", port);
+    int sock = ::SockConnect("127.0.0.1", port);
     static const char chunk[1 << 16] = {};
     for (int i = 0; i < 4096 && plat::SockSendNow(sock, chunk, sizeof chunk) > 0; ++i) {
     }
@@ -86,7 +87,7 @@ TEST_F(TimeLimitTest, APeerThatStallsFailsTheCallWithinTheLimit)
         {"receive, trickled header", Trickle("\x02" "0048" "0"), RecvOn,
          "tranpak: recv time limit of 1 s passed", "tranpak: read mesg_head rc = [3-4]"},
         {"file fetch, trickled frame", Trickle("\x06" "20010"),
-         [](int port) { return SockRecvBinFile("127.0.0.1", port, "req", "fetched.dat"); },
+         [](int port) { return ::SockRecvBinFile("127.0.0.1", port, "req", "fetched.dat"); },
          "tranpak: recv time limit of 1 s passed", "tranpak: recv file_mesg_head rc:[3-4]"},
         {"send, peer never reads", {Pause(1500)}, SendOn, "tranpak: send time limit of 1 s passed",
          "tranpak: write socket rc: [0-9]+, iPktLen: 54"},
@@ -113,11 +114,11 @@ TEST_F(TimeLimitTest, WithoutLimitsASlowPeerIsWaitedFor)
     ASSERT_EQ(InitWith(kExampleDefinitions), 0);
     const std::string frame = "\x02" "0020" "0810" + Unhex("0000000000000001") + std::string(8, '\0') + "\x03";
     ScriptedPeer peer({Pause(1500), Send(frame)});
-    int sock = SockConnect("127.0.0.1", peer.port());
+    int sock = ::SockConnect("127.0.0.1", peer.port());
     auto start = Clock::now();
     EXPECT_EQ(SockRecvMesg(sock, 0), 0) << LastErr();
     EXPECT_GE(SecondsSince(start), 1.3);
-    SockClose(sock);
+    ::SockClose(sock);
 }
 
 TEST_F(TimeLimitTest, ValuesOfTheSection)
@@ -135,7 +136,7 @@ TEST_F(TimeLimitTest, ValuesOfTheSection)
             std::filesystem::remove("errlog.txt");
             std::string section = std::string("[Com Timeout]\n") + key + "=" + c.value + "\n";
             ASSERT_EQ(InitWith(kExampleDefinitions, false, section), c.seconds < 0 ? -1 : 0) << key << c.value;
-            const LibSettings &s = g_mesg.settings;
+            const LibSettings &s = DefaultMesg().settings;
             const int32_t read[] = {s.connectLimit, s.sendLimit, s.recvLimit, s.transferLimit};
             const int want = std::max(c.seconds, 0);
             EXPECT_EQ(read[0] + read[1] + read[2] + read[3], want) << key << "=" << c.value;
@@ -157,13 +158,13 @@ TEST_F(TimeLimitTest, TransferLimitBoundsAWholeFileTransfer)
     }
     const LimitCase cases[] = {
         {"fetch, an empty block every 300 ms", emptyFrames,
-         [](int port) { return SockRecvBinFile("127.0.0.1", port, "req", "fetched.dat"); },
+         [](int port) { return ::SockRecvBinFile("127.0.0.1", port, "req", "fetched.dat"); },
          "tranpak: transfer time limit of 2 s passed", "tranpak: recv file_mesg_head rc:0"},
         {"text fetch, ignored frames", ignoredFrames,
-         [](int port) { return SockRecvFile("127.0.0.1", port, "req", "fetched.dat"); },
+         [](int port) { return ::SockRecvFile("127.0.0.1", port, "req", "fetched.dat"); },
          "tranpak: transfer time limit of 2 s passed", "tranpak: recv file_mesg_head rc:0"},
         {"send, the host never ends it", neverEnds,
-         [](int port) { return SockSendBinFile("127.0.0.1", port, "bitmap.txt", "req"); },
+         [](int port) { return ::SockSendBinFile("127.0.0.1", port, "bitmap.txt", "req"); },
          "tranpak: transfer time limit of 2 s passed", "tranpak: recv file_mesg_head rc:0"},
     };
     for (const LimitCase &c : cases) {
@@ -201,7 +202,7 @@ TEST_F(TimeLimitTest, ConnectLimitEndsAWaitingConnection)
     }
     if (waits) {
         auto start = Clock::now();
-        EXPECT_EQ(SockConnect("127.0.0.1", plat::SockLocalPort(listener)), -1);
+        EXPECT_EQ(::SockConnect("127.0.0.1", plat::SockLocalPort(listener)), -1);
         EXPECT_LT(SecondsSince(start), 2.0);
         EXPECT_EQ(ErrLog(), std::vector<std::string>({"tranpak: connect time limit of 1 s passed",
                                                       "tranpak: connect error"}));

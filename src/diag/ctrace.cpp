@@ -8,6 +8,8 @@
 
 namespace tranpak {
 
+static_assert(kTraceBlockSize <= plat::kAppendTextMax, "a trace block must go in one append");
+
 int FormatTraceLine(const unsigned char *bytes, int count, int offset, char line[kTraceLineSize])
 {
     static const char kHex[] = "0123456789ABCDEF";

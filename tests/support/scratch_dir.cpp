@@ -1,6 +1,6 @@
 #include "support/scratch_dir.h"
 
-#include "core/mesg_state.h"
+#include "support/default_session.h"
 #include "core/settings.h"
 #include "tranpak.h"
 
@@ -42,7 +42,7 @@ void ScratchTest::SetUp()
            ("tranpak-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
     fs::create_directories(dir_);
     fs::current_path(dir_);
-    g_mesg = MesgState{};
+    DefaultSession() = Session{};
     RemoveSettings();
 }
 
@@ -75,7 +75,7 @@ int ScratchTest::InitWith(const std::string &definitions, bool trace, const std:
                   "[Bitmap Define File]\nBMPFILE=bitmap.txt\n"
                   "[Com Trace File]\nCTRACEFILE=ctrace.txt\n" + moreSettings);
     WriteFile("bitmap.txt", definitions);
-    return Init8583();
+    return ::Init8583();
 }
 
 std::vector<std::string> ScratchTest::ErrLog(const std::string &path)

@@ -36,7 +36,7 @@ void SpecialFilesTest::ExpectInitRefuses(const std::vector<Refusal> &cases)
                           c.bmpFile + "\n");
         plat::SetEnvVar(kSettingsEnvVar, c.settingsFile);
         auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(Init8583(), -1) << c.message;
+        EXPECT_EQ(::Init8583(), -1) << c.message;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << c.message;
         char text[300];
         EXPECT_EQ(GetLastErrMesg(text, sizeof text), TRANPAK_ERR_SETTINGS) << c.message;
