@@ -1,8 +1,9 @@
 /*
  * Drives the shipped tranpak.dll as an application that loads it at run
  * time does: LoadLibraryA, GetProcAddress for every export into a __cdecl
- * pointer, then a purchase exchanged with a loopback peer and a text and a
- * binary file sent and fetched back, and on 32-bit x86 a measurement that
+ * pointer, then a purchase exchanged with a loopback peer, on the default
+ * session and on a session of the driver's own, a text and a binary file
+ * sent and fetched back, and on 32-bit x86 a measurement that
  * the functions leave their arguments on the stack for the caller, as
  * __cdecl does. Missing or decorated export names, another calling
  * convention, and a DLL that cannot start its sockets all fail here.
@@ -109,6 +110,49 @@ static void Exchange(const struct Tranpak *tp, struct Peer *peer)
     CHECK(tp->GetCell(39, text) == 0 && strcmp(text, "00") == 0);
 }
 
+/* The same purchase on a session of the driver's own, beside the default
+   session that Exchange left holding its reply. */
+static void SessionExchange(const struct Tranpak *tp, struct Peer *peer)
+{
+    static union {
+        unsigned char bytes[128 * 1024];
+        long long integer;
+        double real;
+        void *pointer;
+    } storage;
+    void *s = &storage;
+    double amount = 12.50;
+    char text[512] = "";
+    unsigned char bitmap[8], frame[2100];
+    int frameLen = 0;
+    struct TpCellDef def;
+
+    CHECK(tp->TpSessionSize() <= sizeof storage);
+    CHECK(tp->TpSetCell(s, 0, "0200") == -1); /* not initialised yet */
+    CHECK(tp->TpInit8583(s, NULL) == 0);
+    CHECK(tp->TpGetCellDef(s, 2, &def) == 0 && def.type == 5 && def.varlen == 2);
+    CHECK(tp->TpSetCell(s, 0, "0200") == 0 && tp->TpSetCell(s, 2, "4761739001010119") == 0);
+    CHECK(tp->TpSetCell(s, 3, "000000") == 0 && tp->TpSetCell(s, 4, &amount) == 0);
+    CHECK(tp->TpSetCell(s, 11, "000002") == 0 && tp->TpSetCell(s, 41, "TERM0001") == 0);
+    CHECK(tp->TpPackMesg(s, kKey, frame, (int)sizeof frame, &frameLen) == 0 && frameLen > 18);
+    CHECK(tp->TpGetBitmap(s, bitmap) == 0 && bitmap[0] == 0x70);
+    PeerStart(peer, PEER_EXCHANGE);
+    int sock = tp->TpSockConnect(s, kHost, peer->port);
+    CHECK(sock >= 0);
+    CHECK(tp->TpSockSendMesg(s, sock, kKey) == 0);
+    CHECK(tp->TpSockRecvMesg(s, sock) == 0);
+    CHECK(tp->TpSockClose(s, sock) == 0);
+    CHECK(PeerWait(peer));
+    CHECK(peer->frame_len == frameLen && memcmp(peer->frame, frame, (size_t)frameLen) == 0);
+    CHECK(tp->TpCheckMesgMac(s, kKey) == 0);
+    CHECK(tp->TpGetCell(s, 0, text) == 0 && strcmp(text, "0210") == 0);
+    CHECK(tp->TpGetCell(s, 38, text) == 0 && strcmp(text, "A1B2C3") == 0);
+    CHECK(tp->GetCell(39, text) == 0 && strcmp(text, "00") == 0); /* the default session's reply */
+    CHECK(tp->TpUnpackMesg(s, frame, frameLen) == 0);
+    CHECK(tp->TpGetCell(s, 0, text) == 0 && strcmp(text, "0200") == 0);
+    CHECK(tp->TpWipe(s) == 0 && tp->TpGetCell(s, 0, text) == -1);
+}
+
 /* A text file goes out without its CRs and comes back with CR LF line
    ends; a binary file of every byte value goes out and back unchanged. */
 static void Files(const struct Tranpak *tp, struct Peer *peer)
@@ -152,6 +196,7 @@ static void CallingConvention(const struct Tranpak *tp)
     CHECK(StackProbe((void (*)(void))tp->ResetCell, 1, one, &popped) == -1 && popped == 0);
     CHECK(StackProbe((void (*)(void))tp->SetCell, 2, two, &popped) == -1 && popped == 0);
     CHECK(StackProbe((void (*)(void))tp->SockSendFile, 4, four, &popped) == -1 && popped == 0);
+    CHECK(StackProbe((void (*)(void))tp->TpResetCell, 2, two, &popped) == -1 && popped == 0);
 #else
     (void)tp; /* x86-64 Windows has a single calling convention */
 #endif
@@ -192,6 +237,7 @@ int main(int argc, char **argv)
     }
     CallingConvention(&tp);
     Exchange(&tp, &peer);
+    SessionExchange(&tp, &peer);
     Files(&tp, &peer);
     PeerClose(&peer);
     FreeLibrary(dll);

@@ -7,6 +7,21 @@
 #ifndef TRANPAK_DLL_DRIVER_EXPORTS_H
 #define TRANPAK_DLL_DRIVER_EXPORTS_H
 
+#include <stddef.h>
+
+/* A session is memory of TpSessionSize() bytes, aligned for any scalar;
+   the driver hands the functions a pointer to it, as a program in a
+   language that cannot read the header would. */
+struct TpSettings {
+    int traceFlag;
+    const char *errFile, *bmpFile, *ctraceFile;
+    int connectLimit, sendLimit, recvLimit, transferLimit;
+};
+struct TpCellDef {
+    char name[30];
+    int type, maxlen, varlen, used;
+};
+
 #define TRANPAK_EXPORTS(X)                                                                        \
     X(int, Init8583, (void))                                                                      \
     X(int, SetCell, (int field, const void *value))                                               \
@@ -25,7 +40,32 @@
     X(int, SockSendBinFile, (const char *host, int port, const char *local_path, const char *request)) \
     X(int, SockRecvFile, (const char *host, int port, const char *request, const char *local_path)) \
     X(int, SockRecvBinFile, (const char *host, int port, const char *request, const char *local_path)) \
-    X(int, GetLastErrMesg, (char *text, int size))
+    X(int, GetLastErrMesg, (char *text, int size))                                               \
+    X(size_t, TpSessionSize, (void))                                                              \
+    X(int, TpInit8583, (void *s, const char *settingsFile))                                       \
+    X(int, TpInit8583With, (void *s, const struct TpSettings *settings))                         \
+    X(int, TpWipe, (void *s))                                                                     \
+    X(int, TpSetCell, (void *s, int field, const void *value))                                    \
+    X(int, TpGetCell, (void *s, int field, void *out))                                            \
+    X(int, TpGetCellType, (void *s, int field))                                                   \
+    X(int, TpResetCell, (void *s, int field))                                                     \
+    X(int, TpResetMesg, (void *s))                                                                \
+    X(int, TpBackupMesg, (void *s))                                                               \
+    X(int, TpRestoreMesg, (void *s))                                                              \
+    X(int, TpCheckMesgMac, (void *s, const void *key))                                            \
+    X(int, TpSockConnect, (void *s, const char *host, int port))                                  \
+    X(int, TpSockClose, (void *s, int sock))                                                      \
+    X(int, TpSockSendMesg, (void *s, int sock, const void *key))                                  \
+    X(int, TpSockRecvMesg, (void *s, int sock))                                                   \
+    X(int, TpSockSendFile, (void *s, const char *host, int port, const char *local_path, const char *request)) \
+    X(int, TpSockSendBinFile, (void *s, const char *host, int port, const char *local_path, const char *request)) \
+    X(int, TpSockRecvFile, (void *s, const char *host, int port, const char *request, const char *local_path)) \
+    X(int, TpSockRecvBinFile, (void *s, const char *host, int port, const char *request, const char *local_path)) \
+    X(int, TpGetLastErrMesg, (void *s, char *text, int size))                                    \
+    X(int, TpGetCellDef, (void *s, int field, struct TpCellDef *def))                            \
+    X(int, TpGetBitmap, (void *s, unsigned char bitmap[8]))                                       \
+    X(int, TpPackMesg, (void *s, const void *key, unsigned char *frame, int size, int *frameLen)) \
+    X(int, TpUnpackMesg, (void *s, const unsigned char *frame, int frameLen))
 
 #define TRANPAK_POINTER_TYPE(ret, name, params) typedef ret(__cdecl *name##_fn) params;
 TRANPAK_EXPORTS(TRANPAK_POINTER_TYPE)
