@@ -15,10 +15,9 @@ namespace tranpak {
 // Bytes shown per dump line, and the line: 74 characters, LF and NUL.
 inline constexpr int kTraceBytesPerLine = 16;
 inline constexpr int kTraceLineSize = 76;
-// A block is written in one append when it shows at most this many bytes;
-// the greatest frame, 18 bytes around 2,048 of fields, fits. A longer dump
-// goes in several.
-inline constexpr int kTraceBlockBytes = 2112;
+// A block is written in one append when it shows at most this many bytes
+// (every frame does); a longer one goes in several.
+inline constexpr int kTraceBlockBytes = 2048;
 // The block: its heading (a label of at most 40 characters), the lines
 // and the empty line that ends it.
 inline constexpr int kTraceHeadSize = 96;

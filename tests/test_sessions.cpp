@@ -1,0 +1,344 @@
+// Sessions: several in one thread, one per thread in many, and the codec
+// without a socket against the socket functions.
+#include "platform/platform.h"
+#include "support/peer.h"
+#include "support/scratch_dir.h"
+#include "tranpak.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+namespace tranpak::test {
+namespace {
+
+const unsigned char kKey[8] = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
+
+TpSettings SettingsOf(const char *bmpFile, bool trace = false)
+{
+    TpSettings s{};
+    s.traceFlag = trace ? 1 : 0;
+    s.errFile = "errlog.txt";
+    s.bmpFile = bmpFile;
+    s.ctraceFile = "ctrace.txt";
+    s.recvLimit = 20;
+    return s;
+}
+
+// A field's text, and every byte GetCell wrote (for amounts and B fields).
+std::string Field(TpSession *s, int field)
+{
+    char out[512] = {};
+    return TpGetCell(s, field, out) == 0 ? std::string(out) : "<unused>";
+}
+std::string RawField(TpSession *s, int field)
+{
+    char out[512] = {};
+    return TpGetCell(s, field, out) == 0 ? std::string(out, sizeof out) : "<unused>";
+}
+
+std::string LastError(TpSession *s)
+{
+    char text[300] = {};
+    const int category = TpGetLastErrMesg(s, text, sizeof text);
+    return std::to_string(category) + " " + text;
+}
+
+// Sessions are big; tests keep theirs on the heap, as a program may.
+std::unique_ptr<TpSession> NewSession() { return std::make_unique<TpSession>(); }
+
+using SessionTest = ScratchTest;
+
+TEST_F(SessionTest, SizeAndTheRefusalOfSessionsNotReady)
+{
+    EXPECT_EQ(TpSessionSize(), sizeof(TpSession));
+    auto s = NewSession();
+    std::memset(s.get(), 0, sizeof *s);
+    char out[32];
+    TpCellDef def;
+    EXPECT_EQ(TpSetCell(nullptr, 0, "0200"), -1);
+    EXPECT_EQ(TpSetCell(s.get(), 0, "0200"), -1);
+    EXPECT_EQ(TpGetCell(s.get(), 0, out), -1);
+    EXPECT_EQ(TpGetCellDef(s.get(), 2, &def), -1);
+    EXPECT_EQ(TpWipe(nullptr), -1);
+    EXPECT_FALSE(std::filesystem::exists("errlog.txt"));
+}
+
+TEST_F(SessionTest, TwoLayoutsInOneThreadAndTheDefaultBeside)
+{
+    WriteFile("a.txt", kExampleDefinitions);
+    WriteFile("b.txt", "PROCCODE  ANS   10      3\n"
+                       "AMOUNT    N     6,1     4\n"
+                       "MAC       B     8       64\n");
+    ASSERT_EQ(InitWith(kExampleDefinitions), 0);
+    auto a = NewSession(), b = NewSession();
+    TpSettings sa = SettingsOf("a.txt"), sb = SettingsOf("b.txt");
+    ASSERT_EQ(TpInit8583With(a.get(), &sa), 0);
+    ASSERT_EQ(TpInit8583With(b.get(), &sb), 0);
+
+    TpCellDef def{};
+    ASSERT_EQ(TpGetCellDef(b.get(), 3, &def), 0);
+    EXPECT_STREQ(def.name, "PROCCODE");
+    EXPECT_EQ(def.type, CELL_ANS);
+    EXPECT_EQ(def.maxlen, 10);
+    EXPECT_EQ(def.varlen, 0);
+    EXPECT_EQ(TpGetCellDef(a.get(), 3, &def), 0);
+    EXPECT_EQ(def.type, CELL_N);
+    EXPECT_EQ(TpGetCellDef(b.get(), 2, &def), 0);
+    EXPECT_EQ(def.maxlen, 0);
+    EXPECT_EQ(TpGetCellDef(b.get(), 65, &def), -1);
+
+    // Alternating: each message keeps its own fields and packs by its own layout.
+    // Field 4 is an amount (NF, a double) in layout a and digits in b.
+    struct {
+        TpSession *s;
+        const char *proccode;
+        double amount;
+        const char *digits;
+        const char *packed;  // data after the bitmap, before the MAC
+    } rounds[] = {
+        {a.get(), "123", 10.0, nullptr, "000123" "000000001000"},
+        {b.get(), "PURCHASE", 0, "1000", "PURCHASE  " "41000"},
+        {a.get(), "9", 0.5, nullptr, "000009" "000000000050"},
+        {b.get(), "REFUND", 0, "50", "REFUND    " "250"},
+    };
+    for (auto &r : rounds) {
+        ASSERT_EQ(TpResetMesg(r.s), 0);
+        ASSERT_EQ(TpSetCell(r.s, 0, "0200"), 0);
+        ASSERT_EQ(TpSetCell(r.s, 3, r.proccode), 0) << LastError(r.s);
+        if (r.digits != nullptr)
+            ASSERT_EQ(TpSetCell(r.s, 4, r.digits), 0) << LastError(r.s);
+        else
+            ASSERT_EQ(TpSetCell(r.s, 4, &r.amount), 0) << LastError(r.s);
+        unsigned char frame[2048];
+        int len = 0;
+        ASSERT_EQ(TpPackMesg(r.s, kKey, frame, sizeof frame, &len), 0) << LastError(r.s);
+        const std::string data(reinterpret_cast<char *>(frame) + 17, len - 17 - 9);
+        EXPECT_EQ(data, r.packed);
+        unsigned char bitmap[8];
+        ASSERT_EQ(TpGetBitmap(r.s, bitmap), 0);
+        EXPECT_EQ(Hex(bitmap, 8), "30 00 00 00 00 00 00 01");
+    }
+    EXPECT_EQ(Field(a.get(), 3), "9");
+    EXPECT_EQ(Field(b.get(), 3), "REFUND");
+
+    // The default session has neither message, and its errors are its own.
+    char out[64];
+    EXPECT_EQ(GetCell(3, out), -1);
+    EXPECT_EQ(TpSetCell(b.get(), 4, "12x"), -1);
+    EXPECT_EQ(LastError(b.get()), "2 tranpak: SetField BMPCell[3].buf: 12x not N");
+    EXPECT_EQ(GetLastErrMesg(out, sizeof out), TRANPAK_ERR_ARGUMENT);
+    EXPECT_STREQ(out, "tranpak: BMPCell[2] is not used");
+    EXPECT_EQ(LastError(a.get()), "0 ");
+
+    EXPECT_EQ(TpWipe(a.get()), 0);
+    const TpSession zero{};
+    EXPECT_EQ(std::memcmp(a.get(), &zero, sizeof zero), 0);
+    EXPECT_EQ(TpGetCell(a.get(), 3, out), -1);
+}
+
+// A frame of the example layout and what a peer sends for each framing case.
+struct FrameCase {
+    const char *name;
+    std::string frame;
+};
+
+TEST_F(SessionTest, PackAndUnpackDoWhatTheSocketFunctionsDo)
+{
+    ASSERT_EQ(InitWith(kExampleDefinitions), 0);
+    TpSettings settings = SettingsOf("bitmap.txt");
+    auto bySocket = NewSession(), byCodec = NewSession();
+    ASSERT_EQ(TpInit8583With(bySocket.get(), &settings), 0);
+    ASSERT_EQ(TpInit8583With(byCodec.get(), &settings), 0);
+
+    // Packing: the bytes sent are the bytes packed, and a short room is refused.
+    const double amount = 10.0;
+    for (TpSession *s : {bySocket.get(), byCodec.get()}) {
+        TpSetCell(s, 0, "0200");
+        TpSetCell(s, 2, "12345678");
+        TpSetCell(s, 3, "123");
+        TpSetCell(s, 4, &amount);
+        TpSetCell(s, 48, "additional data");
+    }
+    ScriptedPeer peer({ReadToEnd()});
+    int sock = TpSockConnect(bySocket.get(), "127.0.0.1", peer.port());
+    ASSERT_GE(sock, 0);
+    ASSERT_EQ(TpSockSendMesg(bySocket.get(), sock, kKey), 0);
+    TpSockClose(bySocket.get(), sock);
+    const std::string sent = peer.Received();
+    unsigned char frame[2048];
+    int len = 0;
+    ASSERT_EQ(TpPackMesg(byCodec.get(), kKey, frame, sizeof frame, &len), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(frame), len), sent);
+    EXPECT_EQ(TpPackMesg(byCodec.get(), kKey, frame, len - 1, &len), -1);
+    EXPECT_EQ(LastError(byCodec.get()), "2 tranpak: TpPackMesg() frame of " + std::to_string(sent.size()) +
+                                            " bytes does not fit " + std::to_string(sent.size() - 1));
+    EXPECT_FALSE(std::filesystem::exists("ctrace.txt"));
+
+    // Unpacking: the same result, fields and reason as a receive.
+    std::string bad = sent;
+    bad[bad.size() - 2] ^= 0x01;  // the MAC's last byte: the frame unpacks, the check fails
+    const FrameCase cases[] = {
+        {"good", sent},
+        {"changed MAC", bad},
+        {"start byte", "\x01" + sent.substr(1)},
+        {"length not a number", "\x02" "00x0" + sent.substr(5)},
+        {"too short", "\x02" "0019" "0810" + std::string(8, '\0') + std::string(8, 'M') + "\x03"},
+        {"too long", "\x02" "2048" + std::string(2044, '0')},
+        {"stop byte", sent.substr(0, sent.size() - 1) + "\x04"},
+        {"only the MAC", "\x02" "0020" "0810" + Unhex("0000000000000001") + "MACBYTES" "\x03"},
+    };
+    for (const FrameCase &c : cases) {
+        ScriptedPeer sender({Send(c.frame), Close()});
+        sock = TpSockConnect(bySocket.get(), "127.0.0.1", sender.port());
+        ASSERT_GE(sock, 0);
+        const int rcSocket = TpSockRecvMesg(bySocket.get(), sock);
+        const std::string reason = LastError(bySocket.get());
+        TpSockClose(bySocket.get(), sock);
+        const int rcCodec = TpUnpackMesg(byCodec.get(), reinterpret_cast<const unsigned char *>(c.frame.data()),
+                                         static_cast<int>(c.frame.size()));
+        EXPECT_EQ(rcCodec, rcSocket) << c.name;
+        EXPECT_EQ(LastError(byCodec.get()), reason) << c.name;
+        EXPECT_EQ(TpCheckMesgMac(byCodec.get(), kKey), TpCheckMesgMac(bySocket.get(), kKey)) << c.name;
+        for (int field = 0; field <= 64; ++field)
+            EXPECT_EQ(RawField(byCodec.get(), field), RawField(bySocket.get(), field)) << c.name << " field " << field;
+    }
+
+    // A length other than the frame's own, and too little for a head.
+    const auto *bytes = reinterpret_cast<const unsigned char *>(sent.data());
+    const int n = static_cast<int>(sent.size());
+    EXPECT_EQ(TpUnpackMesg(byCodec.get(), bytes, n - 1), -1);
+    EXPECT_EQ(LastError(byCodec.get()), "2 tranpak: TpUnpackMesg() frameLen = " + std::to_string(n - 1) +
+                                            ", the frame has " + std::to_string(n));
+    EXPECT_EQ(TpUnpackMesg(byCodec.get(), bytes, 4), -1);
+    EXPECT_EQ(LastError(byCodec.get()), "2 tranpak: TpUnpackMesg() frameLen = 4, shorter than a frame's head");
+}
+
+// Many threads, each with a session of its own and a host thread with
+// another, all logging and tracing into the same two files.
+constexpr int kThreads = 8;
+constexpr int kRounds = 2000;
+
+void Host(int listener, std::atomic<int> *failures)
+{
+    auto s = NewSession();
+    TpSettings settings = SettingsOf("bitmap.txt", true);
+    int sock = plat::SockAccept(listener);
+    if (TpInit8583With(s.get(), &settings) != 0 || sock < 0) {
+        ++*failures;
+        return;
+    }
+    for (int round = 0; round < kRounds; ++round) {
+        char termid[16];
+        if (TpSockRecvMesg(s.get(), sock) != 0 || TpCheckMesgMac(s.get(), kKey) != 0) {
+            ++*failures;
+            break;
+        }
+        // The reply: the request's fields, a type of 0210 and a terminal
+        // named for this host's round.
+        std::snprintf(termid, sizeof termid, "H%07d", round);
+        if (TpSetCell(s.get(), 0, "0210") != 0 || TpSetCell(s.get(), 41, termid) != 0 ||
+            TpSockSendMesg(s.get(), sock, kKey) != 0) {
+            ++*failures;
+            break;
+        }
+    }
+    plat::SockCloseHandle(sock);
+}
+
+void Terminal(int thread, int port, std::atomic<int> *failures)
+{
+    auto s = NewSession();
+    TpSettings settings = SettingsOf("bitmap.txt", true);
+    if (TpInit8583With(s.get(), &settings) != 0) {
+        ++*failures;
+        return;
+    }
+    const int sock = TpSockConnect(s.get(), "127.0.0.1", port);
+    for (int round = 0; round < kRounds && sock >= 0; ++round) {
+        char pan[20], refused[16], termid[16];
+        double amount = 10.0 + round, got = 0;
+        std::snprintf(pan, sizeof pan, "4761%d%08d", thread, round);
+        std::snprintf(refused, sizeof refused, "T%dR%05d", thread, round);
+        std::snprintf(termid, sizeof termid, "H%07d", round);
+        TpResetMesg(s.get());
+        const bool sent = TpSetCell(s.get(), 0, "0200") == 0 && TpSetCell(s.get(), 2, pan) == 0 &&
+                          TpSetCell(s.get(), 3, refused) == -1 && TpSetCell(s.get(), 4, &amount) == 0 &&
+                          TpSockSendMesg(s.get(), sock, kKey) == 0;
+        if (!sent || TpSockRecvMesg(s.get(), sock) != 0 || TpCheckMesgMac(s.get(), kKey) != 0 ||
+            Field(s.get(), 0) != "0210" || Field(s.get(), 2) != pan || Field(s.get(), 41) != termid ||
+            TpGetCell(s.get(), 4, &got) != 0 || got != amount) {
+            ++*failures;
+            break;
+        }
+    }
+    if (sock < 0)
+        ++*failures;
+    TpSockClose(s.get(), sock);
+}
+
+TEST_F(SessionTest, ThreadsWithASessionEachShareTheLogAndTrace)
+{
+    WriteFile("bitmap.txt", kExampleDefinitions);
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    std::vector<int> listeners;
+    for (int t = 0; t < kThreads; ++t) {
+        const int listener = plat::SockListen("127.0.0.1", 0);
+        ASSERT_GE(listener, 0);
+        listeners.push_back(listener);
+        threads.emplace_back(Host, listener, &failures);
+        threads.emplace_back(Terminal, t, plat::SockLocalPort(listener), &failures);
+    }
+    for (auto &th : threads)
+        th.join();
+    for (int listener : listeners)
+        plat::SockCloseHandle(listener);
+    EXPECT_EQ(failures.load(), 0);
+
+    // Every refusal of every round is in the log once, each a whole line.
+    const std::regex line(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] tranpak: SetField BMPCell\[2\]\.buf: (T\dR\d{5}) not N)");
+    std::map<std::string, int> seen;
+    std::istringstream log(ReadTextFile("errlog.txt"));
+    int malformed = 0;
+    for (std::string text; std::getline(log, text);) {
+        std::smatch m;
+        if (std::regex_match(text, m, line))
+            ++seen[m[1]];
+        else if (++malformed < 5)
+            ADD_FAILURE() << "not a whole line: " << text;
+    }
+    EXPECT_EQ(malformed, 0);
+    EXPECT_EQ(seen.size(), size_t{kThreads * kRounds});
+    for (auto &[value, count] : seen)
+        ASSERT_EQ(count, 1) << value;
+
+    // Six blocks per round: a send and the two parts of a receive on each
+    // side; each block is whole.
+    std::istringstream trace(ReadTextFile("ctrace.txt"));
+    const std::regex head(R"(\{\d\d-\d\d \d\d:\d\d:\d\d (send mesg body|recv mesg head|recv mesg data)\} \[len = \d{3}\])");
+    const std::regex dump(R"(\d{4} :[-0-9A-F ]{48} \|\| .{16})");
+    int blocks = 0, bad = 0;
+    bool inBlock = false;
+    for (std::string text; std::getline(trace, text);) {
+        if (text.empty()) {
+            inBlock = false;
+        } else if (!inBlock && std::regex_match(text, head)) {
+            inBlock = true;
+            ++blocks;
+        } else if (!inBlock || !std::regex_match(text, dump)) {
+            if (++bad < 5)
+                ADD_FAILURE() << "not part of a whole block: " << text;
+        }
+    }
+    EXPECT_EQ(bad, 0);
+    EXPECT_EQ(blocks, kThreads * kRounds * 6);
+}
+
+}  // namespace
+}  // namespace tranpak::test
