@@ -2,7 +2,8 @@
 # Runs every test of the project from a fresh machine:
 #   1. the native test suite (GoogleTest through CTest),
 #   2. the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
-#      and under Valgrind memcheck; the fuzz targets' kept inputs replayed
+#      the threaded tests under ThreadSanitizer, the suite under Valgrind
+#      memcheck (the threaded test with fewer rounds); the fuzz targets' kept inputs replayed
 #      and each target fuzzed for a few seconds,
 #   3. the Windows legs: the suite cross-compiled for 64-bit and for 32-bit
 #      Windows, run under Wine (the 32-bit leg only where the kernel runs
@@ -77,13 +78,22 @@ sanitized() {
       ctest --output-on-failure -j"$jobs")
 }
 
+# The threaded tests under ThreadSanitizer: the library and the tests built
+# with clang's -fsanitize=thread; a data race fails the run.
+threads_tsan() {
+  CC=clang CXX=clang++ cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DTRANPAK_TSAN=ON \
+    -DTRANPAK_BUILD_TOOLS=OFF >/dev/null &&
+    cmake --build build/tsan -j"$jobs" --target test_sessions &&
+    (cd build/tsan/tests && TSAN_OPTIONS="halt_on_error=1 exitcode=66" ./test_sessions --gtest_brief=1)
+}
+
 memcheck() {
   local failed=0 t
   for t in build/native/tests/test_*; do
     [ -x "$t" ] || continue
     echo "-- valgrind $(basename "$t")"
     (cd build/native/tests &&
-      valgrind --quiet --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
+      TRANPAK_THREAD_ROUNDS=100 valgrind --quiet --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
         "./$(basename "$t")" --gtest_brief=1 >/dev/null) || { echo "   memcheck FAILED"; failed=1; }
   done
   return $failed
@@ -124,6 +134,7 @@ windows_packages() {
 
 run_step "native tests" native
 run_step "sanitizer tests (ASan + UBSan)" sanitized
+run_step "threaded tests under ThreadSanitizer" threads_tsan
 run_step "valgrind memcheck of the native tests" memcheck
 run_step "fuzzing: kept inputs replayed, then each target briefly" fuzz_short
 
