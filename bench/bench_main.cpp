@@ -7,10 +7,10 @@
 //     the 2029-byte data area, against the hand-written floors (floors.h);
 //   - one request and reply over loopback through the library against the
 //     same bytes through bare sockets.
-#include "support/default_session.h"
 #include "bench_support.h"
 #include "floors.h"
 
+#include "api/session.h"
 #include "core/mesg_state.h"
 #include "net/net.h"
 #include "packet/des.h"
@@ -26,6 +26,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -81,7 +82,7 @@ void PackBench(benchmark::State &state, void (*setup)())
     static unsigned char frame[kFrameBufSize];
     int len = 0;
     for (auto _ : state) {
-        if (BuildPacket(frame, kKey, &len) != 0)
+        if (BuildPacket(DefaultMesg(), DefaultDes(), frame, kKey, &len) != 0)
             state.SkipWithError("packing failed");
         benchmark::DoNotOptimize(frame);
     }
@@ -101,7 +102,7 @@ void UnpackBench(benchmark::State &state, void (*setup)())
         p.len = len - kFrameOverhead;
         std::memcpy(p.bitmap, frame.data() + 9, kBitmapSize);
         std::memcpy(p.data, frame.data() + 17, static_cast<size_t>(len - 18));
-        if (UnpackMesg() != 0)
+        if (UnpackMesg(DefaultMesg()) != 0)
             state.SkipWithError("unpacking failed");
     }
     state.counters["frame_bytes"] = len;
@@ -197,10 +198,11 @@ struct EchoHost {
     std::string reply;
     std::thread thread;
 
-    explicit EchoHost(std::string replyFrame) : reply(std::move(replyFrame))
+    explicit EchoHost(std::string replyFrame, bool pinned = true) : reply(std::move(replyFrame))
     {
-        thread = std::thread([this] {
-            PinToProcessor(1);
+        thread = std::thread([this, pinned] {
+            if (pinned)
+                PinToProcessor(1);
             int sock = plat::SockAccept(listener);
             unsigned char buf[kFrameBufSize];
             for (;;) {
@@ -263,6 +265,51 @@ void BM_ExchangeBareSockets(benchmark::State &state)
     Unpin();
 }
 BENCHMARK(BM_ExchangeBareSockets)->UseRealTime();
+
+// Exchanges per second with 1, 2 and 4 threads, each with a session and
+// connection of its own and its own host thread (unpinned: there are more
+// threads than processors). The host answers with the request's frame.
+void BM_ExchangeSessions(benchmark::State &state)
+{
+    auto s = std::make_unique<TpSession>();
+    SetExampleSession(s.get());
+    unsigned char frame[kFrameBufSize];
+    int len = 0;
+    TpPackMesg(s.get(), kKey, frame, sizeof frame, &len);
+    EchoHost host(std::string(reinterpret_cast<char *>(frame), static_cast<size_t>(len)), false);
+    int sock = TpSockConnect(s.get(), "127.0.0.1", host.Port());
+    for (auto _ : state) {
+        if (TpSockSendMesg(s.get(), sock, kKey) != 0 || TpSockRecvMesg(s.get(), sock) != 0)
+            state.SkipWithError("exchange failed");
+    }
+    TpSockClose(s.get(), sock);
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ExchangeSessions)->Threads(1)->Threads(2)->Threads(4)->UseRealTime();
+
+// The same with bare sockets and the same frames.
+void BM_ExchangeSessionsBare(benchmark::State &state)
+{
+    auto s = std::make_unique<TpSession>();
+    SetExampleSession(s.get());
+    unsigned char request[kFrameBufSize], buf[kFrameBufSize];
+    int len = 0;
+    TpPackMesg(s.get(), kKey, request, sizeof request, &len);
+    EchoHost host(std::string(reinterpret_cast<char *>(request), static_cast<size_t>(len)), false);
+    int sock = plat::SockOpenTcp();
+    const unsigned char loopback[4] = {127, 0, 0, 1};
+    plat::SockConnectIPv4(sock, loopback, host.Port());
+    for (auto _ : state) {
+        SendAll(sock, request, len);
+        RecvAll(sock, buf, 5);
+        int rest = std::atoi(std::string(reinterpret_cast<char *>(buf) + 1, 4).c_str()) + 1;
+        if (RecvAll(sock, buf, rest) != rest)
+            state.SkipWithError("exchange failed");
+    }
+    plat::SockCloseHandle(sock);
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ExchangeSessionsBare)->Threads(1)->Threads(2)->Threads(4)->UseRealTime();
 
 }  // namespace
 

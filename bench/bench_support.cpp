@@ -1,6 +1,6 @@
-#include "support/default_session.h"
 #include "bench_support.h"
 
+#include "api/session.h"
 #include "core/bmpfile.h"
 #include "core/mesg_state.h"
 #include "core/settings.h"
@@ -16,25 +16,36 @@ namespace tranpak::bench {
 
 const unsigned char kKey[8] = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
 
-void Define(const std::string &definitions)
+namespace {
+
+const std::string &DefinitionPath()
 {
-    static const std::string dir = [] {
+    static const std::string path = [] {
         auto d = std::filesystem::temp_directory_path() / "tranpak-bench";
         std::filesystem::create_directories(d);
-        return d.string();
+        return (d / "bitmap.txt").string();
     }();
-    const std::string path = dir + "/bitmap.txt";
+    return path;
+}
+
+}  // namespace
+
+void Define(const std::string &definitions)
+{
+    const std::string &path = DefinitionPath();
     std::ofstream(path) << definitions;
-    ClearCellTable();
+    ClearCellTable(DefaultMesg());
     std::snprintf(DefaultMesg().settings.bmpfile, kPathSize, "%s", path.c_str());
     DefaultMesg().settings.errfile[0] = '\0';
     DefaultMesg().settings.traceflag = 0;
-    if (ReadBMPFile() != 0)
+    if (ReadBMPFile(DefaultMesg()) != 0)
         std::abort();
     ResetMesg();
 }
 
-void DefineExample() { Define("PAN N 19,2 2\nPROCCODE N 6 3\nAMOUNT NF 12 4\nMAC B 8 64\n"); }
+const char kExampleDefinitions[] = "PAN N 19,2 2\nPROCCODE N 6 3\nAMOUNT NF 12 4\nMAC B 8 64\n";
+
+void DefineExample() { Define(kExampleDefinitions); }
 
 void SetExampleValues()
 {
@@ -50,6 +61,26 @@ void SetExample()
 {
     DefineExample();
     SetExampleValues();
+}
+
+void SetExampleSession(TpSession *s)
+{
+    // A file of its own, written once, so that threads may call this at once.
+    static const std::string path = [] {
+        const std::string p = DefinitionPath() + ".example";
+        std::ofstream(p) << kExampleDefinitions;
+        return p;
+    }();
+    TpSettings settings{};
+    settings.errFile = "";
+    settings.bmpFile = path.c_str();
+    if (TpInit8583With(s, &settings) != 0)
+        std::abort();
+    TpSetCell(s, 0, "0200");
+    TpSetCell(s, 2, "12345678");
+    TpSetCell(s, 3, "123");
+    double amount = 10.0;
+    TpSetCell(s, 4, &amount);
 }
 
 void DefineFull()
@@ -80,7 +111,7 @@ std::string CurrentFrame()
 {
     unsigned char frame[kFrameBufSize];
     int len = 0;
-    if (BuildPacket(frame, kKey, &len) != 0)
+    if (BuildPacket(DefaultMesg(), DefaultDes(), frame, kKey, &len) != 0)
         return "";
     return std::string(reinterpret_cast<char *>(frame), static_cast<size_t>(len));
 }

@@ -9,11 +9,15 @@
 #ifndef TRANPAK_BENCH_SUPPORT_H
 #define TRANPAK_BENCH_SUPPORT_H
 
+#include "tranpak.h"
+
 #include <string>
 
 namespace tranpak::bench {
 
 extern const unsigned char kKey[8];
+// The worked example's definitions, as the definition file holds them.
+extern const char kExampleDefinitions[];
 
 // Loads definitions from text, without a settings file, tracing off.
 void Define(const std::string &definitions);
@@ -28,6 +32,10 @@ void SetFull();      // DefineFull, then SetFullValues
 
 // The frame BuildPacket gives for the current message ("" if it fails).
 std::string CurrentFrame();
+
+// A session with the worked example's definitions and request, tracing off
+// and no error log, for the session functions' figures.
+void SetExampleSession(TpSession *s);
 
 }  // namespace tranpak::bench
 

@@ -107,6 +107,22 @@ void SendLibrary(const Link &l, const Message &m)
     Drain(l.peer, m.Len());
 }
 
+TpSession g_session;
+
+void SendSession(const Link &l, const Message &m)
+{
+    if (TpSockSendMesg(&g_session, l.client, kKey) != 0)
+        Fail("TpSockSendMesg failed");
+    Drain(l.peer, m.Len());
+}
+
+void RecvSession(const Link &l, const Message &m)
+{
+    Feed(l.peer, m.frame);
+    if (TpSockRecvMesg(&g_session, l.client) != 0)
+        Fail("TpSockRecvMesg failed");
+}
+
 void SendFloor(const Link &l, const Message &m)
 {
     int rc = m.full ? FloorSendFull(l.client, kKey, &m.fullFields) : FloorSendExample(l.client, kKey, &m.example);
@@ -155,8 +171,10 @@ void Adapt(const Link &l, Message &m) { F(l, m); }
 const Case kCases[] = {
     {"send_example", "SockSendMesg", false, Adapt<SendLibrary>},
     {"send_example_floor", "FloorSendExample", false, Adapt<SendFloor>},
+    {"send_example_session", "TpSockSendMesg", false, Adapt<SendSession>},
     {"recv_example", "SockRecvMesg", false, Adapt<RecvLibrary>},
     {"recv_example_floor", "FloorRecvExample", false, RecvFloor},
+    {"recv_example_session", "TpSockRecvMesg", false, Adapt<RecvSession>},
     {"check_example", "CheckMesgMac", false, Adapt<CheckLibrary>},
     {"check_example_floor", "FloorCheckMac", false, Adapt<CheckFloor>},
     {"send_full", "SockSendMesg", true, Adapt<SendLibrary>},
@@ -185,6 +203,7 @@ int main(int argc, char **argv)
         if (std::strcmp(argv[1], c.name) != 0)
             continue;
         Link link = OpenLink();
+        SetExampleSession(&g_session);  // first: it loads the example's definitions
         Message message(c.full);
         if (std::strncmp(c.name, "check", 5) == 0)
             RecvLibrary(link, message);  // CheckMesgMac checks the message last received

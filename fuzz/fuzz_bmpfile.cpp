@@ -1,5 +1,5 @@
 // The field definition file reader, on whole files.
-#include "support/default_session.h"
+#include "api/session.h"
 #include "core/mesg_state.h"
 #include "fuzz_support.h"
 #include "tranpak.h"

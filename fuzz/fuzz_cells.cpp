@@ -1,7 +1,7 @@
 // SetCell and GetCell for every type with arbitrary texts, bytes and
 // doubles, then packing and unpacking what was set. Each operation takes
 // a field byte, an operation byte and as many value bytes as it needs.
-#include "support/default_session.h"
+#include "api/session.h"
 #include "core/mesg_state.h"
 #include "fuzz_support.h"
 #include "packet/packet.h"

@@ -1,6 +1,6 @@
 // SockRecvMesg and CheckMesgMac on whatever bytes a peer writes into a
 // connected loopback socket before closing it.
-#include "support/default_session.h"
+#include "api/session.h"
 #include "core/mesg_state.h"
 #include "fuzz_support.h"
 #include "net/net.h"

@@ -1,6 +1,6 @@
 // Unpacking a received data area: two bytes of len, eight of bitmap, then
 // the data, against definitions that cover every type, fixed and variable.
-#include "support/default_session.h"
+#include "api/session.h"
 #include "core/mesg_state.h"
 #include "fuzz_support.h"
 #include "packet/packet.h"

@@ -78,6 +78,8 @@ rows = []
 for what, lib, floor, goal in [
     ("SockSendMesg, worked example (54-byte frame)", "send_example", "send_example_floor", 1.5),
     ("SockRecvMesg, worked example", "recv_example", "recv_example_floor", 8),
+    ("TpSockSendMesg (a session), worked example", "send_example_session", "send_example_floor", 1.5),
+    ("TpSockRecvMesg (a session), worked example", "recv_example_session", "recv_example_floor", 8),
     ("CheckMesgMac, worked example", "check_example", "check_example_floor", None),
     ("SockSendMesg, full message (2047-byte frame)", "send_full", "send_full_floor", None),
     ("SockRecvMesg, full message", "recv_full", "recv_full_floor", None),
@@ -92,16 +94,18 @@ table(["what", "library", "floor", "ratio", "goal"], rows)
 
 # Each run's medians; a figure is the median of the runs' medians. CPU time
 # for the benchmarks that only compute, real time for the exchanges.
-per_run, cpu_run = [], []
+per_run, cpu_run, rate_run = [], [], []
 for r in range(1, runs + 1):
-    med, cpu = {}, {}
+    med, cpu, rate = {}, {}, {}
     for b in json.load(open(f"{out}/time-{r}.json"))["benchmarks"]:
         if b.get("aggregate_name") == "median":
-            key = b["run_name"].split("/")[0]
+            key = b["run_name"].replace("/real_time", "")
             med[key] = b["real_time"] if "real_time" in b["run_name"] else b["cpu_time"]
             cpu[key] = b["cpu_time"]
+            rate[key] = b.get("items_per_second", 0)
     per_run.append(med)
     cpu_run.append(cpu)
+    rate_run.append(rate)
 
 def ns(key):
     return statistics.median(m[key] for m in per_run)
@@ -128,6 +132,16 @@ rows.append(["one request and reply over loopback", fmt(l), f"bare sockets {fmt(
 table(["what", "library", "reference", "ratio", "goal"], rows)
 lc = statistics.median(m["BM_ExchangeLibrary"] for m in cpu_run)
 bc = statistics.median(m["BM_ExchangeBareSockets"] for m in cpu_run)
+print(f"\nExchanges per second over loopback, each thread with its own session, connection and host"
+      f" thread (medians of {runs} runs), against bare sockets with the same threads:\n")
+rows = []
+one = statistics.median(m["BM_ExchangeSessions/threads:1"] for m in rate_run)
+for t in (1, 2, 4):
+    lib = statistics.median(m[f"BM_ExchangeSessions/threads:{t}"] for m in rate_run)
+    bare = statistics.median(m[f"BM_ExchangeSessionsBare/threads:{t}"] for m in rate_run)
+    rows.append([t, f"{lib:,.0f}", f"{bare:,.0f}", f"{lib / bare:.2f}", f"{lib / one:.2f}"])
+table(["threads", "sessions", "bare sockets", "ratio", "scaling from 1 thread"], rows)
+
 print(f"\nCPU time of the calling thread per exchange (system calls included): library {fmt(lc)},"
       f" bare sockets {fmt(bc)}, difference {fmt(lc - bc)}")
 PY

@@ -1,5 +1,5 @@
 // The field definition file reader.
-#include "support/default_session.h"
+#include "api/session.h"
 #include "core/bmpfile.h"
 #include "core/mesg_state.h"
 #include "support/scratch_dir.h"

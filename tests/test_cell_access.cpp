@@ -1,5 +1,5 @@
 // SetCell, GetCell and the other field access functions.
-#include "support/default_session.h"
+#include "api/session.h"
 #include "core/mesg_state.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"

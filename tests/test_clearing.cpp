@@ -1,7 +1,7 @@
 // Clearing the message costs what it used; these check that nothing it
 // skips could ever be seen, and the word-at-a-time paths of packing,
 // unpacking and the MAC against plain references.
-#include "support/default_session.h"
+#include "api/session.h"
 #include "core/mesg_state.h"
 #include "core/text_check.h"
 #include "packet/bitmap.h"

@@ -1,5 +1,5 @@
 // DES known answers, the MAC fold and CheckMesgMac.
-#include "support/default_session.h"
+#include "api/session.h"
 #include "core/mesg_state.h"
 #include "packet/des.h"
 #include "packet/mac.h"

@@ -1,5 +1,5 @@
 // Error log and communication trace.
-#include "support/default_session.h"
+#include "api/session.h"
 #include "core/mesg_state.h"
 #include "diag/ctrace.h"
 #include "diag/errlog.h"

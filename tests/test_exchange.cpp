@@ -1,5 +1,5 @@
 // Connections and message exchange against scripted peers on loopback.
-#include "support/default_session.h"
+#include "api/session.h"
 #include "core/mesg_state.h"
 #include "net/net.h"
 #include "packet/des.h"

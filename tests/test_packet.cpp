@@ -1,5 +1,5 @@
 // Packing the message into a frame, unpacking a received data area.
-#include "support/default_session.h"
+#include "api/session.h"
 #include "core/mesg_state.h"
 #include "packet/bitmap.h"
 #include "packet/des.h"

@@ -1,7 +1,7 @@
 // Property: for random definition sets and random valid values, a message
 // sent over a connection and received again gives back the same values,
 // and its MAC passes with the sending key and fails with any other.
-#include "support/default_session.h"
+#include "api/session.h"
 #include "core/mesg_state.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"

@@ -1,5 +1,5 @@
 // Settings file, profile reader and Init8583.
-#include "support/default_session.h"
+#include "api/session.h"
 #include "core/mesg_state.h"
 #include "core/settings.h"
 #include "platform/platform.h"

@@ -1,6 +1,6 @@
 // The opt-in time limits of [Com Timeout], against loopback peers that
 // never answer, never read, or trickle one byte every 300 ms.
-#include "support/default_session.h"
+#include "api/session.h"
 #include "core/mesg_state.h"
 #include "platform/platform.h"
 #include "support/peer.h"

@@ -26,8 +26,12 @@ struct Session {
 static_assert(sizeof(Session) <= sizeof(TpSession), "TP_SESSION_SIZE is too small for the session");
 static_assert(alignof(Session) <= alignof(TpSession), "TpSession is not aligned enough for the session");
 
-// The session of the eighteen functions.
+// The session of the eighteen functions, and its parts (for tests,
+// benchmarks and fuzz targets, which look into it).
 Session &DefaultSession();
+inline MesgState &DefaultMesg() { return DefaultSession().mesg; }
+inline DesContext &DefaultDes() { return DefaultSession().des; }
+inline FileMesg &DefaultFile() { return DefaultSession().file; }
 
 }  // namespace tranpak
 

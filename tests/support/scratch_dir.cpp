@@ -1,6 +1,6 @@
 #include "support/scratch_dir.h"
 
-#include "support/default_session.h"
+#include "api/session.h"
 #include "core/settings.h"
 #include "tranpak.h"
 
