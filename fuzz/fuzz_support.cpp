@@ -61,7 +61,7 @@ void InitWithDefinitions(const char *definitions)
                                  "[Com Trace File]\nCTRACEFILE=/dev/null\n";
     WriteFile(kSettingsFile, settings.data(), settings.size());
     WriteFile("fuzz-bitmap.txt", definitions, std::char_traits<char>::length(definitions));
-    Require(Init8583() == 0, "the fuzz definitions load");
+    Require(::Init8583() == 0, "the fuzz definitions load");
 }
 
 void Require(bool holds, const char *what)

@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         rest = sizeof p.data;
     std::memcpy(p.data, data + 10, rest);
 
-    UnpackMesg();
+    UnpackMesg(DefaultMesg());
     unsigned char out[kCellBufSize + 8];
     for (int field = 1; field <= kCellCount; ++field) {
         if (DefaultMesg().cells[field - 1].used == 0)
