@@ -79,7 +79,7 @@ int ReadProfileString(const char *section, const char *key, const char *fallback
 // Returns its length; 0 when it is unset or empty; -1 when it does not fit
 // size - 1 characters (out is then empty).
 int ReadEnvVar(const char *name, char *out, int size);
-// Sets an environment variable of the process (tools use it to point the
+// Sets an environment variable of the process (tests use it to point the
 // library at a settings file). 0 on success, -1 on failure.
 int SetEnvVar(const char *name, const char *value);
 
