@@ -17,6 +17,7 @@
 #include "packet/mac.h"
 #include "packet/packet.h"
 #include "platform/platform.h"
+#include "tools/common/os.h"
 #include "tranpak.h"
 
 #include <benchmark/benchmark.h>
@@ -194,7 +195,7 @@ void Unpin()
 
 // A host on loopback that answers every frame with the same reply frame.
 struct EchoHost {
-    int listener = plat::SockListen("127.0.0.1", 0);
+    int listener = tools::os::SockListen("127.0.0.1", 0);
     std::string reply;
     std::thread thread;
 
@@ -203,7 +204,7 @@ struct EchoHost {
         thread = std::thread([this, pinned] {
             if (pinned)
                 PinToProcessor(1);
-            int sock = plat::SockAccept(listener);
+            int sock = tools::os::SockAccept(listener);
             unsigned char buf[kFrameBufSize];
             for (;;) {
                 if (RecvAll(sock, buf, 5) != 5)
@@ -221,7 +222,7 @@ struct EchoHost {
         thread.join();
         plat::SockCloseHandle(listener);
     }
-    int Port() const { return plat::SockLocalPort(listener); }
+    int Port() const { return tools::os::SockLocalPort(listener); }
 };
 
 std::string ExampleFrame()

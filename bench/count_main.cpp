@@ -17,6 +17,7 @@
 #include "net/net.h"
 #include "packet/packet.h"
 #include "platform/platform.h"
+#include "tools/common/os.h"
 #include "tranpak.h"
 
 #include <valgrind/callgrind.h>
@@ -41,9 +42,9 @@ struct Link {
 Link OpenLink()
 {
     Link link;
-    int listener = plat::SockListen("127.0.0.1", 0);
-    link.client = SockConnect("127.0.0.1", plat::SockLocalPort(listener));
-    link.peer = plat::SockAccept(listener);
+    int listener = tools::os::SockListen("127.0.0.1", 0);
+    link.client = SockConnect("127.0.0.1", tools::os::SockLocalPort(listener));
+    link.peer = tools::os::SockAccept(listener);
     plat::SockCloseHandle(listener);
     if (link.client < 0 || link.peer < 0) {
         std::fprintf(stderr, "no loopback connection\n");

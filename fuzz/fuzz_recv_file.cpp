@@ -3,6 +3,7 @@
 #include "fuzz_support.h"
 #include "net/net.h"
 #include "platform/platform.h"
+#include "tools/common/os.h"
 #include "tranpak.h"
 
 #include <condition_variable>
@@ -27,7 +28,7 @@ struct Host {
     void Serve()
     {
         for (;;) {
-            int sock = plat::SockAccept(listener);
+            int sock = tools::os::SockAccept(listener);
             if (sock < 0)
                 continue;
             std::unique_lock<std::mutex> guard(lock);
@@ -47,8 +48,8 @@ Host g_host;
 void Setup()
 {
     fuzz::InitWithDefinitions("");
-    g_host.listener = plat::SockListen("127.0.0.1", 0);
-    g_host.port = plat::SockLocalPort(g_host.listener);
+    g_host.listener = tools::os::SockListen("127.0.0.1", 0);
+    g_host.port = tools::os::SockLocalPort(g_host.listener);
     std::thread([] { g_host.Serve(); }).detach();
 }
 

@@ -5,6 +5,7 @@
 #include "fuzz_support.h"
 #include "net/net.h"
 #include "platform/platform.h"
+#include "tools/common/os.h"
 #include "tranpak.h"
 
 using namespace tranpak;
@@ -16,7 +17,7 @@ int g_listener = -1;
 void Setup()
 {
     fuzz::InitWithDefinitions(fuzz::kEveryTypeDefinitions);
-    g_listener = plat::SockListen("127.0.0.1", 0);
+    g_listener = tools::os::SockListen("127.0.0.1", 0);
     fuzz::Require(g_listener >= 0, "listener");
 }
 
@@ -30,8 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     int client = plat::SockOpenTcp();
     const unsigned char loopback[4] = {127, 0, 0, 1};
-    fuzz::Require(plat::SockConnectIPv4(client, loopback, plat::SockLocalPort(g_listener)) == 0, "connect");
-    int peer = plat::SockAccept(g_listener);
+    fuzz::Require(plat::SockConnectIPv4(client, loopback, tools::os::SockLocalPort(g_listener)) == 0, "connect");
+    int peer = tools::os::SockAccept(g_listener);
     SendAll(peer, data, static_cast<int>(size));
     plat::SockCloseHandle(peer);
 

@@ -3,6 +3,7 @@
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "platform/platform.h"
+#include "tools/common/os.h"
 #include "tranpak.h"
 
 #include <cstring>
@@ -28,8 +29,8 @@ int ReceiveFrom(const std::vector<PeerStep> &script)
 // A loopback port with nothing listening on it.
 int ClosedPort()
 {
-    int listener = plat::SockListen("127.0.0.1", 0);
-    int port = plat::SockLocalPort(listener);
+    int listener = tools::os::SockListen("127.0.0.1", 0);
+    int port = tools::os::SockLocalPort(listener);
     plat::SockCloseHandle(listener);
     return port;
 }

@@ -1,6 +1,7 @@
 // Sessions: several in one thread, one per thread in many, and the codec
 // without a socket against the socket functions.
 #include "platform/platform.h"
+#include "tools/common/os.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
@@ -234,7 +235,7 @@ void Host(int listener, std::atomic<int> *failures)
 {
     auto s = NewSession();
     TpSettings settings = SettingsOf("bitmap.txt", true);
-    int sock = plat::SockAccept(listener);
+    int sock = tools::os::SockAccept(listener);
     if (TpInit8583With(s.get(), &settings) != 0 || sock < 0) {
         ++*failures;
         return;
@@ -295,11 +296,11 @@ TEST_F(SessionTest, ThreadsWithASessionEachShareTheLogAndTrace)
     std::vector<std::thread> threads;
     std::vector<int> listeners;
     for (int t = 0; t < kThreads; ++t) {
-        const int listener = plat::SockListen("127.0.0.1", 0);
+        const int listener = tools::os::SockListen("127.0.0.1", 0);
         ASSERT_GE(listener, 0);
         listeners.push_back(listener);
         threads.emplace_back(Host, listener, &failures);
-        threads.emplace_back(Terminal, t, plat::SockLocalPort(listener), &failures);
+        threads.emplace_back(Terminal, t, tools::os::SockLocalPort(listener), &failures);
     }
     for (auto &th : threads)
         th.join();

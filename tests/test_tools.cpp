@@ -7,6 +7,7 @@
 #include "../tools/host/client_link.h"
 #include "../tools/host/host.h"
 #include "../tools/trace/decode.h"
+#include "api/session.h"
 #include "core/mesg_state.h"
 #include "diag/ctrace.h"
 #include "packet/packet.h"
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <fstream>
 #include <set>
 #include <vector>
@@ -28,6 +30,9 @@ namespace {
 using tools::ConfinedPath;
 using tools::DecodeOptions;
 using tools::DescribeFrame;
+
+// The message of a session, for setting up what a reply looks like.
+MesgState &MessageOf(TpSession &s) { return std::launder(reinterpret_cast<Session *>(&s))->mesg; }
 
 TEST(HostRules, ReplyTypeRaisesTheThirdDigitUnlessFixed)
 {
@@ -75,6 +80,8 @@ protected:
     {
         ScratchTest::SetUp();
         ASSERT_EQ(InitWith(kExampleDefinitions), 0);
+        ASSERT_EQ(TpInit8583(&session_, nullptr), 0);
+        options_.definitions = &session_;
         ASSERT_TRUE(tools::ParseKey("133457799BBCDFF1", options_.key));
         options_.haveKey = true;
     }
@@ -84,9 +91,10 @@ protected:
         SetWorkedExample();
         unsigned char frame[2048];
         int len = 0;
-        EXPECT_EQ(BuildPacket(frame, key, &len), 0);
+        EXPECT_EQ(BuildPacket(DefaultSession().mesg, DefaultSession().des, frame, key, &len), 0);
         return std::string(reinterpret_cast<char *>(frame), static_cast<size_t>(len));
     }
+    TpSession session_{};
     DecodeOptions options_;
 };
 
@@ -139,12 +147,11 @@ TEST_F(DecoderTest, BrokenFramesAreDescribedUpToTheFailingField)
 
 TEST_F(DecoderTest, TraceFileRoundTrip)
 {
-    std::strcpy(g_mesg.settings.ctracefile, "ctrace.txt");
     std::string frame = ExampleFrame(options_.key);
-    WriteComTrace("send mesg body", frame.data(), static_cast<int>(frame.size()));
-    WriteComTrace("recv mesg head", frame.data(), 5);
-    WriteComTrace("recv mesg data", frame.data() + 5, static_cast<int>(frame.size()) - 5);
-    WriteComTrace("recv mesg head", "\x02" "00", 3);
+    WriteComTrace("ctrace.txt", "send mesg body", frame.data(), static_cast<int>(frame.size()));
+    WriteComTrace("ctrace.txt", "recv mesg head", frame.data(), 5);
+    WriteComTrace("ctrace.txt", "recv mesg data", frame.data() + 5, static_cast<int>(frame.size()) - 5);
+    WriteComTrace("ctrace.txt", "recv mesg head", "\x02" "00", 3);
     auto blocks = tools::ParseTrace(ReadTextFile("ctrace.txt"));
     ASSERT_EQ(blocks.size(), 4u);
     EXPECT_EQ(blocks[0].label, "send mesg body");
@@ -235,7 +242,9 @@ protected:
     {
         ScratchTest::SetUp();
         ASSERT_EQ(InitWith(kExampleDefinitions), 0);
+        ASSERT_EQ(TpInit8583(&session_, nullptr), 0);
     }
+    TpSession session_{};
 };
 
 TEST_F(HostRulesTest, RulesMatchTheReceivedRequest)
@@ -243,7 +252,7 @@ TEST_F(HostRulesTest, RulesMatchTheReceivedRequest)
     tools::Rule rule;
     std::string why;
     ASSERT_TRUE(tools::ParseRule(" 2=1234*, 4>=10 : 3=999999", &rule, &why)) << why;
-    ASSERT_TRUE(tools::CheckRule(rule, &why)) << why;
+    ASSERT_TRUE(tools::CheckRule(&session_, rule, &why)) << why;
     struct {
         const char *card;
         double amount;
@@ -251,13 +260,13 @@ TEST_F(HostRulesTest, RulesMatchTheReceivedRequest)
     } cases[] = {{"12345678", 10.00, true}, {"12345678", 9.99, false}, {"99345678", 50.0, false},
                  {"1234", 1e6, true}};
     for (auto &c : cases) {
-        ResetMesg();
-        ASSERT_EQ(SetCell(2, c.card), 0);
-        ASSERT_EQ(SetCell(4, &c.amount), 0);
-        EXPECT_EQ(tools::RuleMatches(rule), c.matches) << c.card << " " << c.amount;
+        TpResetMesg(&session_);
+        ASSERT_EQ(TpSetCell(&session_, 2, c.card), 0);
+        ASSERT_EQ(TpSetCell(&session_, 4, &c.amount), 0);
+        EXPECT_EQ(tools::RuleMatches(&session_, rule), c.matches) << c.card << " " << c.amount;
     }
-    ResetMesg();
-    EXPECT_FALSE(tools::RuleMatches(rule)) << "a field the request lacks never matches";
+    TpResetMesg(&session_);
+    EXPECT_FALSE(tools::RuleMatches(&session_, rule)) << "a field the request lacks never matches";
 }
 
 TEST_F(HostRulesTest, BadRulesAndValuesAreNamed)
@@ -279,7 +288,7 @@ TEST_F(HostRulesTest, BadRulesAndValuesAreNamed)
     for (auto &c : cases) {
         tools::Rule rule;
         std::string why;
-        EXPECT_FALSE(tools::ParseRule(c.rule, &rule, &why) && tools::CheckRule(rule, &why)) << c.rule;
+        EXPECT_FALSE(tools::ParseRule(c.rule, &rule, &why) && tools::CheckRule(&session_, rule, &why)) << c.rule;
         EXPECT_NE(why.find(c.says), std::string::npos) << c.rule << ": " << why;
     }
 }
@@ -320,10 +329,10 @@ TEST(DecoderTrace, HostileHeadersAreSkippedNotThrown)
 
 TEST_F(DecoderTest, RepliesAreCheckedAgainstTheRequest)
 {
-    ResetMesg();
-    ASSERT_EQ(SetCell(0, "0200"), 0);
-    ASSERT_EQ(SetCell(41, "TERM0001"), 0);
-    const tools::RequestEcho request = tools::RememberRequest("0200");
+    TpResetMesg(&session_);
+    ASSERT_EQ(TpSetCell(&session_, 0, "0200"), 0);
+    ASSERT_EQ(TpSetCell(&session_, 41, "TERM0001"), 0);
+    const tools::RequestEcho request = tools::RememberRequest(&session_, "0200");
     struct {
         const char *type, *terminal, *fixed;
         const char *says;
@@ -336,13 +345,13 @@ TEST_F(DecoderTest, RepliesAreCheckedAgainstTheRequest)
         {"0210", nullptr, "", "field 41 was sent as TERM0001 but is missing from the reply"},
     };
     for (auto &c : cases) {
-        ResetMesg();
-        std::strcpy(g_mesg.packet.txcode, c.type);
+        TpResetMesg(&session_);
+        std::strcpy(MessageOf(session_).packet.txcode, c.type);
         if (c.terminal != nullptr) {
-            ASSERT_EQ(SetCell(41, c.terminal), 0);
-            g_mesg.packet.bitmap[5] = 0x80;
+            ASSERT_EQ(TpSetCell(&session_, 41, c.terminal), 0);
+            MessageOf(session_).packet.bitmap[5] = 0x80;
         }
-        EXPECT_EQ(tools::ReplyMismatch(request, c.fixed), c.says) << c.type;
+        EXPECT_EQ(tools::ReplyMismatch(&session_, request, c.fixed), c.says) << c.type;
     }
 }
 
@@ -351,10 +360,10 @@ protected:
     // Plays the script on a peer, reads one frame from it with the given
     // deadline; the result, with the time it took in *millis.
     static tools::LinkResult ReadFrom(std::vector<PeerStep> script, int timeout, long *millis,
-                                      volatile std::sig_atomic_t *stop, std::string *why)
+                                      volatile std::sig_atomic_t *stop, std::string *why, std::string *packet = nullptr)
     {
         ScriptedPeer peer(std::move(script));
-        const int sock = SockConnect("127.0.0.1", peer.port());
+        const int sock = ::SockConnect("127.0.0.1", peer.port());
         EXPECT_GE(sock, 0);
         tools::ClientLink link(sock, timeout, stop);
         unsigned char first = 0;
@@ -362,8 +371,10 @@ protected:
         const tools::LinkResult r = link.ReadFrame(&first, why);
         *millis = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                         std::chrono::steady_clock::now() - t0).count());
-        SockClose(sock);
+        ::SockClose(sock);
         peer.Received();
+        if (packet != nullptr)
+            *packet = std::string(reinterpret_cast<const char *>(link.Packet()), static_cast<size_t>(link.PacketLength()));
         return r;
     }
 };
@@ -400,8 +411,9 @@ TEST_F(ClientLinkTest, EachFrameHasOneDeadline)
     }
     long millis = 0;
     std::string why;
-    ReadFrom({Send(packet), Pause(100)}, 800, &millis, &stop, &why);
-    EXPECT_STREQ(g_mesg.packet.txcode, "0200");
+    std::string read;
+    ReadFrom({Send(packet), Pause(100)}, 800, &millis, &stop, &why, &read);
+    EXPECT_EQ(read.substr(5, 4), "0200");
     stop = 1;
     EXPECT_EQ(ReadFrom({Pause(1500)}, 5000, &millis, &stop, &why), R::kStopped);
     EXPECT_LE(millis, 300);

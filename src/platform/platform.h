@@ -66,19 +66,6 @@ int SockRecvSome(int sock, void *bytes, int count);
 // Closes a socket. 0 on success, -1 on failure.
 int SockCloseHandle(int sock);
 
-// Server side, used by tools and tests only: a listening TCP socket on
-// the IPv4 address text (port 0 picks a free one), its port, and accept.
-// backlog bounds the connections waiting to be accepted.
-int SockListen(const char *address, int port, int backlog = 16);
-int SockLocalPort(int sock);
-int SockAccept(int sock);
-// Looks at up to count received bytes without taking them.
-int SockPeekSome(int sock, void *bytes, int count);
-// Closes a socket so that the peer sees a reset instead of an orderly end.
-int SockAbort(int sock);
-// Receive time limit in milliseconds for a socket (0: none).
-int SockSetRecvTimeout(int sock, int millis);
-
 // Reads a value from a profile (.ini) file the way Windows'
 // GetPrivateProfileStringA does: section and key matched without regard to
 // case, blanks around keys and values dropped, a value in matching quotes
@@ -92,7 +79,7 @@ int ReadProfileString(const char *section, const char *key, const char *fallback
 // Returns its length; 0 when it is unset or empty; -1 when it does not fit
 // size - 1 characters (out is then empty).
 int ReadEnvVar(const char *name, char *out, int size);
-// Sets an environment variable of the process (tools use it to point the
+// Sets an environment variable of the process (tests use it to point the
 // library at a settings file). 0 on success, -1 on failure.
 int SetEnvVar(const char *name, const char *value);
 

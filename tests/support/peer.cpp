@@ -3,6 +3,7 @@
 #include "net/net.h"
 #include "net/sock_init.h"
 #include "platform/platform.h"
+#include "tools/common/os.h"
 
 #include <cstdio>
 
@@ -23,8 +24,8 @@ PeerStep Pause(int millis) { return {PeerStep::kPause, "", millis}; }
 ScriptedPeer::ScriptedPeer(std::vector<PeerStep> script) : script_(std::move(script))
 {
     SockAppInit();
-    listener_ = plat::SockListen("127.0.0.1", 0);
-    port_ = plat::SockLocalPort(listener_);
+    listener_ = tools::os::SockListen("127.0.0.1", 0);
+    port_ = tools::os::SockLocalPort(listener_);
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -56,14 +57,14 @@ std::string ScriptedPeer::Received()
 
 void ScriptedPeer::Run()
 {
-    int sock = plat::SockAccept(listener_);
+    int sock = tools::os::SockAccept(listener_);
     accepted_ = true;
     if (sock < 0 || abandoned_) {
         if (sock >= 0)
             plat::SockCloseHandle(sock);
         return;
     }
-    plat::SockSetRecvTimeout(sock, kWaitMillis);
+    tools::os::SockSetRecvTimeout(sock, kWaitMillis);
     bool open = true;
     for (const PeerStep &step : script_) {
         if (!open)
@@ -92,7 +93,7 @@ void ScriptedPeer::Run()
             open = false;
             break;
         case PeerStep::kAbort:
-            plat::SockAbort(sock);
+            tools::os::SockAbort(sock);
             open = false;
             break;
         case PeerStep::kPause:

@@ -3,6 +3,7 @@
 #include "core/settings.h"
 #include "net/sock_init.h"
 #include "platform/platform.h"
+#include "tools/common/os.h"
 #include "tranpak.h"
 
 #include <algorithm>
@@ -13,8 +14,8 @@ namespace tranpak::test {
 Listener::Listener()
 {
     SockAppInit();
-    sock_ = plat::SockListen("127.0.0.1", 0);
-    port_ = plat::SockLocalPort(sock_);
+    sock_ = tools::os::SockListen("127.0.0.1", 0);
+    port_ = tools::os::SockLocalPort(sock_);
 }
 
 Listener::~Listener() { plat::SockCloseHandle(sock_); }

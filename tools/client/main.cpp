@@ -9,10 +9,8 @@
 #include "../common/os.h"
 #include "../common/shown_text.h"
 #include "../common/tool_support.h"
-#include "core/mesg_state.h"
-#include "core/settings.h"
-#include "platform/platform.h"
 #include "reply.h"
+#include "settings_view.h"
 #include "tranpak.h"
 
 #include <cstdio>
@@ -20,12 +18,14 @@
 #include <string>
 #include <vector>
 
-using namespace tranpak;
 using namespace tranpak::tools;
 
 namespace {
 
 constexpr char kTool[] = "tranpak-client";
+// The client's one message, started from the settings file.
+TpSession g_session;
+TpSession *const g_s = &g_session;
 constexpr int kExitFailed = 1;
 constexpr int kExitMac = 3;
 constexpr int kExitMismatch = 4;
@@ -61,72 +61,74 @@ struct Args {
     std::vector<std::string> rest;
 };
 
+// The error log the library writes to, as the settings name it.
+std::string g_errfile;
+
 // Tells what failed: the library's reason, then the error log's new lines.
 int Fail(const std::string &what, long mark)
 {
     char reason[300] = {};
-    const int category = GetLastErrMesg(reason, sizeof reason);
+    const int category = TpGetLastErrMesg(g_s, reason, sizeof reason);
     std::fprintf(stderr, "%s: %s failed%s%s\n", kTool, what.c_str(), category != 0 ? ": " : "", reason);
-    for (const std::string &line : LinesSince(g_mesg.settings.errfile, mark))
+    for (const std::string &line : LinesSince(g_errfile, mark))
         std::fprintf(stderr, "  %s\n", line.c_str());
     return kExitFailed;
 }
 
-std::string Absolute(const char *path)
+std::string Absolute(const std::string &path)
 {
     std::error_code ec;
     const auto full = std::filesystem::absolute(path, ec);
     return ec ? path : full.string();
 }
 
-int InitFailed()
+int InitFailed(const SettingsView &settings)
 {
     char reason[300] = {};
-    GetLastErrMesg(reason, sizeof reason);
-    const char *settings = SettingsFilePath();
+    TpGetLastErrMesg(g_s, reason, sizeof reason);
     std::fprintf(stderr, "%s: Init8583 failed: %s; settings file %s, definitions %s, error log %s\n", kTool, reason,
-                 settings ? Absolute(settings).c_str() : "(TRANPAK_SETTINGS too long)",
-                 g_mesg.settings.bmpfile[0] ? Absolute(g_mesg.settings.bmpfile).c_str() : "(none read)",
-                 g_mesg.settings.errfile[0] ? Absolute(g_mesg.settings.errfile).c_str() : "(none read)");
+                 settings.pathFits ? Absolute(settings.path).c_str() : "(TRANPAK_SETTINGS too long)",
+                 !settings.bmpfile.empty() ? Absolute(settings.bmpfile).c_str() : "(none read)",
+                 !settings.errfile.empty() ? Absolute(settings.errfile).c_str() : "(none read)");
     return kExitFailed;
 }
 
 int SendMessage(const Args &a, const unsigned char key[8], long mark)
 {
-    ResetMesg();
-    if (SetCell(0, a.rest[0].c_str()) != 0)
+    TpResetMesg(g_s);
+    if (TpSetCell(g_s, 0, a.rest[0].c_str()) != 0)
         return Fail("setting the message type", mark);
     for (size_t k = 1; k < a.rest.size(); ++k) {
         int field;
         std::string value, why;
         if (!SplitAssignment(a.rest[k], &field, &value) || field == 0)
             return UsageError(kTool, "expected FIELD=VALUE with FIELD 1 to 64, got " + a.rest[k]);
-        if (SetFieldText(field, value, &why) != 0) {
+        if (SetFieldText(g_s, field, value, &why) != 0) {
             if (!why.empty())
                 return UsageError(kTool, why);
             return Fail("setting field " + std::to_string(field), mark);
         }
     }
-    const RequestEcho request = RememberRequest(a.rest[0]);
-    int sock = SockConnect(a.host.c_str(), a.port);
+    const RequestEcho request = RememberRequest(g_s, a.rest[0]);
+    int sock = TpSockConnect(g_s, a.host.c_str(), a.port);
     if (sock < 0)
         return Fail("connecting", mark);
-    if (SockSendMesg(sock, key) != 0) {
-        SockClose(sock);
+    if (TpSockSendMesg(g_s, sock, key) != 0) {
+        TpSockClose(g_s, sock);
         return Fail("sending", mark);
     }
-    if (SockRecvMesg(sock, 0) != 0) {
-        SockClose(sock);
+    if (TpSockRecvMesg(g_s, sock) != 0) {
+        TpSockClose(g_s, sock);
         return Fail("receiving the reply", mark);
     }
-    SockClose(sock);
-    const bool macOk = CheckMesgMac(key) == 0;
-    const std::string mismatch = ReplyMismatch(request, a.replyType);
+    TpSockClose(g_s, sock);
+    const bool macOk = TpCheckMesgMac(g_s, key) == 0;
+    const std::string mismatch = ReplyMismatch(g_s, request, a.replyType);
     const std::set<int> &masked = DefaultMaskedFields();
     if (a.json)
-        std::printf("%s\n", ReplyJson(masked, a.unmask, macOk ? "verified" : "failed", mismatch).c_str());
+        std::printf("%s\n", ReplyJson(g_s, masked, a.unmask, macOk ? "verified" : "failed", mismatch).c_str());
     else
-        std::printf("%sMAC: %s\n", ReplyTable(masked, a.unmask).c_str(), macOk ? "verified" : "FAILED");
+        std::printf("%sMAC: %s\n", ReplyTable(g_s, masked, a.unmask).c_str(), macOk ? "verified" : "FAILED");
     if (!macOk) {
         Fail("checking the reply's MAC", mark);
         return kExitMac;
@@ -144,8 +146,8 @@ int Transfer(const Args &a, long mark)
         return UsageError(kTool, a.rest[0] + " takes two arguments");
     const bool send = a.rest[0] == "send-file";
     const char *one = a.rest[1].c_str(), *two = a.rest[2].c_str();
-    const int rc = send ? (a.text ? SockSendFile : SockSendBinFile)(a.host.c_str(), a.port, one, two)
-                        : (a.text ? SockRecvFile : SockRecvBinFile)(a.host.c_str(), a.port, one, two);
+    const int rc = send ? (a.text ? TpSockSendFile : TpSockSendBinFile)(g_s, a.host.c_str(), a.port, one, two)
+                        : (a.text ? TpSockRecvFile : TpSockRecvBinFile)(g_s, a.host.c_str(), a.port, one, two);
     if (rc != 0)
         return Fail(send ? "sending the file" : "fetching the file", mark);
     std::printf("%s %s -> %s: done (%s)\n", send ? "sent" : "fetched", Escaped(a.rest[1]).c_str(),
@@ -196,11 +198,16 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
 
 int Run(const Args &a)
 {
-    if (!a.settings.empty() && plat::SetEnvVar(kSettingsEnvVar, a.settings.c_str()) != 0)
+    // The library finds the file through the variable, as it would for
+    // any application started with it.
+    if (!a.settings.empty() && !os::SetEnvVar("TRANPAK_SETTINGS", a.settings.c_str()))
         return UsageError(kTool, "cannot use --settings " + a.settings);
-    if (Init8583() != 0)
-        return InitFailed();
-    const long mark = FileSize(g_mesg.settings.errfile);
+    const int rc = TpInit8583(g_s, nullptr);
+    const SettingsView settings = ViewSettings();
+    if (rc != 0)
+        return InitFailed(settings);
+    g_errfile = settings.errfile;
+    const long mark = FileSize(g_errfile);
     if (a.rest[0] == "send-file" || a.rest[0] == "fetch-file")
         return Transfer(a, mark);
     unsigned char key[8];

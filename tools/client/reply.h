@@ -4,6 +4,8 @@
 #ifndef TRANPAK_TOOLS_REPLY_H
 #define TRANPAK_TOOLS_REPLY_H
 
+#include "tranpak.h"
+
 #include <set>
 #include <string>
 
@@ -19,20 +21,21 @@ struct RequestEcho {
     std::string values[2];  // of kEchoedFields; empty when not sent
 };
 
-// Takes the echoed fields' values from the message state (the request).
-RequestEcho RememberRequest(const std::string &type);
+// Takes the echoed fields' values from the session's message (the request).
+RequestEcho RememberRequest(TpSession *s, const std::string &type);
 
-// "" when the reply in the message state answers the request: its type
-// is the request's with the third digit raised (or fixedType), and the
-// echoed fields came back with the same value. Else what differs.
-std::string ReplyMismatch(const RequestEcho &request, const std::string &fixedType);
+// "" when the reply in the session answers the request: its type is the
+// request's with the third digit raised (or fixedType), and the echoed
+// fields came back with the same value. Else what differs.
+std::string ReplyMismatch(TpSession *s, const RequestEcho &request, const std::string &fixedType);
 
 // The value of a received field as shown: escaped, masked unless unmask.
-std::string ShownValue(int field, const std::set<int> &masked, bool unmask);
+std::string ShownValue(TpSession *s, int field, const std::set<int> &masked, bool unmask);
 
-// The reply in the message state as a table, or as one JSON object.
-std::string ReplyTable(const std::set<int> &masked, bool unmask);
-std::string ReplyJson(const std::set<int> &masked, bool unmask, const char *mac, const std::string &mismatch);
+// The reply in the session as a table, or as one JSON object.
+std::string ReplyTable(TpSession *s, const std::set<int> &masked, bool unmask);
+std::string ReplyJson(TpSession *s, const std::set<int> &masked, bool unmask, const char *mac,
+                      const std::string &mismatch);
 
 }  // namespace tranpak::tools
 

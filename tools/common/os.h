@@ -1,8 +1,9 @@
-// What the tools need from the operating system beyond the library's
-// platform layer: waiting on sockets with a time limit, files opened
-// without following links, replacing a file in one step, signals. One
-// implementation per platform (os_posix.cpp, os_win32.cpp); CMake
-// compiles exactly one.
+// What the tools (and the tests that play a host) need from the operating
+// system, kept apart from the library's own platform layer: the server
+// side of TCP, waiting on sockets with a time limit, files opened without
+// following links, replacing a file in one step, signals, the environment.
+// One implementation per platform (os_posix.cpp, os_win32.cpp); CMake
+// compiles exactly one into the static library tranpak_toolos.
 #ifndef TRANPAK_TOOLS_OS_H
 #define TRANPAK_TOOLS_OS_H
 
@@ -15,6 +16,25 @@ namespace tranpak::tools::os {
 void IgnoreBrokenPipe();
 // Calls handler on Ctrl-C and on a request to terminate.
 void OnStopRequest(void (*handler)(int));
+
+// Starts the sockets layer for the process (Windows Sockets 2.2; nothing
+// on POSIX). 0 on success, -1 on failure.
+int SockStartup();
+
+// Server side: a listening TCP socket on the IPv4 address text (port 0
+// picks a free one; backlog bounds the connections waiting to be
+// accepted), its port, and accept. Handles are plain ints, -1 for none.
+int SockListen(const char *address, int port, int backlog = 16);
+int SockLocalPort(int sock);
+int SockAccept(int sock);
+// Looks at up to count received bytes without taking them.
+int SockPeekSome(int sock, void *bytes, int count);
+// Closes a socket so that the peer sees a reset instead of an orderly end.
+int SockAbort(int sock);
+// Receive time limit in milliseconds for a socket (0: none).
+int SockSetRecvTimeout(int sock, int millis);
+// Closes a socket in the ordinary way.
+int SockClose(int sock);
 
 // Sockets. A socket made non-blocking never holds the caller; WaitSocket
 // says when it can go on.
@@ -52,6 +72,14 @@ bool PutInPlace(const std::string &from, const std::string &to);
 void RemoveFile(const std::string &path);
 // A number that differs between processes, for temporary names.
 long ProcessId();
+
+// Pauses the calling thread.
+void SleepMillis(int millis);
+
+// The process environment: a variable's value into *value (false when it
+// is unset), and setting one. SetEnvVar is false when it cannot be set.
+bool GetEnvVar(const char *name, std::string *value);
+bool SetEnvVar(const char *name, const char *value);
 
 }  // namespace tranpak::tools::os
 

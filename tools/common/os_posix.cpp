@@ -7,10 +7,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <arpa/inet.h>
+#include <ctime>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace tranpak::tools::os {
@@ -26,6 +30,75 @@ void OnStopRequest(void (*handler)(int))
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
 }
+
+int SockStartup() { return 0; }
+
+int SockListen(const char *address, int port, int backlog)
+{
+    in_addr_t a = inet_addr(address);
+    // inet_addr answers INADDR_NONE for errors and for the broadcast
+    // address alike; only the latter's literal text is that address.
+    if (a == INADDR_NONE && std::strcmp(address, "255.255.255.255") != 0)
+        return -1;
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0)
+        return -1;
+    int one = 1;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(static_cast<unsigned short>(port & 0xFFFF));
+    sin.sin_addr.s_addr = a;
+    if (bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 || listen(s, backlog) < 0) {
+        close(s);
+        return -1;
+    }
+    return s;
+}
+
+int SockLocalPort(int sock)
+{
+    sockaddr_in sin{};
+    socklen_t len = sizeof sin;
+    if (getsockname(sock, reinterpret_cast<sockaddr *>(&sin), &len) < 0)
+        return -1;
+    return ntohs(sin.sin_port);
+}
+
+int SockAccept(int sock)
+{
+    int s;
+    do {
+        s = accept(sock, nullptr, nullptr);
+    } while (s < 0 && errno == EINTR);
+    return s < 0 ? -1 : s;
+}
+
+int SockPeekSome(int sock, void *bytes, int count)
+{
+    ssize_t n;
+    do {
+        n = recv(sock, bytes, static_cast<size_t>(count), MSG_PEEK);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
+int SockAbort(int sock)
+{
+    linger hard{1, 0};
+    setsockopt(sock, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    return close(sock) < 0 ? -1 : 0;
+}
+
+int SockSetRecvTimeout(int sock, int millis)
+{
+    timeval tv{};
+    tv.tv_sec = millis / 1000;
+    tv.tv_usec = (millis % 1000) * 1000;
+    return setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) < 0 ? -1 : 0;
+}
+
+int SockClose(int sock) { return close(sock) < 0 ? -1 : 0; }
 
 int SetNonBlocking(int sock)
 {
@@ -142,5 +215,23 @@ bool PutInPlace(const std::string &from, const std::string &to) { return rename(
 void RemoveFile(const std::string &path) { unlink(path.c_str()); }
 
 long ProcessId() { return static_cast<long>(getpid()); }
+
+void SleepMillis(int millis)
+{
+    timespec ts{millis / 1000, static_cast<long>(millis % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+bool GetEnvVar(const char *name, std::string *value)
+{
+    const char *v = std::getenv(name);
+    if (v == nullptr)
+        return false;
+    *value = v;
+    return true;
+}
+
+bool SetEnvVar(const char *name, const char *value) { return setenv(name, value, 1) == 0; }
 
 }  // namespace tranpak::tools::os

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -15,7 +16,9 @@
 namespace tranpak::tools::os {
 namespace {
 
-SOCKET Handle(int sock) { return static_cast<SOCKET>(sock); }
+SOCKET Handle(int sock) { return static_cast<SOCKET>(static_cast<unsigned int>(sock)); }
+
+int FromSocket(SOCKET s) { return s == INVALID_SOCKET ? -1 : static_cast<int>(s); }
 
 bool IsLinkAttribute(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
@@ -29,6 +32,67 @@ void OnStopRequest(void (*handler)(int))
     std::signal(SIGTERM, handler);
     std::signal(SIGBREAK, handler);
 }
+
+int SockStartup()
+{
+    WSADATA wsa;
+    return WSAStartup(MAKEWORD(2, 2), &wsa) == 0 ? 0 : -1;
+}
+
+int SockListen(const char *address, int port, int backlog)
+{
+    unsigned long a = inet_addr(address);
+    // inet_addr answers INADDR_NONE for errors and for the broadcast
+    // address alike; only the latter's literal text is that address.
+    if (a == INADDR_NONE && std::strcmp(address, "255.255.255.255") != 0)
+        return -1;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET)
+        return -1;
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
+    sin.sin_addr.s_addr = a;
+    if (bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 || listen(s, backlog) < 0) {
+        closesocket(s);
+        return -1;
+    }
+    return FromSocket(s);
+}
+
+int SockLocalPort(int sock)
+{
+    sockaddr_in sin{};
+    int len = sizeof sin;
+    if (getsockname(Handle(sock), reinterpret_cast<sockaddr *>(&sin), &len) < 0)
+        return -1;
+    return ntohs(sin.sin_port);
+}
+
+int SockAccept(int sock) { return FromSocket(accept(Handle(sock), nullptr, nullptr)); }
+
+int SockPeekSome(int sock, void *bytes, int count)
+{
+    int n = recv(Handle(sock), static_cast<char *>(bytes), count, MSG_PEEK);
+    return n < 0 ? -1 : n;
+}
+
+int SockAbort(int sock)
+{
+    linger hard{1, 0};
+    setsockopt(Handle(sock), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&hard), sizeof hard);
+    return closesocket(Handle(sock)) < 0 ? -1 : 0;
+}
+
+int SockSetRecvTimeout(int sock, int millis)
+{
+    DWORD ms = static_cast<DWORD>(millis);
+    return setsockopt(Handle(sock), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&ms), sizeof ms) < 0
+               ? -1
+               : 0;
+}
+
+int SockClose(int sock) { return closesocket(Handle(sock)) < 0 ? -1 : 0; }
 
 int SetNonBlocking(int sock)
 {
@@ -153,5 +217,21 @@ bool PutInPlace(const std::string &from, const std::string &to)
 void RemoveFile(const std::string &path) { DeleteFileA(path.c_str()); }
 
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+
+void SleepMillis(int millis) { Sleep(static_cast<DWORD>(millis)); }
+
+bool GetEnvVar(const char *name, std::string *value)
+{
+    DWORD n = GetEnvironmentVariableA(name, nullptr, 0);
+    if (n == 0)
+        return false;
+    std::string v(n, '\0');
+    n = GetEnvironmentVariableA(name, v.data(), n);
+    v.resize(n);
+    *value = v;
+    return true;
+}
+
+bool SetEnvVar(const char *name, const char *value) { return SetEnvironmentVariableA(name, value) != 0; }
 
 }  // namespace tranpak::tools::os

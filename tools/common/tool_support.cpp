@@ -1,9 +1,6 @@
 #include "tool_support.h"
 
-#include "core/bmpfile.h"
-#include "core/mesg_state.h"
-#include "core/settings.h"
-#include "tranpak.h"
+#include "message_view.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -58,19 +55,12 @@ bool ParseKey(const std::string &hex, unsigned char key[8])
     return true;
 }
 
-bool LoadDefinitions(const std::string &bmpfile, const std::string &errfile)
+bool LoadDefinitions(TpSession *s, const std::string &bmpfile, const std::string &errfile)
 {
-    LibSettings &s = g_mesg.settings;
-    if (bmpfile.size() >= sizeof s.bmpfile || errfile.size() >= sizeof s.errfile)
-        return false;
-    ClearCellTable();
-    std::strcpy(s.bmpfile, bmpfile.c_str());
-    std::strcpy(s.errfile, errfile.c_str());
-    s.traceflag = 0;
-    if (ReadBMPFile() != 0)
-        return false;
-    ResetMesg();
-    return true;
+    TpSettings settings{};
+    settings.errFile = errfile.c_str();
+    settings.bmpFile = bmpfile.c_str();
+    return TpInit8583With(s, &settings) == 0;
 }
 
 const char *TypeName(int type)
@@ -79,11 +69,11 @@ const char *TypeName(int type)
     return type >= 0 && type <= 6 ? kNames[type] : "?";
 }
 
-int SetFieldText(int field, const std::string &text, std::string *why)
+int SetFieldText(TpSession *s, int field, const std::string &text, std::string *why)
 {
-    int type = GetCellType(field);
+    int type = TpGetCellType(s, field);
     if (field == 0)
-        return SetCell(0, text.c_str());
+        return TpSetCell(s, 0, text.c_str());
     if (type == CELL_NI) {
         char *end = nullptr;
         long v = std::strtol(text.c_str(), &end, 10);
@@ -92,7 +82,7 @@ int SetFieldText(int field, const std::string &text, std::string *why)
             return -1;
         }
         int i = static_cast<int>(v);
-        return SetCell(field, &i);
+        return TpSetCell(s, field, &i);
     }
     if (type == CELL_NF) {
         char *end = nullptr;
@@ -101,26 +91,27 @@ int SetFieldText(int field, const std::string &text, std::string *why)
             *why = "not an amount: " + text;
             return -1;
         }
-        return SetCell(field, &v);
+        return TpSetCell(s, field, &v);
     }
     if (type == CELL_B) {
         std::string bytes;
-        int maxlen = field >= 1 && field <= 64 ? g_mesg.cells[field - 1].maxlen : 0;
+        const int maxlen = CellDef(s, field).maxlen;
         if (!ParseHex(text, &bytes) || static_cast<int>(bytes.size()) != maxlen) {
             *why = "field " + std::to_string(field) + " takes " + std::to_string(maxlen) + " bytes in hex";
             return -1;
         }
-        return SetCell(field, bytes.data());
+        return TpSetCell(s, field, bytes.data());
     }
-    return SetCell(field, text.c_str());
+    return TpSetCell(s, field, text.c_str());
 }
 
-std::string FieldText(int field)
+std::string FieldText(TpSession *s, int field)
 {
-    char out[kCellBufSize + 8] = {};
-    if (GetCell(field, out) != 0)
+    // The largest value is 400 raw bytes, or 399 characters and a NUL.
+    char out[512] = {};
+    if (TpGetCell(s, field, out) != 0)
         return "";
-    switch (GetCellType(field)) {
+    switch (TpGetCellType(s, field)) {
     case CELL_NI: {
         int v;
         std::memcpy(&v, out, sizeof v);
@@ -134,7 +125,7 @@ std::string FieldText(int field)
         return text;
     }
     case CELL_B:
-        return ToHex(out, static_cast<size_t>(g_mesg.cells[field - 1].maxlen));
+        return ToHex(out, static_cast<size_t>(CellDef(s, field).maxlen));
     default:
         return out;
     }

@@ -1,8 +1,10 @@
 // Helpers shared by the command-line tools: hex texts, field values
 // given and shown as text, and loading definitions without a settings
-// file.
+// file. Field functions work on the tool's own session.
 #ifndef TRANPAK_TOOLS_SUPPORT_H
 #define TRANPAK_TOOLS_SUPPORT_H
+
+#include "tranpak.h"
 
 #include <cstddef>
 #include <string>
@@ -17,18 +19,18 @@ std::string ToHex(const void *bytes, size_t count, const char *separator = "");
 // An 8-byte MAC key from 16 hex digits.
 bool ParseKey(const std::string &hex, unsigned char key[8]);
 
-// Fills the field table from a definition file, with the given error log
-// (may be empty: nothing is logged). Returns false when the file is
-// refused.
-bool LoadDefinitions(const std::string &bmpfile, const std::string &errfile);
+// Starts the session with a definition file and an error log (may be
+// empty: nothing is logged), no trace and no time limits. Returns false
+// when either path or the file is refused.
+bool LoadDefinitions(TpSession *s, const std::string &bmpfile, const std::string &errfile);
 
 const char *TypeName(int type);
 
 // Sets field n from text the way its type takes values: NI as a decimal
 // integer, NF as a decimal amount, B as hex, the rest as text.
-int SetFieldText(int field, const std::string &text, std::string *why);
+int SetFieldText(TpSession *s, int field, const std::string &text, std::string *why);
 // The value of a used field as text: B as hex.
-std::string FieldText(int field);
+std::string FieldText(TpSession *s, int field);
 
 // The reply's message type: fixed when given, else the request's with its
 // third digit raised by one (0200 gives 0210, 0800 gives 0810).

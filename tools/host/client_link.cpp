@@ -1,17 +1,10 @@
-// Frames read and written against a deadline:
-//
-//   02 <4 digits len> <len bytes: type, bitmap, data> 03    a Packet
-//   06 <type '0'..'4'> <4 digits n> <n body bytes>           a file frame
+// Frames read and written against a deadline, as wire.h draws them.
 #include "client_link.h"
 
 #include "../common/os.h"
-#include "core/mesg_state.h"
-#include "net/file_transfer.h"
-#include "packet/packet.h"
-#include "platform/platform.h"
-#include "tranpak.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace tranpak::tools {
@@ -19,9 +12,6 @@ namespace {
 
 // How often a wait looks at the stop flag.
 constexpr int kPollSliceMillis = 200;
-// Smallest and largest len of a Packet, as the library takes them.
-constexpr int kMinPacketLen = kLenHeader + kMacSize;
-constexpr int kMaxPacketLen = kFrameBufSize - 1;
 
 bool Digits(const unsigned char *p, int count, int *value)
 {
@@ -115,9 +105,9 @@ LinkResult ClientLink::ReadFrame(unsigned char *first, std::string *why)
     LinkResult r = ReadExactly(first, 1, deadline);
     if (r != LinkResult::kOk)
         return r;
-    if (*first == kStartByte)
+    if (*first == kPacketStart)
         return ReadPacketRest(why, deadline);
-    if (*first == static_cast<unsigned char>(kFileStx))
+    if (*first == kFileStart)
         return ReadFileRest(why, deadline);
     return LinkResult::kOk;  // the caller names the byte
 }
@@ -129,7 +119,7 @@ LinkResult ClientLink::ReadFileFrame(std::string *why)
     LinkResult r = ReadExactly(&first, 1, deadline);
     if (r != LinkResult::kOk)
         return r;
-    if (first != static_cast<unsigned char>(kFileStx)) {
+    if (first != kFileStart) {
         *why = "a file frame starts with 0x06";
         return LinkResult::kMalformed;
     }
@@ -138,67 +128,69 @@ LinkResult ClientLink::ReadFileFrame(std::string *why)
 
 LinkResult ClientLink::ReadPacketRest(std::string *why, Clock::time_point deadline)
 {
-    static unsigned char buf[kFrameBufSize];
-    Packet &p = g_mesg.packet;
-    LinkResult r = ReadExactly(buf, kLenDigits, deadline);
+    packetLength_ = 0;
+    unsigned char *digits = packet_ + 1;
+    LinkResult r = ReadExactly(digits, kLenDigits, deadline);
     if (r != LinkResult::kOk)
         return r;
     int len = 0;
-    if (!Digits(buf, kLenDigits, &len) || len < kMinPacketLen || len > kMaxPacketLen) {
-        *why = "Packet len \"" + std::string(reinterpret_cast<char *>(buf), kLenDigits) + "\" is not 20 to 2047";
+    if (!Digits(digits, kLenDigits, &len) || len < kMinPacketLen || len > kMaxPacketLen) {
+        *why = "Packet len \"" + std::string(reinterpret_cast<char *>(digits), kLenDigits) + "\" is not 20 to 2047";
         return LinkResult::kMalformed;
     }
-    r = ReadExactly(buf, len + 1, deadline);
+    r = ReadExactly(digits + kLenDigits, len + 1, deadline);
     if (r != LinkResult::kOk)
         return r;
-    if (buf[len] != kStopByte) {
+    if (digits[kLenDigits + len] != kPacketStop) {
         *why = "no stop byte 0x03 after the Packet";
         return LinkResult::kMalformed;
     }
-    ResetMesg();
-    p.start = kStartByte;
-    p.len = len;
-    std::memcpy(p.txcode, buf, kTxcodeLen);
-    p.txcode[kTxcodeLen] = '\0';
-    std::memcpy(p.bitmap, buf + kTxcodeLen, kBitmapSize);
-    std::memcpy(p.data, buf + kLenHeader, static_cast<size_t>(len - kLenHeader));
-    p.stop = kStopByte;
+    packet_[0] = kPacketStart;
+    packetLength_ = len + kPacketOverhead;
     return LinkResult::kOk;
 }
 
 LinkResult ClientLink::ReadFileRest(std::string *why, Clock::time_point deadline)
 {
-    std::memset(&g_fileMesg, 0, sizeof g_fileMesg);
-    g_fileMesg.stx = kFileStx;
-    LinkResult r = ReadExactly(&g_fileMesg.mesg_type, kFileHeadSize - 1, deadline);
+    fileType_ = 0;
+    fileLength_ = 0;
+    unsigned char head[kFileHeadSize - 1];
+    LinkResult r = ReadExactly(head, kFileHeadSize - 1, deadline);
     if (r != LinkResult::kOk)
         return r;
+    fileType_ = static_cast<char>(head[0]);
     int n = 0;
-    if (!Digits(reinterpret_cast<const unsigned char *>(g_fileMesg.len), 4, &n) || n > kFileBodySize) {
-        *why = "file frame length \"" + std::string(g_fileMesg.len, 4) + "\" is not 0 to 1024";
+    if (!Digits(head + 1, 4, &n) || n > kFileBodySize) {
+        *why = "file frame length \"" + std::string(reinterpret_cast<char *>(head + 1), 4) + "\" is not 0 to 1024";
         return LinkResult::kMalformed;
     }
-    if (g_fileMesg.mesg_type < '0' || g_fileMesg.mesg_type > '4') {
+    if (fileType_ < '0' || fileType_ > '4') {
         *why = "file frame of unknown type";
         return LinkResult::kMalformed;
     }
-    return ReadExactly(g_fileMesg.buf, n, deadline);
+    r = ReadExactly(fileBody_, n, deadline);
+    if (r == LinkResult::kOk)
+        fileLength_ = n;
+    return r;
 }
 
-LinkResult ClientLink::WriteFileFrame()
+LinkResult ClientLink::WriteFileFrame(char type, const void *body, int n)
 {
-    static char frame[kFileHeadSize + kFileBodySize];
-    int n = 0;
-    Digits(reinterpret_cast<const unsigned char *>(g_fileMesg.len), 4, &n);
-    std::memcpy(frame, &g_fileMesg, kFileHeadSize);
-    std::memcpy(frame + kFileHeadSize, g_fileMesg.buf, static_cast<size_t>(n));
+    char frame[kFileHeadSize + kFileBodySize];
+    frame[0] = static_cast<char>(kFileStart);
+    frame[1] = type;
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%04d", n);
+    std::memcpy(frame + 2, digits, 4);
+    if (n > 0)
+        std::memcpy(frame + kFileHeadSize, body, static_cast<size_t>(n));
     return Write(frame, kFileHeadSize + n);
 }
 
 bool ClientLink::Pause(int millis)
 {
     for (int waited = 0; waited < millis && !*stop_; waited += kPollSliceMillis)
-        plat::SleepMillis(std::min(kPollSliceMillis, millis - waited));
+        os::SleepMillis(std::min(kPollSliceMillis, millis - waited));
     return !*stop_;
 }
 

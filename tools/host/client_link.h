@@ -5,6 +5,8 @@
 #ifndef TRANPAK_TOOLS_CLIENT_LINK_H
 #define TRANPAK_TOOLS_CLIENT_LINK_H
 
+#include "wire.h"
+
 #include <chrono>
 #include <csignal>
 #include <string>
@@ -20,17 +22,25 @@ public:
     ClientLink(int sock, int timeoutMillis, volatile std::sig_atomic_t *stop);
 
     // Reads the first byte of the next frame and the rest of it, all
-    // before one deadline: a Packet (02) into the message state, a file
-    // frame (06) into g_fileMesg. *first receives the first byte. A Packet
-    // that breaks its framing gives kMalformed with *why.
+    // before one deadline: a whole Packet (02) into Packet(), a file frame
+    // (06) into FileType() and FileBody(). *first receives the first byte.
+    // A frame that breaks its framing gives kMalformed with *why.
     LinkResult ReadFrame(unsigned char *first, std::string *why);
-    // Reads one file frame (06 ...) into g_fileMesg before a deadline.
+    // Reads one file frame (06 ...) before a deadline.
     LinkResult ReadFileFrame(std::string *why);
+
+    // The Packet last read, start and stop byte included.
+    const unsigned char *Packet() const { return packet_; }
+    int PacketLength() const { return packetLength_; }
+    // The file frame last read.
+    char FileType() const { return fileType_; }
+    const char *FileBody() const { return fileBody_; }
+    int FileLength() const { return fileLength_; }
 
     // Writes count bytes before a deadline of their own.
     LinkResult Write(const void *bytes, int count);
-    // Writes g_fileMesg as a frame.
-    LinkResult WriteFileFrame();
+    // Writes a file frame of the type with n body bytes (0 to 1024).
+    LinkResult WriteFileFrame(char type, const void *body, int n);
 
     // Sleeps, waking for Ctrl-C; false when it came.
     bool Pause(int millis);
@@ -44,6 +54,11 @@ private:
     int sock_;
     std::chrono::milliseconds timeout_;
     volatile std::sig_atomic_t *stop_;
+    unsigned char packet_[kPacketBufSize] = {};
+    int packetLength_ = 0;
+    char fileType_ = 0;
+    char fileBody_[kFileBodySize] = {};
+    int fileLength_ = 0;
 };
 
 }  // namespace tranpak::tools

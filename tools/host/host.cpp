@@ -1,15 +1,10 @@
 #include "host.h"
 
+#include "../common/message_view.h"
 #include "../common/os.h"
 #include "../common/tool_support.h"
 #include "client_link.h"
-#include "core/mesg_state.h"
-#include "core/numtext.h"
-#include "net/file_transfer.h"
-#include "packet/bitmap.h"
-#include "packet/packet.h"
-#include "platform/platform.h"
-#include "tranpak.h"
+#include "wire.h"
 
 #include <cstdio>
 #include <cstring>
@@ -19,12 +14,14 @@ namespace {
 
 constexpr int kIdlePollMillis = 200;
 
-std::string UsedFields()
+std::string UsedFields(TpSession *s)
 {
+    unsigned char bitmap[8];
+    Bitmap(s, bitmap);
     std::string list;
-    for (int i = 0; i < kCellCount; ++i)
-        if (TestBit(g_mesg.packet.bitmap, i))
-            list += (list.empty() ? "" : ",") + std::to_string(i + 1);
+    for (int field = 1; field <= kFieldCount; ++field)
+        if (BitSet(bitmap, field))
+            list += (list.empty() ? "" : ",") + std::to_string(field);
     return list;
 }
 
@@ -46,22 +43,22 @@ bool ParseFault(const std::string &name, Fault *fault)
     return false;
 }
 
-HostSimulator::HostSimulator(HostOptions options) : options_(std::move(options)) {}
+HostSimulator::HostSimulator(HostOptions options) : options_(std::move(options)), session_{} {}
 
 int HostSimulator::Start(std::string *why)
 {
-    if (!LoadDefinitions(options_.definitions, options_.errlog)) {
+    if (!LoadDefinitions(&session_, options_.definitions, options_.errlog)) {
         *why = "cannot load definitions from " + options_.definitions + " (see " + options_.errlog + ")";
         return -1;
     }
     for (const auto *list : {&options_.approve, &options_.refuse})
         for (const auto &[field, value] : *list)
-            if (!CheckFieldValue(field, value, why)) {
+            if (!CheckFieldValue(&session_, field, value, why)) {
                 *why = (list == &options_.approve ? "--set " : "--refuse ") + *why;
                 return -1;
             }
     for (const Rule &rule : options_.rules)
-        if (!CheckRule(rule, why)) {
+        if (!CheckRule(&session_, rule, why)) {
             *why = "--rule " + *why;
             return -1;
         }
@@ -69,13 +66,13 @@ int HostSimulator::Start(std::string *why)
         *why = "--dir " + options_.dir + " is not a directory";
         return -1;
     }
-    plat::SockStartup();
-    listener_ = plat::SockListen(options_.address.c_str(), options_.port);
+    os::SockStartup();
+    listener_ = os::SockListen(options_.address.c_str(), options_.port);
     if (listener_ < 0) {
         *why = "cannot listen on " + options_.address + ":" + std::to_string(options_.port);
         return -1;
     }
-    return plat::SockLocalPort(listener_);
+    return os::SockLocalPort(listener_);
 }
 
 void HostSimulator::Serve(volatile std::sig_atomic_t *stop)
@@ -86,14 +83,14 @@ void HostSimulator::Serve(volatile std::sig_atomic_t *stop)
         // once on every platform.
         if (os::WaitSocket(listener_, false, kIdlePollMillis) != 1)
             continue;
-        int sock = plat::SockAccept(listener_);
+        int sock = os::SockAccept(listener_);
         if (sock < 0)
             continue;
         ++served;
         HandleConnection(sock, stop);
-        plat::SockCloseHandle(sock);
+        os::SockClose(sock);
     }
-    plat::SockCloseHandle(listener_);
+    os::SockClose(listener_);
 }
 
 void HostSimulator::HandleConnection(int sock, volatile std::sig_atomic_t *stop)
@@ -109,15 +106,15 @@ void HostSimulator::HandleConnection(int sock, volatile std::sig_atomic_t *stop)
             return;
         }
         if (r == LinkResult::kMalformed) {
-            Say((first == kStartByte ? "message refused: " : "file request refused: ") + why);
+            Say((first == kPacketStart ? "message refused: " : "file request refused: ") + why);
             return;
         }
         if (r != LinkResult::kOk)
             return;  // closed, stopped or broken: nothing more to answer
-        if (first == kStartByte) {
+        if (first == kPacketStart) {
             if (!HandleMessage(link))
                 return;
-        } else if (first == static_cast<unsigned char>(kFileStx)) {
+        } else if (first == kFileStart) {
             HandleFile(link);
             return;
         } else {
@@ -155,7 +152,7 @@ std::string HostSimulator::SetFields(const FieldValues &values)
     std::string set;
     for (const auto &[field, value] : values) {
         std::string problem;
-        if (SetFieldText(field, value, &problem) == 0)
+        if (SetFieldText(&session_, field, value, &problem) == 0)
             set += " " + std::to_string(field) + "=" + value;
         else
             Say("cannot set field " + std::to_string(field) + ": " + (problem.empty() ? LastError() : problem));
@@ -166,22 +163,22 @@ std::string HostSimulator::SetFields(const FieldValues &values)
 bool HostSimulator::HandleMessage(ClientLink &link)
 {
     errlogSize_ = FileSize(options_.errlog);
-    if (UnpackMesg() != 0) {
+    if (TpUnpackMesg(&session_, link.Packet(), link.PacketLength()) != 0) {
         Say("message refused: " + LastError());
         return false;
     }
     ++requests_;
-    const std::string requestType = g_mesg.packet.txcode;
-    const std::string fields = UsedFields();
-    const bool macOk = CheckMesgMac(options_.key) == 0;
+    const std::string requestType = MessageType(&session_);
+    const std::string fields = UsedFields(&session_);
+    const bool macOk = TpCheckMesgMac(&session_, options_.key) == 0;
     const std::string why = macOk ? "" : LastError();
     const Rule *rule = nullptr;
     for (size_t i = 0; macOk && rule == nullptr && i < options_.rules.size(); ++i)
-        if (RuleMatches(options_.rules[i]))
+        if (RuleMatches(&session_, options_.rules[i]))
             rule = &options_.rules[i];
 
     const std::string replyType = ReplyType(requestType, options_.replyType);
-    SetCell(0, replyType.c_str());
+    TpSetCell(&session_, 0, replyType.c_str());
     std::string set = SetFields(macOk ? options_.approve : options_.refuse);
     if (rule != nullptr)
         set += SetFields(rule->sets) + " (rule \"" + rule->text + "\")";
@@ -191,9 +188,9 @@ bool HostSimulator::HandleMessage(ClientLink &link)
     std::memcpy(key, options_.key, 8);
     if (fault == Fault::kBadMac)
         key[0] ^= 0x02;
-    static unsigned char frame[kFrameBufSize];
+    unsigned char frame[kPacketBufSize];
     int len = 0;
-    if (BuildPacket(frame, key, &len) != 0) {
+    if (TpPackMesg(&session_, key, frame, sizeof frame, &len) != 0) {
         Say("message " + requestType + ": answer cannot be packed: " + LastError());
         return false;
     }
@@ -211,10 +208,14 @@ bool HostSimulator::HandleMessage(ClientLink &link)
     case Fault::kBadMac:
         line += " [fault: wrong MAC]";
         break;
-    case Fault::kBadLen:
-        WriteZeroFilled(reinterpret_cast<char *>(frame + 1), 4, g_mesg.packet.len + 1);
+    case Fault::kBadLen: {
+        // The length digits count the bytes between them and the stop byte.
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "%04d", len - kPacketOverhead + 1);
+        std::memcpy(frame + 1, digits, kLenDigits);
         line += " [fault: length one too large]";
         break;
+    }
     case Fault::kNoStop:
         frame[len - 1] = 0x00;
         line += " [fault: no stop byte]";

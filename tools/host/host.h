@@ -7,6 +7,7 @@
 
 #include "confine.h"
 #include "rules.h"
+#include "tranpak.h"
 
 #include <csignal>
 #include <string>
@@ -65,6 +66,9 @@ private:
     void Say(const std::string &line);
 
     HostOptions options_;
+    // The one message of the host: the definitions, each request as it
+    // is unpacked and its answer as it is built.
+    TpSession session_;
     std::string root_;
     int listener_ = -1;
     long requests_ = 0;

@@ -3,45 +3,27 @@
 // so a failed or cut-off store leaves an existing file as it was. A fetch
 // is logged as sent only when its closing '4' went out.
 #include "../common/os.h"
-#include "client_link.h"
-#include "core/numtext.h"
-#include "host.h"
-#include "net/file_transfer.h"
 #include "../common/shown_text.h"
-
-#include <cstring>
+#include "client_link.h"
+#include "host.h"
+#include "wire.h"
 
 namespace tranpak::tools {
-namespace {
-
-void SetFrame(char type, const void *body, int n)
-{
-    g_fileMesg.stx = kFileStx;
-    g_fileMesg.mesg_type = type;
-    if (n > 0 && body != g_fileMesg.buf)
-        std::memcpy(g_fileMesg.buf, body, static_cast<size_t>(n));
-    WriteZeroFilled(g_fileMesg.len, 4, n);
-}
-
-int BodyLength() { return FieldToInt(reinterpret_cast<const unsigned char *>(g_fileMesg.len), 4); }
-
-}  // namespace
 
 void HostSimulator::HandleFile(ClientLink &link)
 {
-    std::string request(g_fileMesg.buf, static_cast<size_t>(BodyLength()));
-    if (g_fileMesg.mesg_type == '0')
+    std::string request(link.FileBody(), static_cast<size_t>(link.FileLength()));
+    if (link.FileType() == '0')
         ReceiveFile(link, request);
-    else if (g_fileMesg.mesg_type == '1')
+    else if (link.FileType() == '1')
         SendFile(link, request);
     else
-        Say(std::string("file request refused: first frame of type ") + g_fileMesg.mesg_type);
+        Say(std::string("file request refused: first frame of type ") + link.FileType());
 }
 
 bool HostSimulator::Refuse(ClientLink &link, const std::string &request, const std::string &why)
 {
-    SetFrame('3', why.data(), static_cast<int>(why.size()));
-    const LinkResult r = link.WriteFileFrame();
+    const LinkResult r = link.WriteFileFrame('3', why.data(), static_cast<int>(why.size()));
     Say("file '" + Escaped(request) + "' refused: " + why +
         (r == LinkResult::kOk ? "" : std::string(" (refusal not sent: ") + LinkResultText(r) + ")"));
     return r == LinkResult::kOk;
@@ -61,23 +43,23 @@ void HostSimulator::ReceiveFile(ClientLink &link, const std::string &request)
     for (;;) {
         std::string problem;
         const LinkResult r = link.ReadFileFrame(&problem);
-        const bool unexpected = r == LinkResult::kOk && g_fileMesg.mesg_type != '2' && g_fileMesg.mesg_type != '4';
+        const bool unexpected = r == LinkResult::kOk && link.FileType() != '2' && link.FileType() != '4';
         if (r != LinkResult::kOk || unexpected) {
             if (fd >= 0) {
                 os::CloseFile(fd);
                 os::RemoveFile(temporary);
             }
             Say("file '" + Escaped(request) + "' not stored: " +
-                (unexpected ? std::string("a frame of type ") + g_fileMesg.mesg_type + " before the end"
+                (unexpected ? std::string("a frame of type ") + link.FileType() + " before the end"
                             : problem.empty() ? LinkResultText(r) : problem) +
                 (allowed ? "; any earlier file is unchanged" : ""));
             return;
         }
-        if (g_fileMesg.mesg_type == '4')
+        if (link.FileType() == '4')
             break;
-        const int n = BodyLength();
+        const int n = link.FileLength();
         if (fd >= 0)
-            written = written && os::WriteBytes(fd, g_fileMesg.buf, n);
+            written = written && os::WriteBytes(fd, link.FileBody(), n);
         total += n;
     }
     if (fd >= 0) {
@@ -93,8 +75,7 @@ void HostSimulator::ReceiveFile(ClientLink &link, const std::string &request)
         Refuse(link, request, why);
         return;
     }
-    SetFrame('4', nullptr, 0);
-    const LinkResult r = link.WriteFileFrame();
+    const LinkResult r = link.WriteFileFrame('4', nullptr, 0);
     Say("file '" + Escaped(request) + "' stored, " + std::to_string(total) + " bytes" +
         (r == LinkResult::kOk ? "" : std::string(" (end frame not sent: ") + LinkResultText(r) + ")"));
 }
@@ -112,8 +93,9 @@ void HostSimulator::SendFile(ClientLink &link, const std::string &request)
         return;
     }
     long total = 0;
+    char block[kFileBodySize];
     for (;;) {
-        const int n = os::ReadBytes(fd, g_fileMesg.buf, kFileBodySize);
+        const int n = os::ReadBytes(fd, block, kFileBodySize);
         if (n < 0) {
             os::CloseFile(fd);
             Refuse(link, request, "cannot read it after " + std::to_string(total) + " bytes");
@@ -121,8 +103,7 @@ void HostSimulator::SendFile(ClientLink &link, const std::string &request)
         }
         if (n == 0)
             break;
-        SetFrame('2', g_fileMesg.buf, n);
-        const LinkResult r = link.WriteFileFrame();
+        const LinkResult r = link.WriteFileFrame('2', block, n);
         if (r != LinkResult::kOk) {
             os::CloseFile(fd);
             Say("file '" + Escaped(request) + "' not sent: " + LinkResultText(r) + " after " + std::to_string(total) +
@@ -132,8 +113,7 @@ void HostSimulator::SendFile(ClientLink &link, const std::string &request)
         total += n;
     }
     os::CloseFile(fd);
-    SetFrame('4', nullptr, 0);
-    const LinkResult r = link.WriteFileFrame();
+    const LinkResult r = link.WriteFileFrame('4', nullptr, 0);
     if (r != LinkResult::kOk) {
         Say("file '" + Escaped(request) + "' not sent: " + LinkResultText(r) + " at its end frame");
         return;

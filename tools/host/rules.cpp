@@ -1,8 +1,7 @@
 #include "rules.h"
 
+#include "../common/message_view.h"
 #include "../common/tool_support.h"
-#include "core/mesg_state.h"
-#include "tranpak.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -62,9 +61,9 @@ bool ParseCondition(const std::string &item, Condition *c, std::string *why)
     return true;
 }
 
-bool IsNumericField(int field)
+bool IsNumericField(TpSession *s, int field)
 {
-    const int type = GetCellType(field);
+    const int type = TpGetCellType(s, field);
     return type == CELL_NI || type == CELL_NF;
 }
 
@@ -76,15 +75,15 @@ bool ParseNumber(const std::string &text, double *v)
 }
 
 // The received value of a field as a number (NI, NF), or as its text.
-bool Received(int field, std::string *text, double *number)
+bool Received(TpSession *s, int field, std::string *text, double *number)
 {
-    if (field < 1 || field > kCellCount || g_mesg.cells[field - 1].used == 0)
+    if (CellDef(s, field).used == 0)
         return false;
-    *text = FieldText(field);
+    *text = FieldText(s, field);
     // Fixed text fields come back blank-filled on the right.
-    while (!IsNumericField(field) && !text->empty() && text->back() == ' ')
+    while (!IsNumericField(s, field) && !text->empty() && text->back() == ' ')
         text->pop_back();
-    return !IsNumericField(field) || ParseNumber(*text, number);
+    return !IsNumericField(s, field) || ParseNumber(*text, number);
 }
 
 }  // namespace
@@ -120,7 +119,7 @@ bool ParseRule(const std::string &text, Rule *rule, std::string *why)
     return true;
 }
 
-bool CheckFieldValue(int field, const std::string &value, std::string *why)
+bool CheckFieldValue(TpSession *s, int field, const std::string &value, std::string *why)
 {
     const std::string name = "field " + std::to_string(field) + "=" + value;
     if (field == 0 || field == 64) {
@@ -128,46 +127,46 @@ bool CheckFieldValue(int field, const std::string &value, std::string *why)
                                                                         : " is the MAC, computed for every answer");
         return false;
     }
-    if (field < 1 || field > kCellCount || (g_mesg.cells[field - 1].maxlen == 0 && g_mesg.cells[field - 1].varlen == 0)) {
+    const TpCellDef def = CellDef(s, field);
+    if (!Defined(def)) {
         *why = name + ": field " + std::to_string(field) + " is not defined in the definition file";
         return false;
     }
-    ResetMesg();
+    TpResetMesg(s);
     std::string problem;
-    const bool taken = SetFieldText(field, value, &problem) == 0;
+    const bool taken = SetFieldText(s, field, value, &problem) == 0;
     char logged[300] = {};
     if (!taken && problem.empty())
-        GetLastErrMesg(logged, sizeof logged);
-    ResetMesg();
+        TpGetLastErrMesg(s, logged, sizeof logged);
+    TpResetMesg(s);
     if (!taken)
         *why = name + ": " + (problem.empty() ? std::string(logged) : problem) + " (field " + std::to_string(field) +
-               " is " + TypeName(g_mesg.cells[field - 1].type) + ", at most " +
-               std::to_string(g_mesg.cells[field - 1].maxlen) + ")";
+               " is " + TypeName(def.type) + ", at most " + std::to_string(def.maxlen) + ")";
     return taken;
 }
 
-bool CheckRule(const Rule &rule, std::string *why)
+bool CheckRule(TpSession *s, const Rule &rule, std::string *why)
 {
     const std::string where = "rule \"" + rule.text + "\": ";
     for (const Condition &c : rule.conditions) {
-        const BMPCell &cell = g_mesg.cells[c.field - 1];
+        const TpCellDef cell = CellDef(s, c.field);
         double v;
-        if (cell.maxlen == 0 && cell.varlen == 0) {
+        if (!Defined(cell)) {
             *why = where + "field " + std::to_string(c.field) + " is not defined in the definition file";
             return false;
         }
-        if (c.op != CompareOp::kEqual && c.op != CompareOp::kPrefix && !IsNumericField(c.field)) {
+        if (c.op != CompareOp::kEqual && c.op != CompareOp::kPrefix && !IsNumericField(s, c.field)) {
             *why = where + "field " + std::to_string(c.field) + " is " + TypeName(cell.type) +
                    "; only NI and NF fields compare with < and >";
             return false;
         }
-        if (c.op == CompareOp::kPrefix && IsNumericField(c.field)) {
+        if (c.op == CompareOp::kPrefix && IsNumericField(s, c.field)) {
             *why = where + "field " + std::to_string(c.field) + " is a number; a prefix ('*') is for text fields";
             return false;
         }
-        if (IsNumericField(c.field) ? !ParseNumber(c.value, &v)
-                                    : !c.value.empty() && !CheckFieldValue(c.field, c.value, why)) {
-            if (IsNumericField(c.field))
+        if (IsNumericField(s, c.field) ? !ParseNumber(c.value, &v)
+                                    : !c.value.empty() && !CheckFieldValue(s, c.field, c.value, why)) {
+            if (IsNumericField(s, c.field))
                 *why = where + "\"" + c.value + "\" is not a number";
             else
                 *why = where + *why;
@@ -175,21 +174,21 @@ bool CheckRule(const Rule &rule, std::string *why)
         }
     }
     for (const auto &[field, value] : rule.sets)
-        if (!CheckFieldValue(field, value, why)) {
+        if (!CheckFieldValue(s, field, value, why)) {
             *why = where + *why;
             return false;
         }
     return true;
 }
 
-bool RuleMatches(const Rule &rule)
+bool RuleMatches(TpSession *s, const Rule &rule)
 {
     for (const Condition &c : rule.conditions) {
         std::string text;
         double have = 0, want = 0;
-        if (!Received(c.field, &text, &have))
+        if (!Received(s, c.field, &text, &have))
             return false;
-        const bool numeric = IsNumericField(c.field) && ParseNumber(c.value, &want);
+        const bool numeric = IsNumericField(s, c.field) && ParseNumber(c.value, &want);
         bool holds = false;
         switch (c.op) {
         case CompareOp::kEqual:

@@ -10,6 +10,8 @@
 #ifndef TRANPAK_TOOLS_RULES_H
 #define TRANPAK_TOOLS_RULES_H
 
+#include "tranpak.h"
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,14 +39,14 @@ struct Rule {
 bool ParseRule(const std::string &text, Rule *rule, std::string *why);
 
 // A value --set, --refuse or a rule would put into field: the field is
-// defined, is not the MAC (64) or the message type (0), and the library
-// takes the value (type and length). The message state is reset after.
-bool CheckFieldValue(int field, const std::string &value, std::string *why);
-bool CheckRule(const Rule &rule, std::string *why);
+// defined in the session, is not the MAC (64) or the message type (0),
+// and the library takes the value (type and length). The session's
+// message is reset after.
+bool CheckFieldValue(TpSession *s, int field, const std::string &value, std::string *why);
+bool CheckRule(TpSession *s, const Rule &rule, std::string *why);
 
-// True when every condition holds for the received message in the
-// message state.
-bool RuleMatches(const Rule &rule);
+// True when every condition holds for the message in the session.
+bool RuleMatches(TpSession *s, const Rule &rule);
 
 }  // namespace tranpak::tools
 

@@ -8,13 +8,11 @@
 //
 // Every byte of a masked field is noted while decoding, so that the raw
 // dump of a frame that does not decode shows it as "**".
+#include "../common/mac.h"
+#include "../common/message_view.h"
+#include "../common/text_kind.h"
 #include "../common/tool_support.h"
-#include "core/mesg_state.h"
-#include "core/text_check.h"
 #include "decode.h"
-#include "packet/bitmap.h"
-#include "packet/des.h"
-#include "packet/mac.h"
 
 #include <cstdio>
 #include <cstring>
@@ -27,14 +25,14 @@ constexpr size_t kDataAt = 17;
 bool ContentPasses(int type, const std::string &value)
 {
     switch (type) {
-    case kTypeNI:
-    case kTypeNF:
-    case kTypeN:
-        return IsNumberText(value.c_str()) != 0;
-    case kTypeA:
-        return IsAlphaText(value.c_str()) != 0;
-    case kTypeAN:
-        return IsAlnumText(value.c_str()) != 0;
+    case CELL_NI:
+    case CELL_NF:
+    case CELL_N:
+        return IsNumberText(value);
+    case CELL_A:
+        return IsAlphaText(value);
+    case CELL_AN:
+        return IsAlnumText(value);
     default:
         return true;
     }
@@ -63,7 +61,7 @@ std::string RawRows(const std::string &frame, const std::vector<bool> &hidden)
 
 // Why a field's bytes at offset do not decode, or "" with its prefix
 // and value. Texts of masked fields never quote their bytes.
-std::string DecodeField(const BMPCell &cell, const std::string &data, size_t offset, bool masked,
+std::string DecodeField(const TpCellDef &cell, const std::string &data, size_t offset, bool masked,
                         std::string *prefix, std::string *value)
 {
     size_t count = static_cast<size_t>(cell.maxlen);
@@ -87,7 +85,7 @@ std::string DecodeField(const BMPCell &cell, const std::string &data, size_t off
     if (valueAt + count > data.size())
         return "value of " + std::to_string(count) + " bytes runs past the data";
     *value = data.substr(valueAt, count);
-    if (cell.type != kTypeB && !ContentPasses(cell.type, *value))
+    if (cell.type != CELL_B && !ContentPasses(cell.type, *value))
         return masked ? "value of " + std::to_string(count) + " bytes is not " + TypeName(cell.type)
                       : "value \"" + Escaped(*value) + "\" is not " + TypeName(cell.type);
     return "";
@@ -97,12 +95,12 @@ void CheckMac(const std::string &data, const unsigned char bitmap[8], const Deco
 {
     if (!options.haveKey) {
         r->mac = MacStatus::kNotChecked;
-    } else if (!TestBit(bitmap, kMacCell) || data.size() < 8) {
+    } else if (!BitSet(bitmap, 64) || data.size() < 8) {
         r->mac = MacStatus::kNone;
     } else {
-        unsigned char acc[8], mac[8];
-        FoldMac(reinterpret_cast<const unsigned char *>(data.data()), static_cast<int>(data.size() - 8), acc);
-        DesBlock(acc, mac, options.key);
+        unsigned char mac[8];
+        ComputeMac(reinterpret_cast<const unsigned char *>(data.data()), static_cast<int>(data.size() - 8), options.key,
+                   mac);
         r->mac = std::memcmp(mac, data.data() + data.size() - 8, 8) == 0 ? MacStatus::kVerified : MacStatus::kFailed;
     }
 }
@@ -132,16 +130,16 @@ FrameReport DecodeFrame(const std::string &frame, const DecodeOptions &options)
     unsigned char bitmap[8];
     std::memcpy(bitmap, bytes + 9, 8);
     r.bitmap = ToHex(bitmap, 8, " ");
-    for (int i = 0; i < kCellCount; ++i)
-        if (TestBit(bitmap, i))
-            r.bitmapFields.push_back(i + 1);
+    for (int field = 1; field <= kFieldCount; ++field)
+        if (BitSet(bitmap, field))
+            r.bitmapFields.push_back(field);
 
     const std::string data = frame.size() > kDataAt ? frame.substr(kDataAt, frame.size() - kDataAt - 1) : "";
     const auto isMasked = [&](int field) { return !options.unmask && options.masked.count(field) != 0; };
     size_t offset = 0;
     for (size_t k = 0; k < r.bitmapFields.size(); ++k) {
         const int field = r.bitmapFields[k];
-        const BMPCell &cell = g_mesg.cells[field - 1];
+        const TpCellDef cell = CellDef(options.definitions, field);
         FieldReport f{field, cell.name, TypeName(cell.type), "", ""};
         std::string value;
         const std::string reason = DecodeField(cell, data, offset, isMasked(field), &f.prefix, &value);
@@ -159,9 +157,9 @@ FrameReport DecodeFrame(const std::string &frame, const DecodeOptions &options)
             break;
         }
         const size_t valueAt = offset + f.prefix.size();
-        f.value = cell.type == kTypeB ? ToHex(value.data(), value.size()) : Escaped(value);
+        f.value = cell.type == CELL_B ? ToHex(value.data(), value.size()) : Escaped(value);
         if (isMasked(field)) {
-            f.value = cell.type == kTypeB ? Mask(f.value) : Escaped(Mask(value));
+            f.value = cell.type == CELL_B ? Mask(f.value) : Escaped(Mask(value));
             for (size_t b = 0; b < value.size(); ++b)
                 hidden[kDataAt + valueAt + b] = true;
         }

@@ -3,6 +3,7 @@
 #define TRANPAK_TOOLS_DECODE_H
 
 #include "../common/shown_text.h"
+#include "tranpak.h"
 
 #include <set>
 #include <string>
@@ -39,6 +40,7 @@ struct TracedFrame {
 std::vector<TracedFrame> JoinFrames(const std::vector<TraceBlock> &blocks);
 
 struct DecodeOptions {
+    TpSession *definitions = nullptr;  // a session started with the field definitions
     std::set<int> masked = DefaultMaskedFields();
     bool unmask = false;
     bool haveKey = false;
@@ -72,7 +74,7 @@ struct FrameReport {
     bool ok() const { return complete && startOk && digitsOk && stopOk && failure.empty() && mac != MacStatus::kFailed; }
 };
 
-// Decodes the frame against the loaded field definitions: framing,
+// Decodes the frame against the definitions' fields: framing,
 // message type, bitmap, the fields up to one that does not decode, the
 // MAC when a key is given. A frame that is not ok() also gets its raw hex,
 // with the bytes of masked fields (and everything after a field that does

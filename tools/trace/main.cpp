@@ -21,6 +21,8 @@ namespace {
 
 constexpr char kTool[] = "tranpak-trace";
 constexpr int kExitBad = 1;
+// Holds the field definitions frames are decoded against.
+TpSession g_definitions;
 
 void Help()
 {
@@ -124,7 +126,7 @@ bool Show(const std::string &bytes, const std::string &time, const std::string &
 
 int Run(const Args &a)
 {
-    if (!LoadDefinitions(a.defs, "")) {
+    if (!LoadDefinitions(&g_definitions, a.defs, "")) {
         std::fprintf(stderr, "%s: cannot load the definitions in %s\n", kTool, a.defs.c_str());
         return kExitBad;
     }
@@ -163,5 +165,6 @@ int main(int argc, char **argv)
     int rc = ReadArgs(argc, argv, &args, &done);
     if (rc != 0 || done)
         return FinishOutput(kTool, rc);
+    args.options.definitions = &g_definitions;
     return FinishOutput(kTool, Run(args));
 }

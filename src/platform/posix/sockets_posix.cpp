@@ -9,7 +9,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <ctime>
 #include <unistd.h>
 
@@ -161,68 +160,5 @@ int SockRecvSome(int sock, void *bytes, int count)
 }
 
 int SockCloseHandle(int sock) { return close(sock) < 0 ? -1 : 0; }
-
-int SockListen(const char *address, int port, int backlog)
-{
-    unsigned char addr[4];
-    if (ParseIPv4(address, addr) != 0)
-        return kNoSocket;
-    int s = SockOpenTcp();
-    if (s == kNoSocket)
-        return kNoSocket;
-    int one = 1;
-    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(static_cast<unsigned short>(port & 0xFFFF));
-    std::memcpy(&sin.sin_addr, addr, 4);
-    if (bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 || listen(s, backlog) < 0) {
-        close(s);
-        return kNoSocket;
-    }
-    return s;
-}
-
-int SockLocalPort(int sock)
-{
-    sockaddr_in sin{};
-    socklen_t len = sizeof sin;
-    if (getsockname(sock, reinterpret_cast<sockaddr *>(&sin), &len) < 0)
-        return -1;
-    return ntohs(sin.sin_port);
-}
-
-int SockAccept(int sock)
-{
-    int s;
-    do {
-        s = accept(sock, nullptr, nullptr);
-    } while (s < 0 && errno == EINTR);
-    return s < 0 ? kNoSocket : s;
-}
-
-int SockPeekSome(int sock, void *bytes, int count)
-{
-    ssize_t n;
-    do {
-        n = recv(sock, bytes, static_cast<size_t>(count), MSG_PEEK);
-    } while (n < 0 && errno == EINTR);
-    return n < 0 ? -1 : static_cast<int>(n);
-}
-
-int SockAbort(int sock)
-{
-    linger hard{1, 0};
-    setsockopt(sock, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    return close(sock) < 0 ? -1 : 0;
-}
-
-int SockSetRecvTimeout(int sock, int millis)
-{
-    timeval tv{};
-    tv.tv_sec = millis / 1000;
-    tv.tv_usec = (millis % 1000) * 1000;
-    return setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) < 0 ? -1 : 0;
-}
 
 }  // namespace tranpak::plat
