@@ -1,7 +1,10 @@
 // Appending whole texts to the error log and the trace on Windows: a
-// handle opened for FILE_APPEND_DATA alone writes at the end of the file
-// in one step, so appenders never interleave. Line feeds become CR LF, as
-// the C runtime's text mode wrote them before.
+// handle opened for FILE_APPEND_DATA (and no FILE_WRITE_DATA) writes at the
+// end of the file. Not every implementation finds the end and writes there
+// in one step (Wine does not), so appenders also take turns on a lock of
+// one byte far beyond any real end of file: texts of threads and processes
+// never overwrite or interleave. Line feeds become CR LF, as the C
+// runtime's text mode wrote them before.
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -10,12 +13,19 @@ namespace tranpak::plat {
 
 int AppendText(const char *path, const char *text, int count)
 {
-    HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    // Read access too: a byte-range lock needs read or write data access.
+    HANDLE h = CreateFileA(path, FILE_APPEND_DATA | FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return -1;
     // Every byte may grow to two.
     char crlf[2 * kAppendTextMax];
+    OVERLAPPED turn{};
+    turn.Offset = 0xFFFFFFFFu;
+    turn.OffsetHigh = 0x7FFFFFFFu;
+    // A text is still written when the lock cannot be had (a file system
+    // without locks); only the turn-taking is lost then.
+    const bool locked = LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn) != 0;
     int rc = 0;
     int at = 0;
     while (at < count) {
@@ -31,6 +41,8 @@ int AppendText(const char *path, const char *text, int count)
             break;
         }
     }
+    if (locked)
+        UnlockFileEx(h, 0, 1, 0, &turn);
     CloseHandle(h);
     return rc;
 }
