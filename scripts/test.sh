@@ -6,8 +6,10 @@
 #      memcheck (the threaded test with fewer rounds); the fuzz targets' kept inputs replayed
 #      and each target fuzzed for a few seconds,
 #   3. the Windows legs: the suite cross-compiled for 64-bit and for 32-bit
-#      Windows, run under Wine (the 32-bit leg only where the kernel runs
-#      32-bit programs; it says so and is skipped elsewhere),
+#      Windows, run under Wine (32-bit programs run natively where the
+#      kernel runs them, elsewhere through user-mode QEMU registered with
+#      binfmt_misc for the run; where neither works the 32-bit legs say why
+#      and are skipped),
 #   4. the release packages (scripts/package.sh): the shipped DLLs' export
 #      and import tables, both DLLs loaded and driven at run time by a
 #      program as an application does, and each package's file list and a
@@ -24,14 +26,39 @@ need_packages cmake make g++ libgtest-dev googletest binutils valgrind pkg-confi
   clang libclang-rt-14-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 dpkg-dev
 
 source scripts/lib/wine.sh
+source scripts/lib/ia32_emulation.sh
+# One Wine prefix serves both Windows legs; it goes, with its wineserver,
+# when this script ends, and so does any 32-bit emulation set up here.
+cleanup() {
+  wine_prefix_remove
+  ia32_emulation_stop
+}
+trap cleanup EXIT
+
+# How 32-bit programs run here: "native" (the kernel runs them), "emulated"
+# (user-mode QEMU through binfmt_misc, set up here) or "" (not at all, for
+# the reason in ia32_why). The emulation must be in place before the Wine
+# prefix is made: making it runs a 32-bit step, and a prefix made without
+# it has no 32-bit system DLLs.
 echo "== can this machine run 32-bit programs?"
-ia32=no wine32=""
-if scripts/lib/ia32_check.sh; then
-  ia32=yes
+ia32="" ia32_why="" wine32="" started=$SECONDS check=0
+scripts/lib/ia32_check.sh || check=$?
+if [ "$check" -eq 0 ]; then
+  ia32=native
+elif ia32_emulation_start; then
+  ia32=emulated
+  echo "   emulation set up in $((SECONDS - started)) s"
+else
+  ia32_emulation_stop
+  ia32_why="the kernel cannot run 32-bit programs and emulating them failed: $ia32_emulation_why"
+  echo "$ia32_why"
+fi
+if [ -n "$ia32" ]; then
   wine_install_32bit && wine32=$(wine32_loader) || echo "32-bit Wine could not be installed"
 fi
-# ctest's own limits (300 s, 900 s for the threaded test) come first.
-wine_emulator() { echo "timeout;-k;10;920;$1"; }
+# Every Windows program run by ctest is bounded, just above ctest's own
+# limits (300 s; 900 s for the threaded test).
+wine_emulator() { echo "$root/scripts/lib/wine_run.sh;920;$1"; }
 summary=()
 status=0
 
@@ -41,28 +68,28 @@ skip_step() {
   summary+=("SKIP  $1 ($2)")
 }
 
-# A step that needs 32-bit Windows programs to run.
+# A step that needs 32-bit Windows programs to run; the summary says how
+# they ran.
 run_step32() {
+  local name=$1; shift
   if [ -n "$wine32" ]; then
-    run_step "$@"
-  elif [ "$ia32" = no ]; then
-    skip_step "$1" "this kernel cannot run 32-bit programs"
+    step_note=$ia32 run_step "$name" "$@"
+  elif [ -z "$ia32" ]; then
+    skip_step "$name" "$ia32_why"
   else
-    summary+=("FAIL  $1 (32-bit Wine could not be installed)")
+    summary+=("FAIL  $name (32-bit Wine could not be installed)")
     status=1
   fi
 }
 
+# The summary gives each step's time, so what a leg costs can be read off,
+# after the step's note (step_note, set for the call) if it has one.
 run_step() {
-  local name=$1; shift
+  local name=$1 started=$SECONDS result=PASS; shift
   echo
   echo "== $name"
-  if "$@"; then
-    summary+=("PASS  $name")
-  else
-    summary+=("FAIL  $name")
-    status=1
-  fi
+  "$@" || { result=FAIL; status=1; }
+  summary+=("$result  $name (${step_note:+$step_note, }$((SECONDS - started)) s)")
 }
 
 native() {
@@ -107,8 +134,13 @@ windows_suite() {
   local build=$1 toolchain=$2 loader=$3
   cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_CROSSCOMPILING_EMULATOR="$(wine_emulator "$loader")" >/dev/null &&
-    cmake --build "$build" -j"$jobs" &&
-    (cd "$build" && ctest --output-on-failure)
+    cmake --build "$build" -j"$jobs" || return 1
+  # One program at a time: they share the build's working folder. The
+  # server the programs left running goes at the end, whatever the outcome.
+  local rc=0
+  (cd "$build" && ctest --output-on-failure) || rc=$?
+  wine_server_stop
+  return $rc
 }
 
 windows64() { windows_suite build/win64 cmake/mingw-w64-x86_64.cmake "$(wine64_loader)"; }
@@ -138,9 +170,6 @@ run_step "threaded tests under ThreadSanitizer" threads_tsan
 run_step "valgrind memcheck of the native tests" memcheck
 run_step "fuzzing: kept inputs replayed, then each target briefly" fuzz_short
 
-# One Wine prefix serves both Windows legs; it goes, with its wineserver,
-# when this script ends.
-trap wine_prefix_remove EXIT
 run_step "Wine prefix for the Windows legs" wine_prefix_create
 run_step "Windows 64-bit tests under Wine" windows64
 run_step32 "Windows 32-bit tests under Wine" windows32
@@ -151,9 +180,15 @@ run_step "Windows DLL tables, 32-bit and 64-bit" windows_dll_tables
 run_step32 "Windows 32-bit DLL driven through LoadLibraryA under Wine" dll_driver32
 run_step "Windows 64-bit DLL driven through LoadLibraryA under Wine" dll_driver64
 run_step "Linux packages: file lists, consumers" linux_packages
-run_step "Windows packages: file lists, tables, consumers under Wine" windows_packages
+step_note=${wine32:+32-bit consumers $ia32} \
+  run_step "Windows packages: file lists, tables, consumers under Wine" windows_packages
 
 echo
 echo "== summary"
+case $ia32 in
+native) echo "32-bit programs: native (the kernel runs them)" ;;
+emulated) echo "32-bit programs: emulated ($ia32_emulation_qemu through binfmt_misc)" ;;
+*) echo "32-bit programs: none ($ia32_why)" ;;
+esac
 printf '%s\n' "${summary[@]}"
 exit $status

@@ -35,9 +35,16 @@ wine_prefix_create() {
   timeout -k 10 300 "$(wine64_loader)" cmd /c exit </dev/null >/dev/null 2>&1
 }
 
-wine_prefix_remove() {
+# Stops the prefix's wineserver and with it Wine's background services,
+# which a program started without a running server leaves behind.
+wine_server_stop() {
   [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ] || return 0
   timeout -k 5 30 "$(wine_server)" -k >/dev/null 2>&1 || true
+}
+
+wine_prefix_remove() {
+  [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ] || return 0
+  wine_server_stop
   rm -rf "$WINEPREFIX"
   echo "== Wine prefix removed"
 }

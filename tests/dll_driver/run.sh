@@ -25,10 +25,13 @@ echo "-- building the driver with $arch-w64-mingw32-gcc"
 dll="Z:$(echo "$pkg/bin/tranpak.dll" | tr / '\\')"
 echo "-- running it on $(basename "$zip")"
 # A program that crashes under Wine does not always end with a failing
-# status, so the driver's closing line must be there too.
+# status, so the driver's closing line must be there too. Its output goes to
+# a file, shown once it has ended: Wine's background services, started by
+# the driver when no wineserver runs, keep their output open long after.
 rc=0
-(cd "$work/run" && timeout -k 10 180 "$loader" ../dll_driver.exe "$dll" </dev/null) | tee "$work/out" ||
+(cd "$work/run" && timeout -k 10 180 "$loader" ../dll_driver.exe "$dll" </dev/null >"$work/out" 2>&1) ||
   rc=$?
+cat "$work/out"
 grep -Eq '^[1-9][0-9]* passed, 0 failed' "$work/out" || [ "$rc" -ne 0 ] || rc=1
 if [ "$rc" -ne 0 ]; then
   echo "driver failed (status $rc); the DLL's error log:"
