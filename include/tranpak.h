@@ -2,7 +2,8 @@
  * tranpak: ISO 8583-style message library.
  *
  * The whole public face of the library: seventeen functions with the C
- * calling convention. Every function returns 0 on success and -1 on failure
+ * calling convention, GetLastErrMesg, and below them the session
+ * functions, which do the same on a session the caller owns. Every function returns 0 on success and -1 on failure
  * (SockConnect returns a socket handle or -1; GetCellType returns a type
  * code). The reason for every failure is one line in the error log named by
  * the settings file; GetLastErrMesg, below the seventeen, hands the first
@@ -97,7 +98,8 @@ TRANPAK_API int TRANPAK_CALL GetLastErrMesg(char *text, int size);
  * session. A TpSession holds a message of its own: its field layout,
  * settings, backup, file-transfer frame and last error, so a program may
  * keep any number of messages at once. The caller owns the storage (static,
- * a thread's stack, memory of its own); the library never allocates and
+ * a thread's stack, memory of its own, aligned as a TpSession is); the
+ * library never allocates and
  * starts no thread. A session must be initialised with TpInit8583 or
  * TpInit8583With before any other use. Different sessions may be used by
  * different threads at once (the default session counts as one session);

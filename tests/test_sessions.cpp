@@ -71,6 +71,32 @@ TEST_F(SessionTest, SizeAndTheRefusalOfSessionsNotReady)
     EXPECT_FALSE(std::filesystem::exists("errlog.txt"));
 }
 
+TEST_F(SessionTest, InitialisationStartsAfreshInStorageUsedBefore)
+{
+    WriteFile("bitmap.txt", kExampleDefinitions);
+    auto s = NewSession();
+    std::memset(s.get(), 0xA5, sizeof *s);  // storage may hold anything
+    TpSettings settings = SettingsOf("bitmap.txt");
+    ASSERT_EQ(TpInit8583With(s.get(), &settings), 0);
+    ASSERT_EQ(TpSetCell(s.get(), 0, "0200"), 0);
+    ASSERT_EQ(TpSetCell(s.get(), 2, "4761739001010119"), 0);
+    ASSERT_EQ(TpBackupMesg(s.get()), 0);
+    ASSERT_EQ(TpSetCell(s.get(), 2, "12x"), -1);
+
+    // The same storage taken up again, as a thread's stack is: nothing of
+    // the card number, the type or the last error comes back.
+    ASSERT_EQ(TpInit8583With(s.get(), &settings), 0);
+    EXPECT_EQ(LastError(s.get()), "0 ");
+    EXPECT_EQ(TpRestoreMesg(s.get()), 0);
+    EXPECT_EQ(Field(s.get(), 2), "<unused>");
+    EXPECT_EQ(Field(s.get(), 0), "");
+
+    // A refused initialisation still goes to the log named before.
+    settings.recvLimit = -1;
+    EXPECT_EQ(TpInit8583With(s.get(), &settings), -1);
+    EXPECT_EQ(LastErr(), "tranpak: [Com Timeout] RECV=-1 is not a whole number of seconds");
+}
+
 TEST_F(SessionTest, TwoLayoutsInOneThreadAndTheDefaultBeside)
 {
     WriteFile("a.txt", kExampleDefinitions);

@@ -29,15 +29,21 @@ int OnSession(TpSession *s, Call call)
     return call(session);
 }
 
-// A session never initialised (or wiped) may hold anything: it is made all
-// zero, the state of a library just loaded, before its first start.
+// Every initialisation starts from all zero, the state of a library just
+// loaded: storage handed in may hold anything, a session used before in
+// the same place included (a thread's stack, say), and nothing of it may
+// come back. Only the error log a ready session named is kept, so that a
+// refused initialisation is written where the earlier ones were.
 Session &Prepare(TpSession *s)
 {
-    Session *session = AsSession(s);
-    if (session->ready != kSessionReady) {
-        session = new (s) Session{};
-        session->ready = kSessionReady;
+    char previousLog[kPathSize] = "";
+    if (AsSession(s)->ready == kSessionReady) {
+        std::memcpy(previousLog, AsSession(s)->mesg.settings.errfile, sizeof previousLog);
+        previousLog[kPathSize - 1] = '\0';
     }
+    Session *session = new (s) Session{};
+    session->ready = kSessionReady;
+    std::memcpy(session->mesg.settings.errfile, previousLog, sizeof previousLog);
     return *session;
 }
 
