@@ -196,7 +196,8 @@ static void CallingConvention(const struct Tranpak *tp)
     CHECK(StackProbe((void (*)(void))tp->ResetCell, 1, one, &popped) == -1 && popped == 0);
     CHECK(StackProbe((void (*)(void))tp->SetCell, 2, two, &popped) == -1 && popped == 0);
     CHECK(StackProbe((void (*)(void))tp->SockSendFile, 4, four, &popped) == -1 && popped == 0);
-    CHECK(StackProbe((void (*)(void))tp->TpResetCell, 2, two, &popped) == -1 && popped == 0);
+    intptr_t session_two[2] = {0, -1}; /* a NULL session: refused at once */
+    CHECK(StackProbe((void (*)(void))tp->TpResetCell, 2, session_two, &popped) == -1 && popped == 0);
 #else
     (void)tp; /* x86-64 Windows has a single calling convention */
 #endif
