@@ -1,7 +1,7 @@
 // Support for the tests of special local paths: a listener that tells
 // whether anything connected, and the refusals of Init8583.
-#ifndef TRANPAK_TESTS_SPECIAL_FILES_H
-#define TRANPAK_TESTS_SPECIAL_FILES_H
+#ifndef TRANPAK_TESTS_NONREGULAR_PATHS_H
+#define TRANPAK_TESTS_NONREGULAR_PATHS_H
 
 #include "support/scratch_dir.h"
 

@@ -1,4 +1,4 @@
-#include "support/special_files.h"
+#include "support/nonregular_paths.h"
 
 #include "core/settings.h"
 #include "net/sock_init.h"

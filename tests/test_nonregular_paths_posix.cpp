@@ -2,7 +2,7 @@
 // unreadable regions and files the caller may not write.
 #include "platform/platform.h"
 #include "support/peer.h"
-#include "support/special_files.h"
+#include "support/nonregular_paths.h"
 #include "tranpak.h"
 
 #include <sys/fsuid.h>

@@ -2,7 +2,7 @@
 // as settings, and names near the file system's limit given to a fetch.
 #include "platform/platform.h"
 #include "support/peer.h"
-#include "support/special_files.h"
+#include "support/nonregular_paths.h"
 #include "tranpak.h"
 
 namespace tranpak::test {
