@@ -7,6 +7,7 @@
 #ifndef TRANPAK_TOOLS_OS_H
 #define TRANPAK_TOOLS_OS_H
 
+#include <functional>
 #include <string>
 
 namespace tranpak::tools::os {
@@ -75,6 +76,49 @@ long ProcessId();
 
 // Pauses the calling thread.
 void SleepMillis(int millis);
+
+// Threads and a lock, for the tools that serve or load many connections
+// at once. (The Windows packages are built with a compiler whose C++
+// library has no std::thread or std::mutex, so these come from the system.)
+// Start runs body on a new thread: false when none can be made. Join waits
+// for it to end; a Thread must be joined before it is destroyed.
+class Thread {
+public:
+    Thread() = default;
+    Thread(const Thread &) = delete;
+    Thread &operator=(const Thread &) = delete;
+    ~Thread();
+    bool Start(std::function<void()> body);
+    void Join();
+    bool Joinable() const { return handle_ != nullptr; }
+
+private:
+    void *handle_ = nullptr;
+};
+
+class Mutex {
+public:
+    Mutex();
+    Mutex(const Mutex &) = delete;
+    Mutex &operator=(const Mutex &) = delete;
+    ~Mutex();
+    void Lock();
+    void Unlock();
+
+private:
+    void *impl_;
+};
+
+class LockGuard {
+public:
+    explicit LockGuard(Mutex &m) : m_(m) { m_.Lock(); }
+    ~LockGuard() { m_.Unlock(); }
+    LockGuard(const LockGuard &) = delete;
+    LockGuard &operator=(const LockGuard &) = delete;
+
+private:
+    Mutex &m_;
+};
 
 // The process environment: a variable's value into *value (false when it
 // is unset), and setting one. SetEnvVar is false when it cannot be set.

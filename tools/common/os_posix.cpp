@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -222,6 +223,54 @@ void SleepMillis(int millis)
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
 }
+
+namespace {
+
+void *RunBody(void *arg)
+{
+    auto *body = static_cast<std::function<void()> *>(arg);
+    (*body)();
+    delete body;
+    return nullptr;
+}
+
+}  // namespace
+
+Thread::~Thread() { Join(); }
+
+bool Thread::Start(std::function<void()> body)
+{
+    auto *copy = new std::function<void()>(std::move(body));
+    auto *id = new pthread_t;
+    if (pthread_create(id, nullptr, RunBody, copy) != 0) {
+        delete copy;
+        delete id;
+        return false;
+    }
+    handle_ = id;
+    return true;
+}
+
+void Thread::Join()
+{
+    if (handle_ == nullptr)
+        return;
+    auto *id = static_cast<pthread_t *>(handle_);
+    pthread_join(*id, nullptr);
+    delete id;
+    handle_ = nullptr;
+}
+
+Mutex::Mutex() : impl_(new pthread_mutex_t) { pthread_mutex_init(static_cast<pthread_mutex_t *>(impl_), nullptr); }
+
+Mutex::~Mutex()
+{
+    pthread_mutex_destroy(static_cast<pthread_mutex_t *>(impl_));
+    delete static_cast<pthread_mutex_t *>(impl_);
+}
+
+void Mutex::Lock() { pthread_mutex_lock(static_cast<pthread_mutex_t *>(impl_)); }
+void Mutex::Unlock() { pthread_mutex_unlock(static_cast<pthread_mutex_t *>(impl_)); }
 
 bool GetEnvVar(const char *name, std::string *value)
 {

@@ -220,6 +220,52 @@ long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
 
 void SleepMillis(int millis) { Sleep(static_cast<DWORD>(millis)); }
 
+namespace {
+
+DWORD WINAPI RunBody(LPVOID arg)
+{
+    auto *body = static_cast<std::function<void()> *>(arg);
+    (*body)();
+    delete body;
+    return 0;
+}
+
+}  // namespace
+
+Thread::~Thread() { Join(); }
+
+bool Thread::Start(std::function<void()> body)
+{
+    auto *copy = new std::function<void()>(std::move(body));
+    HANDLE h = CreateThread(nullptr, 0, RunBody, copy, 0, nullptr);
+    if (h == nullptr) {
+        delete copy;
+        return false;
+    }
+    handle_ = h;
+    return true;
+}
+
+void Thread::Join()
+{
+    if (handle_ == nullptr)
+        return;
+    WaitForSingleObject(static_cast<HANDLE>(handle_), INFINITE);
+    CloseHandle(static_cast<HANDLE>(handle_));
+    handle_ = nullptr;
+}
+
+Mutex::Mutex() : impl_(new CRITICAL_SECTION) { InitializeCriticalSection(static_cast<CRITICAL_SECTION *>(impl_)); }
+
+Mutex::~Mutex()
+{
+    DeleteCriticalSection(static_cast<CRITICAL_SECTION *>(impl_));
+    delete static_cast<CRITICAL_SECTION *>(impl_);
+}
+
+void Mutex::Lock() { EnterCriticalSection(static_cast<CRITICAL_SECTION *>(impl_)); }
+void Mutex::Unlock() { LeaveCriticalSection(static_cast<CRITICAL_SECTION *>(impl_)); }
+
 bool GetEnvVar(const char *name, std::string *value)
 {
     DWORD n = GetEnvironmentVariableA(name, nullptr, 0);
