@@ -1,6 +1,10 @@
 // The tools' own rules: the host's reply type and directory confinement,
 // and the trace decoder.
+#include "../tools/client/failure.h"
+#include "../tools/client/fetch.h"
+#include "../tools/client/load_report.h"
 #include "../tools/client/reply.h"
+#include "../tools/client/request.h"
 #include "../tools/common/cli.h"
 #include "../tools/common/shown_text.h"
 #include "../tools/common/tool_support.h"
@@ -476,6 +480,130 @@ TEST_F(DecoderTest, JsonHasOneObjectPerFrame)
                              "\"type\":\"0200\"", "{\"number\":2,\"name\":\"PAN\",\"type\":\"N\",\"prefix\":\"08\",\"value\":\"****5678\"}",
                              "\"mac\":\"verified\"}"})
         EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+}
+
+}  // namespace
+}  // namespace tranpak::test
+
+namespace tranpak::test {
+namespace {
+
+TEST(ClientLoad, PercentilesByNearestRank)
+{
+    std::vector<long long> values;
+    for (long long v = 1; v <= 1000; ++v)
+        values.push_back(v * 10);
+    struct {
+        size_t count;
+        int perMille;
+        long long want;
+    } cases[] = {
+        {1000, 0, 10},  {1000, 500, 5000}, {1000, 900, 9000}, {1000, 999, 9990}, {1000, 1000, 10000},
+        {10, 900, 90},  {10, 999, 100},    {3, 500, 20},      {1, 999, 10},      {0, 500, 0},
+    };
+    for (auto &c : cases) {
+        const std::vector<long long> first(values.begin(), values.begin() + static_cast<long>(c.count));
+        EXPECT_EQ(tools::NearestRank(first, c.perMille), c.want) << c.count << " values, " << c.perMille;
+    }
+}
+
+TEST(ClientLoad, TraceNumbersCountUpWithinTheirWidth)
+{
+    struct {
+        unsigned long long first, n;
+        int width;
+        const char *want;
+    } cases[] = {
+        {1, 0, 6, "000001"},   {1, 41, 6, "000042"},      {999999, 1, 6, "000000"},
+        {999998, 5, 6, "000003"}, {7, 3, 1, "0"},         {123, 1000000, 6, "000123"},
+    };
+    for (auto &c : cases)
+        EXPECT_EQ(tools::NthTraceNumber(c.first, c.n, c.width), c.want) << c.first << "+" << c.n;
+}
+
+TEST(ClientLoad, SummaryKeysAndFailureNames)
+{
+    tools::LoadResult r;
+    r.requested = 40;
+    r.connections = 2;
+    r.done = 30;
+    r.failed = 10;
+    r.failures[tools::kFailMac] = 7;
+    r.failures[tools::KindOfCategory(TRANPAK_ERR_PEER_CLOSED)] = 2;
+    r.failures[tools::kFailNoAnswer] = 1;
+    r.seconds = 2.0;
+    for (long long v = 30; v >= 1; --v)
+        r.latencyMicros.insert(r.latencyMicros.begin(), v * 100);
+    const std::string json = tools::SummaryJson(r);
+    EXPECT_EQ(json.find('\n'), std::string::npos);
+    const char *keys[] = {"{\"requested\":40,", "\"connections\":2,", "\"connect_each\":false,", "\"done\":30,",
+                          "\"failed\":10,", "\"failures\":{\"peer closed\":2,\"MAC\":7,\"does not answer\":1},",
+                          "\"stopped\":false,", "\"seconds\":2.000,", "\"per_second\":15.0,",
+                          "\"latency_us\":{\"min\":100,\"p50\":1500,\"p90\":2700,\"p99\":3000,\"p99.9\":3000,\"max\":3000}}"};
+    size_t at = 0;
+    for (const char *key : keys) {
+        const size_t found = json.find(key, at);
+        EXPECT_EQ(found, at) << key << " in " << json;
+        at = found == std::string::npos ? at : found + std::strlen(key);
+    }
+    EXPECT_EQ(at, json.size()) << json;
+    const std::string text = tools::SummaryText(r);
+    EXPECT_NE(text.find("failures: peer closed 2, MAC 7, does not answer 1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("rate: 15 exchanges per second over 2.000 s, 2 connections kept open\n"), std::string::npos);
+    EXPECT_EQ(text.find("stopped"), std::string::npos);
+    r.latencyMicros.clear();
+    r.stopped = true;
+    EXPECT_NE(tools::SummaryJson(r).find("\"stopped\":true,"), std::string::npos);
+    EXPECT_NE(tools::SummaryJson(r).find("\"min\":null"), std::string::npos);
+    EXPECT_NE(tools::SummaryText(r).find("stopped: by Ctrl-C after 40 of 40"), std::string::npos);
+    for (int kind = 0; kind < tools::kFailureKinds; ++kind)
+        EXPECT_STRNE(tools::FailureName(kind), tools::FailureName(kind + 1 < tools::kFailureKinds ? kind + 1 : 0));
+}
+
+TEST_F(DecoderTest, FailureReasonsQuoteNoRawHostBytes)
+{
+    // A 0210 whose field 3 (N, 6) holds C2 9B, a terminal control in UTF-8;
+    // field 41 brings it to the shortest length a Packet has.
+    const std::string frame("\x02" "0026" "0210" "\x20\0\0\0\0\x80\0\0" "12\xC2\x9B" "34" "TERM0001" "\x03", 32);
+    ASSERT_NE(TpUnpackMesg(&session_, reinterpret_cast<const unsigned char *>(frame.data()),
+                           static_cast<int>(frame.size())), 0);
+    const tools::Failure f = tools::LastFailure(&session_);
+    EXPECT_EQ(f.category, TRANPAK_ERR_MALFORMED);
+    EXPECT_NE(f.reason.find("12\\xC2\\x9B34"), std::string::npos) << f.reason;
+    for (unsigned char c : f.reason)
+        EXPECT_TRUE(c >= 0x20 && c < 0x7F) << f.reason;
+}
+
+TEST_F(ScratchTest, TemporaryFetchFilesByName)
+{
+    const char *names[] = {"tranpak-123456.part", "tranpak-000000.part", "tranpak-12345.part",
+                           "tranpak-1234567.part", "tranpak-12345a.part", "tranpak-123456.partx",
+                           "xtranpak-123456.part", "tranpak-123456.tmp"};
+    for (const char *name : names)
+        std::ofstream(dir_ / name) << "x";
+    EXPECT_EQ(tools::TemporaryFetchFiles(dir_.string()),
+              (std::vector<std::string>{"tranpak-000000.part", "tranpak-123456.part"}));
+    EXPECT_TRUE(tools::TemporaryFetchFiles((dir_ / "missing").string()).empty());
+}
+
+TEST_F(HostRulesTest, IntegerFieldsTakeThirtyTwoBitsOnly)
+{
+    const std::string defs = (dir_ / "ni.txt").string();
+    std::ofstream(defs) << "STAN NI 10 11\n";
+    ASSERT_TRUE(tools::LoadDefinitions(&session_, defs, ""));
+    struct {
+        const char *text;
+        bool taken;
+    } cases[] = {{"2147483647", true},   {"-2147483648", true}, {"2147483648", false}, {"-2147483649", false},
+                 {"4294967297", false},  {"0", true},           {" 5", false},         {"5x", false},
+                 {"", false},            {"99999999999999999999", false}};
+    for (auto &c : cases) {
+        std::string why;
+        EXPECT_EQ(tools::SetFieldText(&session_, 11, c.text, &why) == 0, c.taken) << c.text;
+        EXPECT_EQ(why.empty(), c.taken) << c.text;
+        if (c.taken)
+            EXPECT_EQ(tools::FieldText(&session_, 11), std::to_string(std::stol(c.text))) << c.text;
+    }
 }
 
 }  // namespace

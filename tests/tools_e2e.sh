@@ -96,7 +96,7 @@ expect "one in two: first answer fine" 0 "MAC: verified" \
 expect "one in two: second answer with a wrong MAC" 3 "MAC: FAILED" \
   "$bin/tranpak-client" --host 127.0.0.1 --port "$port" --key $key "${purchase[@]}"
 start_host closing --fault close
-expect "host closes without answering" 1 "tranpak: read mesg_head rc = 0" \
+expect "host closes without answering: the reason on the first line" 1 "receiving the reply failed: tranpak: read mesg_head rc = 0" \
   "$bin/tranpak-client" --host 127.0.0.1 --port "$port" --key $key "${purchase[@]}"
 start_host nostop --fault no-stop
 expect "answer without its stop byte" 1 "tranpak: Packet.stop = 0x00" \
@@ -231,6 +231,64 @@ expect "--json, - reads standard input" 1 '^\{"time":".*","direction":"sent" && 
   sh -c "'$bin/tranpak-trace' --defs ../etc/bitmap.txt --json - < ctrace.txt"
 printf 'no frames here\n' > empty.txt
 expect "no frame: exit 1" 1 "0 packets" "$bin/tranpak-trace" --defs ../etc/bitmap.txt empty.txt
+
+# ---- load: one request many times, every reply checked ----
+printf '[Com Trace Flag]\nGCODEFLAG=1\n[Error Log File]\nERRFILE=errlog.txt\n[Bitmap Define File]\nBMPFILE=../etc/bitmap.txt\n[Com Trace File]\nCTRACEFILE=load-trace.txt\n' > load.ini
+load() { "$bin/tranpak-client" --host 127.0.0.1 --port "$port" --key $key --no-progress "$@"; }
+start_host loaded --set 39=00
+expect "load of 200 over one connection" 0 "^exchanges: 200 requested, 200 done, 0 failed$ && ^failures: none$ && ^latency: min .* p99\.9 .* max " \
+  load --settings load.ini --count 200 0800 11=000001 41=TERM0001
+stans=$("$bin/tranpak-trace" --defs ../etc/bitmap.txt --json load-trace.txt | grep '"direction":"sent"' |
+  grep -o '"number":11,[^}]*' | sort -u | wc -l)
+[ "$stans" -eq 200 ] && pass "200 distinct values of field 11 sent" || fail "$stans distinct values of field 11"
+expect "field 11 wraps within its width" 0 "200 done, 0 failed" load --count 200 0800 11=999950 41=TERM0001
+expect "four connections, one for each exchange" 0 "100 done, 0 failed && 4 connections, connecting for each exchange" \
+  load --count 100 --connections 4 --connect-each 0800 11=000001
+json=$(load --count 50 --json 0800 11=000001)
+keys='^\{"requested":50,"connections":1,"connect_each":false,"done":50,"failed":0,"failures":\{\},"stopped":false,"seconds":[0-9]+\.[0-9]{3},"per_second":[0-9]+\.[0-9],"latency_us":\{"min":[0-9]+,"p50":[0-9]+,"p90":[0-9]+,"p99":[0-9]+,"p99\.9":[0-9]+,"max":[0-9]+\}\}$'
+[ "$(printf '%s\n' "$json" | wc -l)" -eq 1 ] && grep -qE "$keys" <<< "$json" && pass "--json summary: one object, its keys in order" \
+  || fail "--json summary: $json"
+expect "field 11 must be digits in a load" 2 "field 11 counts up in a load and takes digits only, not \+12" load --count 2 0800 11=+12
+expect "--count 0 refused" 2 "--count takes a number from 1" load --count 0 0800
+start_host loadmac --fault bad-mac --fault-every 10
+expect "one MAC in ten wrong: 20 failures, exit 1" 1 "180 done, 20 failed && ^failures: MAC 20$ && first failure \(MAC\): tranpak: mac check error" \
+  load --count 200 0800 11=000001
+start_host loadclose --fault close --fault-every 5
+expect "host closing: peer closed counted, connected again" 1 "160 done, 40 failed && ^failures: peer closed 40$" \
+  load --count 200 0800 11=000001
+start_host loadlate --fault late --delay-ms 200
+"$bin/tranpak-client" --port "$port" --key $key --count 1000 0800 11=000001 > stopped.txt 2>&1 & loader=$!
+sleep 1
+t0=$(ms); kill -INT $loader; wait $loader; rc=$?; t1=$(ms)
+[ $rc -eq 130 ] && grep -q "^stopped: by Ctrl-C after [0-9]* of 1000 exchanges" stopped.txt && grep -q "^exchanges: 1000 requested" stopped.txt &&
+  [ $((t1 - t0)) -le 1000 ] && pass "Ctrl-C ends a load in $((t1 - t0)) ms with its summary" || { fail "Ctrl-C during a load: exit $rc"; cat stopped.txt; }
+
+# ---- NI values: 32 bits, nothing cut ----
+printf 'STAN NI 10 11\nTERMID ANS 8 41\nRESPCODE AN 2 39\nMAC B 8 64\n' > ../etc/ni.txt
+printf '[Error Log File]\nERRFILE=errlog.txt\n[Bitmap Define File]\nBMPFILE=../etc/ni.txt\n' > ni.ini
+start_host ni --defs ../etc/ni.txt
+for v in 4294967297 -2147483649 99999999999999999999; do
+  expect "NI $v refused" 2 "field 11 takes an integer from -2147483648 to 2147483647, not $v" \
+    "$bin/tranpak-client" --settings ni.ini --port "$port" --key $key 0800 11=$v
+done
+expect "NI 2147483647 accepted" 0 "11  STAN +NI +2147483647" "$bin/tranpak-client" --settings ni.ini --port "$port" --key $key 0800 11=2147483647
+expect "host refuses --set NI 4294967297" 1 "--set field 11" "$bin/tranpak-host" --key $key --defs ../etc/ni.txt --set 11=4294967297
+
+# ---- bytes from 0x80 up reach no terminal raw ----
+start_host highbytes --set $'48=A\xC2\x9BB'
+expect "0xC2 0x9B shown as \\xC2\\x9B" 0 'A\\xC2\\x9BB && !'$'\xC2' client "${purchase[@]}"
+expect "and in JSON" 0 '"value":"A\\\\xC2\\\\x9BB" && !'$'\xC2' client --json "${purchase[@]}"
+
+# ---- Ctrl-C during a fetch leaves no temporary file ----
+head -c 8388608 /dev/zero > ../files/slow.bin   # the library's fetch takes seconds for this
+start_host slowfetch
+mkdir -p fetched
+"$bin/tranpak-client" --host 127.0.0.1 --port "$port" fetch-file slow.bin fetched/slow.bin > fetch.txt 2>&1 & fetcher=$!
+for _ in $(seq 40); do ls fetched | grep -q '^tranpak-.*\.part$' && break; sleep 0.05; done
+ls fetched | grep -q '^tranpak-.*\.part$' && pass "the fetch writes a temporary file" || fail "no temporary file seen"
+kill -INT $fetcher; wait $fetcher; rc=$?
+[ $rc -eq 130 ] && [ -z "$(ls fetched)" ] && grep -q "the fetch of slow.bin was cut short" fetch.txt &&
+  pass "Ctrl-C during a fetch: exit 130, no temporary file" || fail "Ctrl-C during a fetch: exit $rc, left: $(ls fetched)"
 
 # ---- command lines of the three tools ----
 for t in host client trace; do

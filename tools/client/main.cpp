@@ -1,20 +1,31 @@
-// tranpak-client: sends one message, or sends or fetches one file, through
-// the library's exported functions, the way an application would.
+// tranpak-client: sends one message, or puts a host under load with it,
+// or sends or fetches one file, through the library's exported functions,
+// the way an application would.
 //
 //   tranpak-client --host 127.0.0.1 --port 5000 --key 0123456789ABCDEF \
 //                  0200 2=4761739001010119 3=000000 4=12.50 41=TERM0001
+//   tranpak-client --port 5000 --key 0123456789ABCDEF --count 20000 --connections 4 0800 11=000001
 //   tranpak-client --host 127.0.0.1 --port 5000 send-file local.txt upload.txt
 //   tranpak-client --host 127.0.0.1 --port 5000 fetch-file upload.txt back.txt
 #include "../common/cli.h"
 #include "../common/os.h"
 #include "../common/shown_text.h"
 #include "../common/tool_support.h"
+#include "failure.h"
+#include "fetch.h"
+#include "load.h"
 #include "reply.h"
+#include "request.h"
 #include "settings_view.h"
 #include "tranpak.h"
 
+#include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,6 +40,21 @@ TpSession *const g_s = &g_session;
 constexpr int kExitFailed = 1;
 constexpr int kExitMac = 3;
 constexpr int kExitMismatch = 4;
+constexpr int kExitStopped = 130;
+// Each connection of a load has a thread and a session (72 KiB) of its own.
+constexpr long kMaxCount = 1000000000;
+constexpr long kMaxConnections = 1000;
+
+// Ctrl-C: set once, read by the load's threads between exchanges.
+std::atomic<int> g_stop{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the stop flag is set from a signal handler");
+
+void OnStop(int)
+{
+    g_stop = 1;
+    // A second Ctrl-C ends the process at once, as it does on Windows.
+    os::OnStopRequest(SIG_DFL);
+}
 
 void Help()
 {
@@ -36,8 +62,9 @@ void Help()
         "usage: tranpak-client --port P [options] TYPE [FIELD=VALUE ...]\n"
         "       tranpak-client --port P [options] send-file LOCAL REQUEST\n"
         "       tranpak-client --port P [options] fetch-file REQUEST LOCAL\n"
-        "Sends one message and prints the reply (card data masked), or sends or fetches\n"
-        "one file. Values: NI fields take integers, NF fields amounts (12.50), B fields hex.\n"
+        "Sends one message and prints the reply (card data masked), or sends it many\n"
+        "times and prints a summary, or sends or fetches one file. Values: NI fields\n"
+        "take integers (32 bits), NF fields amounts (12.50), B fields hex.\n"
         "  --host H          host address (default 127.0.0.1)\n"
         "  --port P          port, 0 to 65535 (required)\n"
         "  --key HEX16       MAC key (required for messages)\n"
@@ -45,33 +72,52 @@ void Help()
         "  --reply-type T    the reply type to expect (default: the request's with its\n"
         "                    third digit raised by one, 0200 -> 0210)\n"
         "  --unmask          show card data (fields 2, 14, 35, 36, 45, 52) in clear\n"
-        "  --json            print the reply as one JSON object\n"
+        "  --json            print the reply (or a load's summary) as one JSON object\n"
         "  --text            transfer files as text: sending drops every CR and ends the\n"
         "                    file at a 0x1A byte; fetching puts a CR before every LF\n"
         "  --binary          transfer files byte for byte (the default)\n"
+        "Load: with --count above 1 every reply's MAC is checked and the reply matched\n"
+        "to its request by fields 11 and 41; field 11 (digits) goes up by one for each\n"
+        "exchange. A summary follows: exchanges done and failed, failures by reason,\n"
+        "exchanges per second, latency min, p50, p90, p99, p99.9 and max.\n"
+        "  --count N         send the message N times, 1 to 1000000000 (default 1)\n"
+        "  --connections C   over C connections at once, 1 to 1000, each on its own\n"
+        "                    thread and kept open (default 1)\n"
+        "  --connect-each    connect for every exchange instead, as many terminals do\n"
+        "  --progress        done, failed and rate on standard error once a second\n"
+        "                    (default: only when standard error is a terminal)\n"
+        "  --no-progress     no progress line\n"
         "  --help, --version\n"
-        "Exit codes: 0 done, 1 a library call failed, 2 usage, 3 the reply's MAC failed,\n"
-        "4 the reply does not answer the request (type, or field 11 or 41 changed).\n");
+        "e.g. tranpak-client --port 5000 --key 0123456789ABCDEF --count 20000 \\\n"
+        "         --connections 4 0800 11=000001 41=TERM0001\n"
+        "Ctrl-C ends a load or a fetch early (a load still prints its summary; a fetch\n"
+        "leaves no temporary file); a second Ctrl-C ends at once.\n"
+        "Exit codes: 0 done, 1 a library call failed (with --count above 1: an exchange\n"
+        "failed), 2 usage, 3 the reply's MAC failed, 4 the reply does not answer the\n"
+        "request (type, or field 11 or 41 changed), 130 stopped by Ctrl-C.\n");
 }
 
 struct Args {
     std::string host = "127.0.0.1", keyHex, settings, replyType;
     int port = -1;
     bool text = false, unmask = false, json = false;
+    long count = 1, connections = 1;
+    bool connectEach = false;
+    int progress = -1;  // -1: when standard error is a terminal; 0 never; 1 always
     std::vector<std::string> rest;
 };
 
 // The error log the library writes to, as the settings name it.
 std::string g_errfile;
 
-// Tells what failed: the library's reason, then the error log's new lines.
-int Fail(const std::string &what, long mark)
+// Tells what failed: the library's reason, taken right after the call that
+// failed, then the error log's new lines, each escaped.
+int Fail(const std::string &what, const Failure &failure, long mark)
 {
-    char reason[300] = {};
-    const int category = TpGetLastErrMesg(g_s, reason, sizeof reason);
-    std::fprintf(stderr, "%s: %s failed%s%s\n", kTool, what.c_str(), category != 0 ? ": " : "", reason);
+    std::fprintf(stderr, "%s: %s failed%s%s\n", kTool, what.c_str(), failure.category != 0 ? ": " : "",
+                 failure.reason.c_str());
     for (const std::string &line : LinesSince(g_errfile, mark))
-        std::fprintf(stderr, "  %s\n", line.c_str());
+        std::fprintf(stderr, "  %s\n", Escaped(line).c_str());
     return kExitFailed;
 }
 
@@ -82,47 +128,48 @@ std::string Absolute(const std::string &path)
     return ec ? path : full.string();
 }
 
-int InitFailed(const SettingsView &settings)
+int InitFailed(TpSession *s, const SettingsView &settings)
 {
-    char reason[300] = {};
-    TpGetLastErrMesg(g_s, reason, sizeof reason);
-    std::fprintf(stderr, "%s: Init8583 failed: %s; settings file %s, definitions %s, error log %s\n", kTool, reason,
+    const Failure failure = LastFailure(s);
+    std::fprintf(stderr, "%s: Init8583 failed: %s; settings file %s, definitions %s, error log %s\n", kTool,
+                 failure.reason.c_str(),
                  settings.pathFits ? Absolute(settings.path).c_str() : "(TRANPAK_SETTINGS too long)",
                  !settings.bmpfile.empty() ? Absolute(settings.bmpfile).c_str() : "(none read)",
                  !settings.errfile.empty() ? Absolute(settings.errfile).c_str() : "(none read)");
     return kExitFailed;
 }
 
+// The request on the session; kExitUsage or kExitFailed when it cannot be set.
+int PutRequest(TpSession *s, const Args &a, long mark)
+{
+    std::string why;
+    const int rc = SetRequest(s, a.rest, &why);
+    if (rc == kExitUsage)
+        return UsageError(kTool, why);
+    return rc != 0 ? Fail(why, LastFailure(s), mark) : 0;
+}
+
 int SendMessage(const Args &a, const unsigned char key[8], long mark)
 {
-    TpResetMesg(g_s);
-    if (TpSetCell(g_s, 0, a.rest[0].c_str()) != 0)
-        return Fail("setting the message type", mark);
-    for (size_t k = 1; k < a.rest.size(); ++k) {
-        int field;
-        std::string value, why;
-        if (!SplitAssignment(a.rest[k], &field, &value) || field == 0)
-            return UsageError(kTool, "expected FIELD=VALUE with FIELD 1 to 64, got " + a.rest[k]);
-        if (SetFieldText(g_s, field, value, &why) != 0) {
-            if (!why.empty())
-                return UsageError(kTool, why);
-            return Fail("setting field " + std::to_string(field), mark);
-        }
-    }
+    if (int rc = PutRequest(g_s, a, mark); rc != 0)
+        return rc;
     const RequestEcho request = RememberRequest(g_s, a.rest[0]);
     int sock = TpSockConnect(g_s, a.host.c_str(), a.port);
     if (sock < 0)
-        return Fail("connecting", mark);
+        return Fail("connecting", LastFailure(g_s), mark);
     if (TpSockSendMesg(g_s, sock, key) != 0) {
+        const Failure failure = LastFailure(g_s);
         TpSockClose(g_s, sock);
-        return Fail("sending", mark);
+        return Fail("sending", failure, mark);
     }
     if (TpSockRecvMesg(g_s, sock) != 0) {
+        const Failure failure = LastFailure(g_s);
         TpSockClose(g_s, sock);
-        return Fail("receiving the reply", mark);
+        return Fail("receiving the reply", failure, mark);
     }
     TpSockClose(g_s, sock);
     const bool macOk = TpCheckMesgMac(g_s, key) == 0;
+    const Failure macFailure = LastFailure(g_s);
     const std::string mismatch = ReplyMismatch(g_s, request, a.replyType);
     const std::set<int> &masked = DefaultMaskedFields();
     if (a.json)
@@ -130,7 +177,7 @@ int SendMessage(const Args &a, const unsigned char key[8], long mark)
     else
         std::printf("%sMAC: %s\n", ReplyTable(g_s, masked, a.unmask).c_str(), macOk ? "verified" : "FAILED");
     if (!macOk) {
-        Fail("checking the reply's MAC", mark);
+        Fail("checking the reply's MAC", macFailure, mark);
         return kExitMac;
     }
     if (!mismatch.empty()) {
@@ -140,19 +187,92 @@ int SendMessage(const Args &a, const unsigned char key[8], long mark)
     return 0;
 }
 
+int SendLoad(const Args &a, const unsigned char key[8], long mark, const SettingsView &settings)
+{
+    // The operands are checked once on the client's own session.
+    if (int rc = PutRequest(g_s, a, mark); rc != 0)
+        return rc;
+    TraceNumbers numbers;
+    std::string why;
+    if (!numbers.Read(g_s, &why))
+        return UsageError(kTool, why);
+    const long connections = std::min(a.connections, a.count);
+    std::vector<std::unique_ptr<TpSession>> owned;
+    std::vector<TpSession *> sessions;
+    for (long k = 0; k < connections; ++k) {
+        owned.push_back(std::make_unique<TpSession>());
+        TpSession *s = owned.back().get();
+        sessions.push_back(s);
+        if (TpInit8583(s, nullptr) != 0)
+            return InitFailed(s, settings);
+        if (SetRequest(s, a.rest, &why) != 0 || TpBackupMesg(s) != 0)
+            return Fail(why, LastFailure(s), mark);
+    }
+    LoadPlan plan;
+    plan.host = a.host;
+    plan.port = a.port;
+    std::copy(key, key + 8, plan.key);
+    plan.type = a.rest[0];
+    plan.replyType = a.replyType;
+    plan.count = a.count;
+    plan.connectEach = a.connectEach;
+    plan.progress = a.progress < 0 ? os::StderrIsTerminal() : a.progress == 1;
+    os::OnStopRequest(OnStop);
+    const LoadResult r = RunLoad(plan, sessions, numbers, g_stop);
+    for (TpSession *s : sessions)
+        TpWipe(s);  // keys and card data
+    std::printf("%s", a.json ? (SummaryJson(r) + "\n").c_str() : SummaryText(r).c_str());
+    for (int k = 0; k < kFailureKinds; ++k)
+        if (r.failures[k] > 0)
+            std::fprintf(stderr, "%s: first failure (%s): %s\n", kTool, FailureName(k), r.firstReason[k].c_str());
+    return r.stopped ? kExitStopped : r.failed > 0 ? kExitFailed : 0;
+}
+
+// Ends the process after a fetch cut short: the library's call still runs
+// on its thread and must not be waited for.
+[[noreturn]] void EndStoppedFetch(const Args &a, const std::vector<std::string> &left)
+{
+    std::fprintf(stderr, "%s: stopped: the fetch of %s was cut short\n", kTool, Escaped(a.rest[1]).c_str());
+    for (const std::string &path : left)
+        std::fprintf(stderr, "%s: cannot remove %s while the library holds it open\n", kTool, Escaped(path).c_str());
+    std::fflush(stderr);
+    std::_Exit(FinishOutput(kTool, kExitStopped));
+}
+
 int Transfer(const Args &a, long mark)
 {
     if (a.rest.size() != 3)
         return UsageError(kTool, a.rest[0] + " takes two arguments");
     const bool send = a.rest[0] == "send-file";
     const char *one = a.rest[1].c_str(), *two = a.rest[2].c_str();
-    const int rc = send ? (a.text ? TpSockSendFile : TpSockSendBinFile)(g_s, a.host.c_str(), a.port, one, two)
-                        : (a.text ? TpSockRecvFile : TpSockRecvBinFile)(g_s, a.host.c_str(), a.port, one, two);
+    int rc;
+    if (send) {
+        rc = (a.text ? TpSockSendFile : TpSockSendBinFile)(g_s, a.host.c_str(), a.port, one, two);
+    } else {
+        os::OnStopRequest(OnStop);
+        std::vector<std::string> left;
+        const FetchEnd end = FetchStoppable(g_s, a.host, a.port, one, two, a.text, g_stop, &left);
+        if (end == FetchEnd::kStopped)
+            EndStoppedFetch(a, left);
+        rc = end == FetchEnd::kDone ? 0 : -1;
+    }
     if (rc != 0)
-        return Fail(send ? "sending the file" : "fetching the file", mark);
+        return Fail(send ? "sending the file" : "fetching the file", LastFailure(g_s), mark);
     std::printf("%s %s -> %s: done (%s)\n", send ? "sent" : "fetched", Escaped(a.rest[1]).c_str(),
                 Escaped(a.rest[2]).c_str(), a.text ? "text" : "binary");
     return 0;
+}
+
+// The options that take numbers; false with the usage error's text.
+bool ReadNumber(const CliItem &it, Args *a, std::string *error)
+{
+    if (it.name == "port" && !ParsePort(it.value, &a->port))
+        *error = "--port takes a port from 0 to 65535, not " + it.value;
+    else if (it.name == "count" && !ParseInteger(it.value, 1, kMaxCount, &a->count))
+        *error = "--count takes a number from 1 to " + std::to_string(kMaxCount) + ", not " + it.value;
+    else if (it.name == "connections" && !ParseInteger(it.value, 1, kMaxConnections, &a->connections))
+        *error = "--connections takes a number from 1 to " + std::to_string(kMaxConnections) + ", not " + it.value;
+    return error->empty();
 }
 
 int ReadArgs(int argc, char **argv, Args *a, bool *done)
@@ -161,8 +281,9 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
     std::string error;
     if (!ParseCommandLine(argc, argv,
                           {{"host", true}, {"port", true}, {"key", true}, {"settings", true}, {"reply-type", true},
-                           {"unmask", false}, {"json", false}, {"text", false}, {"binary", false}, {"help", false},
-                           {"version", false}},
+                           {"unmask", false}, {"json", false}, {"text", false}, {"binary", false},
+                           {"count", true}, {"connections", true}, {"connect-each", false}, {"progress", false},
+                           {"no-progress", false}, {"help", false}, {"version", false}},
                           &items, &error))
         return UsageError(kTool, error);
     for (const CliItem &it : items) {
@@ -173,8 +294,8 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
         }
         if (it.operand())
             a->rest.push_back(it.value);
-        else if (it.name == "port" && !ParsePort(it.value, &a->port))
-            return UsageError(kTool, "--port takes a port from 0 to 65535, not " + it.value);
+        else if (!ReadNumber(it, a, &error))
+            return UsageError(kTool, error);
         else if (it.name == "reply-type" && it.value.size() != 4)
             return UsageError(kTool, "--reply-type takes a message type of 4 characters, not " + it.value);
         if (it.name == "host")
@@ -186,8 +307,10 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
         else if (it.name == "reply-type")
             a->replyType = it.value;
         a->text = it.name == "text" ? true : it.name == "binary" ? false : a->text;
+        a->progress = it.name == "progress" ? 1 : it.name == "no-progress" ? 0 : a->progress;
         a->unmask = a->unmask || it.name == "unmask";
         a->json = a->json || it.name == "json";
+        a->connectEach = a->connectEach || it.name == "connect-each";
     }
     if (a->port < 0)
         return UsageError(kTool, "--port is required");
@@ -205,7 +328,7 @@ int Run(const Args &a)
     const int rc = TpInit8583(g_s, nullptr);
     const SettingsView settings = ViewSettings();
     if (rc != 0)
-        return InitFailed(settings);
+        return InitFailed(g_s, settings);
     g_errfile = settings.errfile;
     const long mark = FileSize(g_errfile);
     if (a.rest[0] == "send-file" || a.rest[0] == "fetch-file")
@@ -213,7 +336,7 @@ int Run(const Args &a)
     unsigned char key[8];
     if (!ParseKey(a.keyHex, key))
         return UsageError(kTool, "--key with 16 hex digits is required for a message");
-    return SendMessage(a, key, mark);
+    return a.count > 1 ? SendLoad(a, key, mark, settings) : SendMessage(a, key, mark);
 }
 
 }  // namespace

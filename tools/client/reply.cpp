@@ -81,16 +81,17 @@ std::string ReplyTable(TpSession *s, const std::set<int> &masked, bool unmask)
 std::string ReplyJson(TpSession *s, const std::set<int> &masked, bool unmask, const char *mac,
                       const std::string &mismatch)
 {
-    std::string out = "{\"type\":" + JsonString(MessageType(s)) + ",\"fields\":[";
+    // Values as the table shows them, so that a program printing one never
+    // passes on a terminal control a host sent.
+    std::string out = "{\"type\":" + JsonString(Escaped(MessageType(s))) + ",\"fields\":[";
     bool first = true;
     for (int f = 1; f <= kFieldCount; ++f) {
         if (!Received(s, f))
             continue;
         const TpCellDef def = CellDef(s, f);
-        const std::string value = FieldText(s, f);
         out += std::string(first ? "" : ",") + "{\"number\":" + std::to_string(f) + ",\"name\":" + JsonString(def.name) +
                ",\"type\":" + JsonString(TypeName(def.type)) +
-               ",\"value\":" + JsonString(unmask || masked.count(f) == 0 ? value : Mask(value)) + "}";
+               ",\"value\":" + JsonString(ShownValue(s, f, masked, unmask)) + "}";
         first = false;
     }
     out += "],\"mac\":" + JsonString(mac) + ",\"answers_request\":" + (mismatch.empty() ? "true" : "false");

@@ -75,7 +75,8 @@ bool ParseInteger(const std::string &text, long min, long max, long *out)
     }
     if (at >= text.size() || text.size() - at > 18)
         return false;
-    long value = 0;
+    // 18 digits fit a long long; a long has 32 bits on Windows.
+    long long value = 0;
     for (; at < text.size(); ++at) {
         if (text[at] < '0' || text[at] > '9')
             return false;
@@ -85,7 +86,7 @@ bool ParseInteger(const std::string &text, long min, long max, long *out)
         value = -value;
     if (value < min || value > max)
         return false;
-    *out = value;
+    *out = static_cast<long>(value);
     return true;
 }
 

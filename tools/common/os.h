@@ -77,6 +77,10 @@ long ProcessId();
 // Pauses the calling thread.
 void SleepMillis(int millis);
 
+// Standard error goes to a terminal (not a file or a pipe), so a line
+// rewritten in place with "\r" shows as one line.
+bool StderrIsTerminal();
+
 // Threads and a lock, for the tools that serve or load many connections
 // at once. (The Windows packages are built with a compiler whose C++
 // library has no std::thread or std::mutex, so these come from the system.)

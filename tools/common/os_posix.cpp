@@ -217,6 +217,8 @@ void RemoveFile(const std::string &path) { unlink(path.c_str()); }
 
 long ProcessId() { return static_cast<long>(getpid()); }
 
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
 void SleepMillis(int millis)
 {
     timespec ts{millis / 1000, static_cast<long>(millis % 1000) * 1000000L};

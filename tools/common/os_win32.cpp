@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
@@ -217,6 +218,8 @@ bool PutInPlace(const std::string &from, const std::string &to)
 void RemoveFile(const std::string &path) { DeleteFileA(path.c_str()); }
 
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+
+bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 void SleepMillis(int millis) { Sleep(static_cast<DWORD>(millis)); }
 

@@ -1,10 +1,12 @@
 #include "tool_support.h"
 
+#include "cli.h"
 #include "message_view.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 namespace tranpak::tools {
@@ -75,10 +77,12 @@ int SetFieldText(TpSession *s, int field, const std::string &text, std::string *
     if (field == 0)
         return TpSetCell(s, 0, text.c_str());
     if (type == CELL_NI) {
-        char *end = nullptr;
-        long v = std::strtol(text.c_str(), &end, 10);
-        if (text.empty() || *end != '\0') {
-            *why = "not an integer: " + text;
+        // An NI field holds a 32-bit int: a larger number would be cut.
+        long v;
+        if (!ParseInteger(text, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), &v)) {
+            *why = "field " + std::to_string(field) + " takes an integer from " +
+                   std::to_string(std::numeric_limits<int>::min()) + " to " +
+                   std::to_string(std::numeric_limits<int>::max()) + ", not " + text;
             return -1;
         }
         int i = static_cast<int>(v);

@@ -1,0 +1,36 @@
+#include "failure.h"
+
+#include "../common/shown_text.h"
+
+namespace tranpak::tools {
+namespace {
+
+// A reason is one log line without its time stamp.
+constexpr int kReasonSize = 512;
+
+}  // namespace
+
+Failure LastFailure(TpSession *s)
+{
+    char reason[kReasonSize] = {};
+    Failure f;
+    f.category = TpGetLastErrMesg(s, reason, sizeof reason);
+    f.reason = Escaped(reason);
+    return f;
+}
+
+const char *FailureName(int kind)
+{
+    static const char *const kNames[kFailureKinds] = {
+        "other",   "settings",  "argument", "connect",    "time limit",   "peer closed",
+        "malformed", "MAC",     "local file", "host refused", "does not answer",
+    };
+    return kind >= 0 && kind < kFailureKinds ? kNames[kind] : kNames[kFailOther];
+}
+
+int KindOfCategory(int category)
+{
+    return category > TRANPAK_ERR_NONE && category <= TRANPAK_ERR_HOST_REFUSED ? category : kFailOther;
+}
+
+}  // namespace tranpak::tools

@@ -1,0 +1,92 @@
+#include "load_report.h"
+
+#include <cstdio>
+
+namespace tranpak::tools {
+namespace {
+
+struct Percentile {
+    const char *name;
+    int perMille;
+};
+// min and max are the ranks of the first and of the last value.
+constexpr Percentile kPercentiles[] = {{"min", 0},    {"p50", 500},   {"p90", 900},
+                                       {"p99", 990},  {"p99.9", 999}, {"max", 1000}};
+
+double PerSecond(const LoadResult &r) { return r.seconds > 0 ? static_cast<double>(r.done) / r.seconds : 0; }
+
+std::string Fixed(double value, int decimals)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+}  // namespace
+
+long long NearestRank(const std::vector<long long> &ascending, int perMille)
+{
+    if (ascending.empty())
+        return 0;
+    const long long n = static_cast<long long>(ascending.size());
+    long long rank = (perMille * n + 999) / 1000;
+    rank = rank < 1 ? 1 : rank > n ? n : rank;
+    return ascending[static_cast<size_t>(rank - 1)];
+}
+
+std::string SummaryText(const LoadResult &r)
+{
+    std::string out = "exchanges: " + std::to_string(r.requested) + " requested, " + std::to_string(r.done) +
+                      " done, " + std::to_string(r.failed) + " failed\n";
+    std::string kinds;
+    for (int k = 0; k < kFailureKinds; ++k)
+        if (r.failures[k] > 0)
+            kinds += (kinds.empty() ? "" : ", ") + std::string(FailureName(k)) + " " + std::to_string(r.failures[k]);
+    out += "failures: " + (kinds.empty() ? "none" : kinds) + "\n";
+    out += "rate: " + Fixed(PerSecond(r), 0) + " exchanges per second over " + Fixed(r.seconds, 3) + " s, " +
+           std::to_string(r.connections) + (r.connections == 1 ? " connection" : " connections") +
+           (r.connectEach ? ", connecting for each exchange\n" : " kept open\n");
+    if (r.latencyMicros.empty()) {
+        out += "latency: none, no exchange was done\n";
+    } else {
+        out += "latency:";
+        for (const Percentile &p : kPercentiles)
+            out += std::string(p.perMille == 0 ? " " : ", ") + p.name + " " +
+                   Fixed(NearestRank(r.latencyMicros, p.perMille) / 1000.0, 3) + " ms";
+        out += "\n";
+    }
+    if (r.stopped)
+        out += "stopped: by Ctrl-C after " + std::to_string(r.done + r.failed) + " of " +
+               std::to_string(r.requested) + " exchanges\n";
+    return out;
+}
+
+std::string SummaryJson(const LoadResult &r)
+{
+    std::string out = "{\"requested\":" + std::to_string(r.requested) +
+                      ",\"connections\":" + std::to_string(r.connections) +
+                      ",\"connect_each\":" + (r.connectEach ? "true" : "false") +
+                      ",\"done\":" + std::to_string(r.done) + ",\"failed\":" + std::to_string(r.failed) +
+                      ",\"failures\":{";
+    bool first = true;
+    for (int k = 0; k < kFailureKinds; ++k) {
+        if (r.failures[k] == 0)
+            continue;
+        out += std::string(first ? "" : ",") + "\"" + FailureName(k) + "\":" + std::to_string(r.failures[k]);
+        first = false;
+    }
+    out += std::string("},\"stopped\":") + (r.stopped ? "true" : "false") + ",\"seconds\":" + Fixed(r.seconds, 3) +
+           ",\"per_second\":" + Fixed(PerSecond(r), 1) + ",\"latency_us\":{";
+    for (const Percentile &p : kPercentiles)
+        out += std::string(p.perMille == 0 ? "" : ",") + "\"" + p.name + "\":" +
+               (r.latencyMicros.empty() ? "null" : std::to_string(NearestRank(r.latencyMicros, p.perMille)));
+    return out + "}}";
+}
+
+std::string ProgressLine(long long done, long long failed, double perSecond)
+{
+    return "done " + std::to_string(done) + ", failed " + std::to_string(failed) + ", " + Fixed(perSecond, 0) +
+           " per second";
+}
+
+}  // namespace tranpak::tools
