@@ -31,7 +31,8 @@
 namespace tranpak::test {
 namespace {
 
-using tools::ConfinedPath;
+namespace os = tools::os;
+using tools::ConfinedRequest;
 using tools::DecodeOptions;
 using tools::DescribeFrame;
 
@@ -62,12 +63,11 @@ TEST(HostRules, RequestTextsStayInsideTheServedDirectory)
         {"..", false},         {"a\nb", false},        {"NUL", false},        {"x/com1.txt", false},
         {"nul.txt", false},    {"LPT9", false},         {"COM10", true},       {"console", true},
     };
-    for (auto &c : cases) {
-        std::string path;
-        EXPECT_EQ(ConfinedPath("/srv/files", c.request, &path), c.allowed) << c.request;
-        if (c.allowed)
-            EXPECT_EQ(path, std::string("/srv/files/") + c.request);
-    }
+    for (auto &c : cases)
+        EXPECT_EQ(ConfinedRequest(c.request), c.allowed) << c.request;
+    const std::string longest(tools::kMaxRequestSize, 'a');
+    EXPECT_TRUE(ConfinedRequest(longest));
+    EXPECT_FALSE(ConfinedRequest(longest + "a"));
 }
 
 TEST(HostRules, FaultNames)
@@ -423,52 +423,131 @@ TEST_F(ClientLinkTest, EachFrameHasOneDeadline)
     EXPECT_LE(millis, 300);
 }
 
+// A request as the host takes it, through a served directory looked up
+// with openat2 (links inside followed) or one component at a time (no
+// link followed; Windows too). "" is taken, anything else a part of why not.
+struct ServedCase {
+    const char *request;
+    const char *fetch, *store;          // with openat2
+    const char *walkFetch, *walkStore;  // without it
+};
+
+std::set<std::string> Listing(const char *dir)
+{
+    std::set<std::string> names;
+    for (const auto &e : std::filesystem::recursive_directory_iterator(dir))
+        names.insert(e.path().generic_string());
+    return names;
+}
+
+// Every case both ways; a fetch that is taken reads "in". Every store is
+// abandoned, so "served" is left as it was.
+void ExpectServed(const std::vector<ServedCase> &cases)
+{
+    const std::set<std::string> before = Listing("served");
+    for (auto lookup : {os::ServedDir::Lookup::kBest, os::ServedDir::Lookup::kWalk}) {
+        os::ServedDir dir;
+        ASSERT_TRUE(dir.Open("served", lookup));
+        const bool beneath = dir.FollowsLinksInside();
+        if (lookup == os::ServedDir::Lookup::kWalk)
+            ASSERT_FALSE(beneath);
+        for (auto &c : cases) {
+            const std::string fetch = beneath ? c.fetch : c.walkFetch, store = beneath ? c.store : c.walkStore;
+            std::string why;
+            const int fd = tools::OpenFetch(dir, c.request, &why);
+            EXPECT_EQ(fd >= 0, fetch.empty()) << c.request << ": " << why;
+            EXPECT_NE(why.find(fetch), std::string::npos) << c.request << ": " << why;
+            char bytes[8] = {};
+            if (fd >= 0) {
+                EXPECT_EQ(std::string(bytes, os::ReadBytes(fd, bytes, sizeof bytes)), "in") << c.request;
+                os::CloseFile(fd);
+            }
+            why.clear();
+            os::PendingStore pending;
+            EXPECT_EQ(tools::BeginStore(dir, c.request, &pending, &why), store.empty()) << c.request << ": " << why;
+            EXPECT_NE(why.find(store), std::string::npos) << c.request << ": " << why;
+            EXPECT_EQ(pending.Fd() >= 0, store.empty()) << c.request;
+        }
+        EXPECT_EQ(Listing("served"), before) << "a temporary file left behind";
+    }
+}
+
+// Stores request with its own text as the bytes.
+void Store(const os::ServedDir &dir, const char *request)
+{
+    os::PendingStore pending;
+    std::string why;
+    ASSERT_TRUE(tools::BeginStore(dir, request, &pending, &why)) << request << ": " << why;
+    ASSERT_TRUE(os::WriteBytes(pending.Fd(), request, static_cast<int>(std::strlen(request))));
+    ASSERT_TRUE(pending.SyncAndClose());
+    ASSERT_TRUE(pending.Commit()) << request;
+}
+
+TEST_F(HostRulesTest, ServedDirectoryTakesRegularFilesAndNewNames)
+{
+    std::filesystem::create_directories("served/sub");
+    WriteFile("served/in.txt", "in");
+    ExpectServed({
+        {"in.txt", "", "", "", ""},
+        {"new.txt", "no such file", "", "no such file", ""},
+        {"sub/new.txt", "no such file", "", "no such file", ""},
+        {"sub", "a directory", "a directory", "a directory", "a directory"},
+        {"missing/new.txt", "no such directory", "no such directory", "no such directory", "no such directory"},
+        {"in.txt/x", "not a directory", "not a directory", "not a directory", "not a directory"},
+        {"aux.log", "reserved device name", "reserved device name", "reserved device name", "reserved device name"},
+        {"../served/in.txt", "outside the served", "outside the served", "outside the served", "outside the served"},
+    });
+    os::ServedDir dir;
+    ASSERT_TRUE(dir.Open("served"));
+    Store(dir, "sub/new.txt");
+    Store(dir, "in.txt");
+    EXPECT_EQ(ReadFile("served/sub/new.txt"), "sub/new.txt");
+    EXPECT_EQ(ReadFile("served/in.txt"), "in.txt");
+    EXPECT_EQ(Listing("served"),
+              std::set<std::string>({"served/in.txt", "served/sub", "served/sub/new.txt"}));
+}
+
 TEST_F(HostRulesTest, ServedDirectoryKeepsLinksInside)
 {
     namespace fs = std::filesystem;
     fs::create_directories("served/sub");
     fs::create_directories("outside");
-    std::ofstream("outside/secret.txt") << "SECRET";
-    std::ofstream("served/in.txt") << "in";
+    WriteFile("outside/secret.txt", "SECRET");
+    WriteFile("served/in.txt", "in");
     std::error_code ec;
     fs::create_symlink("../outside/secret.txt", "served/out", ec);
     if (ec)
         GTEST_SKIP() << "no symbolic links here: " << ec.message();
     fs::create_symlink("../outside/none.txt", "served/dangling");
+    fs::create_symlink("none.txt", "served/nowhere");
+    fs::create_symlink(fs::absolute("served/in.txt"), "served/absolute");
     fs::create_directory_symlink("../outside", "served/dirlink");
     fs::create_symlink("in.txt", "served/inlink");
-    std::string root;
-    ASSERT_TRUE(tools::ServedRoot("served", &root));
-    struct {
-        const char *request;
-        bool fetch, store;
-        const char *why;
-    } cases[] = {
-        {"in.txt", true, true, ""},
-        {"inlink", true, true, ""},
-        {"new.txt", false, true, "no such file"},
-        {"sub/new.txt", false, true, "no such file"},
-        {"out", false, false, "leads outside"},
-        {"dangling", false, false, "dangling"},
-        {"dirlink/secret.txt", false, false, "leads outside"},
-        {"dirlink/new.txt", false, false, "no such file"},
-        {"sub", false, false, "a directory"},
-        {"missing/new.txt", false, false, ""},
-        {"aux.log", false, false, "reserved device name"},
-    };
-    for (auto &c : cases) {
-        std::string real, why;
-        EXPECT_EQ(tools::ResolveFetch(root, c.request, &real, &why), c.fetch) << c.request;
-        if (!c.fetch)
-            EXPECT_NE(why.find(c.why), std::string::npos) << c.request << ": " << why;
-        why.clear();
-        EXPECT_EQ(tools::ResolveStore(root, c.request, &real, &why), c.store) << c.request << ": " << why;
-        if (c.store)
-            EXPECT_TRUE(tools::IsInside(root, real)) << real;
+    fs::create_symlink("../in.txt", "served/sub/uplink");
+    const char *link = "a symbolic link (not followed";
+    ExpectServed({
+        {"inlink", "", "", link, link},
+        {"sub/uplink", "", "", link, link},
+        {"nowhere", "a dangling symbolic link", "", link, link},
+        {"out", "leads outside", "leads outside", link, link},
+        {"dangling", "leads outside", "leads outside", link, link},
+        {"absolute", "leads outside", "leads outside", link, link},
+        {"dirlink/secret.txt", "leads outside", "leads outside", link, link},
+        {"dirlink/new.txt", "leads outside", "leads outside", link, link},
+    });
+    // A store through a link inside replaces the link's target, or creates
+    // a missing one; the link stays.
+    os::ServedDir dir;
+    ASSERT_TRUE(dir.Open("served"));
+    if (!dir.FollowsLinksInside())
+        return;
+    for (const char *request : {"inlink", "nowhere", "sub/uplink"}) {
+        Store(dir, request);
+        EXPECT_TRUE(fs::is_symlink(std::string("served/") + request)) << request;
     }
-    std::string real, why;
-    ASSERT_TRUE(tools::ResolveStore(root, "inlink", &real, &why));
-    EXPECT_EQ(real, root + "/in.txt") << "a store through an inside link replaces its target";
+    EXPECT_EQ(ReadFile("served/in.txt"), "sub/uplink");
+    EXPECT_EQ(ReadFile("served/none.txt"), "nowhere");
+    EXPECT_EQ(Listing("outside"), std::set<std::string>({"outside/secret.txt"}));
 }
 
 TEST_F(DecoderTest, JsonHasOneObjectPerFrame)

@@ -111,12 +111,14 @@ mkdir -p ../outside ../files/subdir
 printf 'SECRET\n' > ../outside/secret.txt
 ln -s ../outside/secret.txt ../files/link-out
 ln -s ../outside/nothing.txt ../files/dangling
+ln -s nothing.txt ../files/dangling-in
 ln -s ../outside ../files/dirlink
 ln -s stored.txt ../files/link-in
 mkfifo ../files/fifo
 start_host confined --client-timeout 2
-# request, what the host's log says
-refusals=("link-out|leads outside" "dangling|dangling" "dirlink/secret.txt|leads outside"
+# request, what the host's log says; a link that leads outside is refused as
+# such whether or not its target is there, since nothing outside is looked at
+refusals=("link-out|leads outside" "dangling|leads outside" "dangling-in|dangling" "dirlink/secret.txt|leads outside"
           "subdir|a directory" "fifo|not a regular file" "NUL.txt|a reserved device name")
 for r in "${refusals[@]}"; do
   req=${r%%|*} why=${r#*|}

@@ -1,7 +1,7 @@
 // What the tools (and the tests that play a host) need from the operating
 // system, kept apart from the library's own platform layer: the server
-// side of TCP, waiting on sockets with a time limit, files opened without
-// following links, replacing a file in one step, signals, the environment.
+// side of TCP, waiting on sockets with a time limit, files opened only
+// below a served directory, threads, signals, the environment.
 // One implementation per platform (os_posix.cpp, os_win32.cpp); CMake
 // compiles exactly one into the static library tranpak_toolos.
 #ifndef TRANPAK_TOOLS_OS_H
@@ -50,29 +50,99 @@ int RecvNow(int sock, void *bytes, int count);
 int SendNow(int sock, const void *bytes, int count);
 
 // Files. Paths use '/' between components on every platform.
-enum class Kind { kMissing, kFile, kDirectory, kLink, kOther };
-// What the path itself is (a link is not followed).
-Kind EntryKind(const std::string &path);
-// The absolute path with every link resolved; false when a component is
-// missing or a link leads nowhere.
-bool RealPath(const std::string &path, std::string *real);
-// Opens an existing regular file for reading, refusing (with *why) a link
-// in its last component, a directory, a pipe or a device; opening a pipe
-// never blocks. A descriptor, or -1.
-int OpenRegularForRead(const std::string &path, std::string *why);
-// Creates a new file for writing that did not exist and is not a link.
-int CreateNewFile(const std::string &path, std::string *why);
 // Bytes read (0 at the end), or -1.
 int ReadBytes(int fd, void *bytes, int count);
 bool WriteBytes(int fd, const void *bytes, int count);
 // Pushes the file to the disk and closes it; false when either fails.
 bool SyncAndClose(int fd);
 void CloseFile(int fd);
-// Puts from in place of to in one step (to may exist).
-bool PutInPlace(const std::string &from, const std::string &to);
-void RemoveFile(const std::string &path);
 // A number that differs between processes, for temporary names.
 long ProcessId();
+
+// Why a path below a served directory was not opened.
+enum class Refused {
+    kNone,
+    kMissing,               // the last component is not there
+    kMissingOnTheWay,       // a directory on the way is not there, or a link there leads nowhere
+    kNotDirectoryOnTheWay,  // a component on the way is a file
+    kDirectory,
+    kNotRegular,            // a pipe, socket or device
+    kLink,                  // a link, where links are not followed
+    kLinkOutside,           // a link leads outside the served directory
+    kLinkNowhere,           // a link inside leads to nothing
+    kLinkLoop,              // too many links in a row
+    kSystem,                // anything else: the system's own words in *detail
+};
+
+class PendingStore;
+
+// A directory opened once, and the files below it opened from that handle
+// by a relative path ('/' between components, none empty, "." or ".."),
+// so that renaming or swapping anything on the way while a request is
+// served cannot lead outside:
+// - Linux with openat2: the kernel resolves the whole path beneath the
+//   directory (RESOLVE_BENEATH); a link that stays inside is followed,
+//   one that leads outside (or is absolute) is refused.
+// - Other POSIX systems, Linux kernels before 5.6 (or a sandbox that
+//   denies openat2): one component at a time from the directory's
+//   descriptor with O_NOFOLLOW; every link is refused.
+// - Windows: every directory from the served one down is opened without
+//   following reparse points and held, without delete sharing, while the
+//   file below is opened, created or replaced by its path, so none of them
+//   can be renamed or replaced meanwhile; every reparse point is refused.
+//   The served directory's own path is taken once, at Open.
+class ServedDir {
+public:
+    // kWalk never uses openat2, so that both ways can be tried on one system.
+    enum class Lookup { kBest, kWalk };
+    ServedDir();
+    ServedDir(const ServedDir &) = delete;
+    ServedDir &operator=(const ServedDir &) = delete;
+    ~ServedDir();
+    // False when path is not a directory that can be opened. Which way
+    // paths are looked up is decided here, once.
+    bool Open(const std::string &path, Lookup lookup = Lookup::kBest);
+    // True when links that stay inside are followed (openat2).
+    bool FollowsLinksInside() const;
+    // Opens an existing regular file for reading; opening a pipe never
+    // blocks. A descriptor, or -1 with *refused (and *detail for kSystem).
+    int OpenForRead(const std::string &relative, Refused *refused, std::string *detail) const;
+    // Starts a store to relative, an existing regular file or a new name
+    // in an existing directory: a new temporary file beside it, unique
+    // across threads and processes, to be written through store->Fd().
+    // With openat2 a link as last component is resolved beneath the
+    // directory and its target is replaced. False with *refused otherwise.
+    bool StoreBegin(const std::string &relative, PendingStore *store, Refused *refused, std::string *detail) const;
+
+    struct Impl;
+
+private:
+    Impl *impl_;
+};
+
+// A store between StoreBegin and its end, holding the directory it goes
+// to. Destroying one that was neither committed nor abandoned abandons it.
+class PendingStore {
+public:
+    PendingStore() = default;
+    PendingStore(const PendingStore &) = delete;
+    PendingStore &operator=(const PendingStore &) = delete;
+    ~PendingStore();
+    // The temporary file, or -1 when no store is pending.
+    int Fd() const;
+    // Pushes the temporary file to the disk and closes it.
+    bool SyncAndClose();
+    // Puts the temporary file in place of the target in one step.
+    bool Commit();
+    // Closes and removes the temporary file; the target stays as it was.
+    void Abandon();
+
+    struct Impl;
+
+private:
+    friend class ServedDir;
+    Impl *impl_ = nullptr;
+};
 
 // Pauses the calling thread.
 void SleepMillis(int millis);

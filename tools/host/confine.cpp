@@ -1,40 +1,35 @@
 #include "confine.h"
 
-#include "../common/os.h"
-
 #include <cctype>
 
 namespace tranpak::tools {
 namespace {
 
-const char *KindText(os::Kind kind)
+// Why the file system refused a request, as the host logs and answers it.
+std::string RefusalText(os::Refused refused, const std::string &detail)
 {
-    switch (kind) {
-    case os::Kind::kDirectory:
-        return "a directory";
-    case os::Kind::kMissing:
+    switch (refused) {
+    case os::Refused::kMissing:
         return "no such file";
-    case os::Kind::kLink:
-        return "a symbolic link";
-    case os::Kind::kOther:
+    case os::Refused::kMissingOnTheWay:
+        return "no such directory on the way (or a link there leads nowhere)";
+    case os::Refused::kNotDirectoryOnTheWay:
+        return "a file on the way is not a directory";
+    case os::Refused::kDirectory:
+        return "a directory";
+    case os::Refused::kNotRegular:
         return "not a regular file (a pipe, socket or device)";
+    case os::Refused::kLink:
+        return "a symbolic link (not followed on this system)";
+    case os::Refused::kLinkOutside:
+        return "a symbolic link leads outside the served directory";
+    case os::Refused::kLinkNowhere:
+        return "a dangling symbolic link";
+    case os::Refused::kLinkLoop:
+        return "too many symbolic links";
     default:
-        return "a file";
+        return detail.empty() ? "cannot be opened" : detail;
     }
-}
-
-// The real path of something that exists, checked to lie inside root.
-bool RealInside(const std::string &root, const std::string &path, std::string *real, std::string *why)
-{
-    if (!os::RealPath(path, real)) {
-        *why = os::EntryKind(path) == os::Kind::kLink ? "a dangling symbolic link" : "a link on the way leads nowhere";
-        return false;
-    }
-    if (!IsInside(root, *real)) {
-        *why = "a symbolic link leads outside the served directory";
-        return false;
-    }
-    return true;
 }
 
 // Why a request text is refused before the file system is asked.
@@ -66,9 +61,9 @@ bool IsReservedDeviceName(const std::string &component)
            base[3] >= '1' && base[3] <= '9';
 }
 
-bool ConfinedPath(const std::string &dir, const std::string &request, std::string *path)
+bool ConfinedRequest(const std::string &request)
 {
-    if (request.empty() || request.size() > 200 || request[0] == '/')
+    if (request.empty() || request.size() > kMaxRequestSize || request[0] == '/')
         return false;
     size_t start = 0;
     for (;;) {
@@ -80,77 +75,37 @@ bool ConfinedPath(const std::string &dir, const std::string &request, std::strin
             if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '\\' || c == ':')
                 return false;
         if (slash == std::string::npos)
-            break;
+            return true;
         start = slash + 1;
     }
-    *path = dir + "/" + request;
-    return true;
 }
 
-bool IsInside(const std::string &root, const std::string &path)
+int OpenFetch(const os::ServedDir &dir, const std::string &request, std::string *why)
 {
-    if (path == root)
-        return true;
-    const std::string prefix = root.empty() || root.back() == '/' ? root : root + "/";
-    return path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0;
+    if (!ConfinedRequest(request)) {
+        *why = TextRefusal(request);
+        return -1;
+    }
+    os::Refused refused = os::Refused::kNone;
+    std::string detail;
+    const int fd = dir.OpenForRead(request, &refused, &detail);
+    if (fd < 0)
+        *why = RefusalText(refused, detail);
+    return fd;
 }
 
-bool ServedRoot(const std::string &dir, std::string *root)
+bool BeginStore(const os::ServedDir &dir, const std::string &request, os::PendingStore *store, std::string *why)
 {
-    return os::RealPath(dir, root) && os::EntryKind(*root) == os::Kind::kDirectory;
-}
-
-bool ResolveFetch(const std::string &root, const std::string &request, std::string *real, std::string *why)
-{
-    std::string path;
-    if (!ConfinedPath(root, request, &path)) {
+    if (!ConfinedRequest(request)) {
         *why = TextRefusal(request);
         return false;
     }
-    const os::Kind kind = os::EntryKind(path);
-    if (kind == os::Kind::kMissing) {
-        // A link on the way may lead nowhere: say which.
-        *why = os::RealPath(path, real) ? "no such file" : "no such file (or a link on the way leads nowhere)";
-        return false;
-    }
-    if (!RealInside(root, path, real, why))
-        return false;
-    const os::Kind target = os::EntryKind(*real);
-    if (target != os::Kind::kFile) {
-        *why = KindText(target);
-        return false;
-    }
-    return true;
-}
-
-bool ResolveStore(const std::string &root, const std::string &request, std::string *real, std::string *why)
-{
-    std::string path;
-    if (!ConfinedPath(root, request, &path)) {
-        *why = TextRefusal(request);
-        return false;
-    }
-    const os::Kind kind = os::EntryKind(path);
-    if (kind != os::Kind::kMissing) {
-        if (!RealInside(root, path, real, why))
-            return false;
-        const os::Kind target = os::EntryKind(*real);
-        if (target != os::Kind::kFile) {
-            *why = KindText(target);
-            return false;
-        }
+    os::Refused refused = os::Refused::kNone;
+    std::string detail;
+    if (dir.StoreBegin(request, store, &refused, &detail))
         return true;
-    }
-    const size_t slash = path.rfind('/');
-    std::string parent;
-    if (!RealInside(root, path.substr(0, slash), &parent, why))
-        return false;
-    if (os::EntryKind(parent) != os::Kind::kDirectory) {
-        *why = "its directory is not a directory";
-        return false;
-    }
-    *real = parent + path.substr(slash);
-    return true;
+    *why = RefusalText(refused, detail);
+    return false;
 }
 
 }  // namespace tranpak::tools

@@ -1,18 +1,25 @@
-// Which file a transfer request names inside the served directory. A
-// request is refused unless the file's real path, with every link on the
-// way resolved, lies inside the served directory's real path, and the
-// file is a regular file (or, for a store, not there yet).
+// Which file a transfer request names inside the served directory. The
+// request text is checked first; the file system is then asked only
+// through the served directory's handle (os::ServedDir), every step from
+// there, so a request never opens, creates or replaces anything outside
+// it, whatever is renamed meanwhile.
 #ifndef TRANPAK_TOOLS_CONFINE_H
 #define TRANPAK_TOOLS_CONFINE_H
+
+#include "../common/os.h"
 
 #include <string>
 
 namespace tranpak::tools {
 
-// The file a request text names inside dir, or false when the text could
-// reach outside it (absolute paths, drive letters, backslashes, empty, "."
-// or ".." components, control bytes) or names a Windows device.
-bool ConfinedPath(const std::string &dir, const std::string &request, std::string *path);
+// The longest request text taken, in bytes.
+inline constexpr size_t kMaxRequestSize = 200;
+
+// False when the request text could reach outside the served directory
+// (absolute paths, drive letters, backslashes, empty, "." or ".."
+// components, control bytes, longer than kMaxRequestSize) or names a
+// Windows device.
+bool ConfinedRequest(const std::string &request);
 
 // CON, PRN, AUX, NUL, COM1-9, LPT1-9, in any case, alone or with an
 // extension ("nul.txt"), and with trailing dots or blanks: names that
@@ -20,18 +27,12 @@ bool ConfinedPath(const std::string &dir, const std::string &request, std::strin
 // so a served directory means the same everywhere.
 bool IsReservedDeviceName(const std::string &component);
 
-// The served directory's real path, or false when it is not a directory.
-bool ServedRoot(const std::string &dir, std::string *root);
+// The existing regular file to send, open for reading, or -1 with *why.
+int OpenFetch(const os::ServedDir &dir, const std::string &request, std::string *why);
 
-// The real path of the existing regular file to send, or false with *why.
-bool ResolveFetch(const std::string &root, const std::string &request, std::string *real, std::string *why);
-
-// The real path to store to: an existing regular file's, or a new name in
-// an existing directory inside root. False with *why otherwise.
-bool ResolveStore(const std::string &root, const std::string &request, std::string *real, std::string *why);
-
-// True when path is root itself or lies below it.
-bool IsInside(const std::string &root, const std::string &path);
+// Starts a store to an existing regular file or a new name in an existing
+// directory: *store holds its temporary file. False with *why otherwise.
+bool BeginStore(const os::ServedDir &dir, const std::string &request, os::PendingStore *store, std::string *why);
 
 }  // namespace tranpak::tools
 

@@ -62,7 +62,7 @@ int HostSimulator::Start(std::string *why)
             *why = "--rule " + *why;
             return -1;
         }
-    if (!ServedRoot(options_.dir, &root_)) {
+    if (!served_.Open(options_.dir)) {
         *why = "--dir " + options_.dir + " is not a directory";
         return -1;
     }

@@ -69,11 +69,10 @@ private:
     // The one message of the host: the definitions, each request as it
     // is unpacked and its answer as it is built.
     TpSession session_;
-    std::string root_;
+    os::ServedDir served_;  // --dir, opened once at start
     int listener_ = -1;
     long requests_ = 0;
     long errlogSize_ = 0;
-    long temporaries_ = 0;
     bool outputWorks_ = true;
 };
 

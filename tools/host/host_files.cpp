@@ -31,12 +31,10 @@ bool HostSimulator::Refuse(ClientLink &link, const std::string &request, const s
 
 void HostSimulator::ReceiveFile(ClientLink &link, const std::string &request)
 {
-    std::string target, why;
-    bool allowed = ResolveStore(root_, request, &target, &why);
-    const std::string temporary = target + ".tranpak-" + std::to_string(os::ProcessId()) + "-" +
-                                  std::to_string(++temporaries_) + ".tmp";
-    int fd = allowed ? os::CreateNewFile(temporary, &why) : -1;
-    allowed = allowed && fd >= 0;
+    std::string why;
+    os::PendingStore store;
+    const bool allowed = BeginStore(served_, request, &store, &why);
+    const int fd = store.Fd();
     bool written = true;
     long total = 0;
     // The client sends everything before it waits: take it all, then answer.
@@ -45,10 +43,7 @@ void HostSimulator::ReceiveFile(ClientLink &link, const std::string &request)
         const LinkResult r = link.ReadFileFrame(&problem);
         const bool unexpected = r == LinkResult::kOk && link.FileType() != '2' && link.FileType() != '4';
         if (r != LinkResult::kOk || unexpected) {
-            if (fd >= 0) {
-                os::CloseFile(fd);
-                os::RemoveFile(temporary);
-            }
+            store.Abandon();
             Say("file '" + Escaped(request) + "' not stored: " +
                 (unexpected ? std::string("a frame of type ") + link.FileType() + " before the end"
                             : problem.empty() ? LinkResultText(r) : problem) +
@@ -63,13 +58,13 @@ void HostSimulator::ReceiveFile(ClientLink &link, const std::string &request)
         total += n;
     }
     if (fd >= 0) {
-        written = os::SyncAndClose(fd) && written;
+        written = store.SyncAndClose() && written;
         if (!written)
             why = "cannot write it";
-        else if (!os::PutInPlace(temporary, target))
+        else if (!store.Commit())
             why = "cannot put it in place", written = false;
         if (!written)
-            os::RemoveFile(temporary);
+            store.Abandon();
     }
     if (!allowed || !written) {
         Refuse(link, request, why);
@@ -82,12 +77,8 @@ void HostSimulator::ReceiveFile(ClientLink &link, const std::string &request)
 
 void HostSimulator::SendFile(ClientLink &link, const std::string &request)
 {
-    std::string real, why;
-    if (!ResolveFetch(root_, request, &real, &why)) {
-        Refuse(link, request, why);
-        return;
-    }
-    const int fd = os::OpenRegularForRead(real, &why);
+    std::string why;
+    const int fd = OpenFetch(served_, request, &why);
     if (fd < 0) {
         Refuse(link, request, why);
         return;
