@@ -65,9 +65,9 @@ ClientLink::Clock::time_point ClientLink::FrameDeadline() const
     return limited_ ? std::min(own, transferDeadline_) : own;
 }
 
-LinkResult ClientLink::Overdue(LinkResult r) const
+LinkResult ClientLink::Overdue(LinkResult r, Clock::time_point deadline) const
 {
-    return r == LinkResult::kTimedOut && limited_ && Clock::now() >= transferDeadline_ ? LinkResult::kTooLong : r;
+    return r == LinkResult::kTimedOut && limited_ && deadline == transferDeadline_ ? LinkResult::kTooLong : r;
 }
 
 LinkResult ClientLink::ReadExactly(void *bytes, int count, Clock::time_point deadline)
@@ -112,7 +112,7 @@ LinkResult ClientLink::Write(const void *bytes, int count)
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
-            return Overdue(LinkResult::kTimedOut);
+            return Overdue(LinkResult::kTimedOut, deadline);
         if (os::WaitSocket(sock_, true, static_cast<int>(std::min<long long>(left, kPollSliceMillis))) < 0)
             return LinkResult::kFailed;
     }
@@ -138,12 +138,12 @@ LinkResult ClientLink::ReadFileFrame(std::string *why)
     unsigned char first = 0;
     LinkResult r = ReadExactly(&first, 1, deadline);
     if (r != LinkResult::kOk)
-        return Overdue(r);
+        return Overdue(r, deadline);
     if (first != kFileStart) {
         *why = "a file frame starts with 0x06";
         return LinkResult::kMalformed;
     }
-    return Overdue(ReadFileRest(why, deadline));
+    return Overdue(ReadFileRest(why, deadline), deadline);
 }
 
 LinkResult ClientLink::ReadPacketRest(std::string *why, Clock::time_point deadline)

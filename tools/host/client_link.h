@@ -57,9 +57,9 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     // The deadline of a frame started now, and the result of one that
-    // timed out: kTooLong when the transfer's deadline was the one.
+    // timed out at deadline: kTooLong when that was the transfer's.
     Clock::time_point FrameDeadline() const;
-    LinkResult Overdue(LinkResult r) const;
+    LinkResult Overdue(LinkResult r, Clock::time_point deadline) const;
     LinkResult ReadExactly(void *bytes, int count, Clock::time_point deadline);
     LinkResult ReadPacketRest(std::string *why, Clock::time_point deadline);
     LinkResult ReadFileRest(std::string *why, Clock::time_point deadline);
