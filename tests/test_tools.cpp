@@ -10,6 +10,7 @@
 #include "../tools/common/tool_support.h"
 #include "../tools/host/client_link.h"
 #include "../tools/host/host.h"
+#include "../tools/host/log_line.h"
 #include "../tools/trace/decode.h"
 #include "api/session.h"
 #include "core/mesg_state.h"
@@ -240,6 +241,22 @@ TEST(ToolShownText, EscapedAndJson)
     EXPECT_EQ(tools::JsonString(std::string("q\"\\\x01\xe9", 5)), "\"q\\\"\\\\\\u0001\\u00E9\"");
 }
 
+TEST(HostLog, EveryLineIsWholeNamedAndEscaped)
+{
+    struct {
+        long connection;
+        std::string text;
+        const char *line;
+    } cases[] = {
+        {0, "listening", "tranpak-host: listening\n"},
+        {12, "message 0200", "tranpak-host: #12 message 0200\n"},
+        {3, std::string("a\nforged\r\x1b[2J\x7f\x80\xff\0z", 18), "tranpak-host: #3 a\\x0Aforged\\x0D\\x1B[2J\\x7F\\x80\\xFF\\x00z\n"},
+        {7, tools::Escaped("\x1b\\"), "tranpak-host: #7 \\x1B\\\\\n"},  // escapes already made stay single
+    };
+    for (auto &c : cases)
+        EXPECT_EQ(tools::LogLine(c.connection, c.text), c.line) << c.line;
+}
+
 class HostRulesTest : public ScratchTest {
 protected:
     void SetUp() override
@@ -288,6 +305,9 @@ TEST_F(HostRulesTest, BadRulesAndValuesAreNamed)
         {"2=1 : 39=000", "field 39=000"},
         {"2=1 : 64=00", "is the MAC"},
         {"2=1 : 3=12x", "field 3=12x"},
+        {"2=1 : 41=TERMINAL9", "field 41 is ANS, exactly 8"},
+        {"41=TERMINAL9 : 3=1", "field 41 is ANS, exactly 8"},
+        {"2=1 : 2=12345678901234567890", "field 2 is N, at most 19"},
     };
     for (auto &c : cases) {
         tools::Rule rule;
@@ -505,6 +525,37 @@ TEST_F(HostRulesTest, ServedDirectoryTakesRegularFilesAndNewNames)
     EXPECT_EQ(ReadFile("served/in.txt"), "in.txt");
     EXPECT_EQ(Listing("served"),
               std::set<std::string>({"served/in.txt", "served/sub", "served/sub/new.txt"}));
+}
+
+TEST_F(ClientLinkTest, ATransferHasOneDeadlineOverAllItsFrames)
+{
+    // Empty frames, each well within its own deadline, for longer than
+    // the transfer may take.
+    std::vector<PeerStep> script;
+    for (int i = 0; i < 12; ++i) {
+        script.push_back(Send(FileFrame('2', "")));
+        script.push_back(Pause(150));
+    }
+    ScriptedPeer peer(std::move(script));
+    const int sock = ::SockConnect("127.0.0.1", peer.port());
+    ASSERT_GE(sock, 0);
+    volatile std::sig_atomic_t stop = 0;
+    tools::ClientLink link(sock, 800, &stop);
+    link.LimitTransfer(600);
+    const auto t0 = std::chrono::steady_clock::now();
+    int frames = 0;
+    std::string why;
+    tools::LinkResult r;
+    while ((r = link.ReadFileFrame(&why)) == tools::LinkResult::kOk)
+        ++frames;
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    ::SockClose(sock);
+    peer.Received();
+    EXPECT_EQ(r, tools::LinkResult::kTooLong);
+    EXPECT_GE(frames, 3);
+    EXPECT_GE(millis, 550);
+    EXPECT_LE(millis, 900);
 }
 
 TEST_F(HostRulesTest, ServedDirectoryKeepsLinksInside)

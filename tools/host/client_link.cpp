@@ -2,6 +2,7 @@
 #include "client_link.h"
 
 #include "../common/os.h"
+#include "../common/shown_text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -39,15 +40,34 @@ const char *LinkResultText(LinkResult r)
         return "the host was stopped";
     case LinkResult::kMalformed:
         return "malformed frame";
+    case LinkResult::kTooLong:
+        return "the transfer took too long";
     default:
         return "connection error";
     }
 }
 
-ClientLink::ClientLink(int sock, int timeoutMillis, volatile std::sig_atomic_t *stop)
-    : sock_(sock), timeout_(timeoutMillis), stop_(stop)
+ClientLink::ClientLink(int sock, int timeoutMillis, volatile std::sig_atomic_t *stop, long number)
+    : sock_(sock), timeout_(timeoutMillis), stop_(stop), number_(number)
 {
     os::SetNonBlocking(sock_);
+}
+
+void ClientLink::LimitTransfer(int millis)
+{
+    limited_ = true;
+    transferDeadline_ = Clock::now() + std::chrono::milliseconds(millis);
+}
+
+ClientLink::Clock::time_point ClientLink::FrameDeadline() const
+{
+    const Clock::time_point own = Clock::now() + timeout_;
+    return limited_ ? std::min(own, transferDeadline_) : own;
+}
+
+LinkResult ClientLink::Overdue(LinkResult r, Clock::time_point deadline) const
+{
+    return r == LinkResult::kTimedOut && limited_ && deadline == transferDeadline_ ? LinkResult::kTooLong : r;
 }
 
 LinkResult ClientLink::ReadExactly(void *bytes, int count, Clock::time_point deadline)
@@ -77,7 +97,7 @@ LinkResult ClientLink::ReadExactly(void *bytes, int count, Clock::time_point dea
 
 LinkResult ClientLink::Write(const void *bytes, int count)
 {
-    const Clock::time_point deadline = Clock::now() + timeout_;
+    const Clock::time_point deadline = FrameDeadline();
     const auto *p = static_cast<const unsigned char *>(bytes);
     while (count > 0) {
         if (*stop_)
@@ -92,7 +112,7 @@ LinkResult ClientLink::Write(const void *bytes, int count)
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
-            return LinkResult::kTimedOut;
+            return Overdue(LinkResult::kTimedOut, deadline);
         if (os::WaitSocket(sock_, true, static_cast<int>(std::min<long long>(left, kPollSliceMillis))) < 0)
             return LinkResult::kFailed;
     }
@@ -114,16 +134,16 @@ LinkResult ClientLink::ReadFrame(unsigned char *first, std::string *why)
 
 LinkResult ClientLink::ReadFileFrame(std::string *why)
 {
-    const Clock::time_point deadline = Clock::now() + timeout_;
+    const Clock::time_point deadline = FrameDeadline();
     unsigned char first = 0;
     LinkResult r = ReadExactly(&first, 1, deadline);
     if (r != LinkResult::kOk)
-        return r;
+        return Overdue(r, deadline);
     if (first != kFileStart) {
         *why = "a file frame starts with 0x06";
         return LinkResult::kMalformed;
     }
-    return ReadFileRest(why, deadline);
+    return Overdue(ReadFileRest(why, deadline), deadline);
 }
 
 LinkResult ClientLink::ReadPacketRest(std::string *why, Clock::time_point deadline)
@@ -135,7 +155,8 @@ LinkResult ClientLink::ReadPacketRest(std::string *why, Clock::time_point deadli
         return r;
     int len = 0;
     if (!Digits(digits, kLenDigits, &len) || len < kMinPacketLen || len > kMaxPacketLen) {
-        *why = "Packet len \"" + std::string(reinterpret_cast<char *>(digits), kLenDigits) + "\" is not 20 to 2047";
+        *why = "Packet len \"" + Escaped(std::string(reinterpret_cast<char *>(digits), kLenDigits)) +
+               "\" is not 20 to 2047";
         return LinkResult::kMalformed;
     }
     r = ReadExactly(digits + kLenDigits, len + 1, deadline);
@@ -161,7 +182,8 @@ LinkResult ClientLink::ReadFileRest(std::string *why, Clock::time_point deadline
     fileType_ = static_cast<char>(head[0]);
     int n = 0;
     if (!Digits(head + 1, 4, &n) || n > kFileBodySize) {
-        *why = "file frame length \"" + std::string(reinterpret_cast<char *>(head + 1), 4) + "\" is not 0 to 1024";
+        *why = "file frame length \"" + Escaped(std::string(reinterpret_cast<char *>(head + 1), 4)) +
+               "\" is not 0 to 1024";
         return LinkResult::kMalformed;
     }
     if (fileType_ < '0' || fileType_ > '4') {

@@ -1,7 +1,9 @@
 // One accepted connection of the host, where every frame read and every
 // frame written has its own deadline, and Ctrl-C is looked at at least
 // five times a second. A client that sends nothing, trickles bytes or
-// stops reading is dropped when the deadline passes.
+// stops reading is dropped when the deadline passes. A file transfer has
+// one more deadline over all its frames, so trickling whole frames does
+// not hold the connection either.
 #ifndef TRANPAK_TOOLS_CLIENT_LINK_H
 #define TRANPAK_TOOLS_CLIENT_LINK_H
 
@@ -13,13 +15,20 @@
 
 namespace tranpak::tools {
 
-enum class LinkResult { kOk, kClosed, kTimedOut, kStopped, kFailed, kMalformed };
+enum class LinkResult { kOk, kClosed, kTimedOut, kStopped, kFailed, kMalformed, kTooLong };
 
 const char *LinkResultText(LinkResult r);
 
 class ClientLink {
 public:
-    ClientLink(int sock, int timeoutMillis, volatile std::sig_atomic_t *stop);
+    // number names the connection in the host's log (0: none).
+    ClientLink(int sock, int timeoutMillis, volatile std::sig_atomic_t *stop, long number = 0);
+
+    long Number() const { return number_; }
+
+    // From now on, file frames read and every write also end by this
+    // deadline; one that passes gives kTooLong.
+    void LimitTransfer(int millis);
 
     // Reads the first byte of the next frame and the rest of it, all
     // before one deadline: a whole Packet (02) into Packet(), a file frame
@@ -47,6 +56,10 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+    // The deadline of a frame started now, and the result of one that
+    // timed out at deadline: kTooLong when that was the transfer's.
+    Clock::time_point FrameDeadline() const;
+    LinkResult Overdue(LinkResult r, Clock::time_point deadline) const;
     LinkResult ReadExactly(void *bytes, int count, Clock::time_point deadline);
     LinkResult ReadPacketRest(std::string *why, Clock::time_point deadline);
     LinkResult ReadFileRest(std::string *why, Clock::time_point deadline);
@@ -54,6 +67,9 @@ private:
     int sock_;
     std::chrono::milliseconds timeout_;
     volatile std::sig_atomic_t *stop_;
+    long number_;
+    bool limited_ = false;
+    Clock::time_point transferDeadline_{};
     unsigned char packet_[kPacketBufSize] = {};
     int packetLength_ = 0;
     char fileType_ = 0;

@@ -2,6 +2,7 @@
 
 #include "../common/message_view.h"
 #include "../common/os.h"
+#include "../common/shown_text.h"
 #include "../common/tool_support.h"
 #include "client_link.h"
 #include "wire.h"
@@ -12,7 +13,11 @@
 namespace tranpak::tools {
 namespace {
 
-constexpr int kIdlePollMillis = 200;
+// Connections that may wait to be accepted. The system cuts it to its own
+// maximum; it is above the largest --max-clients either way.
+constexpr int kListenBacklog = 4096;
+// Room for the library's reason of a failure.
+constexpr int kErrorTextSize = 300;
 
 std::string UsedFields(TpSession *s)
 {
@@ -23,6 +28,16 @@ std::string UsedFields(TpSession *s)
         if (BitSet(bitmap, field))
             list += (list.empty() ? "" : ",") + std::to_string(field);
     return list;
+}
+
+// The reason the library gave for the session's last failure, as it wrote
+// it to the error log: control bytes already as \xHH, and bytes from 0x80
+// escaped when the log line is written.
+std::string LastError(TpSession *s)
+{
+    char text[kErrorTextSize] = {};
+    TpGetLastErrMesg(s, text, sizeof text);
+    return text;
 }
 
 }  // namespace
@@ -43,22 +58,23 @@ bool ParseFault(const std::string &name, Fault *fault)
     return false;
 }
 
-HostSimulator::HostSimulator(HostOptions options) : options_(std::move(options)), session_{} {}
-
 int HostSimulator::Start(std::string *why)
 {
-    if (!LoadDefinitions(&session_, options_.definitions, options_.errlog)) {
+    slots_.push_back(std::make_unique<Slot>());
+    TpSession *session = slots_.front()->session.get();
+    slots_.front()->loaded = LoadDefinitions(session, options_.definitions, options_.errlog);
+    if (!slots_.front()->loaded) {
         *why = "cannot load definitions from " + options_.definitions + " (see " + options_.errlog + ")";
         return -1;
     }
     for (const auto *list : {&options_.approve, &options_.refuse})
         for (const auto &[field, value] : *list)
-            if (!CheckFieldValue(&session_, field, value, why)) {
+            if (!CheckFieldValue(session, field, value, why)) {
                 *why = (list == &options_.approve ? "--set " : "--refuse ") + *why;
                 return -1;
             }
     for (const Rule &rule : options_.rules)
-        if (!CheckRule(&session_, rule, why)) {
+        if (!CheckRule(session, rule, why)) {
             *why = "--rule " + *why;
             return -1;
         }
@@ -67,7 +83,7 @@ int HostSimulator::Start(std::string *why)
         return -1;
     }
     os::SockStartup();
-    listener_ = os::SockListen(options_.address.c_str(), options_.port);
+    listener_ = os::SockListen(options_.address.c_str(), options_.port, kListenBacklog);
     if (listener_ < 0) {
         *why = "cannot listen on " + options_.address + ":" + std::to_string(options_.port);
         return -1;
@@ -75,44 +91,25 @@ int HostSimulator::Start(std::string *why)
     return os::SockLocalPort(listener_);
 }
 
-void HostSimulator::Serve(volatile std::sig_atomic_t *stop)
+void HostSimulator::HandleConnection(ClientLink &link, TpSession *s)
 {
-    int served = 0;
-    while (!*stop && outputWorks_ && (options_.maxConnections == 0 || served < options_.maxConnections)) {
-        // Waiting with a time limit, not in accept, so Ctrl-C is seen at
-        // once on every platform.
-        if (os::WaitSocket(listener_, false, kIdlePollMillis) != 1)
-            continue;
-        int sock = os::SockAccept(listener_);
-        if (sock < 0)
-            continue;
-        ++served;
-        HandleConnection(sock, stop);
-        os::SockClose(sock);
-    }
-    os::SockClose(listener_);
-}
-
-void HostSimulator::HandleConnection(int sock, volatile std::sig_atomic_t *stop)
-{
-    ClientLink link(sock, options_.clientTimeoutMillis, stop);
     for (;;) {
         unsigned char first = 0;
         std::string why;
         const LinkResult r = link.ReadFrame(&first, &why);
         if (r == LinkResult::kTimedOut) {
-            Say("connection dropped: no whole frame within " + std::to_string(options_.clientTimeoutMillis / 1000) +
-                " s");
+            Say(link, "connection dropped: no whole frame within " +
+                          std::to_string(options_.clientTimeoutMillis / 1000) + " s");
             return;
         }
         if (r == LinkResult::kMalformed) {
-            Say((first == kPacketStart ? "message refused: " : "file request refused: ") + why);
+            Say(link, (first == kPacketStart ? "message refused: " : "file request refused: ") + why);
             return;
         }
         if (r != LinkResult::kOk)
             return;  // closed, stopped or broken: nothing more to answer
         if (first == kPacketStart) {
-            if (!HandleMessage(link))
+            if (!HandleMessage(link, s))
                 return;
         } else if (first == kFileStart) {
             HandleFile(link);
@@ -120,85 +117,68 @@ void HostSimulator::HandleConnection(int sock, volatile std::sig_atomic_t *stop)
         } else {
             char hex[8];
             std::snprintf(hex, sizeof hex, "0x%02X", first);
-            Say(std::string("connection refused: first byte ") + hex + " starts no known frame");
+            Say(link, std::string("connection refused: first byte ") + hex + " starts no known frame");
             return;
         }
     }
 }
 
-bool HostSimulator::FaultNow()
+bool HostSimulator::FaultNow(long request) const
 {
-    return options_.fault != Fault::kNone && options_.faultEvery > 0 && requests_ % options_.faultEvery == 0;
+    return options_.fault != Fault::kNone && options_.faultEvery > 0 && request % options_.faultEvery == 0;
 }
 
-std::string HostSimulator::LastError()
-{
-    auto lines = LinesSince(options_.errlog, errlogSize_);
-    errlogSize_ = FileSize(options_.errlog);
-    if (lines.empty())
-        return "";
-    std::string line = lines.back();
-    return line.size() > 22 && line[0] == '[' ? line.substr(22) : line;
-}
-
-void HostSimulator::Say(const std::string &line)
-{
-    if (std::printf("tranpak-host: %s\n", line.c_str()) < 0 || std::fflush(stdout) != 0)
-        outputWorks_ = false;
-}
-
-std::string HostSimulator::SetFields(const FieldValues &values)
+std::string HostSimulator::SetFields(const ClientLink &link, TpSession *s, const FieldValues &values)
 {
     std::string set;
     for (const auto &[field, value] : values) {
         std::string problem;
-        if (SetFieldText(&session_, field, value, &problem) == 0)
-            set += " " + std::to_string(field) + "=" + value;
+        if (SetFieldText(s, field, value, &problem) == 0)
+            set += " " + std::to_string(field) + "=" + Escaped(value);
         else
-            Say("cannot set field " + std::to_string(field) + ": " + (problem.empty() ? LastError() : problem));
+            Say(link, "cannot set field " + std::to_string(field) + ": " + (problem.empty() ? LastError(s) : problem));
     }
     return set;
 }
 
-bool HostSimulator::HandleMessage(ClientLink &link)
+bool HostSimulator::HandleMessage(ClientLink &link, TpSession *s)
 {
-    errlogSize_ = FileSize(options_.errlog);
-    if (TpUnpackMesg(&session_, link.Packet(), link.PacketLength()) != 0) {
-        Say("message refused: " + LastError());
+    if (TpUnpackMesg(s, link.Packet(), link.PacketLength()) != 0) {
+        Say(link, "message refused: " + LastError(s));
         return false;
     }
-    ++requests_;
-    const std::string requestType = MessageType(&session_);
-    const std::string fields = UsedFields(&session_);
-    const bool macOk = TpCheckMesgMac(&session_, options_.key) == 0;
-    const std::string why = macOk ? "" : LastError();
+    const long request = ++requests_;
+    const std::string requestType = MessageType(s);
+    const std::string fields = UsedFields(s);
+    const bool macOk = TpCheckMesgMac(s, options_.key) == 0;
+    const std::string why = macOk ? "" : LastError(s);
     const Rule *rule = nullptr;
     for (size_t i = 0; macOk && rule == nullptr && i < options_.rules.size(); ++i)
-        if (RuleMatches(&session_, options_.rules[i]))
+        if (RuleMatches(s, options_.rules[i]))
             rule = &options_.rules[i];
 
     const std::string replyType = ReplyType(requestType, options_.replyType);
-    TpSetCell(&session_, 0, replyType.c_str());
-    std::string set = SetFields(macOk ? options_.approve : options_.refuse);
+    TpSetCell(s, 0, replyType.c_str());
+    std::string set = SetFields(link, s, macOk ? options_.approve : options_.refuse);
     if (rule != nullptr)
-        set += SetFields(rule->sets) + " (rule \"" + rule->text + "\")";
+        set += SetFields(link, s, rule->sets) + " (rule \"" + Escaped(rule->text) + "\")";
 
-    Fault fault = FaultNow() ? options_.fault : Fault::kNone;
+    Fault fault = FaultNow(request) ? options_.fault : Fault::kNone;
     unsigned char key[8];
     std::memcpy(key, options_.key, 8);
     if (fault == Fault::kBadMac)
         key[0] ^= 0x02;
     unsigned char frame[kPacketBufSize];
     int len = 0;
-    if (TpPackMesg(&session_, key, frame, sizeof frame, &len) != 0) {
-        Say("message " + requestType + ": answer cannot be packed: " + LastError());
+    if (TpPackMesg(s, key, frame, sizeof frame, &len) != 0) {
+        Say(link, "message " + Escaped(requestType) + ": answer cannot be packed: " + LastError(s));
         return false;
     }
-    std::string line = "message " + requestType + " fields " + fields + ", MAC " +
-                       (macOk ? "ok" : "refused (" + why + ")") + " -> " + replyType + set;
+    std::string line = "message " + Escaped(requestType) + " fields " + fields + ", MAC " +
+                       (macOk ? "ok" : "refused (" + why + ")") + " -> " + Escaped(replyType) + set;
     switch (fault) {
     case Fault::kClose:
-        Say(line + " [fault: closed without answering]");
+        Say(link, line + " [fault: closed without answering]");
         return false;
     case Fault::kLate:
         if (!link.Pause(options_.delayMillis))
@@ -230,10 +210,10 @@ bool HostSimulator::HandleMessage(ClientLink &link)
     }
     const LinkResult sent = link.Write(frame, len);
     if (sent != LinkResult::kOk) {
-        Say(line + " [answer not sent: " + LinkResultText(sent) + "]");
+        Say(link, line + " [answer not sent: " + LinkResultText(sent) + "]");
         return false;
     }
-    Say(line);
+    Say(link, line);
     // A damaged frame leaves the connection unusable for both sides.
     return fault == Fault::kNone || fault == Fault::kLate || fault == Fault::kBadMac;
 }

@@ -1,7 +1,9 @@
 // The host simulator: answers Packets and file transfers on one listening
-// socket, one connection after another, with optional injected faults and
+// socket, up to maxClients connections at the same time, each on a thread
+// of its own with a session of its own, with optional injected faults and
 // scripted answers. Every frame a client sends or is sent has its own
-// deadline, so no client holds the host for longer than that.
+// deadline, and a file transfer one over all its frames, so a client holds
+// only its own connection, and that for no longer than those.
 #ifndef TRANPAK_TOOLS_HOST_H
 #define TRANPAK_TOOLS_HOST_H
 
@@ -9,7 +11,11 @@
 #include "rules.h"
 #include "tranpak.h"
 
+#include "../common/os.h"
+
+#include <atomic>
 #include <csignal>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,50 +36,69 @@ struct HostOptions {
     FieldValues refuse;                 // fields set when the MAC fails
     std::vector<Rule> rules;            // the first that matches adds its fields
     Fault fault = Fault::kNone;
-    int faultEvery = 1;                 // the fault hits one request in N
+    int faultEvery = 1;                 // the fault hits one request in N, over all connections
     int delayMillis = 3000;             // how late a late answer is
-    int maxConnections = 0;             // 0: serve until stopped
+    int maxConnections = 0;             // accepted connections before stopping; 0: serve until stopped
+    int maxClients = 64;                // connections served at the same time
     int clientTimeoutMillis = 10000;    // for each frame read or written
+    int transferTimeoutMillis = 300000; // for a whole fetch or store
 };
 
 bool ParseFault(const std::string &name, Fault *fault);
 
 class ClientLink;
+enum class LinkResult;
 
 class HostSimulator {
 public:
     explicit HostSimulator(HostOptions options);
+    ~HostSimulator();
     // Loads the definitions, checks every value of --set, --refuse and the
     // rules against them, finds the served directory and opens the
     // listening socket; the port, or -1 with *why.
     int Start(std::string *why);
-    // Serves until stop becomes non-zero, maxConnections are served, or
-    // standard output cannot be written.
+    // Serves until stop becomes non-zero, maxConnections are accepted and
+    // have ended, or standard output cannot be written (then stop is set,
+    // so every connection ends). Returns once every connection is closed.
     void Serve(volatile std::sig_atomic_t *stop);
     // False once a log line could not be written.
     bool OutputWorks() const { return outputWorks_; }
 
 private:
-    void HandleConnection(int sock, volatile std::sig_atomic_t *stop);
-    bool HandleMessage(ClientLink &link);
+    // Where one connection is served: its thread, and its session (73,728
+    // bytes, so on the heap), loaded once and kept for the next connection.
+    struct Slot {
+        std::unique_ptr<TpSession> session = std::make_unique<TpSession>();
+        bool loaded = false;
+        bool busy = false;  // Serve's view: a thread was started and not joined
+        std::atomic<bool> ended{false};
+        os::Thread thread;
+    };
+    Slot *FreeSlot();
+    int JoinEnded();
+    void RunConnection(Slot *slot, int sock, long number, volatile std::sig_atomic_t *stop);
+    void HandleConnection(ClientLink &link, TpSession *s);
+    bool HandleMessage(ClientLink &link, TpSession *s);
     void HandleFile(ClientLink &link);
     void ReceiveFile(ClientLink &link, const std::string &request);
     void SendFile(ClientLink &link, const std::string &request);
     bool Refuse(ClientLink &link, const std::string &request, const std::string &why);
-    std::string SetFields(const FieldValues &values);
-    bool FaultNow();
-    std::string LastError();
-    void Say(const std::string &line);
+    std::string SetFields(const ClientLink &link, TpSession *s, const FieldValues &values);
+    bool FaultNow(long request) const;
+    std::string Failure(LinkResult r) const;
+    void Say(const ClientLink &link, const std::string &line);
+    void Say(long connection, const std::string &line);
 
     HostOptions options_;
-    // The one message of the host: the definitions, each request as it
-    // is unpacked and its answer as it is built.
-    TpSession session_;
+    // One a connection served at the same time, each kept with its loaded
+    // session for the next connection; the first also checks the options.
+    std::vector<std::unique_ptr<Slot>> slots_;
     os::ServedDir served_;  // --dir, opened once at start
     int listener_ = -1;
-    long requests_ = 0;
-    long errlogSize_ = 0;
-    bool outputWorks_ = true;
+    std::atomic<long> requests_{0};
+    std::atomic<bool> outputWorks_{true};
+    // Held while a log line is written, so lines never interleave.
+    os::Mutex output_;
 };
 
 }  // namespace tranpak::tools

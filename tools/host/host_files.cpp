@@ -1,7 +1,9 @@
 // The host's side of file transfers. A store is written to a temporary
 // file beside its target and put in place only after the client's '4',
 // so a failed or cut-off store leaves an existing file as it was. A fetch
-// is logged as sent only when its closing '4' went out.
+// is logged as sent only when its closing '4' went out. Either ends by
+// --transfer-timeout, counted from the request frame, besides each frame's
+// own deadline.
 #include "../common/os.h"
 #include "../common/shown_text.h"
 #include "client_link.h"
@@ -10,22 +12,30 @@
 
 namespace tranpak::tools {
 
+std::string HostSimulator::Failure(LinkResult r) const
+{
+    if (r == LinkResult::kTooLong)
+        return "the transfer took longer than " + std::to_string(options_.transferTimeoutMillis / 1000) + " s";
+    return LinkResultText(r);
+}
+
 void HostSimulator::HandleFile(ClientLink &link)
 {
+    link.LimitTransfer(options_.transferTimeoutMillis);
     std::string request(link.FileBody(), static_cast<size_t>(link.FileLength()));
     if (link.FileType() == '0')
         ReceiveFile(link, request);
     else if (link.FileType() == '1')
         SendFile(link, request);
     else
-        Say(std::string("file request refused: first frame of type ") + link.FileType());
+        Say(link, std::string("file request refused: first frame of type ") + link.FileType());
 }
 
 bool HostSimulator::Refuse(ClientLink &link, const std::string &request, const std::string &why)
 {
     const LinkResult r = link.WriteFileFrame('3', why.data(), static_cast<int>(why.size()));
-    Say("file '" + Escaped(request) + "' refused: " + why +
-        (r == LinkResult::kOk ? "" : std::string(" (refusal not sent: ") + LinkResultText(r) + ")"));
+    Say(link, "file '" + Escaped(request) + "' refused: " + why +
+        (r == LinkResult::kOk ? "" : " (refusal not sent: " + Failure(r) + ")"));
     return r == LinkResult::kOk;
 }
 
@@ -44,9 +54,9 @@ void HostSimulator::ReceiveFile(ClientLink &link, const std::string &request)
         const bool unexpected = r == LinkResult::kOk && link.FileType() != '2' && link.FileType() != '4';
         if (r != LinkResult::kOk || unexpected) {
             store.Abandon();
-            Say("file '" + Escaped(request) + "' not stored: " +
+            Say(link, "file '" + Escaped(request) + "' not stored: " +
                 (unexpected ? std::string("a frame of type ") + link.FileType() + " before the end"
-                            : problem.empty() ? LinkResultText(r) : problem) +
+                            : problem.empty() ? Failure(r) : problem) +
                 (allowed ? "; any earlier file is unchanged" : ""));
             return;
         }
@@ -71,8 +81,8 @@ void HostSimulator::ReceiveFile(ClientLink &link, const std::string &request)
         return;
     }
     const LinkResult r = link.WriteFileFrame('4', nullptr, 0);
-    Say("file '" + Escaped(request) + "' stored, " + std::to_string(total) + " bytes" +
-        (r == LinkResult::kOk ? "" : std::string(" (end frame not sent: ") + LinkResultText(r) + ")"));
+    Say(link, "file '" + Escaped(request) + "' stored, " + std::to_string(total) + " bytes" +
+        (r == LinkResult::kOk ? "" : " (end frame not sent: " + Failure(r) + ")"));
 }
 
 void HostSimulator::SendFile(ClientLink &link, const std::string &request)
@@ -97,7 +107,7 @@ void HostSimulator::SendFile(ClientLink &link, const std::string &request)
         const LinkResult r = link.WriteFileFrame('2', block, n);
         if (r != LinkResult::kOk) {
             os::CloseFile(fd);
-            Say("file '" + Escaped(request) + "' not sent: " + LinkResultText(r) + " after " + std::to_string(total) +
+            Say(link, "file '" + Escaped(request) + "' not sent: " + Failure(r) + " after " + std::to_string(total) +
                 " bytes");
             return;
         }
@@ -106,10 +116,10 @@ void HostSimulator::SendFile(ClientLink &link, const std::string &request)
     os::CloseFile(fd);
     const LinkResult r = link.WriteFileFrame('4', nullptr, 0);
     if (r != LinkResult::kOk) {
-        Say("file '" + Escaped(request) + "' not sent: " + LinkResultText(r) + " at its end frame");
+        Say(link, "file '" + Escaped(request) + "' not sent: " + Failure(r) + " at its end frame");
         return;
     }
-    Say("file '" + Escaped(request) + "' sent, " + std::to_string(total) + " bytes");
+    Say(link, "file '" + Escaped(request) + "' sent, " + std::to_string(total) + " bytes");
 }
 
 }  // namespace tranpak::tools

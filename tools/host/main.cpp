@@ -26,8 +26,8 @@ void Help()
 {
     std::printf(
         "usage: tranpak-host --key HEX16 [options]\n"
-        "A host simulator: answers messages and file transfers on one TCP port, one\n"
-        "connection after another.\n"
+        "A host simulator: answers messages and file transfers on one TCP port, serving\n"
+        "many connections at the same time, each on its own.\n"
         "  --address A          listen address (default 127.0.0.1)\n"
         "  --port N             port, 0 to 65535 (default 0: any free port, printed)\n"
         "  --port-file F        write the port to F once listening\n"
@@ -43,6 +43,10 @@ void Help()
         "                       way is held so it cannot be renamed meanwhile\n"
         "  --client-timeout S   seconds for each frame a client sends or is sent,\n"
         "                       1 to 86400 (default 10); a slower client is dropped\n"
+        "  --transfer-timeout S seconds for a whole file fetch or store, 1 to 86400\n"
+        "                       (default 300); a slower transfer is dropped\n"
+        "  --max-clients N      connections served at the same time, 1 to 1024\n"
+        "                       (default 64); more wait until one ends\n"
         "  --reply-type T       message type of every answer (default: third digit + 1)\n"
         "  --set F=V            set field F to V in every approved answer (repeatable)\n"
         "  --refuse F=V         set field F to V when the request's MAC fails\n"
@@ -53,12 +57,15 @@ void Help()
         "                       and for NI and NF fields F<N, F<=N, F>N, F>=N, separated\n"
         "                       by commas. Example: --rule \"2=4761*,4>=1000 : 39=51\"\n"
         "  --fault K            late, close, bad-mac, bad-len, no-stop or garbage\n"
-        "  --fault-every N      the fault hits one request in N (default 1: all)\n"
+        "  --fault-every N      the fault hits one request in N, counted over all\n"
+        "                       connections (default 1: all)\n"
         "  --delay-ms N         how late a late answer is (default 3000)\n"
-        "  --max-connections N  stop after N connections (default 0: never)\n"
+        "  --max-connections N  stop after N connections have been accepted and have\n"
+        "                       ended (default 0: never)\n"
         "  --help, --version\n"
         "Values of --set, --refuse and --rule are checked against the definition file\n"
-        "when the host starts. Ctrl-C stops the host within a second.\n"
+        "when the host starts. Ctrl-C stops the host within a second, closing every\n"
+        "connection. Bytes a client chose are shown in the log with \\xHH escapes.\n"
         "Exit codes: 0 stopped, 1 cannot start (definitions, directory, port) or standard\n"
         "output cannot be written, 2 usage.\n");
 }
@@ -114,6 +121,14 @@ bool Apply(const CliItem &it, HostOptions *o, std::string *portFile, bool *haveK
         o->clientTimeoutMillis = seconds * 1000;
         return true;
     }
+    if (n == "transfer-timeout") {
+        if (!Number(it, 1, 86400, &seconds, error))
+            return false;
+        o->transferTimeoutMillis = seconds * 1000;
+        return true;
+    }
+    if (n == "max-clients")
+        return Number(it, 1, 1024, &o->maxClients, error);
     if (n == "refuse" && !*refuseGiven) {
         o->refuse.clear();
         *refuseGiven = true;
@@ -152,7 +167,8 @@ int Run(int argc, char **argv)
     std::string error;
     if (!ParseCommandLine(argc, argv,
                           {{"key", true}, {"address", true}, {"port", true}, {"port-file", true}, {"defs", true},
-                           {"errlog", true}, {"dir", true}, {"client-timeout", true}, {"reply-type", true},
+                           {"errlog", true}, {"dir", true}, {"client-timeout", true}, {"transfer-timeout", true},
+                           {"max-clients", true}, {"reply-type", true},
                            {"set", true}, {"refuse", true}, {"rule", true}, {"fault", true}, {"fault-every", true},
                            {"delay-ms", true}, {"max-connections", true}, {"help", false}, {"version", false}},
                           &items, &error))

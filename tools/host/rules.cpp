@@ -2,6 +2,7 @@
 
 #include "../common/message_view.h"
 #include "../common/tool_support.h"
+#include "wire.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -86,6 +87,23 @@ bool Received(TpSession *s, int field, std::string *text, double *number)
     return !IsNumericField(s, field) || ParseNumber(*text, number);
 }
 
+// The value in a message of its own, packed: a fixed-length field takes a
+// text of another length when it is set, and refuses it only here.
+bool Packs(TpSession *s, int field, const std::string &value, std::string *problem)
+{
+    if (SetFieldText(s, field, value, problem) != 0 || TpSetCell(s, 0, "0800") != 0)
+        return false;
+    const unsigned char anyKey[8] = {};
+    unsigned char frame[kPacketBufSize];
+    int len = 0;
+    return TpPackMesg(s, anyKey, frame, sizeof frame, &len) == 0;
+}
+
+std::string LengthText(const TpCellDef &def)
+{
+    return (def.varlen == 0 ? "exactly " : "at most ") + std::to_string(def.maxlen);
+}
+
 }  // namespace
 
 bool ParseRule(const std::string &text, Rule *rule, std::string *why)
@@ -134,14 +152,15 @@ bool CheckFieldValue(TpSession *s, int field, const std::string &value, std::str
     }
     TpResetMesg(s);
     std::string problem;
-    const bool taken = SetFieldText(s, field, value, &problem) == 0;
-    char logged[300] = {};
+    const bool taken = Packs(s, field, value, &problem);
+    constexpr int kReasonSize = 300;
+    char logged[kReasonSize] = {};
     if (!taken && problem.empty())
         TpGetLastErrMesg(s, logged, sizeof logged);
     TpResetMesg(s);
     if (!taken)
         *why = name + ": " + (problem.empty() ? std::string(logged) : problem) + " (field " + std::to_string(field) +
-               " is " + TypeName(def.type) + ", at most " + std::to_string(def.maxlen) + ")";
+               " is " + TypeName(def.type) + ", " + LengthText(def) + ")";
     return taken;
 }
 

@@ -40,8 +40,8 @@ bool ParseRule(const std::string &text, Rule *rule, std::string *why);
 
 // A value --set, --refuse or a rule would put into field: the field is
 // defined in the session, is not the MAC (64) or the message type (0),
-// and the library takes the value (type and length). The session's
-// message is reset after.
+// and the library takes the value and packs it in a message (type and
+// length). The session's message is reset after.
 bool CheckFieldValue(TpSession *s, int field, const std::string &value, std::string *why);
 bool CheckRule(TpSession *s, const Rule &rule, std::string *why);
 

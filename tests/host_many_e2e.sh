@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# tranpak-host serving many connections at once: slow and silent clients
+# hold only their own connection, stores of one name do not mix, a transfer
+# has an overall bound, Ctrl-C closes everything, client bytes are escaped.
+#   host_many_e2e.sh BIN_DIR SOURCE_DIR
+set -u
+bin=$1 src=$2
+key=0123456789ABCDEF
+work=$(mktemp -d /tmp/tranpak-many.XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill -INT "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir -p "$work/etc" "$work/files" "$work/run"
+cp "$src/etc/bitmap.txt" "$work/etc/"
+cd "$work/run"
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok:   $*"; }
+ms() { date +%s%3N; }
+
+# start_host NAME ARGS...: a host writing NAME.log; its port in $port, its pid in $host
+start_host() {
+  local name=$1; shift
+  rm -f "$name.port"
+  "$bin/tranpak-host" --key $key --defs ../etc/bitmap.txt --dir ../files --errlog "$name-errlog.txt" \
+    --port-file "$name.port" "$@" > "$name.log" 2>&1 &
+  host=$!
+  pids+=($host)
+  for _ in $(seq 100); do [ -s "$name.port" ] && break; sleep 0.05; done
+  port=$(cat "$name.port")
+}
+# logged FILE PATTERN: the pattern shows up in the file within 5 s
+logged() { for _ in $(seq 50); do grep -q -- "$2" "$1" && return 0; sleep 0.1; done; return 1; }
+purchase=(0200 2=4761739001010119 4=12.50 11=000001 41=TERM0001)
+exchange() { timeout 10 "$bin/tranpak-client" --host 127.0.0.1 --port "$port" --key $key "${purchase[@]}" "$@"; }
+# exchange_within NAME MILLIS: one exchange completes in time
+exchange_within() {
+  local t0 rc took
+  t0=$(ms); exchange > /dev/null 2>&1; rc=$?; took=$(( $(ms) - t0 ))
+  if [ $rc -eq 0 ] && [ $took -le "$2" ]; then pass "$1: exchange in $took ms"
+  else fail "$1: exchange took $took ms (exit $rc)"; fi
+}
+
+# ---- slow and silent clients hold only their own connection ----
+start_host busy
+( exec 3<>/dev/tcp/127.0.0.1/$port; for c in '\002' 0 0 5 4 0 2 0 0 0; do printf "$c" >&3; sleep 0.3; done ) &
+trickler=$!
+sleep 0.4
+exchange_within "beside a trickling client" 1000
+kill -0 $trickler 2>/dev/null && ! grep -q dropped busy.log && pass "the trickling client is still connected" \
+  || fail "the trickling client was dropped"
+kill $trickler 2>/dev/null; wait $trickler 2>/dev/null
+silent=()
+for _ in $(seq 20); do exec {fd}<>/dev/tcp/127.0.0.1/$port; silent+=($fd); done
+exchange_within "beside 20 silent connections" 1000
+for fd in "${silent[@]}"; do exec {fd}>&-; done
+grep -E "^tranpak-host: #[0-9]+ message 0200 " busy.log | grep -qv "^tranpak-host: #1 " \
+  && pass "log lines name their connection" || fail "no numbered log line"
+
+start_host one --max-clients 1 --client-timeout 1
+exec 3<>/dev/tcp/127.0.0.1/$port
+t0=$(ms); exchange > /dev/null 2>&1; rc=$?; took=$(( $(ms) - t0 ))
+exec 3>&-
+[ $rc -eq 0 ] && [ $took -ge 700 ] && pass "--max-clients 1: the second client waited $took ms for the first" \
+  || fail "--max-clients 1: the second client took $took ms (exit $rc)"
+
+# ---- one request counter over all connections ----
+start_host faulty --fault bad-mac --fault-every 2
+clients=()
+for i in 1 2 3 4; do exchange > "fault$i.out" 2>&1 & clients+=($!); done
+for p in "${clients[@]}"; do wait "$p"; done
+[ "$(grep -l 'MAC: FAILED' fault?.out | wc -l)" = 2 ] && [ "$(grep -l 'MAC: verified' fault?.out | wc -l)" = 2 ] \
+  && pass "--fault-every 2 over four connections at once: two faulted" || fail "faults: $(cat fault?.out)"
+grep -qv "^tranpak-host: " faulty.log && fail "a log line is broken: $(cat faulty.log)" || pass "every log line whole"
+
+# ---- stores: two of one name at once, an overall bound, Ctrl-C ----
+start_host files --transfer-timeout 2
+head -c 400000 /dev/urandom > a.bin
+head -c 300000 /dev/urandom > b.bin
+timeout 10 "$bin/tranpak-client" --port "$port" send-file a.bin same.bin > a.out 2>&1 & pa=$!
+timeout 10 "$bin/tranpak-client" --port "$port" send-file b.bin same.bin > b.out 2>&1 & pb=$!
+wait $pa; ra=$?; wait $pb; rb=$?
+{ cmp -s a.bin ../files/same.bin || cmp -s b.bin ../files/same.bin; } && [ $ra -eq 0 ] && [ $rb -eq 0 ] \
+  && pass "two stores of one name: the file is one of the two" || fail "two stores of one name mixed ($ra $rb)"
+printf 'original\n' > ../files/keep.txt
+# empty frames every 500 ms, each in time, the whole store not (a subshell:
+# writing after the host dropped it ends it with SIGPIPE)
+( exec 3<>/dev/tcp/127.0.0.1/$port; printf '\0060%04dkeep.txt' 8 >&3
+  for _ in $(seq 8); do printf '\0062%04d' 0 >&3; sleep 0.5; done ) 2>/dev/null
+logged files.log "#[0-9]* file 'keep.txt' not stored: the transfer took longer than 2 s; any earlier file is unchanged" \
+  && [ "$(cat ../files/keep.txt)" = original ] && pass "--transfer-timeout drops a trickling store, old file kept" \
+  || fail "trickling store: $(cat files.log)"
+exec 3<>/dev/tcp/127.0.0.1/$port
+printf '\0060%04dkeep.txt\0062%04dpartial' 8 7 >&3
+sleep 0.3
+t0=$(ms); kill -INT $host; wait $host; t1=$(ms)
+exec 3>&-
+[ $((t1 - t0)) -le 1000 ] && grep -q "^tranpak-host: stopped" files.log && pass "Ctrl-C during a store: stopped in $((t1 - t0)) ms" \
+  || fail "Ctrl-C during a store took $((t1 - t0)) ms"
+ls -a ../files | grep -q tranpak- && fail "a temporary file was left" || pass "no temporary file left"
+[ "$(cat ../files/keep.txt)" = original ] && pass "the store cut by Ctrl-C left the old file" || fail "keep.txt changed"
+
+# ---- what the host accepts and writes ----
+out=$("$bin/tranpak-host" --key $key --defs ../etc/bitmap.txt --set 39=ABC 2>&1); rc=$?
+[ $rc -eq 1 ] && grep -q "set field 39=ABC: .*(field 39 is AN, exactly 2)" <<< "$out" \
+  && pass "--set 39=ABC refused at start" || fail "--set 39=ABC: exit $rc: $out"
+start_host escaped
+exec 3<>/dev/tcp/127.0.0.1/$port
+# a Packet whose type is 80 1B 'A' 'B', with field 64 only
+printf '\0020020\200\033AB\0\0\0\0\0\0\0\001ABCDEFGH\003' >&3
+logged escaped.log "message \\\\x80\\\\x1BAB fields 64" && ! LC_ALL=C grep -q $'[\x1b\x80]' escaped.log \
+  && pass "a type of control and high bytes is escaped in the log" || fail "type not escaped: $(od -c escaped.log)"
+exec 3>&-
+
+echo "$failures failures"
+[ "$failures" -eq 0 ]

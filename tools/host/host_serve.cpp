@@ -1,0 +1,124 @@
+// The host's connections: each accepted one is served on a thread of its
+// own, in a slot that keeps its loaded session for the next. While
+// maxClients are served nothing is accepted, so further clients wait in
+// the listen backlog until one ends. Log lines are built whole and written
+// with one call under a lock.
+#include "../common/os.h"
+#include "../common/tool_support.h"
+#include "client_link.h"
+#include "host.h"
+#include "log_line.h"
+
+#include <cstdio>
+
+namespace tranpak::tools {
+namespace {
+
+// How long Serve waits for a client before it looks at Ctrl-C again.
+constexpr int kIdlePollMillis = 200;
+// How often Serve looks for an ended connection while all slots are busy,
+// and while it waits for the last ones before returning.
+constexpr int kFullPollMillis = 5;
+
+}  // namespace
+
+HostSimulator::HostSimulator(HostOptions options) : options_(std::move(options)) {}
+
+HostSimulator::~HostSimulator()
+{
+    for (auto &slot : slots_)
+        slot->thread.Join();
+}
+
+HostSimulator::Slot *HostSimulator::FreeSlot()
+{
+    for (auto &slot : slots_)
+        if (!slot->busy)
+            return slot.get();
+    slots_.push_back(std::make_unique<Slot>());
+    return slots_.back().get();
+}
+
+int HostSimulator::JoinEnded()
+{
+    int joined = 0;
+    for (auto &slot : slots_) {
+        if (!slot->busy || !slot->ended)
+            continue;
+        slot->thread.Join();
+        slot->busy = false;
+        ++joined;
+    }
+    return joined;
+}
+
+void HostSimulator::Serve(volatile std::sig_atomic_t *stop)
+{
+    long accepted = 0;
+    int serving = 0;
+    while (!*stop && (options_.maxConnections == 0 || accepted < options_.maxConnections)) {
+        if (!outputWorks_) {
+            *stop = 1;  // every connection ends at its next look at the flag
+            break;
+        }
+        serving -= JoinEnded();
+        if (serving >= options_.maxClients) {
+            os::SleepMillis(kFullPollMillis);
+            continue;
+        }
+        // Waiting with a time limit, not in accept, so Ctrl-C is seen at
+        // once on every platform.
+        if (os::WaitSocket(listener_, false, kIdlePollMillis) != 1)
+            continue;
+        const int sock = os::SockAccept(listener_);
+        if (sock < 0)
+            continue;
+        const long number = ++accepted;
+        Slot *slot = FreeSlot();
+        slot->ended = false;
+        slot->busy = slot->thread.Start([this, slot, sock, number, stop] { RunConnection(slot, sock, number, stop); });
+        if (!slot->busy) {
+            os::SockClose(sock);
+            Say(number, "connection closed: no thread can be started for it");
+            continue;
+        }
+        ++serving;
+    }
+    // Ctrl-C reaches every connection through the flag; each then closes,
+    // removing a temporary file it was writing, before "stopped".
+    while (serving > 0) {
+        if (!outputWorks_)
+            *stop = 1;
+        serving -= JoinEnded();
+        if (serving > 0)
+            os::SleepMillis(kFullPollMillis);
+    }
+    os::SockClose(listener_);
+}
+
+void HostSimulator::RunConnection(Slot *slot, int sock, long number, volatile std::sig_atomic_t *stop)
+{
+    {
+        ClientLink link(sock, options_.clientTimeoutMillis, stop, number);
+        if (!slot->loaded)
+            slot->loaded = LoadDefinitions(slot->session.get(), options_.definitions, options_.errlog);
+        if (slot->loaded)
+            HandleConnection(link, slot->session.get());
+        else
+            Say(link, "connection closed: cannot load definitions from " + options_.definitions);
+    }
+    os::SockClose(sock);
+    slot->ended = true;
+}
+
+void HostSimulator::Say(const ClientLink &link, const std::string &line) { Say(link.Number(), line); }
+
+void HostSimulator::Say(long connection, const std::string &line)
+{
+    const std::string whole = LogLine(connection, line);
+    os::LockGuard hold(output_);
+    if (std::fwrite(whole.data(), 1, whole.size(), stdout) != whole.size() || std::fflush(stdout) != 0)
+        outputWorks_ = false;
+}
+
+}  // namespace tranpak::tools
