@@ -5,6 +5,9 @@
 #   scripts/bench.sh [extra Google Benchmark flags]
 #   BENCH_RUNS=3     runs of the time benchmarks (each of 10 repetitions)
 #   BENCH_CALLS=1000 calls counted per case under callgrind
+#   BENCH_LOAD_ONLY=1 only the load over loopback (the last stage)
+#   BENCH_TOOLS_DIR=D tranpak-host and tranpak-client from D instead of a
+#                    Release build of the tools in build/bench-tools
 set -euo pipefail
 cd "$(dirname "$0")/.."
 missing=()
@@ -17,16 +20,24 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DTRANPAK_BUILD_BENCH=ON -DTRANPAK_BUILD_TESTS=OFF \
   -DTRANPAK_BUILD_TOOLS=OFF >/dev/null
-cmake --build build/bench -j"$(nproc)" --target tranpak-bench tranpak-count >/dev/null
+cmake --build build/bench -j"$(nproc)" --target tranpak-bench tranpak-count tranpak-load-floor >/dev/null
 bin=build/bench/bench
 out=build/bench/results
 rm -rf "$out"
 mkdir -p "$out"
+tools=${BENCH_TOOLS_DIR:-}
+if [ -z "$tools" ]; then
+  cmake -S . -B build/bench-tools -DCMAKE_BUILD_TYPE=Release -DTRANPAK_BUILD_TESTS=OFF >/dev/null
+  cmake --build build/bench-tools -j"$(nproc)" --target tranpak-host tranpak-client >/dev/null
+  tools=build/bench-tools/tools
+fi
+tools=$(cd "$tools" && pwd)
 
 echo "$(date -u +%F), $(nproc) cores of $(lscpu | sed -n 's/^Model name: *//p' | head -1)," \
   "$(. /etc/os-release && echo "$PRETTY_NAME"), $(g++ --version | head -1 | sed 's/ (.*)//'), -O3;" \
   "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)" | tee "$out/machine.txt"
 
+if [ -z "${BENCH_LOAD_ONLY:-}" ]; then
 # Instructions per call: collection only inside the measured function, the
 # counters zeroed after a warm-up (see bench/count_main.cpp).
 calls=${BENCH_CALLS:-1000}
@@ -145,3 +156,82 @@ table(["threads", "sessions", "bare sockets", "ratio", "scaling from 1 thread"],
 print(f"\nCPU time of the calling thread per exchange (system calls included): library {fmt(lc)},"
       f" bare sockets {fmt(bc)}, difference {fmt(lc - bc)}")
 PY
+fi
+
+# Load over loopback: tranpak-client --count against tranpak-host serving
+# up to 64 connections at once, next to the floor (bench/load_floor.cpp)
+# with the same connections, one after the other for each count of
+# connections. The worked example's definitions; tracing off.
+load_count=20000
+load_key=0123456789ABCDEF
+load=$(mktemp -d /tmp/tranpak-load.XXXXXX)
+host_pid=
+stop_host() {
+  if [ -n "$host_pid" ]; then kill -INT "$host_pid" 2>/dev/null; wait "$host_pid" 2>/dev/null || true; fi
+  host_pid=
+}
+trap 'stop_host; rm -rf "$load"' EXIT
+mkdir -p "$load/files"
+printf 'PAN N 19,2 2\nPROCCODE N 6 3\nAMOUNT NF 12 4\nMAC B 8 64\n' > "$load/bitmap.txt"
+printf '[Com Trace Flag]\nGCODEFLAG=0\n[Error Log File]\nERRFILE=%s\n[Bitmap Define File]\nBMPFILE=%s\n' \
+  "$load/errlog.txt" "$load/bitmap.txt" > "$load/8583.ini"
+"$tools/tranpak-host" --key $load_key --defs "$load/bitmap.txt" --dir "$load/files" --errlog "$load/host-errlog.txt" \
+  --max-clients 64 --port 0 --port-file "$load/port" > "$out/load-host.log" 2>&1 &
+host_pid=$!
+for _ in $(seq 100); do [ -s "$load/port" ] && break; sleep 0.05; done
+[ -s "$load/port" ] || { echo "tranpak-host did not start:" >&2; tail -5 "$out/load-host.log" >&2; exit 1; }
+port=$(cat "$load/port")
+echo "load over loopback, $load_count exchanges per run ..."
+for c in 1 4 16 64; do
+  "$tools/tranpak-client" --host 127.0.0.1 --port "$port" --key $load_key --settings "$load/8583.ini" \
+    --count $load_count --connections $c --json --no-progress 0200 2=12345678 3=123 4=10.00 \
+    > "$out/load-client-$c.json" 2> "$out/load-client-$c.log" || echo "client, $c connections: exit $?" >> "$out/load-exits.txt"
+  "$bin/tranpak-load-floor" --count $load_count --connections $c \
+    > "$out/load-floor-$c.json" 2> "$out/load-floor-$c.log" || echo "floor, $c connections: exit $?" >> "$out/load-exits.txt"
+done
+stop_host
+
+load_failed=0
+python3 - "$out" $load_count 1 4 16 64 <<'PY' || load_failed=1
+import json, sys
+out, count, conns = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+
+def summary(name):
+    try:
+        lines = [l for l in open(f"{out}/{name}.json") if l.strip()]
+        return json.loads(lines[-1])
+    except (OSError, IndexError, ValueError):
+        return None
+
+def row(cells, widths):
+    return "| " + " | ".join(str(c).ljust(w) for c, w in zip(cells, widths)) + " |"
+
+print(f"\nLoad over loopback: {count:,} exchanges of the worked example, client against host, next to the floor:\n")
+rows, bad = [], []
+for c in conns:
+    cells = [c]
+    for who in ("client", "floor"):
+        s = summary(f"load-{who}-{c}")
+        if s is None or s.get("failed") != 0 or s.get("done") != count:
+            bad.append(f"{who}, {c} connections: " + ("no summary" if s is None else
+                       f"{s.get('done')} done, {s.get('failed')} failed {json.dumps(s.get('failures', {}))}"))
+        if s is None:
+            cells += ["-", "-"]
+        else:
+            cells += [f"{s['per_second']:,.0f}", f"{s['latency_us']['p99'] / 1000:.3f}"]
+    rows.append(cells)
+head = ["connections", "client exchanges/s", "client p99 ms", "floor exchanges/s", "floor p99 ms"]
+widths = [max(len(str(r[k])) for r in [head] + rows) for k in range(len(head))]
+print(row(head, widths))
+print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+for r in rows:
+    print(row(r, widths))
+for b in bad:
+    print(f"FAILED: {b}", file=sys.stderr)
+sys.exit(1 if bad else 0)
+PY
+if [ -s "$out/load-exits.txt" ]; then
+  cat "$out/load-exits.txt" >&2
+  load_failed=1
+fi
+exit $load_failed

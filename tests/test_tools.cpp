@@ -12,6 +12,7 @@
 #include "../tools/host/host.h"
 #include "../tools/host/log_line.h"
 #include "../tools/trace/decode.h"
+#include "../tools/trace/trace_stream.h"
 #include "api/session.h"
 #include "core/mesg_state.h"
 #include "diag/ctrace.h"
@@ -21,6 +22,7 @@
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -349,6 +351,64 @@ TEST(DecoderTrace, HostileHeadersAreSkippedNotThrown)
     ASSERT_EQ(blocks.size(), 1u);
     EXPECT_EQ(blocks[0].label, "ok");
     EXPECT_EQ(blocks[0].bytes, "AB");
+}
+
+// The frames and notes of a trace fed to a TraceStream in pieces of size bytes.
+struct Streamed {
+    std::vector<tools::TracedFrame> frames;
+    std::vector<std::string> notes;
+};
+
+Streamed StreamInPieces(const std::string &text, size_t size)
+{
+    Streamed s;
+    tools::TraceStream stream([&](const tools::TracedFrame &f) { s.frames.push_back(f); },
+                              [&](const std::string &note) { s.notes.push_back(note); });
+    for (size_t at = 0; at < text.size(); at += size)
+        stream.Feed(text.data() + at, std::min(size, text.size() - at));
+    stream.Finish();
+    return s;
+}
+
+TEST(DecoderTrace, StreamedInPiecesOfAnySize)
+{
+    // A header of exactly the longest line kept, and a line one byte longer.
+    const std::string label(tools::kTraceLineMax - std::strlen("{12-07 10:31:03 } [len = 002]"), 'L');
+    const std::string text = "{12-07 10:31:02 recv mesg head} [len = 005]\r\n0000 : 02-30-30-30 33\n"
+                             "{12-07 10:31:02 recv mesg data} [len = 004]\n0000 : 41-42-43-03\n" +
+                             std::string(tools::kTraceLineMax + 1, 'x') + "\n{12-07 10:31:03 " + label +
+                             "} [len = 002]\n0000 : 44-45\n{12-07 10:31:04 recv mesg head} [len = 001]\n0000 : 02";
+    for (size_t size : {size_t{1}, size_t{2}, size_t{7}, size_t{75}, tools::kTraceChunkSize}) {
+        const Streamed s = StreamInPieces(text, size);
+        ASSERT_EQ(s.frames.size(), 3u) << size;
+        EXPECT_EQ(s.frames[0].label, "received");
+        EXPECT_EQ(s.frames[0].bytes, "\x02" "0003ABC\x03");
+        EXPECT_EQ(s.frames[1].label, label);
+        EXPECT_EQ(s.frames[1].bytes, "DE");
+        EXPECT_EQ(s.frames[2].time, "12-07 10:31:04");
+        EXPECT_EQ(s.frames[2].bytes, "\x02");
+        EXPECT_EQ(s.notes, std::vector<std::string>{"line 5: not a trace line (" +
+                                                    std::to_string(tools::kTraceLineMax + 1) + " bytes)"});
+    }
+}
+
+TEST(DecoderTrace, BlockLongerThanAnyFrameIsCut)
+{
+    const size_t lines = tools::kTraceBlockMax / 16 + 2;
+    std::string text = "{12-07 10:31:02 send mesg body} [len = 999]\n";
+    for (size_t k = 0; k < lines; ++k)
+        text += "0000 : 41-41-41-41 41-41-41-41 41-41-41-41 41-41-41-41 || AAAAAAAAAAAAAAAA\n";
+    text += "{12-07 10:31:03 send mesg body} [len = 001]\n0000 : 42\n";
+    const Streamed s = StreamInPieces(text, tools::kTraceChunkSize);
+    ASSERT_EQ(s.frames.size(), 2u);
+    EXPECT_EQ(s.frames[0].bytes, std::string(tools::kTraceBlockMax, 'A'));
+    EXPECT_EQ(s.frames[1].bytes, "B");
+    EXPECT_EQ(s.notes, std::vector<std::string>{"line 1: block \"send mesg body\" is longer than any frame: " +
+                                                std::to_string(lines * 16 - tools::kTraceBlockMax) +
+                                                " bytes after its first " + std::to_string(tools::kTraceBlockMax) +
+                                                " not kept"});
+    tools::DecodeOptions options;
+    EXPECT_FALSE(tools::DecodeFrame(s.frames[0].bytes, options).ok());
 }
 
 TEST_F(DecoderTest, RepliesAreCheckedAgainstTheRequest)

@@ -22,8 +22,9 @@ struct TraceBlock {
     std::string bytes;  // the bytes of the dump lines
 };
 
-// Reads header and dump lines; anything else is skipped. Never throws:
-// numbers are range checked, lines of any length are read in one pass.
+// Reads header and dump lines; anything else is skipped, as are lines and
+// block bytes beyond the bounds in trace_stream.h. Never throws: numbers
+// are range checked. (The tool reads its input through TraceStream.)
 std::vector<TraceBlock> ParseTrace(const std::string &text);
 
 // A whole packet as it crossed the wire: a sent body, or a received head

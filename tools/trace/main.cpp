@@ -8,11 +8,9 @@
 #include "../common/os.h"
 #include "../common/tool_support.h"
 #include "decode.h"
+#include "trace_stream.h"
 
 #include <cstdio>
-#include <fstream>
-#include <iostream>
-#include <sstream>
 #include <string>
 
 using namespace tranpak::tools;
@@ -95,21 +93,6 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
     return 0;
 }
 
-bool ReadInput(const std::string &file, std::string *text)
-{
-    std::stringstream all;
-    if (file == "-") {
-        all << std::cin.rdbuf();
-    } else {
-        std::ifstream in(file, std::ios::binary);
-        if (!in)
-            return false;
-        all << in.rdbuf();
-    }
-    *text = all.str();
-    return true;
-}
-
 // Prints one frame; true when it decoded (and its MAC verified).
 bool Show(const std::string &bytes, const std::string &time, const std::string &label, const Args &a)
 {
@@ -136,23 +119,33 @@ int Run(const Args &a)
             return UsageError(kTool, "--hex takes hex digits (blanks allowed), not " + a.hex);
         return Show(frame, "", "", a) ? 0 : kExitBad;
     }
-    std::string text;
-    if (!ReadInput(a.file, &text)) {
+    std::FILE *in = a.file == "-" ? stdin : std::fopen(a.file.c_str(), "rb");
+    if (in == nullptr) {
         std::fprintf(stderr, "%s: cannot read %s\n", kTool, a.file.c_str());
         return kExitBad;
     }
-    const auto frames = JoinFrames(ParseTrace(text));
-    bool allGood = !frames.empty();
-    for (const TracedFrame &f : frames) {
-        allGood = Show(f.bytes, f.time, f.label, a) && allGood;
-        if (!a.json)
-            std::printf("\n");
-    }
+    size_t frames = 0;
+    bool allGood = true;
+    TraceStream stream(
+        [&](const TracedFrame &f) {
+            ++frames;
+            allGood = Show(f.bytes, f.time, f.label, a) && allGood;
+            if (!a.json)
+                std::printf("\n");
+        },
+        [&](const std::string &note) { std::fprintf(stderr, "%s: %s: %s\n", kTool, a.file.c_str(), note.c_str()); });
+    const bool read = ReadTrace(in, &stream);
+    if (in != stdin)
+        std::fclose(in);
     if (!a.json)
-        std::printf("%zu packets\n", frames.size());
-    if (frames.empty())
+        std::printf("%zu packets\n", frames);
+    if (!read) {
+        std::fprintf(stderr, "%s: cannot read %s\n", kTool, a.file.c_str());
+        return kExitBad;
+    }
+    if (frames == 0)
         std::fprintf(stderr, "%s: no frame in %s\n", kTool, a.file.c_str());
-    return allGood ? 0 : kExitBad;
+    return allGood && frames != 0 ? 0 : kExitBad;
 }
 
 }  // namespace

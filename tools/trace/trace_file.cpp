@@ -1,12 +1,14 @@
 // Reading trace files: header lines and dump lines, by hand rather than by
-// a regular-expression engine, so that a hostile line of any length costs
-// one pass and a number of any size is refused instead of thrown.
+// a regular-expression engine, so that a number of any size is refused
+// instead of thrown; then blocks, and frames from blocks.
 #include "../common/cli.h"
 #include "../common/tool_support.h"
+#include "../common/shown_text.h"
 #include "decode.h"
+#include "trace_stream.h"
 
 #include <cstdio>
-#include <sstream>
+#include <utility>
 
 namespace tranpak::tools {
 namespace {
@@ -69,42 +71,97 @@ bool ParseDumpLine(const std::string &line, std::string *bytes)
 
 }  // namespace
 
+BlockReader::BlockReader(BlockSink onBlock, NoteSink onNote)
+    : onBlock_(std::move(onBlock)), onNote_(std::move(onNote))
+{
+}
+
+void BlockReader::Line(long number, const std::string &line)
+{
+    TraceBlock header;
+    if (ParseHeader(line, &header)) {
+        Finish();
+        block_ = std::move(header);
+        block_.bytes.reserve(kTraceBlockMax);
+        open_ = true;
+        headerLine_ = number;
+        return;
+    }
+    std::string bytes;
+    if (!open_ || !ParseDumpLine(line, &bytes))
+        return;
+    const size_t room = kTraceBlockMax - block_.bytes.size();
+    block_.bytes.append(bytes, 0, room);
+    dropped_ += bytes.size() > room ? bytes.size() - room : 0;
+}
+
+void BlockReader::Finish()
+{
+    if (!open_)
+        return;
+    if (dropped_ != 0)
+        onNote_("line " + std::to_string(headerLine_) + ": block \"" + Escaped(block_.label) + "\" is longer than any frame: " +
+                std::to_string(dropped_) + " bytes after its first " + std::to_string(kTraceBlockMax) +
+                " not kept");
+    onBlock_(block_);
+    open_ = false;
+    dropped_ = 0;
+}
+
+FrameJoiner::FrameJoiner(FrameSink onFrame) : onFrame_(std::move(onFrame)) {}
+
+void FrameJoiner::Block(const TraceBlock &b)
+{
+    const bool isData = b.label == "recv mesg data";
+    if (haveHead_) {
+        haveHead_ = false;
+        if (isData) {
+            onFrame_({head_.time, "received", head_.bytes + b.bytes});
+            return;
+        }
+        onFrame_({head_.time, "received", head_.bytes});
+    }
+    if (b.label == "recv mesg head") {
+        head_ = b;
+        haveHead_ = true;
+    } else if (isData) {
+        // Its head was not traced: start byte and len (the data less
+        // its stop byte), as the head would have said.
+        char head[8];
+        const size_t len = b.bytes.empty() ? 0 : b.bytes.size() - 1;
+        std::snprintf(head, sizeof head, "\x02%04zu", len % 10000);
+        onFrame_({b.time, "received (head not traced)", head + b.bytes});
+    } else {
+        onFrame_({b.time, b.label == "send mesg body" ? "sent" : b.label, b.bytes});
+    }
+}
+
+void FrameJoiner::Finish()
+{
+    if (haveHead_)
+        onFrame_({head_.time, "received", head_.bytes});
+    haveHead_ = false;
+}
+
 std::vector<TraceBlock> ParseTrace(const std::string &text)
 {
     std::vector<TraceBlock> blocks;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        TraceBlock header;
-        if (ParseHeader(line, &header))
-            blocks.push_back(header);
-        else if (!blocks.empty())
-            ParseDumpLine(line, &blocks.back().bytes);
-    }
+    const NoteSink ignore = [](const std::string &) {};
+    BlockReader reader([&](const TraceBlock &b) { blocks.push_back(b); }, ignore);
+    LineSplitter lines([&](long number, const std::string &line) { reader.Line(number, line); }, ignore);
+    lines.Feed(text.data(), text.size());
+    lines.Finish();
+    reader.Finish();
     return blocks;
 }
 
 std::vector<TracedFrame> JoinFrames(const std::vector<TraceBlock> &blocks)
 {
     std::vector<TracedFrame> frames;
-    for (size_t i = 0; i < blocks.size(); ++i) {
-        const TraceBlock &b = blocks[i];
-        if (b.label == "recv mesg head") {
-            std::string bytes = b.bytes;
-            if (i + 1 < blocks.size() && blocks[i + 1].label == "recv mesg data")
-                bytes += blocks[++i].bytes;
-            frames.push_back({b.time, "received", bytes});
-        } else if (b.label == "recv mesg data") {
-            // Its head was not traced: start byte and len (the data less
-            // its stop byte), as the head would have said.
-            char head[8];
-            const size_t len = b.bytes.empty() ? 0 : b.bytes.size() - 1;
-            std::snprintf(head, sizeof head, "\x02%04zu", len % 10000);
-            frames.push_back({b.time, "received (head not traced)", head + b.bytes});
-        } else {
-            frames.push_back({b.time, b.label == "send mesg body" ? "sent" : b.label, b.bytes});
-        }
-    }
+    FrameJoiner joiner([&](const TracedFrame &f) { frames.push_back(f); });
+    for (const TraceBlock &b : blocks)
+        joiner.Block(b);
+    joiner.Finish();
     return frames;
 }
 
