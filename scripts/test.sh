@@ -114,13 +114,17 @@ threads_tsan() {
     (cd build/tsan/tests && TSAN_OPTIONS="halt_on_error=1 exitcode=66" ./test_sessions --gtest_brief=1)
 }
 
+# The rename race is left out: Valgrind runs one thread at a time, so the
+# race hardly happens there and its rounds take far longer than elsewhere.
+# Each program is bounded so that a hang fails the step, not the whole run.
 memcheck() {
   local failed=0 t
   for t in build/native/tests/test_*; do
     [ -x "$t" ] || continue
     echo "-- valgrind $(basename "$t")"
     (cd build/native/tests &&
-      TRANPAK_THREAD_ROUNDS=100 valgrind --quiet --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
+      TRANPAK_THREAD_ROUNDS=100 GTEST_FILTER='-Lookups/ConfineRaceTest.*' timeout -k 10 600 \
+        valgrind --quiet --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
         "./$(basename "$t")" --gtest_brief=1 >/dev/null) || { echo "   memcheck FAILED"; failed=1; }
   done
   return $failed

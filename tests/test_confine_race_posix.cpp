@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -30,6 +31,10 @@ constexpr int kFetchesEach = 2000;
 constexpr int kStores = 50;
 constexpr int kStoreAttempts = 20000;
 constexpr size_t kReadSize = 16;
+// Where the threads hardly interleave (a loaded machine, Valgrind's one
+// thread at a time) the rounds above could take an hour: the race stops
+// at this time whatever it has reached.
+constexpr auto kRaceTimeMax = std::chrono::seconds(20);
 
 // Swaps the two names in one step: "served/sub" is the directory one
 // moment and the link to outside the next.
@@ -60,6 +65,8 @@ TEST_P(ConfineRaceTest, ADirectorySwappedForALinkNeverLeadsOutside)
     os::ServedDir dir;
     ASSERT_TRUE(dir.Open("served", GetParam()));
 
+    const auto deadline = std::chrono::steady_clock::now() + kRaceTimeMax;
+    const auto overdue = [&] { return std::chrono::steady_clock::now() > deadline; };
     std::atomic<bool> stop{false};
     std::atomic<long> swaps{0}, inside{0}, outside{0}, refused{0}, stored{0}, escaped{0};
     std::thread swapper([&] {
@@ -69,7 +76,7 @@ TEST_P(ConfineRaceTest, ADirectorySwappedForALinkNeverLeadsOutside)
     std::vector<std::thread> fetchers;
     for (int t = 0; t < kFetchers; ++t)
         fetchers.emplace_back([&] {
-            for (int i = 0; i < kFetchesEach; ++i) {
+            for (int i = 0; i < kFetchesEach && !overdue(); ++i) {
                 std::string why;
                 const int fd = tools::OpenFetch(dir, "sub/f.txt", &why);
                 if (fd < 0) {
@@ -86,7 +93,7 @@ TEST_P(ConfineRaceTest, ADirectorySwappedForALinkNeverLeadsOutside)
     // and after it is put in place.
     const std::set<std::string> untouched = {"f.txt"};
     long attempts = 0;
-    for (; attempts < kStoreAttempts && stored < kStores; ++attempts) {
+    for (; attempts < kStoreAttempts && stored < kStores && !overdue(); ++attempts) {
         os::PendingStore pending;
         std::string why;
         if (!tools::BeginStore(dir, "sub/new.txt", &pending, &why))
