@@ -6,33 +6,8 @@
 set -u
 bin=$1 src=$2
 key=0123456789ABCDEF
-work=$(mktemp -d /tmp/tranpak-many.XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill -INT "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-mkdir -p "$work/etc" "$work/files" "$work/run"
-cp "$src/etc/bitmap.txt" "$work/etc/"
-cd "$work/run"
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-pass() { echo "ok:   $*"; }
-ms() { date +%s%3N; }
-
-# start_host NAME ARGS...: a host writing NAME.log; its port in $port, its pid in $host
-start_host() {
-  local name=$1; shift
-  rm -f "$name.port"
-  "$bin/tranpak-host" --key $key --defs ../etc/bitmap.txt --dir ../files --errlog "$name-errlog.txt" \
-    --port-file "$name.port" "$@" > "$name.log" 2>&1 &
-  host=$!
-  pids+=($host)
-  for _ in $(seq 100); do [ -s "$name.port" ] && break; sleep 0.05; done
-  port=$(cat "$name.port")
-}
+source "$src/tests/support/tools_e2e_lib.sh"
+e2e_workspace many
 # logged FILE PATTERN: the pattern shows up in the file within 5 s
 logged() { for _ in $(seq 50); do grep -q -- "$2" "$1" && return 0; sleep 0.1; done; return 1; }
 purchase=(0200 2=4761739001010119 4=12.50 11=000001 41=TERM0001)
@@ -116,5 +91,4 @@ logged escaped.log "message \\\\x80\\\\x1BAB fields 64" && ! LC_ALL=C grep -q $'
   && pass "a type of control and high bytes is escaped in the log" || fail "type not escaped: $(od -c escaped.log)"
 exec 3>&-
 
-echo "$failures failures"
-[ "$failures" -eq 0 ]
+e2e_finish

@@ -6,33 +6,8 @@ set -u
 bin=$1 src=$2
 key=0123456789ABCDEF
 other=1111111111111111
-work=$(mktemp -d /tmp/tranpak-tools.XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill -INT "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-mkdir -p "$work/etc" "$work/files" "$work/run/c:/windows/system"
-cp "$src/etc/bitmap.txt" "$work/etc/"
-printf '[Com Trace Flag]\nGCODEFLAG=1\n[Error Log File]\nERRFILE=errlog.txt\n[Bitmap Define File]\nBMPFILE=../etc/bitmap.txt\n[Com Trace File]\nCTRACEFILE=ctrace.txt\n' \
-  > "$work/run/c:/windows/system/8583.ini"
-cd "$work/run"
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-pass() { echo "ok:   $*"; }
-
-# start_host NAME ARGS...: a host writing NAME.log; its port in $port
-start_host() {
-  local name=$1; shift
-  rm -f "$name.port"
-  "$bin/tranpak-host" --key $key --defs ../etc/bitmap.txt --dir ../files --errlog "$name-errlog.txt" \
-    --port-file "$name.port" "$@" > "$name.log" 2>&1 &
-  pids+=($!)
-  for _ in $(seq 100); do [ -s "$name.port" ] && break; sleep 0.05; done
-  port=$(cat "$name.port")
-}
+source "$src/tests/support/tools_e2e_lib.sh"
+e2e_workspace tools $'[Com Trace Flag]\nGCODEFLAG=1\n[Error Log File]\nERRFILE=errlog.txt\n[Bitmap Define File]\nBMPFILE=../etc/bitmap.txt\n[Com Trace File]\nCTRACEFILE=ctrace.txt\n'
 
 # expect NAME EXIT PATTERNS COMMAND...: the command exits with EXIT and its
 # output (stdout and stderr) has a line matching each of the PATTERNS
@@ -140,7 +115,6 @@ cmp -s inside.txt local.txt && pass "fetched through the inside link" || fail "i
 
 # ---- no client holds the host: each frame has a 2 s deadline ----
 head -c 33554432 /dev/zero > ../files/big.bin
-ms() { date +%s%3N; }
 # served_within NAME: a fetch by a second client completes within 3 s
 served_within() {
   local t0 t1
@@ -310,5 +284,4 @@ expect "flag given a value" 2 "option --unmask takes no value" "$bin/tranpak-tra
 expect "option without its value" 2 "option --key needs a value" "$bin/tranpak-host" --key
 expect "--opt=value works" 0 "MAC: verified" "$bin/tranpak-client" --host=127.0.0.1 --port="$port_ruled" --key=$key "${purchase[@]}"
 
-echo "$failures failures"
-[ "$failures" -eq 0 ]
+e2e_finish

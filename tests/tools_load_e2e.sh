@@ -6,33 +6,13 @@
 set -u
 bin=$1 src=$2
 key=0123456789ABCDEF
-work=$(mktemp -d /tmp/tranpak-load.XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-mkdir -p "$work/etc" "$work/files" "$work/run/c:/windows/system"
-cp "$src/etc/bitmap.txt" "$work/etc/"
-printf '[Error Log File]\nERRFILE=errlog.txt\n[Bitmap Define File]\nBMPFILE=../etc/bitmap.txt\n' \
-  > "$work/run/c:/windows/system/8583.ini"
-cd "$work/run"
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-pass() { echo "ok:   $*"; }
-ms() { date +%s%3N; }
+source "$src/tests/support/tools_e2e_lib.sh"
+e2e_workspace load $'[Error Log File]\nERRFILE=errlog.txt\n[Bitmap Define File]\nBMPFILE=../etc/bitmap.txt\n'
 fds() { ls "/proc/$1/fd" | wc -l; }
 # json_number KEY TEXT: the number after "KEY": in a one-line JSON object
 json_number() { sed -n "s/.*\"$1\":\([0-9.]*\).*/\1/p" <<< "$2"; }
 
-"$bin/tranpak-host" --key $key --defs ../etc/bitmap.txt --dir ../files --errlog host-errlog.txt \
-  --max-clients 100 --client-timeout 10 --set 39=00 --port-file host.port > host.log 2>&1 &
-host=$!
-pids+=($host)
-for _ in $(seq 100); do [ -s host.port ] && break; sleep 0.05; done
-port=$(cat host.port)
+start_host host --max-clients 100 --client-timeout 10 --set 39=00
 sleep 0.2
 idle_fds=$(fds $host)
 
@@ -94,5 +74,4 @@ grep -qE '^exchanges: 100000000 requested, [1-9][0-9]* done' stopped.out && pass
 grep -q 'tranpak-host: stopped' host.log && pass "host stopped cleanly" || fail "host did not say it stopped"
 ls -a ../files | grep -q tranpak- && fail "a temporary file was left" || pass "no temporary file left"
 
-echo "$failures failures"
-[ "$failures" -eq 0 ]
+e2e_finish

@@ -127,11 +127,16 @@ public:
     PendingStore() = default;
     PendingStore(const PendingStore &) = delete;
     PendingStore &operator=(const PendingStore &) = delete;
-    ~PendingStore();
-    // The temporary file, or -1 when no store is pending.
-    int Fd() const;
+    ~PendingStore() { Abandon(); }
+    // The temporary file, or -1 when no store is pending or it is closed.
+    int Fd() const { return fd_; }
     // Pushes the temporary file to the disk and closes it.
-    bool SyncAndClose();
+    bool SyncAndClose()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd >= 0 && os::SyncAndClose(fd);
+    }
     // Puts the temporary file in place of the target in one step.
     bool Commit();
     // Closes and removes the temporary file; the target stays as it was.
@@ -142,6 +147,7 @@ public:
 private:
     friend class ServedDir;
     Impl *impl_ = nullptr;
+    int fd_ = -1;
 };
 
 // Pauses the calling thread.

@@ -311,7 +311,6 @@ struct ServedDir::Impl {
 
 struct PendingStore::Impl {
     int parent = -1;
-    int fd = -1;
     std::string temporary, name;  // both in parent
 };
 
@@ -430,27 +429,15 @@ bool ServedDir::StoreBegin(const std::string &relative, PendingStore *store, Ref
         return false;
     }
     store->Abandon();
-    store->impl_ = new PendingStore::Impl{parent, fd, temporary, name};
+    store->impl_ = new PendingStore::Impl{parent, temporary, name};
+    store->fd_ = fd;
     *refused = Refused::kNone;
     return true;
 }
 
-PendingStore::~PendingStore() { Abandon(); }
-
-int PendingStore::Fd() const { return impl_ == nullptr ? -1 : impl_->fd; }
-
-bool PendingStore::SyncAndClose()
-{
-    if (impl_ == nullptr || impl_->fd < 0)
-        return false;
-    const bool done = os::SyncAndClose(impl_->fd);
-    impl_->fd = -1;
-    return done;
-}
-
 bool PendingStore::Commit()
 {
-    if (impl_ == nullptr || impl_->fd >= 0 || impl_->temporary.empty())
+    if (impl_ == nullptr || fd_ >= 0 || impl_->temporary.empty())
         return false;
     if (renameat(impl_->parent, impl_->temporary.c_str(), impl_->parent, impl_->name.c_str()) != 0)
         return false;
@@ -462,8 +449,9 @@ void PendingStore::Abandon()
 {
     if (impl_ == nullptr)
         return;
-    if (impl_->fd >= 0)
-        close(impl_->fd);
+    if (fd_ >= 0)
+        close(fd_);
+    fd_ = -1;
     if (!impl_->temporary.empty())
         unlinkat(impl_->parent, impl_->temporary.c_str(), 0);
     close(impl_->parent);

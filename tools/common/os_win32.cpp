@@ -264,7 +264,6 @@ struct ServedDir::Impl {
 
 struct PendingStore::Impl {
     std::vector<HANDLE> way;
-    int fd = -1;
     std::string temporary, target;  // full paths
 };
 
@@ -361,26 +360,14 @@ bool ServedDir::StoreBegin(const std::string &relative, PendingStore *store, Ref
         return false;
     }
     store->Abandon();
-    store->impl_ = new PendingStore::Impl{way, fd, temporary, target};
+    store->impl_ = new PendingStore::Impl{way, temporary, target};
+    store->fd_ = fd;
     return true;
-}
-
-PendingStore::~PendingStore() { Abandon(); }
-
-int PendingStore::Fd() const { return impl_ == nullptr ? -1 : impl_->fd; }
-
-bool PendingStore::SyncAndClose()
-{
-    if (impl_ == nullptr || impl_->fd < 0)
-        return false;
-    const bool done = os::SyncAndClose(impl_->fd);
-    impl_->fd = -1;
-    return done;
 }
 
 bool PendingStore::Commit()
 {
-    if (impl_ == nullptr || impl_->fd >= 0 || impl_->temporary.empty())
+    if (impl_ == nullptr || fd_ >= 0 || impl_->temporary.empty())
         return false;
     if (MoveFileExA(impl_->temporary.c_str(), impl_->target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ==
         0)
@@ -393,8 +380,9 @@ void PendingStore::Abandon()
 {
     if (impl_ == nullptr)
         return;
-    if (impl_->fd >= 0)
-        _close(impl_->fd);
+    if (fd_ >= 0)
+        _close(fd_);
+    fd_ = -1;
     if (!impl_->temporary.empty())
         DeleteFileA(impl_->temporary.c_str());
     Release(&impl_->way);
