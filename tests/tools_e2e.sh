@@ -284,4 +284,10 @@ expect "flag given a value" 2 "option --unmask takes no value" "$bin/tranpak-tra
 expect "option without its value" 2 "option --key needs a value" "$bin/tranpak-host" --key
 expect "--opt=value works" 0 "MAC: verified" "$bin/tranpak-client" --host=127.0.0.1 --port="$port_ruled" --key=$key "${purchase[@]}"
 
+# ---- the default refusal needs a field 39 ----
+printf 'PAN N 19,2 2\nPROCCODE N 6 3\nAMOUNT NF 12 4\nMAC B 8 64\n' > ../etc/no39.txt
+start_host no39 --defs ../etc/no39.txt
+expect "without field 39 a failed MAC is answered without A0" 3 "^reply 0210 && !RESPCODE" \
+  "$bin/tranpak-client" --host 127.0.0.1 --port "$port" --key $other 0200 2=4761739001010119 3=000000 4=12.50
+
 e2e_finish

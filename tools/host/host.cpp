@@ -67,6 +67,10 @@ int HostSimulator::Start(std::string *why)
         *why = "cannot load definitions from " + options_.definitions + " (see " + options_.errlog + ")";
         return -1;
     }
+    // Definitions without field 39 have no place for the default refusal:
+    // such a host answers a failed MAC with the request's fields alone.
+    if (options_.refuseByDefault && !CheckFieldValue(session, 39, "A0", why))
+        options_.refuse.clear();
     for (const auto *list : {&options_.approve, &options_.refuse})
         for (const auto &[field, value] : *list)
             if (!CheckFieldValue(session, field, value, why)) {

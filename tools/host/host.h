@@ -34,6 +34,7 @@ struct HostOptions {
     std::string replyType;              // empty: the request's type with its third digit raised
     FieldValues approve;                // fields set on an answer
     FieldValues refuse;                 // fields set when the MAC fails
+    bool refuseByDefault = false;       // refuse is the default, not the command line's
     std::vector<Rule> rules;            // the first that matches adds its fields
     Fault fault = Fault::kNone;
     int faultEvery = 1;                 // the fault hits one request in N, over all connections

@@ -50,7 +50,7 @@ void Help()
         "  --reply-type T       message type of every answer (default: third digit + 1)\n"
         "  --set F=V            set field F to V in every approved answer (repeatable)\n"
         "  --refuse F=V         set field F to V when the request's MAC fails\n"
-        "                       (repeatable; default 39=A0)\n"
+        "                       (repeatable; default 39=A0 where field 39 is defined)\n"
         "  --rule \"CONDS : F=V,...\"  when every condition holds for an approved request,\n"
         "                       set these fields too, after --set; the first rule that\n"
         "                       matches applies (repeatable). Conditions: F=V, F=PREFIX*,\n"
@@ -186,8 +186,10 @@ int Run(int argc, char **argv)
     }
     if (!haveKey)
         return UsageError(kTool, "--key with 16 hex digits is required");
-    if (!refuseGiven)
+    if (!refuseGiven) {
         o.refuse = {{39, "A0"}};
+        o.refuseByDefault = true;
+    }
 
     HostSimulator host(o);
     std::string why;
