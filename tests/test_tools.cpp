@@ -670,6 +670,10 @@ TEST_F(DecoderTest, JsonHasOneObjectPerFrame)
                              "\"type\":\"0200\"", "{\"number\":2,\"name\":\"PAN\",\"type\":\"N\",\"prefix\":\"08\",\"value\":\"****5678\"}",
                              "\"mac\":\"verified\"}"})
         EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+    // A label is the trace's own text: escaped as in the text output, so a
+    // program printing the decoded string shows no ESC and no C2 9B.
+    const std::string hostile = tools::FrameJson(r, "12-07 10:31:02", std::string("a\x1b[2J\xc2\x9b", 7));
+    EXPECT_NE(hostile.find("\"direction\":\"a\\\\x1B[2J\\\\xC2\\\\x9B\","), std::string::npos) << hostile;
 }
 
 }  // namespace
