@@ -756,16 +756,27 @@ TEST(ClientLoad, SummaryKeysAndFailureNames)
 
 TEST_F(DecoderTest, FailureReasonsQuoteNoRawHostBytes)
 {
-    // A 0210 whose field 3 (N, 6) holds C2 9B, a terminal control in UTF-8;
-    // field 41 brings it to the shortest length a Packet has.
-    const std::string frame("\x02" "0026" "0210" "\x20\0\0\0\0\x80\0\0" "12\xC2\x9B" "34" "TERM0001" "\x03", 32);
-    ASSERT_NE(TpUnpackMesg(&session_, reinterpret_cast<const unsigned char *>(frame.data()),
-                           static_cast<int>(frame.size())), 0);
-    const tools::Failure f = tools::LastFailure(&session_);
-    EXPECT_EQ(f.category, TRANPAK_ERR_MALFORMED);
-    EXPECT_NE(f.reason.find("12\\xC2\\x9B34"), std::string::npos) << f.reason;
-    for (unsigned char c : f.reason)
-        EXPECT_TRUE(c >= 0x20 && c < 0x7F) << f.reason;
+    // A 0210 whose field 3 (N, 6) holds C2 9B, a terminal control in UTF-8,
+    // or ESC, which the library's reason already shows as \x1B (and which
+    // is not escaped again); field 41 brings it to the shortest length a
+    // Packet has.
+    struct {
+        std::string value, shown;
+    } cases[] = {
+        {std::string("12\xC2\x9B" "34", 6), "12\\xC2\\x9B34"},
+        {std::string("12\x1B" "345", 6), "12\\x1B345"},
+    };
+    for (auto &c : cases) {
+        const std::string frame = std::string("\x02" "0026" "0210" "\x20\0\0\0\0\x80\0\0", 17) + c.value + "TERM0001\x03";
+        ASSERT_NE(TpUnpackMesg(&session_, reinterpret_cast<const unsigned char *>(frame.data()),
+                               static_cast<int>(frame.size())), 0);
+        const tools::Failure f = tools::LastFailure(&session_);
+        EXPECT_EQ(f.category, TRANPAK_ERR_MALFORMED);
+        EXPECT_NE(f.reason.find(c.shown), std::string::npos) << f.reason;
+        EXPECT_EQ(f.reason.find("\\\\"), std::string::npos) << f.reason;
+        for (unsigned char ch : f.reason)
+            EXPECT_TRUE(ch >= 0x20 && ch < 0x7F) << f.reason;
+    }
 }
 
 TEST_F(ScratchTest, TemporaryFetchFilesByName)

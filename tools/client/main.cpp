@@ -117,7 +117,7 @@ int Fail(const std::string &what, const Failure &failure, long mark)
     std::fprintf(stderr, "%s: %s failed%s%s\n", kTool, what.c_str(), failure.category != 0 ? ": " : "",
                  failure.reason.c_str());
     for (const std::string &line : LinesSince(g_errfile, mark))
-        std::fprintf(stderr, "  %s\n", Escaped(line).c_str());
+        std::fprintf(stderr, "  %s\n", ControlsEscaped(line).c_str());
     return kExitFailed;
 }
 
