@@ -576,7 +576,17 @@ TEST_F(HostRulesTest, ServedDirectoryTakesRegularFilesAndNewNames)
         {"in.txt/x", "not a directory", "not a directory", "not a directory", "not a directory"},
         {"aux.log", "reserved device name", "reserved device name", "reserved device name", "reserved device name"},
         {"../served/in.txt", "outside the served", "outside the served", "outside the served", "outside the served"},
+        {"/etc/passwd", "outside the served", "outside the served", "outside the served", "outside the served"},
+        {"sub//in.txt", "outside the served", "outside the served", "outside the served", "outside the served"},
+        // Refused for what they hold, which the answer names.
+        {"", "an empty name", "an empty name", "an empty name", "an empty name"},
+        {"in\x1b.txt", "control byte", "control byte", "control byte", "control byte"},
+        {"sub\\in.txt", "backslash", "backslash", "backslash", "backslash"},
+        {"c:in.txt", "colon", "colon", "colon", "colon"},
     });
+    const std::string tooLong(tools::kMaxRequestSize + 1, 'a');
+    ExpectServed({{tooLong.c_str(), "over 200 characters", "over 200 characters", "over 200 characters",
+                   "over 200 characters"}});
     os::ServedDir dir;
     ASSERT_TRUE(dir.Open("served"));
     Store(dir, "sub/new.txt");
