@@ -79,6 +79,39 @@ exec 3>&-
 ls -a ../files | grep -q tranpak- && fail "a temporary file was left" || pass "no temporary file left"
 [ "$(cat ../files/keep.txt)" = original ] && pass "the store cut by Ctrl-C left the old file" || fail "keep.txt changed"
 
+# ---- out of descriptors: the host waits for them instead of spinning ----
+start_host fds --client-timeout 5
+# The lowest limit that leaves six descriptors free: two stores hold three
+# each (the connection, its directory, the temporary file), so a third
+# client cannot be accepted until they end.
+open_fds=" $(ls /proc/$host/fd | tr '\n' ' ') "
+limit=0 free=0
+while [ $free -lt 6 ]; do [[ $open_fds == *" $limit "* ]] || free=$((free + 1)); limit=$((limit + 1)); done
+if ! prlimit --pid $host --nofile=$limit:$limit 2>/dev/null; then
+  pass "(no prlimit here: the descriptor bound is not checked)"
+else
+  stores=()
+  for name in one.txt two.txt; do
+    ( exec 3<>/dev/tcp/127.0.0.1/$port; printf '\0060%04d%s' ${#name} $name >&3
+      for _ in $(seq 10); do printf '\0062%04d' 0 >&3; sleep 0.2; done
+      printf '\0064%04d' 0 >&3; cat <&3 > /dev/null ) 2>/dev/null &
+    stores+=($!)
+  done
+  sleep 0.4
+  exchange > fds-exchange.out 2>&1 & waiting=$!
+  sleep 0.3
+  ticks() { awk '{print $14 + $15}' /proc/$host/stat; }
+  t0=$(ticks); sleep 1; t1=$(ticks)
+  [ $((t1 - t0)) -le 20 ] && pass "out of descriptors: $((t1 - t0)) ticks of CPU in a second" \
+    || fail "out of descriptors: the host spun, $((t1 - t0)) ticks of CPU in a second"
+  logged fds.log "cannot accept a connection" && pass "out of descriptors: said in the log" \
+    || fail "out of descriptors: nothing in the log: $(cat fds.log)"
+  for p in "${stores[@]}"; do wait "$p"; done
+  wait $waiting && grep -q "MAC: verified" fds-exchange.out && [ -f ../files/one.txt ] && [ -f ../files/two.txt ] \
+    && pass "out of descriptors: both stores done, then the waiting client served" \
+    || fail "out of descriptors: $(cat fds-exchange.out fds.log)"
+fi
+
 # ---- what the host accepts and writes ----
 out=$("$bin/tranpak-host" --key $key --defs ../etc/bitmap.txt --set 39=ABC 2>&1); rc=$?
 [ $rc -eq 1 ] && grep -q "set field 39=ABC: .*(field 39 is AN, exactly 2)" <<< "$out" \

@@ -576,7 +576,17 @@ TEST_F(HostRulesTest, ServedDirectoryTakesRegularFilesAndNewNames)
         {"in.txt/x", "not a directory", "not a directory", "not a directory", "not a directory"},
         {"aux.log", "reserved device name", "reserved device name", "reserved device name", "reserved device name"},
         {"../served/in.txt", "outside the served", "outside the served", "outside the served", "outside the served"},
+        {"/etc/passwd", "outside the served", "outside the served", "outside the served", "outside the served"},
+        {"sub//in.txt", "outside the served", "outside the served", "outside the served", "outside the served"},
+        // Refused for what they hold, which the answer names.
+        {"", "an empty name", "an empty name", "an empty name", "an empty name"},
+        {"in\x1b.txt", "control byte", "control byte", "control byte", "control byte"},
+        {"sub\\in.txt", "backslash", "backslash", "backslash", "backslash"},
+        {"c:in.txt", "colon", "colon", "colon", "colon"},
     });
+    const std::string tooLong(tools::kMaxRequestSize + 1, 'a');
+    ExpectServed({{tooLong.c_str(), "over 200 characters", "over 200 characters", "over 200 characters",
+                   "over 200 characters"}});
     os::ServedDir dir;
     ASSERT_TRUE(dir.Open("served"));
     Store(dir, "sub/new.txt");
@@ -670,6 +680,10 @@ TEST_F(DecoderTest, JsonHasOneObjectPerFrame)
                              "\"type\":\"0200\"", "{\"number\":2,\"name\":\"PAN\",\"type\":\"N\",\"prefix\":\"08\",\"value\":\"****5678\"}",
                              "\"mac\":\"verified\"}"})
         EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+    // A label is the trace's own text: escaped as in the text output, so a
+    // program printing the decoded string shows no ESC and no C2 9B.
+    const std::string hostile = tools::FrameJson(r, "12-07 10:31:02", std::string("a\x1b[2J\xc2\x9b", 7));
+    EXPECT_NE(hostile.find("\"direction\":\"a\\\\x1B[2J\\\\xC2\\\\x9B\","), std::string::npos) << hostile;
 }
 
 }  // namespace
@@ -752,16 +766,27 @@ TEST(ClientLoad, SummaryKeysAndFailureNames)
 
 TEST_F(DecoderTest, FailureReasonsQuoteNoRawHostBytes)
 {
-    // A 0210 whose field 3 (N, 6) holds C2 9B, a terminal control in UTF-8;
-    // field 41 brings it to the shortest length a Packet has.
-    const std::string frame("\x02" "0026" "0210" "\x20\0\0\0\0\x80\0\0" "12\xC2\x9B" "34" "TERM0001" "\x03", 32);
-    ASSERT_NE(TpUnpackMesg(&session_, reinterpret_cast<const unsigned char *>(frame.data()),
-                           static_cast<int>(frame.size())), 0);
-    const tools::Failure f = tools::LastFailure(&session_);
-    EXPECT_EQ(f.category, TRANPAK_ERR_MALFORMED);
-    EXPECT_NE(f.reason.find("12\\xC2\\x9B34"), std::string::npos) << f.reason;
-    for (unsigned char c : f.reason)
-        EXPECT_TRUE(c >= 0x20 && c < 0x7F) << f.reason;
+    // A 0210 whose field 3 (N, 6) holds C2 9B, a terminal control in UTF-8,
+    // or ESC, which the library's reason already shows as \x1B (and which
+    // is not escaped again); field 41 brings it to the shortest length a
+    // Packet has.
+    struct {
+        std::string value, shown;
+    } cases[] = {
+        {std::string("12\xC2\x9B" "34", 6), "12\\xC2\\x9B34"},
+        {std::string("12\x1B" "345", 6), "12\\x1B345"},
+    };
+    for (auto &c : cases) {
+        const std::string frame = std::string("\x02" "0026" "0210" "\x20\0\0\0\0\x80\0\0", 17) + c.value + "TERM0001\x03";
+        ASSERT_NE(TpUnpackMesg(&session_, reinterpret_cast<const unsigned char *>(frame.data()),
+                               static_cast<int>(frame.size())), 0);
+        const tools::Failure f = tools::LastFailure(&session_);
+        EXPECT_EQ(f.category, TRANPAK_ERR_MALFORMED);
+        EXPECT_NE(f.reason.find(c.shown), std::string::npos) << f.reason;
+        EXPECT_EQ(f.reason.find("\\\\"), std::string::npos) << f.reason;
+        for (unsigned char ch : f.reason)
+            EXPECT_TRUE(ch >= 0x20 && ch < 0x7F) << f.reason;
+    }
 }
 
 TEST_F(ScratchTest, TemporaryFetchFilesByName)

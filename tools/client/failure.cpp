@@ -15,7 +15,7 @@ Failure LastFailure(TpSession *s)
     char reason[kReasonSize] = {};
     Failure f;
     f.category = TpGetLastErrMesg(s, reason, sizeof reason);
-    f.reason = Escaped(reason);
+    f.reason = ControlsEscaped(reason);
     return f;
 }
 

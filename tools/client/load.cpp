@@ -17,6 +17,11 @@ using Clock = std::chrono::steady_clock;
 // once a second.
 constexpr int kPollMillis = 20;
 constexpr long long kProgressMicros = 1000000;
+// Latencies a lane makes room for at its start (8 MB); beyond, its list
+// grows with the exchanges done. Room for a whole --count of 10^9 (8 GB)
+// would end the client at once on most machines, and always in a 32-bit
+// process.
+constexpr long long kLatencyRoom = 1 << 20;
 
 long long MicrosBetween(Clock::time_point from, Clock::time_point to)
 {
@@ -155,7 +160,8 @@ LoadResult RunLoad(const LoadPlan &plan, const std::vector<TpSession *> &session
     for (TpSession *s : sessions) {
         auto lane = std::make_unique<Lane>();
         lane->s = s;
-        lane->latencies.reserve(static_cast<size_t>(plan.count / static_cast<long long>(sessions.size()) + 1));
+        lane->latencies.reserve(static_cast<size_t>(
+            std::min(plan.count / static_cast<long long>(sessions.size()) + 1, kLatencyRoom)));
         lane->running = true;
         Lane *l = lane.get();
         if (!lane->thread.Start([&sh, l] { RunLane(sh, *l); })) {
@@ -176,6 +182,7 @@ LoadResult RunLoad(const LoadPlan &plan, const std::vector<TpSession *> &session
         lane->thread.Join();
         end = std::max(end, lane->end);
         r.latencyMicros.insert(r.latencyMicros.end(), lane->latencies.begin(), lane->latencies.end());
+        std::vector<long long>().swap(lane->latencies);  // not held twice
         for (int k = 0; k < kFailureKinds; ++k) {
             if (r.failures[k] == 0)
                 r.firstReason[k] = lane->firstReason[k];

@@ -117,7 +117,7 @@ int Fail(const std::string &what, const Failure &failure, long mark)
     std::fprintf(stderr, "%s: %s failed%s%s\n", kTool, what.c_str(), failure.category != 0 ? ": " : "",
                  failure.reason.c_str());
     for (const std::string &line : LinesSince(g_errfile, mark))
-        std::fprintf(stderr, "  %s\n", Escaped(line).c_str());
+        std::fprintf(stderr, "  %s\n", ControlsEscaped(line).c_str());
     return kExitFailed;
 }
 
@@ -131,9 +131,14 @@ std::string Absolute(const std::string &path)
 int InitFailed(TpSession *s, const SettingsView &settings)
 {
     const Failure failure = LastFailure(s);
-    std::fprintf(stderr, "%s: Init8583 failed: %s; settings file %s, definitions %s, error log %s\n", kTool,
+    // A settings file that is not there is no error to the library, which
+    // then looks for its default files: a mistyped --settings shows here.
+    std::error_code ec;
+    const bool missing = settings.pathFits && !std::filesystem::exists(settings.path, ec);
+    std::fprintf(stderr, "%s: Init8583 failed: %s; settings file %s%s, definitions %s, error log %s\n", kTool,
                  failure.reason.c_str(),
                  settings.pathFits ? Absolute(settings.path).c_str() : "(TRANPAK_SETTINGS too long)",
+                 missing ? " (no such file)" : "",
                  !settings.bmpfile.empty() ? Absolute(settings.bmpfile).c_str() : "(none read)",
                  !settings.errfile.empty() ? Absolute(settings.errfile).c_str() : "(none read)");
     return kExitFailed;

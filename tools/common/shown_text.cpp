@@ -52,6 +52,21 @@ std::string Escaped(const std::string &value)
     return out;
 }
 
+std::string ControlsEscaped(const std::string &text)
+{
+    std::string out;
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+            continue;
+        }
+        char esc[8];
+        std::snprintf(esc, sizeof esc, "\\x%02X", c);
+        out += esc;
+    }
+    return out;
+}
+
 std::string JsonString(const std::string &value)
 {
     std::string out = "\"";

@@ -23,6 +23,11 @@ std::string Mask(const std::string &value);
 // as it is, so a value can neither break a line nor forge one.
 std::string Escaped(const std::string &value);
 
+// Bytes below 0x20, 0x7F and above as \xHH, a backslash as it is: for
+// the library's reasons and log lines, whose control bytes already are
+// \xHH, so those escapes are not doubled.
+std::string ControlsEscaped(const std::string &text);
+
 // The value as a JSON string, quotes included: ", \ and every byte below
 // 0x20 or from 0x7F escaped (\u00HH), so the output is ASCII.
 std::string JsonString(const std::string &value);

@@ -35,15 +35,25 @@ std::string RefusalText(os::Refused refused, const std::string &detail)
 // Why a request text is refused before the file system is asked.
 std::string TextRefusal(const std::string &request)
 {
+    if (request.empty())
+        return "an empty name";
+    if (request.size() > kMaxRequestSize)
+        return "a name of over " + std::to_string(kMaxRequestSize) + " characters";
+    bool outside = request[0] == '/';
     size_t start = 0;
     for (;;) {
         const size_t slash = request.find('/', start);
-        if (IsReservedDeviceName(request.substr(start, slash == std::string::npos ? slash : slash - start)))
+        const std::string part = request.substr(start, slash == std::string::npos ? slash : slash - start);
+        if (IsReservedDeviceName(part))
             return "a reserved device name";
+        outside = outside || part.empty() || part == "." || part == "..";
         if (slash == std::string::npos)
-            return "path outside the served directory";
+            break;
         start = slash + 1;
     }
+    if (outside)
+        return "path outside the served directory";
+    return "a name with a control byte, a backslash or a colon";
 }
 
 }  // namespace

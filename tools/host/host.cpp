@@ -79,7 +79,7 @@ int HostSimulator::Start(std::string *why)
             }
     for (const Rule &rule : options_.rules)
         if (!CheckRule(session, rule, why)) {
-            *why = "--rule " + *why;
+            *why = "--" + *why;
             return -1;
         }
     if (!served_.Open(options_.dir)) {

@@ -18,7 +18,11 @@ namespace {
 constexpr int kIdlePollMillis = 200;
 // How often Serve looks for an ended connection while all slots are busy,
 // and while it waits for the last ones before returning.
-constexpr int kFullPollMillis = 5;
+constexpr int kFullPollMillis = 1;
+// How long Serve waits after a failed accept. The client stays in the
+// backlog and the listener stays readable, so trying again at once would
+// spin; the usual cause, too few descriptors, passes as connections end.
+constexpr int kAcceptRetryMillis = 50;
 
 }  // namespace
 
@@ -56,6 +60,7 @@ void HostSimulator::Serve(volatile std::sig_atomic_t *stop)
 {
     long accepted = 0;
     int serving = 0;
+    bool acceptFailing = false;  // said once until an accept succeeds again
     while (!*stop && (options_.maxConnections == 0 || accepted < options_.maxConnections)) {
         if (!outputWorks_) {
             *stop = 1;  // every connection ends at its next look at the flag
@@ -71,8 +76,15 @@ void HostSimulator::Serve(volatile std::sig_atomic_t *stop)
         if (os::WaitSocket(listener_, false, kIdlePollMillis) != 1)
             continue;
         const int sock = os::SockAccept(listener_);
-        if (sock < 0)
+        if (sock < 0) {
+            if (!acceptFailing)
+                Say(0, "cannot accept a connection (out of descriptors?); trying again while " +
+                           std::to_string(serving) + " are served");
+            acceptFailing = true;
+            os::SleepMillis(kAcceptRetryMillis);
             continue;
+        }
+        acceptFailing = false;
         const long number = ++accepted;
         Slot *slot = FreeSlot();
         slot->ended = false;

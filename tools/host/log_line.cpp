@@ -1,6 +1,6 @@
 #include "log_line.h"
 
-#include <cstdio>
+#include "../common/shown_text.h"
 
 namespace tranpak::tools {
 
@@ -9,15 +9,7 @@ std::string LogLine(long connection, const std::string &text)
     std::string line = "tranpak-host: ";
     if (connection > 0)
         line += "#" + std::to_string(connection) + " ";
-    for (unsigned char c : text) {
-        if (c >= 0x20 && c < 0x7F) {
-            line += static_cast<char>(c);
-            continue;
-        }
-        char esc[8];
-        std::snprintf(esc, sizeof esc, "\\x%02X", c);
-        line += esc;
-    }
+    line += ControlsEscaped(text);
     return line + "\n";
 }
 

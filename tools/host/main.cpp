@@ -66,8 +66,8 @@ void Help()
         "Values of --set, --refuse and --rule are checked against the definition file\n"
         "when the host starts. Ctrl-C stops the host within a second, closing every\n"
         "connection. Bytes a client chose are shown in the log with \\xHH escapes.\n"
-        "Exit codes: 0 stopped, 1 cannot start (definitions, directory, port) or standard\n"
-        "output cannot be written, 2 usage.\n");
+        "Exit codes: 0 stopped, 1 cannot start (definitions, a value of --set, --refuse\n"
+        "or --rule, directory, port) or standard output cannot be written, 2 usage.\n");
 }
 
 bool Number(const CliItem &it, long min, long max, int *out, std::string *error)

@@ -39,8 +39,8 @@ void Help()
         "  --json         one JSON object per frame, one per line\n"
         "  --help, --version\n"
         "Exit codes: 0 every frame decoded (and its MAC verified, with --key);\n"
-        "1 a frame did not decode or its MAC failed, the input held no frame, or a file\n"
-        "could not be read; 2 usage.\n");
+        "1 a frame did not decode or its MAC failed, the input held no frame, a file\n"
+        "could not be read, or standard output cannot be written; 2 usage.\n");
 }
 
 struct Args {

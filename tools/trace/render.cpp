@@ -81,7 +81,10 @@ std::string FrameText(const FrameReport &r)
 std::string FrameJson(const FrameReport &r, const std::string &time, const std::string &label)
 {
     std::ostringstream out;
-    out << "{\"time\":" << JsonString(time) << ",\"direction\":" << JsonString(label) << ",\"bytes\":" << r.size
+    // The label is the trace's own text: escaped as in the text output, so
+    // that a program printing the decoded string passes on no control.
+    out << "{\"time\":" << JsonString(Escaped(time)) << ",\"direction\":" << JsonString(Escaped(label))
+        << ",\"bytes\":" << r.size
         << ",\"ok\":" << (r.ok() ? "true" : "false") << ",\"complete\":" << (r.complete ? "true" : "false");
     if (r.complete) {
         out << ",\"framing\":{\"start\":" << JsonString(ByteText(r.start)) << ",\"start_ok\":"
