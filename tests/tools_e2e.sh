@@ -289,5 +289,7 @@ printf 'PAN N 19,2 2\nPROCCODE N 6 3\nAMOUNT NF 12 4\nMAC B 8 64\n' > ../etc/no3
 start_host no39 --defs ../etc/no39.txt
 expect "without field 39 a failed MAC is answered without A0" 3 "^reply 0210 && !RESPCODE" \
   "$bin/tranpak-client" --host 127.0.0.1 --port "$port" --key $other 0200 2=4761739001010119 3=000000 4=12.50
+expect "a port in use is refused with the system's reason" 1 "cannot listen on 127.0.0.1:$port: Address already in use" \
+  "$bin/tranpak-host" --key $key --defs ../etc/bitmap.txt --dir ../files --port "$port"
 
 e2e_finish

@@ -24,8 +24,10 @@ int SockStartup();
 
 // Server side: a listening TCP socket on the IPv4 address text (port 0
 // picks a free one; backlog bounds the connections waiting to be
-// accepted), its port, and accept. Handles are plain ints, -1 for none.
-int SockListen(const char *address, int port, int backlog = 16);
+// accepted), its port, and accept. Handles are plain ints, -1 for none;
+// a failed SockListen says why in *why when given ("not an IPv4 address"
+// or the system's words, such as "Address already in use").
+int SockListen(const char *address, int port, int backlog = 16, std::string *why = nullptr);
 int SockLocalPort(int sock);
 int SockAccept(int sock);
 // Looks at up to count received bytes without taking them.

@@ -42,16 +42,22 @@ void OnStopRequest(void (*handler)(int))
 
 int SockStartup() { return 0; }
 
-int SockListen(const char *address, int port, int backlog)
+int SockListen(const char *address, int port, int backlog, std::string *why)
 {
     in_addr_t a = inet_addr(address);
     // inet_addr answers INADDR_NONE for errors and for the broadcast
     // address alike; only the latter's literal text is that address.
-    if (a == INADDR_NONE && std::strcmp(address, "255.255.255.255") != 0)
+    if (a == INADDR_NONE && std::strcmp(address, "255.255.255.255") != 0) {
+        if (why != nullptr)
+            *why = "not an IPv4 address";
         return -1;
+    }
     int s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s < 0)
+    if (s < 0) {
+        if (why != nullptr)
+            *why = std::strerror(errno);
         return -1;
+    }
     int one = 1;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in sin{};
@@ -59,6 +65,8 @@ int SockListen(const char *address, int port, int backlog)
     sin.sin_port = htons(static_cast<unsigned short>(port & 0xFFFF));
     sin.sin_addr.s_addr = a;
     if (bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 || listen(s, backlog) < 0) {
+        if (why != nullptr)
+            *why = std::strerror(errno);
         close(s);
         return -1;
     }

@@ -24,6 +24,17 @@ int FromSocket(SOCKET s) { return s == INVALID_SOCKET ? -1 : static_cast<int>(s)
 
 bool IsLinkAttribute(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
+// The system's words for an error code, without the closing ".\r\n".
+std::string SystemText(DWORD error)
+{
+    char text[256];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                             sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.'))
+        --n;
+    return n > 0 ? std::string(text, n) : "Windows error " + std::to_string(error);
+}
+
 }  // namespace
 
 void IgnoreBrokenPipe() {}
@@ -41,21 +52,29 @@ int SockStartup()
     return WSAStartup(MAKEWORD(2, 2), &wsa) == 0 ? 0 : -1;
 }
 
-int SockListen(const char *address, int port, int backlog)
+int SockListen(const char *address, int port, int backlog, std::string *why)
 {
     unsigned long a = inet_addr(address);
     // inet_addr answers INADDR_NONE for errors and for the broadcast
     // address alike; only the latter's literal text is that address.
-    if (a == INADDR_NONE && std::strcmp(address, "255.255.255.255") != 0)
+    if (a == INADDR_NONE && std::strcmp(address, "255.255.255.255") != 0) {
+        if (why != nullptr)
+            *why = "not an IPv4 address";
         return -1;
+    }
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s == INVALID_SOCKET)
+    if (s == INVALID_SOCKET) {
+        if (why != nullptr)
+            *why = SystemText(static_cast<DWORD>(WSAGetLastError()));
         return -1;
+    }
     sockaddr_in sin{};
     sin.sin_family = AF_INET;
     sin.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
     sin.sin_addr.s_addr = a;
     if (bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 || listen(s, backlog) < 0) {
+        if (why != nullptr)
+            *why = SystemText(static_cast<DWORD>(WSAGetLastError()));
         closesocket(s);
         return -1;
     }
@@ -175,12 +194,7 @@ bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == E
 
 Refused SystemRefusal(DWORD error, std::string *detail)
 {
-    char text[256];
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                             sizeof text, nullptr);
-    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.'))
-        --n;
-    *detail = n > 0 ? std::string(text, n) : "Windows error " + std::to_string(error);
+    *detail = SystemText(error);
     return Refused::kSystem;
 }
 

@@ -87,9 +87,10 @@ int HostSimulator::Start(std::string *why)
         return -1;
     }
     os::SockStartup();
-    listener_ = os::SockListen(options_.address.c_str(), options_.port, kListenBacklog);
+    std::string reason;
+    listener_ = os::SockListen(options_.address.c_str(), options_.port, kListenBacklog, &reason);
     if (listener_ < 0) {
-        *why = "cannot listen on " + options_.address + ":" + std::to_string(options_.port);
+        *why = "cannot listen on " + options_.address + ":" + std::to_string(options_.port) + ": " + reason;
         return -1;
     }
     return os::SockLocalPort(listener_);
