@@ -35,14 +35,18 @@ std::string Mask(const std::string &value)
     return std::string(value.size() - 4, '*') + value.substr(value.size() - 4);
 }
 
-std::string Escaped(const std::string &value)
+namespace {
+
+// Every byte below 0x20 and from 0x7F up as \xHH; a backslash doubled
+// when asked, so that the result reads back without doubt.
+std::string EscapedBytes(const std::string &text, bool doubleBackslash)
 {
     std::string out;
-    for (unsigned char c : value) {
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            out += static_cast<char>(c);
-        } else if (c == '\\') {
+    for (unsigned char c : text) {
+        if (c == '\\' && doubleBackslash) {
             out += "\\\\";
+        } else if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
         } else {
             char esc[8];
             std::snprintf(esc, sizeof esc, "\\x%02X", c);
@@ -52,20 +56,11 @@ std::string Escaped(const std::string &value)
     return out;
 }
 
-std::string ControlsEscaped(const std::string &text)
-{
-    std::string out;
-    for (unsigned char c : text) {
-        if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-            continue;
-        }
-        char esc[8];
-        std::snprintf(esc, sizeof esc, "\\x%02X", c);
-        out += esc;
-    }
-    return out;
-}
+}  // namespace
+
+std::string Escaped(const std::string &value) { return EscapedBytes(value, true); }
+
+std::string ControlsEscaped(const std::string &text) { return EscapedBytes(text, false); }
 
 std::string JsonString(const std::string &value)
 {

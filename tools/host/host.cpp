@@ -69,7 +69,8 @@ int HostSimulator::Start(std::string *why)
     }
     // Definitions without field 39 have no place for the default refusal:
     // such a host answers a failed MAC with the request's fields alone.
-    if (options_.refuseByDefault && !CheckFieldValue(session, 39, "A0", why))
+    std::string no39;
+    if (options_.refuseByDefault && !CheckFieldValue(session, 39, "A0", &no39))
         options_.refuse.clear();
     for (const auto *list : {&options_.approve, &options_.refuse})
         for (const auto &[field, value] : *list)
@@ -79,7 +80,7 @@ int HostSimulator::Start(std::string *why)
             }
     for (const Rule &rule : options_.rules)
         if (!CheckRule(session, rule, why)) {
-            *why = "--" + *why;
+            *why = "--" + *why;  // the reason starts "rule \"...\": "
             return -1;
         }
     if (!served_.Open(options_.dir)) {
