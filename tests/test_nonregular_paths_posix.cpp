@@ -88,5 +88,20 @@ TEST_F(SpecialFilesTest, FetchRefusesAFileTheCallerMayNotWrite)
     EXPECT_EQ(ReadFile("readonly.dat"), "old");
 }
 
+// Only a settings file that is not there means the defaults; one that is
+// there (or cannot even be looked at) but cannot be read fails, naming the
+// reason and the file.
+TEST_F(SpecialFilesTest, SettingsFileThatIsThereButCannotBeRead)
+{
+    WriteFile("locked.ini", "[Com Trace Flag]\nGCODEFLAG=1\n");
+    ASSERT_EQ(chmod("locked.ini", 0), 0);
+    const std::string longName(300, 'n');
+    const std::string longMessage =
+        ("tranpak: settings file cannot be read (File name too long): " + longName).substr(0, 255);
+    AsUnprivileged user;  // root reads a file of mode 0000 all the same
+    ExpectInitRefuses({{"locked.ini", "", "tranpak: settings file cannot be read (Permission denied): locked.ini"},
+                       {longName.c_str(), "", longMessage.c_str()}});
+}
+
 }  // namespace
 }  // namespace tranpak::test

@@ -5,6 +5,7 @@
 #include "packet/des.h"
 #include "packet/mac.h"
 #include "packet/packet.h"
+#include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 
@@ -334,6 +335,59 @@ TEST_F(PacketTest, FieldsBeforeAFailureStayUsedAndTheFailingOneDoesNot)
     EXPECT_EQ(DefaultMesg().cells[2].used, 1);
     EXPECT_EQ(DefaultMesg().cells[4].used, 0);
     EXPECT_STREQ(DefaultMesg().cells[4].buf, "ab1  ");
+}
+
+// Frames that no peer with the same definitions could read are refused
+// before anything is written or sent: a MAC that field 64 cannot carry as
+// eight raw bytes, and a field that the definitions do not list.
+TEST_F(PacketTest, FramesNoPeerCouldReadAreRefused)
+{
+    const std::string common = "PAN N 19,2 2\nPROCCODE N 6 3\n";
+    const struct {
+        const char *name, *definitions;
+        int undefinedField;  // set to "" beside field 2; 0 for none
+        const char *message;
+    } cases[] = {
+        {"MAC as text", "MAC ANS 8 64\n", 0,
+         "tranpak: PktData(F) BMPCell[63] cannot carry the MAC (type = 0, maxlen = 8, varlen = 0; needs B 8)"},
+        {"MAC as digits", "MAC N 8 64\n", 0,
+         "tranpak: PktData(F) BMPCell[63] cannot carry the MAC (type = 5, maxlen = 8, varlen = 0; needs B 8)"},
+        {"MAC of 16 bytes", "MAC B 16 64\n", 0,
+         "tranpak: PktData(F) BMPCell[63] cannot carry the MAC (type = 6, maxlen = 16, varlen = 0; needs B 8)"},
+        {"no field 64", "", 0,
+         "tranpak: PktData(F) BMPCell[63] cannot carry the MAC (type = 0, maxlen = 0, varlen = 0; needs B 8)"},
+        {"field 39 not listed", "MAC B 8 64\n", 39, "tranpak: BMPCell[38] undefined"},
+        {"field 1 not listed", "MAC B 8 64\n", 1, "tranpak: BMPCell[0] undefined"},
+    };
+    for (const auto &c : cases) {
+        WriteFile("defs.txt", common + c.definitions);
+        TpSession s{};
+        TpSettings settings{};
+        settings.errFile = "errlog.txt";
+        settings.bmpFile = "defs.txt";
+        ASSERT_EQ(TpInit8583With(&s, &settings), 0) << c.name;
+        ASSERT_EQ(TpSetCell(&s, 0, "0200"), 0);
+        ASSERT_EQ(TpSetCell(&s, 2, "12345678"), 0);
+        if (c.undefinedField != 0)
+            ASSERT_EQ(TpSetCell(&s, c.undefinedField, ""), 0) << c.name;
+
+        unsigned char frame[kFrameBufSize];
+        std::memset(frame, 0xEE, sizeof frame);
+        int frameLen = -7;
+        EXPECT_EQ(TpPackMesg(&s, kKey, frame, sizeof frame, &frameLen), -1) << c.name;
+        EXPECT_EQ(LastErr(), c.message) << c.name;
+        EXPECT_EQ(frame[0], 0xEE) << c.name << ": something was written";
+
+        // The socket function sends nothing at all.
+        ScriptedPeer host({ReadToEnd()});
+        const int sock = TpSockConnect(&s, "127.0.0.1", host.port());
+        ASSERT_GE(sock, 0);
+        EXPECT_EQ(TpSockSendMesg(&s, sock, kKey), -1) << c.name;
+        EXPECT_EQ(LastErr(), c.message) << c.name;
+        TpSockClose(&s, sock);
+        EXPECT_EQ(host.Received(), "") << c.name;
+        TpWipe(&s);
+    }
 }
 
 TEST_F(PacketTest, PadRightNeverCuts)

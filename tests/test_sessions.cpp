@@ -1,5 +1,6 @@
 // Sessions: several in one thread, one per thread in many, and the codec
 // without a socket against the socket functions.
+#include "api/session.h"
 #include "platform/platform.h"
 #include "tools/common/os.h"
 #include "support/peer.h"
@@ -7,6 +8,8 @@
 #include "tranpak.h"
 
 #include <atomic>
+#include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -95,6 +98,91 @@ TEST_F(SessionTest, InitialisationStartsAfreshInStorageUsedBefore)
     settings.recvLimit = -1;
     EXPECT_EQ(TpInit8583With(s.get(), &settings), -1);
     EXPECT_EQ(LastErr(), "tranpak: [Com Timeout] RECV=-1 is not a whole number of seconds");
+}
+
+// A refused re-initialisation leaves the session exactly as it was: its
+// definitions, values and limits stay in force, and only the reason of the
+// refusal is new (kept for TpGetLastErrMesg and logged where the earlier
+// lines went).
+TEST_F(SessionTest, RefusedReinitialisationLeavesTheSessionAsItWas)
+{
+    WriteFile("bitmap.txt", kExampleDefinitions);
+    const std::string longPath(200, 'p');
+    const struct {
+        const char *name;
+        void (*spoil)(TpSettings &, const std::string &);
+        const char *message;
+    } cases[] = {
+        {"recv", [](TpSettings &t, const std::string &) { t.recvLimit = -1; },
+         "tranpak: [Com Timeout] RECV=-1 is not a whole number of seconds"},
+        {"transfer", [](TpSettings &t, const std::string &) { t.transferLimit = -5; },
+         "tranpak: [Com Timeout] TRANSFER=-5 is not a whole number of seconds"},
+        {"bmpFile", [](TpSettings &t, const std::string &p) { t.bmpFile = p.c_str(); },
+         "tranpak: TpInit8583With() bmpFile has over 159 characters"},
+    };
+    auto s = NewSession();
+    TpSettings settings = SettingsOf("bitmap.txt");
+    settings.recvLimit = 1;
+    ASSERT_EQ(TpInit8583With(s.get(), &settings), 0);
+    ASSERT_EQ(TpSetCell(s.get(), 2, "4761739001010119"), 0);
+
+    // Everything of the session but its record of the last failure.
+    const Session &x = *reinterpret_cast<const Session *>(s.get());
+    auto kept = [&x] {
+        const auto *bytes = reinterpret_cast<const unsigned char *>(&x);
+        const size_t lastErr = offsetof(Session, mesg) + offsetof(MesgState, lastErr);
+        return std::string(bytes, bytes + lastErr) +
+               std::string(bytes + offsetof(Session, des), bytes + sizeof(Session));
+    };
+    const std::string before = kept();
+    for (const auto &c : cases) {
+        TpSettings bad = settings;
+        c.spoil(bad, longPath);
+        EXPECT_EQ(TpInit8583With(s.get(), &bad), -1) << c.name;
+        EXPECT_EQ(LastError(s.get()), std::string("1 ") + c.message) << c.name;
+        EXPECT_EQ(LastErr(), c.message) << c.name;
+        EXPECT_TRUE(kept() == before) << c.name << ": the session changed";
+    }
+    EXPECT_EQ(TpInit8583With(s.get(), nullptr), -1);
+    EXPECT_EQ(LastError(s.get()), "2 tranpak: TpInit8583With() settings is NULL");
+    EXPECT_TRUE(kept() == before) << "NULL settings: the session changed";
+    EXPECT_EQ(Field(s.get(), 2), "4761739001010119");
+
+    // The receive limit of 1 s is still in force against a silent peer.
+    ScriptedPeer host({ReadToEnd()});
+    const int sock = TpSockConnect(s.get(), "127.0.0.1", host.port());
+    ASSERT_GE(sock, 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(TpSockRecvMesg(s.get(), sock), -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    EXPECT_EQ(TpGetLastErrMesg(s.get(), nullptr, 0), TRANPAK_ERR_TIME_LIMIT);
+    TpSockClose(s.get(), sock);
+}
+
+// Storage that is not aligned as a TpSession is refused, by initialisation
+// and by every other function, before anything is read or written.
+TEST_F(SessionTest, MisalignedStorageIsRefused)
+{
+    WriteFile("bitmap.txt", kExampleDefinitions);
+    auto block = std::make_unique<unsigned char[]>(sizeof(TpSession) + alignof(TpSession));
+    std::memset(block.get(), 0, sizeof(TpSession) + alignof(TpSession));
+    auto *aligned = reinterpret_cast<unsigned char *>(
+        (reinterpret_cast<uintptr_t>(block.get()) + alignof(TpSession) - 1) / alignof(TpSession) * alignof(TpSession));
+    TpSettings settings = SettingsOf("bitmap.txt");
+    for (size_t shift : {size_t{1}, size_t{4}, alignof(TpSession) / 2}) {
+        auto *s = reinterpret_cast<TpSession *>(aligned + shift);
+        EXPECT_EQ(TpInit8583With(s, &settings), -1) << shift;
+        EXPECT_EQ(TpInit8583(s, nullptr), -1) << shift;
+        EXPECT_EQ(TpSetCell(s, 0, "0200"), -1) << shift;
+        EXPECT_EQ(TpGetLastErrMesg(s, nullptr, 0), -1) << shift;
+        EXPECT_EQ(TpWipe(s), -1) << shift;
+    }
+    // Nothing was written into the storage.
+    for (size_t i = 0; i < sizeof(TpSession) + alignof(TpSession); ++i)
+        ASSERT_EQ(block[i], 0) << i;
+    // The same storage, aligned, works.
+    EXPECT_EQ(TpInit8583With(reinterpret_cast<TpSession *>(aligned), &settings), 0);
+    EXPECT_EQ(TpWipe(reinterpret_cast<TpSession *>(aligned)), 0);
 }
 
 TEST_F(SessionTest, TwoLayoutsInOneThreadAndTheDefaultBeside)

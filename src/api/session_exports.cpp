@@ -15,16 +15,25 @@ namespace {
 
 Session *AsSession(TpSession *s) { return std::launder(reinterpret_cast<Session *>(s)); }
 
-// Runs call on an initialised session inside one exported call; a NULL or
-// never initialised session is refused before anything is touched.
+// Storage the library can use as a session: not NULL, and aligned as a
+// TpSession is (storage that is not would be read with misaligned loads,
+// which some processors refuse and the language leaves undefined).
+bool Usable(const TpSession *s)
+{
+    return s != nullptr && reinterpret_cast<uintptr_t>(s) % alignof(TpSession) == 0;
+}
+
+bool Ready(TpSession *s) { return Usable(s) && AsSession(s)->ready == kSessionReady; }
+
+// Runs call on an initialised session inside one exported call; a NULL,
+// misaligned or never initialised session is refused before anything is
+// touched.
 template <typename Call>
 int OnSession(TpSession *s, Call call)
 {
-    if (s == nullptr)
+    if (!Ready(s))
         return -1;
     Session &session = *AsSession(s);
-    if (session.ready != kSessionReady)
-        return -1;
     ExportedCall opened(session.mesg.lastErr);
     return call(session);
 }
@@ -56,7 +65,7 @@ extern "C" TRANPAK_API size_t TRANPAK_CALL TpSessionSize(void) { return sizeof(T
 
 extern "C" TRANPAK_API int TRANPAK_CALL TpInit8583(TpSession *s, const char *settingsFile)
 {
-    if (s == nullptr)
+    if (!Usable(s))
         return -1;
     Prepare(s);
     return OnSession(s, [&](Session &x) { return Init8583(x.mesg, settingsFile); });
@@ -64,21 +73,20 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpInit8583(TpSession *s, const char *set
 
 extern "C" TRANPAK_API int TRANPAK_CALL TpInit8583With(TpSession *s, const TpSettings *settings)
 {
-    if (s == nullptr)
+    if (!Usable(s))
+        return -1;
+    // The settings are checked on a ready session before it is prepared
+    // afresh, so that a refusal leaves it exactly as it was (definitions,
+    // limits and values) and is logged where its earlier lines went.
+    if (Ready(s) && OnSession(s, [&](Session &x) { return CheckSettingsWith(x.mesg, settings); }) != 0)
         return -1;
     Prepare(s);
-    return OnSession(s, [&](Session &x) {
-        if (settings == nullptr) {
-            WriteErrLog(x.mesg.Log(), kErrArgument, "tranpak: TpInit8583With() settings is NULL");
-            return -1;
-        }
-        return Init8583With(x.mesg, *settings);
-    });
+    return OnSession(s, [&](Session &x) { return Init8583With(x.mesg, settings); });
 }
 
 extern "C" TRANPAK_API int TRANPAK_CALL TpWipe(TpSession *s)
 {
-    if (s == nullptr)
+    if (!Usable(s))
         return -1;
     // Volatile stores, so that the wipe of keys and card data is not left
     // out as a write nobody reads.
@@ -177,7 +185,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpSockRecvBinFile(TpSession *s, const ch
 extern "C" TRANPAK_API int TRANPAK_CALL TpGetLastErrMesg(TpSession *s, char *text, int size)
 {
     // Reading the reason changes nothing, so no call is opened.
-    if (s == nullptr || AsSession(s)->ready != kSessionReady)
+    if (!Ready(s))
         return -1;
     return CopyLastErr(AsSession(s)->mesg.lastErr, text, size);
 }

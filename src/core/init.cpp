@@ -81,6 +81,28 @@ bool TakeLimit(MesgState &m, const char *key, int given, int32_t *seconds)
     return true;
 }
 
+// Every member of given into *out; false, with the line logged, at the
+// first that is refused.
+bool TakeSettings(MesgState &m, const TpSettings *given, LibSettings *out)
+{
+    if (given == nullptr) {
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: TpInit8583With() settings is NULL");
+        return false;
+    }
+    LibSettings s{};
+    s.traceflag = given->traceFlag != 0 ? 1 : 0;
+    if (!TakePath(m, "errFile", given->errFile, kDefaultErrFile, s.errfile) ||
+        !TakePath(m, "bmpFile", given->bmpFile, kDefaultBmpFile, s.bmpfile) ||
+        !TakePath(m, "ctraceFile", given->ctraceFile, kDefaultTraceFile, s.ctracefile) ||
+        !TakeLimit(m, "CONNECT", given->connectLimit, &s.connectLimit) ||
+        !TakeLimit(m, "SEND", given->sendLimit, &s.sendLimit) ||
+        !TakeLimit(m, "RECV", given->recvLimit, &s.recvLimit) ||
+        !TakeLimit(m, "TRANSFER", given->transferLimit, &s.transferLimit))
+        return false;
+    *out = s;
+    return true;
+}
+
 // The frame a message starts from: no bits, start and stop bytes.
 int PrepareFrame(MesgState &m)
 {
@@ -135,27 +157,36 @@ int Init8583(MesgState &m, const char *settingsFile)
         WriteErrLog(m.Log(), kErrSettings, "tranpak: settings file %s is not a regular file", file);
         return -1;
     }
+    // Only a file that is not there means the defaults: one that is there
+    // but cannot be read would otherwise pass for missing, silently.
+    int error = 0;
+    if (plat::ProbeReadable(file, &error) < 0) {
+        char why[plat::kErrorTextSize];
+        // The reason first: a long path would cut it off the line.
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: settings file cannot be read (%s): %s",
+                    plat::ErrorText(error, why, sizeof why), file);
+        return -1;
+    }
     if (!ReadSettings(m, file) || ReadBMPFile(m) != 0)
         return -1;
     return PrepareFrame(m);
 }
 
-int Init8583With(MesgState &m, const TpSettings &given)
+int CheckSettingsWith(MesgState &m, const TpSettings *given)
 {
-    ClearCellTable(m);
-    // Checked whole before anything is taken, so a refusal logs to the
-    // error log named before.
-    LibSettings s{};
-    s.traceflag = given.traceFlag != 0 ? 1 : 0;
-    if (!TakePath(m, "errFile", given.errFile, kDefaultErrFile, s.errfile) ||
-        !TakePath(m, "bmpFile", given.bmpFile, kDefaultBmpFile, s.bmpfile) ||
-        !TakePath(m, "ctraceFile", given.ctraceFile, kDefaultTraceFile, s.ctracefile) ||
-        !TakeLimit(m, "CONNECT", given.connectLimit, &s.connectLimit) ||
-        !TakeLimit(m, "SEND", given.sendLimit, &s.sendLimit) ||
-        !TakeLimit(m, "RECV", given.recvLimit, &s.recvLimit) ||
-        !TakeLimit(m, "TRANSFER", given.transferLimit, &s.transferLimit))
+    LibSettings taken{};
+    return TakeSettings(m, given, &taken) ? 0 : -1;
+}
+
+int Init8583With(MesgState &m, const TpSettings *given)
+{
+    // Checked whole before anything is taken, so a refusal changes nothing
+    // and logs to the error log named before.
+    LibSettings taken{};
+    if (!TakeSettings(m, given, &taken))
         return -1;
-    m.settings = s;
+    ClearCellTable(m);
+    m.settings = taken;
     if (ReadBMPFile(m) != 0)
         return -1;
     return PrepareFrame(m);

@@ -44,8 +44,11 @@ void ClearCellTable(MesgState &m);
 // Init8583 on one message state, reading settingsFile (nullptr: the file
 // SettingsFilePath names).
 int Init8583(MesgState &m, const char *settingsFile);
-// The same with the settings given instead of a file.
-int Init8583With(MesgState &m, const TpSettings &settings);
+// The same with the settings given instead of a file (nullptr is refused).
+// A refusal of the settings changes nothing in m.
+int Init8583With(MesgState &m, const TpSettings *settings);
+// Checks settings as Init8583With does, logging a refusal; changes nothing.
+int CheckSettingsWith(MesgState &m, const TpSettings *settings);
 
 }  // namespace tranpak
 

@@ -120,6 +120,12 @@ int PadRight(char *dst, int width, const char *src)
 int PktData(MesgState &m, int i, int *offset)
 {
     const BMPCell &cell = m.cells[i];
+    // A field the definitions do not list has no encoding: its bit would
+    // go out with no bytes behind it, which no peer can read.
+    if (cell.varlen == 0 && cell.maxlen == 0 && i != kMacCell) {
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: BMPCell[%d] undefined", i);
+        return -1;
+    }
     if (!CellDefinitionFits(cell)) {
         WriteErrLog(m.Log(), kErrSettings, "tranpak: PktData(F) BMPCell[%d] bad definition (type = %d, maxlen = %d, varlen = %d)", i,
                     cell.type, cell.maxlen, cell.varlen);
@@ -130,6 +136,17 @@ int PktData(MesgState &m, int i, int *offset)
 
 int PackMesg(MesgState &m, DesContext &des, const unsigned char key[kMacSize])
 {
+    // The MAC travels as field 64's eight raw bytes at the very end of the
+    // data area; any other definition of field 64 (text, which a 0x00 of
+    // the MAC would cut, another length, or none) sends a MAC that no peer
+    // can verify.
+    const BMPCell &mac = m.cells[kMacCell];
+    if (mac.type != kTypeB || mac.varlen != 0 || mac.maxlen != kMacSize) {
+        WriteErrLog(m.Log(), kErrSettings,
+                    "tranpak: PktData(F) BMPCell[%d] cannot carry the MAC (type = %d, maxlen = %d, varlen = %d; needs B 8)",
+                    kMacCell, mac.type, mac.maxlen, mac.varlen);
+        return -1;
+    }
     Packet &p = m.packet;
     const uint64_t bits = UsedBits(m, std::make_index_sequence<kMacCell>{});
     int offset = 0;

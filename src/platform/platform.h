@@ -89,6 +89,12 @@ enum PathKind { kPathAbsent, kPathRegular, kPathDirectory, kPathOther };
 // What the path names, links followed: nothing, a regular file, a
 // directory, or something else (a device, a pipe, a socket).
 PathKind LocalPathKind(const char *path);
+// Whether the file at path can be opened for reading: 1 it can, 0 it does
+// not exist (no such file, or a folder on the way is missing), -1 it exists
+// or cannot be examined (no permission on the way, a name too long) and
+// cannot be opened, with the reason in *error as ErrorText takes it.
+// Opening never waits.
+int ProbeReadable(const char *path, int *error);
 // Opens a regular file for reading with the C runtime mode given ("r" or
 // "rb"); nullptr when it cannot be opened or is no regular file. Opening
 // never waits, not even on a pipe that has no writer.

@@ -49,6 +49,17 @@ PathKind LocalPathKind(const char *path)
     return S_ISDIR(st.st_mode) ? kPathDirectory : kPathOther;
 }
 
+int ProbeReadable(const char *path, int *error)
+{
+    int fd = OpenRetried(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd >= 0) {
+        close(fd);
+        return 1;
+    }
+    *error = errno;
+    return errno == ENOENT || errno == ENOTDIR ? 0 : -1;
+}
+
 std::FILE *OpenRegularFile(const char *path, const char *mode)
 {
     // O_NONBLOCK keeps the open of a pipe without a writer from waiting;

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -37,6 +38,17 @@ PathKind LocalPathKind(const char *path)
     DWORD type = GetFileType(h);
     CloseHandle(h);
     return type == FILE_TYPE_DISK ? kPathRegular : kPathOther;
+}
+
+int ProbeReadable(const char *path, int *error)
+{
+    int fd = _open(path, _O_RDONLY | _O_BINARY);
+    if (fd >= 0) {
+        _close(fd);
+        return 1;
+    }
+    *error = errno;
+    return errno == ENOENT ? 0 : -1;
 }
 
 std::FILE *OpenRegularFile(const char *path, const char *mode)
