@@ -99,6 +99,30 @@ int ProbeReadable(const char *path, int *error);
 // "rb"); nullptr when it cannot be opened or is no regular file. Opening
 // never waits, not even on a pipe that has no writer.
 std::FILE *OpenRegularFile(const char *path, const char *mode);
+// A regular file read as text, line by line, through a descriptor and a
+// fixed buffer: the settings and the definition file are read without the
+// C library's buffered streams, which allocate.
+inline constexpr int kLineFileBufSize = 4096;
+struct LineFile {
+    int fd;
+    int pos;  // next byte of buf to hand out
+    int end;  // bytes of buf read so far
+    char buf[kLineFileBufSize];
+};
+// Opens the file at path for reading as text (where the platform has a
+// text mode: CR LF read as LF); only a regular file is opened, and opening
+// never waits, not even on a pipe that has no writer. 0 on success, -1
+// when it cannot be opened or is no regular file.
+int LineFileOpen(LineFile &f, const char *path);
+// The next piece of text as fgets gives it: at most size-1 bytes, up to and
+// including the first line feed, NUL-terminated. False at the end of the
+// file or on a read error, when nothing was read.
+bool LineFileGets(LineFile &f, char *out, int size);
+void LineFileClose(LineFile &f);
+// The descriptor calls under LineFile: bytes read (0 at the end of the
+// file, -1 on an error), and the close.
+int LineFileRead(int fd, char *bytes, int count);
+void LineFileCloseFd(int fd);
 // 1 when the existing file at path may be opened for writing by this
 // process (nothing is changed), else 0.
 int CanWriteFile(const char *path);

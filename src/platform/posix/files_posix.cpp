@@ -78,6 +78,34 @@ std::FILE *OpenRegularFile(const char *path, const char *mode)
     return f;
 }
 
+int LineFileOpen(LineFile &f, const char *path)
+{
+    f.pos = f.end = 0;
+    // O_NONBLOCK keeps the open of a pipe without a writer from waiting;
+    // a regular file reads the same either way, and the flag is dropped.
+    f.fd = OpenRetried(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (f.fd < 0)
+        return -1;
+    struct stat st {};
+    if (fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(f.fd, F_SETFL, 0) != 0) {
+        close(f.fd);
+        f.fd = -1;
+        return -1;
+    }
+    return 0;
+}
+
+int LineFileRead(int fd, char *bytes, int count)
+{
+    ssize_t n;
+    do {
+        n = read(fd, bytes, static_cast<size_t>(count));
+    } while (n < 0 && errno == EINTR);
+    return static_cast<int>(n);
+}
+
+void LineFileCloseFd(int fd) { close(fd); }
+
 int CanWriteFile(const char *path)
 {
     int fd = OpenRetried(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);

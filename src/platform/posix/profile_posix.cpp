@@ -13,7 +13,6 @@
 // loses the pair.
 #include "platform/platform.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace tranpak::plat {
@@ -47,14 +46,15 @@ void TrimSpan(const char **begin, const char **end)
 }
 
 // Reads one line into line (without its CR/LF); false at end of file.
-bool ReadLine(std::FILE *f, char (&line)[kProfileLineSize])
+bool ReadLine(LineFile &f, char (&line)[kProfileLineSize])
 {
-    if (std::fgets(line, sizeof line, f) == nullptr)
+    if (!LineFileGets(f, line, sizeof line))
         return false;
     size_t n = std::strlen(line);
-    if (n > 0 && line[n - 1] != '\n' && !std::feof(f)) {
-        int c;
-        while ((c = std::fgetc(f)) != EOF && c != '\n') {
+    if (n > 0 && line[n - 1] != '\n') {
+        // The rest of a longer line is read and dropped.
+        char rest[kProfileLineSize];
+        while (LineFileGets(f, rest, sizeof rest) && rest[std::strlen(rest) - 1] != '\n') {
         }
     }
     line[std::strcspn(line, "\r\n")] = '\0';
@@ -74,7 +74,7 @@ int CopyOut(const char *begin, const char *end, char *out, int size)
 }
 
 // Looks the key up; true and the value's span when found.
-bool FindValue(std::FILE *f, const char *section, const char *key, char (&line)[kProfileLineSize],
+bool FindValue(LineFile &f, const char *section, const char *key, char (&line)[kProfileLineSize],
                const char **vbegin, const char **vend)
 {
     bool inSection = false;
@@ -123,10 +123,12 @@ int ReadProfileString(const char *section, const char *key, const char *fallback
     char line[kProfileLineSize];
     const char *vb = nullptr, *ve = nullptr;
     // A settings path naming a pipe or device reads as no file at all.
-    std::FILE *f = OpenRegularFile(file, "r");
-    bool found = f != nullptr && FindValue(f, section, key, line, &vb, &ve);
-    if (f != nullptr)
-        std::fclose(f);
+    LineFile f;
+    bool found = false;
+    if (LineFileOpen(f, file) == 0) {
+        found = FindValue(f, section, key, line, &vb, &ve);
+        LineFileClose(f);
+    }
     if (!found) {
         vb = fallback;
         ve = fallback + std::strlen(fallback);

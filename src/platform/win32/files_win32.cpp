@@ -63,6 +63,28 @@ std::FILE *OpenRegularFile(const char *path, const char *mode)
     return f;
 }
 
+int LineFileOpen(LineFile &f, const char *path)
+{
+    f.pos = f.end = 0;
+    f.fd = -1;
+    if (LocalPathKind(path) != kPathRegular)
+        return -1;
+    // Text mode: the C runtime reads CR LF as LF, as fopen's "r" does.
+    f.fd = _open(path, _O_RDONLY | _O_TEXT);
+    if (f.fd < 0)
+        return -1;
+    if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(f.fd))) != FILE_TYPE_DISK) {
+        _close(f.fd);
+        f.fd = -1;
+        return -1;
+    }
+    return 0;
+}
+
+int LineFileRead(int fd, char *bytes, int count) { return _read(fd, bytes, static_cast<unsigned>(count)); }
+
+void LineFileCloseFd(int fd) { _close(fd); }
+
 int CanWriteFile(const char *path)
 {
     HANDLE h = OpenExisting(path, GENERIC_WRITE);

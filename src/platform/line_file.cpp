@@ -1,0 +1,39 @@
+// Reading a text file line by line from a descriptor, into a fixed
+// buffer: the part of LineFile that is the same on every platform.
+#include "platform/platform.h"
+
+#include <cstring>
+
+namespace tranpak::plat {
+
+bool LineFileGets(LineFile &f, char *out, int size)
+{
+    if (size <= 0)
+        return false;
+    int n = 0;
+    while (n < size - 1) {
+        if (f.pos == f.end) {
+            const int got = LineFileRead(f.fd, f.buf, kLineFileBufSize);
+            if (got <= 0)
+                break;
+            f.pos = 0;
+            f.end = got;
+        }
+        const char c = f.buf[f.pos++];
+        out[n++] = c;
+        if (c == '\n')
+            break;
+    }
+    out[n] = '\0';
+    return n > 0;
+}
+
+void LineFileClose(LineFile &f)
+{
+    if (f.fd >= 0)
+        LineFileCloseFd(f.fd);
+    f.fd = -1;
+    f.pos = f.end = 0;
+}
+
+}  // namespace tranpak::plat
