@@ -98,17 +98,34 @@ TRANPAK_API int TRANPAK_CALL GetLastErrMesg(char *text, int size);
  * session. A TpSession holds a message of its own: its field layout,
  * settings, backup, file-transfer frame and last error, so a program may
  * keep any number of messages at once. The caller owns the storage (static,
- * a thread's stack, memory of its own, aligned as a TpSession is); the
- * library never allocates and
- * starts no thread. A session must be initialised with TpInit8583 or
- * TpInit8583With before any other use. Different sessions may be used by
- * different threads at once (the default session counts as one session);
- * one session is used by one thread at a time.
+ * a thread's stack, memory of its own), aligned as a TpSession is: storage
+ * that is not is refused with -1 by every function. The library starts no
+ * thread. A session must be initialised with TpInit8583 or TpInit8583With
+ * before any other use. Different sessions may be used by different threads
+ * at once (the default session counts as one session); one session is used
+ * by one thread at a time.
+ *
+ * Storage must be all zero (static storage, memset, or TpWipe) before its
+ * first TpInit8583 or TpInit8583With. The library tells a never
+ * initialised session from a ready one by a mark inside it: all-zero
+ * storage has no mark and is refused (nothing logged), but storage that
+ * held a session and was neither wiped nor initialised again still carries
+ * the mark and the old message, card number included, and cannot be told
+ * from a live session. Wipe a session with TpWipe when done with it.
  *
  * Each Tp function does what its namesake above does, with the same
  * arguments after the session, the same results, messages, traces and
- * states, on that session. A NULL session is refused with -1, as is a
- * session that was never initialised (then nothing is logged).
+ * states, on that session. A NULL or misaligned session is refused with -1,
+ * as is a session that was never initialised (then nothing is logged).
+ *
+ * Memory: the library's own code never allocates. The C library allocates
+ * inside only these calls: SockConnect with a host name rather than a
+ * dotted address (the system's name lookup), the first line logged or
+ * traced in a process (the local time zone is loaded once), and the four
+ * file functions (the local file is read or written through the C
+ * library's buffered streams). Initialisation, the field functions,
+ * packing, unpacking, the MAC, the exchange functions and SockConnect to a
+ * dotted address allocate nothing.
  */
 #define TP_SESSION_SIZE 73728
 typedef struct TpSession {
@@ -146,8 +163,10 @@ TRANPAK_API size_t TRANPAK_CALL TpSessionSize(void);
 
 /* Init8583 reading the named settings file; NULL: what Init8583 reads. */
 TRANPAK_API int TRANPAK_CALL TpInit8583(TpSession *s, const char *settingsFile);
-/* The same with the settings given. Paths over 159 characters and
-   negative limits are refused; limits above 86400 are 86400. */
+/* The same with the settings given. Paths over 159 characters, negative
+   limits and a NULL settings are refused; limits above 86400 are 86400.
+   The settings are checked whole before anything is taken: a refusal
+   leaves a ready session exactly as it was and is logged in its log. */
 TRANPAK_API int TRANPAK_CALL TpInit8583With(TpSession *s, const TpSettings *settings);
 /* Overwrites the whole session with zeros, keys and card data included,
    leaving it as before TpInit8583. */
