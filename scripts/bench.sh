@@ -10,14 +10,8 @@
 #                    Release build of the tools in build/bench-tools
 set -euo pipefail
 cd "$(dirname "$0")/.."
-missing=()
-for p in cmake make g++ python3 valgrind libbenchmark-dev libssl-dev; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  apt-get -o DPkg::Lock::Timeout=900 update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq "${missing[@]}" >/dev/null
-fi
+source scripts/lib/packages.sh
+need_packages cmake make g++ python3 valgrind libbenchmark-dev libssl-dev
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DTRANPAK_BUILD_BENCH=ON -DTRANPAK_BUILD_TESTS=OFF \
   -DTRANPAK_BUILD_TOOLS=OFF >/dev/null
 cmake --build build/bench -j"$(nproc)" --target tranpak-bench tranpak-count tranpak-load-floor >/dev/null

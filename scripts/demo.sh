@@ -14,13 +14,8 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 key=0123456789ABCDEF
 
-missing=()
-for p in cmake make g++; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "== installing: ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+source scripts/lib/packages.sh
+need_packages cmake make g++
 
 echo "== building"
 cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DTRANPAK_BUILD_TESTS=OFF >/dev/null

@@ -12,12 +12,8 @@ root=$(pwd)  # the targets work in scratch directories: every path is absolute
 seconds=${1:-10}
 shift || true
 
-missing=()
-for p in clang libclang-rt-14-dev cmake make; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
-if [ ${#missing[@]} -gt 0 ]; then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+source scripts/lib/packages.sh
+need_packages clang libclang-rt-14-dev cmake make
 
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRANPAK_FUZZ=ON \
   -DTRANPAK_BUILD_TESTS=OFF -DTRANPAK_BUILD_TOOLS=OFF >/dev/null

@@ -5,23 +5,22 @@
 # end together with its wineserver. Every run of a Windows program is
 # bounded by `timeout`, so a hung program or server cannot stop the run.
 
-apt_opts=(-o DPkg::Lock::Timeout=900)
-
 # The loaders are not on PATH: find them in their packages' file lists.
 wine64_loader() { dpkg -L wine64 2>/dev/null | grep -E '/wine64$' | head -n 1; }
 wine32_loader() { dpkg -L wine32 2>/dev/null | grep -E '/wine/wine$' | head -n 1; }
 wine_server() { dpkg -L wine64 2>/dev/null | grep -E '/wineserver64$' | head -n 1; }
 
 # 32-bit Wine and the i686 compiler with std::thread, for the 32-bit tests.
+# Needs scripts/lib/packages.sh. When the archive cannot serve them even
+# after the retries (an i386 index that keeps failing, say), this fails
+# with apt's own reason in apt_why; the caller skips the 32-bit steps.
 wine_install_32bit() {
   if dpkg -s wine32:i386 >/dev/null 2>&1 && dpkg -s g++-mingw-w64-i686-posix >/dev/null 2>&1; then
     return 0
   fi
   echo "== installing 32-bit Wine (wine32:i386) and the i686 posix compiler"
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-  apt-get "${apt_opts[@]}" update -qq &&
-    DEBIAN_FRONTEND=noninteractive apt-get "${apt_opts[@]}" install -y -qq \
-      wine32:i386 g++-mingw-w64-i686-posix >/dev/null
+  apt_install wine32:i386 g++-mingw-w64-i686-posix
 }
 
 # Makes the shared prefix and exports WINEPREFIX; the caller removes it
