@@ -40,5 +40,25 @@ TEST_F(SpecialFilesTest, FetchIntoANameNearTheLimitOfTheFileSystem)
     }
 }
 
+// A name longer than the file system takes can never be put in place:
+// refused before connecting, and nothing is left behind.
+TEST_F(SpecialFilesTest, FetchRefusesANameTheSystemCannotCreate)
+{
+    ASSERT_EQ(InitWith(kExampleDefinitions, false, "[Com Timeout]\nRECV=1\n"), 0);
+    std::filesystem::create_directory("sub");
+    const std::string tooLong(256, 'n');
+    using FetchFn = int (*)(const char *, int, const char *, const char *);
+    for (const std::string &name : {tooLong, "sub/" + tooLong, std::string(300, 'n')}) {
+        for (FetchFn fetch : {&SockRecvFile, &SockRecvBinFile}) {
+            Listener host;
+            EXPECT_EQ(fetch("127.0.0.1", host.port(), "req", name.c_str()), -1) << name.size();
+            EXPECT_EQ(LastErr(), ("tranpak: open " + name + " error").substr(0, 255)) << name.size();
+            EXPECT_FALSE(host.WasConnected()) << name.size();
+            EXPECT_EQ(FilesBesides(), std::vector<std::string>({"sub"})) << name.size();
+            EXPECT_TRUE(std::filesystem::is_empty("sub")) << name.size();
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tranpak::test

@@ -67,8 +67,7 @@ int MoveWithin(int sock, bool forWrite, int count, const FrameDeadline &deadline
         const FrameDeadline *passing = nullptr;
         int left = deadline.MillisLeft(&passing);
         if (left <= 0) {
-            WriteErrLog(deadline.log, kErrTimeLimit, "tranpak: %s time limit of %d s passed", passing->direction,
-                        passing->seconds);
+            WriteLimitPassed(deadline.log, *passing);
             break;
         }
         int ready = plat::SockWait(sock, forWrite, left);
@@ -109,6 +108,11 @@ int FrameDeadline::MillisLeft(const FrameDeadline **passing) const
         }
     }
     return left;
+}
+
+void WriteLimitPassed(const ErrSink &log, const FrameDeadline &passing)
+{
+    WriteErrLog(log, kErrTimeLimit, "tranpak: %s time limit of %d s passed", passing.direction, passing.seconds);
 }
 
 int SendAll(int sock, const void *bytes, int count, const FrameDeadline *deadline)
@@ -163,7 +167,7 @@ int ConnectHost(const ErrSink &log, const char *host, int port, int limitSeconds
     else if (sock != plat::kNoSocket)
         rc = plat::SockConnectIPv4(sock, addr, port);
     if (rc == plat::kTimedOut)
-        WriteErrLog(log, kErrTimeLimit, "tranpak: %s time limit of %d s passed", passing->direction, passing->seconds);
+        WriteLimitPassed(log, *passing);
     if (rc != 0) {
         WriteErrLog(log, kErrConnect, "tranpak: connect error");
         if (sock != plat::kNoSocket)

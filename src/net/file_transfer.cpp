@@ -1,6 +1,7 @@
 #include "net/file_transfer.h"
 
 #include "core/numtext.h"
+#include "net/local_file.h"
 #include "net/net.h"
 #include "platform/platform.h"
 
@@ -13,6 +14,9 @@ namespace tranpak {
 namespace {
 
 constexpr char kEndOfText = 0x1A;  // ends a text file, as Windows' text mode does
+// The reason given when the transfer's limit passed while the local file
+// was awaited, after the limit's own line.
+constexpr char kLatePhrase[] = "time limit passed";
 
 int BodyLength(const FileMesg &fm) { return FieldToInt(reinterpret_cast<const unsigned char *>(fm.len), 4); }
 
@@ -60,6 +64,8 @@ int Request(MesgState &m, FileMesg &fm, const char *host, int port, char request
 // failure it is removed and the local path stays exactly as it was. A
 // link is followed, also one that leads nowhere yet: the file it leads to
 // is written and the link stays. A device or pipe is written as it stands.
+// A name longer than its folder's file system takes is refused here, as
+// the new file could never be put in its place.
 struct FetchTarget {
     std::FILE *f;
     bool direct;
@@ -67,7 +73,7 @@ struct FetchTarget {
     char temp[kTempPathSize];
 };
 
-bool OpenFetchTarget(MesgState &m, const char *localPath, FetchTarget &t)
+bool OpenFetchTarget(MesgState &m, const char *localPath, FetchTarget &t, const FrameDeadline &transfer)
 {
     t.f = nullptr;
     t.temp[0] = '\0';
@@ -78,9 +84,9 @@ bool OpenFetchTarget(MesgState &m, const char *localPath, FetchTarget &t)
     const plat::PathKind kind = plat::LocalPathKind(localPath);
     t.direct = kind == plat::kPathOther;
     if (t.direct) {
-        t.f = std::fopen(localPath, "w+b");
+        t.f = OpenLocal(localPath, true, transfer);
     } else if (kind != plat::kPathDirectory && plat::FollowLinks(localPath, t.path, sizeof t.path) == 0 &&
-               (kind == plat::kPathAbsent || plat::CanWriteFile(t.path))) {
+               (kind == plat::kPathAbsent ? plat::NameFits(t.path) : plat::CanWriteFile(t.path))) {
         // A file the caller may not write is refused now, not replaced.
         // A name that another fetch or program holds is passed over.
         const int folder = plat::FolderPartLength(t.path);
@@ -125,28 +131,21 @@ bool FinishFetch(MesgState &m, FetchTarget &t, const char *localPath)
 
 // Reads the next block of the file into the frame's body, as the transfer
 // sends it, and returns its length; kNoBlock when the file gave no byte
-// (its end, or a 0x1A first in text mode), kReadFailed when reading it
-// failed (*error receives the error number). Up to 1024 bytes are read;
+// (its end, or a 0x1A first in text mode), kLocalFailed when reading it
+// failed (*error receives the error number), kLocalLate when the transfer's
+// limit passed while the file was awaited. Up to 1024 bytes are read;
 // text mode then drops every CR and stops at a 0x1A byte, so a block of
 // CRs only goes out with length 0000, last or not. *atEnd is set once the
 // file has nothing more to give.
-constexpr int kNoBlock = -1;
-constexpr int kReadFailed = -2;
+constexpr int kNoBlock = -3;
 
-int ReadBlock(FileMesg &fm, std::FILE *f, bool textMode, bool *atEnd, int *error)
+int ReadBlock(FileMesg &fm, std::FILE *f, bool textMode, const FrameDeadline &transfer, bool *atEnd, int *error)
 {
     char block[kFileBodySize];
     char *target = textMode ? block : fm.buf;
-    int n = static_cast<int>(std::fread(target, 1, kFileBodySize, f));
-    if (n < kFileBodySize) {
-        *atEnd = true;
-        // A short read is the end only when the file said so: a failing
-        // disk or a directory must not pass for a file that ended early.
-        if (std::ferror(f)) {
-            *error = errno;
-            return kReadFailed;
-        }
-    }
+    int n = ReadLocal(f, target, kFileBodySize, transfer, atEnd, error);
+    if (n < 0)
+        return n;
     if (textMode) {
         if (const void *eof = std::memchr(block, kEndOfText, static_cast<size_t>(n))) {
             n = static_cast<int>(static_cast<const char *>(eof) - block);
@@ -169,7 +168,8 @@ int SendFileCommon(MesgState &m, FileMesg &fm, const char *host, int port, const
     const FrameDeadline transfer(m.Log(), m.settings.transferLimit, "transfer");
     // A directory opens for reading on POSIX and reads as nothing: it is
     // refused as Windows' C runtime refuses it, before any connection.
-    std::FILE *f = plat::LocalPathKind(localPath) == plat::kPathDirectory ? nullptr : std::fopen(localPath, "rb");
+    // With a transfer limit even a pipe that nobody writes opens at once.
+    std::FILE *f = plat::LocalPathKind(localPath) == plat::kPathDirectory ? nullptr : OpenLocal(localPath, false, transfer);
     if (f == nullptr) {
         WriteErrLog(m.Log(), kErrLocalFile, "tranpak: open %s error", localPath);
         return -1;
@@ -182,12 +182,13 @@ int SendFileCommon(MesgState &m, FileMesg &fm, const char *host, int port, const
     bool atEnd = false;
     while (!atEnd) {
         int error = 0;
-        int n = ReadBlock(fm, f, textMode, &atEnd, &error);
-        if (n == kReadFailed) {
+        int n = ReadBlock(fm, f, textMode, transfer, &atEnd, &error);
+        if (n == kLocalFailed || n == kLocalLate) {
             // No end frame: a host that follows the protocol never stores
             // what came so far as the whole file.
             char why[plat::kErrorTextSize];
-            WriteErrLog(m.Log(), kErrLocalFile, "tranpak: read %s error (%s)", localPath, plat::ErrorText(error, why, sizeof why));
+            WriteErrLog(m.Log(), kErrLocalFile, "tranpak: read %s error (%s)", localPath,
+                        n == kLocalLate ? kLatePhrase : plat::ErrorText(error, why, sizeof why));
             CloseAll(f, sock);
             return -1;
         }
@@ -212,12 +213,14 @@ int SendFileCommon(MesgState &m, FileMesg &fm, const char *host, int port, const
 
 // Writes one received body to the file and pushes it out to the disk, so a
 // full disk is told at this block and not lost at close.
-int WriteBody(MesgState &m, std::FILE *f, const char *bytes, int count)
+int WriteBody(MesgState &m, std::FILE *f, const char *bytes, int count, const FrameDeadline &transfer)
 {
-    if (std::fwrite(bytes, 1, static_cast<size_t>(count), f) != static_cast<size_t>(count) ||
-        std::fflush(f) != 0) {
+    int error = 0;
+    const int rc = WriteLocal(f, bytes, count, transfer, &error);
+    if (rc != 0) {
         char why[plat::kErrorTextSize];
-        WriteErrLog(m.Log(), kErrLocalFile, "tranpak: fwrite %s", plat::ErrorText(errno, why, sizeof why));
+        WriteErrLog(m.Log(), kErrLocalFile, "tranpak: fwrite %s",
+                    rc == kLocalLate ? kLatePhrase : plat::ErrorText(error, why, sizeof why));
         return -1;
     }
     return 0;
@@ -336,7 +339,7 @@ int RecvFileCommon(MesgState &m, FileMesg &fm, const char *host, int port, const
     if (!TransferArgsFit(m, host, localPath, request))
         return -1;
     const FrameDeadline transfer(m.Log(), m.settings.transferLimit, "transfer");
-    if (!OpenFetchTarget(m, localPath, target))
+    if (!OpenFetchTarget(m, localPath, target, transfer))
         return -1;
     int sock = Request(m, fm, host, port, '1', request, transfer);
     if (sock == plat::kNoSocket) {
@@ -354,7 +357,7 @@ int RecvFileCommon(MesgState &m, FileMesg &fm, const char *host, int port, const
                 AddCR(fm.buf, n, converted, &n);
                 body = converted;
             }
-            if (WriteBody(m, target.f, body, n) != 0)
+            if (WriteBody(m, target.f, body, n, transfer) != 0)
                 break;
             plat::SleepMillis(1);
         } else if (fm.mesg_type == '3') {

@@ -39,6 +39,10 @@ struct FrameDeadline {
     int MillisLeft(const FrameDeadline **passing) const;
 };
 
+// Logs "tranpak: %s time limit of %d s passed" for the bound that passed
+// (the one MillisLeft named), to `log`.
+void WriteLimitPassed(const ErrSink &log, const FrameDeadline &passing);
+
 // Connects to the host as SockConnect does, with the [Com Timeout]
 // connection limit `limitSeconds`; a transfer's deadline, when given,
 // bounds the attempt too. Returns the socket or -1, after the messages.

@@ -142,6 +142,30 @@ std::FILE *CreateNewFile(const char *path, const char *like);
 // Puts the file `from` in place of `to`, replacing a file that is there.
 // 0 on success, -1 on failure (then both are as they were).
 int PutInPlace(const char *from, const char *to);
+// 1 when the last component of path is no longer than the file system of
+// its folder takes for a name, so a file of that name can be made there as
+// far as its length goes; 0 when it is longer. 1 too when the folder cannot
+// be examined: creating the file then tells.
+int NameFits(const char *path);
+
+// Local files of a transfer that has a time limit. Opening never waits,
+// not even on a pipe that has no writer or no reader yet, and afterwards
+// only FileWait waits. forWrite opens as the C runtime's "w+b" does
+// (created, emptied, read and write), else as "rb". nullptr when it
+// cannot be opened (errno tells).
+std::FILE *OpenNoWait(const char *path, bool forWrite);
+// Waits at most millis until the file can be read (forWrite false: bytes,
+// its end or an error are there) or written. 1 ready, 0 not yet (the time
+// passed, or a signal came), -1 on an error. Where the platform cannot
+// tell, it is always ready and the next read or write may wait.
+int FileWait(std::FILE *f, bool forWrite, int millis);
+// One read or write on a file of OpenNoWait (or one the C runtime never
+// buffered bytes of), without waiting where the platform allows: the
+// bytes moved, 0 at the file's end (reading), kNotNow when nothing can
+// move now, -1 on an error (errno tells).
+inline constexpr int kNotNow = -3;
+int FileReadNow(std::FILE *f, void *bytes, int count);
+int FileWriteNow(std::FILE *f, const void *bytes, int count);
 
 // The system's text for an error number, into out (always NUL-terminated),
 // without any buffer shared between threads. Returns out.
@@ -161,6 +185,8 @@ inline constexpr int kAppendTextMax = 16384;
 // write of the whole (up to kAppendTextMax bytes), so texts appended by
 // threads and processes at once never interleave. On Windows each line
 // feed is written as CR LF, as the C runtime's text mode writes it.
+// It never waits on a file that cannot take the text at once (on POSIX a
+// pipe without a reader, or a full one): the text is then not written.
 // 0 when it was written, -1 when the file cannot be opened or written.
 int AppendText(const char *path, const char *text, int count);
 

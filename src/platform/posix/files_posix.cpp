@@ -163,6 +163,24 @@ std::FILE *CreateNewFile(const char *path, const char *like)
 
 int PutInPlace(const char *from, const char *to) { return rename(from, to) == 0 ? 0 : -1; }
 
+int NameFits(const char *path)
+{
+    const int folder = FolderPartLength(path);
+    char dir[PATH_MAX];
+    if (folder >= static_cast<int>(sizeof dir))
+        return 0;  // no folder of that length can be reached
+    if (folder == 0) {
+        dir[0] = '.';
+        dir[1] = '\0';
+    } else {
+        CopyFits(path, static_cast<size_t>(folder), dir, sizeof dir);
+    }
+    const long most = pathconf(dir, _PC_NAME_MAX);
+    if (most < 0)
+        return 1;  // no limit, or the folder cannot be examined
+    return std::strlen(path + folder) <= static_cast<size_t>(most) ? 1 : 0;
+}
+
 const char *ErrorText(int error, char *out, int size)
 {
     if (size <= 0)

@@ -128,6 +128,17 @@ int PutInPlace(const char *from, const char *to)
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : -1;
 }
 
+int NameFits(const char *path)
+{
+    // NTFS, FAT and exFAT all take names of up to 255 UTF-16 units.
+    constexpr int kNameUnitsMax = 255;
+    const char *name = path + FolderPartLength(path);
+    const int units = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
+    if (units <= 0)
+        return 1;  // not convertible: creating the file tells
+    return units - 1 <= kNameUnitsMax ? 1 : 0;
+}
+
 const char *ErrorText(int error, char *out, int size)
 {
     if (size <= 0)
