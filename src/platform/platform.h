@@ -95,10 +95,6 @@ PathKind LocalPathKind(const char *path);
 // cannot be opened, with the reason in *error as ErrorText takes it.
 // Opening never waits.
 int ProbeReadable(const char *path, int *error);
-// Opens a regular file for reading with the C runtime mode given ("r" or
-// "rb"); nullptr when it cannot be opened or is no regular file. Opening
-// never waits, not even on a pipe that has no writer.
-std::FILE *OpenRegularFile(const char *path, const char *mode);
 // A regular file read as text, line by line, through a descriptor and a
 // fixed buffer: the settings and the definition file are read without the
 // C library's buffered streams, which allocate.

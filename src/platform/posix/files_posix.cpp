@@ -60,24 +60,6 @@ int ProbeReadable(const char *path, int *error)
     return errno == ENOENT || errno == ENOTDIR ? 0 : -1;
 }
 
-std::FILE *OpenRegularFile(const char *path, const char *mode)
-{
-    // O_NONBLOCK keeps the open of a pipe without a writer from waiting;
-    // a regular file reads the same either way, and the flag is dropped.
-    int fd = OpenRetried(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return nullptr;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, 0) != 0) {
-        close(fd);
-        return nullptr;
-    }
-    std::FILE *f = fdopen(fd, mode);
-    if (f == nullptr)
-        close(fd);
-    return f;
-}
-
 int LineFileOpen(LineFile &f, const char *path)
 {
     f.pos = f.end = 0;

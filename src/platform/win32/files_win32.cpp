@@ -51,18 +51,6 @@ int ProbeReadable(const char *path, int *error)
     return errno == ENOENT ? 0 : -1;
 }
 
-std::FILE *OpenRegularFile(const char *path, const char *mode)
-{
-    if (LocalPathKind(path) != kPathRegular)
-        return nullptr;
-    std::FILE *f = std::fopen(path, mode);
-    if (f != nullptr && GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)))) != FILE_TYPE_DISK) {
-        std::fclose(f);
-        return nullptr;
-    }
-    return f;
-}
-
 int LineFileOpen(LineFile &f, const char *path)
 {
     f.pos = f.end = 0;
