@@ -248,7 +248,7 @@ const char *CellTypeName(int type) { return type >= kTypeANS && type <= kTypeB ?
 int CellText(const MesgState &m, int field, char out[kCellTextSize])
 {
     if (field == 0) {
-        const int len = static_cast<int>(strnlen(m.packet.txcode, kTxcodeLen));
+        const int len = BoundedTextLength(m.packet.txcode, kTxcodeLen);
         std::memcpy(out, m.packet.txcode, static_cast<size_t>(len));
         out[len] = '\0';
         return len;

@@ -11,6 +11,8 @@
 
 #include "core/mesg_state.h"
 
+#include <cstring>
+
 namespace tranpak {
 
 // Room for any value as text and its NUL: 400 raw bytes as 800 hex digits
@@ -20,6 +22,14 @@ inline constexpr int kCellTextSize = 2 * kBinMaxLen + 1;
 // A field the definitions list: it has a length. A field they do not list
 // has none (type 0, maxlen 0, varlen 0) and cannot travel.
 inline bool CellDefined(const BMPCell &cell) { return cell.maxlen != 0 || cell.varlen != 0; }
+
+// Length of a text in a fixed array, never more than limit even when the
+// array holds no NUL within it.
+inline int BoundedTextLength(const char *text, int limit)
+{
+    const void *nul = std::memchr(text, 0, static_cast<size_t>(limit));
+    return nul == nullptr ? limit : static_cast<int>(static_cast<const char *>(nul) - text);
+}
 
 // The definition file's name of a type code; nullptr for a code that is
 // none of the seven.

@@ -29,7 +29,7 @@ const char *TypeShown(const BMPCell &cell)
     return name != nullptr ? name : "?";
 }
 
-int NameLength(const BMPCell &cell) { return static_cast<int>(strnlen(cell.name, kCellNameSize - 1)); }
+int NameLength(const BMPCell &cell) { return BoundedTextLength(cell.name, kCellNameSize - 1); }
 
 // How long a text is once shown.
 int ShownLength(const char *text, int len)
