@@ -7,7 +7,9 @@
  * (SockConnect returns a socket handle or -1; GetCellType returns a type
  * code). The reason for every failure is one line in the error log named by
  * the settings file; GetLastErrMesg, below the seventeen, hands the first
- * such line of the most recent call to the program as well.
+ * such line of the most recent call to the program as well. No line shows a
+ * card number: the value of a card-data field (2, 14, 35, 36, 45, 52) shows
+ * only its last four characters, as does every run of 13 to 19 digits.
  */
 #ifndef TRANPAK_H
 #define TRANPAK_H
