@@ -7,7 +7,9 @@
  * (SockConnect returns a socket handle or -1; GetCellType returns a type
  * code). The reason for every failure is one line in the error log named by
  * the settings file; GetLastErrMesg, below the seventeen, hands the first
- * such line of the most recent call to the program as well.
+ * such line of the most recent call to the program as well. No line shows a
+ * card number: the value of a card-data field (2, 14, 35, 36, 45, 52) shows
+ * only its last four characters, as does every run of 13 to 19 digits.
  */
 #ifndef TRANPAK_H
 #define TRANPAK_H
@@ -190,7 +192,10 @@ TRANPAK_API int TRANPAK_CALL TpSockRecvFile(TpSession *s, const char *host, int 
 TRANPAK_API int TRANPAK_CALL TpSockRecvBinFile(TpSession *s, const char *host, int port, const char *request, const char *local_path);
 TRANPAK_API int TRANPAK_CALL TpGetLastErrMesg(TpSession *s, char *text, int size);
 
-/* Field 1 to 64: its definition into *def; -1 outside or for a NULL def. */
+/* Field 1 to 64: its definition into *def. Returns 0 for a field the
+   definitions list and 1 for one they do not (it has no length: maxlen and
+   varlen 0, type 0 as for ANS; SetCell still stores text in it, but it can
+   never travel), -1 outside 1 to 64 or for a NULL def. */
 TRANPAK_API int TRANPAK_CALL TpGetCellDef(TpSession *s, int field, TpCellDef *def);
 /* The bitmap of the message last packed or received. */
 TRANPAK_API int TRANPAK_CALL TpGetBitmap(TpSession *s, unsigned char bitmap[8]);
@@ -202,6 +207,104 @@ TRANPAK_API int TRANPAK_CALL TpGetBitmap(TpSession *s, unsigned char bitmap[8]);
    reading that frame, and refuses a frameLen other than the frame's own. */
 TRANPAK_API int TRANPAK_CALL TpPackMesg(TpSession *s, const void *key, unsigned char *frame, int size, int *frameLen);
 TRANPAK_API int TRANPAK_CALL TpUnpackMesg(TpSession *s, const unsigned char *frame, int frameLen);
+
+/*
+ * Text access, description and errors as values. Unlike SetCell and
+ * GetCell, these take and give every type as text with the caller's room
+ * stated, and their log lines name field numbers (field 2 is 2). Each
+ * refusal is -1 with one log line, as everywhere.
+ */
+
+/* Sets field 0 to 64 from text, by the field's type:
+     field 0   the message type, exactly 4 characters (as SetCell);
+     ANS, A, AN, N   as SetCell: trimmed, then checked for A, AN and N;
+     NI        a decimal integer, optional sign, -2147483648 to 2147483647,
+               nothing else (no blanks);
+     NF        an amount: optional sign, digits, optionally a point and one
+               or two decimals ("12.50", "12.5", "12", "-0.07"); stored as
+               SetCell stores the same amount ("1250"); three decimals are
+               refused, not rounded;
+     B         exactly 2 x maxlen hexadecimal digits, either case.
+   Texts over 399 characters, a field the definitions do not list (see
+   TpGetCellDef), a number outside 0 to 64 and a NULL text are refused.
+   A refused text leaves the field as it was. */
+TRANPAK_API int TRANPAK_CALL TpSetCellText(TpSession *s, int field, const char *text);
+
+/* The value of field 0 to 64 as text with its NUL into text, writing at
+   most size bytes: NI as a decimal integer ("-12"), NF as an amount with a
+   point and two decimals ("12.50", "-0.07"), B as upper-case hexadecimal
+   (2 x maxlen digits), the others and field 0 as stored (a received fixed
+   field keeps its fill). A value that does not fit with its NUL is refused
+   and nothing is written; the log line gives the size needed, which is at
+   most 801 (400 bytes of B). A field not in use, a number outside 0 to 64
+   and a NULL text are refused. */
+TRANPAK_API int TRANPAK_CALL TpGetCellText(TpSession *s, int field, char *text, int size);
+
+/* Flags of TpDescribe and TpShowValue. */
+#define TP_DESCRIBE_JSON 1     /* one JSON object instead of text */
+#define TP_DESCRIBE_UNMASKED 2 /* card data in clear */
+#define TP_SHOW_MASKED 4       /* TpShowValue: mask whatever the field */
+
+/* The current message, built or received: its type and every field in use
+   with number, name, type and value (as TpGetCellText gives it), into out
+   with a NUL. Text by default, aligned for a person:
+       type 0200
+       field  name      type  value
+           2  PAN       N     ************0119
+           4  AMOUNT    NF    12.50
+   With TP_DESCRIBE_JSON one JSON object, field numbers as keys and every
+   value a string, with no line feed:
+       {"type": "0200", "fields": {"2": {"name": "PAN", "type": "N",
+        "value": "************0119"}, "4": {...}}}
+   Masking: the values of the card-data fields 2 (card number), 14
+   (expiry), 35, 36 (tracks 2 and 3), 45 (track 1) and 52 (PIN block) show
+   only their last four characters, the rest as '*' (four or fewer: all
+   '*'), unless TP_DESCRIBE_UNMASKED is given. Then, in every value, name
+   and type, each byte below 0x20, 0x7F and each byte from 0x80 up shows as
+   \xHH and a backslash as two. A field in use that the definitions do not
+   list shows the type "undefined".
+   *outLen (when not NULL) receives the description's length without the
+   NUL, also when it does not fit: out needs *outLen + 1 bytes. A
+   description that does not fit is refused with nothing written (so a
+   call with size 0 measures); unknown flags are refused. */
+TRANPAK_API int TRANPAK_CALL TpDescribe(TpSession *s, int flags, char *out, int size, int *outLen);
+
+/* The same rule for one value of len bytes, without a session: masked when
+   field is a card-data field (or whatever the field with TP_SHOW_MASKED,
+   never with TP_DESCRIBE_UNMASKED), then escaped, into out with a NUL.
+   *outLen (when not NULL) receives the length without the NUL. Returns -1,
+   logging nothing (there is no session), when it does not fit, for
+   unknown or contradicting flags, a negative len or a NULL value. */
+TRANPAK_API int TRANPAK_CALL TpShowValue(int field, int flags, const char *value, int len, char *out, int size,
+                                         int *outLen);
+
+/* The last call's failure as values. The caller sets size to
+   sizeof(TpError) (a later version may append members). */
+typedef struct TpError {
+    int size;      /* set by the caller: sizeof(TpError) */
+    int category;  /* ErrCategory, as GetLastErrMesg returns it */
+    int field;     /* field number 1 to 64, 0 for the message type, -1 when
+                      no field is concerned (never a record index) */
+    int offset;    /* byte offset in the received frame where the fault
+                      lies (0 start byte, 1 length digits, 17 the first
+                      field; a field's length prefix or value), -1 where
+                      none applies or it is not known */
+    char text[256]; /* the log line without its time stamp, NUL-terminated */
+} TpError;
+
+/* Fills *err with the session's last failure (category 0, field and
+   offset -1 and an empty text after a call that failed in nothing) and
+   returns the category. A NULL err or a size below sizeof(TpError) of this
+   header is refused with -1 and nothing written. Like GetLastErrMesg it
+   changes nothing and logs nothing. */
+TRANPAK_API int TRANPAK_CALL TpGetLastError(TpSession *s, TpError *err);
+
+/* The same four on the default session of the eighteen functions. */
+TRANPAK_API int TRANPAK_CALL SetCellText(int field, const char *text);
+TRANPAK_API int TRANPAK_CALL GetCellText(int field, char *text, int size);
+TRANPAK_API int TRANPAK_CALL DescribeMesg(int flags, char *out, int size, int *outLen);
+/* Not GetLastError, which is a Windows function of that name. */
+TRANPAK_API int TRANPAK_CALL GetLastErrInfo(TpError *err);
 
 #ifdef __cplusplus
 }

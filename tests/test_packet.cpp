@@ -104,8 +104,9 @@ const EncodeCase kEncodeCases[] = {
     {"F N 19,2 2", "12345678", "0812345678", true},
     {"F ANS 120,3 2", "", "000", true},
     {"F ANS 100,3 2", "hello", "005hello", true},
-    {"F N 3 2", "1234", "tranpak: BMPCell[1].buf = 1234, too long", false},
-    {"F ANS 3 2", "abcd", "tranpak: BMPCell[1].buf = abcd, too long", false},
+    // Field 2 holds card data: its value never shows in the log.
+    {"F N 3 2", "1234", "tranpak: BMPCell[1].buf = ****, too long", false},
+    {"F ANS 3 2", "abcd", "tranpak: BMPCell[1].buf = ****, too long", false},
     {"F N 5,2 2", "123456", "tranpak: PktData(F) BMPCell[1].maxlen = 5, len = 6", false},
     {"F ANS 120,2 2", "x*100", "tranpak: PktData(F) BMPCell[1].varlen = 2, len = 3", false},
     {"F B 8,2 2", "", "tranpak: PktDtat(F) BMPCell[1].type = 6", false},

@@ -2,6 +2,8 @@
 // session: the only state of the library outside the caller's sessions.
 #include "api/session.h"
 #include "core/cell_access.h"
+#include "core/cell_text.h"
+#include "core/describe.h"
 #include "core/settings.h"
 #include "net/mesg_exchange.h"
 #include "net/net.h"
@@ -138,4 +140,29 @@ extern "C" TRANPAK_API int TRANPAK_CALL SockRecvBinFile(const char *host, int po
 extern "C" TRANPAK_API int TRANPAK_CALL GetLastErrMesg(char *text, int size)
 {
     return CopyLastErr(g_default.mesg.lastErr, text, size);
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL SetCellText(int field, const char *text)
+{
+    DefaultCall call;
+    return SetCellText(g_default.mesg, field, text);
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL GetCellText(int field, char *text, int size)
+{
+    DefaultCall call;
+    return GetCellText(g_default.mesg, field, text, size);
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL DescribeMesg(int flags, char *out, int size, int *outLen)
+{
+    DefaultCall call;
+    return Describe(g_default.mesg, flags, out, size, outLen);
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL GetLastErrInfo(TpError *err)
+{
+    if (err == nullptr || err->size < static_cast<int>(sizeof(TpError)))
+        return -1;
+    return CopyLastError(g_default.mesg.lastErr, *err);
 }

@@ -2,6 +2,8 @@
 // namesake among the eighteen does on the default one.
 #include "api/session.h"
 #include "core/cell_access.h"
+#include "core/cell_text.h"
+#include "core/describe.h"
 #include "core/settings.h"
 #include "net/mesg_exchange.h"
 #include "net/net.h"
@@ -194,7 +196,8 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpGetCellDef(TpSession *s, int field, Tp
 {
     return OnSession(s, [&](Session &x) {
         if (field < 1 || field > kCellCount || def == nullptr) {
-            WriteErrLog(x.mesg.Log(), kErrArgument, "tranpak: TpGetCellDef() field %d: no such field or no room", field);
+            WriteErrLog(x.mesg.LogField(field >= 1 && field <= kCellCount ? field : -1), kErrArgument,
+                        "tranpak: TpGetCellDef() field %d: no such field or no room", field);
             return -1;
         }
         const BMPCell &cell = x.mesg.cells[field - 1];
@@ -205,7 +208,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpGetCellDef(TpSession *s, int field, Tp
         def->maxlen = cell.maxlen;
         def->varlen = cell.varlen;
         def->used = cell.used;
-        return 0;
+        return CellDefined(cell) ? 0 : 1;
     });
 }
 
@@ -230,4 +233,34 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpPackMesg(TpSession *s, const void *key
 extern "C" TRANPAK_API int TRANPAK_CALL TpUnpackMesg(TpSession *s, const unsigned char *frame, int frameLen)
 {
     return OnSession(s, [&](Session &x) { return UnpackFrame(x.mesg, frame, frameLen); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpSetCellText(TpSession *s, int field, const char *text)
+{
+    return OnSession(s, [&](Session &x) { return SetCellText(x.mesg, field, text); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpGetCellText(TpSession *s, int field, char *text, int size)
+{
+    return OnSession(s, [&](Session &x) { return GetCellText(x.mesg, field, text, size); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpDescribe(TpSession *s, int flags, char *out, int size, int *outLen)
+{
+    return OnSession(s, [&](Session &x) { return Describe(x.mesg, flags, out, size, outLen); });
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpShowValue(int field, int flags, const char *value, int len, char *out, int size,
+                                                    int *outLen)
+{
+    return ShowValueText(field, flags, value, len, out, size, outLen);
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpGetLastError(TpSession *s, TpError *err)
+{
+    // As TpGetLastErrMesg: reading the failure changes nothing.
+    if (s == nullptr || AsSession(s)->ready != kSessionReady || err == nullptr ||
+        err->size < static_cast<int>(sizeof(TpError)))
+        return -1;
+    return CopyLastError(AsSession(s)->mesg.lastErr, *err);
 }

@@ -79,7 +79,7 @@ int InitCellLen(MesgState &m, int index, const char *text)
     cell.varlen = 0;
     LeadingNumber first = ReadLeadingNumber(text);
     if (!first.found) {
-        WriteErrLog(m.Log(), kErrSettings, "tranpak: InitCellLen() celllen define format error (%d %s)", index, text);
+        WriteErrLog(m.LogField(index + 1), kErrSettings, "tranpak: InitCellLen() celllen define format error (%d %s)", index, text);
         return -1;
     }
     LeadingNumber second{0, false, first.end};
@@ -87,22 +87,22 @@ int InitCellLen(MesgState &m, int index, const char *text)
         second = ReadLeadingNumber(first.end + 1);
 
     if (second.found && (first.value < 0 || second.value < 0)) {
-        WriteErrLog(m.Log(), kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d, BMPCell[%d]varlen = %d)",
+        WriteErrLog(m.LogField(index + 1), kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d, BMPCell[%d]varlen = %d)",
                     index, first.value, index, second.value);
         return -1;
     }
     if (!second.found && first.value < 0) {
-        WriteErrLog(m.Log(), kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d)", index, first.value);
+        WriteErrLog(m.LogField(index + 1), kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d)", index, first.value);
         return -1;
     }
     int limit = cell.type == kTypeB ? kBinMaxLen : kTextMaxLen;
     if (first.value > limit) {
-        WriteErrLog(m.Log(), kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d, over %d)", index,
+        WriteErrLog(m.LogField(index + 1), kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d, over %d)", index,
                     first.value, limit);
         return -1;
     }
     if (second.found && second.value > kMaxVarLen) {
-        WriteErrLog(m.Log(), kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]varlen = %d, over %d)", index,
+        WriteErrLog(m.LogField(index + 1), kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]varlen = %d, over %d)", index,
                     second.value, kMaxVarLen);
         return -1;
     }

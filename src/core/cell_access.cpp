@@ -6,6 +6,7 @@
 #include "core/numtext.h"
 #include "core/text_check.h"
 #include "diag/errlog.h"
+#include "diag/mask.h"
 
 #include <cstring>
 
@@ -17,6 +18,9 @@ namespace {
 constexpr int kWorkCopySize = 296;
 
 bool IsFieldNumber(int n) { return n >= 1 && n <= kCellCount; }
+
+// The field a failure concerns: 0 to 64, or -1 for a number that names none.
+int FieldOrNone(int n) { return n >= 0 && n <= kCellCount ? n : -1; }
 
 // Length of a caller's text, looking at no more than limit+1 bytes; -1 when
 // it is longer than limit.
@@ -31,7 +35,7 @@ int BoundedLength(const char *text, int limit)
 int SetTxcode(MesgState &m, const char *value)
 {
     if (BoundedLength(value, kTxcodeLen) != kTxcodeLen) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: SetField: txcode is %s", value);
+        WriteErrLog(m.LogField(0), kErrArgument, "tranpak: SetField: txcode is %s", value);
         return -1;
     }
     std::memcpy(m.packet.txcode, value, kTxcodeSize);
@@ -44,7 +48,7 @@ int SetAmount(MesgState &m, int index, double value)
     char formatted[kAmountTextSize];
     char hundredths[kAmountTextSize];
     if (FormatAmount(value, formatted) < 0) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: SetField BMPCell[%d].buf: amount has over %d characters", index,
+        WriteErrLog(m.LogField(index + 1), kErrArgument, "tranpak: SetField BMPCell[%d].buf: amount has over %d characters", index,
                     kAmountTextSize - 1);
         return -1;
     }
@@ -52,7 +56,9 @@ int SetAmount(MesgState &m, int index, double value)
     // A refused amount leaves the field as it was, so a message that is
     // sent later never carries it.
     if (!IsNumberText(hundredths)) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: SetField BMPCell[%d].buf: %s not NF", index, hundredths);
+        char shown[kLoggedValueSize];
+        WriteErrLog(m.LogField(index + 1), kErrArgument, "tranpak: SetField BMPCell[%d].buf: %s not NF", index,
+                    ValueForLog(index + 1, hundredths, static_cast<int>(std::strlen(hundredths)), shown));
         return -1;
     }
     const size_t size = std::strlen(hundredths) + 1;
@@ -66,7 +72,7 @@ int SetText(MesgState &m, int index, int type, const char *value)
     char work[kWorkCopySize];
     int len = BoundedLength(value, kWorkCopySize - 1);
     if (len < 0) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: SetField BMPCell[%d].buf: text has over %d characters", index, kWorkCopySize - 1);
+        WriteErrLog(m.LogField(index + 1), kErrArgument, "tranpak: SetField BMPCell[%d].buf: text has over %d characters", index, kWorkCopySize - 1);
         return -1;
     }
     std::memcpy(work, value, static_cast<size_t>(len) + 1);
@@ -85,7 +91,9 @@ int SetText(MesgState &m, int index, int type, const char *value)
     else if (type == kTypeN)
         check = {IsNumberText, "N"};
     if (check.passes != nullptr && !check.passes(work)) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: SetField BMPCell[%d].buf: %s not %s", index, work, check.name);
+        char shown[kLoggedValueSize];
+        WriteErrLog(m.LogField(index + 1), kErrArgument, "tranpak: SetField BMPCell[%d].buf: %s not %s", index,
+                    ValueForLog(index + 1, work, static_cast<int>(std::strlen(work)), shown), check.name);
         return -1;
     }
     const size_t size = std::strlen(work) + 1;
@@ -100,7 +108,7 @@ bool BinaryLengthFits(MesgState &m, int index, const char *what)
     const BMPCell &cell = m.cells[index];
     if (cell.maxlen >= 0 && cell.maxlen <= kBinMaxLen)
         return true;
-    WriteErrLog(m.Log(), kErrSettings, "tranpak: %s BMPCell[%d].maxlen = %d, over %d", what, index, cell.maxlen, kBinMaxLen);
+    WriteErrLog(m.LogField(index + 1), kErrSettings, "tranpak: %s BMPCell[%d].maxlen = %d, over %d", what, index, cell.maxlen, kBinMaxLen);
     return false;
 }
 
@@ -109,7 +117,7 @@ bool BinaryLengthFits(MesgState &m, int index, const char *what)
 int SetCell(MesgState &m, int field, const void *value)
 {
     if (value == nullptr) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: SetField(F) field %d value is NULL", field);
+        WriteErrLog(m.LogField(FieldOrNone(field)), kErrArgument, "tranpak: SetField(F) field %d value is NULL", field);
         return -1;
     }
     if (field == 0)
@@ -148,7 +156,7 @@ int SetCell(MesgState &m, int field, const void *value)
         std::memcpy(cell.buf, value, static_cast<size_t>(cell.maxlen));
         break;
     default:
-        WriteErrLog(m.Log(), kErrSettings, "tranpak: SetField(F)_BMPCell[%d].type = %d", index, cell.type);
+        WriteErrLog(m.LogField(field), kErrSettings, "tranpak: SetField(F)_BMPCell[%d].type = %d", index, cell.type);
         return -1;
     }
     if (rc != 0)
@@ -160,7 +168,7 @@ int SetCell(MesgState &m, int field, const void *value)
 int GetCell(MesgState &m, int field, void *out)
 {
     if (out == nullptr) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: GetField(F) field %d out is NULL", field);
+        WriteErrLog(m.LogField(FieldOrNone(field)), kErrArgument, "tranpak: GetField(F) field %d out is NULL", field);
         return -1;
     }
     if (field == 0) {
@@ -174,7 +182,7 @@ int GetCell(MesgState &m, int field, void *out)
     const int index = field - 1;
     const BMPCell &cell = m.cells[index];
     if (cell.used == 0) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: BMPCell[%d] is not used", index);
+        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: BMPCell[%d] is not used", index);
         return -1;
     }
     switch (cell.type) {
@@ -187,8 +195,9 @@ int GetCell(MesgState &m, int field, void *out)
         // The stored hundredths get their point back: "1250" is 12.50.
         size_t len = std::strlen(cell.buf);
         if (len < 2 || len > kAmountTextSize - 2) {
-            WriteErrLog(m.Log(), kErrArgument, "tranpak: GetField BMPCell[%d].buf: %s not an amount of 2 to %d characters", index,
-                        cell.buf, kAmountTextSize - 2);
+            char shown[kLoggedValueSize];
+            WriteErrLog(m.LogField(field), kErrArgument, "tranpak: GetField BMPCell[%d].buf: %s not an amount of 2 to %d characters",
+                        index, ValueForLog(field, cell.buf, static_cast<int>(len), shown), kAmountTextSize - 2);
             return -1;
         }
         // A sign stays in front of the point, so a signed single digit

@@ -107,6 +107,9 @@ struct MesgState {
 
     // Where this message's failures are logged and kept.
     ErrSink Log() { return ErrSink{settings.errfile, &lastErr}; }
+    // The same for a failure that concerns field `field` (0 to 64), and
+    // where known the byte offset in the received frame where it lies.
+    ErrSink LogField(int field, int offset = -1) { return ErrSink{settings.errfile, &lastErr, field, offset}; }
 };
 
 // Notes that record i may hold non-zero bytes in its first `bytes` bytes

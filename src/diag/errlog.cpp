@@ -1,5 +1,6 @@
 #include "diag/errlog.h"
 
+#include "diag/mask.h"
 #include "platform/platform.h"
 
 #include <cstdarg>
@@ -45,6 +46,8 @@ ExportedCall::ExportedCall(LastErr &last) : last_(last)
     if (last_.depth++ == 0) {
         last_.category = 0;
         last_.text[0] = '\0';
+        last_.field = -1;
+        last_.offset = -1;
     }
 }
 
@@ -70,12 +73,15 @@ int WriteErrLog(const ErrSink &sink, ErrCategory category, const char *format, .
         len = 0;
     if (len > kErrMesgSize - 1)
         len = kErrMesgSize - 1;
+    MaskDigitRuns(text, len);
     char line[kErrLineSize];
     int lineLen = Escape(format, text, len, line);
 
     if (sink.last != nullptr && sink.last->category == 0) {
         sink.last->category = category;
         std::memcpy(sink.last->text, line, static_cast<size_t>(lineLen) + 1);
+        sink.last->field = sink.field;
+        sink.last->offset = sink.offset;
     }
 
     std::tm local{};
@@ -101,6 +107,14 @@ int CopyLastErr(const LastErr &last, char *text, int size)
         text[n] = '\0';
     }
     return last.category;
+}
+
+int CopyLastError(const LastErr &last, TpError &err)
+{
+    err.category = last.category;
+    err.field = last.category == 0 ? -1 : last.field;
+    err.offset = last.category == 0 ? -1 : last.offset;
+    return CopyLastErr(last, err.text, static_cast<int>(sizeof err.text));
 }
 
 }  // namespace tranpak

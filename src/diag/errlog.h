@@ -39,12 +39,18 @@ struct LastErr {
     int depth;     // nesting of exported calls in progress
     int category;  // 0 while the call has reported nothing
     char text[kErrLineSize];
+    int field;     // field number 0 to 64 the failure concerns, or -1
+    int offset;    // byte offset in the received frame where it lies, or -1
 };
 
-// Where a failure goes: the error log's path and the record of the call.
+// Where a failure goes: the error log's path and the record of the call,
+// and what the failure concerns: a field number (0 is the message type)
+// and a byte offset in the received frame, -1 when none applies.
 struct ErrSink {
     const char *file;
     LastErr *last;
+    int field = -1;
+    int offset = -1;
 };
 
 // Formats the message like printf and appends one line to the error log,
@@ -52,7 +58,9 @@ struct ErrSink {
 // never interleave. Every byte of the message below 0x20, and 0x7F, is
 // written as \xHH, so a received or caller-supplied text can neither break
 // nor forge a line; only a line feed that ends the format itself is written
-// as it is. Returns 0 when the line was written, -1 when the log cannot be
+// as it is. Every run of 13 to 19 digits shows only its last four, so no
+// card number is kept (callers mask the values of card-data fields
+// themselves, with ValueForLog). Returns 0 when the line was written, -1 when the log cannot be
 // opened (the message is lost to the file, but still kept in the record).
 int WriteErrLog(const ErrSink &sink, ErrCategory category, const char *format, ...)
 #if defined(__GNUC__)
@@ -77,6 +85,11 @@ private:
 // formats end in (cut to fit, NUL-terminated when size > 0) and returns the
 // category.
 int CopyLastErr(const LastErr &last, char *text, int size);
+
+// TpGetLastError of one record: the category, the field, the offset and
+// the text into err (whose size the caller has checked); returns the
+// category.
+int CopyLastError(const LastErr &last, TpError &err);
 
 // "YYYY-MM-DD HH:MM:SS" of a local time.
 void FormatStamp(const std::tm &when, char out[kStampSize]);

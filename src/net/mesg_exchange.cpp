@@ -67,7 +67,7 @@ bool FourDigits(const unsigned char *text, int32_t *value)
     Packet &p = m.packet;
     p.start = head[0];
     if (p.start != kStartByte) {
-        WriteErrLog(m.Log(), kErrMalformed, "tranpak: Packet.start = 0x%02X", p.start);
+        WriteErrLog(m.LogField(-1, 0), kErrMalformed, "tranpak: Packet.start = 0x%02X", p.start);
         return false;
     }
     if (!FourDigits(head + 1, &p.len)) {
@@ -75,17 +75,17 @@ bool FourDigits(const unsigned char *text, int32_t *value)
         char digits[kLenDigits + 1] = {};
         std::memcpy(digits, head + 1, kLenDigits);
         if (!IsNumberText(digits)) {
-            WriteErrLog(m.Log(), kErrMalformed, "tranpak: Packet.len not number, buf:%s", digits);
+            WriteErrLog(m.LogField(-1, 1), kErrMalformed, "tranpak: Packet.len not number, buf:%s", digits);
             return false;
         }
         p.len = TextToInt(digits);
     }
     if (p.len < kMinLen) {
-        WriteErrLog(m.Log(), kErrMalformed, "tranpak: Packet.len = %d, too short", p.len);
+        WriteErrLog(m.LogField(-1, 1), kErrMalformed, "tranpak: Packet.len = %d, too short", p.len);
         return false;
     }
     if (p.len > kMaxLen) {
-        WriteErrLog(m.Log(), kErrMalformed, "tranpak: Packet.len = %d, too long", p.len);
+        WriteErrLog(m.LogField(-1, 1), kErrMalformed, "tranpak: Packet.len = %d, too long", p.len);
         return false;
     }
     return true;
@@ -102,7 +102,7 @@ int TakeBody(MesgState &m, const unsigned char *body)
     std::memcpy(p.data, body + kLenHeader, static_cast<size_t>(p.len - kLenHeader));
     p.stop = body[p.len];
     if (p.stop != kStopByte) {
-        WriteErrLog(m.Log(), kErrMalformed, "tranpak: Packet.stop = 0x%02X", p.stop);
+        WriteErrLog(m.LogField(-1, kHeadSize + p.len), kErrMalformed, "tranpak: Packet.stop = 0x%02X", p.stop);
         return -1;
     }
     return UnpackMesg(m);

@@ -1,4 +1,5 @@
 #include "packet/mac.h"
+#include "packet/packet.h"
 
 
 #include <cstdint>
@@ -65,20 +66,20 @@ int CheckMesgMac(MesgState &m, DesContext &des, const void *key)
     const int len = m.packet.len;
     // Field 64 is the last 8 bytes of a received data area of len - 12.
     if (len < 12 + kMacSize || len - 12 > kDataAreaSize) {
-        WriteErrLog(m.Log(), kErrMac, "tranpak: CheckMesgMac() Packet.len = %d, no received mac", len);
+        WriteErrLog(m.LogField(kMacCell + 1), kErrMac, "tranpak: CheckMesgMac() Packet.len = %d, no received mac", len);
         return -1;
     }
     const int covered = len - 12 - kMacSize;
     char *mac = m.cells[kMacCell].buf;
     if (std::memcmp(mac, m.packet.data + covered, kMacSize) != 0) {
-        WriteErrLog(m.Log(), kErrMac, "tranpak: mac is not in the end 8 bytes of rev packet");
+        WriteErrLog(m.LogField(kMacCell + 1, kDataAt + covered), kErrMac, "tranpak: mac is not in the end 8 bytes of rev packet");
         return -1;
     }
     unsigned char received[kMacSize];
     std::memcpy(received, mac, kMacSize);
     CalcMac(m, des, static_cast<const unsigned char *>(key), covered);
     if (std::memcmp(mac, received, kMacSize) != 0) {
-        WriteErrLog(m.Log(), kErrMac, "tranpak: mac check error");
+        WriteErrLog(m.LogField(kMacCell + 1, kDataAt + covered), kErrMac, "tranpak: mac check error");
         return -1;
     }
     return 0;

@@ -1,5 +1,6 @@
 #include "core/numtext.h"
 #include "diag/errlog.h"
+#include "diag/mask.h"
 #include "packet/bitmap.h"
 #include "packet/mac.h"
 #include "packet/packet.h"
@@ -19,7 +20,7 @@ bool Fits(MesgState &m, int i, int offset, int need)
 {
     if (need <= kDataAreaSize - offset)
         return true;
-    WriteErrLog(m.Log(), kErrArgument, "tranpak: PktData(F) BMPCell[%d] needs %d bytes, data area has %d left", i, need,
+    WriteErrLog(m.LogField(i + 1), kErrArgument, "tranpak: PktData(F) BMPCell[%d] needs %d bytes, data area has %d left", i, need,
                 kDataAreaSize - offset);
     return false;
 }
@@ -64,7 +65,9 @@ int PackFixed(MesgState &m, int i, int *offset)
     }
     const int len = CellTextLength(cell);
     if (len > cell.maxlen) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: BMPCell[%d].buf = %.*s, too long", i, len, cell.buf);
+        char shown[kLoggedValueSize];
+        WriteErrLog(m.LogField(i + 1), kErrArgument, "tranpak: BMPCell[%d].buf = %.*s, too long", i, len,
+                    ValueForLog(i + 1, cell.buf, len, shown));
         return -1;
     }
     if (!Fits(m, i, *offset, cell.maxlen))
@@ -84,16 +87,16 @@ int PackVariable(MesgState &m, int i, int *offset)
 {
     const BMPCell &cell = m.cells[i];
     if (cell.type == kTypeB) {
-        WriteErrLog(m.Log(), kErrSettings, "tranpak: PktDtat(F) BMPCell[%d].type = %d", i, cell.type);
+        WriteErrLog(m.LogField(i + 1), kErrSettings, "tranpak: PktDtat(F) BMPCell[%d].type = %d", i, cell.type);
         return -1;
     }
     const int len = CellTextLength(cell);
     if (len > cell.maxlen) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: PktData(F) BMPCell[%d].maxlen = %d, len = %d", i, cell.maxlen, len);
+        WriteErrLog(m.LogField(i + 1), kErrArgument, "tranpak: PktData(F) BMPCell[%d].maxlen = %d, len = %d", i, cell.maxlen, len);
         return -1;
     }
     if (DigitCount(len) > cell.varlen) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: PktData(F) BMPCell[%d].varlen = %d, len = %d", i, cell.varlen, DigitCount(len));
+        WriteErrLog(m.LogField(i + 1), kErrArgument, "tranpak: PktData(F) BMPCell[%d].varlen = %d, len = %d", i, cell.varlen, DigitCount(len));
         return -1;
     }
     if (!Fits(m, i, *offset, cell.varlen + len))
@@ -127,7 +130,7 @@ int PktData(MesgState &m, int i, int *offset)
         return -1;
     }
     if (!CellDefinitionFits(cell)) {
-        WriteErrLog(m.Log(), kErrSettings, "tranpak: PktData(F) BMPCell[%d] bad definition (type = %d, maxlen = %d, varlen = %d)", i,
+        WriteErrLog(m.LogField(i + 1), kErrSettings, "tranpak: PktData(F) BMPCell[%d] bad definition (type = %d, maxlen = %d, varlen = %d)", i,
                     cell.type, cell.maxlen, cell.varlen);
         return -1;
     }

@@ -30,6 +30,9 @@ inline constexpr int kFrameOverhead = 6;
 inline constexpr int kLenDigits = 4;
 // Packet.len counts txcode and bitmap besides the data area.
 inline constexpr int kLenHeader = kTxcodeLen + kBitmapSize;
+// Where the data area starts in a frame: after start, length digits,
+// txcode and bitmap.
+inline constexpr int kDataAt = 1 + kLenDigits + kLenHeader;
 
 // Packs the current message with the key and writes its frame to frame;
 // frameLen receives len + 6.
@@ -50,8 +53,9 @@ int UnpackMesg(MesgState &m);
 // Decodes field i+1 from src at *offset into its record and advances
 // *offset; nothing at or beyond limit is read.
 int UnpackCell(MesgState &m, int i, const unsigned char *src, int *offset, int limit);
-// Tests the buf of record i against its type.
-int CheckCellContent(MesgState &m, int i);
+// Tests the buf of record i against its type; a failure names the frame
+// offset given, where the value was received (-1: none).
+int CheckCellContent(MesgState &m, int i, int frameOffset = -1);
 
 }  // namespace tranpak
 

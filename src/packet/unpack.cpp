@@ -1,6 +1,7 @@
 #include "core/numtext.h"
 #include "core/text_check.h"
 #include "diag/errlog.h"
+#include "diag/mask.h"
 #include "packet/bitmap.h"
 #include "packet/packet.h"
 
@@ -22,7 +23,7 @@ namespace {
 // Refuses a field that runs past the received data.
 TRANPAK_COLD bool RefuseShort(MesgState &m, int i, int offset, int need, int limit)
 {
-    WriteErrLog(m.Log(), kErrMalformed, "tranpak: BMPCell[%d] needs %d bytes at offset %d, received data has %d", i, need, offset, limit);
+    WriteErrLog(m.LogField(i + 1, kDataAt + offset), kErrMalformed, "tranpak: BMPCell[%d] needs %d bytes at offset %d, received data has %d", i, need, offset, limit);
     return false;
 }
 
@@ -154,7 +155,7 @@ int UnpackField(MesgState &m, int i, const unsigned char *src, int *offset, int 
 
 }  // namespace
 
-int CheckCellContent(MesgState &m, int i)
+int CheckCellContent(MesgState &m, int i, int frameOffset)
 {
     // The test of each text type, and the name it has in the message.
     struct ContentRule {
@@ -175,10 +176,12 @@ int CheckCellContent(MesgState &m, int i)
             continue;
         if (rule.passes(cell.buf))
             return 0;
-        WriteErrLog(m.Log(), kErrMalformed, "tranpak: BMPCell[%d].buf: %s not %s", i, cell.buf, rule.what);
+        char shown[kLoggedValueSize];
+        WriteErrLog(m.LogField(i + 1, frameOffset), kErrMalformed, "tranpak: BMPCell[%d].buf: %s not %s", i,
+                    ValueForLog(i + 1, cell.buf, CellTextLength(cell), shown), rule.what);
         return -1;
     }
-    WriteErrLog(m.Log(), kErrSettings, "tranpak: BMPCell[%d].type = %c", i, cell.type);
+    WriteErrLog(m.LogField(i + 1, frameOffset), kErrSettings, "tranpak: BMPCell[%d].type = %c", i, cell.type);
     return -1;
 }
 
@@ -191,43 +194,44 @@ int UnpackCell(MesgState &m, int i, const unsigned char *src, int *offset, int l
 namespace {
 
 // The refusals, kept out of the way of the fields that pass.
-TRANPAK_COLD int RefuseDefinition(MesgState &m, int i, const BMPCell &cell)
+TRANPAK_COLD int RefuseDefinition(MesgState &m, int i, int at, const BMPCell &cell)
 {
-    WriteErrLog(m.Log(), kErrSettings, "tranpak: BMPCell[%d] bad definition (maxlen = %d, varlen = %d)", i, cell.maxlen, cell.varlen);
+    WriteErrLog(m.LogField(i + 1, kDataAt + at), kErrSettings, "tranpak: BMPCell[%d] bad definition (maxlen = %d, varlen = %d)", i, cell.maxlen, cell.varlen);
     return -1;
 }
 
-TRANPAK_COLD int RefuseUndefined(MesgState &m, int i)
+TRANPAK_COLD int RefuseUndefined(MesgState &m, int i, int at)
 {
-    WriteErrLog(m.Log(), kErrMalformed, "tranpak: BMPCell[%d] undefined", i);
+    WriteErrLog(m.LogField(i + 1, kDataAt + at), kErrMalformed, "tranpak: BMPCell[%d] undefined", i);
     return -1;
 }
 
-TRANPAK_COLD int RefusePrefix(MesgState &m, int i, const unsigned char *digits, int prefix)
+TRANPAK_COLD int RefusePrefix(MesgState &m, int i, int at, const unsigned char *digits, int prefix)
 {
     char text[kIntTextSize] = {};
     std::memcpy(text, digits, static_cast<size_t>(prefix));
-    WriteErrLog(m.Log(), kErrMalformed, "tranpak: BMPCell[%d] len prefix %s not number", i, text);
+    WriteErrLog(m.LogField(i + 1, kDataAt + at), kErrMalformed, "tranpak: BMPCell[%d] len prefix %s not number", i, text);
     return -1;
 }
 
-TRANPAK_COLD int RefuseLength(MesgState &m, int i, int count)
+TRANPAK_COLD int RefuseLength(MesgState &m, int i, int at, int count)
 {
-    WriteErrLog(m.Log(), kErrMalformed, "tranpak: BMPCell[%d] len = %d, too long", i, count);
+    WriteErrLog(m.LogField(i + 1, kDataAt + at), kErrMalformed, "tranpak: BMPCell[%d] len = %d, too long", i, count);
     return -1;
 }
 
-// The full content checks of a text value the one pass did not pass.
-TRANPAK_COLD int CheckContentFully(MesgState &m, int i, const unsigned char *value, int count)
+// The full content checks of a text value the one pass did not pass;
+// the value lies at data offset `at`.
+TRANPAK_COLD int CheckContentFully(MesgState &m, int i, int at, const unsigned char *value, int count)
 {
     // A text value ends at its NUL: one inside would make the rest of
     // the field unreadable and the value read as something else.
     if (const void *nul = std::memchr(value, 0, static_cast<size_t>(count))) {
-        WriteErrLog(m.Log(), kErrMalformed, "tranpak: BMPCell[%d].buf holds a NUL byte at %d", i,
-                    static_cast<int>(static_cast<const unsigned char *>(nul) - value));
+        const int k = static_cast<int>(static_cast<const unsigned char *>(nul) - value);
+        WriteErrLog(m.LogField(i + 1, kDataAt + at + k), kErrMalformed, "tranpak: BMPCell[%d].buf holds a NUL byte at %d", i, k);
         return -1;
     }
-    return CheckCellContent(m, i);
+    return CheckCellContent(m, i, kDataAt + at);
 }
 
 int UnpackField(MesgState &m, int i, const unsigned char *src, int *offset, int limit, NulFinder &nuls)
@@ -236,12 +240,12 @@ int UnpackField(MesgState &m, int i, const unsigned char *src, int *offset, int 
     const int type = cell.type, maxlen = cell.maxlen, varlen = cell.varlen;
     const int textLimit = type == kTypeB ? kBinMaxLen : kTextMaxLen;
     if (maxlen < 0 || maxlen > textLimit || varlen < 0 || varlen > kMaxVarLen)
-        return RefuseDefinition(m, i, cell);
+        return RefuseDefinition(m, i, *offset, cell);
     const int at = *offset;
     int count = maxlen;
     if (varlen == 0) {
         if (maxlen == 0)
-            return RefuseUndefined(m, i);
+            return RefuseUndefined(m, i, at);
     } else {
         if (!WithinData(m, i, at, varlen, limit))
             return -1;
@@ -254,18 +258,18 @@ int UnpackField(MesgState &m, int i, const unsigned char *src, int *offset, int 
         for (int k = 0; k < varlen; ++k) {
             const unsigned digit = static_cast<unsigned>(digits[k]) - '0';
             if (digit > 9)
-                return RefusePrefix(m, i, digits, varlen);
+                return RefusePrefix(m, i, at, digits, varlen);
             value = value * 10 + digit;
         }
         count = value > INT32_MAX ? INT32_MAX : static_cast<int>(value);
         if (count > maxlen)
-            return RefuseLength(m, i, count);
+            return RefuseLength(m, i, at, count);
     }
     if (!WithinData(m, i, at, varlen + count, limit))
         return -1;
     const unsigned char *value = src + at + varlen;
     StoreValue(m, i, value, count);
-    if (type != kTypeB && !PassesAtOnce(type, value, count, nuls) && CheckContentFully(m, i, value, count) != 0)
+    if (type != kTypeB && !PassesAtOnce(type, value, count, nuls) && CheckContentFully(m, i, at + varlen, value, count) != 0)
         return -1;
     cell.used = 1;
     *offset = at + varlen + count;

@@ -145,6 +145,24 @@ static void SessionExchange(const struct Tranpak *tp, struct Peer *peer)
     CHECK(PeerWait(peer));
     CHECK(peer->frame_len == frameLen && memcmp(peer->frame, frame, (size_t)frameLen) == 0);
     CHECK(tp->TpCheckMesgMac(s, kKey) == 0);
+    CHECK(tp->TpGetCellText(s, 39, text, 2) == -1);
+    {
+        struct TpError err;
+        err.size = (int)sizeof err;
+        CHECK(tp->TpGetLastError(s, &err) == 2 && err.field == 39 && err.offset == -1);
+    }
+    CHECK(tp->TpGetCellText(s, 39, text, 3) == 0 && strcmp(text, "00") == 0);
+    CHECK(tp->TpDescribe(s, 1, text, (int)sizeof text, &frameLen) == 0 &&
+          strstr(text, "\"2\": {\"name\": \"PAN\", \"type\": \"N\", \"value\": \"************0119\"}") != NULL);
+    CHECK(tp->TpSetCellText(s, 4, "12.505") == -1 && tp->TpShowValue(2, 0, "12345", 5, text, 6, NULL) == 0 &&
+          strcmp(text, "*2345") == 0);
+    CHECK(tp->GetCellText(39, text, (int)sizeof text) == 0 && strcmp(text, "00") == 0);
+    CHECK(tp->SetCellText(5, "x") == -1 && tp->DescribeMesg(0, text, 1, NULL) == -1);
+    {
+        struct TpError err;
+        err.size = (int)sizeof err;
+        CHECK(tp->GetLastErrInfo(&err) == 2 && err.field == -1);
+    }
     CHECK(tp->TpGetCell(s, 0, text) == 0 && strcmp(text, "0210") == 0);
     CHECK(tp->TpGetCell(s, 38, text) == 0 && strcmp(text, "A1B2C3") == 0);
     CHECK(tp->GetCell(39, text) == 0 && strcmp(text, "00") == 0); /* the default session's reply */

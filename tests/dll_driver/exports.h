@@ -21,6 +21,10 @@ struct TpCellDef {
     char name[30];
     int type, maxlen, varlen, used;
 };
+struct TpError {
+    int size, category, field, offset;
+    char text[256];
+};
 
 #define TRANPAK_EXPORTS(X)                                                                        \
     X(int, Init8583, (void))                                                                      \
@@ -65,7 +69,16 @@ struct TpCellDef {
     X(int, TpGetCellDef, (void *s, int field, struct TpCellDef *def))                            \
     X(int, TpGetBitmap, (void *s, unsigned char bitmap[8]))                                       \
     X(int, TpPackMesg, (void *s, const void *key, unsigned char *frame, int size, int *frameLen)) \
-    X(int, TpUnpackMesg, (void *s, const unsigned char *frame, int frameLen))
+    X(int, TpUnpackMesg, (void *s, const unsigned char *frame, int frameLen))                    \
+    X(int, TpSetCellText, (void *s, int field, const char *text))                                 \
+    X(int, TpGetCellText, (void *s, int field, char *text, int size))                             \
+    X(int, TpDescribe, (void *s, int flags, char *out, int size, int *outLen))                    \
+    X(int, TpShowValue, (int field, int flags, const char *value, int len, char *out, int size, int *outLen)) \
+    X(int, TpGetLastError, (void *s, struct TpError *err))                                        \
+    X(int, SetCellText, (int field, const char *text))                                            \
+    X(int, GetCellText, (int field, char *text, int size))                                        \
+    X(int, DescribeMesg, (int flags, char *out, int size, int *outLen))                           \
+    X(int, GetLastErrInfo, (struct TpError *err))
 
 #define TRANPAK_POINTER_TYPE(ret, name, params) typedef ret(__cdecl *name##_fn) params;
 TRANPAK_EXPORTS(TRANPAK_POINTER_TYPE)

@@ -59,7 +59,7 @@ std::string ReplyMismatch(TpSession *s, const RequestEcho &request, const std::s
 std::string ShownValue(TpSession *s, int field, const std::set<int> &masked, bool unmask)
 {
     const std::string value = FieldText(s, field);
-    return unmask || masked.count(field) == 0 ? Escaped(value) : Escaped(Mask(value));
+    return unmask || masked.count(field) == 0 ? Escaped(value) : Mask(value);
 }
 
 std::string ReplyTable(TpSession *s, const std::set<int> &masked, bool unmask)

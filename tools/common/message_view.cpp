@@ -7,7 +7,7 @@ namespace tranpak::tools {
 TpCellDef CellDef(TpSession *s, int field)
 {
     TpCellDef def{};
-    if (field < 1 || field > kFieldCount || TpGetCellDef(s, field, &def) != 0)
+    if (field < 1 || field > kFieldCount || TpGetCellDef(s, field, &def) < 0)
         def = TpCellDef{};
     return def;
 }

@@ -1,14 +1,38 @@
 #include "shown_text.h"
 
 #include "cli.h"
+#include "tranpak.h"
 
 #include <cstdio>
 
 namespace tranpak::tools {
 
+namespace {
+
+// A value as the library shows it for field (0: no field) under flags.
+std::string Shown(int field, int flags, const std::string &value)
+{
+    int len = 0;
+    TpShowValue(field, flags, value.data(), static_cast<int>(value.size()), nullptr, 0, &len);
+    std::string out(static_cast<size_t>(len) + 1, '\0');
+    if (TpShowValue(field, flags, value.data(), static_cast<int>(value.size()), out.data(), len + 1, &len) != 0)
+        return "";
+    out.resize(static_cast<size_t>(len));
+    return out;
+}
+
+}  // namespace
+
 const std::set<int> &DefaultMaskedFields()
 {
-    static const std::set<int> kFields{2, 14, 35, 36, 45, 52};
+    // The fields whose values the library masks by default.
+    static const std::set<int> kFields = [] {
+        std::set<int> fields;
+        for (int f = 1; f <= 64; ++f)
+            if (Shown(f, 0, "x") != "x")
+                fields.insert(f);
+        return fields;
+    }();
     return kFields;
 }
 
@@ -28,12 +52,7 @@ bool ParseFieldList(const std::string &text, std::set<int> *fields)
     }
 }
 
-std::string Mask(const std::string &value)
-{
-    if (value.size() <= 4)
-        return std::string(value.size(), '*');
-    return std::string(value.size() - 4, '*') + value.substr(value.size() - 4);
-}
+std::string Mask(const std::string &value) { return Shown(0, TP_SHOW_MASKED, value); }
 
 namespace {
 
@@ -58,7 +77,7 @@ std::string EscapedBytes(const std::string &text, bool doubleBackslash)
 
 }  // namespace
 
-std::string Escaped(const std::string &value) { return EscapedBytes(value, true); }
+std::string Escaped(const std::string &value) { return Shown(0, TP_DESCRIBE_UNMASKED, value); }
 
 std::string ControlsEscaped(const std::string &text) { return EscapedBytes(text, false); }
 

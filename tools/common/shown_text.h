@@ -1,5 +1,5 @@
 // How the tools show values to people: control bytes escaped, card data
-// masked, JSON strings quoted.
+// masked (both by the library's one rule, TpShowValue), JSON strings quoted.
 #ifndef TRANPAK_TOOLS_SHOWN_TEXT_H
 #define TRANPAK_TOOLS_SHOWN_TEXT_H
 
@@ -9,14 +9,17 @@
 namespace tranpak::tools {
 
 // Fields that hold card data and are masked unless asked otherwise:
-// card number, expiry, track 2, track 3, track 1, PIN block.
+// card number, expiry, track 2, track 3, track 1, PIN block (the fields
+// TpShowValue masks).
 const std::set<int> &DefaultMaskedFields();
 
 // "2,14,35" to field numbers 1 to 64; false for anything else (empty
 // items, blanks, signs, numbers out of range).
 bool ParseFieldList(const std::string &text, std::set<int> *fields);
 
-// All but the last four characters as '*' (all of them when four or fewer).
+// All but the last four characters as '*' (all of them when four or
+// fewer), the last four then escaped as Escaped does: a masked value as
+// TpDescribe shows it.
 std::string Mask(const std::string &value);
 
 // Bytes below 0x20, 0x7F and above as \xHH; a backslash as \\; the rest

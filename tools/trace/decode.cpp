@@ -159,7 +159,7 @@ FrameReport DecodeFrame(const std::string &frame, const DecodeOptions &options)
         const size_t valueAt = offset + f.prefix.size();
         f.value = cell.type == CELL_B ? ToHex(value.data(), value.size()) : Escaped(value);
         if (isMasked(field)) {
-            f.value = cell.type == CELL_B ? Mask(f.value) : Escaped(Mask(value));
+            f.value = Mask(cell.type == CELL_B ? f.value : value);
             for (size_t b = 0; b < value.size(); ++b)
                 hidden[kDataAt + valueAt + b] = true;
         }
