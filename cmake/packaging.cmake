@@ -5,7 +5,8 @@
 # CMake and pkg-config files. Both carry the header, the example settings
 # and definition files, the README and the LICENSE.
 
-install(FILES etc/bitmap.txt etc/8583.ini DESTINATION ${CMAKE_INSTALL_DATADIR}/tranpak/examples)
+install(FILES etc/bitmap.txt etc/8583.ini examples/purchase.c examples/terminals.c
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/tranpak/examples)
 
 if(WIN32)
   # The definition file is written by the linker from the DLL's own export
