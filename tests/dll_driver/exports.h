@@ -65,7 +65,11 @@ struct TpCellDef {
     X(int, TpGetCellDef, (void *s, int field, struct TpCellDef *def))                            \
     X(int, TpGetBitmap, (void *s, unsigned char bitmap[8]))                                       \
     X(int, TpPackMesg, (void *s, const void *key, unsigned char *frame, int size, int *frameLen)) \
-    X(int, TpUnpackMesg, (void *s, const unsigned char *frame, int frameLen))
+    X(int, TpUnpackMesg, (void *s, const unsigned char *frame, int frameLen))                    \
+    X(int, TpMac, (int algorithm, int padding, const void *key, int keyLen, const void *data, int dataLen, \
+                   unsigned char *mac, int macLen))                                               \
+    X(int, TpKeyCheckValue, (int method, int algorithm, const void *key, int keyLen, unsigned char *kcv, int kcvLen)) \
+    X(int, TpSetMacAlgorithm, (void *s, int algorithm, int padding, int keyLen))
 
 #define TRANPAK_POINTER_TYPE(ret, name, params) typedef ret(__cdecl *name##_fn) params;
 TRANPAK_EXPORTS(TRANPAK_POINTER_TYPE)
