@@ -57,12 +57,15 @@ TRANPAK_API int TRANPAK_CALL ResetMesg(void);
 TRANPAK_API int TRANPAK_CALL BackupMesg(void);
 TRANPAK_API int TRANPAK_CALL RestoreMesg(void);
 
-/* Verifies the MAC of the message last received, under an 8-byte key. */
+/* Verifies the MAC of the message last received, under an 8-byte key
+   (keyLen bytes of the [MAC] section, when the settings file has one),
+   comparing without stopping at the first wrong byte. */
 TRANPAK_API int TRANPAK_CALL CheckMesgMac(const void *key);
 
 /* Message exchange over TCP. */
 TRANPAK_API int TRANPAK_CALL SockConnect(const char *host, int port);
 TRANPAK_API int TRANPAK_CALL SockClose(int sock);
+/* key: 8 bytes, or KEYLEN bytes under a [MAC] section (TpMac below). */
 TRANPAK_API int TRANPAK_CALL SockSendMesg(int sock, const void *key);
 TRANPAK_API int TRANPAK_CALL SockRecvMesg(int sock, int unused);
 
@@ -181,9 +184,11 @@ TRANPAK_API int TRANPAK_CALL TpResetCell(TpSession *s, int field);
 TRANPAK_API int TRANPAK_CALL TpResetMesg(TpSession *s);
 TRANPAK_API int TRANPAK_CALL TpBackupMesg(TpSession *s);
 TRANPAK_API int TRANPAK_CALL TpRestoreMesg(TpSession *s);
+/* key: 8 bytes, or the keyLen of TpSetMacAlgorithm / [MAC] KEYLEN. */
 TRANPAK_API int TRANPAK_CALL TpCheckMesgMac(TpSession *s, const void *key);
 TRANPAK_API int TRANPAK_CALL TpSockConnect(TpSession *s, const char *host, int port);
 TRANPAK_API int TRANPAK_CALL TpSockClose(TpSession *s, int sock);
+/* key: 8 bytes, or the keyLen of TpSetMacAlgorithm / [MAC] KEYLEN. */
 TRANPAK_API int TRANPAK_CALL TpSockSendMesg(TpSession *s, int sock, const void *key);
 TRANPAK_API int TRANPAK_CALL TpSockRecvMesg(TpSession *s, int sock);
 TRANPAK_API int TRANPAK_CALL TpSockSendFile(TpSession *s, const char *host, int port, const char *local_path, const char *request);
@@ -204,7 +209,8 @@ TRANPAK_API int TRANPAK_CALL TpGetBitmap(TpSession *s, unsigned char bitmap[8]);
    TpSockSendMesg would send into frame (size bytes of room; a frame that
    does not fit is refused) and its length into *frameLen; nothing is
    traced. TpUnpackMesg does to the session what TpSockRecvMesg does after
-   reading that frame, and refuses a frameLen other than the frame's own. */
+   reading that frame, and refuses a frameLen other than the frame's own.
+   key: 8 bytes, or the keyLen of TpSetMacAlgorithm / [MAC] KEYLEN. */
 TRANPAK_API int TRANPAK_CALL TpPackMesg(TpSession *s, const void *key, unsigned char *frame, int size, int *frameLen);
 TRANPAK_API int TRANPAK_CALL TpUnpackMesg(TpSession *s, const unsigned char *frame, int frameLen);
 
@@ -305,6 +311,70 @@ TRANPAK_API int TRANPAK_CALL GetCellText(int field, char *text, int size);
 TRANPAK_API int TRANPAK_CALL DescribeMesg(int flags, char *out, int size, int *outLen);
 /* Not GetLastError, which is a Windows function of that name. */
 TRANPAK_API int TRANPAK_CALL GetLastErrInfo(TpError *err);
+
+/*
+ * Message authentication codes. The library's own MAC (TP_MAC_LEGACY: the
+ * covered bytes folded by XOR into one block, then single DES under an
+ * 8-byte key) is the default, and the others are opt-in:
+ *
+ *   algorithm              key bytes    block  padding
+ *   TP_MAC_LEGACY          8            8      ignored (zero fill of the fold)
+ *   TP_MAC_ISO9797_1_ALG1  8, 16, 24    8      TP_MAC_PAD1 or TP_MAC_PAD2
+ *   TP_MAC_ISO9797_1_ALG3  16, 24       8      TP_MAC_PAD1 or TP_MAC_PAD2
+ *   TP_MAC_TDES_CMAC       16, 24       8      ignored (CMAC pads itself)
+ *   TP_MAC_AES_CMAC        16, 24, 32   16     ignored (CMAC pads itself)
+ *
+ * ISO/IEC 9797-1 algorithm 1 is the CBC-MAC under DES (8-byte key) or
+ * triple DES (16 bytes: K1 K2 K1; 24 bytes: K1 K2 K3). Algorithm 3, the
+ * retail MAC, chains with single DES under K1 and then decrypts the last
+ * block under K2 and encrypts it under K1 (16 bytes) or K3 (24 bytes). The
+ * CMACs are those of NIST SP 800-38B. Padding method 1 fills with zero
+ * bytes up to a whole block (an empty text becomes one block of zeros,
+ * whole blocks get none); method 2 appends 0x80 and then zero bytes.
+ */
+typedef enum TpMacAlgorithm {
+    TP_MAC_LEGACY = 0,
+    TP_MAC_ISO9797_1_ALG1 = 1,
+    TP_MAC_ISO9797_1_ALG3 = 3,
+    TP_MAC_TDES_CMAC = 4,
+    TP_MAC_AES_CMAC = 5
+} TpMacAlgorithm;
+
+typedef enum TpMacPadding {
+    TP_MAC_PAD1 = 1, /* ISO/IEC 9797-1 padding method 1: zero bytes */
+    TP_MAC_PAD2 = 2  /* method 2: 0x80, then zero bytes */
+} TpMacPadding;
+
+typedef enum TpKcvMethod {
+    TP_KCV_ENCRYPT_ZEROS = 1, /* one all-zero block encrypted under the key */
+    TP_KCV_CMAC = 2           /* the CMAC of one all-zero block */
+} TpKcvMethod;
+
+/* The MAC of dataLen bytes at data under keyLen bytes at key: its leftmost
+   macLen bytes (1 to 8; 1 to 16 for AES-CMAC) into mac. data may be NULL
+   when dataLen is 0. Returns 0, or -1 with nothing written for any wrong
+   argument (algorithm, padding where it counts, a key length the algorithm
+   does not take, lengths, NULL pointers). It takes no session, so it
+   logs nothing. */
+TRANPAK_API int TRANPAK_CALL TpMac(int algorithm, int padding, const void *key, int keyLen, const void *data,
+                                   int dataLen, unsigned char *mac, int macLen);
+/* The key check value of keyLen bytes at key, for the block cipher the
+   algorithm uses with that key (DES for 8 bytes, triple DES for 16 or 24,
+   AES for TP_MAC_AES_CMAC): the leftmost kcvLen bytes (1 to the block size)
+   of one zero block encrypted (TP_KCV_ENCRYPT_ZEROS; 3 bytes is the
+   customary check value) or of the CMAC of one zero block (TP_KCV_CMAC).
+   Refuses what TpMac refuses, with -1 and nothing written or logged. */
+TRANPAK_API int TRANPAK_CALL TpKeyCheckValue(int method, int algorithm, const void *key, int keyLen,
+                                             unsigned char *kcv, int kcvLen);
+/* Field 64 of this session under another algorithm, as the [MAC] section
+   of the settings file sets it: from now on TpSockSendMesg, TpPackMesg and
+   TpCheckMesgMac read keyLen bytes at their key (8 for TP_MAC_LEGACY) and
+   compute the MAC over the bytes the library's own MAC covers, its leftmost
+   8 bytes travelling in field 64. padding counts for the ISO/IEC 9797-1
+   algorithms only. A wrong argument is refused with -1 and logged, and the
+   session keeps its algorithm. TpInit8583 sets what the settings file
+   says, TpInit8583With the library's own MAC. */
+TRANPAK_API int TRANPAK_CALL TpSetMacAlgorithm(TpSession *s, int algorithm, int padding, int keyLen);
 
 #ifdef __cplusplus
 }

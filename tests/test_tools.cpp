@@ -89,7 +89,7 @@ protected:
         ASSERT_EQ(InitWith(kExampleDefinitions), 0);
         ASSERT_EQ(TpInit8583(&session_, nullptr), 0);
         options_.definitions = &session_;
-        ASSERT_TRUE(tools::ParseKey("133457799BBCDFF1", options_.key));
+        ASSERT_TRUE(tools::ParseKey("133457799BBCDFF1", options_.mac.key));
         options_.haveKey = true;
     }
     // The worked example's frame, built by the library itself.
@@ -107,7 +107,7 @@ protected:
 
 TEST_F(DecoderTest, ExampleFrameDecodesWithMaskAndMac)
 {
-    std::string report = DescribeFrame(ExampleFrame(options_.key), options_);
+    std::string report = DescribeFrame(ExampleFrame(options_.mac.key), options_);
     EXPECT_NE(report.find("framing: start 0x02 ok, length digits \"0048\" match the 48 bytes that follow, stop 0x03 ok"),
               std::string::npos)
         << report;
@@ -117,7 +117,7 @@ TEST_F(DecoderTest, ExampleFrameDecodesWithMaskAndMac)
     EXPECT_NE(report.find("000000001000"), std::string::npos);
     EXPECT_NE(report.find("MAC: verified with the given key"), std::string::npos);
     options_.unmask = true;
-    EXPECT_NE(DescribeFrame(ExampleFrame(options_.key), options_).find("08     12345678"), std::string::npos);
+    EXPECT_NE(DescribeFrame(ExampleFrame(options_.mac.key), options_).find("08     12345678"), std::string::npos);
 }
 
 TEST_F(DecoderTest, OtherKeyDoesNotVerify)
@@ -142,7 +142,7 @@ TEST_F(DecoderTest, BrokenFramesAreDescribedUpToTheFailingField)
         {"stop", 53, "\x04", "stop 0x04 WRONG"},
     };
     for (auto &c : cases) {
-        std::string frame = ExampleFrame(options_.key);
+        std::string frame = ExampleFrame(options_.mac.key);
         frame.replace(static_cast<size_t>(c.at), std::strlen(c.with), c.with);
         std::string report = DescribeFrame(frame, options_);
         EXPECT_NE(report.find(c.says), std::string::npos) << c.name << "\n" << report;
@@ -154,7 +154,7 @@ TEST_F(DecoderTest, BrokenFramesAreDescribedUpToTheFailingField)
 
 TEST_F(DecoderTest, TraceFileRoundTrip)
 {
-    std::string frame = ExampleFrame(options_.key);
+    std::string frame = ExampleFrame(options_.mac.key);
     WriteComTrace("ctrace.txt", "send mesg body", frame.data(), static_cast<int>(frame.size()));
     WriteComTrace("ctrace.txt", "recv mesg head", frame.data(), 5);
     WriteComTrace("ctrace.txt", "recv mesg data", frame.data() + 5, static_cast<int>(frame.size()) - 5);
@@ -324,7 +324,7 @@ TEST_F(DecoderTest, MaskedBytesNeverShowInRawDumps)
     // Field 2 decodes, field 3 does not: the card number's bytes are
     // hidden in the raw dump, and so is everything after field 3 (it could
     // hold field 64, not masked, but masked fields before it are known).
-    std::string frame = ExampleFrame(options_.key);
+    std::string frame = ExampleFrame(options_.mac.key);
     frame[28] = 'A';
     for (bool unmask : {false, true}) {
         options_.unmask = unmask;
@@ -334,7 +334,7 @@ TEST_F(DecoderTest, MaskedBytesNeverShowInRawDumps)
     }
     // A masked field that does not decode hides all that follows it.
     options_.unmask = false;
-    frame = ExampleFrame(options_.key);
+    frame = ExampleFrame(options_.mac.key);
     frame[17] = 'x';
     const std::string report = DescribeFrame(frame, options_);
     EXPECT_NE(report.find("length prefix is not a number"), std::string::npos) << report;
@@ -465,7 +465,7 @@ protected:
 
 TEST_F(ClientLinkTest, EachFrameHasOneDeadline)
 {
-    const std::string packet = ExampleFrame(options_.key);
+    const std::string packet = ExampleFrame(options_.mac.key);
     using R = tools::LinkResult;
     struct {
         const char *name;
@@ -673,7 +673,7 @@ TEST_F(HostRulesTest, ServedDirectoryKeepsLinksInside)
 
 TEST_F(DecoderTest, JsonHasOneObjectPerFrame)
 {
-    const tools::FrameReport r = tools::DecodeFrame(ExampleFrame(options_.key), options_);
+    const tools::FrameReport r = tools::DecodeFrame(ExampleFrame(options_.mac.key), options_);
     const std::string json = tools::FrameJson(r, "12-07 10:31:02", "sent");
     EXPECT_EQ(json.find('\n'), std::string::npos);
     for (const char *part : {"{\"time\":\"12-07 10:31:02\",\"direction\":\"sent\",\"bytes\":54,\"ok\":true",

@@ -1,6 +1,7 @@
 // Init8583: clears the field table, reads the settings, loads the field
 // definition file and prepares an empty frame.
 #include "core/bmpfile.h"
+#include "core/mac_settings.h"
 #include "core/mesg_state.h"
 #include "core/numtext.h"
 #include "core/settings.h"
@@ -167,7 +168,7 @@ int Init8583(MesgState &m, const char *settingsFile)
                     plat::ErrorText(error, why, sizeof why), file);
         return -1;
     }
-    if (!ReadSettings(m, file) || ReadBMPFile(m) != 0)
+    if (!ReadSettings(m, file) || !ReadMacSettings(m, file) || ReadBMPFile(m) != 0)
         return -1;
     return PrepareFrame(m);
 }

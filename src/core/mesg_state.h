@@ -85,6 +85,11 @@ struct LibSettings {
     int32_t sendLimit;
     int32_t recvLimit;
     int32_t transferLimit;  // a whole file transfer, connection included
+    // [MAC]: field 64's algorithm (TpMacAlgorithm; 0, all zero, is the
+    // library's own), its padding and the bytes of key it reads.
+    int32_t macAlgorithm;
+    int32_t macPadding;
+    int32_t macKeyLen;
 };
 
 // Which records hold anything, so that clearing the message costs what the

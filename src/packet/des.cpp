@@ -7,6 +7,7 @@
 // permutation P into one table of 64 words (the usual "SP" tables), so a
 // round is eight lookups.
 #include "packet/des.h"
+#include "packet/secret.h"
 
 #include <array>
 #include <bit>
@@ -204,23 +205,81 @@ void KeySchedule(uint64_t key, RoundKey subkeys[kRounds])
     }
 }
 
-// Sixteen rounds over the initial and the final permutation.
-void EncryptBlock(const RoundKey subkeys[kRounds], const unsigned char input[kDesBlockSize],
-                  unsigned char output[kDesBlockSize])
+// Sixteen rounds forwards (encryption) or backwards (decryption), two a
+// turn, so the halves change places without a copy: after each turn l and
+// r are L and R of the even round. The halves are not swapped after the
+// last round: R16 L16 is what goes on, to FP or into the next cipher.
+void RoundsForward(const RoundKey subkeys[kRounds], uint32_t &l, uint32_t &r)
 {
-    const uint64_t block = Permute<64>(kIpTables, LoadBigEndian(input));
-    uint32_t l = static_cast<uint32_t>(block >> 32), r = static_cast<uint32_t>(block);
-    // Two rounds a turn, so the halves change places without a copy:
-    // after each turn l and r are L and R of the even round.
     for (int i = 0; i < kRounds; i += 2) {
         l ^= Feistel(r, subkeys[i]);
         r ^= Feistel(l, subkeys[i + 1]);
     }
-    // The halves are not swapped after the last round: R16 L16 goes to FP.
+}
+
+void RoundsBackward(const RoundKey subkeys[kRounds], uint32_t &l, uint32_t &r)
+{
+    for (int i = kRounds - 1; i > 0; i -= 2) {
+        l ^= Feistel(r, subkeys[i]);
+        r ^= Feistel(l, subkeys[i - 1]);
+    }
+}
+
+void Split(const unsigned char input[kDesBlockSize], uint32_t &l, uint32_t &r)
+{
+    const uint64_t block = Permute<64>(kIpTables, LoadBigEndian(input));
+    l = static_cast<uint32_t>(block >> 32);
+    r = static_cast<uint32_t>(block);
+}
+
+// R16 L16 through FP.
+void Join(uint32_t l, uint32_t r, unsigned char output[kDesBlockSize])
+{
     StoreBigEndian(Permute<64>(kFpTables, (uint64_t{r} << 32) | l), output);
 }
 
+void EncryptBlock(const RoundKey subkeys[kRounds], const unsigned char input[kDesBlockSize],
+                  unsigned char output[kDesBlockSize])
+{
+    uint32_t l, r;
+    Split(input, l, r);
+    RoundsForward(subkeys, l, r);
+    Join(l, r, output);
+}
+
 }  // namespace
+
+void DesKeySchedule(const unsigned char key[kDesBlockSize], DesRoundKey subkeys[kDesRounds])
+{
+    KeySchedule(LoadBigEndian(key), subkeys);
+}
+
+void DesEncrypt(const DesRoundKey subkeys[kDesRounds], const unsigned char input[kDesBlockSize],
+                unsigned char output[kDesBlockSize])
+{
+    EncryptBlock(subkeys, input, output);
+}
+
+void DesDecrypt(const DesRoundKey subkeys[kDesRounds], const unsigned char input[kDesBlockSize],
+                unsigned char output[kDesBlockSize])
+{
+    uint32_t l, r;
+    Split(input, l, r);
+    RoundsBackward(subkeys, l, r);
+    Join(l, r, output);
+}
+
+void TdesEncrypt(const DesRoundKey k1[kDesRounds], const DesRoundKey k2[kDesRounds], const DesRoundKey k3[kDesRounds],
+                 const unsigned char input[kDesBlockSize], unsigned char output[kDesBlockSize])
+{
+    // FP then IP between two ciphers cancel out; only the halves swap.
+    uint32_t l, r;
+    Split(input, l, r);
+    RoundsForward(k1, l, r);
+    RoundsBackward(k2, r, l);
+    RoundsForward(k3, l, r);
+    Join(l, r, output);
+}
 
 int DesBlock(DesContext &ctx, const unsigned char input[kDesBlockSize], unsigned char output[kDesBlockSize],
              const unsigned char key[kDesBlockSize])
@@ -240,6 +299,7 @@ int DesBlock(const unsigned char input[kDesBlockSize], unsigned char output[kDes
     RoundKey subkeys[kRounds];
     KeySchedule(LoadBigEndian(key), subkeys);
     EncryptBlock(subkeys, input, output);
+    WipeSecret(subkeys, sizeof subkeys);
     return 0;
 }
 

@@ -1,5 +1,6 @@
-// Single DES encryption of one 64-bit block (FIPS 46-3), used for the
-// message authentication code.
+// DES (FIPS 46-3) on one 64-bit block, used for the message authentication
+// codes: single DES for the library's own MAC, and the round keys and both
+// directions that triple DES (encrypt, decrypt, encrypt) is built from.
 #ifndef TRANPAK_PACKET_DES_H
 #define TRANPAK_PACKET_DES_H
 
@@ -31,9 +32,23 @@ struct DesContext {
 // so blocks under one key pay for its schedule once. Returns 0.
 int DesBlock(DesContext &ctx, const unsigned char input[kDesBlockSize], unsigned char output[kDesBlockSize],
              const unsigned char key[kDesBlockSize]);
-// The same with a schedule of its own, kept nowhere.
+// The same with a schedule of its own, wiped before returning.
 int DesBlock(const unsigned char input[kDesBlockSize], unsigned char output[kDesBlockSize],
              const unsigned char key[kDesBlockSize]);
+
+// The 16 round keys of an 8-byte key.
+void DesKeySchedule(const unsigned char key[kDesBlockSize], DesRoundKey subkeys[kDesRounds]);
+// One block under round keys made by DesKeySchedule; decryption runs them
+// backwards. input and output may be the same bytes.
+void DesEncrypt(const DesRoundKey subkeys[kDesRounds], const unsigned char input[kDesBlockSize],
+                unsigned char output[kDesBlockSize]);
+void DesDecrypt(const DesRoundKey subkeys[kDesRounds], const unsigned char input[kDesBlockSize],
+                unsigned char output[kDesBlockSize]);
+// Triple DES: encrypt under k1, decrypt under k2, encrypt under k3, with
+// the initial and final permutations done once around all 48 rounds.
+void TdesEncrypt(const DesRoundKey k1[kDesRounds], const DesRoundKey k2[kDesRounds],
+                 const DesRoundKey k3[kDesRounds], const unsigned char input[kDesBlockSize],
+                 unsigned char output[kDesBlockSize]);
 
 }  // namespace tranpak
 

@@ -1,6 +1,8 @@
 #include "packet/mac.h"
+#include "packet/mac_algorithms.h"
 #include "packet/packet.h"
-
+#include "packet/secret.h"
+#include "tranpak.h"
 
 #include <cstdint>
 #include <cstring>
@@ -50,9 +52,19 @@ int CalcMac(MesgState &m, DesContext &des, const unsigned char key[kMacSize], in
         n = 0;
     if (n > kDataAreaSize)
         n = kDataAreaSize;
+    NoteCellWrite(m, kMacCell, kMacSize);
+    const LibSettings &s = m.settings;
+    if (s.macAlgorithm != TP_MAC_LEGACY) {
+        // Another algorithm, under keyLen bytes of key: its leftmost 8 bytes.
+        unsigned char full[kMacMaxBlock];
+        ComputeMac(s.macAlgorithm, s.macPadding, key, s.macKeyLen, m.packet.data, n, full);
+        std::memcpy(m.cells[kMacCell].buf, full, kMacSize);
+        WipeSecret(full, sizeof full);
+        return 0;
+    }
+    // The fold is of data that travels in clear, so it needs no wipe.
     unsigned char acc[kMacSize];
     FoldMac(m.packet.data, n, acc);
-    NoteCellWrite(m, kMacCell, kMacSize);
     DesBlock(des, acc, reinterpret_cast<unsigned char *>(m.cells[kMacCell].buf), key);
     return 0;
 }
@@ -78,7 +90,7 @@ int CheckMesgMac(MesgState &m, DesContext &des, const void *key)
     unsigned char received[kMacSize];
     std::memcpy(received, mac, kMacSize);
     CalcMac(m, des, static_cast<const unsigned char *>(key), covered);
-    if (std::memcmp(mac, received, kMacSize) != 0) {
+    if (!SameBytes(reinterpret_cast<const unsigned char *>(mac), received, kMacSize)) {
         WriteErrLog(m.LogField(kMacCell + 1, kDataAt + covered), kErrMac, "tranpak: mac check error");
         return -1;
     }

@@ -21,7 +21,9 @@ int XorBlock(unsigned char acc[kMacSize], const unsigned char block[kMacSize]);
 void FoldMac(const unsigned char *data, int n, unsigned char acc[kMacSize]);
 
 // The MAC of the first n bytes of the data area, stored in the first 8
-// bytes of field 64's buf. n is kept within the data area. Returns 0.
+// bytes of field 64's buf. n is kept within the data area. Under a [MAC]
+// section (LibSettings.macAlgorithm) the key is macKeyLen bytes and the
+// MAC that algorithm's, cut to 8 bytes. Returns 0.
 int CalcMac(MesgState &m, DesContext &des, const unsigned char key[kMacSize], int n);
 
 // CheckMesgMac: verifies the MAC of the message last received.

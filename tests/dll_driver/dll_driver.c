@@ -171,6 +171,41 @@ static void SessionExchange(const struct Tranpak *tp, struct Peer *peer)
     CHECK(tp->TpWipe(s) == 0 && tp->TpGetCell(s, 0, text) == -1);
 }
 
+/* The MAC functions: RFC 4493's AES-CMAC of nothing, the check value of
+   the double-length key 0123456789ABCDEF FEDCBA9876543210, and a session
+   whose field 64 is the retail MAC under a 16-byte key. */
+static void Macs(const struct Tranpak *tp)
+{
+    static const unsigned char aes[16] = {0x2B, 0x7E, 0x15, 0x16, 0x28, 0xAE, 0xD2, 0xA6,
+                                          0xAB, 0xF7, 0x15, 0x88, 0x09, 0xCF, 0x4F, 0x3C};
+    static const unsigned char empty[16] = {0xBB, 0x1D, 0x69, 0x29, 0xE9, 0x59, 0x37, 0x28,
+                                            0x7F, 0xA3, 0x7D, 0x12, 0x9B, 0x75, 0x67, 0x46};
+    static const unsigned char kk[16] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF,
+                                         0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x54, 0x32, 0x10};
+    static union {
+        unsigned char bytes[128 * 1024];
+        long long integer;
+        void *pointer;
+    } storage;
+    void *s = &storage;
+    unsigned char mac[16], kcv[3], frame[2100];
+    int frameLen = 0;
+
+    CHECK(tp->TpMac(5 /* TP_MAC_AES_CMAC */, 0, aes, 16, NULL, 0, mac, 16) == 0 && memcmp(mac, empty, 16) == 0);
+    CHECK(tp->TpMac(5, 0, aes, 15, NULL, 0, mac, 16) == -1);
+    CHECK(tp->TpKeyCheckValue(1 /* TP_KCV_ENCRYPT_ZEROS */, 3, kk, 16, kcv, 3) == 0 && kcv[0] == 0x08 &&
+          kcv[1] == 0xD7 && kcv[2] == 0xB4);
+    CHECK(tp->TpSetMacAlgorithm(s, 3, 1, 16) == -1); /* not initialised yet */
+    CHECK(tp->TpInit8583(s, NULL) == 0);
+    CHECK(tp->TpSetMacAlgorithm(s, 3 /* TP_MAC_ISO9797_1_ALG3 */, 1, 16) == 0);
+    CHECK(tp->TpSetCell(s, 0, "0800") == 0 && tp->TpSetCell(s, 11, "000003") == 0);
+    CHECK(tp->TpPackMesg(s, kk, frame, (int)sizeof frame, &frameLen) == 0 && frameLen == 32);
+    /* Field 64 covers field 11's six digits, the 8 bytes before the stop byte. */
+    CHECK(tp->TpMac(3, 1, kk, 16, frame + 17, 6, mac, 8) == 0 && memcmp(mac, frame + 23, 8) == 0);
+    CHECK(tp->TpUnpackMesg(s, frame, frameLen) == 0 && tp->TpCheckMesgMac(s, kk) == 0);
+    CHECK(tp->TpWipe(s) == 0);
+}
+
 /* A text file goes out without its CRs and comes back with CR LF line
    ends; a binary file of every byte value goes out and back unchanged. */
 static void Files(const struct Tranpak *tp, struct Peer *peer)
@@ -257,6 +292,7 @@ int main(int argc, char **argv)
     CallingConvention(&tp);
     Exchange(&tp, &peer);
     SessionExchange(&tp, &peer);
+    Macs(&tp);
     Files(&tp, &peer);
     PeerClose(&peer);
     FreeLibrary(dll);

@@ -78,7 +78,11 @@ struct TpError {
     X(int, SetCellText, (int field, const char *text))                                            \
     X(int, GetCellText, (int field, char *text, int size))                                        \
     X(int, DescribeMesg, (int flags, char *out, int size, int *outLen))                           \
-    X(int, GetLastErrInfo, (struct TpError *err))
+    X(int, GetLastErrInfo, (struct TpError *err))                                                \
+    X(int, TpMac, (int algorithm, int padding, const void *key, int keyLen, const void *data, int dataLen, \
+                   unsigned char *mac, int macLen))                                               \
+    X(int, TpKeyCheckValue, (int method, int algorithm, const void *key, int keyLen, unsigned char *kcv, int kcvLen)) \
+    X(int, TpSetMacAlgorithm, (void *s, int algorithm, int padding, int keyLen))
 
 #define TRANPAK_POINTER_TYPE(ret, name, params) typedef ret(__cdecl *name##_fn) params;
 TRANPAK_EXPORTS(TRANPAK_POINTER_TYPE)

@@ -17,7 +17,7 @@ namespace tranpak::tools {
 struct LoadPlan {
     std::string host;
     int port = 0;
-    unsigned char key[8] = {};
+    unsigned char key[32] = {};  // as many bytes as the sessions' MAC reads
     std::string type;       // of the request
     std::string replyType;  // fixed reply type, or empty
     long long count = 1;

@@ -8,6 +8,7 @@
 //   tranpak-client --host 127.0.0.1 --port 5000 send-file local.txt upload.txt
 //   tranpak-client --host 127.0.0.1 --port 5000 fetch-file upload.txt back.txt
 #include "../common/cli.h"
+#include "../common/mac_choice.h"
 #include "../common/os.h"
 #include "../common/shown_text.h"
 #include "../common/tool_support.h"
@@ -67,7 +68,7 @@ void Help()
         "take integers (32 bits), NF fields amounts (12.50), B fields hex.\n"
         "  --host H          host address (default 127.0.0.1)\n"
         "  --port P          port, 0 to 65535 (required)\n"
-        "  --key HEX16       MAC key (required for messages)\n"
+        "%s"
         "  --settings F      settings file to read instead of the built-in path\n"
         "  --reply-type T    the reply type to expect (default: the request's with its\n"
         "                    third digit raised by one, 0200 -> 0210)\n"
@@ -94,11 +95,12 @@ void Help()
         "leaves no temporary file); a second Ctrl-C ends at once.\n"
         "Exit codes: 0 done, 1 a library call failed (with --count above 1: an exchange\n"
         "failed), 2 usage, 3 the reply's MAC failed, 4 the reply does not answer the\n"
-        "request (type, or field 11 or 41 changed), 130 stopped by Ctrl-C.\n");
+        "request (type, or field 11 or 41 changed), 130 stopped by Ctrl-C.\n",
+        kMacOptionsHelp);
 }
 
 struct Args {
-    std::string host = "127.0.0.1", keyHex, settings, replyType;
+    std::string host = "127.0.0.1", keyHex, settings, replyType, mac, macPadding;
     int port = -1;
     bool text = false, unmask = false, json = false;
     long count = 1, connections = 1;
@@ -154,7 +156,7 @@ int PutRequest(TpSession *s, const Args &a, long mark)
     return rc != 0 ? Fail(why, LastFailure(s), mark) : 0;
 }
 
-int SendMessage(const Args &a, const unsigned char key[8], long mark)
+int SendMessage(const Args &a, const unsigned char *key, long mark)
 {
     if (int rc = PutRequest(g_s, a, mark); rc != 0)
         return rc;
@@ -192,7 +194,7 @@ int SendMessage(const Args &a, const unsigned char key[8], long mark)
     return 0;
 }
 
-int SendLoad(const Args &a, const unsigned char key[8], long mark, const SettingsView &settings)
+int SendLoad(const Args &a, const MacChoice &mac, long mark, const SettingsView &settings)
 {
     // The operands are checked once on the client's own session.
     if (int rc = PutRequest(g_s, a, mark); rc != 0)
@@ -210,13 +212,14 @@ int SendLoad(const Args &a, const unsigned char key[8], long mark, const Setting
         sessions.push_back(s);
         if (TpInit8583(s, nullptr) != 0)
             return InitFailed(s, settings);
+        UseMac(s, mac);
         if (SetRequest(s, a.rest, &why) != 0 || TpBackupMesg(s) != 0)
             return Fail(why, LastFailure(s), mark);
     }
     LoadPlan plan;
     plan.host = a.host;
     plan.port = a.port;
-    std::copy(key, key + 8, plan.key);
+    std::copy(mac.key, mac.key + sizeof mac.key, plan.key);
     plan.type = a.rest[0];
     plan.replyType = a.replyType;
     plan.count = a.count;
@@ -285,7 +288,7 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
     std::vector<CliItem> items;
     std::string error;
     if (!ParseCommandLine(argc, argv,
-                          {{"host", true}, {"port", true}, {"key", true}, {"settings", true}, {"reply-type", true},
+                          {{"host", true}, {"port", true}, {"key", true}, {"mac", true}, {"mac-padding", true}, {"settings", true}, {"reply-type", true},
                            {"unmask", false}, {"json", false}, {"text", false}, {"binary", false},
                            {"count", true}, {"connections", true}, {"connect-each", false}, {"progress", false},
                            {"no-progress", false}, {"help", false}, {"version", false}},
@@ -307,6 +310,10 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
             a->host = it.value;
         else if (it.name == "key")
             a->keyHex = it.value;
+        else if (it.name == "mac")
+            a->mac = it.value;
+        else if (it.name == "mac-padding")
+            a->macPadding = it.value;
         else if (it.name == "settings")
             a->settings = it.value;
         else if (it.name == "reply-type")
@@ -338,10 +345,21 @@ int Run(const Args &a)
     const long mark = FileSize(g_errfile);
     if (a.rest[0] == "send-file" || a.rest[0] == "fetch-file")
         return Transfer(a, mark);
-    unsigned char key[8];
-    if (!ParseKey(a.keyHex, key))
-        return UsageError(kTool, "--key with 16 hex digits is required for a message");
-    return a.count > 1 ? SendLoad(a, key, mark, settings) : SendMessage(a, key, mark);
+    // The MAC: --mac and --mac-padding over the settings file's [MAC], and
+    // as many key bytes as --key gives.
+    MacChoice mac;
+    std::string error;
+    if (a.keyHex.empty())
+        return UsageError(kTool, "--key is required for a message");
+    if ((settings.read && !MacFromSettings(settings.path, &mac, &error)) ||
+        (!a.mac.empty() && !ParseMacAlgorithm(a.mac, &mac, &error)) ||
+        (!a.macPadding.empty() && !ParseMacPadding(a.macPadding, &mac, &error)) || !ParseMacKey(a.keyHex, &mac, &error))
+        return UsageError(kTool, error);
+    if (const std::string fault = MacKeyFault(mac); !fault.empty())
+        return UsageError(kTool, fault);
+    if (!UseMac(g_s, mac))
+        return Fail("choosing the MAC", LastFailure(g_s), mark);
+    return a.count > 1 ? SendLoad(a, mac, mark, settings) : SendMessage(a, mac.key, mark);
 }
 
 }  // namespace

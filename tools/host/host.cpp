@@ -62,7 +62,8 @@ int HostSimulator::Start(std::string *why)
 {
     slots_.push_back(std::make_unique<Slot>());
     TpSession *session = slots_.front()->session.get();
-    slots_.front()->loaded = LoadDefinitions(session, options_.definitions, options_.errlog);
+    slots_.front()->loaded =
+        LoadDefinitions(session, options_.definitions, options_.errlog) && UseMac(session, options_.mac);
     if (!slots_.front()->loaded) {
         *why = "cannot load definitions from " + options_.definitions + " (see " + options_.errlog + ")";
         return -1;
@@ -156,7 +157,7 @@ bool HostSimulator::HandleMessage(ClientLink &link, TpSession *s)
     const long request = ++requests_;
     const std::string requestType = MessageType(s);
     const std::string fields = UsedFields(s);
-    const bool macOk = TpCheckMesgMac(s, options_.key) == 0;
+    const bool macOk = TpCheckMesgMac(s, options_.mac.key) == 0;
     const std::string why = macOk ? "" : LastError(s);
     const Rule *rule = nullptr;
     for (size_t i = 0; macOk && rule == nullptr && i < options_.rules.size(); ++i)
@@ -170,8 +171,8 @@ bool HostSimulator::HandleMessage(ClientLink &link, TpSession *s)
         set += SetFields(link, s, rule->sets) + " (rule \"" + Escaped(rule->text) + "\")";
 
     Fault fault = FaultNow(request) ? options_.fault : Fault::kNone;
-    unsigned char key[8];
-    std::memcpy(key, options_.key, 8);
+    unsigned char key[sizeof options_.mac.key];
+    std::memcpy(key, options_.mac.key, sizeof key);
     if (fault == Fault::kBadMac)
         key[0] ^= 0x02;
     unsigned char frame[kPacketBufSize];

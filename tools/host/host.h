@@ -8,6 +8,7 @@
 #define TRANPAK_TOOLS_HOST_H
 
 #include "confine.h"
+#include "../common/mac_choice.h"
 #include "rules.h"
 #include "tranpak.h"
 
@@ -30,7 +31,7 @@ struct HostOptions {
     std::string definitions = "../etc/bitmap.txt";
     std::string errlog = "host-errlog.txt";
     std::string dir = ".";              // the directory served to file transfers
-    unsigned char key[8] = {};
+    MacChoice mac;                      // --key, --mac, --mac-padding
     std::string replyType;              // empty: the request's type with its third digit raised
     FieldValues approve;                // fields set on an answer
     FieldValues refuse;                 // fields set when the MAC fails

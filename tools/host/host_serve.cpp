@@ -113,7 +113,8 @@ void HostSimulator::RunConnection(Slot *slot, int sock, long number, volatile st
     {
         ClientLink link(sock, options_.clientTimeoutMillis, stop, number);
         if (!slot->loaded)
-            slot->loaded = LoadDefinitions(slot->session.get(), options_.definitions, options_.errlog);
+            slot->loaded = LoadDefinitions(slot->session.get(), options_.definitions, options_.errlog) &&
+                           UseMac(slot->session.get(), options_.mac);
         if (slot->loaded)
             HandleConnection(link, slot->session.get());
         else

@@ -4,6 +4,7 @@
 //                --port 5000 --dir files --set 39=00 --set 38=123456 \
 //                --rule "2=4761*,4>=1000 : 39=51"
 #include "../common/cli.h"
+#include "../common/mac_choice.h"
 #include "../common/os.h"
 #include "../common/tool_support.h"
 #include "host.h"
@@ -25,9 +26,10 @@ void OnSignal(int) { g_stop = 1; }
 void Help()
 {
     std::printf(
-        "usage: tranpak-host --key HEX16 [options]\n"
+        "usage: tranpak-host --key HEX [options]\n"
         "A host simulator: answers messages and file transfers on one TCP port, serving\n"
         "many connections at the same time, each on its own.\n"
+        "%s"
         "  --address A          listen address (default 127.0.0.1)\n"
         "  --port N             port, 0 to 65535 (default 0: any free port, printed)\n"
         "  --port-file F        write the port to F once listening\n"
@@ -65,9 +67,11 @@ void Help()
         "  --help, --version\n"
         "Values of --set, --refuse and --rule are checked against the definition file\n"
         "when the host starts. Ctrl-C stops the host within a second, closing every\n"
-        "connection. Bytes a client chose are shown in the log with \\xHH escapes.\n"
+        "connection. Bytes a client chose are shown in the log with \\xHH escapes. Answers\n"
+        "carry the MAC the host was started with.\n"
         "Exit codes: 0 stopped, 1 cannot start (definitions, a value of --set, --refuse\n"
-        "or --rule, directory, port) or standard output cannot be written, 2 usage.\n");
+        "or --rule, directory, port) or standard output cannot be written, 2 usage.\n",
+        kMacOptionsHelp);
 }
 
 bool Number(const CliItem &it, long min, long max, int *out, std::string *error)
@@ -105,11 +109,13 @@ bool Apply(const CliItem &it, HostOptions *o, std::string *portFile, bool *haveK
         return false;
     }
     if (n == "key") {
-        *haveKey = ParseKey(v, o->key);
-        if (!*haveKey)
-            *error = "--key takes 16 hex digits, not " + v;
+        *haveKey = ParseMacKey(v, &o->mac, error);
         return *haveKey;
     }
+    if (n == "mac")
+        return ParseMacAlgorithm(v, &o->mac, error);
+    if (n == "mac-padding")
+        return ParseMacPadding(v, &o->mac, error);
     if (n == "port") {
         if (!ParsePort(v, &o->port))
             *error = "--port takes a port from 0 to 65535, not " + v;
@@ -166,7 +172,7 @@ int Run(int argc, char **argv)
     std::vector<CliItem> items;
     std::string error;
     if (!ParseCommandLine(argc, argv,
-                          {{"key", true}, {"address", true}, {"port", true}, {"port-file", true}, {"defs", true},
+                          {{"key", true}, {"mac", true}, {"mac-padding", true}, {"address", true}, {"port", true}, {"port-file", true}, {"defs", true},
                            {"errlog", true}, {"dir", true}, {"client-timeout", true}, {"transfer-timeout", true},
                            {"max-clients", true}, {"reply-type", true},
                            {"set", true}, {"refuse", true}, {"rule", true}, {"fault", true}, {"fault-every", true},
@@ -185,7 +191,9 @@ int Run(int argc, char **argv)
             return UsageError(kTool, error);
     }
     if (!haveKey)
-        return UsageError(kTool, "--key with 16 hex digits is required");
+        return UsageError(kTool, "--key is required");
+    if (const std::string fault = MacKeyFault(o.mac); !fault.empty())
+        return UsageError(kTool, fault);
     if (!refuseGiven) {
         o.refuse = {{39, "A0"}};
         o.refuseByDefault = true;

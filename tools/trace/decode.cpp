@@ -99,8 +99,13 @@ void CheckMac(const std::string &data, const unsigned char bitmap[8], const Deco
         r->mac = MacStatus::kNone;
     } else {
         unsigned char mac[8];
-        ComputeMac(reinterpret_cast<const unsigned char *>(data.data()), static_cast<int>(data.size() - 8), options.key,
-                   mac);
+        const auto *covered = reinterpret_cast<const unsigned char *>(data.data());
+        const int n = static_cast<int>(data.size() - 8);
+        const MacChoice &c = options.mac;
+        if (c.algorithm == TP_MAC_LEGACY)
+            ComputeMac(covered, n, c.key, mac);
+        else
+            TpMac(c.algorithm, c.padding, c.key, c.keyLen, covered, n, mac, 8);
         r->mac = std::memcmp(mac, data.data() + data.size() - 8, 8) == 0 ? MacStatus::kVerified : MacStatus::kFailed;
     }
 }

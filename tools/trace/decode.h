@@ -2,6 +2,7 @@
 #ifndef TRANPAK_TOOLS_DECODE_H
 #define TRANPAK_TOOLS_DECODE_H
 
+#include "../common/mac_choice.h"
 #include "../common/shown_text.h"
 #include "tranpak.h"
 
@@ -45,7 +46,7 @@ struct DecodeOptions {
     std::set<int> masked = DefaultMaskedFields();
     bool unmask = false;
     bool haveKey = false;
-    unsigned char key[8] = {};
+    MacChoice mac;  // --key, --mac, --mac-padding
 };
 
 struct FieldReport {

@@ -5,6 +5,7 @@
 //   tranpak-trace --hex "02 30 30 34 38 ..."
 //   tranpak-trace --json - < ../run/ctrace.txt
 #include "../common/cli.h"
+#include "../common/mac_choice.h"
 #include "../common/os.h"
 #include "../common/tool_support.h"
 #include "decode.h"
@@ -32,7 +33,11 @@ void Help()
         "last four characters of a value are shown, and bytes of those fields in raw\n"
         "dumps show as **.\n"
         "  --defs F       field definition file (default ../etc/bitmap.txt)\n"
-        "  --key HEX16    check each frame's MAC with this key\n"
+        "  --key HEX      check each frame's MAC with this key: 16 hex digits, or\n"
+        "                 32, 48 or 64 as --mac takes\n"
+        "  --mac NAME     the MAC of field 64: LEGACY (default), ISO9797-1-ALG1,\n"
+        "                 ISO9797-1-ALG3, TDES-CMAC or AES-CMAC\n"
+        "  --mac-padding N  ISO/IEC 9797-1 padding method 1 or 2 (default 1)\n"
         "  --hex HEX      decode this one frame instead of a trace file\n"
         "  --mask LIST    mask these fields too (numbers 1 to 64, comma separated)\n"
         "  --unmask       show every field in clear\n"
@@ -56,7 +61,7 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
     std::vector<CliItem> items;
     std::string error;
     if (!ParseCommandLine(argc, argv,
-                          {{"defs", true}, {"key", true}, {"hex", true}, {"mask", true}, {"unmask", false},
+                          {{"defs", true}, {"key", true}, {"mac", true}, {"mac-padding", true}, {"hex", true}, {"mask", true}, {"unmask", false},
                            {"json", false}, {"help", false}, {"version", false}},
                           &items, &error))
         return UsageError(kTool, error);
@@ -73,9 +78,12 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
         } else if (it.name == "defs") {
             a->defs = it.value;
         } else if (it.name == "key") {
-            if (!ParseKey(it.value, a->options.key))
-                return UsageError(kTool, "--key takes 16 hex digits, not " + it.value);
+            if (!ParseMacKey(it.value, &a->options.mac, &error))
+                return UsageError(kTool, error);
             a->options.haveKey = true;
+        } else if (it.name == "mac" || it.name == "mac-padding") {
+            if (!(it.name == "mac" ? ParseMacAlgorithm : ParseMacPadding)(it.value, &a->options.mac, &error))
+                return UsageError(kTool, error);
         } else if (it.name == "hex") {
             a->hex = it.value;
             a->haveHex = true;
@@ -90,6 +98,8 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
     }
     if (a->file.empty() == !a->haveHex)
         return UsageError(kTool, "give either a trace file or --hex");
+    if (a->options.haveKey && !MacKeyFault(a->options.mac).empty())
+        return UsageError(kTool, MacKeyFault(a->options.mac));
     return 0;
 }
 

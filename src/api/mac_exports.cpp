@@ -1,0 +1,80 @@
+// TpMac, TpKeyCheckValue and TpSetMacAlgorithm. The first two take no
+// session, so they refuse without a word; the third logs to its session.
+#include "api/session.h"
+#include "core/mac_settings.h"
+#include "packet/mac_algorithms.h"
+#include "packet/secret.h"
+
+#include <cstring>
+#include <new>
+
+namespace tranpak {
+namespace {
+
+bool MacArgumentsFit(int algorithm, int padding, const void *key, int keyLen)
+{
+    return MacAlgorithmKnown(algorithm) && MacPaddingFits(algorithm, padding) && key != nullptr &&
+           MacKeyLenFits(algorithm, keyLen);
+}
+
+}  // namespace
+}  // namespace tranpak
+
+using namespace tranpak;
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpMac(int algorithm, int padding, const void *key, int keyLen,
+                                              const void *data, int dataLen, unsigned char *mac, int macLen)
+{
+    if (!MacArgumentsFit(algorithm, padding, key, keyLen) || dataLen < 0 || (data == nullptr && dataLen > 0) ||
+        mac == nullptr || macLen < 1 || macLen > MacBlockSize(algorithm))
+        return -1;
+    unsigned char full[kMacMaxBlock];
+    ComputeMac(algorithm, padding, static_cast<const unsigned char *>(key), keyLen,
+               static_cast<const unsigned char *>(data), dataLen, full);
+    std::memcpy(mac, full, static_cast<size_t>(macLen));
+    WipeSecret(full, sizeof full);
+    return 0;
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpKeyCheckValue(int method, int algorithm, const void *key, int keyLen,
+                                                        unsigned char *kcv, int kcvLen)
+{
+    // The padding plays no part in a check value.
+    if ((method != TP_KCV_ENCRYPT_ZEROS && method != TP_KCV_CMAC) ||
+        !MacArgumentsFit(algorithm, TP_MAC_PAD1, key, keyLen) || kcv == nullptr || kcvLen < 1 ||
+        kcvLen > MacBlockSize(algorithm))
+        return -1;
+    unsigned char full[kMacMaxBlock];
+    KeyCheckBlock(method, algorithm, static_cast<const unsigned char *>(key), keyLen, full);
+    std::memcpy(kcv, full, static_cast<size_t>(kcvLen));
+    WipeSecret(full, sizeof full);
+    return 0;
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpSetMacAlgorithm(TpSession *s, int algorithm, int padding, int keyLen)
+{
+    if (s == nullptr)
+        return -1;
+    Session &session = *std::launder(reinterpret_cast<Session *>(s));
+    if (session.ready != kSessionReady)
+        return -1;
+    MesgState &m = session.mesg;
+    ExportedCall opened(m.lastErr);
+    if (!MacAlgorithmKnown(algorithm)) {
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: TpSetMacAlgorithm() algorithm = %d, no such MAC", algorithm);
+        return -1;
+    }
+    if (!MacPaddingFits(algorithm, padding)) {
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: TpSetMacAlgorithm() padding = %d, not 1 or 2", padding);
+        return -1;
+    }
+    if (!MacKeyLenFits(algorithm, keyLen)) {
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: TpSetMacAlgorithm() keyLen = %d, not a key length of %s",
+                    keyLen, MacAlgorithmName(algorithm));
+        return -1;
+    }
+    m.settings.macAlgorithm = algorithm;
+    m.settings.macPadding = MacPaddingFits(TP_MAC_ISO9797_1_ALG1, padding) ? padding : TP_MAC_PAD1;
+    m.settings.macKeyLen = keyLen;
+    return 0;
+}

@@ -1,0 +1,224 @@
+// TpMac and TpKeyCheckValue against published vectors, and the arguments
+// they refuse.
+#include "packet/aes.h"
+#include "support/scratch_dir.h"
+#include "tranpak.h"
+
+#include <cstring>
+#include <string>
+
+namespace tranpak::test {
+namespace {
+
+std::string Mac(int algorithm, int padding, const std::string &key, const std::string &data, int macLen)
+{
+    unsigned char mac[16];
+    if (TpMac(algorithm, padding, key.data(), static_cast<int>(key.size()), data.data(), static_cast<int>(data.size()),
+              mac, macLen) != 0)
+        return "refused";
+    return Hex(mac, static_cast<size_t>(macLen));
+}
+
+std::string Spaced(const std::string &hex) { return Hex(Unhex(hex).data(), Unhex(hex).size()); }
+
+struct MacVector {
+    const char *source;
+    int algorithm, padding;
+    const char *key, *data;  // hex, except where data is text (below)
+    bool dataIsText;
+    const char *mac;         // hex; its length is the MAC length given
+};
+
+// ISO/IEC 9797-1:1999, Annex B (examples with DES, MACs of 32 bits):
+// K = 0123456789ABCDEF, K' = FEDCBA9876543210, data strings
+// "Now is the time for all " (24 bytes) and "Now is the time for it" (22).
+constexpr const char kK[] = "0123456789ABCDEF";
+constexpr const char kKK[] = "0123456789ABCDEFFEDCBA9876543210";
+constexpr const char kAll[] = "Now is the time for all ";
+constexpr const char kIt[] = "Now is the time for it";
+
+// NIST SP 800-38B, Appendix D (updated examples): the 128-bit AES key and
+// the common message M of up to 64 bytes; RFC 4493 section 4 uses the same.
+constexpr const char kAes128[] = "2B7E151628AED2A6ABF7158809CF4F3C";
+constexpr const char kAes192[] = "8E73B0F7DA0E6452C810F32B809079E562F8EAD2522C6B7B";
+constexpr const char kAes256[] = "603DEB1015CA71BE2B73AEF0857D77811F352C073B6108D72D9810A30914DFF4";
+constexpr const char kM8[] = "6BC1BEE22E409F96";
+constexpr const char kM16[] = "6BC1BEE22E409F96E93D7E117393172A";
+constexpr const char kM20[] = "6BC1BEE22E409F96E93D7E117393172AAE2D8A57";
+constexpr const char kM32[] = "6BC1BEE22E409F96E93D7E117393172AAE2D8A571E03AC9C9EB76FAC45AF8E51";
+constexpr const char kM40[] = "6BC1BEE22E409F96E93D7E117393172AAE2D8A571E03AC9C9EB76FAC45AF8E5130C81C46A35CE411";
+constexpr const char kM64[] =
+    "6BC1BEE22E409F96E93D7E117393172AAE2D8A571E03AC9C9EB76FAC45AF8E51"
+    "30C81C46A35CE411E5FBC1191A0A52EFF69F2445DF4F9B17AD2B417BE66C3710";
+// SP 800-38B D.4 (three-key TDEA) and D.5 (two-key TDEA).
+constexpr const char kTdes3[] = "8AA83BF8CBDA10620BC1BF19FBB6CD58BC313D4A371CA8B5";
+constexpr const char kTdes2[] = "4CF15134A2850DD58A3D10BA80570D38";
+
+const MacVector kVectors[] = {
+    {"ISO/IEC 9797-1 B.2, alg 1, pad 1, data 1", TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD1, kK, kAll, true, "70A30640"},
+    {"ISO/IEC 9797-1 B.2, alg 1, pad 2, data 1", TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD2, kK, kAll, true, "10E1F0F1"},
+    {"ISO/IEC 9797-1 B.2, alg 1, pad 1, data 2", TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD1, kK, kIt, true, "E45B3AD2"},
+    {"ISO/IEC 9797-1 B.2, alg 1, pad 2, data 2", TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD2, kK, kIt, true, "A924C721"},
+    {"ISO/IEC 9797-1 B.4, alg 3, pad 1, data 1", TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD1, kKK, kAll, true, "A1C72E74"},
+    {"ISO/IEC 9797-1 B.4, alg 3, pad 2, data 1", TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD2, kKK, kAll, true, "E9086230"},
+    {"ISO/IEC 9797-1 B.4, alg 3, pad 1, data 2", TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD1, kKK, kIt, true, "2E2B1428"},
+    {"ISO/IEC 9797-1 B.4, alg 3, pad 2, data 2", TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD2, kKK, kIt, true, "5A692CE6"},
+
+    {"RFC 4493 4, example 1 (len 0)", TP_MAC_AES_CMAC, 0, kAes128, "", false, "BB1D6929E95937287FA37D129B756746"},
+    {"RFC 4493 4, example 2 (len 16)", TP_MAC_AES_CMAC, 0, kAes128, kM16, false, "070A16B46B4D4144F79BDD9DD04A287C"},
+    {"RFC 4493 4, example 3 (len 40)", TP_MAC_AES_CMAC, 0, kAes128, kM40, false, "DFA66747DE9AE63030CA32611497C827"},
+    {"RFC 4493 4, example 4 (len 64)", TP_MAC_AES_CMAC, 0, kAes128, kM64, false, "51F0BEBF7E3B9D92FC49741779363CFE"},
+
+    {"SP 800-38B D.2, AES-192, Mlen 0", TP_MAC_AES_CMAC, 0, kAes192, "", false, "D17DDF46ADAACDE531CAC483DE7A9367"},
+    {"SP 800-38B D.2, AES-192, Mlen 128", TP_MAC_AES_CMAC, 0, kAes192, kM16, false, "9E99A7BF31E710900662F65E617C5184"},
+    {"SP 800-38B D.2, AES-192, Mlen 320", TP_MAC_AES_CMAC, 0, kAes192, kM40, false, "8A1DE5BE2EB31AAD089A82E6EE908B0E"},
+    {"SP 800-38B D.2, AES-192, Mlen 512", TP_MAC_AES_CMAC, 0, kAes192, kM64, false, "A1D5DF0EED790F794D77589659F39A11"},
+    {"SP 800-38B D.3, AES-256, Mlen 0", TP_MAC_AES_CMAC, 0, kAes256, "", false, "028962F61B7BF89EFC6B551F4667D983"},
+    {"SP 800-38B D.3, AES-256, Mlen 128", TP_MAC_AES_CMAC, 0, kAes256, kM16, false, "28A7023F452E8F82BD4BF28D8C37C35C"},
+    {"SP 800-38B D.3, AES-256, Mlen 320", TP_MAC_AES_CMAC, 0, kAes256, kM40, false, "AAF3D8F1DE5640C232F5B169B9C911E6"},
+    {"SP 800-38B D.3, AES-256, Mlen 512", TP_MAC_AES_CMAC, 0, kAes256, kM64, false, "E1992190549F6ED5696A2C056C315410"},
+
+    {"SP 800-38B D.4, TDEA 3 keys, Mlen 0", TP_MAC_TDES_CMAC, 0, kTdes3, "", false, "B7A688E122FFAF95"},
+    {"SP 800-38B D.4, TDEA 3 keys, Mlen 64", TP_MAC_TDES_CMAC, 0, kTdes3, kM8, false, "8E8F293136283797"},
+    {"SP 800-38B D.4, TDEA 3 keys, Mlen 160", TP_MAC_TDES_CMAC, 0, kTdes3, kM20, false, "743DDBE0CE2DC2ED"},
+    {"SP 800-38B D.4, TDEA 3 keys, Mlen 256", TP_MAC_TDES_CMAC, 0, kTdes3, kM32, false, "33E6B1092400EAE5"},
+    {"SP 800-38B D.5, TDEA 2 keys, Mlen 0", TP_MAC_TDES_CMAC, 0, kTdes2, "", false, "BD2EBF9A3BA00361"},
+    {"SP 800-38B D.5, TDEA 2 keys, Mlen 64", TP_MAC_TDES_CMAC, 0, kTdes2, kM8, false, "4FF2AB813C53CE83"},
+    {"SP 800-38B D.5, TDEA 2 keys, Mlen 160", TP_MAC_TDES_CMAC, 0, kTdes2, kM20, false, "62DD1B471902BD4E"},
+    {"SP 800-38B D.5, TDEA 2 keys, Mlen 256", TP_MAC_TDES_CMAC, 0, kTdes2, kM32, false, "31B1E431DABC4EB8"},
+};
+
+TEST(MacVectors, PublishedExamplesPass)
+{
+    for (const MacVector &v : kVectors) {
+        const std::string data = v.dataIsText ? std::string(v.data) : Unhex(v.data);
+        const int macLen = static_cast<int>(std::strlen(v.mac) / 2);
+        EXPECT_EQ(Mac(v.algorithm, v.padding, Unhex(v.key), data, macLen), Spaced(v.mac)) << v.source;
+    }
+}
+
+// FIPS 197 Appendix C: the example vectors of the three key lengths.
+TEST(MacVectors, AesBlockMatchesFips197)
+{
+    const struct {
+        const char *key, *cipher;
+    } cases[] = {
+        {"000102030405060708090A0B0C0D0E0F", "69C4E0D86A7B0430D8CDB78070B4C55A"},
+        {"000102030405060708090A0B0C0D0E0F1011121314151617", "DDA97CA4864CDFE06EAF70A0EC0D7191"},
+        {"000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F", "8EA2B7CA516745BFEAFC49904B496089"},
+    };
+    const std::string plain = Unhex("00112233445566778899AABBCCDDEEFF");
+    for (const auto &c : cases) {
+        const std::string key = Unhex(c.key);
+        AesKey k;
+        ASSERT_TRUE(AesKeySchedule(reinterpret_cast<const unsigned char *>(key.data()), static_cast<int>(key.size()), k));
+        unsigned char out[16];
+        AesEncrypt(k, reinterpret_cast<const unsigned char *>(plain.data()), out);
+        EXPECT_EQ(Hex(out, 16), Spaced(c.cipher)) << c.key;
+    }
+}
+
+TEST(MacVectors, LegacyIsTheFoldEncryptedOnce)
+{
+    // The worked example's covered bytes fold to 36 30 31 32 03 05 07 05;
+    // FIPS 46-3's example key then gives the MAC of field 64.
+    const std::string key = Unhex("133457799BBCDFF1");
+    unsigned char fold[8] = {0x36, 0x30, 0x31, 0x32, 0x03, 0x05, 0x07, 0x05}, expected[8], mac[8];
+    ASSERT_EQ(TpMac(TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD1, key.data(), 8, fold, 8, expected, 8), 0);
+    ASSERT_EQ(TpMac(TP_MAC_LEGACY, 0, key.data(), 8, "0812345678000123000000001000", 28, mac, 8), 0);
+    EXPECT_EQ(Hex(mac, 8), Hex(expected, 8));
+}
+
+// Padding method 1 leaves whole blocks alone and makes one zero block of
+// nothing; method 2 always adds a block's worth at most.
+TEST(MacVectors, PaddingMethodsAtBlockEdges)
+{
+    const std::string key = Unhex(kKK);
+    const std::string zeros(8, '\0');
+    EXPECT_EQ(Mac(TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD1, key, "", 8), Mac(TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD1, key, zeros, 8));
+    EXPECT_EQ(Mac(TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD1, key, "ABC", 8),
+              Mac(TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD1, key, std::string("ABC\0\0\0\0\0", 8), 8));
+    EXPECT_EQ(Mac(TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD2, key, "", 8),
+              Mac(TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD1, key, std::string("\x80\0\0\0\0\0\0\0", 8), 8));
+    EXPECT_EQ(Mac(TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD2, key, kAll, 8),
+              Mac(TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD1, key, std::string(kAll) + std::string("\x80\0\0\0\0\0\0\0", 8), 8));
+    // A 24-byte key whose third part is the first is the 16-byte key.
+    EXPECT_EQ(Mac(TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD2, key + key.substr(0, 8), kIt, 8),
+              Mac(TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD2, key, kIt, 8));
+    EXPECT_NE(Mac(TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD2, key + key.substr(8, 8), kIt, 8),
+              Mac(TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD2, key, kIt, 8));
+}
+
+TEST(MacVectors, KeyCheckValues)
+{
+    unsigned char kcv[16];
+    // The classic check value of the double-length key 0123...EF FEDC...10.
+    const std::string kk = Unhex(kKK);
+    ASSERT_EQ(TpKeyCheckValue(TP_KCV_ENCRYPT_ZEROS, TP_MAC_ISO9797_1_ALG3, kk.data(), 16, kcv, 3), 0);
+    EXPECT_EQ(Hex(kcv, 3), "08 D7 B4");
+    // CMAC check values are the CMAC of one zero block: SP 800-38B's
+    // subkey example e(0) for RFC 4493's key is 7DF76B0C..., and the CMAC
+    // of a whole zero block is what TpMac gives.
+    const std::string aes = Unhex(kAes128);
+    ASSERT_EQ(TpKeyCheckValue(TP_KCV_ENCRYPT_ZEROS, TP_MAC_AES_CMAC, aes.data(), 16, kcv, 16), 0);
+    EXPECT_EQ(Hex(kcv, 16), Spaced("7DF76B0C1AB899B33E42F047B91B546F"));
+    ASSERT_EQ(TpKeyCheckValue(TP_KCV_CMAC, TP_MAC_AES_CMAC, aes.data(), 16, kcv, 5), 0);
+    EXPECT_EQ(Hex(kcv, 5), Mac(TP_MAC_AES_CMAC, 0, aes, std::string(16, '\0'), 5));
+    ASSERT_EQ(TpKeyCheckValue(TP_KCV_CMAC, TP_MAC_TDES_CMAC, kk.data(), 16, kcv, 8), 0);
+    EXPECT_EQ(Hex(kcv, 8), Mac(TP_MAC_TDES_CMAC, 0, kk, std::string(8, '\0'), 8));
+}
+
+TEST(MacArguments, WrongArgumentsAreRefusedAndNothingIsWritten)
+{
+    const std::string key(32, '\x5A');
+    const char data[] = "data";
+    // kcv: what TpKeyCheckValue makes of the same key (3 bytes wanted).
+    const struct {
+        const char *what;
+        int algorithm, padding, keyLen;
+        const void *data;
+        int dataLen, macLen;
+        bool nullKey, nullMac;
+        int kcv;
+    } cases[] = {
+        {"unknown algorithm", 2, 1, 16, data, 4, 8, false, false, -1},
+        {"negative algorithm", -1, 1, 16, data, 4, 8, false, false, -1},
+        {"padding 0 for alg 1", TP_MAC_ISO9797_1_ALG1, 0, 16, data, 4, 8, false, false, 0},
+        {"padding 3 for alg 3", TP_MAC_ISO9797_1_ALG3, 3, 16, data, 4, 8, false, false, 0},
+        {"legacy key of 16", TP_MAC_LEGACY, 1, 16, data, 4, 8, false, false, -1},
+        {"alg 1 key of 32", TP_MAC_ISO9797_1_ALG1, 1, 32, data, 4, 8, false, false, -1},
+        {"alg 3 key of 8", TP_MAC_ISO9797_1_ALG3, 1, 8, data, 4, 8, false, false, -1},
+        {"TDES-CMAC key of 8", TP_MAC_TDES_CMAC, 1, 8, data, 4, 8, false, false, -1},
+        {"AES-CMAC key of 8", TP_MAC_AES_CMAC, 1, 8, data, 4, 8, false, false, -1},
+        {"AES-CMAC key of 20", TP_MAC_AES_CMAC, 1, 20, data, 4, 8, false, false, -1},
+        {"negative data length", TP_MAC_TDES_CMAC, 1, 16, data, -1, 8, false, false, 0},
+        {"NULL data with a length", TP_MAC_TDES_CMAC, 1, 16, nullptr, 4, 8, false, false, 0},
+        {"MAC length 0", TP_MAC_TDES_CMAC, 1, 16, data, 4, 0, false, false, 0},
+        {"MAC length 9 for DES", TP_MAC_ISO9797_1_ALG3, 1, 16, data, 4, 9, false, false, 0},
+        {"MAC length 17 for AES", TP_MAC_AES_CMAC, 1, 16, data, 4, 17, false, false, 0},
+        {"NULL key", TP_MAC_AES_CMAC, 1, 16, data, 4, 8, true, false, -1},
+        {"NULL mac", TP_MAC_AES_CMAC, 1, 16, data, 4, 8, false, true, 0},
+    };
+    for (const auto &c : cases) {
+        unsigned char mac[20];
+        std::memset(mac, 0xEE, sizeof mac);
+        const void *k = c.nullKey ? nullptr : key.data();
+        EXPECT_EQ(TpMac(c.algorithm, c.padding, k, c.keyLen, c.data, c.dataLen, c.nullMac ? nullptr : mac, c.macLen), -1)
+            << c.what;
+        EXPECT_EQ(Hex(mac, sizeof mac), Hex(std::string(20, '\xEE').data(), 20)) << c.what;
+        EXPECT_EQ(TpKeyCheckValue(TP_KCV_ENCRYPT_ZEROS, c.algorithm, k, c.keyLen, mac, 3), c.kcv) << c.what;
+        if (c.kcv != 0)
+            EXPECT_EQ(Hex(mac, sizeof mac), Hex(std::string(20, '\xEE').data(), 20)) << c.what;
+    }
+    // What is right is taken: padding is ignored where it plays no part,
+    // and NULL data of length 0 is the empty text.
+    unsigned char mac[16];
+    EXPECT_EQ(TpMac(TP_MAC_AES_CMAC, 99, key.data(), 32, nullptr, 0, mac, 16), 0);
+    EXPECT_EQ(TpMac(TP_MAC_LEGACY, -4, key.data(), 8, data, 4, mac, 1), 0);
+    EXPECT_EQ(TpKeyCheckValue(3, TP_MAC_AES_CMAC, key.data(), 16, mac, 3), -1);
+    EXPECT_EQ(TpKeyCheckValue(TP_KCV_CMAC, TP_MAC_AES_CMAC, key.data(), 16, mac, 17), -1);
+    EXPECT_EQ(TpKeyCheckValue(TP_KCV_CMAC, TP_MAC_TDES_CMAC, key.data(), 16, mac, 9), -1);
+}
+
+}  // namespace
+}  // namespace tranpak::test

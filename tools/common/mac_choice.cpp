@@ -1,0 +1,113 @@
+#include "mac_choice.h"
+
+#include "profile.h"
+#include "tool_support.h"
+
+#include <cstring>
+
+namespace tranpak::tools {
+namespace {
+
+struct Named {
+    const char *name;
+    int algorithm;
+    const char *keys;  // the key lengths in hex digits, for messages
+};
+
+constexpr Named kNames[] = {
+    {"LEGACY", TP_MAC_LEGACY, "16"},
+    {"ISO9797-1-ALG1", TP_MAC_ISO9797_1_ALG1, "16, 32 or 48"},
+    {"ISO9797-1-ALG3", TP_MAC_ISO9797_1_ALG3, "32 or 48"},
+    {"TDES-CMAC", TP_MAC_TDES_CMAC, "32 or 48"},
+    {"AES-CMAC", TP_MAC_AES_CMAC, "32, 48 or 64"},
+};
+
+std::string Upper(std::string s)
+{
+    for (char &c : s)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+const Named *Find(int algorithm)
+{
+    for (const Named &n : kNames)
+        if (n.algorithm == algorithm)
+            return &n;
+    return nullptr;
+}
+
+}  // namespace
+
+const char kMacOptionsHelp[] =
+    "  --key HEX         MAC key: 16 hex digits, or 32, 48 or 64 as --mac takes\n"
+    "  --mac NAME        MAC of field 64: LEGACY (the library's own, default),\n"
+    "                    ISO9797-1-ALG1 (key of 16, 32 or 48 digits), ISO9797-1-ALG3\n"
+    "                    (retail MAC, 32 or 48), TDES-CMAC (32 or 48), AES-CMAC\n"
+    "                    (32, 48 or 64); default: the settings file's [MAC]\n"
+    "  --mac-padding N   ISO/IEC 9797-1 padding method 1 or 2 (default 1)\n";
+
+bool ParseMacAlgorithm(const std::string &name, MacChoice *c, std::string *error)
+{
+    for (const Named &n : kNames) {
+        if (Upper(name) == n.name) {
+            c->algorithm = n.algorithm;
+            return true;
+        }
+    }
+    *error = "--mac takes LEGACY, ISO9797-1-ALG1, ISO9797-1-ALG3, TDES-CMAC or AES-CMAC, not " + name;
+    return false;
+}
+
+bool ParseMacPadding(const std::string &value, MacChoice *c, std::string *error)
+{
+    if (value != "1" && value != "2") {
+        *error = "--mac-padding takes 1 or 2, not " + value;
+        return false;
+    }
+    c->padding = value == "1" ? TP_MAC_PAD1 : TP_MAC_PAD2;
+    return true;
+}
+
+bool ParseMacKey(const std::string &hex, MacChoice *c, std::string *error)
+{
+    std::string bytes;
+    if (!ParseHex(hex, &bytes) || (bytes.size() != 8 && bytes.size() != 16 && bytes.size() != 24 && bytes.size() != 32)) {
+        *error = "--key takes 16, 32, 48 or 64 hex digits, not " + hex;
+        return false;
+    }
+    std::memcpy(c->key, bytes.data(), bytes.size());
+    c->keyLen = static_cast<int>(bytes.size());
+    return true;
+}
+
+bool MacFromSettings(const std::string &file, MacChoice *c, std::string *error)
+{
+    const std::string name = ReadProfileValue(file, "MAC", "ALGORITHM", "");
+    if (!name.empty() && !ParseMacAlgorithm(name, c, error))
+        return false;
+    const std::string padding = ReadProfileValue(file, "MAC", "PADDING", "");
+    return padding.empty() || ParseMacPadding(padding, c, error);
+}
+
+std::string MacKeyFault(const MacChoice &c)
+{
+    unsigned char mac[1];
+    if (TpMac(c.algorithm, c.padding, c.key, c.keyLen, nullptr, 0, mac, 1) == 0)
+        return "";
+    const Named *n = Find(c.algorithm);
+    return n == nullptr ? "no such MAC"
+                        : std::string("--key for ") + n->name + " takes " + n->keys + " hex digits, not " +
+                              std::to_string(2 * c.keyLen);
+}
+
+const char *MacName(int algorithm)
+{
+    const Named *n = Find(algorithm);
+    return n == nullptr ? "?" : n->name;
+}
+
+bool UseMac(TpSession *s, const MacChoice &c) { return TpSetMacAlgorithm(s, c.algorithm, c.padding, c.keyLen) == 0; }
+
+}  // namespace tranpak::tools
