@@ -217,9 +217,12 @@ TEST_F(ErrorValuesTest, NoCardNumberInTheLogOrTheLastError)
 {
     const std::string pan16 = "4761739001010119", pan19 = "4761739001010119123";
     ASSERT_EQ(InitWith(kDefinitions), 0);
+    // A line is cut after 255 characters; these values put a card number
+    // across the cut, its first 12 digits before it.
+    const std::string before41(216, 'x'), before3(209, 'x');
     const struct {
         std::function<void()> failingCall;
-        const char *line;
+        std::string line;
     } cases[] = {
         // Card-data fields: the value shows only its last four characters.
         {[&] { SetCell(2, (pan16 + "X").c_str()); }, "tranpak: SetField BMPCell[1].buf: *************119X not N"},
@@ -236,6 +239,15 @@ TEST_F(ErrorValuesTest, NoCardNumberInTheLogOrTheLastError)
          },
          "tranpak: BMPCell[40].buf = T ************0119, too long"},
         {[&] { SetCell(3, "12345678901234567890x"); }, "tranpak: SetField BMPCell[2].buf: 12345678901234567890x not N"},
+        // Cut inside the number: the digits before the cut are masked too.
+        {[&] {
+             ResetMesg();
+             SetCell(41, (before41 + pan16).c_str());
+             SockSendMesg(-1, kKey);
+         },
+         "tranpak: BMPCell[40].buf = " + before41 + std::string(12, '*')},
+        {[&] { SetCellText(3, (before3 + pan19 + "x").c_str()); },
+         "tranpak: TpSetCellText() field 3: " + before3 + std::string(12, '*')},
     };
     std::string lastErrors;
     for (const auto &c : cases) {
