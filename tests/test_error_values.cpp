@@ -106,6 +106,26 @@ TEST_F(ErrorValuesTest, EachCategoryWithItsFieldAndOffset)
              TpPackMesg(s, kKey, frame, sizeof frame, &len);
          },
          TRANPAK_ERR_ARGUMENT, 41, -1, "tranpak: BMPCell\\[40\\].buf = 123456789, too long"},
+        {"packing a field not in the definitions",
+         [](TpSession *s) {
+             TpSetCell(s, 5, "kept");
+             unsigned char frame[2048];
+             int len;
+             TpPackMesg(s, kKey, frame, sizeof frame, &len);
+         },
+         TRANPAK_ERR_ARGUMENT, 5, -1, "tranpak: BMPCell\\[4\\] undefined"},
+        {"field 64 defined as no MAC",
+         [](TpSession *s) {
+             WriteFile("textmac.txt", "MAC ANS 8 64\n");
+             TpSettings settings{};
+             settings.errFile = "errlog.txt";
+             settings.bmpFile = "textmac.txt";
+             TpInit8583With(s, &settings);
+             unsigned char frame[2048];
+             int len;
+             TpPackMesg(s, kKey, frame, sizeof frame, &len);
+         },
+         TRANPAK_ERR_SETTINGS, 64, -1, "tranpak: PktData\\(F\\) BMPCell\\[63\\] cannot carry the MAC .*"},
         {"nobody listening", [](TpSession *s) { TpSockConnect(s, "127.0.0.1", ClosedPort()); }, TRANPAK_ERR_CONNECT, -1,
          -1, "tranpak: connect error"},
         {"recv time limit", [](TpSession *s) { ReceiveFrom(s, {Pause(2500), Close()}); }, TRANPAK_ERR_TIME_LIMIT, -1, -1,
@@ -171,16 +191,18 @@ TEST_F(ErrorValuesTest, EachCategoryWithItsFieldAndOffset)
     }
 
     // The definition file: the field whose line is refused.
-    auto s = std::make_unique<TpSession>();
-    WriteFile("bad.txt", "X ANS 10,12 5\n");
-    TpSettings settings{};
-    settings.errFile = "errlog.txt";
-    settings.bmpFile = "bad.txt";
-    ASSERT_EQ(TpInit8583With(s.get(), &settings), -1);
-    const TpError err = LastError(s.get());
-    EXPECT_EQ(err.category, TRANPAK_ERR_SETTINGS);
-    EXPECT_EQ(err.field, 5);
-    EXPECT_EQ(err.offset, -1);
+    for (auto [line, field] : {std::pair{"X ANS 10,12 5\n", 5}, {"X QQ 10 7\n", 7}}) {
+        auto s = std::make_unique<TpSession>();
+        WriteFile("bad.txt", line);
+        TpSettings settings{};
+        settings.errFile = "errlog.txt";
+        settings.bmpFile = "bad.txt";
+        ASSERT_EQ(TpInit8583With(s.get(), &settings), -1) << line;
+        const TpError err = LastError(s.get());
+        EXPECT_EQ(err.category, TRANPAK_ERR_SETTINGS) << line;
+        EXPECT_EQ(err.field, field) << line;
+        EXPECT_EQ(err.offset, -1) << line;
+    }
 }
 
 TEST_F(ErrorValuesTest, ARecordTooSmallOrNoneIsRefusedAndASuccessClearsIt)
