@@ -395,6 +395,38 @@ TEST_F(CellTextTest, DescribeAReceivedMessageAsJsonMaskedAndNot)
     EXPECT_NE(Describe(b.get(), 0).find("   41  TERMID    ANS   TE\\x1B\\\\\\x80   \n"), std::string::npos);
 }
 
+TEST_F(CellTextTest, ReceivedIntegersBeyond32BitsAreRefusedNotShownAsALimit)
+{
+    const struct {
+        const char *received;  // the 11 bytes of COUNT (NI 11)
+        const char *text;      // TpGetCellText; nullptr: refused
+    } cases[] = {
+        {"02147483647", "2147483647"},
+        {"-2147483648", "-2147483648"},
+        {"+0000000012", "12"},
+        {"02147483648", nullptr},
+        {"-2147483649", nullptr},
+        {"99999999999", nullptr},
+    };
+    auto s = Ready();
+    for (const auto &c : cases) {
+        // Field 5 and the MAC (not checked here): bitmap 08 00 .. 01.
+        const std::string data = std::string(c.received) + "MACBYTES";
+        const std::string frame = "\x02" "00" + std::to_string(12 + data.size()) + "0210" +
+                                  Unhex("0800000000000001") + data + "\x03";
+        ASSERT_EQ(TpUnpackMesg(s.get(), reinterpret_cast<const unsigned char *>(frame.data()), static_cast<int>(frame.size())),
+                  0)
+            << c.received << ": " << LastText(s.get());
+        const std::string shown = c.text != nullptr ? c.text : c.received;
+        if (c.text != nullptr)
+            EXPECT_EQ(Text(s.get(), 5), c.text) << c.received;
+        else
+            EXPECT_EQ(Text(s.get(), 5), std::string("<refused: tranpak: TpGetCellText() field 5: stored ") + c.received +
+                                            " is not a 32-bit integer>");
+        EXPECT_NE(Describe(s.get(), 0).find("    5  COUNT  NI    " + shown + "\n"), std::string::npos) << c.received;
+    }
+}
+
 TEST_F(CellTextTest, OneRuleForEveryValueShown)
 {
     const struct {

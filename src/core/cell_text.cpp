@@ -214,6 +214,23 @@ int SetBinaryText(MesgState &m, int field, const char *text)
 
 constexpr char kHex[] = "0123456789ABCDEF";
 
+// Whether a stored integer (an optional sign and digits, as unpacking
+// checks them) is within 32 bits. A received "99999999999" is not: read as
+// a number it would come out as the nearest limit, a value never sent.
+bool WithinInt32(const char *stored)
+{
+    const char *p = stored;
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-')
+        ++p;
+    const int64_t limit = negative ? -int64_t{INT32_MIN} : int64_t{INT32_MAX};
+    int64_t magnitude = 0;
+    for (; IsCDigit(*p); ++p)
+        if ((magnitude = magnitude * 10 + (*p - '0')) > limit)
+            return false;
+    return true;
+}
+
 // Stored hundredths as an amount with a point and two decimals: "1250" is
 // "12.50", "-7" is "-0.07", "+0001250" is "12.50", "-000" is "0.00".
 int AmountText(const char *stored, char out[kCellTextSize])
@@ -258,7 +275,7 @@ int CellText(const MesgState &m, int field, char out[kCellTextSize])
     const BMPCell &cell = m.cells[field - 1];
     switch (cell.type) {
     case kTypeNI:
-        return IntToText(TextToInt(cell.buf), out);
+        return WithinInt32(cell.buf) ? IntToText(TextToInt(cell.buf), out) : -1;
     case kTypeNF:
         return AmountText(cell.buf, out);
     case kTypeB: {
@@ -335,8 +352,9 @@ int GetCellText(MesgState &m, int field, char *text, int size)
     if (len < 0) {
         const BMPCell &cell = m.cells[field - 1];
         char shown[kLoggedValueSize];
-        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpGetCellText() field %d: stored %s is not an amount", field,
-                    ValueForLog(field, cell.buf, CellTextLength(cell), shown));
+        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpGetCellText() field %d: stored %s is not %s", field,
+                    ValueForLog(field, cell.buf, CellTextLength(cell), shown),
+                    cell.type == kTypeNI ? "a 32-bit integer" : "an amount");
         return -1;
     }
     if (len + 1 > size) {
