@@ -215,9 +215,10 @@ int SetBinaryText(MesgState &m, int field, const char *text)
 constexpr char kHex[] = "0123456789ABCDEF";
 
 // Whether a stored integer (an optional sign and digits, as unpacking
-// checks them) is within 32 bits. A received "99999999999" is not: read as
-// a number it would come out as the nearest limit, a value never sent.
-bool WithinInt32(const char *stored)
+// checks them) has a digit and is within 32 bits. A received "99999999999"
+// or "-" is no such number: read as one it would come out as the nearest
+// limit or 0, a value never sent.
+bool IsInt32Text(const char *stored)
 {
     const char *p = stored;
     const bool negative = *p == '-';
@@ -225,10 +226,11 @@ bool WithinInt32(const char *stored)
         ++p;
     const int64_t limit = negative ? -int64_t{INT32_MIN} : int64_t{INT32_MAX};
     int64_t magnitude = 0;
+    const char *digits = p;
     for (; IsCDigit(*p); ++p)
         if ((magnitude = magnitude * 10 + (*p - '0')) > limit)
             return false;
-    return true;
+    return p != digits;
 }
 
 // Stored hundredths as an amount with a point and two decimals: "1250" is
@@ -239,7 +241,8 @@ int AmountText(const char *stored, char out[kCellTextSize])
     const bool negative = *p == '-';
     if (*p == '+' || *p == '-')
         ++p;
-    if (*p == '+' || *p == '-' || !IsNumberText(p))
+    // At least one digit: a received "" or "-" is no amount, not 0.00.
+    if (*p == '+' || *p == '-' || *p == '\0' || !IsNumberText(p))
         return -1;
     while (*p == '0')
         ++p;
@@ -275,7 +278,7 @@ int CellText(const MesgState &m, int field, char out[kCellTextSize])
     const BMPCell &cell = m.cells[field - 1];
     switch (cell.type) {
     case kTypeNI:
-        return WithinInt32(cell.buf) ? IntToText(TextToInt(cell.buf), out) : -1;
+        return IsInt32Text(cell.buf) ? IntToText(TextToInt(cell.buf), out) : -1;
     case kTypeNF:
         return AmountText(cell.buf, out);
     case kTypeB: {
