@@ -243,7 +243,9 @@ TRANPAK_API int TRANPAK_CALL TpSetCellText(TpSession *s, int field, const char *
    field keeps its fill). A value that does not fit with its NUL is refused
    and nothing is written; the log line gives the size needed, which is at
    most 801 (400 bytes of B). A field not in use, a number outside 0 to 64
-   and a NULL text are refused. */
+   and a NULL text are refused, as is a received NI or NF value that is
+   no number of its type (no digit, or an NI beyond 32 bits; TpDescribe
+   shows it as received). */
 TRANPAK_API int TRANPAK_CALL TpGetCellText(TpSession *s, int field, char *text, int size);
 
 /* Flags of TpDescribe and TpShowValue. */
