@@ -163,6 +163,15 @@ dll_driver64() { tests/dll_driver/run.sh x86_64 "$root/dist/tranpak-$version-win
 
 linux_packages() { tests/packages/check_linux.sh dist "$root"; }
 
+# The Python package: its wheel built (scripts/python.sh prints its path
+# last), installed in a fresh virtual environment and its tests run there,
+# Locust headless and distributed on loopback among them.
+python_leg() {
+  need_packages python3-pytest python3-locust python3-setuptools python3-wheel python3-venv python3-pip
+  local out
+  out=$(scripts/python.sh) && echo "$out" && tests/python_wheel.sh "${out##*$'\n'}"
+}
+
 windows_packages() {
   tests/packages/check_windows.sh "$root/dist/tranpak-$version-win32.zip" i686 "$root" "$wine32" &&
     tests/packages/check_windows.sh "$root/dist/tranpak-$version-win64.zip" x86_64 "$root" "$(wine64_loader)"
@@ -186,6 +195,7 @@ run_step "Windows 64-bit DLL driven through LoadLibraryA under Wine" dll_driver6
 run_step "Linux packages: file lists, consumers" linux_packages
 step_note=${wine32:+32-bit consumers $ia32} \
   run_step "Windows packages: file lists, tables, consumers under Wine" windows_packages
+run_step "Python package: wheel built, installed in a fresh venv, its tests" python_leg
 
 echo
 echo "== summary"

@@ -113,6 +113,18 @@ class HostSimulator:
         except FileNotFoundError:
             return ""
 
+    def wait_for_log(self, text: str, timeout: float = 10.0) -> str:
+        """The log once it holds ``text`` (the host writes a message's line
+        just after its answer); TimeoutError when it does not in time."""
+        deadline = time.monotonic() + timeout
+        while True:
+            log = self.log()
+            if text in log:
+                return log
+            if time.monotonic() > deadline:
+                raise TimeoutError(f"the host's log has no {text!r} after {timeout} s:\n{log}")
+            time.sleep(0.02)
+
     def running(self) -> bool:
         return self.process is not None and self.process.poll() is None
 
