@@ -35,8 +35,7 @@ def key_bytes(key: Key) -> bytes:
     """A MAC key as its 8 bytes: 8 bytes, or 16 hexadecimal characters."""
     if isinstance(key, str):
         if len(key) != 16 or any(c not in "0123456789abcdefABCDEF" for c in key):
-            raise _e.ArgumentError(f"a key of 16 hexadecimal characters, not {len(key)} characters",
-                                   category=_b.TRANPAK_ERR_ARGUMENT)
+            raise _e.ArgumentError(f"a key is 16 hexadecimal characters (the one given has {len(key)} characters)")
         return bytes.fromhex(key)
     if isinstance(key, (bytes, bytearray, memoryview)):
         raw = bytes(key)
@@ -77,6 +76,7 @@ class Session:
         self._lock = threading.Lock()
         self._text = ctypes.create_string_buffer(_b.CELL_TEXT_SIZE)
         self._frame = (c_ubyte * _b.FRAME_SIZE)()
+        self._bitmap = (c_ubyte * 8)()
         self._err = _b.TpError()
         self._closed = False
         given = (defs, errlog, trace) != (None, None, None) or trace_on or any(
@@ -138,7 +138,7 @@ class Session:
 
     def _ready(self) -> ctypes.Structure:
         if self._closed:
-            raise _e.ArgumentError("the session is closed", category=_b.TRANPAK_ERR_ARGUMENT)
+            raise _e.ArgumentError("the session is closed")
         return self._s
 
     # --- fields --------------------------------------------------------------
@@ -231,9 +231,14 @@ class Session:
 
     def _received_fields(self):
         """Fields of the message just received: its bitmap's bits."""
-        bitmap = (c_ubyte * 8)()
-        self._check(self._lib.TpGetBitmap(self._s, bitmap))
-        return [f for f in range(1, 65) if bitmap[(f - 1) // 8] & (0x80 >> ((f - 1) % 8))]
+        self._check(self._lib.TpGetBitmap(self._s, self._bitmap))
+        bits = int.from_bytes(bytes(self._bitmap), "big")  # field 1 is the highest bit
+        fields = []
+        while bits:
+            top = bits.bit_length()
+            fields.append(65 - top)
+            bits ^= 1 << (top - 1)
+        return fields
 
     def message(self) -> Dict[int, str]:
         """The message as ``{0: type, field: text, ...}``, fields in use only."""
@@ -358,7 +363,7 @@ class Connection:
 
     def _open(self) -> int:
         if self._sock is None:
-            raise _e.ArgumentError("the connection is closed", category=_b.TRANPAK_ERR_ARGUMENT)
+            raise _e.ArgumentError("the connection is closed")
         return self._sock
 
     def exchange(self, key: Key, message: Mapping[int, Value]) -> Dict[int, str]:
