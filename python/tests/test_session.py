@@ -1,7 +1,6 @@
 """Sessions without a host: fields of every type, the description, frames,
 settings and the failures found there."""
 import json
-import threading
 from decimal import Decimal
 
 import pytest
@@ -40,6 +39,7 @@ EVERY_TYPE = [
     (4, "12.50", "12.50"),  # the text SetCell(4, "12.50") would have stored as 0.00
     (4, "12.5", "12.50"),
     (4, Decimal("-0.07"), "-0.07"),
+    (4, Decimal("1E+2"), "100.00"),  # not its str(), "1E+2"
     (4, 1250, "1250.00"),
     (6, "abc DEF", "abc DEF"),
     (7, "A1B2", "A1B2"),
@@ -159,10 +159,6 @@ class TestDescribe:
         assert clear["fields"]["2"]["value"] == "4761739001010119"
         assert clear["fields"]["4"] == {"name": "AMOUNT", "type": "NF", "value": "12.50"}
 
-    def test_a_large_message_is_described_whole(self, session):
-        session.load({0: "0200", 41: "x" * 20, 2: "1" * 19, 52: b"\xff" * 4})
-        assert len(session.describe()) > 0 and session.describe(json=True).endswith("}}")
-
 
 class TestSettingsAndLifetime:
     def test_a_definition_file_that_is_not_there(self, tmp_path):
@@ -183,12 +179,6 @@ class TestSettingsAndLifetime:
         with pytest.raises(TypeError):
             Session(tmp_path / "8583.ini", recv_limit=3)
 
-    def test_a_negative_limit_is_refused(self, tmp_path):
-        (tmp_path / "defs.txt").write_text(DEFS)
-        with pytest.raises(tranpak.TranpakError) as caught:
-            Session(defs=tmp_path / "defs.txt", recv_limit=-1)
-        assert caught.value.category in (Category.ARGUMENT, Category.SETTINGS)
-
     def test_leaving_the_block_wipes_the_session(self, tmp_path):
         (tmp_path / "defs.txt").write_text(DEFS)
         with Session(defs=tmp_path / "defs.txt") as s:
@@ -207,23 +197,3 @@ class TestSettingsAndLifetime:
     def test_other_keys_are_refused(self, session, key):
         with pytest.raises(ArgumentError):
             session.pack(key)
-
-    def test_sessions_on_threads_keep_their_own_messages(self, tmp_path):
-        (tmp_path / "defs.txt").write_text(DEFS)
-        wrong = []
-
-        def terminal(n):
-            with Session(defs=tmp_path / "defs.txt") as s:
-                for i in range(300):
-                    s.load({0: "0200", 5: n * 1000 + i, 41: f"T{n}"})
-                    frame = s.pack(KEY)
-                    s.unpack(frame)
-                    if s[5] != str(n * 1000 + i) or s[41] != f"T{n}":
-                        wrong.append((n, i))
-
-        threads = [threading.Thread(target=terminal, args=(n,)) for n in range(8)]
-        for t in threads:
-            t.start()
-        for t in threads:
-            t.join()
-        assert wrong == []
