@@ -14,5 +14,6 @@ quick=(cmake make g++ libgtest-dev googletest binutils pkg-config libssl-dev cla
 if [ "${1:-}" = --quick ]; then
   need_packages "${quick[@]}"
 else
-  need_packages "${quick[@]}" valgrind g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 dpkg-dev
+  need_packages "${quick[@]}" valgrind g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 dpkg-dev \
+    python3-pytest python3-locust python3-setuptools python3-wheel python3-venv python3-pip
 fi

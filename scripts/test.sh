@@ -13,7 +13,9 @@
 #   4. the release packages (scripts/package.sh): the shipped DLLs' export
 #      and import tables, both DLLs loaded and driven at run time by a
 #      program as an application does, and each package's file list and a
-#      consumer built against it and run.
+#      consumer built against it and run,
+#   5. the Python package (scripts/legs/python.sh): its wheel built,
+#      installed in a fresh virtual environment and its tests run there.
 # Ends with a summary; exits non-zero when any step fails. For day-to-day
 # work, scripts/quick-test.sh runs the native and sanitizer legs only.
 set -euo pipefail
@@ -79,6 +81,7 @@ run_step "Windows 64-bit DLL driven through LoadLibraryA under Wine" \
 run_step "Linux packages: file lists, consumers" tests/packages/check_linux.sh dist "$root"
 step_note=${wine32:+32-bit consumers $ia32} \
   run_step "Windows packages: file lists, tables, consumers under Wine" windows_packages
+run_step "Python package: wheel built, installed in a fresh venv, its tests" scripts/legs/python.sh
 
 echo
 echo "== summary"
