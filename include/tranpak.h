@@ -133,7 +133,16 @@ TRANPAK_API int TRANPAK_CALL GetLastErrMesg(char *text, int size);
  * dotted address allocate nothing.
  */
 #define TP_SESSION_SIZE 73728
-typedef struct TpSession {
+/* 32-bit Microsoft C places 8-byte types on the stack at 4-byte boundaries
+   unless told otherwise, and the library refuses such storage: a session
+   declared on its stack is asked for 8, as the type needs. Other
+   compilers align it by its members already. */
+#if defined(_MSC_VER) && defined(_M_IX86)
+#  define TP_SESSION_ALIGN __declspec(align(8))
+#else
+#  define TP_SESSION_ALIGN
+#endif
+typedef struct TP_SESSION_ALIGN TpSession {
     union {
         unsigned char bytes[TP_SESSION_SIZE];
         long long align_integer;

@@ -173,7 +173,7 @@ int ReadBMPFile(MesgState &m)
     }
     char line[kBmpLineSize];
     bool atEnd = false;
-    while (!atEnd && plat::LineFileGets(f, line, sizeof line)) {
+    while (!atEnd && plat::LineFileGets(f, line, sizeof line) > 0) {
         // The file is read as Windows' C runtime reads text: a byte 0x1A
         // ends it, on every platform.
         if (char *eof = static_cast<char *>(std::memchr(line, kEndOfText, std::strlen(line)))) {
