@@ -23,6 +23,19 @@ TP_DESCRIBE_JSON = 1
 TP_DESCRIBE_UNMASKED = 2
 TP_SHOW_MASKED = 4
 
+# TpMacAlgorithm, TpMacPadding, TpKcvMethod
+TP_MAC_LEGACY = 0
+TP_MAC_ISO9797_1_ALG1 = 1
+TP_MAC_ISO9797_1_ALG3 = 3
+TP_MAC_TDES_CMAC = 4
+TP_MAC_AES_CMAC = 5
+TP_MAC_PAD1 = 1
+TP_MAC_PAD2 = 2
+TP_KCV_ENCRYPT_ZEROS = 1
+TP_KCV_CMAC = 2
+# The longest key any algorithm reads: AES-256.
+MAX_KEY_SIZE = 32
+
 # CellType
 CELL_ANS = 0
 CELL_NI = 1
@@ -165,6 +178,10 @@ FUNCTIONS: Dict[str, Tuple[Optional[type], List[type]]] = {
     "GetCellText": (c_int, [c_int, c_char_p, c_int]),
     "DescribeMesg": (c_int, [c_int, c_char_p, c_int, _INT_OUT]),
     "GetLastErrInfo": (c_int, [POINTER(TpError)]),
+    # message authentication codes
+    "TpMac": (c_int, [c_int, c_int, c_void_p, c_int, c_void_p, c_int, _BYTES, c_int]),
+    "TpKeyCheckValue": (c_int, [c_int, c_int, c_void_p, c_int, _BYTES, c_int]),
+    "TpSetMacAlgorithm": (c_int, [_S, c_int, c_int, c_int]),
 }
 
 

@@ -31,18 +31,74 @@ class FieldDef(NamedTuple):
     used: bool
 
 
+_KEY_SIZES = (8, 16, 24, 32)
+
+
 def key_bytes(key: Key) -> bytes:
-    """A MAC key as its 8 bytes: 8 bytes, or 16 hexadecimal characters."""
+    """A MAC key as bytes: 8 bytes or 16 hexadecimal characters for the
+    library's own MAC; 16, 24 or 32 bytes (32, 48 or 64 hexadecimal
+    characters) for the algorithms of ``Session.set_mac``."""
     if isinstance(key, str):
-        if len(key) != 16 or any(c not in "0123456789abcdefABCDEF" for c in key):
-            raise _e.ArgumentError(f"a key is 16 hexadecimal characters (the one given has {len(key)} characters)")
+        if len(key) not in (2 * n for n in _KEY_SIZES) or any(c not in "0123456789abcdefABCDEF" for c in key):
+            raise _e.ArgumentError(f"a key is 16, 32, 48 or 64 hexadecimal characters (the one given has {len(key)} "
+                                   "characters)")
         return bytes.fromhex(key)
     if isinstance(key, (bytes, bytearray, memoryview)):
         raw = bytes(key)
-        if len(raw) != 8:
-            raise _e.ArgumentError(f"a key of 8 bytes, not {len(raw)}")
+        if len(raw) not in _KEY_SIZES:
+            raise _e.ArgumentError(f"a key of 8, 16, 24 or 32 bytes, not {len(raw)}")
         return raw
-    raise TypeError(f"a key is 8 bytes or 16 hexadecimal characters, not {type(key).__name__}")
+    raise TypeError(f"a key is bytes or hexadecimal characters, not {type(key).__name__}")
+
+
+def _key_room(raw: bytes) -> ctypes.Array:
+    """The key in a buffer of the longest key size, zeros after it: the
+    library reads as many bytes as the session's algorithm takes, which a
+    settings file's [MAC] section may have set, so it never reads past the
+    buffer even when the key given is shorter."""
+    return ctypes.create_string_buffer(raw, _b.MAX_KEY_SIZE)
+
+
+_MAC_NAMES = {"LEGACY": _b.TP_MAC_LEGACY, "ISO9797-1-ALG1": _b.TP_MAC_ISO9797_1_ALG1,
+              "ISO9797-1-ALG3": _b.TP_MAC_ISO9797_1_ALG3, "TDES-CMAC": _b.TP_MAC_TDES_CMAC,
+              "AES-CMAC": _b.TP_MAC_AES_CMAC}
+
+
+def mac_algorithm(algorithm: Union[int, str]) -> int:
+    """A ``TP_MAC_*`` code from itself or its name (any case)."""
+    if isinstance(algorithm, str):
+        code = _MAC_NAMES.get(algorithm.upper())
+        if code is None:
+            raise _e.ArgumentError(f"no MAC algorithm {algorithm!r} (one of {', '.join(_MAC_NAMES)})")
+        return code
+    if isinstance(algorithm, int) and not isinstance(algorithm, bool):
+        return algorithm
+    raise TypeError(f"a MAC algorithm is a name or a TP_MAC_* code, not {type(algorithm).__name__}")
+
+
+def mac(algorithm: Union[int, str], key: Key, data: bytes, *, padding: int = 1, length: int = 8) -> bytes:
+    """The leftmost ``length`` bytes of the MAC of ``data`` under ``key`` by
+    ``algorithm`` (see ``Session.set_mac``); ``padding`` counts for the
+    ISO/IEC 9797-1 algorithms. ArgumentError for what the library refuses."""
+    raw, text = key_bytes(key), bytes(data)
+    out = (c_ubyte * max(length, 1))()
+    rc = _b.lib().TpMac(mac_algorithm(algorithm), padding, raw, len(raw), text, len(text), out, length)
+    if rc != 0:
+        raise _e.ArgumentError(f"TpMac refused: algorithm {algorithm!r}, padding {padding}, a key of {len(raw)} "
+                               f"bytes, a MAC of {length} bytes")
+    return bytes(out[:length])
+
+
+def key_check_value(algorithm: Union[int, str], key: Key, *, method: int = 1, length: int = 3) -> bytes:
+    """The key check value of ``key`` for the cipher ``algorithm`` uses with
+    it: ``method`` 1 (TP_KCV_ENCRYPT_ZEROS, the classic 3 bytes) or 2
+    (TP_KCV_CMAC)."""
+    raw = key_bytes(key)
+    out = (c_ubyte * max(length, 1))()
+    if _b.lib().TpKeyCheckValue(method, mac_algorithm(algorithm), raw, len(raw), out, length) != 0:
+        raise _e.ArgumentError(f"TpKeyCheckValue refused: method {method}, algorithm {algorithm!r}, a key of "
+                               f"{len(raw)} bytes, {length} bytes")
+    return bytes(out[:length])
 
 
 def _path(value: Optional[PathLike]) -> Optional[bytes]:
@@ -79,6 +135,10 @@ class Session:
         self._bitmap = (c_ubyte * 8)()
         self._err = _b.TpError()
         self._closed = False
+        # The key length the session's MAC reads: 8 for the library's own
+        # MAC, which TpInit8583With always starts with; unknown (None) for a
+        # settings file, whose [MAC] section may name another.
+        self._key_len: Optional[int] = None if settings is not None else 8
         given = (defs, errlog, trace) != (None, None, None) or trace_on or any(
             (connect_limit, send_limit, recv_limit, transfer_limit))
         if settings is not None:
@@ -270,11 +330,32 @@ class Session:
             self._check(self._lib.TpDescribe(s, flags, out, len(out), byref(length)))
             return out.value.decode(_ENCODING)
 
+    # --- the MAC ---------------------------------------------------------------
+
+    def set_mac(self, algorithm: Union[int, str], padding: int = 1, key_len: Optional[int] = None) -> None:
+        """Field 64 under another MAC algorithm from now on, as a settings
+        file's [MAC] section sets it: ``algorithm`` is a ``TP_MAC_*`` code or
+        its name ("LEGACY", "ISO9797-1-ALG1", "ISO9797-1-ALG3", "TDES-CMAC",
+        "AES-CMAC"); ``key_len`` is 8 for LEGACY and defaults to 16 for the
+        others. Keys given afterwards must have that length."""
+        code = mac_algorithm(algorithm)
+        if key_len is None:
+            key_len = 8 if code == _b.TP_MAC_LEGACY else 16
+        with self._lock:
+            self._check(self._lib.TpSetMacAlgorithm(self._ready(), code, padding, key_len))
+            self._key_len = key_len
+
+    def _key(self, key: Key) -> ctypes.Array:
+        raw = key_bytes(key)
+        if self._key_len is not None and len(raw) != self._key_len:
+            raise _e.ArgumentError(f"the session's MAC takes a key of {self._key_len} bytes, not {len(raw)}")
+        return _key_room(raw)
+
     # --- frames --------------------------------------------------------------
 
     def pack(self, key: Key) -> bytes:
         """The frame of the message, MAC computed under ``key``."""
-        k = key_bytes(key)
+        k = self._key(key)
         length = c_int(0)
         with self._lock:
             self._check(self._lib.TpPackMesg(self._ready(), k, self._frame, _b.FRAME_SIZE, byref(length)))
@@ -290,7 +371,7 @@ class Session:
 
     def check_mac(self, key: Key) -> None:
         """Verifies the MAC of the message last received; MacError if not."""
-        k = key_bytes(key)
+        k = self._key(key)
         with self._lock:
             self._check(self._lib.TpCheckMesgMac(self._ready(), k))
 
@@ -306,7 +387,7 @@ class Session:
     def exchange(self, host: str, port: int, key: Key, message: Mapping[int, Value]) -> Dict[int, str]:
         """Connects, sends ``message`` with its MAC, receives the reply,
         checks its MAC and closes; returns the reply as a dictionary."""
-        k = key_bytes(key)
+        k = self._key(key)
         with self._lock:
             s = self._ready()
             self._load(message)
@@ -368,8 +449,8 @@ class Connection:
 
     def exchange(self, key: Key, message: Mapping[int, Value]) -> Dict[int, str]:
         """Sends ``message``, receives the reply and checks its MAC."""
-        k = key_bytes(key)
         s = self._session
+        k = s._key(key)
         with s._lock:
             s._ready()
             s._load(message)
