@@ -160,26 +160,29 @@ logged nodefs.log "message refused: cannot load definitions from gone-defs.txt" 
 exec 3>&-
 
 # ---- a host whose standard output nobody reads ----
-# stalled_host NAME: a host writing to a pipe that is held open and never
-# read; some 2 MB of log follow, so the pipe and the host's queue are full
-# many times over. The pipe stays open on descriptor 7.
+# stalled_host NAME: a host of two slots writing to a pipe that is held
+# open and never read; some 2 MB of log follow, so the pipe and the host's
+# queue are full many times over. The pipe stays open on descriptor 7.
 stalled_host() {
   rm -f "$1.fifo" "$1.port"; mkfifo "$1.fifo"
   exec 7<>"$1.fifo"
   "$bin/tranpak-host" --key "$key" --defs ../etc/bitmap.txt --dir ../files --errlog "$1-errlog.txt" \
-    --port-file "$1.port" --set 39=00 > "$1.fifo" 2> "$1.err" &
+    --port-file "$1.port" --set 39=00 --max-clients 2 > "$1.fifo" 2> "$1.err" &
   host=$!; pids+=($host)
   for _ in $(seq 100); do [ -s "$1.port" ] && break; sleep 0.05; done
   port=$(cat "$1.port")
-  out=$(timeout 30 "$bin/tranpak-client" --port "$port" --key $key --count 20000 --no-progress "${purchase[@]}" 2>&1)
+  out=$(timeout 20 "$bin/tranpak-client" --port "$port" --key $key --count 20000 --no-progress "${purchase[@]}" 2>&1)
   grep -q "20000 done, 0 failed" <<< "$out" && pass "$1: 20000 exchanges answered while nobody reads the log" \
     || fail "$1: the load beside an unread log: $out"
 }
 stalled_host unread
-exchange_within "unread log: one more exchange" 2000
+# Each connection ends after its log line: none is left waiting on it.
+for i in 1 2 3; do exchange_within "unread log: exchange $i more" 2000; done
 timeout 10 "$bin/tranpak-client" --port "$port" fetch-file nodefs.txt unread-got.txt > /dev/null 2>&1 \
   && pass "unread log: a fetch served" || fail "unread log: the fetch failed"
+watched 10 $host
 t0=$(ms); kill -INT $host; wait $host; rc=$?; t1=$(ms)
+unwatched
 [ $rc -eq 0 ] && [ $((t1 - t0)) -le 1000 ] && pass "unread log: Ctrl-C stopped the host in $((t1 - t0)) ms" \
   || fail "unread log: Ctrl-C took $((t1 - t0)) ms (exit $rc)"
 exec 7>&-
@@ -192,7 +195,6 @@ logged resumed.log "^tranpak-host: [0-9]* log lines dropped while standard outpu
 kill -INT $host; wait $host
 kill $reader 2>/dev/null; wait $reader 2>/dev/null
 exec 7>&-
-pids=()
 
 # ---- what the host accepts and writes ----
 out=$("$bin/tranpak-host" --key $key --defs ../etc/bitmap.txt --set 39=ABC 2>&1); rc=$?

@@ -25,6 +25,7 @@
 #include "tranpak.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -975,20 +976,28 @@ TEST(HostLog, AStalledReaderCostsLinesNotService)
     // Room for ten lines of ten bytes.
     tools::LogWriter log(sink.Sink(), 100);
     log.Start();
-    log.Put("first....\n");
-    sink.WaitEntered();
-    const auto t0 = std::chrono::steady_clock::now();
+    // A connection's thread puts thirty lines while the reader stalls in
+    // the first.
     std::string queued;
-    for (int i = 0; i < 30; ++i) {
-        char line[16];
-        std::snprintf(line, sizeof line, "line %02d..\n", i);
-        log.Put(line);
-        if (i < 10)
-            queued += line;
-    }
-    EXPECT_LE(MillisSince(t0), 500) << "putting a line waited for the reader";
+    std::atomic<bool> put{false};
+    std::thread connection([&] {
+        log.Put("first....\n");
+        sink.WaitEntered();
+        for (int i = 0; i < 30; ++i) {
+            char line[16];
+            std::snprintf(line, sizeof line, "line %02d..\n", i);
+            log.Put(line);
+            if (i < 10)
+                queued += line;
+        }
+        put = true;
+    });
+    for (int i = 0; i < 100 && !put; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(put) << "putting a line waited for the reader";
     EXPECT_EQ(log.Dropped(), 20);
     sink.Release();
+    connection.join();
     // Once the reader has taken the queue, lines are kept again, after a
     // line that tells the gap.
     for (int i = 0; i < 250 && sink.Written().find("line 09") == std::string::npos; ++i)

@@ -90,11 +90,6 @@ grep -qE '^exchanges: 100000000 requested, [1-9][0-9]* done' stopped.out && pass
 grep -q 'tranpak-host: stopped' host.log && pass "host stopped cleanly" || fail "host did not say it stopped"
 ls -a ../files | grep -q tranpak- && fail "a temporary file was left" || pass "no temporary file left"
 
-# watched SECONDS PID: kills the process after SECONDS, so a test that
-# fails by hanging fails in time.
-watched() { ( sleep "$1"; kill -9 "$2" ) 2>/dev/null & watchdog=$!; }
-unwatched() { kill $watchdog 2>/dev/null; wait $watchdog 2>/dev/null; }
-
 # A host that never answers, and settings without [Com Timeout]: one
 # Ctrl-C ends the load within a second with its summary, whatever the four
 # connections wait on.
@@ -140,6 +135,5 @@ connects=$(sed -n 's/^failures: .*connect \([0-9]*\).*/\1/p' doomed.out)
   [ -n "$connects" ] && [ "$connects" -le 200 ] \
   && pass "host gone: the load ended $((t1 - t0)) ms later after $connects failed connects, exit 1" \
   || { fail "host gone: exit $rc after $((t1 - t0)) ms"; sed 's/^/      /' doomed.out; }
-pids=()
 
 e2e_finish
