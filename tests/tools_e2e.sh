@@ -276,7 +276,9 @@ kill -INT $fetcher; wait $fetcher; rc=$?
 # ---- two fetches into one folder: Ctrl-C on one leaves the other's file ----
 head -c 3000000 /dev/urandom > ../files/slow2.bin   # some 3000 blocks, a millisecond each
 mkdir -p both
+# the second starts once the first writes, so its file is new to the first
 "$bin/tranpak-client" --host 127.0.0.1 --port "$port" fetch-file slow2.bin both/a.bin > fa.txt 2>&1 & fa=$!
+for _ in $(seq 100); do [ -n "$(ls both)" ] && break; sleep 0.05; done
 "$bin/tranpak-client" --host 127.0.0.1 --port "$port" fetch-file slow2.bin both/b.bin > fb.txt 2>&1 & fb=$!
 for _ in $(seq 100); do [ "$(ls both | grep -c '^tranpak-.*\.part$')" -ge 2 ] && break; sleep 0.05; done
 [ "$(ls both | grep -c '^tranpak-.*\.part$')" -ge 2 ] && pass "both fetches write a temporary file" \
