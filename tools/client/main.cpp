@@ -104,8 +104,9 @@ void Help()
         "a load still prints its summary, the exchanges in flight left out; a fetch\n"
         "removes its own temporary file. A second Ctrl-C ends at once.\n"
         "Exit codes: 0 done, 1 a library call failed (with --count above 1: an exchange\n"
-        "failed, or no connection could be made for --give-up seconds), 2 usage, 3 the reply's MAC failed, 4 the reply does not answer the\n"
-        "request (type, or field 11 or 41 changed), 130 stopped by Ctrl-C.\n");
+        "failed, or no connection could be made for --give-up seconds), 2 usage, 3 the\n"
+        "reply's MAC failed, 4 the reply does not answer the request (type, or field 11\n"
+        "or 41 changed), 130 stopped by Ctrl-C.\n");
 }
 
 struct Args {

@@ -3,7 +3,9 @@
 // so a failed or cut-off store leaves an existing file as it was. A fetch
 // is logged as sent only when its closing '4' went out. Either ends by
 // --transfer-timeout, counted from the request frame, besides each frame's
-// own deadline.
+// own deadline. A request refused (a name outside, a link, a directory...)
+// is answered with '3' at once and its connection ended, so a client
+// cannot hold a slot with a store that will never be kept.
 #include "../common/os.h"
 #include "../common/shown_text.h"
 #include "client_link.h"
