@@ -525,7 +525,7 @@ std::string ConnectProblem(const std::string &host, int port, int millis)
     sockaddr_in sin = *reinterpret_cast<const sockaddr_in *>(found->ai_addr);
     freeaddrinfo(found);
     sin.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
-    const int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int sock = socket(AF_INET, SOCK_STREAM, 0);
     if (sock < 0)
         return std::strerror(errno);
     SetNonBlocking(sock);
