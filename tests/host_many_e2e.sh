@@ -112,6 +112,92 @@ else
     || fail "out of descriptors: $(cat fds-exchange.out fds.log)"
 fi
 
+# ---- clients without the key hold no slot for long ----
+# Four send a message with a wrong MAC every 0.3 s, four a store of a
+# refused name and an empty block every 0.3 s, to a host of four slots;
+# each connects again when dropped. Either kind alone, kept, would fill
+# the host.
+start_host keyless --max-clients 4
+touch holding
+hold_mac() {
+  while [ -e holding ]; do
+    ( exec 3<>/dev/tcp/127.0.0.1/$port || exit
+      for _ in $(seq 40); do printf '\0020020''0800\0\0\0\0\0\0\0\001ABCDEFGH\003' >&3 || exit; sleep 0.3; done ) 2>/dev/null
+  done
+}
+hold_store() {
+  while [ -e holding ]; do
+    ( exec 3<>/dev/tcp/127.0.0.1/$port || exit; printf '\0060%04d../held' 7 >&3
+      for _ in $(seq 40); do printf '\0062%04d' 0 >&3 || exit; sleep 0.3; done ) 2>/dev/null
+  done
+}
+holders=()
+for h in hold_mac hold_mac hold_mac hold_mac hold_store hold_store hold_store hold_store; do $h & holders+=($!); done
+sleep 3
+t0=$(ms); exchange > keyless-victim.out 2>&1; rc=$?; took=$(( $(ms) - t0 ))
+[ $rc -eq 0 ] && [ $took -le 5000 ] && pass "eight keyless holders, four slots: the victim was served in $took ms" \
+  || fail "eight keyless holders, four slots: the victim waited $took ms (exit $rc)"
+rm -f holding
+for p in "${holders[@]}"; do wait "$p" 2>/dev/null; done
+grep -q "connection ended: 3 refused MACs in a row" keyless.log && pass "keyless: ended after 3 refused MACs" \
+  || fail "no line ending a keyless message connection"
+grep -q "file '../held' refused" keyless.log && ! grep -q "file '../held' not stored" keyless.log \
+  && pass "keyless: a refused store ended at once" || fail "refused stores: $(grep held keyless.log | head -3)"
+
+# ---- a file transfer needs no definitions ----
+# One connection holds the host's first slot (its definitions loaded at
+# start); the definitions then cannot be read, so a second slot has none.
+cp ../etc/bitmap.txt gone-defs.txt
+printf 'kept\n' > ../files/nodefs.txt
+start_host nodefs --defs gone-defs.txt
+exec 3<>/dev/tcp/127.0.0.1/$port
+sleep 0.2
+rm gone-defs.txt
+timeout 10 "$bin/tranpak-client" --port "$port" fetch-file nodefs.txt nodefs-got.txt > nodefs.out 2>&1 \
+  && cmp -s nodefs-got.txt ../files/nodefs.txt && pass "a fetch served without definitions" \
+  || fail "a fetch without definitions: $(cat nodefs.out)"
+exchange > nodefs-message.out 2>&1
+logged nodefs.log "message refused: cannot load definitions from gone-defs.txt" && pass "a message needs them, and says so" \
+  || fail "no line refusing a message without definitions: $(cat nodefs.log)"
+exec 3>&-
+
+# ---- a host whose standard output nobody reads ----
+# stalled_host NAME: a host of two slots writing to a pipe that is held
+# open and never read; some 2 MB of log follow, so the pipe and the host's
+# queue are full many times over. The pipe stays open on descriptor 7.
+stalled_host() {
+  rm -f "$1.fifo" "$1.port"; mkfifo "$1.fifo"
+  exec 7<>"$1.fifo"
+  "$bin/tranpak-host" --key "$key" --defs ../etc/bitmap.txt --dir ../files --errlog "$1-errlog.txt" \
+    --port-file "$1.port" --set 39=00 --max-clients 2 > "$1.fifo" 2> "$1.err" &
+  host=$!; pids+=($host)
+  for _ in $(seq 100); do [ -s "$1.port" ] && break; sleep 0.05; done
+  port=$(cat "$1.port")
+  out=$(timeout 20 "$bin/tranpak-client" --port "$port" --key $key --count 20000 --no-progress "${purchase[@]}" 2>&1)
+  grep -q "20000 done, 0 failed" <<< "$out" && pass "$1: 20000 exchanges answered while nobody reads the log" \
+    || fail "$1: the load beside an unread log: $out"
+}
+stalled_host unread
+# Each connection ends after its log line: none is left waiting on it.
+for i in 1 2 3; do exchange_within "unread log: exchange $i more" 2000; done
+timeout 10 "$bin/tranpak-client" --port "$port" fetch-file nodefs.txt unread-got.txt > /dev/null 2>&1 \
+  && pass "unread log: a fetch served" || fail "unread log: the fetch failed"
+watched 10 $host
+t0=$(ms); kill -INT $host; wait $host; rc=$?; t1=$(ms)
+unwatched
+[ $rc -eq 0 ] && [ $((t1 - t0)) -le 1000 ] && pass "unread log: Ctrl-C stopped the host in $((t1 - t0)) ms" \
+  || fail "unread log: Ctrl-C took $((t1 - t0)) ms (exit $rc)"
+exec 7>&-
+stalled_host resumed
+timeout 20 cat <&7 > resumed.log & reader=$!
+exchange > /dev/null 2>&1
+logged resumed.log "^tranpak-host: [0-9]* log lines dropped while standard output was not read$" \
+  && pass "once read again, the log says $(grep -o '[0-9]* log lines dropped' resumed.log) there" \
+  || fail "no line telling the dropped lines: $(tail -3 resumed.log)"
+kill -INT $host; wait $host
+kill $reader 2>/dev/null; wait $reader 2>/dev/null
+exec 7>&-
+
 # ---- what the host accepts and writes ----
 out=$("$bin/tranpak-host" --key $key --defs ../etc/bitmap.txt --set 39=ABC 2>&1); rc=$?
 [ $rc -eq 1 ] && grep -q "set field 39=ABC: .*(field 39 is AN, exactly 2)" <<< "$out" \

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
@@ -118,6 +119,55 @@ TEST_P(ConfineRaceTest, ADirectorySwappedForALinkNeverLeadsOutside)
     EXPECT_EQ(Names(real), std::set<std::string>({"f.txt", "new.txt"})) << "a temporary file left behind";
     std::printf("%ld swaps; %ld fetches inside, %ld refused; %ld stores in %ld attempts\n", swaps.load(),
                 inside.load(), refused.load(), stored.load(), attempts);
+}
+
+// A link inside whose target climbs with "..": the kernel cannot vouch for
+// such a step while any rename runs on the system and asks to be asked
+// again. Renames elsewhere must not make a fetch or a store through it
+// fail.
+TEST_F(ScratchTest, AnInsideLinkUpIsFollowedWhileNamesAreRenamedElsewhere)
+{
+    fs::create_directories("served/a");
+    fs::create_directories("elsewhere");
+    WriteFile("served/f.txt", "inside");
+    fs::create_symlink("../f.txt", "served/a/up");
+    WriteFile("elsewhere/x", "x");
+    os::ServedDir dir;
+    ASSERT_TRUE(dir.Open("served"));
+    if (!dir.FollowsLinksInside())
+        GTEST_SKIP() << "no lookup beneath a directory here: every link is refused";
+
+    std::atomic<bool> stop{false};
+    std::atomic<long> renames{0};
+    std::thread renamer([&] {
+        while (!stop)
+            renames += std::rename("elsewhere/x", "elsewhere/y") == 0 && std::rename("elsewhere/y", "elsewhere/x") == 0;
+    });
+    constexpr int kRounds = 3000;
+    long fetched = 0, stored = 0;
+    std::set<std::string> reasons;
+    for (int i = 0; i < kRounds; ++i) {
+        std::string why;
+        const int fd = tools::OpenFetch(dir, "a/up", &why);
+        if (fd >= 0) {
+            os::CloseFile(fd);
+            ++fetched;
+        } else {
+            reasons.insert("fetch: " + why);
+        }
+        os::PendingStore pending;
+        why.clear();
+        if (tools::BeginStore(dir, "a/up", &pending, &why))
+            ++stored;
+        else
+            reasons.insert("store: " + why);
+    }
+    stop = true;
+    renamer.join();
+    EXPECT_EQ(fetched, kRounds) << ::testing::PrintToString(reasons);
+    EXPECT_EQ(stored, kRounds) << ::testing::PrintToString(reasons);
+    EXPECT_GT(renames, 0);
+    std::printf("%ld renames beside %d fetches and %d stores through a/up\n", renames.load(), kRounds, kRounds);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lookups, ConfineRaceTest,

@@ -5,12 +5,14 @@
 #include "../tools/client/load_report.h"
 #include "../tools/client/reply.h"
 #include "../tools/client/request.h"
+#include "../tools/client/settings_view.h"
 #include "../tools/common/cli.h"
 #include "../tools/common/shown_text.h"
 #include "../tools/common/tool_support.h"
 #include "../tools/host/client_link.h"
 #include "../tools/host/host.h"
 #include "../tools/host/log_line.h"
+#include "../tools/host/log_writer.h"
 #include "../tools/trace/decode.h"
 #include "../tools/trace/trace_stream.h"
 #include "api/session.h"
@@ -23,12 +25,17 @@
 #include "tranpak.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <new>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <set>
+#include <thread>
 #include <vector>
 
 namespace tranpak::test {
@@ -76,7 +83,7 @@ TEST(HostRules, RequestTextsStayInsideTheServedDirectory)
 TEST(HostRules, FaultNames)
 {
     tools::Fault f;
-    for (const char *name : {"none", "late", "close", "bad-mac", "bad-len", "no-stop", "garbage"})
+    for (const char *name : {"none", "late", "close", "bad-mac", "bad-len", "no-stop", "garbage", "duplicate"})
         EXPECT_TRUE(tools::ParseFault(name, &f)) << name;
     EXPECT_FALSE(tools::ParseFault("crash", &f));
 }
@@ -645,6 +652,10 @@ TEST_F(HostRulesTest, ServedDirectoryKeepsLinksInside)
     fs::create_directory_symlink("../outside", "served/dirlink");
     fs::create_symlink("in.txt", "served/inlink");
     fs::create_symlink("../in.txt", "served/sub/uplink");
+    // A target name of 250 bytes leaves no room to add to it: the
+    // temporary file beside it must have a name of its own.
+    const std::string longName(250, 'n');
+    fs::create_symlink(longName, "served/longlink");
     const char *link = "a symbolic link (not followed";
     ExpectServed({
         {"inlink", "", "", link, link},
@@ -662,12 +673,13 @@ TEST_F(HostRulesTest, ServedDirectoryKeepsLinksInside)
     ASSERT_TRUE(dir.Open("served"));
     if (!dir.FollowsLinksInside())
         return;
-    for (const char *request : {"inlink", "nowhere", "sub/uplink"}) {
+    for (const char *request : {"inlink", "nowhere", "sub/uplink", "longlink"}) {
         Store(dir, request);
         EXPECT_TRUE(fs::is_symlink(std::string("served/") + request)) << request;
     }
     EXPECT_EQ(ReadFile("served/in.txt"), "sub/uplink");
     EXPECT_EQ(ReadFile("served/none.txt"), "nowhere");
+    EXPECT_EQ(ReadFile("served/" + longName), "longlink");
     EXPECT_EQ(Listing("outside"), std::set<std::string>({"outside/secret.txt"}));
 }
 
@@ -730,6 +742,7 @@ TEST(ClientLoad, SummaryKeysAndFailureNames)
     tools::LoadResult r;
     r.requested = 40;
     r.connections = 2;
+    r.connected = 2;
     r.done = 30;
     r.failed = 10;
     r.failures[tools::kFailMac] = 7;
@@ -740,9 +753,11 @@ TEST(ClientLoad, SummaryKeysAndFailureNames)
         r.latencyMicros.insert(r.latencyMicros.begin(), v * 100);
     const std::string json = tools::SummaryJson(r);
     EXPECT_EQ(json.find('\n'), std::string::npos);
-    const char *keys[] = {"{\"requested\":40,", "\"connections\":2,", "\"connect_each\":false,", "\"done\":30,",
-                          "\"failed\":10,", "\"failures\":{\"peer closed\":2,\"MAC\":7,\"does not answer\":1},",
-                          "\"stopped\":false,", "\"seconds\":2.000,", "\"per_second\":15.0,",
+    const char *keys[] = {"{\"requested\":40,", "\"connections\":2,", "\"connect_each\":false,", "\"connected\":2,",
+                          "\"done\":30,", "\"failed\":10,",
+                          "\"failures\":{\"peer closed\":2,\"MAC\":7,\"does not answer\":1},", "\"duplicates\":0,",
+                          "\"stopped\":false,", "\"gave_up\":false,", "\"in_flight\":0,", "\"seconds\":2.000,",
+                          "\"per_second\":15.0,",
                           "\"latency_us\":{\"min\":100,\"p50\":1500,\"p90\":2700,\"p99\":3000,\"p99.9\":3000,\"max\":3000}}"};
     size_t at = 0;
     for (const char *key : keys) {
@@ -762,6 +777,92 @@ TEST(ClientLoad, SummaryKeysAndFailureNames)
     EXPECT_NE(tools::SummaryText(r).find("stopped: by Ctrl-C after 40 of 40"), std::string::npos);
     for (int kind = 0; kind < tools::kFailureKinds; ++kind)
         EXPECT_STRNE(tools::FailureName(kind), tools::FailureName(kind + 1 < tools::kFailureKinds ? kind + 1 : 0));
+}
+
+// What the summary says of connections that were never made, of a load
+// that ended early, and of replies read past.
+TEST(ClientLoad, SummaryOfConnectionsMadeAndOfAnEarlyEnd)
+{
+    struct {
+        int connections, connected;
+        bool connectEach;
+        const char *says;
+    } cases[] = {
+        {4, 4, false, "4 connections kept open\n"},
+        {4, 0, false, "4 connections, none made\n"},
+        {1, 0, false, "1 connection, none made\n"},
+        {4, 3, false, "3 of 4 connections made, kept open\n"},
+        {4, 0, true, "4 connections, none made\n"},
+        {4, 1, true, "4 connections, connecting for each exchange\n"},
+    };
+    for (auto &c : cases) {
+        tools::LoadResult r;
+        r.connections = c.connections;
+        r.connected = c.connected;
+        r.connectEach = c.connectEach;
+        const std::string text = tools::SummaryText(r);
+        EXPECT_NE(text.find(std::string(" s, ") + c.says), std::string::npos) << c.says << " in " << text;
+    }
+    tools::LoadResult r;
+    r.requested = 1000;
+    r.done = 30;
+    r.failed = 20;
+    r.failures[tools::KindOfCategory(TRANPAK_ERR_CONNECT)] = 20;
+    r.duplicates = 3;
+    r.inFlight = 4;
+    r.gaveUpSeconds = 5;
+    std::string text = tools::SummaryText(r);
+    EXPECT_NE(text.find("\nduplicates: 3 replies repeated the previous exchange's, read past\n"), std::string::npos);
+    EXPECT_NE(text.find("\nended: no connection could be made for 5 s, after 50 of 1000 exchanges, 4 in flight left "
+                        "unfinished\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("stopped"), std::string::npos) << text;
+    const std::string json = tools::SummaryJson(r);
+    EXPECT_NE(json.find("\"duplicates\":3,\"stopped\":false,\"gave_up\":true,\"in_flight\":4,"), std::string::npos)
+        << json;
+    r.stopped = true;
+    text = tools::SummaryText(r);
+    EXPECT_NE(text.find("\nstopped: by Ctrl-C after 50 of 1000 exchanges, 4 in flight left unfinished\n"),
+              std::string::npos) << text;
+    EXPECT_EQ(text.find("ended:"), std::string::npos) << text;
+}
+
+// A load's sessions wait a bounded time for each reply: the command line's
+// limit, else the settings' RECV, else the client's own default; the rest
+// is the settings' as the library reads them.
+TEST_F(ScratchTest, LoadSessionsAlwaysHaveAReceiveLimit)
+{
+    struct {
+        const char *timeouts;  // the [Com Timeout] section's lines
+        int option;            // --recv-timeout, 0 when not given
+        int recv, connect;
+    } cases[] = {
+        {"", 0, tools::kLoadRecvSeconds, 0},
+        {"RECV=0\n", 0, tools::kLoadRecvSeconds, 0},
+        {"RECV=\nCONNECT=3\n", 0, tools::kLoadRecvSeconds, 3},
+        {"RECV=25\n", 0, 25, 0},
+        {"RECV=25\n", 2, 2, 0},
+        {"", 7, 7, 0},
+        {"RECV=999999\n", 0, 86400, 0},
+    };
+    for (auto &c : cases) {
+        WriteSettings(std::string("[Com Trace Flag]\nGCODEFLAG=1\n[Error Log File]\nERRFILE=e.txt\n"
+                                  "[Com Trace File]\nCTRACEFILE=t.txt\n[Com Timeout]\n") + c.timeouts);
+        const tools::SettingsView view = tools::ViewSettings();
+        const TpSettings s = tools::LoadSessionSettings(view, c.option);
+        EXPECT_EQ(s.recvLimit, c.recv) << c.timeouts << " with " << c.option;
+        EXPECT_EQ(s.connectLimit, c.connect) << c.timeouts;
+        EXPECT_EQ(s.traceFlag, 1);
+        EXPECT_STREQ(s.errFile, "e.txt");
+        EXPECT_STREQ(s.bmpFile, "../etc/bitmap.txt");
+        EXPECT_STREQ(s.ctraceFile, "t.txt");
+    }
+    // No settings file at all: the library's own defaults.
+    RemoveSettings();
+    const tools::SettingsView view = tools::ViewSettings();
+    const TpSettings s = tools::LoadSessionSettings(view, 0);
+    EXPECT_EQ(s.recvLimit, tools::kLoadRecvSeconds);
+    EXPECT_EQ(s.traceFlag, 0);
+    EXPECT_STREQ(s.errFile, "../run/errlog.txt");
 }
 
 TEST_F(DecoderTest, FailureReasonsQuoteNoRawHostBytes)
@@ -819,6 +920,231 @@ TEST_F(HostRulesTest, IntegerFieldsTakeThirtyTwoBitsOnly)
         if (c.taken)
             EXPECT_EQ(tools::FieldText(&session_, 11), std::to_string(std::stol(c.text))) << c.text;
     }
+}
+
+}  // namespace
+}  // namespace tranpak::test
+
+namespace tranpak::test {
+namespace {
+
+// A log sink that can be held, as a terminal's pager or a log shipper
+// holds standard output when it stops reading.
+struct HeldSink {
+    std::mutex m;
+    std::condition_variable cv;
+    bool held = true, entered = false;
+    std::string written;
+
+    tools::LogWriter::Sink Sink()
+    {
+        return [this](const std::string &bytes) {
+            std::unique_lock<std::mutex> lock(m);
+            entered = true;
+            cv.notify_all();
+            cv.wait(lock, [this] { return !held; });
+            written += bytes;
+            return true;
+        };
+    }
+    void WaitEntered()
+    {
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait(lock, [this] { return entered; });
+    }
+    std::string Written()
+    {
+        std::lock_guard<std::mutex> lock(m);
+        return written;
+    }
+    void Release()
+    {
+        std::lock_guard<std::mutex> lock(m);
+        held = false;
+        cv.notify_all();
+    }
+};
+
+long long MillisSince(std::chrono::steady_clock::time_point t0)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+}
+
+TEST(HostLog, AStalledReaderCostsLinesNotService)
+{
+    HeldSink sink;
+    // Room for ten lines of ten bytes.
+    tools::LogWriter log(sink.Sink(), 100);
+    log.Start();
+    // A connection's thread puts thirty lines while the reader stalls in
+    // the first.
+    std::string queued;
+    std::atomic<bool> put{false};
+    std::thread connection([&] {
+        log.Put("first....\n");
+        sink.WaitEntered();
+        for (int i = 0; i < 30; ++i) {
+            char line[16];
+            std::snprintf(line, sizeof line, "line %02d..\n", i);
+            log.Put(line);
+            if (i < 10)
+                queued += line;
+        }
+        put = true;
+    });
+    for (int i = 0; i < 100 && !put; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(put) << "putting a line waited for the reader";
+    EXPECT_EQ(log.Dropped(), 20);
+    sink.Release();
+    connection.join();
+    // Once the reader has taken the queue, lines are kept again, after a
+    // line that tells the gap.
+    for (int i = 0; i < 250 && sink.Written().find("line 09") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    log.Put("after....\n");
+    ASSERT_TRUE(log.Finish(5000));
+    EXPECT_EQ(sink.written, "first....\n" + queued +
+                                "tranpak-host: 20 log lines dropped while standard output was not read\n"
+                                "after....\n");
+    EXPECT_TRUE(log.Works());
+}
+
+TEST(HostLog, FinishDoesNotWaitForAReaderThatNeverComes)
+{
+    HeldSink sink;
+    tools::LogWriter log(sink.Sink());
+    log.Start();
+    log.Put("stopped\n");
+    sink.WaitEntered();
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(log.Finish(200));
+    EXPECT_LE(MillisSince(t0), 2000);
+    EXPECT_GE(MillisSince(t0), 150);
+    // Only so this test can end its writer: a host ends its process here.
+    sink.Release();
+    EXPECT_TRUE(log.Finish(5000));
+    EXPECT_EQ(sink.written, "stopped\n");
+}
+
+TEST(HostLog, AFailedWriteIsToldAndNothingFollows)
+{
+    std::string written;
+    int calls = 0;
+    tools::LogWriter log([&](const std::string &bytes) {
+        written += bytes;
+        return ++calls < 2;
+    });
+    log.Start();
+    for (const char *line : {"one\n", "two\n", "three\n"})
+        log.Put(line);
+    ASSERT_TRUE(log.Finish(5000));
+    EXPECT_FALSE(log.Works());
+    EXPECT_EQ(written, "one\ntwo\n");
+}
+
+// A host on a free port in this process, its log kept in lines.
+class HostServeTest : public ScratchTest {
+protected:
+    void SetUp() override
+    {
+        ScratchTest::SetUp();
+        ASSERT_EQ(InitWith(kExampleDefinitions), 0);
+        ASSERT_TRUE(tools::ParseKey("0123456789ABCDEF", options_.mac.key));
+        options_.mac.keyLen = 8;
+        options_.definitions = "bitmap.txt";
+        options_.errlog = "host-errlog.txt";
+        options_.log = [this](const std::string &line) {
+            std::lock_guard<std::mutex> hold(logLock_);
+            log_ += line;
+            return true;
+        };
+    }
+    void TearDown() override
+    {
+        if (host_) {
+            stop_ = 1;
+            server_.join();
+            EXPECT_TRUE(host_->Finish(5000));
+            host_.reset();
+        }
+        ScratchTest::TearDown();
+    }
+    int StartHost()
+    {
+        host_ = std::make_unique<tools::HostSimulator>(options_);
+        std::string why;
+        const int port = host_->Start(&why);
+        EXPECT_GT(port, 0) << why;
+        server_ = std::thread([this] { host_->Serve(&stop_); });
+        return port;
+    }
+    // One request of the worked example on the connection, with the key;
+    // true when its answer came.
+    static bool Exchange(int sock, const unsigned char key[8])
+    {
+        SetWorkedExample();
+        return ::SockSendMesg(sock, key) == 0 && ::SockRecvMesg(sock, 0) == 0;
+    }
+    std::string Log()
+    {
+        std::lock_guard<std::mutex> hold(logLock_);
+        return log_;
+    }
+    // The log has the text within a few seconds (it is written by a thread
+    // of its own).
+    bool Logged(const std::string &text)
+    {
+        for (int i = 0; i < 250 && Log().find(text) == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return Log().find(text) != std::string::npos;
+    }
+
+    tools::HostOptions options_;
+    std::unique_ptr<tools::HostSimulator> host_;
+    volatile std::sig_atomic_t stop_ = 0;
+    std::thread server_;
+    std::mutex logLock_;
+    std::string log_;
+};
+
+TEST_F(HostServeTest, OnlyAKeyHolderKeepsAMessageConnection)
+{
+    options_.clientTimeoutMillis = 300;
+    options_.idleTimeoutMillis = 2000;
+    const int port = StartHost();
+    unsigned char other[8];
+    ASSERT_TRUE(tools::ParseKey("1111111111111111", other));
+
+    // The key holder may pause between messages beyond the frame deadline,
+    // up to the idle limit.
+    int sock = ::SockConnect("127.0.0.1", port);
+    ASSERT_GE(sock, 0);
+    EXPECT_TRUE(Exchange(sock, options_.mac.key));
+    std::this_thread::sleep_for(std::chrono::milliseconds(900));
+    EXPECT_TRUE(Exchange(sock, options_.mac.key)) << Log();
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+    EXPECT_FALSE(Exchange(sock, options_.mac.key)) << "an idle connection was kept";
+    ::SockClose(sock);
+    EXPECT_TRUE(Logged("connection ended: no message for 2 s")) << Log();
+
+    // Without the key: answered three times, then let go.
+    sock = ::SockConnect("127.0.0.1", port);
+    ASSERT_GE(sock, 0);
+    for (int i = 0; i < tools::kRefusedMacsInARow; ++i)
+        EXPECT_TRUE(Exchange(sock, other)) << i;
+    EXPECT_FALSE(Exchange(sock, other)) << "a fourth refused MAC was answered";
+    ::SockClose(sock);
+    EXPECT_TRUE(Logged("connection ended: 3 refused MACs in a row")) << Log();
+
+    // Until a MAC verified, a pause between messages is held to the frame
+    // deadline.
+    sock = ::SockConnect("127.0.0.1", port);
+    ASSERT_GE(sock, 0);
+    EXPECT_TRUE(Exchange(sock, other));
+    std::this_thread::sleep_for(std::chrono::milliseconds(900));
+    EXPECT_FALSE(Exchange(sock, other)) << "a keyless client kept its connection idle";
+    ::SockClose(sock);
 }
 
 }  // namespace

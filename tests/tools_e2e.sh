@@ -78,8 +78,10 @@ expect "answer without its stop byte" 1 "tranpak: Packet.stop = 0x00" \
   "$bin/tranpak-client" --host 127.0.0.1 --port "$port" --key $key "${purchase[@]}"
 kill -INT "${pids[0]}"; wait "${pids[0]}" 2>/dev/null
 grep -q "tranpak-host: stopped" main.log && pass "host ends cleanly on Ctrl-C" || fail "host did not stop cleanly"
-expect "nobody listening" 1 "tranpak: connect error" \
+expect "nobody listening: the system's reason beside the library's" 1 "connecting failed: tranpak: connect error \(Connection refused\)" \
   "$bin/tranpak-client" --host 127.0.0.1 --port "$(cat main.port)" --key $key "${purchase[@]}"
+expect "a load with nobody listening: no connection claimed" 1 "failures: connect 5$ && 1 connection, none made$ && first failure \(connect\): tranpak: connect error \(Connection refused\)" \
+  "$bin/tranpak-client" --host 127.0.0.1 --port "$(cat main.port)" --key $key --count 5 --no-progress "${purchase[@]}"
 
 # ---- the served directory: links and special files refused both ways ----
 mkdir -p ../outside ../files/subdir
@@ -223,7 +225,7 @@ expect "field 11 wraps within its width" 0 "200 done, 0 failed" load --count 200
 expect "four connections, one for each exchange" 0 "100 done, 0 failed && 4 connections, connecting for each exchange" \
   load --count 100 --connections 4 --connect-each 0800 11=000001
 json=$(load --count 50 --json 0800 11=000001)
-keys='^\{"requested":50,"connections":1,"connect_each":false,"done":50,"failed":0,"failures":\{\},"stopped":false,"seconds":[0-9]+\.[0-9]{3},"per_second":[0-9]+\.[0-9],"latency_us":\{"min":[0-9]+,"p50":[0-9]+,"p90":[0-9]+,"p99":[0-9]+,"p99\.9":[0-9]+,"max":[0-9]+\}\}$'
+keys='^\{"requested":50,"connections":1,"connect_each":false,"connected":1,"done":50,"failed":0,"failures":\{\},"duplicates":0,"stopped":false,"gave_up":false,"in_flight":0,"seconds":[0-9]+\.[0-9]{3},"per_second":[0-9]+\.[0-9],"latency_us":\{"min":[0-9]+,"p50":[0-9]+,"p90":[0-9]+,"p99":[0-9]+,"p99\.9":[0-9]+,"max":[0-9]+\}\}$'
 [ "$(printf '%s\n' "$json" | wc -l)" -eq 1 ] && grep -qE "$keys" <<< "$json" && pass "--json summary: one object, its keys in order" \
   || fail "--json summary: $json"
 expect "field 11 must be digits in a load" 2 "field 11 counts up in a load and takes digits only, not \+12" load --count 2 0800 11=+12
@@ -234,6 +236,9 @@ expect "one MAC in ten wrong: 20 failures, exit 1" 1 "180 done, 20 failed && ^fa
 start_host loadclose --fault close --fault-every 5
 expect "host closing: peer closed counted, connected again" 1 "160 done, 40 failed && ^failures: peer closed 40$" \
   load --count 200 0800 11=000001
+start_host loaddup --fault duplicate --fault-every 5
+expect "a reply sent twice is read past, not charged to the next exchange" 0 "200 done, 0 failed && ^failures: none$ && ^duplicates: 39 replies repeated the previous exchange's, read past$" \
+  load --count 200 0800 11=000001 41=TERM0001
 start_host loadlate --fault late --delay-ms 200
 "$bin/tranpak-client" --port "$port" --key $key --count 1000 0800 11=000001 > stopped.txt 2>&1 & loader=$!
 sleep 1
@@ -267,6 +272,28 @@ ls fetched | grep -q '^tranpak-.*\.part$' && pass "the fetch writes a temporary 
 kill -INT $fetcher; wait $fetcher; rc=$?
 [ $rc -eq 130 ] && [ -z "$(ls fetched)" ] && grep -q "the fetch of slow.bin was cut short" fetch.txt &&
   pass "Ctrl-C during a fetch: exit 130, no temporary file" || fail "Ctrl-C during a fetch: exit $rc, left: $(ls fetched)"
+
+# ---- two fetches into one folder: Ctrl-C on one leaves the other's file ----
+head -c 3000000 /dev/urandom > ../files/slow2.bin   # some 3000 blocks, a millisecond each
+mkdir -p both
+# the second starts once the first writes, so its file is new to the first
+"$bin/tranpak-client" --host 127.0.0.1 --port "$port" fetch-file slow2.bin both/a.bin > fa.txt 2>&1 & fa=$!
+for _ in $(seq 100); do [ -n "$(ls both)" ] && break; sleep 0.05; done
+"$bin/tranpak-client" --host 127.0.0.1 --port "$port" fetch-file slow2.bin both/b.bin > fb.txt 2>&1 & fb=$!
+for _ in $(seq 100); do [ "$(ls both | grep -c '^tranpak-.*\.part$')" -ge 2 ] && break; sleep 0.05; done
+[ "$(ls both | grep -c '^tranpak-.*\.part$')" -ge 2 ] && pass "both fetches write a temporary file" \
+  || fail "temporary files seen: $(ls both)"
+kill -INT $fa; wait $fa; ra=$?
+timeout 60 tail --pid=$fb -f /dev/null; wait $fb; rb=$?
+[ $ra -eq 130 ] && [ $rb -eq 0 ] && cmp -s both/b.bin ../files/slow2.bin && [ "$(ls both)" = b.bin ] &&
+  pass "Ctrl-C on one fetch: the other completed, only the stopped one's file removed" \
+  || { fail "two fetches: exits $ra and $rb, left: $(ls both)"; sed 's/^/      /' fa.txt fb.txt; }
+
+# ---- the decoder ends as soon as nobody reads its output ----
+while cat ctrace.txt; do :; done 2> /dev/null | timeout 20 "$bin/tranpak-trace" --defs ../etc/bitmap.txt - 2> trace-head.err | head -1 > /dev/null
+rc=${PIPESTATUS[1]}
+[ $rc -eq 1 ] && grep -q "cannot write standard output" trace-head.err && pass "endless input | head -1: the decoder stopped" \
+  || { fail "endless input | head -1: exit $rc (124: still decoding after 20 s)"; head -5 trace-head.err | sed 's/^/      /'; }
 
 # ---- command lines of the three tools ----
 for t in host client trace; do

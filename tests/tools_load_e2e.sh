@@ -90,4 +90,50 @@ grep -qE '^exchanges: 100000000 requested, [1-9][0-9]* done' stopped.out && pass
 grep -q 'tranpak-host: stopped' host.log && pass "host stopped cleanly" || fail "host did not say it stopped"
 ls -a ../files | grep -q tranpak- && fail "a temporary file was left" || pass "no temporary file left"
 
+# A host that never answers, and settings without [Com Timeout]: one
+# Ctrl-C ends the load within a second with its summary, whatever the four
+# connections wait on.
+start_host mute --fault late --delay-ms 600000
+"$bin/tranpak-client" --port "$port" --key $key --count 1000 --connections 4 --no-progress "${purchase[@]}" \
+  > mute.out 2>&1 &
+client=$!
+watched 15 $client
+sleep 1
+t0=$(ms); kill -INT $client; wait $client; rc=$?; t1=$(ms)
+unwatched
+[ $rc -eq 130 ] && [ $((t1 - t0)) -le 1000 ] &&
+  grep -q "^stopped: by Ctrl-C after 0 of 1000 exchanges, 4 in flight left unfinished$" mute.out &&
+  grep -q "^exchanges: 1000 requested, 0 done, 0 failed$" mute.out \
+  && pass "a host that never answers: one Ctrl-C ended the load in $((t1 - t0)) ms with its summary" \
+  || { fail "a host that never answers: exit $rc after $((t1 - t0)) ms"; sed 's/^/      /' mute.out; }
+# Without Ctrl-C, each reply is awaited a bounded time.
+t0=$(ms)
+out=$(timeout 30 "$bin/tranpak-client" --port "$port" --key $key --count 2 --recv-timeout 1 --no-progress \
+  "${purchase[@]}" 2>&1)
+rc=$? t1=$(ms)
+[ $rc -eq 1 ] && grep -q "^failures: time limit 2$" <<< "$out" && grep -q "recv time limit of 1 s passed" <<< "$out" \
+  && pass "--recv-timeout 1: two exchanges failed in $((t1 - t0)) ms" || fail "--recv-timeout 1: exit $rc: $out"
+"$bin/tranpak-client" --help | grep -q "settings' \[Com Timeout\] RECV, else 10" && pass "--help gives the receive default" \
+  || fail "--help lacks the receive default"
+kill -INT $host; wait $host
+
+# The host goes away in the middle of a load: connects back off, and the
+# load ends --give-up seconds after the last connection, with exit 1.
+start_host doomed --set 39=00
+"$bin/tranpak-client" --port "$port" --key $key --count 1000000000 --connections 4 --give-up 2 --no-progress \
+  "${purchase[@]}" > doomed.out 2>&1 &
+client=$!
+watched 30 $client
+sleep 1
+kill -INT $host; wait $host
+t0=$(ms); wait $client; rc=$?; t1=$(ms)
+unwatched
+connects=$(sed -n 's/^failures: .*connect \([0-9]*\).*/\1/p' doomed.out)
+[ $rc -eq 1 ] && [ $((t1 - t0)) -ge 1500 ] && [ $((t1 - t0)) -le 4000 ] &&
+  grep -q "no connection to 127.0.0.1:$port could be made for 2 s: the load ends" doomed.out &&
+  grep -qE "^ended: no connection could be made for 2 s, after [1-9][0-9]* of 1000000000 exchanges" doomed.out &&
+  [ -n "$connects" ] && [ "$connects" -le 200 ] \
+  && pass "host gone: the load ended $((t1 - t0)) ms later after $connects failed connects, exit 1" \
+  || { fail "host gone: exit $rc after $((t1 - t0)) ms"; sed 's/^/      /' doomed.out; }
+
 e2e_finish

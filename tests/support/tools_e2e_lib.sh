@@ -10,13 +10,19 @@
 #   its port in $port, its pid in $host.
 # pass / fail TEXT: one line each; e2e_finish prints the count of failures
 #   and is the script's status.
+# watched SECONDS PID / unwatched: a process that hangs is killed in time.
 
 pids=()
 failures=0
 
+# watched SECONDS PID: kills the process after SECONDS, so that a test
+# that fails by hanging fails in time; unwatched ends the watch.
+watched() { ( sleep "$1"; kill -9 "$2" ) 2>/dev/null & watchdog=$!; }
+unwatched() { kill $watchdog 2>/dev/null; wait $watchdog 2>/dev/null; }
+
 e2e_cleanup() {
   local p
-  for p in "${pids[@]}"; do kill -INT "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+  for p in "${pids[@]}"; do kill -INT "$p" 2>/dev/null; watched 10 "$p"; wait "$p" 2>/dev/null; unwatched; done
   rm -rf "$work"
 }
 

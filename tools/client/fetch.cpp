@@ -101,8 +101,13 @@ FetchEnd FetchStoppable(TpSession *s, const std::string &host, int port, const s
         if (std::binary_search(before.begin(), before.end(), name))
             continue;
         const std::string path = (fs::path(directory) / name).string();
+        // A name of the same form may be another fetch's, into the same
+        // folder: only the file this process holds open is this call's.
+        const int held = os::HeldOpenHere(path);
+        if (held == 0)
+            continue;
         std::error_code ec;
-        if (!fs::remove(path, ec) && ec)
+        if (held < 0 ? fs::exists(path, ec) : !fs::remove(path, ec) && ec)
             left->push_back(path);
     }
     return FetchEnd::kStopped;

@@ -17,10 +17,13 @@ enum class FetchEnd { kDone, kFailed, kStopped };
 
 // Fetches request into local on the session (text or binary). kFailed
 // leaves the library's reason in the session. kStopped: stop became
-// nonzero first; every temporary file that appeared beside local during
-// the call is removed, and *left names those that could not be. The call
-// goes on in the background then: the caller must end the process without
-// touching the session again.
+// nonzero first; the temporary file of this call is removed: one that
+// appeared beside local during the call and that this process holds open.
+// Another process's, fetching into the same folder, is left alone. *left
+// names those that may be this call's and could not be removed (where the
+// system cannot tell whose a file is, every new one). The call goes on in
+// the background then: the caller must end the process without touching
+// the session again.
 FetchEnd FetchStoppable(TpSession *s, const std::string &host, int port, const std::string &request,
                         const std::string &local, bool text, const std::atomic<int> &stop,
                         std::vector<std::string> *left);

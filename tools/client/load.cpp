@@ -14,7 +14,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The main thread looks at the threads this often, and shows progress
-// once a second.
+// once a second; a connection backing off looks at the stop as often.
 constexpr int kPollMillis = 20;
 constexpr long long kProgressMicros = 1000000;
 // Latencies a lane makes room for at its start (8 MB); beyond, its list
@@ -22,29 +22,45 @@ constexpr long long kProgressMicros = 1000000;
 // would end the client at once on most machines, and always in a 32-bit
 // process.
 constexpr long long kLatencyRoom = 1 << 20;
+constexpr long long kNever = -1;
 
 long long MicrosBetween(Clock::time_point from, Clock::time_point to)
 {
     return std::chrono::duration_cast<std::chrono::microseconds>(to - from).count();
 }
 
-// What the threads share: the next exchange to make and the counts the
-// progress line shows.
+// What the threads share: the next exchange to make, whether to end, when
+// a connection was last made, and the counts the progress line shows.
 struct Shared {
+    Shared(const LoadPlan &p, const TraceNumbers &n, const std::atomic<int> &s) : plan(p), numbers(n), stop(s) {}
     const LoadPlan &plan;
     const TraceNumbers &numbers;
     const std::atomic<int> &stop;
+    const Clock::time_point start = Clock::now();
+    std::atomic<bool> quit{false};  // Ctrl-C or given up: no exchange begins any more
     std::atomic<long long> next{0};
+    std::atomic<long long> lastConnected{0};  // microseconds from start
     std::atomic<long long> done{0};
     std::atomic<long long> failed{0};
+
+    long long Now() const { return MicrosBetween(start, Clock::now()); }
+    bool Ending() const { return quit.load() || stop.load() != 0; }
 };
 
-// One connection's thread and what it found, merged when all have ended.
+// One connection's thread and what it found. The record is taken under
+// lock, once, when the load ends; a thread that finishes an exchange
+// after that (frozen) leaves it as it is.
 struct Lane {
     TpSession *s = nullptr;
+    os::Mutex lock;
+    bool frozen = false;
+    bool busy = false;  // an exchange begun and not yet recorded
     std::vector<long long> latencies;
     long long failures[kFailureKinds] = {};
     std::string firstReason[kFailureKinds];
+    long long duplicates = 0;
+    std::atomic<bool> connected{false};      // a connection was made at least once
+    std::atomic<long long> needing{kNever};  // since when it has wanted a connection and had none
     Clock::time_point end;
     std::atomic<bool> running{false};
     os::Thread thread;
@@ -52,68 +68,154 @@ struct Lane {
 
 constexpr int kDone = -1;
 
+// What one exchange came to.
+struct Outcome {
+    int kind = kDone;
+    Failure why;
+    bool connectFailed = false;
+    long long duplicates = 0;
+};
+
+// The library's connection failure, with the system's reason beside its
+// words (asked once a connection: finding it costs one more attempt).
+std::string ConnectReason(const LoadPlan &plan, const std::string &reason)
+{
+    const std::string problem = os::ConnectProblem(plan.host, plan.port, kBackoffMostMillis);
+    return problem.empty() ? reason : reason + " (" + problem + ")";
+}
+
+// The reply in the session repeats the one the previous exchange took.
+bool RepeatsPrevious(TpSession *s, const RequestEcho *previous, const std::string &replyType)
+{
+    return previous != nullptr && ReplyMismatch(s, *previous, replyType).empty();
+}
+
 // One exchange on the lane's connection, connecting first when there is
-// none. kDone, or the failure's kind with *why. The latency starts at
-// *start: before the connect with a connection for each exchange, after
-// it otherwise.
-int Exchange(const Shared &sh, Lane &lane, int *sock, unsigned long long n, Clock::time_point *start, Failure *why)
+// none. The latency starts at *start: before the connect with a
+// connection for each exchange, after it otherwise. *previous is the
+// request the connection last had answered (null: none yet); an answered
+// request is put in *answered.
+Outcome Exchange(Shared &sh, Lane &lane, int *sock, unsigned long long n, Clock::time_point *start,
+                 const RequestEcho *previous, RequestEcho *answered)
 {
     const LoadPlan &plan = sh.plan;
     TpSession *s = lane.s;
+    Outcome o;
+    auto failed = [&](int kind) {
+        o.kind = kind;
+        return o;
+    };
     if (*sock < 0) {
+        if (lane.needing.load() == kNever)
+            lane.needing = sh.Now();
         *sock = TpSockConnect(s, plan.host.c_str(), plan.port);
         if (*sock < 0) {
-            *why = LastFailure(s);
-            return KindOfCategory(why->category);
+            o.why = LastFailure(s);
+            o.connectFailed = true;
+            return failed(KindOfCategory(o.why.category));
         }
+        lane.needing = kNever;
+        lane.connected = true;
+        sh.lastConnected = sh.Now();
         if (!plan.connectEach)
             *start = Clock::now();
     }
     TpRestoreMesg(s);
     if (sh.numbers.Put(s, n) != 0 || TpSockSendMesg(s, *sock, plan.key) != 0) {
-        *why = LastFailure(s);
-        return KindOfCategory(why->category);
+        o.why = LastFailure(s);
+        return failed(KindOfCategory(o.why.category));
     }
     const RequestEcho request = RememberRequest(s, plan.type);
-    if (TpSockRecvMesg(s, *sock) != 0) {
-        *why = LastFailure(s);
-        return KindOfCategory(why->category);
+    for (;;) {
+        if (TpSockRecvMesg(s, *sock) != 0) {
+            o.why = LastFailure(s);
+            return failed(KindOfCategory(o.why.category));
+        }
+        if (TpCheckMesgMac(s, plan.key) != 0) {
+            o.why = LastFailure(s);
+            return failed(kFailMac);
+        }
+        const std::string mismatch = ReplyMismatch(s, request, plan.replyType);
+        if (mismatch.empty())
+            break;
+        // A reply sent twice belongs to the exchange before: it is not
+        // this one's answer, and this one's may still come.
+        if (o.duplicates < kMaxRepeatsReadPast && RepeatsPrevious(s, previous, plan.replyType)) {
+            ++o.duplicates;
+            continue;
+        }
+        o.why.reason = mismatch;
+        return failed(kFailNoAnswer);
     }
-    if (TpCheckMesgMac(s, plan.key) != 0) {
-        *why = LastFailure(s);
-        return kFailMac;
+    *answered = request;
+    return o;
+}
+
+// Takes one exchange's outcome into the lane's record, unless the load
+// has already been summed up.
+void Record(Shared &sh, Lane &lane, const Outcome &o, long long micros)
+{
+    os::LockGuard hold(lane.lock);
+    lane.busy = false;
+    if (lane.frozen)
+        return;
+    lane.duplicates += o.duplicates;
+    if (o.kind == kDone) {
+        lane.latencies.push_back(micros);
+        ++sh.done;
+        return;
     }
-    const std::string mismatch = ReplyMismatch(s, request, plan.replyType);
-    if (!mismatch.empty()) {
-        why->reason = mismatch;
-        return kFailNoAnswer;
-    }
-    return kDone;
+    if (lane.failures[o.kind]++ == 0)
+        lane.firstReason[o.kind] = o.why.reason;
+    ++sh.failed;
+}
+
+// Waits before the next connect, longer after each failure in a row;
+// false when the load ends meanwhile.
+bool BackOff(const Shared &sh, int failuresInARow)
+{
+    int wait = kBackoffFirstMillis;
+    for (int k = 1; k < failuresInARow && wait < kBackoffMostMillis; ++k)
+        wait *= 2;
+    wait = std::min(wait, kBackoffMostMillis);
+    for (int waited = 0; waited < wait && !sh.Ending(); waited += kPollMillis)
+        os::SleepMillis(std::min(kPollMillis, wait - waited));
+    return !sh.Ending();
 }
 
 void RunLane(Shared &sh, Lane &lane)
 {
     int sock = -1;
-    while (sh.stop.load() == 0) {
+    int connectFailures = 0;
+    RequestEcho previous;
+    bool havePrevious = false;
+    bool probed = false;  // the system's reason for a failed connect was asked once
+    while (!sh.Ending()) {
         const long long n = sh.next.fetch_add(1);
         if (n >= sh.plan.count)
             break;
-        Clock::time_point start = Clock::now();
-        Failure why;
-        const int kind = Exchange(sh, lane, &sock, static_cast<unsigned long long>(n), &start, &why);
-        if (kind == kDone) {
-            lane.latencies.push_back(MicrosBetween(start, Clock::now()));
-            ++sh.done;
-        } else {
-            if (lane.failures[kind]++ == 0)
-                lane.firstReason[kind] = why.reason;
-            ++sh.failed;
+        {
+            os::LockGuard hold(lane.lock);
+            lane.busy = true;
         }
+        Clock::time_point start = Clock::now();
+        Outcome o = Exchange(sh, lane, &sock, static_cast<unsigned long long>(n), &start,
+                             havePrevious ? &previous : nullptr, &previous);
+        const long long micros = MicrosBetween(start, Clock::now());
+        if (o.connectFailed && o.why.category == TRANPAK_ERR_CONNECT && !probed) {
+            o.why.reason = ConnectReason(sh.plan, o.why.reason);
+            probed = true;
+        }
+        Record(sh, lane, o, micros);
+        havePrevious = o.kind == kDone && !sh.plan.connectEach;
         // A failed exchange leaves the connection in no known state.
-        if (sock >= 0 && (kind != kDone || sh.plan.connectEach)) {
+        if (sock >= 0 && (o.kind != kDone || sh.plan.connectEach)) {
             TpSockClose(lane.s, sock);
             sock = -1;
         }
+        connectFailures = o.connectFailed ? connectFailures + 1 : 0;
+        if (connectFailures > 0 && !BackOff(sh, connectFailures))
+            break;
     }
     if (sock >= 0)
         TpSockClose(lane.s, sock);
@@ -121,16 +223,44 @@ void RunLane(Shared &sh, Lane &lane)
     lane.running = false;
 }
 
-// Waits for the lanes, rewriting the progress line once a second.
-void Watch(const Shared &sh, std::vector<std::unique_ptr<Lane>> &lanes)
+// True when no connection has been made for giveUp while one was wanted
+// all that time.
+bool NoConnection(const Shared &sh, const std::vector<std::unique_ptr<Lane>> &lanes)
+{
+    const long long now = sh.Now(), giveUp = sh.plan.giveUpMillis * 1000LL;
+    if (now - sh.lastConnected.load() < giveUp)
+        return false;
+    return std::any_of(lanes.begin(), lanes.end(), [&](const auto &l) {
+        const long long since = l->needing.load();
+        return since != kNever && now - since >= giveUp;
+    });
+}
+
+// Waits for the lanes, rewriting the progress line once a second. On
+// Ctrl-C, or when no connection can be made, it tells the lanes to end
+// and waits kStopGraceMillis at most for those in an exchange. True when
+// the load gave up.
+bool Watch(Shared &sh, std::vector<std::unique_ptr<Lane>> &lanes)
 {
     Clock::time_point shown = Clock::now();
     long long doneThen = 0;
     size_t width = 0;
+    bool gaveUp = false;
+    Clock::time_point endingSince{};
     for (;;) {
         const bool any = std::any_of(lanes.begin(), lanes.end(), [](const auto &l) { return l->running.load(); });
         if (!any)
             break;
+        if (!sh.Ending() && NoConnection(sh, lanes)) {
+            gaveUp = true;
+            sh.quit = true;
+        }
+        if (sh.Ending()) {
+            if (endingSince == Clock::time_point{})
+                endingSince = Clock::now();
+            else if (MicrosBetween(endingSince, Clock::now()) >= kStopGraceMillis * 1000LL)
+                break;
+        }
         os::SleepMillis(kPollMillis);
         const long long micros = MicrosBetween(shown, Clock::now());
         if (!sh.plan.progress || micros < kProgressMicros)
@@ -147,6 +277,7 @@ void Watch(const Shared &sh, std::vector<std::unique_ptr<Lane>> &lanes)
     }
     if (width > 0)
         std::fprintf(stderr, "\n");
+    return gaveUp;
 }
 
 }  // namespace
@@ -154,9 +285,9 @@ void Watch(const Shared &sh, std::vector<std::unique_ptr<Lane>> &lanes)
 LoadResult RunLoad(const LoadPlan &plan, const std::vector<TpSession *> &sessions, const TraceNumbers &numbers,
                    const std::atomic<int> &stop)
 {
-    Shared sh{plan, numbers, stop};
+    // On the heap: left there for threads still in the library at the end.
+    auto sh = std::make_unique<Shared>(plan, numbers, stop);
     std::vector<std::unique_ptr<Lane>> lanes;
-    const Clock::time_point start = Clock::now();
     for (TpSession *s : sessions) {
         auto lane = std::make_unique<Lane>();
         lane->s = s;
@@ -164,35 +295,56 @@ LoadResult RunLoad(const LoadPlan &plan, const std::vector<TpSession *> &session
             std::min(plan.count / static_cast<long long>(sessions.size()) + 1, kLatencyRoom)));
         lane->running = true;
         Lane *l = lane.get();
-        if (!lane->thread.Start([&sh, l] { RunLane(sh, *l); })) {
+        Shared *shared = sh.get();
+        if (!lane->thread.Start([shared, l] { RunLane(*shared, *l); })) {
             std::fprintf(stderr, "tranpak-client: cannot start a thread for connection %zu\n", lanes.size() + 1);
             break;
         }
         lanes.push_back(std::move(lane));
     }
-    Watch(sh, lanes);
+    const bool gaveUp = Watch(*sh, lanes);
+    const Clock::time_point summed = Clock::now();
 
     LoadResult r;
     r.requested = plan.count;
     r.connections = static_cast<int>(lanes.size());
     r.connectEach = plan.connectEach;
-    r.stopped = stop.load() != 0 && sh.done + sh.failed < plan.count;
-    Clock::time_point end = start;
+    r.gaveUpSeconds = gaveUp ? (plan.giveUpMillis + 999) / 1000 : 0;
+    Clock::time_point end = sh->start;
     for (auto &lane : lanes) {
-        lane->thread.Join();
-        end = std::max(end, lane->end);
-        r.latencyMicros.insert(r.latencyMicros.end(), lane->latencies.begin(), lane->latencies.end());
-        std::vector<long long>().swap(lane->latencies);  // not held twice
-        for (int k = 0; k < kFailureKinds; ++k) {
-            if (r.failures[k] == 0)
-                r.firstReason[k] = lane->firstReason[k];
-            r.failures[k] += lane->failures[k];
+        {
+            os::LockGuard hold(lane->lock);
+            lane->frozen = true;
+            r.inFlight += lane->busy ? 1 : 0;
+            r.latencyMicros.insert(r.latencyMicros.end(), lane->latencies.begin(), lane->latencies.end());
+            std::vector<long long>().swap(lane->latencies);  // not held twice
+            for (int k = 0; k < kFailureKinds; ++k) {
+                if (r.failures[k] == 0)
+                    r.firstReason[k] = lane->firstReason[k];
+                r.failures[k] += lane->failures[k];
+                r.failed += lane->failures[k];
+            }
+            r.duplicates += lane->duplicates;
+        }
+        r.connected += lane->connected ? 1 : 0;
+        if (lane->running) {
+            ++r.unfinished;
+            end = std::max(end, summed);
+        } else {
+            lane->thread.Join();
+            end = std::max(end, lane->end);
         }
     }
-    r.done = sh.done;
-    r.failed = sh.failed;
-    r.seconds = MicrosBetween(start, end) / 1e6;
+    r.done = static_cast<long long>(r.latencyMicros.size());
+    r.stopped = stop.load() != 0 && r.done + r.failed < plan.count;
+    r.seconds = MicrosBetween(sh->start, end) / 1e6;
     std::sort(r.latencyMicros.begin(), r.latencyMicros.end());
+    if (r.unfinished > 0) {
+        // Their threads still use these: never destroyed.
+        static_cast<void>(sh.release());
+        for (auto &lane : lanes)
+            static_cast<void>(lane.release());
+    }
     return r;
 }
 

@@ -23,12 +23,28 @@ struct LoadPlan {
     long long count = 1;
     bool connectEach = false;  // a connection for every exchange, not one kept open
     bool progress = false;     // the progress line on standard error
+    int giveUpMillis = 5000;   // without any connection made for this long, the load ends
 };
+
+// After a failed connect a connection waits before it tries again: the
+// first wait, doubled after each failure in a row up to the longest.
+inline constexpr int kBackoffFirstMillis = 10;
+inline constexpr int kBackoffMostMillis = 500;
+// Once stopped, exchanges in flight have this long to end before the
+// summary is made without them.
+inline constexpr int kStopGraceMillis = 300;
+// Replies that repeat the previous exchange's, read past in one exchange
+// at most; one more is a reply that does not answer.
+inline constexpr int kMaxRepeatsReadPast = 8;
 
 // Runs the plan over one connection per session. Each session holds the
 // request, set and backed up (TpBackupMesg), and is used by its thread
-// alone; numbers puts each exchange's field 11. Ends early, between
-// exchanges, once stop is nonzero.
+// alone; numbers puts each exchange's field 11. Ends early once stop is
+// nonzero, or when no connection could be made for plan.giveUpMillis:
+// within kStopGraceMillis and a little, whatever the connections wait on,
+// without the exchanges still in flight. When result.unfinished > 0 those
+// threads still run in the library: the sessions, plan and numbers must
+// stay untouched until the process ends, which the caller must do at once.
 LoadResult RunLoad(const LoadPlan &plan, const std::vector<TpSession *> &sessions, const TraceNumbers &numbers,
                    const std::atomic<int> &stop);
 

@@ -22,6 +22,21 @@ std::string Fixed(double value, int decimals)
     return text;
 }
 
+// "4 connections kept open", "2 of 4 connections made, kept open",
+// "4 connections, connecting for each exchange", "1 connection, none made".
+std::string ConnectionsText(const LoadResult &r)
+{
+    const std::string count =
+        std::to_string(r.connections) + (r.connections == 1 ? " connection" : " connections");
+    if (r.connected == 0)
+        return count + ", none made";
+    if (r.connectEach)
+        return count + ", connecting for each exchange";
+    if (r.connected < r.connections)
+        return std::to_string(r.connected) + " of " + count + " made, kept open";
+    return count + " kept open";
+}
+
 }  // namespace
 
 long long NearestRank(const std::vector<long long> &ascending, int perMille)
@@ -43,9 +58,10 @@ std::string SummaryText(const LoadResult &r)
         if (r.failures[k] > 0)
             kinds += (kinds.empty() ? "" : ", ") + std::string(FailureName(k)) + " " + std::to_string(r.failures[k]);
     out += "failures: " + (kinds.empty() ? "none" : kinds) + "\n";
+    if (r.duplicates > 0)
+        out += "duplicates: " + std::to_string(r.duplicates) + " replies repeated the previous exchange's, read past\n";
     out += "rate: " + Fixed(PerSecond(r), 0) + " exchanges per second over " + Fixed(r.seconds, 3) + " s, " +
-           std::to_string(r.connections) + (r.connections == 1 ? " connection" : " connections") +
-           (r.connectEach ? ", connecting for each exchange\n" : " kept open\n");
+           ConnectionsText(r) + "\n";
     if (r.latencyMicros.empty()) {
         out += "latency: none, no exchange was done\n";
     } else {
@@ -55,9 +71,14 @@ std::string SummaryText(const LoadResult &r)
                    Fixed(NearestRank(r.latencyMicros, p.perMille) / 1000.0, 3) + " ms";
         out += "\n";
     }
+    const std::string after = std::to_string(r.done + r.failed) + " of " + std::to_string(r.requested) +
+                              " exchanges" +
+                              (r.inFlight > 0 ? ", " + std::to_string(r.inFlight) + " in flight left unfinished" : "");
     if (r.stopped)
-        out += "stopped: by Ctrl-C after " + std::to_string(r.done + r.failed) + " of " +
-               std::to_string(r.requested) + " exchanges\n";
+        out += "stopped: by Ctrl-C after " + after + "\n";
+    else if (r.gaveUpSeconds > 0)
+        out += "ended: no connection could be made for " + std::to_string(r.gaveUpSeconds) + " s, after " + after +
+               "\n";
     return out;
 }
 
@@ -66,6 +87,7 @@ std::string SummaryJson(const LoadResult &r)
     std::string out = "{\"requested\":" + std::to_string(r.requested) +
                       ",\"connections\":" + std::to_string(r.connections) +
                       ",\"connect_each\":" + (r.connectEach ? "true" : "false") +
+                      ",\"connected\":" + std::to_string(r.connected) +
                       ",\"done\":" + std::to_string(r.done) + ",\"failed\":" + std::to_string(r.failed) +
                       ",\"failures\":{";
     bool first = true;
@@ -75,7 +97,9 @@ std::string SummaryJson(const LoadResult &r)
         out += std::string(first ? "" : ",") + "\"" + FailureName(k) + "\":" + std::to_string(r.failures[k]);
         first = false;
     }
-    out += std::string("},\"stopped\":") + (r.stopped ? "true" : "false") + ",\"seconds\":" + Fixed(r.seconds, 3) +
+    out += "},\"duplicates\":" + std::to_string(r.duplicates) + ",\"stopped\":" + (r.stopped ? "true" : "false") +
+           ",\"gave_up\":" + (r.gaveUpSeconds > 0 ? "true" : "false") + ",\"in_flight\":" +
+           std::to_string(r.inFlight) + ",\"seconds\":" + Fixed(r.seconds, 3) +
            ",\"per_second\":" + Fixed(PerSecond(r), 1) + ",\"latency_us\":{";
     for (const Percentile &p : kPercentiles)
         out += std::string(p.perMille == 0 ? "" : ",") + "\"" + p.name + "\":" +

@@ -15,11 +15,16 @@ struct LoadResult {
     long long requested = 0;
     int connections = 0;
     bool connectEach = false;
+    int connected = 0;     // of the connections, those that were ever made
     long long done = 0;    // reply received, MAC verified, answers its request
-    long long failed = 0;  // done + failed < requested only when stopped
+    long long failed = 0;  // done + failed < requested only when stopped or given up
     long long failures[kFailureKinds] = {};
     std::string firstReason[kFailureKinds];  // escaped, of each kind's first failure
-    bool stopped = false;
+    long long duplicates = 0;  // replies that repeated the previous exchange's, read past
+    bool stopped = false;   // by Ctrl-C
+    int gaveUpSeconds = 0;  // above 0: ended when no connection could be made for so long
+    long long inFlight = 0;  // exchanges begun and left unfinished when it ended early
+    int unfinished = 0;      // threads still in the library then
     double seconds = 0;
     std::vector<long long> latencyMicros;  // of the exchanges done, ascending
 };

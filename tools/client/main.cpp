@@ -45,6 +45,9 @@ constexpr int kExitStopped = 130;
 // Each connection of a load has a thread and a session (72 KiB) of its own.
 constexpr long kMaxCount = 1000000000;
 constexpr long kMaxConnections = 1000;
+constexpr long kMaxSeconds = 86400;
+// A load ends when no connection could be made for this long.
+constexpr long kGiveUpSeconds = 5;
 
 // Ctrl-C: set once, read by the load's threads between exchanges.
 std::atomic<int> g_stop{0};
@@ -88,14 +91,23 @@ void Help()
         "  --progress        done, failed and rate on standard error once a second\n"
         "                    (default: only when standard error is a terminal)\n"
         "  --no-progress     no progress line\n"
+        "  --recv-timeout S  seconds to wait for each reply, 1 to 86400 (default: the\n"
+        "                    settings' [Com Timeout] RECV, else 10)\n"
+        "  --give-up S       end the load when no connection could be made for S\n"
+        "                    seconds, 1 to 86400 (default 5); a failed connect is\n"
+        "                    tried again after 10 ms, doubling up to 500 ms\n"
         "  --help, --version\n"
         "e.g. tranpak-client --port 5000 --key 0123456789ABCDEF --count 20000 \\\n"
         "         --connections 4 0800 11=000001 41=TERM0001\n"
-        "Ctrl-C ends a load or a fetch early (a load still prints its summary; a fetch\n"
-        "leaves no temporary file); a second Ctrl-C ends at once.\n"
+        "A reply that repeats the previous exchange's (a duplicate) is read past and\n"
+        "counted, not charged to the exchange that meets it.\n"
+        "Ctrl-C ends a load or a fetch early, within a second whatever the host does:\n"
+        "a load still prints its summary, the exchanges in flight left out; a fetch\n"
+        "removes its own temporary file. A second Ctrl-C ends at once.\n"
         "Exit codes: 0 done, 1 a library call failed (with --count above 1: an exchange\n"
-        "failed), 2 usage, 3 the reply's MAC failed, 4 the reply does not answer the\n"
-        "request (type, or field 11 or 41 changed), 130 stopped by Ctrl-C.\n",
+        "failed, or no connection could be made for --give-up seconds), 2 usage, 3 the\n"
+        "reply's MAC failed, 4 the reply does not answer the request (type, or field 11\n"
+        "or 41 changed), 130 stopped by Ctrl-C.\n",
         kMacOptionsHelp);
 }
 
@@ -104,10 +116,15 @@ struct Args {
     int port = -1;
     bool text = false, unmask = false, json = false;
     long count = 1, connections = 1;
+    long recvSeconds = 0;  // 0: the settings' RECV, else kLoadRecvSeconds
+    long giveUpSeconds = kGiveUpSeconds;
     bool connectEach = false;
     int progress = -1;  // -1: when standard error is a terminal; 0 never; 1 always
     std::vector<std::string> rest;
 };
+
+// How long the attempt that finds why a connection failed may take.
+constexpr int kProbeMillis = 1000;
 
 // The error log the library writes to, as the settings name it.
 std::string g_errfile;
@@ -128,6 +145,18 @@ std::string Absolute(const std::string &path)
     std::error_code ec;
     const auto full = std::filesystem::absolute(path, ec);
     return ec ? path : full.string();
+}
+
+// A failed connection with the system's reason beside the library's words
+// ("tranpak: connect error (Connection refused)").
+Failure WithConnectReason(Failure failure, const Args &a)
+{
+    if (failure.category != TRANPAK_ERR_CONNECT)
+        return failure;
+    const std::string problem = os::ConnectProblem(a.host, a.port, kProbeMillis);
+    if (!problem.empty())
+        failure.reason += " (" + problem + ")";
+    return failure;
 }
 
 int InitFailed(TpSession *s, const SettingsView &settings)
@@ -163,7 +192,7 @@ int SendMessage(const Args &a, const unsigned char *key, long mark)
     const RequestEcho request = RememberRequest(g_s, a.rest[0]);
     int sock = TpSockConnect(g_s, a.host.c_str(), a.port);
     if (sock < 0)
-        return Fail("connecting", LastFailure(g_s), mark);
+        return Fail("connecting", WithConnectReason(LastFailure(g_s), a), mark);
     if (TpSockSendMesg(g_s, sock, key) != 0) {
         const Failure failure = LastFailure(g_s);
         TpSockClose(g_s, sock);
@@ -204,13 +233,16 @@ int SendLoad(const Args &a, const MacChoice &mac, long mark, const SettingsView 
     if (!numbers.Read(g_s, &why))
         return UsageError(kTool, why);
     const long connections = std::min(a.connections, a.count);
+    // Each connection waits a bounded time for its reply, so one whose
+    // host stopped answering fails and lets the load go on.
+    const TpSettings sessionSettings = LoadSessionSettings(settings, static_cast<int>(a.recvSeconds));
     std::vector<std::unique_ptr<TpSession>> owned;
     std::vector<TpSession *> sessions;
     for (long k = 0; k < connections; ++k) {
         owned.push_back(std::make_unique<TpSession>());
         TpSession *s = owned.back().get();
         sessions.push_back(s);
-        if (TpInit8583(s, nullptr) != 0)
+        if (TpInit8583With(s, &sessionSettings) != 0)
             return InitFailed(s, settings);
         UseMac(s, mac);
         if (SetRequest(s, a.rest, &why) != 0 || TpBackupMesg(s) != 0)
@@ -225,15 +257,27 @@ int SendLoad(const Args &a, const MacChoice &mac, long mark, const SettingsView 
     plan.count = a.count;
     plan.connectEach = a.connectEach;
     plan.progress = a.progress < 0 ? os::StderrIsTerminal() : a.progress == 1;
+    plan.giveUpMillis = static_cast<int>(a.giveUpSeconds * 1000);
     os::OnStopRequest(OnStop);
     const LoadResult r = RunLoad(plan, sessions, numbers, g_stop);
-    for (TpSession *s : sessions)
-        TpWipe(s);  // keys and card data
+    if (r.unfinished == 0)
+        for (TpSession *s : sessions)
+            TpWipe(s);  // keys and card data
+    if (r.gaveUpSeconds > 0)
+        std::fprintf(stderr, "%s: no connection to %s:%d could be made for %d s: the load ends\n", kTool,
+                     Escaped(a.host).c_str(), a.port, r.gaveUpSeconds);
     std::printf("%s", a.json ? (SummaryJson(r) + "\n").c_str() : SummaryText(r).c_str());
     for (int k = 0; k < kFailureKinds; ++k)
         if (r.failures[k] > 0)
             std::fprintf(stderr, "%s: first failure (%s): %s\n", kTool, FailureName(k), r.firstReason[k].c_str());
-    return r.stopped ? kExitStopped : r.failed > 0 ? kExitFailed : 0;
+    const int rc = r.stopped ? kExitStopped : r.failed > 0 || r.gaveUpSeconds > 0 ? kExitFailed : 0;
+    if (r.unfinished > 0) {
+        // Threads still wait in the library on these sessions: the process
+        // ends here, with nothing destroyed under them.
+        std::fflush(stderr);
+        std::_Exit(FinishOutput(kTool, rc));
+    }
+    return rc;
 }
 
 // Ends the process after a fetch cut short: the library's call still runs
@@ -242,7 +286,8 @@ int SendLoad(const Args &a, const MacChoice &mac, long mark, const SettingsView 
 {
     std::fprintf(stderr, "%s: stopped: the fetch of %s was cut short\n", kTool, Escaped(a.rest[1]).c_str());
     for (const std::string &path : left)
-        std::fprintf(stderr, "%s: cannot remove %s while the library holds it open\n", kTool, Escaped(path).c_str());
+        std::fprintf(stderr, "%s: %s may be this fetch's temporary file; it was not removed\n", kTool,
+                     Escaped(path).c_str());
     std::fflush(stderr);
     std::_Exit(FinishOutput(kTool, kExitStopped));
 }
@@ -265,7 +310,7 @@ int Transfer(const Args &a, long mark)
         rc = end == FetchEnd::kDone ? 0 : -1;
     }
     if (rc != 0)
-        return Fail(send ? "sending the file" : "fetching the file", LastFailure(g_s), mark);
+        return Fail(send ? "sending the file" : "fetching the file", WithConnectReason(LastFailure(g_s), a), mark);
     std::printf("%s %s -> %s: done (%s)\n", send ? "sent" : "fetched", Escaped(a.rest[1]).c_str(),
                 Escaped(a.rest[2]).c_str(), a.text ? "text" : "binary");
     return 0;
@@ -280,6 +325,10 @@ bool ReadNumber(const CliItem &it, Args *a, std::string *error)
         *error = "--count takes a number from 1 to " + std::to_string(kMaxCount) + ", not " + it.value;
     else if (it.name == "connections" && !ParseInteger(it.value, 1, kMaxConnections, &a->connections))
         *error = "--connections takes a number from 1 to " + std::to_string(kMaxConnections) + ", not " + it.value;
+    else if (it.name == "recv-timeout" && !ParseInteger(it.value, 1, kMaxSeconds, &a->recvSeconds))
+        *error = "--recv-timeout takes a number from 1 to " + std::to_string(kMaxSeconds) + ", not " + it.value;
+    else if (it.name == "give-up" && !ParseInteger(it.value, 1, kMaxSeconds, &a->giveUpSeconds))
+        *error = "--give-up takes a number from 1 to " + std::to_string(kMaxSeconds) + ", not " + it.value;
     return error->empty();
 }
 
@@ -291,7 +340,8 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
                           {{"host", true}, {"port", true}, {"key", true}, {"mac", true}, {"mac-padding", true}, {"settings", true}, {"reply-type", true},
                            {"unmask", false}, {"json", false}, {"text", false}, {"binary", false},
                            {"count", true}, {"connections", true}, {"connect-each", false}, {"progress", false},
-                           {"no-progress", false}, {"help", false}, {"version", false}},
+                           {"no-progress", false}, {"recv-timeout", true}, {"give-up", true},
+                           {"help", false}, {"version", false}},
                           &items, &error))
         return UsageError(kTool, error);
     for (const CliItem &it : items) {

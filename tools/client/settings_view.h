@@ -1,10 +1,13 @@
-// Which settings file the library reads at start-up and the files it
-// names, found the way the library finds them: TRANPAK_SETTINGS when it is
-// set and not empty (at most 1023 characters), else the built-in path;
-// then [Error Log File] ERRFILE and [Bitmap Define File] BMPFILE, each cut
-// to 159 characters, with the library's defaults.
+// Which settings file the library reads at start-up and what it holds,
+// found the way the library finds them: TRANPAK_SETTINGS when it is set
+// and not empty (at most 1023 characters), else the built-in path; then
+// [Error Log File] ERRFILE, [Bitmap Define File] BMPFILE and [Com Trace
+// File] CTRACEFILE, each cut to 159 characters, with the library's
+// defaults, [Com Trace Flag] GCODEFLAG, and the [Com Timeout] limits.
 #ifndef TRANPAK_TOOLS_SETTINGS_VIEW_H
 #define TRANPAK_TOOLS_SETTINGS_VIEW_H
+
+#include "tranpak.h"
 
 #include <string>
 
@@ -16,9 +19,25 @@ struct SettingsView {
     bool read = false;      // false: no settings were read (no path, or not a file)
     std::string errfile;    // empty unless read
     std::string bmpfile;
+    std::string ctracefile;
+    bool trace = false;
+    // CONNECT, SEND, RECV and TRANSFER in seconds; 0: none (also for a
+    // value the library refuses, which Init8583 reports).
+    int connectLimit = 0, sendLimit = 0, recvLimit = 0, transferLimit = 0;
 };
 
 SettingsView ViewSettings();
+
+// A load waits this long for each reply when neither the settings nor
+// --recv-timeout give a limit, so a host that stops answering cannot hold
+// it for ever.
+inline constexpr int kLoadRecvSeconds = 10;
+
+// What a load's sessions start with: the settings as viewed (the library's
+// defaults where none were read), with recvSeconds as the receive limit
+// when above 0, else the settings' own, else kLoadRecvSeconds. The paths
+// point into view.
+TpSettings LoadSessionSettings(const SettingsView &view, int recvSeconds);
 
 }  // namespace tranpak::tools
 

@@ -60,6 +60,16 @@ bool SyncAndClose(int fd);
 void CloseFile(int fd);
 // A number that differs between processes, for temporary names.
 long ProcessId();
+// Whether this process holds the file at path open (the same file, not
+// only the same name): 1 yes, 0 no (or no such file), -1 cannot tell
+// (Windows). Tells a process's own temporary file from another's of the
+// same form.
+int HeldOpenHere(const std::string &path);
+
+// Why a TCP connection to host:port cannot be made, in the system's words
+// ("Connection refused"), from an attempt of its own that waits at most
+// millis; "" when it connects, or when nothing is known in that time.
+std::string ConnectProblem(const std::string &host, int port, int millis);
 
 // Why a path below a served directory was not opened.
 enum class Refused {
@@ -186,6 +196,22 @@ public:
     ~Mutex();
     void Lock();
     void Unlock();
+
+private:
+    friend class CondVar;
+    void *impl_;
+};
+
+// Waits on a Mutex the caller holds until woken or millis pass (then it
+// holds it again); wakes may come without a Wake, so callers look again.
+class CondVar {
+public:
+    CondVar();
+    CondVar(const CondVar &) = delete;
+    CondVar &operator=(const CondVar &) = delete;
+    ~CondVar();
+    void Wait(Mutex &held, int millis);
+    void WakeAll();
 
 private:
     void *impl_;

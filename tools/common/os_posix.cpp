@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <arpa/inet.h>
+#include <dirent.h>
+#include <netdb.h>
 #include <ctime>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -196,6 +198,12 @@ constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 constexpr int kMaxLinkHops = 40;
 
 #ifdef TRANPAK_HAVE_OPENAT2
+// The kernel answers EAGAIN when a rename anywhere on the system ran while
+// it resolved a ".." (a link's "../name" that stays inside): it cannot
+// then be sure the step stayed beneath. Asking again is the remedy it
+// asks for; a lookup starved by renames this many times gives up.
+constexpr int kBeneathAttempts = 256;
+
 // The kernel refuses any step above dirfd, an absolute link included.
 int OpenBeneath(int dirfd, const std::string &path, int flags)
 {
@@ -203,9 +211,10 @@ int OpenBeneath(int dirfd, const std::string &path, int flags)
     how.flags = static_cast<unsigned long long>(flags);
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
     long fd;
+    int attempts = 0;
     do {
         fd = syscall(SYS_openat2, dirfd, path.empty() ? "." : path.c_str(), &how, sizeof how);
-    } while (fd < 0 && errno == EINTR);
+    } while (fd < 0 && (errno == EINTR || (errno == EAGAIN && ++attempts < kBeneathAttempts)));
     return static_cast<int>(fd);
 }
 #else
@@ -428,7 +437,10 @@ bool ServedDir::StoreBegin(const std::string &relative, PendingStore *store, Ref
         close(parent);
         return false;
     }
-    const std::string temporary = name + ".tranpak-" + std::to_string(ProcessId()) + "-" +
+    // Short and of its own form whatever the target's name, so that a
+    // name near the system's limit (reached through a link) still leaves
+    // room for it.
+    const std::string temporary = ".tranpak-" + std::to_string(ProcessId()) + "-" +
                                   std::to_string(++temporaries) + ".tmp";
     const int fd = openat(parent, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -468,6 +480,69 @@ void PendingStore::Abandon()
 }
 
 long ProcessId() { return static_cast<long>(getpid()); }
+
+namespace {
+
+// Descriptors looked at where /proc/self/fd cannot be listed.
+constexpr long kMaxDescriptorsLooked = 65536;
+
+bool SameFile(int fd, const struct stat &file)
+{
+    struct stat st {};
+    return fstat(fd, &st) == 0 && st.st_dev == file.st_dev && st.st_ino == file.st_ino;
+}
+
+}  // namespace
+
+int HeldOpenHere(const std::string &path)
+{
+    struct stat file {};
+    if (stat(path.c_str(), &file) != 0)
+        return 0;  // gone: held by nobody under that name
+    if (DIR *fds = opendir("/proc/self/fd")) {
+        bool held = false;
+        while (const dirent *e = readdir(fds))
+            if (e->d_name[0] != '.' && SameFile(std::atoi(e->d_name), file))
+                held = true;
+        closedir(fds);
+        return held ? 1 : 0;
+    }
+    long most = sysconf(_SC_OPEN_MAX);
+    most = most < 0 || most > kMaxDescriptorsLooked ? kMaxDescriptorsLooked : most;
+    for (int fd = 0; fd < most; ++fd)
+        if (SameFile(fd, file))
+            return 1;
+    return 0;
+}
+
+std::string ConnectProblem(const std::string &host, int port, int millis)
+{
+    addrinfo hints{}, *found = nullptr;
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
+        return "";
+    sockaddr_in sin = *reinterpret_cast<const sockaddr_in *>(found->ai_addr);
+    freeaddrinfo(found);
+    sin.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
+    const int sock = socket(AF_INET, SOCK_STREAM, 0);
+    if (sock < 0)
+        return std::strerror(errno);
+    SetNonBlocking(sock);
+    int error = 0;
+    if (connect(sock, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) != 0) {
+        error = errno;
+        if (error == EINPROGRESS && WaitSocket(sock, true, millis) == 1) {
+            socklen_t len = sizeof error;
+            if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
+                error = errno;
+        } else if (error == EINPROGRESS) {
+            error = 0;  // no answer yet: nothing known
+        }
+    }
+    close(sock);
+    return error != 0 ? std::strerror(error) : "";
+}
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
@@ -525,6 +600,46 @@ Mutex::~Mutex()
 
 void Mutex::Lock() { pthread_mutex_lock(static_cast<pthread_mutex_t *>(impl_)); }
 void Mutex::Unlock() { pthread_mutex_unlock(static_cast<pthread_mutex_t *>(impl_)); }
+
+// Waits are measured on the monotonic clock where the system lets a
+// condition use it, so setting the date does not stretch them.
+#if defined(__linux__)
+constexpr clockid_t kWaitClock = CLOCK_MONOTONIC;
+#else
+constexpr clockid_t kWaitClock = CLOCK_REALTIME;
+#endif
+
+CondVar::CondVar() : impl_(new pthread_cond_t)
+{
+    pthread_condattr_t attr;
+    pthread_condattr_init(&attr);
+#if defined(__linux__)
+    pthread_condattr_setclock(&attr, kWaitClock);
+#endif
+    pthread_cond_init(static_cast<pthread_cond_t *>(impl_), &attr);
+    pthread_condattr_destroy(&attr);
+}
+
+CondVar::~CondVar()
+{
+    pthread_cond_destroy(static_cast<pthread_cond_t *>(impl_));
+    delete static_cast<pthread_cond_t *>(impl_);
+}
+
+void CondVar::Wait(Mutex &held, int millis)
+{
+    timespec until{};
+    clock_gettime(kWaitClock, &until);
+    until.tv_sec += millis / 1000;
+    until.tv_nsec += static_cast<long>(millis % 1000) * 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+        until.tv_sec += 1;
+        until.tv_nsec -= 1000000000L;
+    }
+    pthread_cond_timedwait(static_cast<pthread_cond_t *>(impl_), static_cast<pthread_mutex_t *>(held.impl_), &until);
+}
+
+void CondVar::WakeAll() { pthread_cond_broadcast(static_cast<pthread_cond_t *>(impl_)); }
 
 bool GetEnvVar(const char *name, std::string *value)
 {

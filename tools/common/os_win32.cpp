@@ -5,6 +5,7 @@
 #include "os.h"
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <atomic>
@@ -360,8 +361,11 @@ bool ServedDir::StoreBegin(const std::string &relative, PendingStore *store, Ref
         Release(&way);
         return false;
     }
-    const std::string temporary = target + ".tranpak-" + std::to_string(ProcessId()) + "-" +
-                                  std::to_string(++temporaries) + ".tmp";
+    // Short and of its own form whatever the target's name, so that a
+    // path near the system's limit still leaves room for it.
+    const std::string parent = ParentOf(relative);
+    const std::string temporary = impl_->path + "/" + (parent.empty() ? "" : parent + "/") + ".tranpak-" +
+                                  std::to_string(ProcessId()) + "-" + std::to_string(++temporaries) + ".tmp";
     HANDLE h = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     const int fd = h == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
     if (fd < 0) {
@@ -405,6 +409,48 @@ void PendingStore::Abandon()
 }
 
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+
+// The system lists no process's open files to it; a file another process
+// holds and one this process holds look alike from outside.
+int HeldOpenHere(const std::string &) { return -1; }
+
+std::string ConnectProblem(const std::string &host, int port, int millis)
+{
+    addrinfo hints{}, *found = nullptr;
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
+        return "";
+    sockaddr_in sin = *reinterpret_cast<const sockaddr_in *>(found->ai_addr);
+    freeaddrinfo(found);
+    sin.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET)
+        return SystemText(static_cast<DWORD>(WSAGetLastError()));
+    const int sock = FromSocket(s);
+    SetNonBlocking(sock);
+    int error = 0;
+    if (connect(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) != 0) {
+        error = WSAGetLastError();
+        if (error == WSAEWOULDBLOCK) {
+            // A refused connection shows in the exception set, not as
+            // writable.
+            fd_set done, failed;
+            FD_ZERO(&done);
+            FD_SET(s, &done);
+            FD_ZERO(&failed);
+            FD_SET(s, &failed);
+            timeval tv{millis / 1000, (millis % 1000) * 1000};
+            error = 0;
+            if (select(0, nullptr, &done, &failed, &tv) > 0 && FD_ISSET(s, &failed)) {
+                int len = sizeof error;
+                getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &len);
+            }
+        }
+    }
+    closesocket(s);
+    return error != 0 ? SystemText(static_cast<DWORD>(error)) : "";
+}
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
@@ -455,6 +501,18 @@ Mutex::~Mutex()
 
 void Mutex::Lock() { EnterCriticalSection(static_cast<CRITICAL_SECTION *>(impl_)); }
 void Mutex::Unlock() { LeaveCriticalSection(static_cast<CRITICAL_SECTION *>(impl_)); }
+
+CondVar::CondVar() : impl_(new CONDITION_VARIABLE) { InitializeConditionVariable(static_cast<CONDITION_VARIABLE *>(impl_)); }
+
+CondVar::~CondVar() { delete static_cast<CONDITION_VARIABLE *>(impl_); }
+
+void CondVar::Wait(Mutex &held, int millis)
+{
+    SleepConditionVariableCS(static_cast<CONDITION_VARIABLE *>(impl_), static_cast<CRITICAL_SECTION *>(held.impl_),
+                             static_cast<DWORD>(millis));
+}
+
+void CondVar::WakeAll() { WakeAllConditionVariable(static_cast<CONDITION_VARIABLE *>(impl_)); }
 
 bool GetEnvVar(const char *name, std::string *value)
 {

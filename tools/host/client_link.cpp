@@ -119,12 +119,15 @@ LinkResult ClientLink::Write(const void *bytes, int count)
     return LinkResult::kOk;
 }
 
-LinkResult ClientLink::ReadFrame(unsigned char *first, std::string *why)
+LinkResult ClientLink::ReadFrame(unsigned char *first, std::string *why, int waitMillis, bool *started)
 {
-    const Clock::time_point deadline = Clock::now() + timeout_;
-    LinkResult r = ReadExactly(first, 1, deadline);
+    const auto wait = waitMillis < 0 ? timeout_ : std::chrono::milliseconds(waitMillis);
+    LinkResult r = ReadExactly(first, 1, Clock::now() + wait);
+    if (started != nullptr)
+        *started = r == LinkResult::kOk;
     if (r != LinkResult::kOk)
         return r;
+    const Clock::time_point deadline = Clock::now() + timeout_;
     if (*first == kPacketStart)
         return ReadPacketRest(why, deadline);
     if (*first == kFileStart)
@@ -207,6 +210,17 @@ LinkResult ClientLink::WriteFileFrame(char type, const void *body, int n)
     if (n > 0)
         std::memcpy(frame + kFileHeadSize, body, static_cast<size_t>(n));
     return Write(frame, kFileHeadSize + n);
+}
+
+void ClientLink::Linger(int millis)
+{
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(millis);
+    char sink[kFileBodySize];
+    for (;;) {
+        const LinkResult r = ReadExactly(sink, sizeof sink, deadline);
+        if (r != LinkResult::kOk)
+            return;  // closed, timed out, stopped or broken: done either way
+    }
 }
 
 bool ClientLink::Pause(int millis)

@@ -30,11 +30,13 @@ public:
     // deadline; one that passes gives kTooLong.
     void LimitTransfer(int millis);
 
-    // Reads the first byte of the next frame and the rest of it, all
-    // before one deadline: a whole Packet (02) into Packet(), a file frame
-    // (06) into FileType() and FileBody(). *first receives the first byte.
-    // A frame that breaks its framing gives kMalformed with *why.
-    LinkResult ReadFrame(unsigned char *first, std::string *why);
+    // Waits up to waitMillis (-1: the link's timeout) for the first byte
+    // of the next frame, then reads the rest of it within the link's
+    // timeout from that byte: a whole Packet (02) into Packet(), a file
+    // frame (06) into FileType() and FileBody(). *first receives the first
+    // byte, *started (when given) whether it came. A frame that breaks its
+    // framing gives kMalformed with *why.
+    LinkResult ReadFrame(unsigned char *first, std::string *why, int waitMillis = -1, bool *started = nullptr);
     // Reads one file frame (06 ...) before a deadline.
     LinkResult ReadFileFrame(std::string *why);
 
@@ -53,6 +55,9 @@ public:
 
     // Sleeps, waking for Ctrl-C; false when it came.
     bool Pause(int millis);
+    // Reads and throws away what the client sends until it closes, millis
+    // pass or Ctrl-C comes.
+    void Linger(int millis);
 
 private:
     using Clock = std::chrono::steady_clock;

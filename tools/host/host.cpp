@@ -47,7 +47,7 @@ bool ParseFault(const std::string &name, Fault *fault)
     static const std::pair<const char *, Fault> kNames[] = {
         {"none", Fault::kNone},      {"late", Fault::kLate},     {"close", Fault::kClose},
         {"bad-mac", Fault::kBadMac}, {"bad-len", Fault::kBadLen}, {"no-stop", Fault::kNoStop},
-        {"garbage", Fault::kGarbage},
+        {"garbage", Fault::kGarbage}, {"duplicate", Fault::kDuplicate},
     };
     for (const auto &n : kNames) {
         if (name == n.first) {
@@ -95,15 +95,30 @@ int HostSimulator::Start(std::string *why)
         *why = "cannot listen on " + options_.address + ":" + std::to_string(options_.port) + ": " + reason;
         return -1;
     }
+    log_->Start();
     return os::SockLocalPort(listener_);
 }
 
-void HostSimulator::HandleConnection(ClientLink &link, TpSession *s)
+// A message connection waits --idle-timeout for its next message once a
+// MAC verified on it: a terminal that holds the key may keep it open
+// between transactions. Until then, and for the rest of every frame once
+// its first byte came, --client-timeout. A client without the key is
+// answered a few times and then let go, so it cannot keep a slot by
+// sending refused messages in time.
+void HostSimulator::HandleConnection(ClientLink &link, Slot *slot)
 {
+    bool keyShown = false;
+    int refusedInARow = 0;
     for (;;) {
         unsigned char first = 0;
         std::string why;
-        const LinkResult r = link.ReadFrame(&first, &why);
+        const int wait = keyShown ? options_.idleTimeoutMillis : options_.clientTimeoutMillis;
+        bool started = false;
+        const LinkResult r = link.ReadFrame(&first, &why, wait, &started);
+        if (r == LinkResult::kTimedOut && !started && keyShown) {
+            Say(link, "connection ended: no message for " + std::to_string(wait / 1000) + " s");
+            return;
+        }
         if (r == LinkResult::kTimedOut) {
             Say(link, "connection dropped: no whole frame within " +
                           std::to_string(options_.clientTimeoutMillis / 1000) + " s");
@@ -116,8 +131,24 @@ void HostSimulator::HandleConnection(ClientLink &link, TpSession *s)
         if (r != LinkResult::kOk)
             return;  // closed, stopped or broken: nothing more to answer
         if (first == kPacketStart) {
-            if (!HandleMessage(link, s))
+            // File transfers need no definitions: they are loaded for the
+            // first message a slot serves.
+            if (!slot->loaded)
+                slot->loaded = LoadDefinitions(slot->session.get(), options_.definitions, options_.errlog) &&
+                               UseMac(slot->session.get(), options_.mac);
+            if (!slot->loaded) {
+                Say(link, "message refused: cannot load definitions from " + options_.definitions);
                 return;
+            }
+            bool macOk = false;
+            if (!HandleMessage(link, slot->session.get(), &macOk))
+                return;
+            keyShown = keyShown || macOk;
+            refusedInARow = macOk ? 0 : refusedInARow + 1;
+            if (refusedInARow == kRefusedMacsInARow) {
+                Say(link, "connection ended: " + std::to_string(kRefusedMacsInARow) + " refused MACs in a row");
+                return;
+            }
         } else if (first == kFileStart) {
             HandleFile(link);
             return;
@@ -148,8 +179,9 @@ std::string HostSimulator::SetFields(const ClientLink &link, TpSession *s, const
     return set;
 }
 
-bool HostSimulator::HandleMessage(ClientLink &link, TpSession *s)
+bool HostSimulator::HandleMessage(ClientLink &link, TpSession *s, bool *verified)
 {
+    *verified = false;
     if (TpUnpackMesg(s, link.Packet(), link.PacketLength()) != 0) {
         Say(link, "message refused: " + LastError(s));
         return false;
@@ -158,6 +190,7 @@ bool HostSimulator::HandleMessage(ClientLink &link, TpSession *s)
     const std::string requestType = MessageType(s);
     const std::string fields = UsedFields(s);
     const bool macOk = TpCheckMesgMac(s, options_.mac.key) == 0;
+    *verified = macOk;
     const std::string why = macOk ? "" : LastError(s);
     const Rule *rule = nullptr;
     for (size_t i = 0; macOk && rule == nullptr && i < options_.rules.size(); ++i)
@@ -212,17 +245,22 @@ bool HostSimulator::HandleMessage(ClientLink &link, TpSession *s)
             frame[i] = static_cast<unsigned char>((i * 97 + 13) & 0xFF);
         line += " [fault: garbage]";
         break;
+    case Fault::kDuplicate:
+        line += " [fault: answer sent twice]";
+        break;
     case Fault::kNone:
         break;
     }
-    const LinkResult sent = link.Write(frame, len);
+    LinkResult sent = link.Write(frame, len);
+    if (sent == LinkResult::kOk && fault == Fault::kDuplicate)
+        sent = link.Write(frame, len);
     if (sent != LinkResult::kOk) {
         Say(link, line + " [answer not sent: " + LinkResultText(sent) + "]");
         return false;
     }
     Say(link, line);
     // A damaged frame leaves the connection unusable for both sides.
-    return fault == Fault::kNone || fault == Fault::kLate || fault == Fault::kBadMac;
+    return fault == Fault::kNone || fault == Fault::kLate || fault == Fault::kBadMac || fault == Fault::kDuplicate;
 }
 
 }  // namespace tranpak::tools

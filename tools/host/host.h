@@ -9,6 +9,7 @@
 
 #include "confine.h"
 #include "../common/mac_choice.h"
+#include "log_writer.h"
 #include "rules.h"
 #include "tranpak.h"
 
@@ -23,7 +24,7 @@
 
 namespace tranpak::tools {
 
-enum class Fault { kNone, kLate, kClose, kBadMac, kBadLen, kNoStop, kGarbage };
+enum class Fault { kNone, kLate, kClose, kBadMac, kBadLen, kNoStop, kGarbage, kDuplicate };
 
 struct HostOptions {
     std::string address = "127.0.0.1";
@@ -42,9 +43,17 @@ struct HostOptions {
     int delayMillis = 3000;             // how late a late answer is
     int maxConnections = 0;             // accepted connections before stopping; 0: serve until stopped
     int maxClients = 64;                // connections served at the same time
-    int clientTimeoutMillis = 10000;    // for each frame read or written
+    int clientTimeoutMillis = 10000;    // for each frame read or written, and for the first message
+    int idleTimeoutMillis = 30000;      // between messages, once one's MAC verified
     int transferTimeoutMillis = 300000; // for a whole fetch or store
+    LogWriter::Sink log;                // where log lines go; empty: standard output
 };
+
+// Refused MACs in a row after which the host ends a message connection.
+inline constexpr int kRefusedMacsInARow = 3;
+// How long the host reads on, and throws away, what a client still sends
+// after its store was refused, so that the refusal is not lost in a reset.
+inline constexpr int kRefusalLingerMillis = 1000;
 
 bool ParseFault(const std::string &name, Fault *fault);
 
@@ -64,7 +73,11 @@ public:
     // so every connection ends). Returns once every connection is closed.
     void Serve(volatile std::sig_atomic_t *stop);
     // False once a log line could not be written.
-    bool OutputWorks() const { return outputWorks_; }
+    bool OutputWorks() const { return log_->Works(); }
+    // Logs "stopped" and waits at most millis for the log to be written.
+    // False when standard output is still not read: then the process must
+    // end without destroying the simulator.
+    bool Finish(int millis);
 
 private:
     // Where one connection is served: its thread, and its session (73,728
@@ -79,8 +92,10 @@ private:
     Slot *FreeSlot();
     int JoinEnded();
     void RunConnection(Slot *slot, int sock, long number, volatile std::sig_atomic_t *stop);
-    void HandleConnection(ClientLink &link, TpSession *s);
-    bool HandleMessage(ClientLink &link, TpSession *s);
+    void HandleConnection(ClientLink &link, Slot *slot);
+    // False when the connection is to end; *verified tells whether the
+    // request's MAC verified.
+    bool HandleMessage(ClientLink &link, TpSession *s, bool *verified);
     void HandleFile(ClientLink &link);
     void ReceiveFile(ClientLink &link, const std::string &request);
     void SendFile(ClientLink &link, const std::string &request);
@@ -98,9 +113,10 @@ private:
     os::ServedDir served_;  // --dir, opened once at start
     int listener_ = -1;
     std::atomic<long> requests_{0};
-    std::atomic<bool> outputWorks_{true};
-    // Held while a log line is written, so lines never interleave.
-    os::Mutex output_;
+    // Every log line goes through it; never destroyed once Finish could
+    // not end it (logLeft_), since its thread still runs.
+    LogWriter *log_;
+    bool logLeft_ = false;
 };
 
 }  // namespace tranpak::tools

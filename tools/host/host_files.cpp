@@ -3,7 +3,9 @@
 // so a failed or cut-off store leaves an existing file as it was. A fetch
 // is logged as sent only when its closing '4' went out. Either ends by
 // --transfer-timeout, counted from the request frame, besides each frame's
-// own deadline.
+// own deadline. A request refused (a name outside, a link, a directory...)
+// is answered with '3' at once and its connection ended, so a client
+// cannot hold a slot with a store that will never be kept.
 #include "../common/os.h"
 #include "../common/shown_text.h"
 #include "client_link.h"
@@ -43,7 +45,15 @@ void HostSimulator::ReceiveFile(ClientLink &link, const std::string &request)
 {
     std::string why;
     os::PendingStore store;
-    const bool allowed = BeginStore(served_, request, &store, &why);
+    if (!BeginStore(served_, request, &store, &why)) {
+        // Nothing of it will be kept, so nothing more is waited for: the
+        // refusal goes out at once, and what the client already sent is
+        // read only for a moment, so that it sees the refusal instead of
+        // a reset.
+        if (Refuse(link, request, why))
+            link.Linger(kRefusalLingerMillis);
+        return;
+    }
     const int fd = store.Fd();
     bool written = true;
     long total = 0;
@@ -57,26 +67,22 @@ void HostSimulator::ReceiveFile(ClientLink &link, const std::string &request)
             Say(link, "file '" + Escaped(request) + "' not stored: " +
                 (unexpected ? std::string("a frame of type ") + link.FileType() + " before the end"
                             : problem.empty() ? Failure(r) : problem) +
-                (allowed ? "; any earlier file is unchanged" : ""));
+                "; any earlier file is unchanged");
             return;
         }
         if (link.FileType() == '4')
             break;
         const int n = link.FileLength();
-        if (fd >= 0)
-            written = written && os::WriteBytes(fd, link.FileBody(), n);
+        written = written && os::WriteBytes(fd, link.FileBody(), n);
         total += n;
     }
-    if (fd >= 0) {
-        written = store.SyncAndClose() && written;
-        if (!written)
-            why = "cannot write it";
-        else if (!store.Commit())
-            why = "cannot put it in place", written = false;
-        if (!written)
-            store.Abandon();
-    }
-    if (!allowed || !written) {
+    written = store.SyncAndClose() && written;
+    if (!written)
+        why = "cannot write it";
+    else if (!store.Commit())
+        why = "cannot put it in place", written = false;
+    if (!written) {
+        store.Abandon();
         Refuse(link, request, why);
         return;
     }

@@ -1,8 +1,9 @@
 // The host's connections: each accepted one is served on a thread of its
 // own, in a slot that keeps its loaded session for the next. While
 // maxClients are served nothing is accepted, so further clients wait in
-// the listen backlog until one ends. Log lines are built whole and written
-// with one call under a lock.
+// the listen backlog until one ends. Log lines are built whole and handed
+// to the log's one writer (log_writer.h), so no connection waits on
+// standard output and none takes a lock around writing it.
 #include "../common/os.h"
 #include "../common/tool_support.h"
 #include "client_link.h"
@@ -23,15 +24,30 @@ constexpr int kFullPollMillis = 1;
 // backlog and the listener stays readable, so trying again at once would
 // spin; the usual cause, too few descriptors, passes as connections end.
 constexpr int kAcceptRetryMillis = 50;
+// How long a simulator destroyed without Finish waits for its log.
+constexpr int kLogDrainMillis = 1000;
 
 }  // namespace
 
-HostSimulator::HostSimulator(HostOptions options) : options_(std::move(options)) {}
+HostSimulator::HostSimulator(HostOptions options)
+    : options_(std::move(options)), log_(new LogWriter(options_.log))
+{
+}
 
 HostSimulator::~HostSimulator()
 {
     for (auto &slot : slots_)
         slot->thread.Join();
+    // A writer still held by standard output is left as it is.
+    if (!logLeft_ && log_->Finish(kLogDrainMillis))
+        delete log_;
+}
+
+bool HostSimulator::Finish(int millis)
+{
+    Say(0, "stopped");
+    logLeft_ = !log_->Finish(millis);
+    return !logLeft_;
 }
 
 HostSimulator::Slot *HostSimulator::FreeSlot()
@@ -62,7 +78,7 @@ void HostSimulator::Serve(volatile std::sig_atomic_t *stop)
     int serving = 0;
     bool acceptFailing = false;  // said once until an accept succeeds again
     while (!*stop && (options_.maxConnections == 0 || accepted < options_.maxConnections)) {
-        if (!outputWorks_) {
+        if (!OutputWorks()) {
             *stop = 1;  // every connection ends at its next look at the flag
             break;
         }
@@ -99,7 +115,7 @@ void HostSimulator::Serve(volatile std::sig_atomic_t *stop)
     // Ctrl-C reaches every connection through the flag; each then closes,
     // removing a temporary file it was writing, before "stopped".
     while (serving > 0) {
-        if (!outputWorks_)
+        if (!OutputWorks())
             *stop = 1;
         serving -= JoinEnded();
         if (serving > 0)
@@ -112,13 +128,7 @@ void HostSimulator::RunConnection(Slot *slot, int sock, long number, volatile st
 {
     {
         ClientLink link(sock, options_.clientTimeoutMillis, stop, number);
-        if (!slot->loaded)
-            slot->loaded = LoadDefinitions(slot->session.get(), options_.definitions, options_.errlog) &&
-                           UseMac(slot->session.get(), options_.mac);
-        if (slot->loaded)
-            HandleConnection(link, slot->session.get());
-        else
-            Say(link, "connection closed: cannot load definitions from " + options_.definitions);
+        HandleConnection(link, slot);
     }
     os::SockClose(sock);
     slot->ended = true;
@@ -128,10 +138,7 @@ void HostSimulator::Say(const ClientLink &link, const std::string &line) { Say(l
 
 void HostSimulator::Say(long connection, const std::string &line)
 {
-    const std::string whole = LogLine(connection, line);
-    os::LockGuard hold(output_);
-    if (std::fwrite(whole.data(), 1, whole.size(), stdout) != whole.size() || std::fflush(stdout) != 0)
-        outputWorks_ = false;
+    log_->Put(LogLine(connection, line));
 }
 
 }  // namespace tranpak::tools

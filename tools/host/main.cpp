@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -20,6 +21,8 @@ namespace {
 
 constexpr char kTool[] = "tranpak-host";
 volatile std::sig_atomic_t g_stop = 0;
+// How long a stopped host waits for its last log lines to be written.
+constexpr int kLogFinishMillis = 500;
 
 void OnSignal(int) { g_stop = 1; }
 
@@ -43,8 +46,12 @@ void Help()
         "                       systems: every link is refused; Windows: every\n"
         "                       reparse point is refused and each directory on the\n"
         "                       way is held so it cannot be renamed meanwhile\n"
-        "  --client-timeout S   seconds for each frame a client sends or is sent,\n"
-        "                       1 to 86400 (default 10); a slower client is dropped\n"
+        "  --client-timeout S   seconds for each frame a client sends or is sent, and\n"
+        "                       for a connection's first message, 1 to 86400\n"
+        "                       (default 10); a slower client is dropped\n"
+        "  --idle-timeout S     seconds a message connection may wait for its next\n"
+        "                       message once a MAC verified on it, 1 to 86400\n"
+        "                       (default 30); an idle connection is then ended\n"
         "  --transfer-timeout S seconds for a whole file fetch or store, 1 to 86400\n"
         "                       (default 300); a slower transfer is dropped\n"
         "  --max-clients N      connections served at the same time, 1 to 1024\n"
@@ -58,7 +65,8 @@ void Help()
         "                       matches applies (repeatable). Conditions: F=V, F=PREFIX*,\n"
         "                       and for NI and NF fields F<N, F<=N, F>N, F>=N, separated\n"
         "                       by commas. Example: --rule \"2=4761*,4>=1000 : 39=51\"\n"
-        "  --fault K            late, close, bad-mac, bad-len, no-stop or garbage\n"
+        "  --fault K            late, close, bad-mac, bad-len, no-stop, garbage or\n"
+        "                       duplicate (the answer sent twice)\n"
         "  --fault-every N      the fault hits one request in N, counted over all\n"
         "                       connections (default 1: all)\n"
         "  --delay-ms N         how late a late answer is (default 3000)\n"
@@ -66,8 +74,12 @@ void Help()
         "                       ended (default 0: never)\n"
         "  --help, --version\n"
         "Values of --set, --refuse and --rule are checked against the definition file\n"
-        "when the host starts. Ctrl-C stops the host within a second, closing every\n"
-        "connection. Bytes a client chose are shown in the log with \\xHH escapes. Answers\n"
+        "when the host starts. A connection is ended after 3 refused MACs in a row,\n"
+        "and a refused file request at once. Ctrl-C stops the host within a second,\n"
+        "closing every connection, whatever becomes of its output. Bytes a client\n"
+        "chose are shown in the log with \\xHH escapes. The log never holds up\n"
+        "serving: while standard output is not read, up to 1 MiB of lines wait and\n"
+        "the rest are dropped, and a line says how many once it is read again. Answers\n"
         "carry the MAC the host was started with.\n"
         "Exit codes: 0 stopped, 1 cannot start (definitions, a value of --set, --refuse\n"
         "or --rule, directory, port) or standard output cannot be written, 2 usage.\n",
@@ -127,6 +139,12 @@ bool Apply(const CliItem &it, HostOptions *o, std::string *portFile, bool *haveK
         o->clientTimeoutMillis = seconds * 1000;
         return true;
     }
+    if (n == "idle-timeout") {
+        if (!Number(it, 1, 86400, &seconds, error))
+            return false;
+        o->idleTimeoutMillis = seconds * 1000;
+        return true;
+    }
     if (n == "transfer-timeout") {
         if (!Number(it, 1, 86400, &seconds, error))
             return false;
@@ -150,7 +168,7 @@ bool Apply(const CliItem &it, HostOptions *o, std::string *portFile, bool *haveK
     }
     if (n == "fault") {
         if (!ParseFault(v, &o->fault))
-            *error = "--fault takes late, close, bad-mac, bad-len, no-stop or garbage, not " + v;
+            *error = "--fault takes late, close, bad-mac, bad-len, no-stop, garbage or duplicate, not " + v;
         return error->empty();
     }
     if (n == "fault-every")
@@ -173,7 +191,8 @@ int Run(int argc, char **argv)
     std::string error;
     if (!ParseCommandLine(argc, argv,
                           {{"key", true}, {"mac", true}, {"mac-padding", true}, {"address", true}, {"port", true}, {"port-file", true}, {"defs", true},
-                           {"errlog", true}, {"dir", true}, {"client-timeout", true}, {"transfer-timeout", true},
+                           {"errlog", true}, {"dir", true}, {"client-timeout", true}, {"idle-timeout", true},
+                           {"transfer-timeout", true},
                            {"max-clients", true}, {"reply-type", true},
                            {"set", true}, {"refuse", true}, {"rule", true}, {"fault", true}, {"fault-every", true},
                            {"delay-ms", true}, {"max-connections", true}, {"help", false}, {"version", false}},
@@ -214,8 +233,15 @@ int Run(int argc, char **argv)
     }
     os::OnStopRequest(OnSignal);
     host.Serve(&g_stop);
-    std::printf("%s: stopped\n", kTool);
-    return host.OutputWorks() ? 0 : 1;
+    const bool written = host.Finish(kLogFinishMillis);
+    const int rc = host.OutputWorks() ? 0 : 1;
+    if (!written) {
+        // Nobody reads standard output: its writer cannot be waited for,
+        // and the host is not to wait for it.
+        std::fflush(stderr);
+        std::_Exit(rc);
+    }
+    return rc;
 }
 
 }  // namespace

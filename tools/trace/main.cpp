@@ -144,9 +144,14 @@ int Run(const Args &a)
                 std::printf("\n");
         },
         [&](const std::string &note) { std::fprintf(stderr, "%s: %s: %s\n", kTool, a.file.c_str(), note.c_str()); });
-    const bool read = ReadTrace(in, &stream);
+    // Once standard output fails (its reader is gone, as after "| head"),
+    // nothing more can be shown: the rest of the input is not read.
+    const auto outputWorks = [] { return std::ferror(stdout) == 0; };
+    const bool read = ReadTrace(in, &stream, outputWorks);
     if (in != stdin)
         std::fclose(in);
+    if (!outputWorks())
+        return kExitBad;
     if (!a.json)
         std::printf("%zu packets\n", frames);
     if (!read) {

@@ -62,12 +62,15 @@ void TraceStream::Finish()
     frames_.Finish();
 }
 
-bool ReadTrace(std::FILE *in, TraceStream *stream)
+bool ReadTrace(std::FILE *in, TraceStream *stream, const std::function<bool()> &more)
 {
     std::vector<char> chunk(kTraceChunkSize);
     size_t got;
-    while ((got = std::fread(chunk.data(), 1, chunk.size(), in)) > 0)
+    while ((got = std::fread(chunk.data(), 1, chunk.size(), in)) > 0) {
         stream->Feed(chunk.data(), got);
+        if (more && !more())
+            return std::ferror(in) == 0;
+    }
     stream->Finish();
     return std::ferror(in) == 0;
 }

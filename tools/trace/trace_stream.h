@@ -96,8 +96,10 @@ private:
 };
 
 // Reads in to its end through stream, then finishes it; false when a read
-// failed (the frames before it are handed on all the same).
-bool ReadTrace(std::FILE *in, TraceStream *stream);
+// failed (the frames before it are handed on all the same). With more
+// given, reading also stops, unfinished, as soon as it says false after
+// a chunk: output nobody takes any more ends the work at once.
+bool ReadTrace(std::FILE *in, TraceStream *stream, const std::function<bool()> &more = {});
 
 }  // namespace tranpak::tools
 
