@@ -93,7 +93,9 @@ bool Packs(TpSession *s, int field, const std::string &value, std::string *probl
 {
     if (SetFieldText(s, field, value, problem) != 0 || TpSetCell(s, 0, "0800") != 0)
         return false;
-    const unsigned char anyKey[8] = {};
+    // As long as the longest key a session's MAC may read (AES-256): the
+    // session may have been given another MAC than the library's own.
+    const unsigned char anyKey[32] = {};
     unsigned char frame[kPacketBufSize];
     int len = 0;
     return TpPackMesg(s, anyKey, frame, sizeof frame, &len) == 0;
