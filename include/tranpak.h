@@ -133,7 +133,16 @@ TRANPAK_API int TRANPAK_CALL GetLastErrMesg(char *text, int size);
  * dotted address allocate nothing.
  */
 #define TP_SESSION_SIZE 73728
-typedef struct TpSession {
+/* 32-bit Microsoft C places 8-byte types on the stack at 4-byte boundaries
+   unless told otherwise, and the library refuses such storage: a session
+   declared on its stack is asked for 8, as the type needs. Other
+   compilers align it by its members already. */
+#if defined(_MSC_VER) && defined(_M_IX86)
+#  define TP_SESSION_ALIGN __declspec(align(8))
+#else
+#  define TP_SESSION_ALIGN
+#endif
+typedef struct TP_SESSION_ALIGN TpSession {
     union {
         unsigned char bytes[TP_SESSION_SIZE];
         long long align_integer;
@@ -243,7 +252,9 @@ TRANPAK_API int TRANPAK_CALL TpSetCellText(TpSession *s, int field, const char *
    field keeps its fill). A value that does not fit with its NUL is refused
    and nothing is written; the log line gives the size needed, which is at
    most 801 (400 bytes of B). A field not in use, a number outside 0 to 64
-   and a NULL text are refused. */
+   and a NULL text are refused, as is a received NI or NF value that is
+   no number of its type (no digit, or an NI beyond 32 bits; TpDescribe
+   shows it as received). */
 TRANPAK_API int TRANPAK_CALL TpGetCellText(TpSession *s, int field, char *text, int size);
 
 /* Flags of TpDescribe and TpShowValue. */

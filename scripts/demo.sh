@@ -17,9 +17,11 @@ key=0123456789ABCDEF
 source scripts/lib/packages.sh
 need_packages cmake make g++
 
-echo "== building"
+echo "== building (Release, in build/demo; about a minute and a half the first time)"
 cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DTRANPAK_BUILD_TESTS=OFF >/dev/null
-cmake --build build/demo -j"$(nproc)" >/dev/null
+# The build's own progress lines, so a first build is not a silent minute.
+cmake --build build/demo -j"$(nproc)" 2>&1 |
+  { grep --line-buffered -E '^\[ *[0-9]+%\] (Built target|Linking)|[Ee]rror' || true; }
 
 work=$root/demo-run
 rm -rf "$work"

@@ -4,6 +4,8 @@
 #   tranpak-<version>-linux-x86_64.tar.gz and tranpak_<version>_amd64.deb
 # Each comes from its own Release build (build/release-<system>/) through
 # CPack; cmake/packaging.cmake says what goes in. Installs what is missing.
+#   package.sh                      all three systems
+#   package.sh linux|win32|win64... only those (dist/ is emptied first)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -27,9 +29,16 @@ package() {
   (cd "$build" && cpack -B "$root/dist" >/dev/null)
 }
 
-package linux
-package win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake
-package win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64-win32.cmake
+systems=("$@")
+[ ${#systems[@]} -gt 0 ] || systems=(linux win32 win64)
+for system in "${systems[@]}"; do
+  case $system in
+  linux) package linux ;;
+  win32) package win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake ;;
+  win64) package win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64-win32.cmake ;;
+  *) echo "package.sh: no system '$system' (linux, win32, win64)" >&2; exit 2 ;;
+  esac
+done
 rm -rf dist/_CPack_Packages
 
 echo "== packages in dist/"

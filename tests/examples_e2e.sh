@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The example programs, built as an application builds them, run as
 # written against the host simulator from a folder of their own.
-#   examples_e2e.sh TOOLS_BIN_DIR EXAMPLES_BIN_DIR SOURCE_DIR
+#   examples_e2e.sh TOOLS_BIN_DIR EXAMPLES_BIN_DIR SOURCE_DIR LIBRARY_DIR
 set -u
-bin=$1 examples=$2 src=$3
+bin=$1 examples=$2 src=$3 lib_dir=$4
 key=0123456789ABCDEF
 source "$src/tests/support/tools_e2e_lib.sh"
 e2e_workspace examples
@@ -33,6 +33,15 @@ expect "purchase: under a wrong key the reply's MAC fails, field 64 named" 1 \
 expect "purchase: a definitions file that is not there fails, naming the reason" 1 \
   "initialisation failed: tranpak: ReadBMPFile\(\) open BMPfile fail" \
   "$examples/example_purchase" "$work/none.txt" 127.0.0.1 "$port" $key
+# The README's example, taken out of the README and built as written.
+readme_example=$work/readme_example
+sed -n '/^```c$/,/^```$/p' "$src/README.md" | sed '1d;$d' > "$readme_example.c"
+if cc -Wall -Werror -I"$src/include" "$readme_example.c" -L"$lib_dir" -ltranpak -Wl,-rpath,"$lib_dir" -o "$readme_example" 2> "$work/readme_cc.log"; then
+  expect "the README's example: approved, card number masked" 0 '\*{12}0119' \
+    "$readme_example" "$defs" 127.0.0.1 "$port" $key
+else
+  fail "the README's example does not build:"; sed 's/^/      /' "$work/readme_cc.log"
+fi
 kill -INT "$host"; wait "$host" 2>/dev/null
 expect "purchase: no host, the connect failure printed" 1 "connecting failed" \
   "$examples/example_purchase" "$defs" 127.0.0.1 "$port" $key

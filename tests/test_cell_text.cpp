@@ -395,6 +395,49 @@ TEST_F(CellTextTest, DescribeAReceivedMessageAsJsonMaskedAndNot)
     EXPECT_NE(Describe(b.get(), 0).find("   41  TERMID    ANS   TE\\x1B\\\\\\x80   \n"), std::string::npos);
 }
 
+TEST_F(CellTextTest, ReceivedNumbersThatAreNoneAreRefusedNotShownAsOne)
+{
+    // Variable-length numbers, so a host can send any count of digits.
+    WriteFile("numbers.txt", "AMOUNT NF 12,2 4\nCOUNT NI 11,2 5\nMAC B 8 64\n");
+    TpSettings settings{};
+    settings.errFile = "errlog.txt";
+    settings.bmpFile = "numbers.txt";
+    auto s = std::make_unique<TpSession>();
+    ASSERT_EQ(TpInit8583With(s.get(), &settings), 0);
+    const struct {
+        int field;
+        const char *received;  // length prefix and value
+        const char *text;      // TpGetCellText; nullptr: refused
+        const char *line;      // the description's line of the field
+    } cases[] = {
+        {5, "102147483647", "2147483647", "    5  COUNT  NI    2147483647"},
+        {5, "11-2147483648", "-2147483648", "    5  COUNT  NI    -2147483648"},
+        {5, "05+0012", "12", "    5  COUNT  NI    12"},
+        {5, "102147483648", nullptr, "    5  COUNT  NI    2147483648"},
+        {5, "11-2147483649", nullptr, "    5  COUNT  NI    -2147483649"},
+        {5, "1199999999999", nullptr, "    5  COUNT  NI    99999999999"},
+        {5, "00", nullptr, "    5  COUNT  NI    "},
+        {5, "01-", nullptr, "    5  COUNT  NI    -"},
+        {4, "03-12", "-0.12", "    4  AMOUNT  NF    -0.12"},
+        {4, "00", nullptr, "    4  AMOUNT  NF    "},
+        {4, "01+", nullptr, "    4  AMOUNT  NF    +"},
+    };
+    for (const auto &c : cases) {
+        // The field and the MAC (not checked here).
+        const std::string data = std::string(c.received) + "MACBYTES";
+        const std::string frame = "\x02" "00" + std::to_string(12 + data.size()) + "0210" +
+                                  Unhex(c.field == 4 ? "1000000000000001" : "0800000000000001") + data + "\x03";
+        ASSERT_EQ(TpUnpackMesg(s.get(), reinterpret_cast<const unsigned char *>(frame.data()), static_cast<int>(frame.size())),
+                  0)
+            << c.received << ": " << LastText(s.get());
+        const std::string value = c.received + 2;
+        const std::string refusal = "<refused: tranpak: TpGetCellText() field " + std::to_string(c.field) + ": stored " + value +
+                                    (c.field == 4 ? " is not an amount>" : " is not a 32-bit integer>");
+        EXPECT_EQ(Text(s.get(), c.field), c.text != nullptr ? c.text : refusal) << c.received;
+        EXPECT_NE(Describe(s.get(), 0).find(std::string(c.line) + "\n"), std::string::npos) << c.received;
+    }
+}
+
 TEST_F(CellTextTest, OneRuleForEveryValueShown)
 {
     const struct {

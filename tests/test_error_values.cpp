@@ -106,6 +106,26 @@ TEST_F(ErrorValuesTest, EachCategoryWithItsFieldAndOffset)
              TpPackMesg(s, kKey, frame, sizeof frame, &len);
          },
          TRANPAK_ERR_ARGUMENT, 41, -1, "tranpak: BMPCell\\[40\\].buf = 123456789, too long"},
+        {"packing a field not in the definitions",
+         [](TpSession *s) {
+             TpSetCell(s, 5, "kept");
+             unsigned char frame[2048];
+             int len;
+             TpPackMesg(s, kKey, frame, sizeof frame, &len);
+         },
+         TRANPAK_ERR_ARGUMENT, 5, -1, "tranpak: BMPCell\\[4\\] undefined"},
+        {"field 64 defined as no MAC",
+         [](TpSession *s) {
+             WriteFile("textmac.txt", "MAC ANS 8 64\n");
+             TpSettings settings{};
+             settings.errFile = "errlog.txt";
+             settings.bmpFile = "textmac.txt";
+             TpInit8583With(s, &settings);
+             unsigned char frame[2048];
+             int len;
+             TpPackMesg(s, kKey, frame, sizeof frame, &len);
+         },
+         TRANPAK_ERR_SETTINGS, 64, -1, "tranpak: PktData\\(F\\) BMPCell\\[63\\] cannot carry the MAC .*"},
         {"nobody listening", [](TpSession *s) { TpSockConnect(s, "127.0.0.1", ClosedPort()); }, TRANPAK_ERR_CONNECT, -1,
          -1, "tranpak: connect error"},
         {"recv time limit", [](TpSession *s) { ReceiveFrom(s, {Pause(2500), Close()}); }, TRANPAK_ERR_TIME_LIMIT, -1, -1,
@@ -171,16 +191,18 @@ TEST_F(ErrorValuesTest, EachCategoryWithItsFieldAndOffset)
     }
 
     // The definition file: the field whose line is refused.
-    auto s = std::make_unique<TpSession>();
-    WriteFile("bad.txt", "X ANS 10,12 5\n");
-    TpSettings settings{};
-    settings.errFile = "errlog.txt";
-    settings.bmpFile = "bad.txt";
-    ASSERT_EQ(TpInit8583With(s.get(), &settings), -1);
-    const TpError err = LastError(s.get());
-    EXPECT_EQ(err.category, TRANPAK_ERR_SETTINGS);
-    EXPECT_EQ(err.field, 5);
-    EXPECT_EQ(err.offset, -1);
+    for (auto [line, field] : {std::pair{"X ANS 10,12 5\n", 5}, {"X QQ 10 7\n", 7}}) {
+        auto s = std::make_unique<TpSession>();
+        WriteFile("bad.txt", line);
+        TpSettings settings{};
+        settings.errFile = "errlog.txt";
+        settings.bmpFile = "bad.txt";
+        ASSERT_EQ(TpInit8583With(s.get(), &settings), -1) << line;
+        const TpError err = LastError(s.get());
+        EXPECT_EQ(err.category, TRANPAK_ERR_SETTINGS) << line;
+        EXPECT_EQ(err.field, field) << line;
+        EXPECT_EQ(err.offset, -1) << line;
+    }
 }
 
 TEST_F(ErrorValuesTest, ARecordTooSmallOrNoneIsRefusedAndASuccessClearsIt)
@@ -217,9 +239,12 @@ TEST_F(ErrorValuesTest, NoCardNumberInTheLogOrTheLastError)
 {
     const std::string pan16 = "4761739001010119", pan19 = "4761739001010119123";
     ASSERT_EQ(InitWith(kDefinitions), 0);
+    // A line is cut after 255 characters; these values put a card number
+    // across the cut, its first 12 digits before it.
+    const std::string before41(216, 'x'), before3(209, 'x');
     const struct {
         std::function<void()> failingCall;
-        const char *line;
+        std::string line;
     } cases[] = {
         // Card-data fields: the value shows only its last four characters.
         {[&] { SetCell(2, (pan16 + "X").c_str()); }, "tranpak: SetField BMPCell[1].buf: *************119X not N"},
@@ -236,6 +261,15 @@ TEST_F(ErrorValuesTest, NoCardNumberInTheLogOrTheLastError)
          },
          "tranpak: BMPCell[40].buf = T ************0119, too long"},
         {[&] { SetCell(3, "12345678901234567890x"); }, "tranpak: SetField BMPCell[2].buf: 12345678901234567890x not N"},
+        // Cut inside the number: the digits before the cut are masked too.
+        {[&] {
+             ResetMesg();
+             SetCell(41, (before41 + pan16).c_str());
+             SockSendMesg(-1, kKey);
+         },
+         "tranpak: BMPCell[40].buf = " + before41 + std::string(12, '*')},
+        {[&] { SetCellText(3, (before3 + pan19 + "x").c_str()); },
+         "tranpak: TpSetCellText() field 3: " + before3 + std::string(12, '*')},
     };
     std::string lastErrors;
     for (const auto &c : cases) {

@@ -4,6 +4,8 @@
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -211,6 +213,27 @@ TEST_F(MacSettingsTest, SetMacAlgorithmPerSession)
     ASSERT_EQ(TpSetMacAlgorithm(s.get(), TP_MAC_AES_CMAC, 0, 16), 0);
     ASSERT_EQ(TpInit8583With(s.get(), &settings), 0);
     EXPECT_EQ(Frame(s.get(), KeyOf(8)), legacy);
+}
+
+// A ready session copied to storage that is not aligned as a TpSession is
+// refused, as every session function refuses it: nothing is read through
+// the misaligned record and nothing of it is written.
+TEST_F(MacSettingsTest, SetMacAlgorithmRefusesMisalignedStorage)
+{
+    auto ready = SessionWith("");
+    ASSERT_TRUE(ready);
+    constexpr size_t kRoom = sizeof(TpSession) + alignof(TpSession);
+    auto block = std::make_unique<unsigned char[]>(kRoom);
+    auto *aligned = reinterpret_cast<unsigned char *>(
+        (reinterpret_cast<uintptr_t>(block.get()) + alignof(TpSession) - 1) / alignof(TpSession) * alignof(TpSession));
+    for (size_t shift : {size_t{1}, size_t{4}, alignof(TpSession) / 2}) {
+        std::memset(block.get(), 0, kRoom);
+        std::memcpy(aligned + shift, ready.get(), sizeof(TpSession));
+        const std::vector<unsigned char> before(block.get(), block.get() + kRoom);
+        EXPECT_EQ(TpSetMacAlgorithm(reinterpret_cast<TpSession *>(aligned + shift), TP_MAC_AES_CMAC, 0, 32), -1)
+            << shift;
+        EXPECT_TRUE(std::equal(before.begin(), before.end(), block.get())) << shift;
+    }
 }
 
 }  // namespace

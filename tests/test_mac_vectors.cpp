@@ -5,7 +5,10 @@
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -284,6 +287,24 @@ TEST(MacArguments, WrongArgumentsAreRefusedAndNothingIsWritten)
     EXPECT_EQ(TpKeyCheckValue(3, TP_MAC_AES_CMAC, key.data(), 16, mac, 3), -1);
     EXPECT_EQ(TpKeyCheckValue(TP_KCV_CMAC, TP_MAC_AES_CMAC, key.data(), 16, mac, 17), -1);
     EXPECT_EQ(TpKeyCheckValue(TP_KCV_CMAC, TP_MAC_TDES_CMAC, key.data(), 16, mac, 9), -1);
+}
+
+// The library's own MAC over the longest text an int can count: 2^31 - 1
+// zero bytes fold to the fold of nothing, so the MAC is that of the empty
+// text. The fold's loops must not step past the end on the way (a count
+// of offset + 32 overflows for the last turns).
+TEST(MacArguments, LegacyOverTheLongestTextAnIntCounts)
+{
+    // Pages of zeros that are only read, so the system commits none.
+    const size_t size = static_cast<size_t>(INT_MAX);
+    std::unique_ptr<void, decltype(&std::free)> zeros(sizeof(void *) >= 8 ? std::calloc(size, 1) : nullptr, &std::free);
+    if (!zeros)
+        GTEST_SKIP() << "no room for 2 GiB of zeros";
+    const std::string key = Unhex("133457799BBCDFF1");
+    unsigned char empty[8], mac[8];
+    ASSERT_EQ(TpMac(TP_MAC_LEGACY, 0, key.data(), 8, nullptr, 0, empty, 8), 0);
+    ASSERT_EQ(TpMac(TP_MAC_LEGACY, 0, key.data(), 8, zeros.get(), INT_MAX, mac, 8), 0);
+    EXPECT_EQ(Hex(mac, 8), Hex(empty, 8));
 }
 
 }  // namespace

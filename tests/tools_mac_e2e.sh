@@ -69,6 +69,9 @@ key=$k16
 start_host fromsettings --set 39=00 --mac ISO9797-1-ALG3 --mac-padding 2
 expect "[MAC] of --settings used" 0 "^MAC: verified" client --settings retail.ini --key $k16 "${purchase[@]}"
 expect "--mac over [MAC]" 3 "mac check error" client --settings retail.ini --key $k16 --mac TDES-CMAC "${purchase[@]}"
+printf '%s[MAC]\nALGORITHM=iso9797-1-alg3\nPADDING=02\n' "$ini" > retail02.ini
+expect "[MAC] PADDING=02 read as the library reads it" 0 "^MAC: verified" \
+  client --settings retail02.ini --key $k16 "${purchase[@]}"
 
 port=1
 expect "AES-CMAC refuses a 16-digit key" 2 "--key for AES-CMAC takes 32, 48 or 64 hex digits, not 16" \

@@ -5,6 +5,7 @@
 #include "packet/mac_algorithms.h"
 #include "packet/secret.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -53,7 +54,9 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpKeyCheckValue(int method, int algorith
 
 extern "C" TRANPAK_API int TRANPAK_CALL TpSetMacAlgorithm(TpSession *s, int algorithm, int padding, int keyLen)
 {
-    if (s == nullptr)
+    // Storage not aligned as a TpSession is refused before it is read, as
+    // every session function refuses it.
+    if (s == nullptr || reinterpret_cast<uintptr_t>(s) % alignof(TpSession) != 0)
         return -1;
     Session &session = *std::launder(reinterpret_cast<Session *>(s));
     if (session.ready != kSessionReady)

@@ -61,12 +61,12 @@ int StripLineEnd(char *text)
     return 0;
 }
 
-int InitCellType(MesgState &m, const char *text)
+int InitCellType(MesgState &m, const char *text, int field)
 {
     for (const TypeName &t : kTypeNames)
         if (std::strcmp(text, t.text) == 0)
             return t.code;
-    WriteErrLog(m.Log(), kErrSettings, "tranpak: celltype define error (type:%s)", text);
+    WriteErrLog(m.LogField(field), kErrSettings, "tranpak: celltype define error (type:%s)", text);
     return -1;
 }
 
@@ -151,7 +151,7 @@ int InitOntCell(MesgState &m, char *line)
     int index = pos - 1;
     BMPCell &cell = m.cells[index];
     std::memcpy(cell.name, name, static_cast<size_t>(nameLen) + 1);
-    cell.type = InitCellType(m, type);
+    cell.type = InitCellType(m, type, pos);
     if (cell.type == -1) {
         // No length of an earlier line for this field stays with a type
         // that was refused.
@@ -173,7 +173,7 @@ int ReadBMPFile(MesgState &m)
     }
     char line[kBmpLineSize];
     bool atEnd = false;
-    while (!atEnd && plat::LineFileGets(f, line, sizeof line)) {
+    while (!atEnd && plat::LineFileGets(f, line, sizeof line) > 0) {
         // The file is read as Windows' C runtime reads text: a byte 0x1A
         // ends it, on every platform.
         if (char *eof = static_cast<char *>(std::memchr(line, kEndOfText, std::strlen(line)))) {

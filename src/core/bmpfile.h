@@ -24,7 +24,8 @@ inline constexpr char kEndOfText = 0x1A;
 // Reads the file the bmpfile setting names into the field records.
 int ReadBMPFile(MesgState &m);
 int InitOntCell(MesgState &m, char *line);
-int InitCellType(MesgState &m, const char *text);
+// The type code of a type name; -1, logged for field `field`, for none.
+int InitCellType(MesgState &m, const char *text, int field);
 int InitCellLen(MesgState &m, int index, const char *text);
 int StripLineEnd(char *text);
 

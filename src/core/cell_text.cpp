@@ -214,6 +214,25 @@ int SetBinaryText(MesgState &m, int field, const char *text)
 
 constexpr char kHex[] = "0123456789ABCDEF";
 
+// Whether a stored integer (an optional sign and digits, as unpacking
+// checks them) has a digit and is within 32 bits. A received "99999999999"
+// or "-" is no such number: read as one it would come out as the nearest
+// limit or 0, a value never sent.
+bool IsInt32Text(const char *stored)
+{
+    const char *p = stored;
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-')
+        ++p;
+    const int64_t limit = negative ? -int64_t{INT32_MIN} : int64_t{INT32_MAX};
+    int64_t magnitude = 0;
+    const char *digits = p;
+    for (; IsCDigit(*p); ++p)
+        if ((magnitude = magnitude * 10 + (*p - '0')) > limit)
+            return false;
+    return p != digits;
+}
+
 // Stored hundredths as an amount with a point and two decimals: "1250" is
 // "12.50", "-7" is "-0.07", "+0001250" is "12.50", "-000" is "0.00".
 int AmountText(const char *stored, char out[kCellTextSize])
@@ -222,7 +241,8 @@ int AmountText(const char *stored, char out[kCellTextSize])
     const bool negative = *p == '-';
     if (*p == '+' || *p == '-')
         ++p;
-    if (*p == '+' || *p == '-' || !IsNumberText(p))
+    // At least one digit: a received "" or "-" is no amount, not 0.00.
+    if (*p == '+' || *p == '-' || *p == '\0' || !IsNumberText(p))
         return -1;
     while (*p == '0')
         ++p;
@@ -258,7 +278,7 @@ int CellText(const MesgState &m, int field, char out[kCellTextSize])
     const BMPCell &cell = m.cells[field - 1];
     switch (cell.type) {
     case kTypeNI:
-        return IntToText(TextToInt(cell.buf), out);
+        return IsInt32Text(cell.buf) ? IntToText(TextToInt(cell.buf), out) : -1;
     case kTypeNF:
         return AmountText(cell.buf, out);
     case kTypeB: {
@@ -335,8 +355,9 @@ int GetCellText(MesgState &m, int field, char *text, int size)
     if (len < 0) {
         const BMPCell &cell = m.cells[field - 1];
         char shown[kLoggedValueSize];
-        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpGetCellText() field %d: stored %s is not an amount", field,
-                    ValueForLog(field, cell.buf, CellTextLength(cell), shown));
+        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpGetCellText() field %d: stored %s is not %s", field,
+                    ValueForLog(field, cell.buf, CellTextLength(cell), shown),
+                    cell.type == kTypeNI ? "a 32-bit integer" : "an amount");
         return -1;
     }
     if (len + 1 > size) {

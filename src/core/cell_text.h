@@ -46,7 +46,7 @@ int GetCellText(MesgState &m, int field, char *text, int size);
 
 // The value of field 0 to 64 as GetCellText gives it, without logging:
 // returns its length, or -1 when the field is not in use or its stored
-// text is not a number of its type.
+// text is not a number of its type (an NI beyond 32 bits among them).
 int CellText(const MesgState &m, int field, char out[kCellTextSize]);
 
 }  // namespace tranpak

@@ -12,6 +12,11 @@ namespace {
 
 bool NeedsEscape(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
+// The message is formatted with room for a card number's digits beyond
+// the cut: a run the cut splits is masked whole before the cut, so the
+// first digits of a number never stay in clear ahead of it.
+constexpr int kFormatSize = kErrMesgSize + kCardRunMax;
+
 // The message as it goes into the log, control bytes as \xHH. A final line
 // feed is kept only when the format itself ends in one: a line feed that
 // came in through an argument is escaped like any other. Returns the length.
@@ -64,16 +69,18 @@ void FormatStamp(const std::tm &when, char out[kStampSize])
 
 int WriteErrLog(const ErrSink &sink, ErrCategory category, const char *format, ...)
 {
-    char text[kErrMesgSize];
+    char text[kFormatSize];
     va_list args;
     va_start(args, format);
     int len = std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     if (len < 0)
         len = 0;
+    if (len > static_cast<int>(sizeof text) - 1)
+        len = static_cast<int>(sizeof text) - 1;
+    MaskDigitRuns(text, len);
     if (len > kErrMesgSize - 1)
         len = kErrMesgSize - 1;
-    MaskDigitRuns(text, len);
     char line[kErrLineSize];
     int lineLen = Escape(format, text, len, line);
 

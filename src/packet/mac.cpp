@@ -23,8 +23,11 @@ void FoldMac(const unsigned char *data, int n, unsigned char acc[kMacSize])
     uint64_t block;
     int offset = 0;
     // Four blocks a turn into four words, so the turns do not wait on each other.
+    // The bytes left are counted as n - offset, which cannot overflow the
+    // way offset + 32 does for a length within 32 of INT_MAX (TpMac takes
+    // any length).
     uint64_t more[3] = {};
-    for (; offset + 4 * kMacSize <= n; offset += 4 * kMacSize) {
+    for (; n - offset >= 4 * kMacSize; offset += 4 * kMacSize) {
         uint64_t four[4];
         std::memcpy(four, data + offset, sizeof four);
         word ^= four[0];
@@ -33,7 +36,7 @@ void FoldMac(const unsigned char *data, int n, unsigned char acc[kMacSize])
         more[2] ^= four[3];
     }
     word ^= more[0] ^ more[1] ^ more[2];
-    for (; offset + kMacSize <= n; offset += kMacSize) {
+    for (; n - offset >= kMacSize; offset += kMacSize) {
         std::memcpy(&block, data + offset, kMacSize);
         word ^= block;
     }

@@ -126,7 +126,7 @@ int PktData(MesgState &m, int i, int *offset)
     // A field the definitions do not list has no encoding: its bit would
     // go out with no bytes behind it, which no peer can read.
     if (cell.varlen == 0 && cell.maxlen == 0 && i != kMacCell) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: BMPCell[%d] undefined", i);
+        WriteErrLog(m.LogField(i + 1), kErrArgument, "tranpak: BMPCell[%d] undefined", i);
         return -1;
     }
     if (!CellDefinitionFits(cell)) {
@@ -145,7 +145,7 @@ int PackMesg(MesgState &m, DesContext &des, const unsigned char key[kMacSize])
     // can verify.
     const BMPCell &mac = m.cells[kMacCell];
     if (mac.type != kTypeB || mac.varlen != 0 || mac.maxlen != kMacSize) {
-        WriteErrLog(m.Log(), kErrSettings,
+        WriteErrLog(m.LogField(kMacCell + 1), kErrSettings,
                     "tranpak: PktData(F) BMPCell[%d] cannot carry the MAC (type = %d, maxlen = %d, varlen = %d; needs B 8)",
                     kMacCell, mac.type, mac.maxlen, mac.varlen);
         return -1;

@@ -6,10 +6,10 @@
 
 namespace tranpak::plat {
 
-bool LineFileGets(LineFile &f, char *out, int size)
+int LineFileGets(LineFile &f, char *out, int size)
 {
     if (size <= 0)
-        return false;
+        return 0;
     int n = 0;
     while (n < size - 1) {
         if (f.pos == f.end) {
@@ -25,7 +25,7 @@ bool LineFileGets(LineFile &f, char *out, int size)
             break;
     }
     out[n] = '\0';
-    return n > 0;
+    return n;
 }
 
 void LineFileClose(LineFile &f)

@@ -111,9 +111,10 @@ struct LineFile {
 // when it cannot be opened or is no regular file.
 int LineFileOpen(LineFile &f, const char *path);
 // The next piece of text as fgets gives it: at most size-1 bytes, up to and
-// including the first line feed, NUL-terminated. False at the end of the
-// file or on a read error, when nothing was read.
-bool LineFileGets(LineFile &f, char *out, int size);
+// including the first line feed, NUL-terminated. Returns the bytes read, a
+// NUL byte of the file counted (strlen would stop there); 0 at the end of
+// the file or on a read error, when nothing was read.
+int LineFileGets(LineFile &f, char *out, int size);
 void LineFileClose(LineFile &f);
 // The descriptor calls under LineFile: bytes read (0 at the end of the
 // file, -1 on an error), and the close.

@@ -87,7 +87,10 @@ bool MacFromSettings(const std::string &file, MacChoice *c, std::string *error)
     const std::string name = ReadProfileValue(file, "MAC", "ALGORITHM", "");
     if (!name.empty() && !ParseMacAlgorithm(name, c, error))
         return false;
-    const std::string padding = ReadProfileValue(file, "MAC", "PADDING", "");
+    // The library reads the number with any leading zeros (PADDING=02).
+    std::string padding = ReadProfileValue(file, "MAC", "PADDING", "");
+    while (padding.size() > 1 && padding[0] == '0')
+        padding.erase(0, 1);
     return padding.empty() || ParseMacPadding(padding, c, error);
 }
 

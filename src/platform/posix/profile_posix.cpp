@@ -48,13 +48,17 @@ void TrimSpan(const char **begin, const char **end)
 // Reads one line into line (without its CR/LF); false at end of file.
 bool ReadLine(LineFile &f, char (&line)[kProfileLineSize])
 {
-    if (!LineFileGets(f, line, sizeof line))
+    const int n = LineFileGets(f, line, sizeof line);
+    if (n == 0)
         return false;
-    size_t n = std::strlen(line);
-    if (n > 0 && line[n - 1] != '\n') {
+    // The count, not strlen: a NUL byte in the line must neither pass for
+    // its end (the next line would be dropped as its rest) nor leave an
+    // empty piece to index before.
+    if (line[n - 1] != '\n') {
         // The rest of a longer line is read and dropped.
         char rest[kProfileLineSize];
-        while (LineFileGets(f, rest, sizeof rest) && rest[std::strlen(rest) - 1] != '\n') {
+        int got;
+        while ((got = LineFileGets(f, rest, sizeof rest)) > 0 && rest[got - 1] != '\n') {
         }
     }
     line[std::strcspn(line, "\r\n")] = '\0';

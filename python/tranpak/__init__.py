@@ -1,0 +1,16 @@
+"""tranpak from Python: messages as ``Session`` objects over the C library,
+failures as exceptions, the host simulator for tests (the pytest plugin in
+``tranpak.pytest_plugin``) and a Locust user (``tranpak.locust``)."""
+from ._paths import example_file, header_path, tool_path
+from ._version import __version__
+from .errors import (ArgumentError, Category, ConnectError, HostRefusedError, LocalFileError, MacError, MalformedError,
+                     PeerClosedError, ReplyError, SettingsError, TimeLimitError, TranpakError)
+from .session import Connection, FieldDef, Session, key_bytes, key_check_value, mac, mac_algorithm
+from .simulator import HostSimulator, start_host
+
+__all__ = [
+    "__version__", "Session", "Connection", "FieldDef", "key_bytes", "mac", "key_check_value", "mac_algorithm", "HostSimulator", "start_host", "example_file",
+    "header_path", "tool_path", "TranpakError", "Category", "SettingsError", "ArgumentError", "ConnectError",
+    "TimeLimitError", "PeerClosedError", "MalformedError", "MacError", "LocalFileError", "HostRefusedError",
+    "ReplyError",
+]
