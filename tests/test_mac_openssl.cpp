@@ -2,7 +2,9 @@
 // texts of 0 to 2,029 bytes (the largest data area a frame carries), for
 // every algorithm, padding and key length. OpenSSL supplies the ciphers and
 // the chaining: DES and triple-DES CBC for ISO/IEC 9797-1, its CMAC for
-// the CMACs.
+// the CMACs. AES is held to it on each of its paths.
+#include "packet/aes.h"
+#include "packet/mac_algorithms.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 
@@ -22,6 +24,7 @@ using Bytes = std::vector<unsigned char>;
 
 constexpr int kLargestText = 2029;
 constexpr int kRounds = 1500;  // random keys and texts per algorithm, padding and key length
+constexpr int kAesPathRounds = 1000;  // per AES path and key length
 
 DES_key_schedule Schedule(const unsigned char *key)
 {
@@ -185,6 +188,46 @@ TEST(MacAgainstOpenSsl, RandomKeysAndTextsAgree)
             }
         }
         EXPECT_EQ(failed, 0) << c.name;
+    }
+}
+
+// TpMac takes the AES path this processor prefers; here each path is
+// forced, block and CMAC, on random keys and texts of every key length.
+TEST(MacAgainstOpenSsl, EveryAesPathAgrees)
+{
+    std::vector<AesPath> paths = {AesPath::kPortable};
+    if (AesInstructionsAvailable())
+        paths.push_back(AesPath::kInstructions);
+    std::mt19937 random(197);
+    const int edges[] = {0, 1, 15, 16, 17, 31, 32, 33, kLargestText};
+    for (AesPath path : paths) {
+        const char *name = path == AesPath::kPortable ? "portable" : "instructions";
+        for (int keyLen : {16, 24, 32}) {
+            int failed = 0;
+            for (int round = 0; round < kAesPathRounds && failed < 5; ++round) {
+                const int len = round < static_cast<int>(std::size(edges))
+                                    ? edges[round]
+                                    : std::uniform_int_distribution<int>(0, kLargestText)(random);
+                Bytes key(static_cast<size_t>(keyLen)), data(static_cast<size_t>(len)), block(16);
+                for (Bytes *b : {&key, &data, &block})
+                    for (unsigned char &x : *b)
+                        x = static_cast<unsigned char>(random());
+                AesKey k;
+                ASSERT_TRUE(AesKeyScheduleOn(path, key.data(), keyLen, k)) << name;
+                unsigned char mac[16], encrypted[16];
+                AesCmac(k, data.data(), len, mac);
+                AesEncrypt(k, block.data(), encrypted);
+                const Bytes wantMac = Cmac(key, data, true), wantBlock = AesEcb(key, block);
+                if (Bytes(mac, mac + 16) != wantMac || Bytes(encrypted, encrypted + 16) != wantBlock) {
+                    ++failed;
+                    ADD_FAILURE() << name << ", key " << Hex(key.data(), key.size()) << ", length " << len << ": "
+                                  << Hex(mac, 16) << " / " << Hex(encrypted, 16) << ", OpenSSL "
+                                  << Hex(wantMac.data(), wantMac.size()) << " / "
+                                  << Hex(wantBlock.data(), wantBlock.size());
+                }
+            }
+            EXPECT_EQ(failed, 0) << name << ", key of " << keyLen;
+        }
     }
 }
 

@@ -1,6 +1,7 @@
-// TpMac and TpKeyCheckValue against published vectors, and the arguments
-// they refuse.
+// TpMac and TpKeyCheckValue against published vectors, AES on each of its
+// paths, and the arguments they refuse.
 #include "packet/aes.h"
+#include "packet/mac_algorithms.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 
@@ -9,6 +10,11 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
+
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#include <cpuid.h>
+#endif
 
 namespace tranpak::test {
 namespace {
@@ -100,7 +106,22 @@ TEST(MacVectors, PublishedExamplesPass)
     }
 }
 
-// FIPS 197 Appendix C: the example vectors of the three key lengths.
+const unsigned char *Bytes(const std::string &s) { return reinterpret_cast<const unsigned char *>(s.data()); }
+
+// The AES paths this processor can take: the portable one always, the
+// instructions where it has them.
+std::vector<AesPath> AesPaths()
+{
+    std::vector<AesPath> paths = {AesPath::kPortable};
+    if (AesInstructionsAvailable())
+        paths.push_back(AesPath::kInstructions);
+    return paths;
+}
+
+const char *PathName(AesPath path) { return path == AesPath::kPortable ? "portable" : "instructions"; }
+
+// FIPS 197 Appendix C: the example vectors of the three key lengths, on
+// every path.
 TEST(MacVectors, AesBlockMatchesFips197)
 {
     const struct {
@@ -111,14 +132,59 @@ TEST(MacVectors, AesBlockMatchesFips197)
         {"000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F", "8EA2B7CA516745BFEAFC49904B496089"},
     };
     const std::string plain = Unhex("00112233445566778899AABBCCDDEEFF");
-    for (const auto &c : cases) {
-        const std::string key = Unhex(c.key);
-        AesKey k;
-        ASSERT_TRUE(AesKeySchedule(reinterpret_cast<const unsigned char *>(key.data()), static_cast<int>(key.size()), k));
-        unsigned char out[16];
-        AesEncrypt(k, reinterpret_cast<const unsigned char *>(plain.data()), out);
-        EXPECT_EQ(Hex(out, 16), Spaced(c.cipher)) << c.key;
+    for (AesPath path : AesPaths()) {
+        for (const auto &c : cases) {
+            const std::string key = Unhex(c.key);
+            AesKey k;
+            ASSERT_TRUE(AesKeyScheduleOn(path, Bytes(key), static_cast<int>(key.size()), k));
+            ASSERT_EQ(k.path, path);
+            unsigned char out[16];
+            AesEncrypt(k, Bytes(plain), out);
+            EXPECT_EQ(Hex(out, 16), Spaced(c.cipher)) << PathName(path) << ", key " << c.key;
+        }
     }
+}
+
+// The published AES-CMAC examples (the table above) on every path, each
+// path forced: TpMac alone takes only the one this processor prefers.
+TEST(MacVectors, AesCmacExamplesOnEveryPath)
+{
+    for (AesPath path : AesPaths()) {
+        int checked = 0;
+        for (const MacVector &v : kVectors) {
+            if (v.algorithm != TP_MAC_AES_CMAC)
+                continue;
+            const std::string key = Unhex(v.key), data = Unhex(v.data);
+            AesKey k;
+            ASSERT_TRUE(AesKeyScheduleOn(path, Bytes(key), static_cast<int>(key.size()), k));
+            unsigned char mac[16];
+            AesCmac(k, Bytes(data), static_cast<int>(data.size()), mac);
+            EXPECT_EQ(Hex(mac, 16), Spaced(v.mac)) << PathName(path) << ": " << v.source;
+            ++checked;
+        }
+        EXPECT_EQ(checked, 12);
+    }
+}
+
+// The instructions are taken exactly where the processor has them: the
+// answer is held against CPUID leaf 1 (ECX bit 25, AES) asked here.
+TEST(MacVectors, AesInstructionsChosenWhereTheProcessorHasThem)
+{
+    bool has = false;
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    has = __get_cpuid(1, &a, &b, &c, &d) != 0 && (c & (1u << 25)) != 0 && (d & (1u << 26)) != 0;
+#endif
+    EXPECT_EQ(AesInstructionsAvailable(), has);
+    const std::string key = Unhex(kAes256);
+    AesKey k;
+    ASSERT_TRUE(AesKeySchedule(Bytes(key), 32, k));
+    EXPECT_EQ(k.path, has ? AesPath::kInstructions : AesPath::kPortable);
+    EXPECT_EQ(AesKeyScheduleOn(AesPath::kInstructions, Bytes(key), 32, k), has);
+    ASSERT_TRUE(AesKeyScheduleOn(AesPath::kPortable, Bytes(key), 32, k));
+    EXPECT_EQ(k.path, AesPath::kPortable);
+    EXPECT_FALSE(AesKeyScheduleOn(AesPath::kPortable, Bytes(key), 20, k));
+    EXPECT_FALSE(AesKeyScheduleOn(AesPath::kInstructions, Bytes(key), 20, k));
 }
 
 TEST(MacVectors, LegacyIsTheFoldEncryptedOnce)

@@ -1,4 +1,5 @@
-// AES encryption, bit-sliced over one block.
+// AES encryption, bit-sliced over one block: the portable path, and the
+// choice of path when a key is expanded (the instructions: aes_x86.cpp).
 //
 //   16 state bytes            8 slices of 16 bits
 //   byte p = (row p%4,        slice b, bit p = bit b of byte p
@@ -12,7 +13,9 @@
 // by key or data.
 #include "packet/aes.h"
 
+#include "packet/aes_x86.h"
 #include "packet/secret.h"
+#include "platform/platform.h"
 
 namespace tranpak {
 namespace {
@@ -160,12 +163,9 @@ void SubWord(unsigned char w[4])
 constexpr int kAesMaxKeyWords = 4 * (kAesMaxRounds + 1);
 constexpr unsigned char kRcon[10] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x1B, 0x36};
 
-}  // namespace
-
-bool AesKeySchedule(const unsigned char *key, int keyLen, AesKey &out)
+// FIPS 197's KeyExpansion, into sliced round keys.
+void PortableKeySchedule(const unsigned char *key, int keyLen, AesKey &out)
 {
-    if (keyLen != 16 && keyLen != 24 && keyLen != 32)
-        return false;
     const int nk = keyLen / 4;
     out.rounds = nk + 6;
     const int words = 4 * (out.rounds + 1);
@@ -193,6 +193,32 @@ bool AesKeySchedule(const unsigned char *key, int keyLen, AesKey &out)
     for (int r = 0; r <= out.rounds; ++r)
         AesSlice(w[4 * r], out.round[r]);
     WipeSecret(w, sizeof w);
+}
+
+}  // namespace
+
+bool AesInstructionsAvailable() { return plat::CpuHasAesInstructions(); }
+
+bool AesKeySchedule(const unsigned char *key, int keyLen, AesKey &out)
+{
+    return AesKeyScheduleOn(AesInstructionsAvailable() ? AesPath::kInstructions : AesPath::kPortable, key, keyLen,
+                            out);
+}
+
+bool AesKeyScheduleOn(AesPath path, const unsigned char *key, int keyLen, AesKey &out)
+{
+    if (keyLen != 16 && keyLen != 24 && keyLen != 32)
+        return false;
+    if (path == AesPath::kInstructions) {
+        if (!AesInstructionsAvailable())
+            return false;
+        out.path = path;
+        out.rounds = keyLen / 4 + 6;
+        AesX86ExpandKey(key, keyLen, out);
+        return true;
+    }
+    out.path = AesPath::kPortable;
+    PortableKeySchedule(key, keyLen, out);
     return true;
 }
 
@@ -230,6 +256,10 @@ void AesEncryptSliced(const AesKey &key, AesSlices &state)
 
 void AesEncrypt(const AesKey &key, const unsigned char input[kAesBlockSize], unsigned char output[kAesBlockSize])
 {
+    if (key.path == AesPath::kInstructions) {
+        AesX86Encrypt(key, input, output);
+        return;
+    }
     AesSlices state;
     AesSlice(input, state);
     AesEncryptSliced(key, state);

@@ -1,8 +1,13 @@
-// AES (FIPS 197) encryption of one 16-byte block, for AES-CMAC. Bit-sliced
-// and free of tables: the state is held as eight 16-bit slices, slice b
-// holding bit b of each of the sixteen state bytes, and every step is a
-// fixed sequence of logic operations and constant shifts, so neither the
-// key nor the data choose a branch or an address.
+// AES (FIPS 197) encryption of one 16-byte block, for AES-CMAC, by one of
+// two paths, each free of branches and addresses chosen by key or data:
+//   kInstructions  the processor's AES instructions (x86 AES-NI), where
+//                  the build carries them and the processor has them
+//   kPortable      bit-sliced and free of tables, everywhere else: the
+//                  state is held as eight 16-bit slices, slice b holding
+//                  bit b of each of the sixteen state bytes, and every step
+//                  is a fixed sequence of logic operations and constant
+//                  shifts
+// The path is chosen when the key is expanded and travels in the AesKey.
 #ifndef TRANPAK_PACKET_AES_H
 #define TRANPAK_PACKET_AES_H
 
@@ -21,20 +26,33 @@ struct AesSlices {
     uint32_t s[kAesSlices];
 };
 
-// The round keys of one key, sliced.
+enum class AesPath { kPortable, kInstructions };
+
+// The round keys of one key, in the form its path takes.
 struct AesKey {
     int rounds;
-    AesSlices round[kAesMaxRounds + 1];
+    AesPath path;
+    union {
+        AesSlices round[kAesMaxRounds + 1];                    // kPortable: sliced
+        unsigned char bytes[kAesMaxRounds + 1][kAesBlockSize];  // kInstructions: as FIPS 197 writes them
+    };
 };
 
-// Expands a key of 16, 24 or 32 bytes; false for any other length.
+// True when the processor's AES instructions can be used here.
+bool AesInstructionsAvailable();
+// Expands a key of 16, 24 or 32 bytes for the instructions where they are
+// available, else for the portable path; false for any other length.
 bool AesKeySchedule(const unsigned char *key, int keyLen, AesKey &out);
+// The same on the path given (tests hold both paths to the same vectors);
+// false too when that path is kInstructions and they are not available.
+bool AesKeyScheduleOn(AesPath path, const unsigned char *key, int keyLen, AesKey &out);
 
 void AesSlice(const unsigned char block[kAesBlockSize], AesSlices &out);
 void AesUnslice(const AesSlices &in, unsigned char block[kAesBlockSize]);
-// Encrypts a sliced block in place.
+// Encrypts a sliced block in place (a key of the portable path).
 void AesEncryptSliced(const AesKey &key, AesSlices &state);
-// Encrypts one block; input and output may be the same bytes.
+// Encrypts one block on the key's path; input and output may be the same
+// bytes.
 void AesEncrypt(const AesKey &key, const unsigned char input[kAesBlockSize], unsigned char output[kAesBlockSize]);
 
 }  // namespace tranpak

@@ -5,6 +5,7 @@
 //   constant 0x1B or 0x87 into the last byte when the top bit fell out)
 //   M1 ... Mn, n >= 1: Mn ^ K1 when it is a whole block, else Mn with
 //   0x80 and zero bytes, ^ K2; then the CBC chain, its last block the MAC.
+#include "packet/aes_x86.h"
 #include "packet/mac_algorithms.h"
 #include "packet/secret.h"
 
@@ -71,6 +72,11 @@ void AesCmac(const AesKey &key, const unsigned char *data, int len, unsigned cha
     unsigned char l[n] = {}, last[n];
     AesEncrypt(key, l, l);
     const int before = LastBlock(data, len, n, l, kReduce128, last);
+    if (key.path == AesPath::kInstructions) {
+        AesX86CbcMac(key, data, before / n, last, mac);
+        WipeSecret(last, sizeof last);
+        return;
+    }
     // The chain stays sliced: slicing is linear, so each block of text is
     // sliced and XORed into the sliced state.
     AesSlices state{}, block;

@@ -176,6 +176,22 @@ void SleepMillis(int millis);
 // left as it was).
 int LocalTime(std::time_t t, std::tm *out);
 
+// The AES instructions of x86 processors (AES-NI). A build carries code
+// for them where the compiler is GCC or Clang and the target x86-64 or
+// i686 (TRANPAK_X86_AES is then 1); elsewhere it is 0 and AES always takes
+// the library's portable path.
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#define TRANPAK_X86_AES 1
+#else
+#define TRANPAK_X86_AES 0
+#endif
+// True when this build carries that code and the processor it runs on has
+// the instructions (CPUID leaf 1: ECX bit 25, and SSE2). The answer is read
+// from what the compiler's runtime found once when the program was loaded,
+// so asking costs a load, not a CPUID (which a virtual machine may trap,
+// at tens of microseconds).
+bool CpuHasAesInstructions();
+
 // Largest text AppendText writes in one piece.
 inline constexpr int kAppendTextMax = 16384;
 // Appends count bytes of text to the file at path, creating it, in one
