@@ -8,11 +8,10 @@
 //
 // Every byte of a masked field is noted while decoding, so that the raw
 // dump of a frame that does not decode shows it as "**".
-#include "../common/mac.h"
 #include "../common/message_view.h"
-#include "../common/text_kind.h"
 #include "../common/tool_support.h"
 #include "decode.h"
+#include "text_class.h"
 
 #include <cstdio>
 #include <cstring>
@@ -28,11 +27,11 @@ bool ContentPasses(int type, const std::string &value)
     case CELL_NI:
     case CELL_NF:
     case CELL_N:
-        return IsNumberText(value);
+        return IsNumberText(value.c_str()) != 0;
     case CELL_A:
-        return IsAlphaText(value);
+        return IsAlphaText(value.c_str()) != 0;
     case CELL_AN:
-        return IsAlnumText(value);
+        return IsAlnumText(value.c_str()) != 0;
     default:
         return true;
     }
@@ -102,10 +101,9 @@ void CheckMac(const std::string &data, const unsigned char bitmap[8], const Deco
         const auto *covered = reinterpret_cast<const unsigned char *>(data.data());
         const int n = static_cast<int>(data.size() - 8);
         const MacChoice &c = options.mac;
-        if (c.algorithm == TP_MAC_LEGACY)
-            ComputeMac(covered, n, c.key, mac);
-        else
-            TpMac(c.algorithm, c.padding, c.key, c.keyLen, covered, n, mac, 8);
+        // The library's own MAC takes the first 8 bytes of whatever key was given.
+        const int keyLen = c.algorithm == TP_MAC_LEGACY ? 8 : c.keyLen;
+        TpMac(c.algorithm, c.padding, c.key, keyLen, covered, n, mac, 8);
         r->mac = std::memcmp(mac, data.data() + data.size() - 8, 8) == 0 ? MacStatus::kVerified : MacStatus::kFailed;
     }
 }
