@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <regex>
@@ -72,6 +73,63 @@ TEST_F(SessionTest, SizeAndTheRefusalOfSessionsNotReady)
     EXPECT_EQ(TpGetCellDef(s.get(), 2, &def), -1);
     EXPECT_EQ(TpWipe(nullptr), -1);
     EXPECT_FALSE(std::filesystem::exists("errlog.txt"));
+}
+
+// The eighteen and their session twins are made from one table, but the
+// default session is never marked ready: each call below works on it before
+// Init8583 and is refused on a session never initialised.
+TEST_F(SessionTest, TheDefaultSessionNeedsNoInit8583WhereItsTwinsRefuse)
+{
+    const int listener = tools::os::SockListen("127.0.0.1", 0);
+    ASSERT_GE(listener, 0);
+    const int port = tools::os::SockLocalPort(listener);
+    auto s = NewSession();
+    std::memset(s.get(), 0, sizeof *s);
+    int sock = -1;
+    const struct {
+        const char *call;
+        std::function<int()> onDefault;
+        std::function<int(TpSession *)> onSession;
+    } rows[] = {
+        {"ResetMesg", [] { return ::ResetMesg(); }, [](TpSession *x) { return TpResetMesg(x); }},
+        {"BackupMesg", [] { return ::BackupMesg(); }, [](TpSession *x) { return TpBackupMesg(x); }},
+        {"RestoreMesg", [] { return ::RestoreMesg(); }, [](TpSession *x) { return TpRestoreMesg(x); }},
+        {"SockConnect", [&] { return (sock = ::SockConnect("127.0.0.1", port)) >= 0 ? 0 : -1; },
+         [&](TpSession *x) { return TpSockConnect(x, "127.0.0.1", port); }},
+        {"SockClose", [&] { return ::SockClose(sock); }, [&](TpSession *x) { return TpSockClose(x, sock); }},
+    };
+    for (const auto &row : rows) {
+        EXPECT_EQ(row.onSession(s.get()), -1) << row.call;
+        EXPECT_EQ(row.onDefault(), 0) << row.call;
+    }
+    plat::SockCloseHandle(listener);
+}
+
+// Init8583 does not start the default session afresh as TpInit8583 does a
+// session: the backup survives it. Reading the last failure opens no call,
+// so reading it twice gives it twice.
+TEST_F(SessionTest, DefaultInit8583KeepsTheBackupAndTheFailureReadsTwice)
+{
+    ASSERT_EQ(InitWith(kExampleDefinitions), 0);
+    ASSERT_EQ(::SetCell(2, "4000123412341234"), 0);
+    ASSERT_EQ(::BackupMesg(), 0);
+    ASSERT_EQ(::Init8583(), 0);
+    ASSERT_EQ(::RestoreMesg(), 0);
+    char out[64] = {};
+    ASSERT_EQ(::GetCell(2, out), 0);
+    EXPECT_STREQ(out, "4000123412341234");
+
+    EXPECT_EQ(::SetCell(200, "x"), -1);
+    char first[300] = {}, second[300] = {};
+    const int category = ::GetLastErrMesg(first, sizeof first);
+    EXPECT_NE(category, 0);
+    EXPECT_EQ(::GetLastErrMesg(second, sizeof second), category);
+    EXPECT_STRNE(first, "");
+    EXPECT_STREQ(second, first);
+    TpError err{};
+    err.size = sizeof err;
+    EXPECT_EQ(::GetLastErrInfo(&err), category);
+    EXPECT_EQ(err.category, category);
 }
 
 TEST_F(SessionTest, InitialisationStartsAfreshInStorageUsedBefore)

@@ -1,13 +1,7 @@
 // The session functions: each does on the caller's session what its
 // namesake among the eighteen does on the default one.
-#include "api/session.h"
-#include "core/cell_access.h"
-#include "core/cell_text.h"
-#include "core/describe.h"
+#include "api/call_table.h"
 #include "core/settings.h"
-#include "net/mesg_exchange.h"
-#include "net/net.h"
-#include "packet/mac.h"
 
 #include <cstring>
 #include <new>
@@ -98,91 +92,14 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpWipe(TpSession *s)
     return 0;
 }
 
-extern "C" TRANPAK_API int TRANPAK_CALL TpSetCell(TpSession *s, int field, const void *value)
-{
-    return OnSession(s, [&](Session &x) { return SetCell(x.mesg, field, value); });
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL TpGetCell(TpSession *s, int field, void *out)
-{
-    return OnSession(s, [&](Session &x) { return GetCell(x.mesg, field, out); });
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL TpGetCellType(TpSession *s, int field)
-{
-    return OnSession(s, [&](Session &x) { return GetCellType(x.mesg, field); });
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL TpResetCell(TpSession *s, int field)
-{
-    return OnSession(s, [&](Session &x) { return ResetCell(x.mesg, field); });
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL TpResetMesg(TpSession *s)
-{
-    return OnSession(s, [&](Session &x) { return ResetMesg(x.mesg); });
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL TpBackupMesg(TpSession *s)
-{
-    return OnSession(s, [&](Session &x) { return BackupMesg(x.mesg); });
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL TpRestoreMesg(TpSession *s)
-{
-    return OnSession(s, [&](Session &x) { return RestoreMesg(x.mesg); });
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL TpCheckMesgMac(TpSession *s, const void *key)
-{
-    return OnSession(s, [&](Session &x) { return CheckMesgMac(x.mesg, x.des, key); });
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL TpSockConnect(TpSession *s, const char *host, int port)
-{
-    return OnSession(s, [&](Session &x) { return SockConnect(x.mesg, host, port); });
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL TpSockClose(TpSession *s, int sock)
-{
-    return OnSession(s, [&](Session &x) { return SockClose(x.mesg, sock); });
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL TpSockSendMesg(TpSession *s, int sock, const void *key)
-{
-    return OnSession(s, [&](Session &x) { return SockSendMesg(x.mesg, x.des, sock, key); });
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL TpSockRecvMesg(TpSession *s, int sock)
-{
-    return OnSession(s, [&](Session &x) { return SockRecvMesg(x.mesg, sock); });
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL TpSockSendFile(TpSession *s, const char *host, int port,
-                                                       const char *local_path, const char *request)
-{
-    return OnSession(s, [&](Session &x) { return SockSendFile(x.mesg, x.file, host, port, local_path, request); });
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL TpSockSendBinFile(TpSession *s, const char *host, int port,
-                                                          const char *local_path, const char *request)
-{
-    return OnSession(s,
-                     [&](Session &x) { return SockSendBinFile(x.mesg, x.file, host, port, local_path, request); });
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL TpSockRecvFile(TpSession *s, const char *host, int port,
-                                                       const char *request, const char *local_path)
-{
-    return OnSession(s, [&](Session &x) { return SockRecvFile(x.mesg, x.file, host, port, request, local_path); });
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL TpSockRecvBinFile(TpSession *s, const char *host, int port,
-                                                          const char *request, const char *local_path)
-{
-    return OnSession(s,
-                     [&](Session &x) { return SockRecvBinFile(x.mesg, x.file, host, port, request, local_path); });
-}
+// Every row of the call table, on the caller's session.
+#define TRANPAK_DEFAULT_ONLY(...)
+#define TRANPAK_SESSION_EXPORT(Name, TpName, parameters, call)                          \
+    extern "C" TRANPAK_API int TRANPAK_CALL TpName TRANPAK_SESSION_FIRST parameters   \
+    {                                                                                   \
+        return OnSession(s, [&](Session &x) { return call; });                          \
+    }
+TRANPAK_CALLS(TRANPAK_SESSION_EXPORT)
 
 extern "C" TRANPAK_API int TRANPAK_CALL TpGetLastErrMesg(TpSession *s, char *text, int size)
 {
@@ -233,21 +150,6 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpPackMesg(TpSession *s, const void *key
 extern "C" TRANPAK_API int TRANPAK_CALL TpUnpackMesg(TpSession *s, const unsigned char *frame, int frameLen)
 {
     return OnSession(s, [&](Session &x) { return UnpackFrame(x.mesg, frame, frameLen); });
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL TpSetCellText(TpSession *s, int field, const char *text)
-{
-    return OnSession(s, [&](Session &x) { return SetCellText(x.mesg, field, text); });
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL TpGetCellText(TpSession *s, int field, char *text, int size)
-{
-    return OnSession(s, [&](Session &x) { return GetCellText(x.mesg, field, text, size); });
-}
-
-extern "C" TRANPAK_API int TRANPAK_CALL TpDescribe(TpSession *s, int flags, char *out, int size, int *outLen)
-{
-    return OnSession(s, [&](Session &x) { return Describe(x.mesg, flags, out, size, outLen); });
 }
 
 extern "C" TRANPAK_API int TRANPAK_CALL TpShowValue(int field, int flags, const char *value, int len, char *out, int size,
