@@ -233,6 +233,9 @@ TEST_F(SessionTest, MisalignedStorageIsRefused)
         EXPECT_EQ(TpInit8583(s, nullptr), -1) << shift;
         EXPECT_EQ(TpSetCell(s, 0, "0200"), -1) << shift;
         EXPECT_EQ(TpGetLastErrMesg(s, nullptr, 0), -1) << shift;
+        TpError err{};
+        err.size = sizeof err;
+        EXPECT_EQ(TpGetLastError(s, &err), -1) << shift;
         EXPECT_EQ(TpWipe(s), -1) << shift;
     }
     // Nothing was written into the storage.
