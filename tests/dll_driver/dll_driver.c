@@ -124,7 +124,7 @@ static void SessionExchange(const struct Tranpak *tp, struct Peer *peer)
     double amount = 12.50;
     char text[512] = "";
     unsigned char bitmap[8], frame[2100];
-    int frameLen = 0;
+    int frameLen = 0, shownLen = 0;
     struct TpCellDef def;
 
     CHECK(tp->TpSessionSize() <= sizeof storage);
@@ -152,7 +152,7 @@ static void SessionExchange(const struct Tranpak *tp, struct Peer *peer)
         CHECK(tp->TpGetLastError(s, &err) == 2 && err.field == 39 && err.offset == -1);
     }
     CHECK(tp->TpGetCellText(s, 39, text, 3) == 0 && strcmp(text, "00") == 0);
-    CHECK(tp->TpDescribe(s, 1, text, (int)sizeof text, &frameLen) == 0 &&
+    CHECK(tp->TpDescribe(s, 1, text, (int)sizeof text, &shownLen) == 0 &&
           strstr(text, "\"2\": {\"name\": \"PAN\", \"type\": \"N\", \"value\": \"************0119\"}") != NULL);
     CHECK(tp->TpSetCellText(s, 4, "12.505") == -1 && tp->TpShowValue(2, 0, "12345", 5, text, 6, NULL) == 0 &&
           strcmp(text, "*2345") == 0);
