@@ -84,6 +84,16 @@ LinkResult ClientLink::ReadExactly(void *bytes, int count, Clock::time_point dea
             count -= n;
             continue;
         }
+        // The last receive emptied the socket: a frame that follows an
+        // answer is mostly yet to come, so wait for it first rather than
+        // spend a receive on finding nothing.
+        if (drained_) {
+            drained_ = false;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            const long long wait = std::max(0LL, std::min<long long>(left, kPollSliceMillis));
+            if (os::WaitSocket(sock_, false, static_cast<int>(wait)) < 0)
+                return LinkResult::kFailed;
+        }
         // Whatever has come, up to a whole Packet: the next reads of this
         // frame (and of the next one, when the client sent it already)
         // are then served from here without a system call.
@@ -95,6 +105,7 @@ LinkResult ClientLink::ReadExactly(void *bytes, int count, Clock::time_point dea
         if (n > 0) {
             inStart_ = 0;
             inEnd_ = n;
+            drained_ = n < kInSize;
             continue;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();

@@ -79,6 +79,7 @@ private:
     static constexpr int kInSize = kPacketBufSize;
     unsigned char in_[kInSize] = {};
     int inStart_ = 0, inEnd_ = 0;
+    bool drained_ = false;  // the last receive took less than it could
     Clock::time_point transferDeadline_{};
     unsigned char packet_[kPacketBufSize] = {};
     int packetLength_ = 0;
