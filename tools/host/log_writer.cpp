@@ -14,9 +14,9 @@ constexpr int kIdleWaitMillis = 1000;
 // How often Finish looks whether the writer has ended.
 constexpr int kFinishSliceMillis = 20;
 constexpr int kStdoutFd = 1;
-// Once woken, the writer lets lines gather this long and then writes all
-// of them with one write: under load one wake and one write serve some
-// hundreds of lines instead of one each.
+// After each write the writer lets lines gather this long before it looks
+// again: under load one wake and one write then serve some hundreds of
+// lines, while a line put after a quiet moment is written at once.
 constexpr int kGatherMillis = 2;
 
 std::string DropNote(long long lines)
@@ -58,9 +58,9 @@ void LogWriter::Put(std::string line)
     const bool wasEmpty = queue_.empty();
     queue_.push_back(Entry{std::move(line), pending_});
     pending_ = 0;
-    // The writer waits only on an empty queue; while lines wait it is
-    // gathering or writing and takes these with them.
-    if (wasEmpty)
+    // The writer waits for a line only on an empty queue, and is not
+    // woken while it lets lines gather; either way it takes these.
+    if (wasEmpty && !gathering_)
         wake_.WakeAll();
 }
 
@@ -103,8 +103,6 @@ void LogWriter::Run()
             wake_.Wait(lock_, kIdleWaitMillis);
             continue;
         }
-        if (!finishing_)
-            wake_.Wait(lock_, kGatherMillis);  // only Finish cuts this short
         std::vector<std::string> lines;
         while (!queue_.empty()) {
             Entry &e = queue_.front();
@@ -117,6 +115,11 @@ void LogWriter::Run()
         lock_.Unlock();
         WriteLines(lines);
         lock_.Lock();
+        if (!finishing_) {
+            gathering_ = true;
+            wake_.Wait(lock_, kGatherMillis);  // only Finish cuts this short
+            gathering_ = false;
+        }
     }
     done_ = true;
     wake_.WakeAll();
