@@ -9,6 +9,13 @@
 //           exchanges in all, each timed with steady_clock
 //
 //   tranpak-load-floor --count N --connections C
+//   tranpak-load-floor --peer PORTFILE
+//
+// --peer runs only a peer, on a free loopback port written to PORTFILE,
+// until killed: each Packet read is answered with the worked example's
+// reply ("0210", MAC by the library with the key
+// 0123456789ABCDEF, packed once), so that tranpak-client
+// sending the worked example can be timed against the least a host does.
 //
 // Prints one JSON object with the keys of tranpak-client --json, so that
 // scripts/bench.sh reads both alike.
@@ -49,6 +56,23 @@ void RaiseTypeDigit(unsigned char *frame)
 {
     if (frame[kRaisedDigitAt] >= '0' && frame[kRaisedDigitAt] < '9')
         ++frame[kRaisedDigitAt];
+}
+
+// Answers one connection with the fixed reply until its peer closes it.
+void Answer(int sock, const std::string *reply)
+{
+    unsigned char frame[kPacketMax];
+    const int size = static_cast<int>(reply->size());
+    for (;;) {
+        if (RecvAll(sock, frame, kHeadBytes) != kHeadBytes || frame[0] != 0x02)
+            break;
+        const int rest = std::atoi(std::string(reinterpret_cast<char *>(frame) + 1, 4).c_str()) + 1;
+        if (rest + kHeadBytes > static_cast<int>(sizeof frame) || RecvAll(sock, frame + kHeadBytes, rest) != rest)
+            break;
+        if (SendAll(sock, reply->data(), size) != size)
+            break;
+    }
+    plat::SockCloseHandle(sock);
 }
 
 // Answers one connection until its peer closes it.
@@ -124,21 +148,46 @@ bool ReadArgs(int argc, char **argv, long *count, int *connections)
     return argc % 2 == 1 && *count > 0 && *connections > 0 && *connections <= kMaxConnections;
 }
 
-std::string Frame()
+// The key tranpak-client is given in scripts/bench.sh: 0123456789ABCDEF.
+constexpr unsigned char kClientKey[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+
+std::string Frame(const char *type = nullptr, const unsigned char *key = bench::kKey)
 {
     TpSession s;
     bench::SetExampleSession(&s);
+    if (type != nullptr && TpSetCell(&s, 0, type) != 0)
+        std::abort();
     unsigned char frame[kPacketMax];
     int len = 0;
-    if (TpPackMesg(&s, bench::kKey, frame, sizeof frame, &len) != 0)
+    if (TpPackMesg(&s, key, frame, sizeof frame, &len) != 0)
         std::abort();
     return std::string(reinterpret_cast<char *>(frame), static_cast<size_t>(len));
+}
+
+int Peer(const char *portFile)
+{
+    const std::string reply = Frame("0210", kClientKey);
+    const int listener = tools::os::SockListen("127.0.0.1", 0, kListenBacklog);
+    FILE *f = listener < 0 ? nullptr : std::fopen(portFile, "w");
+    if (f == nullptr) {
+        std::fprintf(stderr, "tranpak-load-floor: cannot listen on loopback or write %s\n", portFile);
+        return 1;
+    }
+    std::fprintf(f, "%d\n", tools::os::SockLocalPort(listener));
+    std::fclose(f);
+    for (;;) {
+        const int sock = tools::os::SockAccept(listener);
+        if (sock >= 0)
+            std::thread(Answer, sock, &reply).detach();
+    }
 }
 
 }  // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc == 3 && std::strcmp(argv[1], "--peer") == 0)
+        return Peer(argv[2]);
     long count = 0;
     int connections = 0;
     if (!ReadArgs(argc, argv, &count, &connections)) {

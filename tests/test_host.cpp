@@ -208,6 +208,44 @@ TEST_F(ClientLinkTest, EachFrameHasOneDeadline)
     EXPECT_LE(millis, 300);
 }
 
+// One receive may take more than the frame being read: the rest is the
+// next frame's, and reads of it come out whole and in order, however the
+// bytes were cut on the way.
+TEST_F(ClientLinkTest, FramesSentTogetherOrCutAnywhereAreReadInOrder)
+{
+    const std::string packet = ExampleFrame(options_.mac.key);
+    const std::string stream = packet + FileFrame('1', "x.txt") + packet + "\x07";
+    struct {
+        const char *name;
+        size_t cut;  // the stream is sent in two pieces, cut here
+    } cases[] = {{"all at once", stream.size()}, {"cut in the first length", 3},
+                 {"cut after the first packet", packet.size()}, {"cut in the file frame", packet.size() + 4},
+                 {"cut before the last byte", stream.size() - 1}};
+    volatile std::sig_atomic_t stop = 0;
+    for (auto &c : cases) {
+        ScriptedPeer peer({Send(stream.substr(0, c.cut)), Pause(50), Send(stream.substr(c.cut)), Pause(300)});
+        const int sock = ::SockConnect("127.0.0.1", peer.port());
+        ASSERT_GE(sock, 0);
+        {
+            tools::ClientLink link(sock, 2000, &stop);
+            unsigned char first = 0;
+            std::string why;
+            ASSERT_EQ(link.ReadFrame(&first, &why), tools::LinkResult::kOk) << c.name << ": " << why;
+            EXPECT_EQ(std::string(reinterpret_cast<const char *>(link.Packet()), link.PacketLength()), packet) << c.name;
+            ASSERT_EQ(link.ReadFrame(&first, &why), tools::LinkResult::kOk) << c.name << ": " << why;
+            EXPECT_EQ(first, 0x06) << c.name;
+            EXPECT_EQ(link.FileType(), '1') << c.name;
+            EXPECT_EQ(std::string(link.FileBody(), link.FileLength()), "x.txt") << c.name;
+            ASSERT_EQ(link.ReadFrame(&first, &why), tools::LinkResult::kOk) << c.name << ": " << why;
+            EXPECT_EQ(std::string(reinterpret_cast<const char *>(link.Packet()), link.PacketLength()), packet) << c.name;
+            ASSERT_EQ(link.ReadFrame(&first, &why), tools::LinkResult::kOk) << c.name << ": " << why;
+            EXPECT_EQ(first, 0x07) << c.name;
+        }
+        ::SockClose(sock);
+        peer.Received();
+    }
+}
+
 // A request as the host takes it, through a served directory looked up
 // with openat2 (links inside followed) or one component at a time (no
 // link followed; Windows too). "" is taken, anything else a part of why not.

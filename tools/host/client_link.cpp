@@ -76,14 +76,36 @@ LinkResult ClientLink::ReadExactly(void *bytes, int count, Clock::time_point dea
     while (count > 0) {
         if (*stop_)
             return LinkResult::kStopped;
-        int n = os::RecvNow(sock_, p, count);
+        if (inStart_ < inEnd_) {
+            const int n = std::min(count, inEnd_ - inStart_);
+            std::memcpy(p, in_ + inStart_, static_cast<size_t>(n));
+            inStart_ += n;
+            p += n;
+            count -= n;
+            continue;
+        }
+        // The last receive emptied the socket: a frame that follows an
+        // answer is mostly yet to come, so wait for it first rather than
+        // spend a receive on finding nothing.
+        if (drained_) {
+            drained_ = false;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            const long long wait = std::max(0LL, std::min<long long>(left, kPollSliceMillis));
+            if (os::WaitSocket(sock_, false, static_cast<int>(wait)) < 0)
+                return LinkResult::kFailed;
+        }
+        // Whatever has come, up to a whole Packet: the next reads of this
+        // frame (and of the next one, when the client sent it already)
+        // are then served from here without a system call.
+        int n = os::RecvNow(sock_, in_, kInSize);
         if (n == 0)
             return LinkResult::kClosed;
         if (n == -1)
             return LinkResult::kFailed;
         if (n > 0) {
-            p += n;
-            count -= n;
+            inStart_ = 0;
+            inEnd_ = n;
+            drained_ = n < kInSize;
             continue;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();

@@ -74,6 +74,12 @@ private:
     volatile std::sig_atomic_t *stop_;
     long number_;
     bool limited_ = false;
+    // Bytes received and not yet read: in_[inStart_, inEnd_). One receive
+    // takes up to a whole Packet, so a frame that came at once costs one.
+    static constexpr int kInSize = kPacketBufSize;
+    unsigned char in_[kInSize] = {};
+    int inStart_ = 0, inEnd_ = 0;
+    bool drained_ = false;  // the last receive took less than it could
     Clock::time_point transferDeadline_{};
     unsigned char packet_[kPacketBufSize] = {};
     int packetLength_ = 0;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <utility>
+#include <vector>
 
 namespace tranpak::tools {
 namespace {
@@ -13,6 +14,10 @@ constexpr int kIdleWaitMillis = 1000;
 // How often Finish looks whether the writer has ended.
 constexpr int kFinishSliceMillis = 20;
 constexpr int kStdoutFd = 1;
+// After each write the writer lets lines gather this long before it looks
+// again: under load one wake and one write then serve some hundreds of
+// lines, while a line put after a quiet moment is written at once.
+constexpr int kGatherMillis = 2;
 
 std::string DropNote(long long lines)
 {
@@ -21,9 +26,9 @@ std::string DropNote(long long lines)
 
 }  // namespace
 
-LogWriter::LogWriter(Sink sink, size_t room) : sink_(std::move(sink)), room_(room)
+LogWriter::LogWriter(Sink sink, size_t room) : sink_(std::move(sink)), room_(room), toStdout_(!sink_)
 {
-    if (!sink_)
+    if (toStdout_)
         sink_ = [](const std::string &bytes) {
             return os::WriteBytes(kStdoutFd, bytes.data(), static_cast<int>(bytes.size()));
         };
@@ -50,15 +55,32 @@ void LogWriter::Put(std::string line)
         return;
     }
     queued_ += line.size();
+    const bool wasEmpty = queue_.empty();
     queue_.push_back(Entry{std::move(line), pending_});
     pending_ = 0;
-    wake_.WakeAll();
+    // The writer waits for a line only on an empty queue, and is not
+    // woken while it lets lines gather; either way it takes these.
+    if (wasEmpty && !gathering_)
+        wake_.WakeAll();
 }
 
 void LogWriter::Write(const std::string &bytes)
 {
     if (works_ && !sink_(bytes))
         works_ = false;
+}
+
+void LogWriter::WriteLines(const std::vector<std::string> &lines)
+{
+    if (!toStdout_) {
+        for (const std::string &line : lines)
+            Write(line);
+        return;
+    }
+    std::string bytes;
+    for (const std::string &line : lines)
+        bytes += line;
+    Write(bytes);
 }
 
 void LogWriter::Run()
@@ -81,12 +103,23 @@ void LogWriter::Run()
             wake_.Wait(lock_, kIdleWaitMillis);
             continue;
         }
-        Entry e = std::move(queue_.front());
-        queue_.pop_front();
-        queued_ -= e.line.size();
+        std::vector<std::string> lines;
+        while (!queue_.empty()) {
+            Entry &e = queue_.front();
+            if (e.droppedBefore > 0)
+                lines.push_back(DropNote(e.droppedBefore));
+            queued_ -= e.line.size();
+            lines.push_back(std::move(e.line));
+            queue_.pop_front();
+        }
         lock_.Unlock();
-        Write(e.droppedBefore > 0 ? DropNote(e.droppedBefore) + e.line : e.line);
+        WriteLines(lines);
         lock_.Lock();
+        if (!finishing_) {
+            gathering_ = true;
+            wake_.Wait(lock_, kGatherMillis);  // only Finish cuts this short
+            gathering_ = false;
+        }
     }
     done_ = true;
     wake_.WakeAll();

@@ -15,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tranpak::tools {
 
@@ -23,8 +24,9 @@ inline constexpr size_t kLogQueueBytes = 1 << 20;
 
 class LogWriter {
 public:
-    // Takes the bytes of one or more whole lines; false when they cannot
-    // be written (nothing is written after that).
+    // Takes the bytes of one whole line; false when they cannot be written
+    // (nothing is written after that). Standard output instead takes every
+    // line gathered since the last write at once.
     using Sink = std::function<bool(const std::string &bytes)>;
 
     // Writes through sink, or to standard output when it is empty.
@@ -56,15 +58,20 @@ private:
     };
     void Run();
     void Write(const std::string &bytes);
+    // Lines taken from the queue together: one write to standard output,
+    // one call each of another sink.
+    void WriteLines(const std::vector<std::string> &lines);
 
     Sink sink_;
     size_t room_;
+    bool toStdout_;
     os::Mutex lock_;
     os::CondVar wake_;
     std::deque<Entry> queue_;  // guarded by lock_, as are the three below
     size_t queued_ = 0;        // bytes in queue_
     long long pending_ = 0;    // dropped since the last line queued
     bool finishing_ = false, done_ = false;
+    bool gathering_ = false;   // the writer lets lines gather after a write
     bool threaded_ = false;
     os::Thread thread_;
     std::atomic<bool> works_{true};
