@@ -1,6 +1,7 @@
 // Sessions: several in one thread, one per thread in many, and the codec
 // without a socket against the socket functions.
 #include "api/session.h"
+#include "net/sock_init.h"
 #include "platform/platform.h"
 #include "tools/common/os.h"
 #include "support/peer.h"
@@ -80,6 +81,7 @@ TEST_F(SessionTest, SizeAndTheRefusalOfSessionsNotReady)
 // Init8583 and is refused on a session never initialised.
 TEST_F(SessionTest, TheDefaultSessionNeedsNoInit8583WhereItsTwinsRefuse)
 {
+    SockAppInit();  // what loading the library does (Windows Sockets)
     const int listener = tools::os::SockListen("127.0.0.1", 0);
     ASSERT_GE(listener, 0);
     const int port = tools::os::SockLocalPort(listener);
