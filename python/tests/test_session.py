@@ -50,6 +50,22 @@ EVERY_TYPE = [
 
 
 class TestFields:
+    @pytest.mark.parametrize("field", [2**32 + 4, 2**40, -2**32 + 4, 2**70])
+    def test_a_field_number_a_c_int_cannot_hold_never_wraps_to_a_real_field(self, session, field):
+        session[4] = "1.00"
+        with pytest.raises(ArgumentError):
+            session[field] = "7.77"
+        with pytest.raises(ArgumentError):
+            session[field]
+        assert session[4] == "1.00"
+
+    @pytest.mark.parametrize("field", ["4", 4.0, True, None])
+    def test_a_field_number_is_an_int(self, session, field):
+        with pytest.raises(TypeError):
+            session[field] = "1.00"
+        with pytest.raises(TypeError):
+            session[field]
+
     @pytest.mark.parametrize("field,value,text", EVERY_TYPE)
     def test_every_type_set_and_read_back(self, session, field, value, text):
         session[field] = value

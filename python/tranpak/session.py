@@ -101,6 +101,18 @@ def key_check_value(algorithm: Union[int, str], key: Key, *, method: int = 1, le
     return bytes(out[:length])
 
 
+def _field_number(field: object) -> int:
+    """A field number as the library takes it: an int (not a bool), and one
+    that a C int holds, so that no large number wraps round to a real field
+    on its way in (2**32 + 4 would otherwise be field 4). The library itself
+    refuses the rest outside 0 to 64."""
+    if isinstance(field, bool) or not isinstance(field, int):
+        raise TypeError(f"a field number is an int, not {type(field).__name__}")
+    if not -2**31 <= field < 2**31:
+        raise _e.ArgumentError(f"no field {field}: fields are 0 to 64")
+    return field
+
+
 def _path(value: Optional[PathLike]) -> Optional[bytes]:
     return None if value is None else os.fsencode(value)
 
@@ -231,17 +243,20 @@ class Session:
         return raw
 
     def __setitem__(self, field: int, value: Value) -> None:
+        field = _field_number(field)
         with self._lock:
             s = self._ready()
             self._check(self._lib.TpSetCellText(s, field, self._text_of(field, value)))
 
     def __getitem__(self, field: int) -> str:
+        field = _field_number(field)
         with self._lock:
             s = self._ready()
             self._check(self._lib.TpGetCellText(s, field, self._text, _b.CELL_TEXT_SIZE))
             return self._text.value.decode(_ENCODING)
 
     def __delitem__(self, field: int) -> None:
+        field = _field_number(field)
         with self._lock:
             self._check(self._lib.TpResetCell(self._ready(), field))
 
@@ -261,6 +276,7 @@ class Session:
 
     def definition(self, field: int) -> FieldDef:
         """Field 1 to 64 as the definition file gives it."""
+        field = _field_number(field)
         with self._lock:
             d = _b.TpCellDef()
             rc = self._lib.TpGetCellDef(self._ready(), field, byref(d))
