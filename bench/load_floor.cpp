@@ -58,19 +58,24 @@ void RaiseTypeDigit(unsigned char *frame)
         ++frame[kRaisedDigitAt];
 }
 
+// Reads one whole Packet into frame; its length, or -1 when the peer
+// closed or sent something else.
+int ReadFrame(int sock, unsigned char (&frame)[kPacketMax])
+{
+    if (RecvAll(sock, frame, kHeadBytes) != kHeadBytes || frame[0] != 0x02)
+        return -1;
+    const int rest = std::atoi(std::string(reinterpret_cast<char *>(frame) + 1, 4).c_str()) + 1;
+    if (rest + kHeadBytes > static_cast<int>(sizeof frame) || RecvAll(sock, frame + kHeadBytes, rest) != rest)
+        return -1;
+    return kHeadBytes + rest;
+}
+
 // Answers one connection with the fixed reply until its peer closes it.
 void Answer(int sock, const std::string *reply)
 {
     unsigned char frame[kPacketMax];
     const int size = static_cast<int>(reply->size());
-    for (;;) {
-        if (RecvAll(sock, frame, kHeadBytes) != kHeadBytes || frame[0] != 0x02)
-            break;
-        const int rest = std::atoi(std::string(reinterpret_cast<char *>(frame) + 1, 4).c_str()) + 1;
-        if (rest + kHeadBytes > static_cast<int>(sizeof frame) || RecvAll(sock, frame + kHeadBytes, rest) != rest)
-            break;
-        if (SendAll(sock, reply->data(), size) != size)
-            break;
+    while (ReadFrame(sock, frame) > 0 && SendAll(sock, reply->data(), size) == size) {
     }
     plat::SockCloseHandle(sock);
 }
@@ -80,13 +85,11 @@ void Echo(int sock)
 {
     unsigned char frame[kPacketMax];
     for (;;) {
-        if (RecvAll(sock, frame, kHeadBytes) != kHeadBytes || frame[0] != 0x02)
-            break;
-        const int rest = std::atoi(std::string(reinterpret_cast<char *>(frame) + 1, 4).c_str()) + 1;
-        if (rest + kHeadBytes > static_cast<int>(sizeof frame) || RecvAll(sock, frame + kHeadBytes, rest) != rest)
+        const int len = ReadFrame(sock, frame);
+        if (len < 0)
             break;
         RaiseTypeDigit(frame);
-        if (SendAll(sock, frame, kHeadBytes + rest) != kHeadBytes + rest)
+        if (SendAll(sock, frame, len) != len)
             break;
     }
     plat::SockCloseHandle(sock);
