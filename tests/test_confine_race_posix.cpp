@@ -113,9 +113,23 @@ TEST_P(ConfineRaceTest, ADirectorySwappedForALinkNeverLeadsOutside)
     EXPECT_EQ(escaped, 0) << "a file was written outside";
     EXPECT_EQ(Names("outside"), untouched);
     EXPECT_GT(swaps, 0);
-    EXPECT_GT(inside, 0) << "no fetch got through (" << refused << " refused)";
-    EXPECT_GT(stored, 0);
-    const fs::path real = fs::is_symlink("served/sub") ? "served/swap" : "served/sub";
+    // How many fetches and stores got through during the race is up to the
+    // scheduler (one run saw all 4,000 fetches meet the link). That the
+    // directory still serves is asked once the swapping has stopped, with
+    // the directory back in its place.
+    if (fs::is_symlink("served/sub"))
+        ASSERT_TRUE(Exchange());
+    std::string why;
+    const int fd = tools::OpenFetch(dir, "sub/f.txt", &why);
+    ASSERT_GE(fd, 0) << "no fetch after the race: " << why;
+    char bytes[kReadSize];
+    const std::string got(bytes, static_cast<size_t>(std::max(0, os::ReadBytes(fd, bytes, kReadSize))));
+    os::CloseFile(fd);
+    EXPECT_EQ(got, "inside");
+    os::PendingStore pending;
+    ASSERT_TRUE(tools::BeginStore(dir, "sub/new.txt", &pending, &why)) << "no store after the race: " << why;
+    ASSERT_TRUE(os::WriteBytes(pending.Fd(), "stored", 6) && pending.SyncAndClose() && pending.Commit());
+    const fs::path real = "served/sub";
     EXPECT_EQ(Names(real), std::set<std::string>({"f.txt", "new.txt"})) << "a temporary file left behind";
     std::printf("%ld swaps; %ld fetches inside, %ld refused; %ld stores in %ld attempts\n", swaps.load(),
                 inside.load(), refused.load(), stored.load(), attempts);
