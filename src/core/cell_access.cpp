@@ -254,10 +254,10 @@ int ResetCell(MesgState &m, int field)
 int ResetMesg(MesgState &m)
 {
     Packet &p = m.packet;
-    p.start = kStartByte;
+    p.start = wire::kPacketStart;
     std::memset(p.bitmap, 0, sizeof p.bitmap);
     p.data[0] = 0;
-    p.stop = kStopByte;
+    p.stop = wire::kPacketStop;
     ClearWrittenCells(m);
     return 0;
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "diag/errlog.h"
+#include "kit/wire.h"
 
 namespace tranpak {
 
@@ -37,9 +38,6 @@ inline constexpr int kMacSize = 8;
 
 // Settings paths, at most 159 characters each.
 inline constexpr int kPathSize = 160;
-
-inline constexpr unsigned char kStartByte = 0x02;
-inline constexpr unsigned char kStopByte = 0x03;
 
 // Field type codes, as mapped from the definition file's type texts.
 enum CellTypeCode : int32_t {

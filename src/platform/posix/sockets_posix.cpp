@@ -159,6 +159,15 @@ int SockRecvSome(int sock, void *bytes, int count)
     return n < 0 ? -1 : static_cast<int>(n);
 }
 
+int SockPeekSome(int sock, void *bytes, int count)
+{
+    ssize_t n;
+    do {
+        n = recv(sock, bytes, static_cast<size_t>(count), MSG_PEEK);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
 int SockCloseHandle(int sock) { return close(sock) < 0 ? -1 : 0; }
 
 }  // namespace tranpak::plat

@@ -148,6 +148,12 @@ int SockRecvSome(int sock, void *bytes, int count)
     return n < 0 ? -1 : n;
 }
 
+int SockPeekSome(int sock, void *bytes, int count)
+{
+    int n = recv(FromHandle(sock), static_cast<char *>(bytes), count, MSG_PEEK);
+    return n < 0 ? -1 : n;
+}
+
 int SockCloseHandle(int sock) { return closesocket(FromHandle(sock)) < 0 ? -1 : 0; }
 
 }  // namespace tranpak::plat
