@@ -151,12 +151,13 @@ Scan FrameReader::Took(int n)
 Scan FrameReader::Feed(const unsigned char *bytes, int count, int *taken)
 {
     int used = 0;
-    // Each step takes what the frame is known to still hold, and the head
-    // first on its own, so a bad head is found before a byte after it is
-    // taken: pieces of any size give the same result and the same count.
+    // Each step takes what the frame is known to still hold: the start
+    // byte alone, then the rest of the head, then the rest of the frame,
+    // so a bad start or head is found before a byte after it is taken and
+    // pieces of any size give the same result and the same count.
     while (used < count && scan_.status == Status::kNeedMore) {
-        const int head = scan_.kind == Kind::kPacket ? kPacketHeadSize : scan_.kind == Kind::kFile ? kFileHeadSize : 1;
-        const int step = held_ < head ? head - held_ : Wanted();
+        const int head = scan_.kind == Kind::kPacket ? kPacketHeadSize : kFileHeadSize;
+        const int step = held_ == 0 ? 1 : held_ < head ? head - held_ : Wanted();
         const int left = count - used;
         const int n = step < left ? step : left;
         for (int k = 0; k < n; ++k)
