@@ -1,7 +1,6 @@
 // Failures as values (TpGetLastError: category, field number, frame
 // offset) and card numbers kept out of the error log and GetLastErrMesg.
 #include "platform/platform.h"
-#include "tools/common/os.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
@@ -42,15 +41,6 @@ TpError LastError(TpSession *s)
     err.category = -2;
     EXPECT_EQ(TpGetLastError(s, &err), err.category);
     return err;
-}
-
-// A loopback port with nothing listening on it.
-int ClosedPort()
-{
-    int listener = tools::os::SockListen("127.0.0.1", 0);
-    int port = tools::os::SockLocalPort(listener);
-    plat::SockCloseHandle(listener);
-    return port;
 }
 
 int ReceiveFrom(TpSession *s, const std::vector<PeerStep> &script)

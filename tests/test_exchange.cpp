@@ -5,7 +5,6 @@
 #include "packet/des.h"
 #include "packet/mac.h"
 #include "platform/platform.h"
-#include "tools/common/os.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
@@ -138,10 +137,7 @@ TEST_F(ExchangeTest, HostTextsThatCannotBeUsed)
 TEST_F(ExchangeTest, DottedAddressIsConnectedToWithoutLookup)
 {
     // Nothing listens there: the attempt is made and refused.
-    int free = tools::os::SockListen("127.0.0.1", 0);
-    int port = tools::os::SockLocalPort(free);
-    plat::SockCloseHandle(free);
-    EXPECT_EQ(::SockConnect("127.0.0.1", port), -1);
+    EXPECT_EQ(::SockConnect("127.0.0.1", ClosedPort()), -1);
     EXPECT_EQ(LastErr(), "tranpak: connect error");
 }
 

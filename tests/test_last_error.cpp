@@ -3,7 +3,6 @@
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "platform/platform.h"
-#include "tools/common/os.h"
 #include "tranpak.h"
 
 #include <cstring>
@@ -24,15 +23,6 @@ int ReceiveFrom(const std::vector<PeerStep> &script)
     int rc = SockRecvMesg(sock, 0);
     plat::SockCloseHandle(sock);  // not SockClose: that would be the last call
     return rc;
-}
-
-// A loopback port with nothing listening on it.
-int ClosedPort()
-{
-    int listener = tools::os::SockListen("127.0.0.1", 0);
-    int port = tools::os::SockLocalPort(listener);
-    plat::SockCloseHandle(listener);
-    return port;
 }
 
 struct FailureCase {

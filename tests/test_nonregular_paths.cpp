@@ -13,7 +13,7 @@ TEST_F(SpecialFilesTest, ADirectoryIsNeverSentAsAFile)
     std::filesystem::create_directory("adir");
     using SendFn = int (*)(const char *, int, const char *, const char *);
     for (SendFn send : {&SockSendFile, &SockSendBinFile}) {
-        Listener host;
+        ScriptedPeer host({}, AcceptNobody());
         EXPECT_EQ(send("127.0.0.1", host.port(), "adir", "stored.txt"), -1);
         EXPECT_EQ(LastErr(), "tranpak: open adir error");
         EXPECT_FALSE(host.WasConnected());
@@ -50,7 +50,7 @@ TEST_F(SpecialFilesTest, FetchRefusesANameTheSystemCannotCreate)
     using FetchFn = int (*)(const char *, int, const char *, const char *);
     for (const std::string &name : {tooLong, "sub/" + tooLong, std::string(300, 'n')}) {
         for (FetchFn fetch : {&SockRecvFile, &SockRecvBinFile}) {
-            Listener host;
+            ScriptedPeer host({}, AcceptNobody());
             EXPECT_EQ(fetch("127.0.0.1", host.port(), "req", name.c_str()), -1) << name.size();
             EXPECT_EQ(LastErr(), ("tranpak: open " + name + " error").substr(0, 255)) << name.size();
             EXPECT_FALSE(host.WasConnected()) << name.size();

@@ -78,7 +78,7 @@ TEST_F(SpecialFilesTest, FetchRefusesAFileTheCallerMayNotWrite)
     ASSERT_EQ(chown("readonly.dat", AsUnprivileged::Owner(), static_cast<gid_t>(-1)), 0);
     ASSERT_EQ(chmod("readonly.dat", 0444), 0);
     ASSERT_EQ(chmod("errlog.txt", 0666), 0);
-    Listener host;
+    ScriptedPeer host({}, AcceptNobody());
     {
         AsUnprivileged user;
         EXPECT_EQ(SockRecvBinFile("127.0.0.1", host.port(), "req", "readonly.dat"), -1);

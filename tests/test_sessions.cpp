@@ -2,8 +2,6 @@
 // without a socket against the socket functions.
 #include "api/session.h"
 #include "net/sock_init.h"
-#include "platform/platform.h"
-#include "tools/common/os.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
@@ -82,9 +80,9 @@ TEST_F(SessionTest, SizeAndTheRefusalOfSessionsNotReady)
 TEST_F(SessionTest, TheDefaultSessionNeedsNoInit8583WhereItsTwinsRefuse)
 {
     SockAppInit();  // what loading the library does (Windows Sockets)
-    const int listener = tools::os::SockListen("127.0.0.1", 0);
-    ASSERT_GE(listener, 0);
-    const int port = tools::os::SockLocalPort(listener);
+    ScriptedPeer listener({}, AcceptNobody());
+    const int port = listener.port();
+    ASSERT_GT(port, 0);
     auto s = NewSession();
     std::memset(s.get(), 0, sizeof *s);
     int sock = -1;
@@ -104,7 +102,6 @@ TEST_F(SessionTest, TheDefaultSessionNeedsNoInit8583WhereItsTwinsRefuse)
         EXPECT_EQ(row.onSession(s.get()), -1) << row.call;
         EXPECT_EQ(row.onDefault(), 0) << row.call;
     }
-    plat::SockCloseHandle(listener);
 }
 
 // Init8583 does not start the default session afresh as TpInit8583 does a
@@ -410,12 +407,11 @@ const int kRounds = [] {
     return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : 2000;
 }();
 
-void Host(int listener, std::atomic<int> *failures)
+void Host(int sock, std::atomic<int> *failures)
 {
     auto s = NewSession();
     TpSettings settings = SettingsOf("bitmap.txt", true);
-    int sock = tools::os::SockAccept(listener);
-    if (TpInit8583With(s.get(), &settings) != 0 || sock < 0) {
+    if (TpInit8583With(s.get(), &settings) != 0) {
         ++*failures;
         return;
     }
@@ -434,7 +430,6 @@ void Host(int listener, std::atomic<int> *failures)
             break;
         }
     }
-    plat::SockCloseHandle(sock);
 }
 
 void Terminal(int thread, int port, std::atomic<int> *failures)
@@ -473,18 +468,20 @@ TEST_F(SessionTest, ThreadsWithASessionEachShareALogAndATrace)
     WriteFile("bitmap.txt", kExampleDefinitions);
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
-    std::vector<int> listeners;
+    std::vector<std::unique_ptr<ScriptedPeer>> hosts;
+    // Each host is a session of the library on the peer's connection,
+    // with no receive limit of the peer's on its socket.
+    PeerOptions options;
+    options.waitMillis = 0;
     for (int t = 0; t < kThreads; ++t) {
-        const int listener = tools::os::SockListen("127.0.0.1", 0);
-        ASSERT_GE(listener, 0);
-        listeners.push_back(listener);
-        threads.emplace_back(Host, listener, &failures);
-        threads.emplace_back(Terminal, t, tools::os::SockLocalPort(listener), &failures);
+        hosts.push_back(std::make_unique<ScriptedPeer>(
+            std::vector<PeerStep>{Call([&failures](int sock) { Host(sock, &failures); })}, options));
+        ASSERT_GT(hosts.back()->port(), 0);
+        threads.emplace_back(Terminal, t, hosts.back()->port(), &failures);
     }
     for (auto &th : threads)
         th.join();
-    for (int listener : listeners)
-        plat::SockCloseHandle(listener);
+    hosts.clear();  // each host has ended its last round
     EXPECT_EQ(failures.load(), 0);
 
     // Every refusal of every round is in the log once, each a whole line.

@@ -3,7 +3,6 @@
 #include "api/session.h"
 #include "core/mesg_state.h"
 #include "platform/platform.h"
-#include "tools/common/os.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
@@ -191,19 +190,19 @@ TEST_F(TimeLimitTest, TransferLimitBoundsAWholeFileTransfer)
 TEST_F(TimeLimitTest, ConnectLimitEndsAWaitingConnection)
 {
     ASSERT_EQ(InitWith(kExampleDefinitions, false, kOneSecond), 0);
-    int listener = tools::os::SockListen("127.0.0.1", 0, 1);
-    ASSERT_GE(listener, 0);
+    ScriptedPeer listener({}, AcceptNobody(1));
+    ASSERT_GT(listener.port(), 0);
     const unsigned char loopback[4] = {127, 0, 0, 1};
     std::vector<int> queued;
     bool waits = false;
     for (int i = 0; i < 16 && !waits; ++i) {
         int s = plat::SockOpenTcp();
-        waits = plat::SockConnectIPv4Within(s, loopback, tools::os::SockLocalPort(listener), 300) == plat::kTimedOut;
+        waits = plat::SockConnectIPv4Within(s, loopback, listener.port(), 300) == plat::kTimedOut;
         queued.push_back(s);
     }
     if (waits) {
         auto start = Clock::now();
-        EXPECT_EQ(::SockConnect("127.0.0.1", tools::os::SockLocalPort(listener)), -1);
+        EXPECT_EQ(::SockConnect("127.0.0.1", listener.port()), -1);
         EXPECT_LT(SecondsSince(start), 2.0);
         EXPECT_EQ(ErrLog(), std::vector<std::string>({"tranpak: connect time limit of 1 s passed",
                                                       "tranpak: connect error"}));
@@ -212,7 +211,6 @@ TEST_F(TimeLimitTest, ConnectLimitEndsAWaitingConnection)
     }
     for (int s : queued)
         plat::SockCloseHandle(s);
-    plat::SockCloseHandle(listener);
     if (!waits)
         GTEST_SKIP() << "connections to a full backlog do not wait on this system";
 }

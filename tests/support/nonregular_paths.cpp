@@ -1,26 +1,13 @@
 #include "support/nonregular_paths.h"
 
 #include "core/settings.h"
-#include "net/sock_init.h"
 #include "platform/platform.h"
-#include "tools/common/os.h"
 #include "tranpak.h"
 
 #include <algorithm>
 #include <chrono>
 
 namespace tranpak::test {
-
-Listener::Listener()
-{
-    SockAppInit();
-    sock_ = tools::os::SockListen("127.0.0.1", 0);
-    port_ = tools::os::SockLocalPort(sock_);
-}
-
-Listener::~Listener() { plat::SockCloseHandle(sock_); }
-
-bool Listener::WasConnected() const { return plat::SockWait(sock_, false, 200) == 1; }
 
 void SpecialFilesTest::SetUp()
 {

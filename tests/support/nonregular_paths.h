@@ -1,5 +1,4 @@
-// Support for the tests of special local paths: a listener that tells
-// whether anything connected, and the refusals of Init8583.
+// Support for the tests of special local paths: the refusals of Init8583.
 #ifndef TRANPAK_TESTS_NONREGULAR_PATHS_H
 #define TRANPAK_TESTS_NONREGULAR_PATHS_H
 
@@ -9,21 +8,6 @@
 #include <vector>
 
 namespace tranpak::test {
-
-// A loopback port that accepts nobody; connections wait in its backlog.
-class Listener {
-public:
-    Listener();
-    ~Listener();
-    Listener(const Listener &) = delete;
-    Listener &operator=(const Listener &) = delete;
-    int port() const { return port_; }
-    bool WasConnected() const;
-
-private:
-    int sock_;
-    int port_;
-};
 
 class SpecialFilesTest : public ScratchTest {
 protected:

@@ -1,114 +1,374 @@
 #include "support/peer.h"
 
 #include "kit/wire.h"
-#include "net/net.h"
-#include "net/sock_init.h"
 #include "platform/platform.h"
 #include "tools/common/os.h"
+
+#include <atomic>
+#include <cstring>
 
 namespace tranpak::test {
 namespace {
 
-constexpr int kWaitMillis = 10000;
+// How long Wait gives a client that has not connected yet.
+constexpr int kConnectGraceMillis = 2000;
+constexpr int kGraceStepMillis = 10;
+// A raw read step's receive size.
+constexpr int kReadChunk = 4096;
+
+bool SendBytes(int sock, const void *bytes, int count)
+{
+    const char *at = static_cast<const char *>(bytes);
+    for (int sent = 0; sent < count;) {
+        const int n = plat::SockSendSome(sock, at + sent, count - sent);
+        if (n <= 0)
+            return false;
+        sent += n;
+    }
+    return true;
+}
+
+bool SendFileFrame(int sock, char type, const char *body, int count)
+{
+    unsigned char frame[wire::kFileBufSize];
+    wire::PutFileHead(frame, type, count);
+    std::memcpy(frame + wire::kFileHeadSize, body, static_cast<size_t>(count));
+    return SendBytes(sock, frame, wire::kFileHeadSize + count);
+}
+
+struct Record {
+    std::string received, lastFrame, request, stored;
+    bool filed = false;  // a Store or Serve read a request
+    bool played = true;
+};
+
+// One connection's script, played on its socket.
+class Player {
+public:
+    explicit Player(int sock) : sock_(sock) {}
+
+    void Play(const std::vector<PeerStep> &script)
+    {
+        for (const PeerStep &step : script) {
+            if (!open_)
+                break;
+            if (!Step(step))
+                record_.played = false;
+        }
+        if (open_)
+            plat::SockCloseHandle(sock_);
+    }
+    const Record &Done() const { return record_; }
+
+private:
+    bool Step(const PeerStep &step)
+    {
+        switch (step.kind) {
+        case PeerStep::kSend:
+            return SendBytes(sock_, step.bytes.data(), static_cast<int>(step.bytes.size()));
+        case PeerStep::kRead:
+        case PeerStep::kReadToEnd:
+            return ReadRaw(step.kind == PeerStep::kReadToEnd, step.count);
+        case PeerStep::kClose:
+            plat::SockCloseHandle(sock_);
+            open_ = false;
+            return true;
+        case PeerStep::kAbort:
+            tools::os::SockAbort(sock_);
+            open_ = false;
+            return true;
+        case PeerStep::kPause:
+            plat::SleepMillis(step.count);
+            return true;
+        case PeerStep::kReadFrame: {
+            const wire::Kind kind = step.count == 1 ? wire::Kind::kFile : wire::Kind::kPacket;
+            const int n = ReadOne(kind);
+            if (n > 0 && kind == wire::Kind::kPacket)
+                record_.lastFrame.assign(reinterpret_cast<char *>(frame_), static_cast<size_t>(n));
+            return n > 0;
+        }
+        case PeerStep::kEcho:
+            return Echo(step.count, step.bytes);
+        case PeerStep::kStore:
+            return Store();
+        case PeerStep::kServe:
+            return Serve(step.bytes);
+        case PeerStep::kCall:
+            step.call(sock_);
+            return true;
+        }
+        return false;
+    }
+
+    // Up to count bytes, or to the client's close; true when all came.
+    bool ReadRaw(bool toEnd, int count)
+    {
+        char buf[kReadChunk];
+        for (int left = count; toEnd || left > 0;) {
+            const int want = toEnd || left > kReadChunk ? kReadChunk : left;
+            const int n = plat::SockRecvSome(sock_, buf, want);
+            if (n <= 0)
+                return toEnd && n == 0;  // closed, failed or timed out
+            record_.received.append(buf, static_cast<size_t>(n));
+            left -= n;
+        }
+        return true;
+    }
+
+    // One frame of the kind into frame_, its bytes recorded; its length,
+    // or 0 when it is bad, cut short or late.
+    int ReadOne(wire::Kind kind)
+    {
+        const wire::SocketRead r = wire::ReadFrame(sock_, kind, frame_, sizeof frame_, 0);
+        record_.received.append(reinterpret_cast<char *>(frame_), static_cast<size_t>(r.held));
+        return r.end == wire::End::kFrame ? r.scan.size : 0;
+    }
+
+    // A file frame of the type; its body in *body.
+    bool ReadFileFrame(char type, std::string *body)
+    {
+        const int n = ReadOne(wire::Kind::kFile);
+        if (n == 0 || static_cast<char>(frame_[1]) != type)
+            return false;
+        body->assign(reinterpret_cast<char *>(frame_) + wire::kFileHeadSize,
+                     static_cast<size_t>(n - wire::kFileHeadSize));
+        return true;
+    }
+
+    bool Echo(int frames, const std::string &reply)
+    {
+        unsigned char packet[wire::kPacketBufSize];
+        int size = 0;
+        bool played = true;
+        for (int answered = 0; frames == 0 || answered < frames; ++answered) {
+            const wire::SocketRead r = wire::ReadFrame(sock_, wire::Kind::kPacket, packet, sizeof packet, 0);
+            if (r.end != wire::End::kFrame) {
+                played = frames == 0 && r.end == wire::End::kClosed && r.held == 0;
+                break;
+            }
+            size = r.scan.size;
+            const bool sent = reply.empty() ? SendBytes(sock_, packet, size)
+                                            : SendBytes(sock_, reply.data(), static_cast<int>(reply.size()));
+            if (!sent) {
+                played = false;
+                break;
+            }
+        }
+        if (size > 0)
+            record_.lastFrame.assign(reinterpret_cast<char *>(packet), static_cast<size_t>(size));
+        return played;
+    }
+
+    bool Store()
+    {
+        record_.filed = true;
+        if (!ReadFileFrame(wire::kFileSendRequest, &record_.request))
+            return false;
+        for (;;) {
+            const int n = ReadOne(wire::Kind::kFile);
+            if (n == 0)
+                return false;
+            if (static_cast<char>(frame_[1]) == wire::kFileEnd)
+                return SendFileFrame(sock_, wire::kFileEnd, "", 0);
+            if (static_cast<char>(frame_[1]) != wire::kFileData)
+                return false;
+            record_.stored.append(reinterpret_cast<char *>(frame_) + wire::kFileHeadSize,
+                                  static_cast<size_t>(n - wire::kFileHeadSize));
+        }
+    }
+
+    bool Serve(const std::string &bytes)
+    {
+        record_.filed = true;
+        if (!ReadFileFrame(wire::kFileFetchRequest, &record_.request))
+            return false;
+        const int size = static_cast<int>(bytes.size());
+        for (int at = 0; at < size; at += wire::kFileBodySize) {
+            const int n = size - at < wire::kFileBodySize ? size - at : wire::kFileBodySize;
+            if (!SendFileFrame(sock_, wire::kFileData, bytes.data() + at, n))
+                return false;
+        }
+        return SendFileFrame(sock_, wire::kFileEnd, "", 0);
+    }
+
+    int sock_;
+    bool open_ = true;
+    Record record_;
+    unsigned char frame_[wire::kAnyBufSize];
+};
 
 }  // namespace
 
-PeerStep Send(const std::string &bytes) { return {PeerStep::kSend, bytes, 0}; }
-PeerStep Read(int count) { return {PeerStep::kRead, "", count}; }
-PeerStep ReadToEnd() { return {PeerStep::kReadToEnd, "", 0}; }
-PeerStep Close() { return {PeerStep::kClose, "", 0}; }
-PeerStep Abort() { return {PeerStep::kAbort, "", 0}; }
-PeerStep Pause(int millis) { return {PeerStep::kPause, "", millis}; }
+struct ScriptedPeer::State {
+    std::vector<PeerStep> script;
+    PeerOptions options;
+    int listener = -1;
+    tools::os::Thread acceptor;
+    std::vector<std::unique_ptr<tools::os::Thread>> players;
+    tools::os::Mutex lock;
+    Record record;  // under lock
+    int plays = 0;  // connections that played their script; under lock
+    bool waited = false;
+    std::atomic<int> accepted{0};
+    std::atomic<bool> stopping{false};
 
-ScriptedPeer::ScriptedPeer(std::vector<PeerStep> script) : script_(std::move(script))
+    void Play(int sock)
+    {
+        if (options.waitMillis > 0)
+            tools::os::SockSetRecvTimeout(sock, options.waitMillis);
+        Player player(sock);
+        player.Play(script);
+        const Record &mine = player.Done();
+        tools::os::LockGuard hold(lock);
+        record.received += mine.received;
+        if (!mine.lastFrame.empty())
+            record.lastFrame = mine.lastFrame;
+        if (mine.filed) {
+            record.request = mine.request;
+            record.stored = mine.stored;
+        }
+        record.played = record.played && mine.played;
+        ++plays;
+    }
+
+    void Accept()
+    {
+        const bool alone = options.connections == 1;
+        for (int k = 0; options.connections == kEveryConnection || k < options.connections; ++k) {
+            const int sock = tools::os::SockAccept(listener);
+            ++accepted;
+            if (sock < 0 || stopping) {
+                if (sock >= 0)
+                    plat::SockCloseHandle(sock);  // the wake of Wait
+                return;
+            }
+            if (alone) {
+                Play(sock);
+                continue;
+            }
+            players.push_back(std::make_unique<tools::os::Thread>());
+            if (!players.back()->Start([this, sock] { Play(sock); }))
+                Play(sock);
+        }
+    }
+};
+
+PeerStep Send(const std::string &bytes) { return {PeerStep::kSend, bytes, 0, {}}; }
+PeerStep Read(int count) { return {PeerStep::kRead, "", count, {}}; }
+PeerStep ReadToEnd() { return {PeerStep::kReadToEnd, "", 0, {}}; }
+PeerStep Close() { return {PeerStep::kClose, "", 0, {}}; }
+PeerStep Abort() { return {PeerStep::kAbort, "", 0, {}}; }
+PeerStep Pause(int millis) { return {PeerStep::kPause, "", millis, {}}; }
+PeerStep ReadFrame(bool fileFrame) { return {PeerStep::kReadFrame, "", fileFrame ? 1 : 0, {}}; }
+PeerStep Echo(int frames, const std::string &reply) { return {PeerStep::kEcho, reply, frames, {}}; }
+PeerStep Store() { return {PeerStep::kStore, "", 0, {}}; }
+PeerStep Serve(const std::string &bytes) { return {PeerStep::kServe, bytes, 0, {}}; }
+PeerStep Call(std::function<void(int sock)> call) { return {PeerStep::kCall, "", 0, std::move(call)}; }
+
+ScriptedPeer::ScriptedPeer(std::vector<PeerStep> script, PeerOptions options) : state_(std::make_unique<State>())
 {
-    SockAppInit();
-    listener_ = tools::os::SockListen("127.0.0.1", 0);
-    port_ = tools::os::SockLocalPort(listener_);
-    thread_ = std::thread([this] { Run(); });
+    State &st = *state_;
+    st.script = std::move(script);
+    st.options = options;
+    plat::SockStartup();
+    st.listener = tools::os::SockListen("127.0.0.1", 0, options.backlog);
+    port_ = tools::os::SockLocalPort(st.listener);
+    if (options.connections != 0)
+        st.acceptor.Start([&st] { st.Accept(); });
 }
 
-ScriptedPeer::~ScriptedPeer() { Received(); }
+ScriptedPeer::~ScriptedPeer() { Wait(); }
+
+void ScriptedPeer::Wait()
+{
+    State &st = *state_;
+    if (st.waited)
+        return;
+    st.waited = true;
+    const int expected = st.options.connections;
+    if (expected != 0) {
+        // Clients that never connected: wake the accept with a connection
+        // of our own, which the peer drops.
+        for (int waited = 0; expected != kEveryConnection && st.accepted < expected && waited < kConnectGraceMillis;
+             waited += kGraceStepMillis)
+            plat::SleepMillis(kGraceStepMillis);
+        int wake = -1;
+        if (expected == kEveryConnection || st.accepted < expected) {
+            st.stopping = true;
+            wake = plat::SockOpenTcp();
+            const unsigned char loopback[4] = {127, 0, 0, 1};
+            plat::SockConnectIPv4(wake, loopback, port_);
+        }
+        st.acceptor.Join();
+        for (auto &player : st.players)
+            player->Join();
+        if (wake >= 0)
+            plat::SockCloseHandle(wake);
+        tools::os::LockGuard hold(st.lock);
+        st.record.played = st.record.played && (expected == kEveryConnection || st.plays == expected);
+    }
+    plat::SockCloseHandle(st.listener);
+}
 
 std::string ScriptedPeer::Received()
 {
-    if (!joined_) {
-        joined_ = true;
-        // A client that never connected: wake the accept with a connection
-        // of our own, which the peer drops.
-        for (int waited = 0; !accepted_ && waited < 2000; waited += 10)
-            plat::SleepMillis(10);
-        if (!accepted_) {
-            abandoned_ = true;
-            int s = plat::SockOpenTcp();
-            const unsigned char loopback[4] = {127, 0, 0, 1};
-            plat::SockConnectIPv4(s, loopback, port_);
-            thread_.join();
-            plat::SockCloseHandle(s);
-            plat::SockCloseHandle(listener_);
-            return received_;
-        }
-        thread_.join();
-        plat::SockCloseHandle(listener_);
-    }
-    return received_;
+    Wait();
+    return state_->record.received;
 }
 
-void ScriptedPeer::Run()
+std::string ScriptedPeer::LastFrame()
 {
-    int sock = tools::os::SockAccept(listener_);
-    accepted_ = true;
-    if (sock < 0 || abandoned_) {
-        if (sock >= 0)
-            plat::SockCloseHandle(sock);
-        return;
-    }
-    tools::os::SockSetRecvTimeout(sock, kWaitMillis);
-    bool open = true;
-    for (const PeerStep &step : script_) {
-        if (!open)
-            break;
-        switch (step.kind) {
-        case PeerStep::kSend:
-            SendAll(sock, step.bytes.data(), static_cast<int>(step.bytes.size()));
-            break;
-        case PeerStep::kRead:
-        case PeerStep::kReadToEnd: {
-            bool toEnd = step.kind == PeerStep::kReadToEnd;
-            int left = step.count;
-            char buf[4096];
-            while (toEnd || left > 0) {
-                int want = toEnd ? static_cast<int>(sizeof buf) : (left < 4096 ? left : 4096);
-                int n = plat::SockRecvSome(sock, buf, want);
-                if (n <= 0)
-                    break;  // closed, failed or timed out
-                received_.append(buf, static_cast<size_t>(n));
-                left -= n;
-            }
-            break;
-        }
-        case PeerStep::kClose:
-            plat::SockCloseHandle(sock);
-            open = false;
-            break;
-        case PeerStep::kAbort:
-            tools::os::SockAbort(sock);
-            open = false;
-            break;
-        case PeerStep::kPause:
-            plat::SleepMillis(step.count);
-            break;
-        }
-    }
-    if (open)
-        plat::SockCloseHandle(sock);
+    Wait();
+    return state_->record.lastFrame;
 }
+
+std::string ScriptedPeer::FileRequest()
+{
+    Wait();
+    return state_->record.request;
+}
+
+std::string ScriptedPeer::Stored()
+{
+    Wait();
+    return state_->record.stored;
+}
+
+bool ScriptedPeer::Played()
+{
+    Wait();
+    return state_->record.played;
+}
+
+bool ScriptedPeer::WasConnected() const { return plat::SockWait(state_->listener, false, 200) == 1; }
 
 std::string FileFrame(char type, const std::string &body)
 {
     unsigned char head[wire::kFileHeadSize];
     wire::PutFileHead(head, type, static_cast<int>(body.size()));
     return std::string(reinterpret_cast<char *>(head), sizeof head) + body;
+}
+
+int ClosedPort()
+{
+    const int listener = tools::os::SockListen("127.0.0.1", 0);
+    const int port = tools::os::SockLocalPort(listener);
+    plat::SockCloseHandle(listener);
+    return port;
+}
+
+bool LoopbackPair(int *client, int *peer)
+{
+    plat::SockStartup();
+    const int listener = tools::os::SockListen("127.0.0.1", 0);
+    const unsigned char loopback[4] = {127, 0, 0, 1};
+    *client = plat::SockOpenTcp();
+    const bool connected = listener >= 0 && *client >= 0 &&
+                           plat::SockConnectIPv4(*client, loopback, tools::os::SockLocalPort(listener)) == 0;
+    *peer = connected ? tools::os::SockAccept(listener) : -1;
+    if (listener >= 0)
+        plat::SockCloseHandle(listener);
+    return *peer >= 0;
 }
 
 }  // namespace tranpak::test
