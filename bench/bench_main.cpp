@@ -18,7 +18,7 @@
 #include "packet/mac.h"
 #include "packet/packet.h"
 #include "platform/platform.h"
-#include "tools/common/os.h"
+#include "support/peer.h"
 #include "tranpak.h"
 
 #include <benchmark/benchmark.h>
@@ -204,30 +204,21 @@ bool ReadPacket(int sock, unsigned char (&buf)[wire::kPacketBufSize])
     return wire::ReadFrame(sock, wire::Kind::kPacket, buf, sizeof buf, 0).end == wire::End::kFrame;
 }
 
-// A host on loopback that answers every frame with the same reply frame.
+// A host on loopback (the test peer) that answers every frame with the
+// same reply frame until the client closes, pinned to processor 1 unless
+// told otherwise.
 struct EchoHost {
-    int listener = tools::os::SockListen("127.0.0.1", 0);
-    std::string reply;
-    std::thread thread;
+    test::ScriptedPeer peer;
 
-    explicit EchoHost(std::string replyFrame, bool pinned = true) : reply(std::move(replyFrame))
+    explicit EchoHost(const std::string &reply, bool pinned = true)
+        : peer({test::Call([pinned](int) {
+                    if (pinned)
+                        PinToProcessor(1);
+                }),
+                test::Echo(0, reply)})
     {
-        thread = std::thread([this, pinned] {
-            if (pinned)
-                PinToProcessor(1);
-            int sock = tools::os::SockAccept(listener);
-            unsigned char buf[wire::kPacketBufSize];
-            while (ReadPacket(sock, buf))
-                SendAll(sock, reply.data(), static_cast<int>(reply.size()));
-            plat::SockCloseHandle(sock);
-        });
     }
-    ~EchoHost()
-    {
-        thread.join();
-        plat::SockCloseHandle(listener);
-    }
-    int Port() const { return tools::os::SockLocalPort(listener); }
+    int Port() const { return peer.port(); }
 };
 
 std::string ExampleFrame()

@@ -18,7 +18,7 @@
 #include "net/net.h"
 #include "packet/packet.h"
 #include "platform/platform.h"
-#include "tools/common/os.h"
+#include "support/peer.h"
 #include "tranpak.h"
 
 #include <valgrind/callgrind.h>
@@ -40,14 +40,14 @@ struct Link {
     int peer = -1;    // the driver's end
 };
 
+// The peer's end is driven here, between the measured calls, not by the
+// test peer's thread: the measured receive must find its reply whole in
+// the socket, or it would wait, and count the wait's instructions.
 Link OpenLink()
 {
     Link link;
-    int listener = tools::os::SockListen("127.0.0.1", 0);
-    link.client = SockConnect("127.0.0.1", tools::os::SockLocalPort(listener));
-    link.peer = tools::os::SockAccept(listener);
-    plat::SockCloseHandle(listener);
-    if (link.client < 0 || link.peer < 0) {
+    test::ScriptedPeer listener({}, test::AcceptNobody());
+    if (!listener.Pair(&link.client, &link.peer)) {
         std::fprintf(stderr, "no loopback connection\n");
         std::exit(1);
     }

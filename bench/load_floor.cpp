@@ -1,10 +1,10 @@
 // The floor for the client against the host under load: the least that
 // moves the same frames over the same connections.
 //
-//   peer    one thread per connection: reads a Packet (02, 4 length
-//           digits, that many bytes, 03; the kit's wire reader) and writes
-//           it back with the third digit of its type raised ("0200" becomes
-//           "0210")
+//   peer    the test peer, one thread per connection: reads a Packet (02,
+//           4 length digits, that many bytes, 03; the kit's wire reader)
+//           and answers it with the request's frame with the third digit
+//           of its type raised ("0200" becomes "0210")
 //   driver  C threads, one connection each, sending the worked example's
 //           frame (packed once by the library) and reading the reply, N
 //           exchanges in all, each timed with steady_clock
@@ -25,7 +25,7 @@
 #include "kit/wire.h"
 #include "net/net.h"
 #include "platform/platform.h"
-#include "tools/common/os.h"
+#include "support/peer.h"
 #include "tranpak.h"
 
 #include <algorithm>
@@ -49,7 +49,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kRaisedDigitAt = wire::kPacketHeadSize + 2;
 constexpr int kPacketMax = wire::kPacketBufSize;
 constexpr int kMaxConnections = 1024;
-// Every connection is waiting to be accepted before the first exchange.
+// Every connection may be waiting to be accepted at once.
 constexpr int kListenBacklog = kMaxConnections;
 
 void RaiseTypeDigit(unsigned char *frame)
@@ -58,42 +58,21 @@ void RaiseTypeDigit(unsigned char *frame)
         ++frame[kRaisedDigitAt];
 }
 
-// Reads one whole Packet into frame; its length, or -1 when the peer
-// closed or sent something else.
-int ReadFrame(int sock, unsigned char (&frame)[kPacketMax])
+// The echo peer: a thread per connection, each answering every Packet
+// with reply until its client closes; no receive limit, so that it runs
+// as long as its clients do.
+test::PeerOptions EchoOptions(int connections)
 {
-    const wire::SocketRead r = wire::ReadFrame(sock, wire::Kind::kPacket, frame, sizeof frame, 0);
-    return r.end == wire::End::kFrame ? r.scan.size : -1;
-}
-
-// Answers one connection with the fixed reply until its peer closes it.
-void Answer(int sock, const std::string *reply)
-{
-    unsigned char frame[kPacketMax];
-    const int size = static_cast<int>(reply->size());
-    while (ReadFrame(sock, frame) > 0 && SendAll(sock, reply->data(), size) == size) {
-    }
-    plat::SockCloseHandle(sock);
-}
-
-// Answers one connection until its peer closes it.
-void Echo(int sock)
-{
-    unsigned char frame[kPacketMax];
-    for (;;) {
-        const int len = ReadFrame(sock, frame);
-        if (len < 0)
-            break;
-        RaiseTypeDigit(frame);
-        if (SendAll(sock, frame, len) != len)
-            break;
-    }
-    plat::SockCloseHandle(sock);
+    test::PeerOptions options;
+    options.connections = connections;
+    options.backlog = kListenBacklog;
+    options.waitMillis = 0;
+    return options;
 }
 
 struct Driver {
     std::string request, reply;
-    std::atomic<int> tried{0}, connected{0};
+    std::atomic<int> tried{0};
     std::atomic<bool> go{false};
 };
 
@@ -104,7 +83,6 @@ void Drive(Driver &d, int port, long count, std::vector<double> *latencies, long
     const int sock = plat::SockOpenTcp();
     const unsigned char loopback[4] = {127, 0, 0, 1};
     const bool connected = sock >= 0 && plat::SockConnectIPv4(sock, loopback, port) == 0;
-    d.connected += connected ? 1 : 0;
     ++d.tried;
     while (!d.go.load())
         std::this_thread::yield();
@@ -165,20 +143,16 @@ std::string Frame(const char *type = nullptr, const unsigned char *key = bench::
 
 int Peer(const char *portFile)
 {
-    const std::string reply = Frame("0210", kClientKey);
-    const int listener = tools::os::SockListen("127.0.0.1", 0, kListenBacklog);
-    FILE *f = listener < 0 ? nullptr : std::fopen(portFile, "w");
+    test::ScriptedPeer peer({test::Echo(0, Frame("0210", kClientKey))}, EchoOptions(test::kEveryConnection));
+    FILE *f = peer.port() <= 0 ? nullptr : std::fopen(portFile, "w");
     if (f == nullptr) {
         std::fprintf(stderr, "tranpak-load-floor: cannot listen on loopback or write %s\n", portFile);
         return 1;
     }
-    std::fprintf(f, "%d\n", tools::os::SockLocalPort(listener));
+    std::fprintf(f, "%d\n", peer.port());
     std::fclose(f);
-    for (;;) {
-        const int sock = tools::os::SockAccept(listener);
-        if (sock >= 0)
-            std::thread(Answer, sock, &reply).detach();
-    }
+    for (;;)
+        plat::SleepMillis(60000);
 }
 
 }  // namespace
@@ -198,38 +172,29 @@ int main(int argc, char **argv)
     d.reply = d.request;
     RaiseTypeDigit(reinterpret_cast<unsigned char *>(&d.reply[0]));
 
-    const int listener = tools::os::SockListen("127.0.0.1", 0, kListenBacklog);
-    if (listener < 0) {
+    test::ScriptedPeer peer({test::Echo(0, d.reply)}, EchoOptions(connections));
+    const int port = peer.port();
+    if (port <= 0) {
         std::fprintf(stderr, "tranpak-load-floor: cannot listen on loopback\n");
         return 1;
     }
     std::vector<std::vector<double>> latencies(static_cast<size_t>(connections));
     std::vector<long> failed(static_cast<size_t>(connections), 0);
     std::vector<std::thread> drivers;
-    const int port = tools::os::SockLocalPort(listener);
     for (int c = 0; c < connections; ++c) {
         const long share = count / connections + (c < count % connections ? 1 : 0);
         latencies[c].reserve(static_cast<size_t>(share));
         drivers.emplace_back(Drive, std::ref(d), port, share, &latencies[c], &failed[c]);
     }
-    // Connections wait in the listener's backlog until every driver tried.
+    // Every driver has tried to connect before the first exchange.
     while (d.tried.load() < connections)
         std::this_thread::yield();
-    std::vector<std::thread> peers;
-    for (int c = 0; c < d.connected.load(); ++c) {
-        const int sock = tools::os::SockAccept(listener);
-        if (sock < 0)
-            break;
-        peers.emplace_back(Echo, sock);
-    }
     const auto start = Clock::now();
     d.go.store(true);
     for (auto &t : drivers)
         t.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    for (auto &t : peers)
-        t.join();
-    plat::SockCloseHandle(listener);
+    peer.Wait();
 
     std::vector<double> all;
     long failures = 0;

@@ -5,34 +5,22 @@
 #include "fuzz_support.h"
 #include "net/net.h"
 #include "platform/platform.h"
-#include "tools/common/os.h"
+#include "support/peer.h"
 #include "tranpak.h"
 
 using namespace tranpak;
 
-namespace {
-
-int g_listener = -1;
-
-void Setup()
-{
-    fuzz::InitWithDefinitions(fuzz::kEveryTypeDefinitions);
-    g_listener = tools::os::SockListen("127.0.0.1", 0);
-    fuzz::Require(g_listener >= 0, "listener");
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static bool ready = (Setup(), true);
+    static bool ready = (fuzz::InitWithDefinitions(fuzz::kEveryTypeDefinitions), true);
+    static test::ScriptedPeer link({}, test::AcceptNobody());
     (void)ready;
     if (size > 65536)
         return 0;
-    int client = plat::SockOpenTcp();
-    const unsigned char loopback[4] = {127, 0, 0, 1};
-    fuzz::Require(plat::SockConnectIPv4(client, loopback, tools::os::SockLocalPort(g_listener)) == 0, "connect");
-    int peer = tools::os::SockAccept(g_listener);
+    // The whole input is in the socket, and the peer's end closed, before
+    // the first receive: each input runs the same way every time.
+    int client = -1, peer = -1;
+    fuzz::Require(link.Pair(&client, &peer), "loopback connection");
     SendAll(peer, data, static_cast<int>(size));
     plat::SockCloseHandle(peer);
 

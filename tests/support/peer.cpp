@@ -342,6 +342,16 @@ bool ScriptedPeer::Played()
 
 bool ScriptedPeer::WasConnected() const { return plat::SockWait(state_->listener, false, 200) == 1; }
 
+bool ScriptedPeer::Pair(int *client, int *peer)
+{
+    const unsigned char loopback[4] = {127, 0, 0, 1};
+    *client = plat::SockOpenTcp();
+    *peer = *client >= 0 && plat::SockConnectIPv4(*client, loopback, port_) == 0
+                ? tools::os::SockAccept(state_->listener)
+                : -1;
+    return *peer >= 0;
+}
+
 std::string FileFrame(char type, const std::string &body)
 {
     unsigned char head[wire::kFileHeadSize];
@@ -355,20 +365,6 @@ int ClosedPort()
     const int port = tools::os::SockLocalPort(listener);
     plat::SockCloseHandle(listener);
     return port;
-}
-
-bool LoopbackPair(int *client, int *peer)
-{
-    plat::SockStartup();
-    const int listener = tools::os::SockListen("127.0.0.1", 0);
-    const unsigned char loopback[4] = {127, 0, 0, 1};
-    *client = plat::SockOpenTcp();
-    const bool connected = listener >= 0 && *client >= 0 &&
-                           plat::SockConnectIPv4(*client, loopback, tools::os::SockLocalPort(listener)) == 0;
-    *peer = connected ? tools::os::SockAccept(listener) : -1;
-    if (listener >= 0)
-        plat::SockCloseHandle(listener);
-    return *peer >= 0;
 }
 
 }  // namespace tranpak::test

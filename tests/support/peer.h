@@ -101,8 +101,13 @@ public:
     // Echo as many Packets as it answers, or the client's close).
     bool Played();
 
-    // For a peer that accepts nobody: a connection waits in the backlog.
+    // For a peer that accepts nobody: a connection waits in the backlog...
     bool WasConnected() const;
+    // ...and a connection made and accepted on the caller's own thread,
+    // for code that drives the peer's end itself between its own calls:
+    // the end for the code under test in *client, the peer's end in
+    // *peer. False when it cannot be had.
+    bool Pair(int *client, int *peer);
 
     struct State;
 
@@ -116,12 +121,6 @@ std::string FileFrame(char type, const std::string &body);
 
 // A loopback port with nothing listening on it.
 int ClosedPort();
-
-// A connection made on the caller's own thread with no script, for code
-// that must drive the peer's end itself, between its own calls: the end
-// for the code under test in *client, the peer's end in *peer. False when
-// loopback cannot be had.
-bool LoopbackPair(int *client, int *peer);
 
 }  // namespace tranpak::test
 
