@@ -230,6 +230,37 @@ TEST_F(ExchangeTest, TwoPacketsBackToBack)
     ::SockClose(sock);
 }
 
+// Requests sent one after another without waiting reach an echoing host
+// together; each is answered on its own, in order: by itself, then by the
+// given reply; an echo until the close ends with the client's close.
+TEST_F(ExchangeTest, AnEchoAnswersEachPacketOnItsOwn)
+{
+    const std::string request = ExampleFrame("0200", kKey);
+    ScriptedPeer echo({Echo(2), Echo(1, MacOnlyFrame(kKey))});
+    SetWorkedExample();
+    int sock = ::SockConnect("127.0.0.1", echo.port());
+    ASSERT_GE(sock, 0) << LastErr();
+    for (int k = 0; k < 3; ++k)
+        ASSERT_EQ(SockSendMesg(sock, kKey), 0) << LastErr();
+    for (const char *type : {"0200", "0200", "0810"}) {
+        ASSERT_EQ(SockRecvMesg(sock, 0), 0) << type << ": " << LastErr();
+        EXPECT_EQ(Field(0), type);
+    }
+    ::SockClose(sock);
+    EXPECT_TRUE(echo.Played());
+    EXPECT_EQ(echo.LastFrame(), request);
+    EXPECT_EQ(echo.Received(), "");
+
+    ScriptedPeer untilClosed({Echo()});
+    sock = ::SockConnect("127.0.0.1", untilClosed.port());
+    for (int k = 0; k < 2; ++k) {
+        ASSERT_EQ(SockSendMesg(sock, kKey), 0) << LastErr();
+        ASSERT_EQ(SockRecvMesg(sock, 0), 0) << LastErr();
+    }
+    ::SockClose(sock);
+    EXPECT_TRUE(untilClosed.Played());
+}
+
 TEST_F(ExchangeTest, WrongMacIsReceivedButRefusedByTheCheck)
 {
     ScriptedPeer peer({Send(ExampleFrame("0210", kOtherKey)), ReadToEnd()});

@@ -103,6 +103,48 @@ TEST_F(FileTransferTest, BinaryFileTravelsUnchangedBothWays)
     EXPECT_EQ(ReadFile("fetched.dat"), bytes);
 }
 
+// Files of one frame, of several and of none go to a host that keeps them
+// and come back from a host that serves them.
+TEST_F(FileTransferTest, FilesGoToAHostAndComeBack)
+{
+    std::string lines, bytes;
+    for (int i = 0; i < 300; ++i)
+        lines += "line " + std::to_string(i) + "\r\n";
+    for (int i = 0; i < 3000; ++i)
+        bytes += static_cast<char>(i * 37 + i / 251);
+    std::string stripped = lines;
+    std::erase(stripped, '\r');
+    struct {
+        bool binary;
+        std::string content, stored;
+    } cases[] = {
+        {true, "", ""},
+        {true, bytes.substr(0, 1024), bytes.substr(0, 1024)},
+        {true, bytes.substr(0, 1025), bytes.substr(0, 1025)},
+        {true, bytes, bytes},
+        {false, lines, stripped},
+    };
+    for (const auto &c : cases) {
+        const std::string name = std::to_string(c.content.size()) + (c.binary ? " bytes" : " of text");
+        WriteFile("out.dat", c.content);
+        ScriptedPeer store({Store()});
+        EXPECT_EQ((c.binary ? ::SockSendBinFile : ::SockSendFile)("127.0.0.1", store.port(), "out.dat", "in/kept.dat"),
+                  0)
+            << name << ": " << LastErr();
+        EXPECT_TRUE(store.Played()) << name;
+        EXPECT_EQ(store.FileRequest(), "in/kept.dat") << name;
+        EXPECT_EQ(store.Stored(), c.stored) << name;
+
+        ScriptedPeer serve({Serve(c.stored)});
+        EXPECT_EQ((c.binary ? ::SockRecvBinFile : ::SockRecvFile)("127.0.0.1", serve.port(), "in/kept.dat", "back.dat"),
+                  0)
+            << name << ": " << LastErr();
+        EXPECT_TRUE(serve.Played()) << name;
+        EXPECT_EQ(serve.FileRequest(), "in/kept.dat") << name;
+        EXPECT_EQ(ReadFile("back.dat"), c.content) << name;
+    }
+}
+
 TEST_F(FileTransferTest, TextFetchPutsACrBeforeEveryLf)
 {
     EXPECT_EQ(FetchWith(false, FileFrame('2', "a\nb") + FileFrame('2', "\r\n") + FileFrame('2', "") + kStop), 0);

@@ -1,9 +1,9 @@
 /*
- * The driver's loopback peer: a listening socket on 127.0.0.1 and, for each
- * step, one thread that accepts one connection and plays the host's side of
- * it. Every wait is bounded, so a broken DLL fails the driver, not hangs it.
- * The peer is C++ (peer.cpp, with the kit's wire module); this interface
- * is C, for the driver.
+ * The driver's loopback peer: for each step, the test peer
+ * (tests/support/peer.h) on a port of its own, playing the host's side of
+ * one connection. Every wait is bounded, so a broken DLL fails the driver,
+ * not hangs it. This interface is C, for the driver; peer.cpp puts it on
+ * the test peer.
  */
 #ifndef TRANPAK_DLL_DRIVER_PEER_H
 #define TRANPAK_DLL_DRIVER_PEER_H
@@ -21,9 +21,8 @@ enum PeerStep {
 enum { PEER_BUF = 8192 };
 
 struct Peer {
-    SOCKET listener;
+    void *playing;              /* the test peer of the step under way */
     int port;
-    HANDLE thread;
     enum PeerStep step;
     int ok;                     /* the last step went through as expected */
     char frame[PEER_BUF];       /* the last message frame read */

@@ -18,17 +18,24 @@ pkg=$(dirname "$(dirname "$(find "$work/pkg" -path '*/bin/tranpak.dll' | head -n
 cp "$pkg/share/tranpak/examples/bitmap.txt" "$work/run/"
 cp "$pkg/share/tranpak/examples/8583.ini" "$settings"
 
-echo "-- building the driver with $arch-w64-mingw32-gcc (its peer with g++ and the kit's wire module)"
-src=$(cd "$here/../../src" && pwd)
+echo "-- building the driver with $arch-w64-mingw32-gcc (its peer, the test peer, with g++)"
+root=$(cd "$here/../.." && pwd)
 for c in dll_driver stack_probe; do
   "$arch-w64-mingw32-gcc" -std=c11 -O2 -Wall -Wextra -Werror -c -o "$work/$c.o" "$here/$c.c"
 done
-for cpp in "$here/peer.cpp" "$src/kit/wire.cpp"; do
-  "$arch-w64-mingw32-g++" -std=c++20 -O2 -Wall -Wextra -Werror -fno-exceptions -fno-rtti -I"$src" \
-    -c -o "$work/$(basename "$cpp" .cpp).o" "$cpp"
+# The test peer and what it stands on: the kit's wire module and the
+# operating system calls.
+objs=()
+for cpp in "$here/peer.cpp" "$root/tests/support/peer.cpp" "$root/src/kit/wire.cpp" "$root/src/kit/wire_socket.cpp" \
+    "$root/src/platform/win32/sockets_win32.cpp" "$root/src/platform/win32/misc_win32.cpp" \
+    "$root/tools/common/os_win32.cpp"; do
+  obj=$work/$(basename "$(dirname "$cpp")")-$(basename "$cpp" .cpp).o
+  "$arch-w64-mingw32-g++" -std=c++20 -O2 -Wall -Wextra -Werror -fno-exceptions -fno-rtti \
+    -I"$root/src" -I"$root/tests" -I"$root" -c -o "$obj" "$cpp"
+  objs+=("$obj")
 done
-"$arch-w64-mingw32-g++" -static-libgcc -static-libstdc++ -o "$work/dll_driver.exe" \
-  "$work/dll_driver.o" "$work/stack_probe.o" "$work/peer.o" "$work/wire.o" -lws2_32
+"$arch-w64-mingw32-g++" -static -static-libgcc -static-libstdc++ -o "$work/dll_driver.exe" \
+  "$work/dll_driver.o" "$work/stack_probe.o" "${objs[@]}" -lws2_32
 
 dll="Z:$(echo "$pkg/bin/tranpak.dll" | tr / '\\')"
 echo "-- running it on $(basename "$zip")"
