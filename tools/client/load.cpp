@@ -337,6 +337,7 @@ LoadResult RunLoad(const LoadPlan &plan, const std::vector<TpSession *> &session
     }
     r.done = static_cast<long long>(r.latencyMicros.size());
     r.stopped = stop.load() != 0 && r.done + r.failed < plan.count;
+    r.stopSignal = r.stopped ? stop.load() : 0;
     r.seconds = MicrosBetween(sh->start, end) / 1e6;
     std::sort(r.latencyMicros.begin(), r.latencyMicros.end());
     if (r.unfinished > 0) {

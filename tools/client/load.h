@@ -40,7 +40,8 @@ inline constexpr int kMaxRepeatsReadPast = 8;
 // Runs the plan over one connection per session. Each session holds the
 // request, set and backed up (TpBackupMesg), and is used by its thread
 // alone; numbers puts each exchange's field 11. Ends early once stop is
-// nonzero, or when no connection could be made for plan.giveUpMillis:
+// nonzero (the number of the signal that set it, which the result keeps),
+// or when no connection could be made for plan.giveUpMillis:
 // within kStopGraceMillis and a little, whatever the connections wait on,
 // without the exchanges still in flight. When result.unfinished > 0 those
 // threads still run in the library: the sessions, plan and numbers must

@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -49,15 +50,32 @@ constexpr long kMaxSeconds = 86400;
 // A load ends when no connection could be made for this long.
 constexpr long kGiveUpSeconds = 5;
 
-// Ctrl-C: set once, read by the load's threads between exchanges.
+// Ctrl-C or a request to terminate: the signal's number, set once, read by
+// the load's threads between exchanges; and when it came, in steady-clock
+// milliseconds.
 std::atomic<int> g_stop{0};
-static_assert(std::atomic<int>::is_always_lock_free, "the stop flag is set from a signal handler");
+std::atomic<long long> g_stopMillis{0};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<long long>::is_always_lock_free,
+              "the stop is set from a signal handler");
+// A second request this soon after the first is the same one: `timeout`
+// passes a Ctrl-C on to the client and then to its whole process group, so
+// the client gets it twice at once.
+constexpr long long kSameStopMillis = 500;
 
-void OnStop(int)
+void OnStop(int sig)
 {
-    g_stop = 1;
-    // A second Ctrl-C ends the process at once, as it does on Windows.
-    os::OnStopRequest(SIG_DFL);
+    const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch()).count();
+    if (g_stop.load() == 0) {
+        g_stopMillis = now;
+        g_stop = sig;
+    } else if (now - g_stopMillis.load() >= kSameStopMillis) {
+        // A later one ends the process at once, as the signal's default does.
+        os::OnStopRequest(SIG_DFL);
+        std::raise(sig);
+        return;
+    }
+    os::OnStopRequest(OnStop);  // Windows resets the handler before each call
 }
 
 void Help()
@@ -101,13 +119,14 @@ void Help()
         "         --connections 4 0800 11=000001 41=TERM0001\n"
         "A reply that repeats the previous exchange's (a duplicate) is read past and\n"
         "counted, not charged to the exchange that meets it.\n"
-        "Ctrl-C ends a load or a fetch early, within a second whatever the host does:\n"
-        "a load still prints its summary, the exchanges in flight left out; a fetch\n"
-        "removes its own temporary file. A second Ctrl-C ends at once.\n"
+        "Ctrl-C (or SIGTERM) ends a load or a fetch early, within a second whatever the\n"
+        "host does: a load still prints its summary, the exchanges in flight left out;\n"
+        "a fetch removes its own temporary file. A second Ctrl-C within 0.5 s is taken\n"
+        "for the same one (timeout(1) passes one on twice); a later one ends at once.\n"
         "Exit codes: 0 done, 1 a library call failed (with --count above 1: an exchange\n"
         "failed, or no connection could be made for --give-up seconds), 2 usage, 3 the\n"
         "reply's MAC failed, 4 the reply does not answer the request (type, or field 11\n"
-        "or 41 changed), 130 stopped by Ctrl-C.\n",
+        "or 41 changed), 130 stopped by Ctrl-C or SIGTERM.\n",
         kMacOptionsHelp);
 }
 
