@@ -93,6 +93,8 @@ void Help()
         "  --settings F      settings file to read instead of the built-in path\n"
         "  --reply-type T    the reply type to expect (default: the request's with its\n"
         "                    third digit raised by one, 0200 -> 0210)\n"
+        "  --recv-timeout S  seconds to wait for a reply (in a load: each reply), 1 to\n"
+        "                    86400 (default: the settings' [Com Timeout] RECV, else 10)\n"
         "  --unmask          show card data (fields 2, 14, 35, 36, 45, 52) in clear\n"
         "  --json            print the reply (or a load's summary) as one JSON object\n"
         "  --text            transfer files as text: sending drops every CR and ends the\n"
@@ -109,8 +111,6 @@ void Help()
         "  --progress        done, failed and rate on standard error once a second\n"
         "                    (default: only when standard error is a terminal)\n"
         "  --no-progress     no progress line\n"
-        "  --recv-timeout S  seconds to wait for each reply, 1 to 86400 (default: the\n"
-        "                    settings' [Com Timeout] RECV, else 10)\n"
         "  --give-up S       end the load when no connection could be made for S\n"
         "                    seconds, 1 to 86400 (default 5); a failed connect is\n"
         "                    tried again after 10 ms, doubling up to 500 ms\n"
@@ -135,7 +135,7 @@ struct Args {
     int port = -1;
     bool text = false, unmask = false, json = false;
     long count = 1, connections = 1;
-    long recvSeconds = 0;  // 0: the settings' RECV, else kLoadRecvSeconds
+    long recvSeconds = 0;  // 0: the settings' RECV, else kRecvSeconds
     long giveUpSeconds = kGiveUpSeconds;
     bool connectEach = false;
     int progress = -1;  // -1: when standard error is a terminal; 0 never; 1 always
@@ -254,7 +254,7 @@ int SendLoad(const Args &a, const MacChoice &mac, long mark, const SettingsView 
     const long connections = std::min(a.connections, a.count);
     // Each connection waits a bounded time for its reply, so one whose
     // host stopped answering fails and lets the load go on.
-    const TpSettings sessionSettings = LoadSessionSettings(settings, static_cast<int>(a.recvSeconds));
+    const TpSettings sessionSettings = ExchangeSettings(settings, static_cast<int>(a.recvSeconds));
     std::vector<std::unique_ptr<TpSession>> owned;
     std::vector<TpSession *> sessions;
     for (long k = 0; k < connections; ++k) {
@@ -426,6 +426,11 @@ int Run(const Args &a)
         return UsageError(kTool, error);
     if (const std::string fault = MacKeyFault(mac); !fault.empty())
         return UsageError(kTool, fault);
+    // A single message waits a bounded time for its reply, as a load does:
+    // the session starts again from the same settings with that limit.
+    const TpSettings limited = ExchangeSettings(settings, static_cast<int>(a.recvSeconds));
+    if (TpInit8583With(g_s, &limited) != 0)
+        return InitFailed(g_s, settings);
     if (!UseMac(g_s, mac))
         return Fail("choosing the MAC", LastFailure(g_s), mark);
     return a.count > 1 ? SendLoad(a, mac, mark, settings) : SendMessage(a, mac.key, mark);
