@@ -152,6 +152,50 @@ connects=$(sed -n 's/^failures: .*connect \([0-9]*\).*/\1/p' doomed.out)
   && pass "host gone: the load ended $((t1 - t0)) ms later after $connects failed connects, exit 1" \
   || { fail "host gone: exit $rc after $((t1 - t0)) ms"; sed 's/^/      /' doomed.out; }
 
+# Peers that take each connection and close it before answering: the
+# client backs off as after a failed connect, and ends --give-up seconds
+# later, instead of failing thousands of exchanges a second for ever. One
+# closes at once (when python3 is here), one reads the request first.
+closing_peer() {
+  local name=$1 t0 t1 rc closed
+  shift
+  t0=$(ms)
+  timeout 30 "$bin/tranpak-client" --port "$port" --key $key --count 1000000000 --give-up 2 --no-progress "$@" \
+    "${purchase[@]}" > closed.out 2>&1
+  rc=$? t1=$(ms)
+  closed=$(sed -n 's/^failures: peer closed \([0-9]*\)$/\1/p' closed.out)
+  [ $rc -eq 1 ] && [ $((t1 - t0)) -ge 1500 ] && [ $((t1 - t0)) -le 5000 ] && [ -n "$closed" ] && [ "$closed" -le 200 ] &&
+    grep -q "every connection to 127.0.0.1:$port was closed before an answer for 2 s: the load ends" closed.out &&
+    grep -qE "^ended: every connection was closed before an answer for 2 s, after $closed of 1000000000 exchanges" closed.out \
+    && pass "$name: the load ended in $((t1 - t0)) ms after $closed closed connections, exit 1" \
+    || { fail "$name: exit $rc after $((t1 - t0)) ms"; sed 's/^/      /' closed.out; }
+}
+if command -v python3 > /dev/null; then
+  python3 -c 'import socket, sys
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(128)
+open(sys.argv[1], "w").write("%d\n" % s.getsockname()[1])
+while True:
+    s.accept()[0].close()' closer.port &
+  pids+=($!)
+  for _ in $(seq 100); do [ -s closer.port ] && break; sleep 0.05; done
+  port=$(cat closer.port)
+  closing_peer "a peer that closes each connection at once, 4 connections" --connections 4
+else
+  pass "(no python3 here: the peer that closes at once is not tried)"
+fi
+start_host closing --fault close
+closing_peer "a host that closes without answering, a connection for each exchange" --connect-each
+# Every other connection closed unanswered: each answer starts the back-off
+# again from 10 ms, so 100 of them cost about a second, not 100 x 500 ms.
+start_host halfclosing --fault close --fault-every 2
+t0=$(ms)
+out=$(timeout 60 "$bin/tranpak-client" --port "$port" --key $key --count 200 --connect-each --no-progress \
+  "${purchase[@]}" 2>&1)
+rc=$? t1=$(ms)
+[ $rc -eq 1 ] && grep -q "^exchanges: 200 requested, 100 done, 100 failed$" <<< "$out" && [ $((t1 - t0)) -le 10000 ] \
+  && pass "every other connection closed unanswered: 200 exchanges in $((t1 - t0)) ms" \
+  || fail "every other connection closed unanswered: exit $rc after $((t1 - t0)) ms: $out"
+
 wait $silent
 read -r rc took < silent.rc
 [ "$rc" = 1 ] && [ "$took" -ge 9500 ] && [ "$took" -le 20000 ] &&

@@ -23,11 +23,12 @@ struct LoadPlan {
     long long count = 1;
     bool connectEach = false;  // a connection for every exchange, not one kept open
     bool progress = false;     // the progress line on standard error
-    int giveUpMillis = 5000;   // without any connection made for this long, the load ends
+    int giveUpMillis = 5000;   // without any connection made (not closed before its first answer) for this long, the load ends
 };
 
-// After a failed connect a connection waits before it tries again: the
-// first wait, doubled after each failure in a row up to the longest.
+// After a failed connect, or a connection the host closed before its first
+// answer, a connection waits before it tries again: the first wait,
+// doubled after each such failure in a row up to the longest.
 inline constexpr int kBackoffFirstMillis = 10;
 inline constexpr int kBackoffMostMillis = 500;
 // Once stopped, exchanges in flight have this long to end before the

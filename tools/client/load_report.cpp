@@ -78,8 +78,9 @@ std::string SummaryText(const LoadResult &r)
     if (r.stopped)
         out += std::string("stopped: by ") + (r.stopSignal == SIGTERM ? "SIGTERM" : "Ctrl-C") + " after " + after + "\n";
     else if (r.gaveUpSeconds > 0)
-        out += "ended: no connection could be made for " + std::to_string(r.gaveUpSeconds) + " s, after " + after +
-               "\n";
+        out += std::string(r.closedUnanswered ? "ended: every connection was closed before an answer for "
+                                              : "ended: no connection could be made for ") +
+               std::to_string(r.gaveUpSeconds) + " s, after " + after + "\n";
     return out;
 }
 

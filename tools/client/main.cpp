@@ -112,8 +112,10 @@ void Help()
         "                    (default: only when standard error is a terminal)\n"
         "  --no-progress     no progress line\n"
         "  --give-up S       end the load when no connection could be made for S\n"
-        "                    seconds, 1 to 86400 (default 5); a failed connect is\n"
-        "                    tried again after 10 ms, doubling up to 500 ms\n"
+        "                    seconds, 1 to 86400 (default 5); one the host closes\n"
+        "                    before its first answer counts as not made. After a\n"
+        "                    failed connect or such a close the next connect waits\n"
+        "                    10 ms, doubling up to 500 ms until a connection is made\n"
         "  --help, --version\n"
         "e.g. tranpak-client --port 5000 --key 0123456789ABCDEF --count 20000 \\\n"
         "         --connections 4 0800 11=000001 41=TERM0001\n"
@@ -283,8 +285,9 @@ int SendLoad(const Args &a, const MacChoice &mac, long mark, const SettingsView 
         for (TpSession *s : sessions)
             TpWipe(s);  // keys and card data
     if (r.gaveUpSeconds > 0)
-        std::fprintf(stderr, "%s: no connection to %s:%d could be made for %d s: the load ends\n", kTool,
-                     Escaped(a.host).c_str(), a.port, r.gaveUpSeconds);
+        std::fprintf(stderr, "%s: %s connection to %s:%d %s for %d s: the load ends\n", kTool,
+                     r.closedUnanswered ? "every" : "no", Escaped(a.host).c_str(), a.port,
+                     r.closedUnanswered ? "was closed before an answer" : "could be made", r.gaveUpSeconds);
     std::printf("%s", a.json ? (SummaryJson(r) + "\n").c_str() : SummaryText(r).c_str());
     for (int k = 0; k < kFailureKinds; ++k)
         if (r.failures[k] > 0)
