@@ -144,6 +144,26 @@ grep -q "connection ended: 3 refused MACs in a row" keyless.log && pass "keyless
 grep -q "file '../held' refused" keyless.log && ! grep -q "file '../held' not stored" keyless.log \
   && pass "keyless: a refused store ended at once" || fail "refused stores: $(grep held keyless.log | head -3)"
 
+# A client without the key that spaces its messages and trickles each one,
+# every frame in time: until a MAC verifies, --client-timeout counts from
+# the connection's start, so it holds its slot that long and no longer
+# (some 9.5 s with a limit for each frame alone).
+start_host spaced --max-clients 1 --client-timeout 3
+( exec 3<>/dev/tcp/127.0.0.1/$port
+  printf '\0020020''0800\0\0\0\0\0\0\0\001ABCDEFGH\003' >&3
+  for _ in 1 2; do
+    sleep 2.5
+    for c in '\0020' '020' '0800' '\0\0\0\0\0\0\0\001' 'ABCDEFGH' '\003'; do printf "$c" >&3 || exit; sleep 0.4; done
+  done ) 2>/dev/null &
+holders=($!)
+sleep 0.3
+t0=$(ms); timeout 30 "$bin/tranpak-client" --port "$port" --key $key "${purchase[@]}" > spaced-victim.out 2>&1
+rc=$? took=$(( $(ms) - t0 ))
+[ $rc -eq 0 ] && [ $took -le 5000 ] && logged spaced.log "#1 connection dropped: no verified MAC within 3 s of connecting" \
+  && pass "a keyless client trickling its messages: dropped at 3 s, the victim served in $took ms" \
+  || fail "a keyless client trickling its messages: the victim waited $took ms (exit $rc): $(cat spaced.log)"
+wait "${holders[@]}" 2>/dev/null
+
 # ---- a file transfer needs no definitions ----
 # One connection holds the host's first slot (its definitions loaded at
 # start); the definitions then cannot be read, so a second slot has none.

@@ -174,19 +174,19 @@ TEST(ClientLoad, SummaryOfConnectionsMadeAndOfAnEarlyEnd)
     EXPECT_EQ(text.find("ended:"), std::string::npos) << text;
 }
 
-// A load's sessions wait a bounded time for each reply: the command line's
-// limit, else the settings' RECV, else the client's own default; the rest
-// is the settings' as the library reads them.
-TEST_F(ScratchTest, LoadSessionsAlwaysHaveAReceiveLimit)
+// The client's sessions wait a bounded time for each reply: the command
+// line's limit, else the settings' RECV, else the client's own default;
+// the rest is the settings' as the library reads them.
+TEST_F(ScratchTest, ExchangesAlwaysHaveAReceiveLimit)
 {
     struct {
         const char *timeouts;  // the [Com Timeout] section's lines
         int option;            // --recv-timeout, 0 when not given
         int recv, connect;
     } cases[] = {
-        {"", 0, tools::kLoadRecvSeconds, 0},
-        {"RECV=0\n", 0, tools::kLoadRecvSeconds, 0},
-        {"RECV=\nCONNECT=3\n", 0, tools::kLoadRecvSeconds, 3},
+        {"", 0, tools::kRecvSeconds, 0},
+        {"RECV=0\n", 0, tools::kRecvSeconds, 0},
+        {"RECV=\nCONNECT=3\n", 0, tools::kRecvSeconds, 3},
         {"RECV=25\n", 0, 25, 0},
         {"RECV=25\n", 2, 2, 0},
         {"", 7, 7, 0},
@@ -196,7 +196,7 @@ TEST_F(ScratchTest, LoadSessionsAlwaysHaveAReceiveLimit)
         WriteSettings(std::string("[Com Trace Flag]\nGCODEFLAG=1\n[Error Log File]\nERRFILE=e.txt\n"
                                   "[Com Trace File]\nCTRACEFILE=t.txt\n[Com Timeout]\n") + c.timeouts);
         const tools::SettingsView view = tools::ViewSettings();
-        const TpSettings s = tools::LoadSessionSettings(view, c.option);
+        const TpSettings s = tools::ExchangeSettings(view, c.option);
         EXPECT_EQ(s.recvLimit, c.recv) << c.timeouts << " with " << c.option;
         EXPECT_EQ(s.connectLimit, c.connect) << c.timeouts;
         EXPECT_EQ(s.traceFlag, 1);
@@ -207,8 +207,8 @@ TEST_F(ScratchTest, LoadSessionsAlwaysHaveAReceiveLimit)
     // No settings file at all: the library's own defaults.
     RemoveSettings();
     const tools::SettingsView view = tools::ViewSettings();
-    const TpSettings s = tools::LoadSessionSettings(view, 0);
-    EXPECT_EQ(s.recvLimit, tools::kLoadRecvSeconds);
+    const TpSettings s = tools::ExchangeSettings(view, 0);
+    EXPECT_EQ(s.recvLimit, tools::kRecvSeconds);
     EXPECT_EQ(s.traceFlag, 0);
     EXPECT_STREQ(s.errFile, "../run/errlog.txt");
 }

@@ -658,5 +658,32 @@ TEST_F(HostServeTest, OnlyAKeyHolderKeepsAMessageConnection)
     ::SockClose(sock);
 }
 
+// Until a MAC verifies on a connection, --client-timeout from its start
+// covers all it sends, however it spaces its messages, each in time; the
+// first verified MAC lifts that limit.
+TEST_F(HostServeTest, UntilAMacVerifiesOneLimitCoversTheConnection)
+{
+    options_.clientTimeoutMillis = 2000;
+    const int port = StartHost();
+    unsigned char other[8];
+    ASSERT_TRUE(tools::ParseKey("1111111111111111", other));
+    const auto pause = std::chrono::milliseconds(1300);
+    struct {
+        const unsigned char *laterKey;
+        bool thirdAnswered;
+    } cases[] = {{other, false}, {options_.mac.key, true}};
+    for (auto &c : cases) {
+        const int sock = ::SockConnect("127.0.0.1", port);
+        ASSERT_GE(sock, 0);
+        EXPECT_TRUE(Exchange(sock, other));
+        std::this_thread::sleep_for(pause);
+        EXPECT_TRUE(Exchange(sock, c.laterKey));
+        std::this_thread::sleep_for(pause);
+        EXPECT_EQ(Exchange(sock, c.laterKey), c.thirdAnswered) << (c.thirdAnswered ? "key holder" : "keyless");
+        ::SockClose(sock);
+    }
+    EXPECT_TRUE(Logged("#1 connection dropped: no verified MAC within 2 s of connecting")) << Log();
+}
+
 }  // namespace
 }  // namespace tranpak::test

@@ -245,6 +245,24 @@ sleep 1
 t0=$(ms); kill -INT $loader; wait $loader; rc=$?; t1=$(ms)
 [ $rc -eq 130 ] && grep -q "^stopped: by Ctrl-C after [0-9]* of 1000 exchanges" stopped.txt && grep -q "^exchanges: 1000 requested" stopped.txt &&
   [ $((t1 - t0)) -le 1000 ] && pass "Ctrl-C ends a load in $((t1 - t0)) ms with its summary" || { fail "Ctrl-C during a load: exit $rc"; cat stopped.txt; }
+# One Ctrl-C may come twice at once: `timeout` passes it on to the client
+# and then to its process group. Two 10 ms apart, or one sent to
+# `timeout`, still end the load with its summary; SIGTERM says so. The
+# host never answers, so the load takes its whole grace to end.
+start_host loadmute --fault late --delay-ms 600000
+stop_load() {
+  local runner=$1 signals=$2 says=$3
+  $runner "$bin/tranpak-client" --port "$port" --key $key --count 1000 0800 11=000001 > stopped.txt 2>&1 & loader=$!
+  sleep 1
+  for sig in $signals; do kill -$sig $loader 2>/dev/null; sleep 0.01; done
+  wait $loader; rc=$?
+  [ $rc -eq 130 ] && grep -q "^stopped: by $says after [0-9]* of 1000 exchanges" stopped.txt \
+    && pass "${runner:+$runner: }$signals: the load ended with its summary, stopped by $says" \
+    || { fail "${runner:+$runner: }$signals during a load: exit $rc"; sed 's/^/      /' stopped.txt; }
+}
+stop_load "" "INT INT" Ctrl-C
+stop_load "timeout 60" INT Ctrl-C
+stop_load "" TERM SIGTERM
 
 # ---- NI values: 32 bits, nothing cut ----
 printf 'STAN NI 10 11\nTERMID ANS 8 41\nRESPCODE AN 2 39\nMAC B 8 64\n' > ../etc/ni.txt
@@ -272,6 +290,12 @@ ls fetched | grep -q '^tranpak-.*\.part$' && pass "the fetch writes a temporary 
 kill -INT $fetcher; wait $fetcher; rc=$?
 [ $rc -eq 130 ] && [ -z "$(ls fetched)" ] && grep -q "the fetch of slow.bin was cut short" fetch.txt &&
   pass "Ctrl-C during a fetch: exit 130, no temporary file" || fail "Ctrl-C during a fetch: exit $rc, left: $(ls fetched)"
+"$bin/tranpak-client" --host 127.0.0.1 --port "$port" fetch-file slow.bin fetched/slow.bin > fetch.txt 2>&1 & fetcher=$!
+for _ in $(seq 40); do ls fetched | grep -q '^tranpak-.*\.part$' && break; sleep 0.05; done
+kill -INT $fetcher; sleep 0.01; kill -INT $fetcher 2>/dev/null; wait $fetcher; rc=$?
+[ $rc -eq 130 ] && [ -z "$(ls fetched)" ] && grep -q "the fetch of slow.bin was cut short" fetch.txt &&
+  pass "two Ctrl-C 10 ms apart during a fetch: taken for one, no temporary file" \
+  || fail "two Ctrl-C 10 ms apart during a fetch: exit $rc, left: $(ls fetched)"
 
 # ---- two fetches into one folder: Ctrl-C on one leaves the other's file ----
 head -c 3000000 /dev/urandom > ../files/slow2.bin   # some 3000 blocks, a millisecond each

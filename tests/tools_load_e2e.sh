@@ -12,6 +12,15 @@ fds() { ls "/proc/$1/fd" | wc -l; }
 # json_number KEY TEXT: the number after "KEY": in a one-line JSON object
 json_number() { sed -n "s/.*\"$1\":\([0-9.]*\).*/\1/p" <<< "$2"; }
 
+# A single message to a host that never answers, and settings without
+# [Com Timeout]: the client gives up after its own default of 10 s. It
+# waits in the background while the rest goes on, and is looked at last.
+start_host silent --fault late --delay-ms 600000
+silent_host=$host
+( t0=$(ms); timeout 40 "$bin/tranpak-client" --port "$port" --key $key 0800 11=000001 > silent.out 2>&1
+  echo "$? $(( $(ms) - t0 ))" > silent.rc ) &
+silent=$!
+
 start_host host --max-clients 100 --client-timeout 10 --set 39=00
 sleep 0.2
 idle_fds=$(fds $host)
@@ -49,8 +58,8 @@ logged=$(grep -c 'message 0200 fields' host.log)
 
 # The bad clients gone, the host holds only what it held idle.
 exec 4>&-
-for p in "${pids[@]:1}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
-pids=($host)
+for p in "${pids[@]:2}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+pids=($silent_host $host)
 for _ in $(seq 50); do [ "$(fds $host)" -le "$idle_fds" ] && break; sleep 0.1; done
 [ "$(fds $host)" -le "$idle_fds" ] && pass "descriptors back to $idle_fds" \
   || fail "host holds $(fds $host) descriptors, $idle_fds when idle"
@@ -82,7 +91,7 @@ kill -INT $client $host
 wait $client; client_rc=$?
 wait $host
 t1=$(ms)
-pids=()
+pids=($silent_host)
 [ $((t1 - t0)) -le 1000 ] && pass "Ctrl-C stopped host and client in $((t1 - t0)) ms" \
   || fail "Ctrl-C took $((t1 - t0)) ms"
 grep -qE '^exchanges: 100000000 requested, [1-9][0-9]* done' stopped.out && pass "summary printed after Ctrl-C" \
@@ -113,6 +122,13 @@ out=$(timeout 30 "$bin/tranpak-client" --port "$port" --key $key --count 2 --rec
 rc=$? t1=$(ms)
 [ $rc -eq 1 ] && grep -q "^failures: time limit 2$" <<< "$out" && grep -q "recv time limit of 1 s passed" <<< "$out" \
   && pass "--recv-timeout 1: two exchanges failed in $((t1 - t0)) ms" || fail "--recv-timeout 1: exit $rc: $out"
+t0=$(ms)
+out=$(timeout 30 "$bin/tranpak-client" --port "$port" --key $key --recv-timeout 1 "${purchase[@]}" 2>&1)
+rc=$? t1=$(ms)
+[ $rc -eq 1 ] && [ $((t1 - t0)) -ge 900 ] && [ $((t1 - t0)) -le 3000 ] &&
+  grep -q "receiving the reply failed: tranpak: .*recv time limit of 1 s passed" <<< "$out" \
+  && pass "--recv-timeout 1: a single message gave up in $((t1 - t0)) ms" \
+  || fail "--recv-timeout 1, a single message: exit $rc after $((t1 - t0)) ms: $out"
 "$bin/tranpak-client" --help | grep -q "settings' \[Com Timeout\] RECV, else 10" && pass "--help gives the receive default" \
   || fail "--help lacks the receive default"
 kill -INT $host; wait $host
@@ -135,5 +151,56 @@ connects=$(sed -n 's/^failures: .*connect \([0-9]*\).*/\1/p' doomed.out)
   [ -n "$connects" ] && [ "$connects" -le 200 ] \
   && pass "host gone: the load ended $((t1 - t0)) ms later after $connects failed connects, exit 1" \
   || { fail "host gone: exit $rc after $((t1 - t0)) ms"; sed 's/^/      /' doomed.out; }
+
+# Peers that take each connection and close it before answering: the
+# client backs off as after a failed connect, and ends --give-up seconds
+# later, instead of failing thousands of exchanges a second for ever. One
+# closes at once (when python3 is here), one reads the request first.
+closing_peer() {
+  local name=$1 t0 t1 rc closed
+  shift
+  t0=$(ms)
+  timeout 30 "$bin/tranpak-client" --port "$port" --key $key --count 1000000000 --give-up 2 --no-progress "$@" \
+    "${purchase[@]}" > closed.out 2>&1
+  rc=$? t1=$(ms)
+  closed=$(sed -n 's/^failures: peer closed \([0-9]*\)$/\1/p' closed.out)
+  [ $rc -eq 1 ] && [ $((t1 - t0)) -ge 1500 ] && [ $((t1 - t0)) -le 5000 ] && [ -n "$closed" ] && [ "$closed" -le 200 ] &&
+    grep -q "every connection to 127.0.0.1:$port was closed before an answer for 2 s: the load ends" closed.out &&
+    grep -qE "^ended: every connection was closed before an answer for 2 s, after $closed of 1000000000 exchanges" closed.out \
+    && pass "$name: the load ended in $((t1 - t0)) ms after $closed closed connections, exit 1" \
+    || { fail "$name: exit $rc after $((t1 - t0)) ms"; sed 's/^/      /' closed.out; }
+}
+if command -v python3 > /dev/null; then
+  python3 -c 'import socket, sys
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(128)
+open(sys.argv[1], "w").write("%d\n" % s.getsockname()[1])
+while True:
+    s.accept()[0].close()' closer.port &
+  pids+=($!)
+  for _ in $(seq 100); do [ -s closer.port ] && break; sleep 0.05; done
+  port=$(cat closer.port)
+  closing_peer "a peer that closes each connection at once, 4 connections" --connections 4
+else
+  pass "(no python3 here: the peer that closes at once is not tried)"
+fi
+start_host closing --fault close
+closing_peer "a host that closes without answering, a connection for each exchange" --connect-each
+# Every other connection closed unanswered: each answer starts the back-off
+# again from 10 ms, so 100 of them cost about a second, not 100 x 500 ms.
+start_host halfclosing --fault close --fault-every 2
+t0=$(ms)
+out=$(timeout 60 "$bin/tranpak-client" --port "$port" --key $key --count 200 --connect-each --no-progress \
+  "${purchase[@]}" 2>&1)
+rc=$? t1=$(ms)
+[ $rc -eq 1 ] && grep -q "^exchanges: 200 requested, 100 done, 100 failed$" <<< "$out" && [ $((t1 - t0)) -le 10000 ] \
+  && pass "every other connection closed unanswered: 200 exchanges in $((t1 - t0)) ms" \
+  || fail "every other connection closed unanswered: exit $rc after $((t1 - t0)) ms: $out"
+
+wait $silent
+read -r rc took < silent.rc
+[ "$rc" = 1 ] && [ "$took" -ge 9500 ] && [ "$took" -le 20000 ] &&
+  grep -q "receiving the reply failed: tranpak: .*recv time limit of 10 s passed" silent.out \
+  && pass "no receive limit in the settings: a single message gave up after $took ms" \
+  || { fail "no receive limit in the settings, a single message: exit $rc after $took ms"; sed 's/^/      /' silent.out; }
 
 e2e_finish

@@ -30,7 +30,9 @@ long long MicrosBetween(Clock::time_point from, Clock::time_point to)
 }
 
 // What the threads share: the next exchange to make, whether to end, when
-// a connection was last made, and the counts the progress line shows.
+// a connection was last made (one that was not closed before its first
+// answer), last opened at all and last refused, and the counts the
+// progress line shows.
 struct Shared {
     Shared(const LoadPlan &p, const TraceNumbers &n, const std::atomic<int> &s) : plan(p), numbers(n), stop(s) {}
     const LoadPlan &plan;
@@ -40,6 +42,8 @@ struct Shared {
     std::atomic<bool> quit{false};  // Ctrl-C or given up: no exchange begins any more
     std::atomic<long long> next{0};
     std::atomic<long long> lastConnected{0};  // microseconds from start
+    std::atomic<long long> lastOpened{kNever};
+    std::atomic<long long> lastRefused{kNever};
     std::atomic<long long> done{0};
     std::atomic<long long> failed{0};
 
@@ -59,8 +63,12 @@ struct Lane {
     long long failures[kFailureKinds] = {};
     std::string firstReason[kFailureKinds];
     long long duplicates = 0;
-    std::atomic<bool> connected{false};      // a connection was made at least once
+    // A connection was made at least once: opened, and not closed by the
+    // host before its first answer.
+    std::atomic<bool> connected{false};
+    bool answeredOnce = false;  // a connection of the lane was not closed before its first answer
     std::atomic<long long> needing{kNever};  // since when it has wanted a connection and had none
+    std::atomic<bool> probing{false};        // a new connection's first exchange is under way
     Clock::time_point end;
     std::atomic<bool> running{false};
     os::Thread thread;
@@ -73,6 +81,7 @@ struct Outcome {
     int kind = kDone;
     Failure why;
     bool connectFailed = false;
+    bool closedUnanswered = false;  // on a new connection the host closed (or reset) before answering
     long long duplicates = 0;
 };
 
@@ -112,11 +121,14 @@ Outcome Exchange(Shared &sh, Lane &lane, int *sock, unsigned long long n, Clock:
         if (*sock < 0) {
             o.why = LastFailure(s);
             o.connectFailed = true;
+            sh.lastRefused = sh.Now();
             return failed(KindOfCategory(o.why.category));
         }
-        lane.needing = kNever;
+        // Made only once it answers: a host that closes each connection
+        // at once must not look like one that takes them.
         lane.connected = true;
-        sh.lastConnected = sh.Now();
+        lane.probing = true;
+        sh.lastOpened = sh.Now();
         if (!plan.connectEach)
             *start = Clock::now();
     }
@@ -170,8 +182,9 @@ void Record(Shared &sh, Lane &lane, const Outcome &o, long long micros)
     ++sh.failed;
 }
 
-// Waits before the next connect, longer after each failure in a row;
-// false when the load ends meanwhile.
+// Waits before the next connect, longer after each failure in a row (a
+// failed connect, or a connection closed before its first answer); false
+// when the load ends meanwhile.
 bool BackOff(const Shared &sh, int failuresInARow)
 {
     int wait = kBackoffFirstMillis;
@@ -186,7 +199,7 @@ bool BackOff(const Shared &sh, int failuresInARow)
 void RunLane(Shared &sh, Lane &lane)
 {
     int sock = -1;
-    int connectFailures = 0;
+    int connectFailures = 0;  // and connections closed before their first answer, in a row
     RequestEcho previous;
     bool havePrevious = false;
     bool probed = false;  // the system's reason for a failed connect was asked once
@@ -199,12 +212,26 @@ void RunLane(Shared &sh, Lane &lane)
             lane.busy = true;
         }
         Clock::time_point start = Clock::now();
+        const bool fresh = sock < 0;
         Outcome o = Exchange(sh, lane, &sock, static_cast<unsigned long long>(n), &start,
                              havePrevious ? &previous : nullptr, &previous);
         const long long micros = MicrosBetween(start, Clock::now());
         if (o.connectFailed && o.why.category == TRANPAK_ERR_CONNECT && !probed) {
             o.why.reason = ConnectReason(sh.plan, o.why.reason);
             probed = true;
+        }
+        if (fresh && !o.connectFailed) {
+            // Anything but the host's close before its answer, a time
+            // limit or a bad reply included, shows a host that takes
+            // connections.
+            o.closedUnanswered = o.why.category == TRANPAK_ERR_PEER_CLOSED;
+            if (!o.closedUnanswered) {
+                lane.needing = kNever;
+                sh.lastConnected = sh.Now();
+                lane.answeredOnce = true;
+            }
+            lane.connected = lane.answeredOnce;
+            lane.probing = false;
         }
         Record(sh, lane, o, micros);
         havePrevious = o.kind == kDone && !sh.plan.connectEach;
@@ -213,7 +240,7 @@ void RunLane(Shared &sh, Lane &lane)
             TpSockClose(lane.s, sock);
             sock = -1;
         }
-        connectFailures = o.connectFailed ? connectFailures + 1 : 0;
+        connectFailures = o.connectFailed || o.closedUnanswered ? connectFailures + 1 : 0;
         if (connectFailures > 0 && !BackOff(sh, connectFailures))
             break;
     }
@@ -224,11 +251,14 @@ void RunLane(Shared &sh, Lane &lane)
 }
 
 // True when no connection has been made for giveUp while one was wanted
-// all that time.
+// all that time, and none just made waits for its first answer, which may
+// yet come.
 bool NoConnection(const Shared &sh, const std::vector<std::unique_ptr<Lane>> &lanes)
 {
     const long long now = sh.Now(), giveUp = sh.plan.giveUpMillis * 1000LL;
     if (now - sh.lastConnected.load() < giveUp)
+        return false;
+    if (std::any_of(lanes.begin(), lanes.end(), [](const auto &l) { return l->probing.load(); }))
         return false;
     return std::any_of(lanes.begin(), lanes.end(), [&](const auto &l) {
         const long long since = l->needing.load();
@@ -310,6 +340,8 @@ LoadResult RunLoad(const LoadPlan &plan, const std::vector<TpSession *> &session
     r.connections = static_cast<int>(lanes.size());
     r.connectEach = plan.connectEach;
     r.gaveUpSeconds = gaveUp ? (plan.giveUpMillis + 999) / 1000 : 0;
+    // What the last attempts found: connections refused, or taken and closed.
+    r.closedUnanswered = gaveUp && sh->lastOpened.load() > sh->lastRefused.load();
     Clock::time_point end = sh->start;
     for (auto &lane : lanes) {
         {
@@ -337,6 +369,7 @@ LoadResult RunLoad(const LoadPlan &plan, const std::vector<TpSession *> &session
     }
     r.done = static_cast<long long>(r.latencyMicros.size());
     r.stopped = stop.load() != 0 && r.done + r.failed < plan.count;
+    r.stopSignal = r.stopped ? stop.load() : 0;
     r.seconds = MicrosBetween(sh->start, end) / 1e6;
     std::sort(r.latencyMicros.begin(), r.latencyMicros.end());
     if (r.unfinished > 0) {

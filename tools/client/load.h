@@ -23,11 +23,12 @@ struct LoadPlan {
     long long count = 1;
     bool connectEach = false;  // a connection for every exchange, not one kept open
     bool progress = false;     // the progress line on standard error
-    int giveUpMillis = 5000;   // without any connection made for this long, the load ends
+    int giveUpMillis = 5000;   // without any connection made (not closed before its first answer) for this long, the load ends
 };
 
-// After a failed connect a connection waits before it tries again: the
-// first wait, doubled after each failure in a row up to the longest.
+// After a failed connect, or a connection the host closed before its first
+// answer, a connection waits before it tries again: the first wait,
+// doubled after each such failure in a row up to the longest.
 inline constexpr int kBackoffFirstMillis = 10;
 inline constexpr int kBackoffMostMillis = 500;
 // Once stopped, exchanges in flight have this long to end before the
@@ -40,7 +41,8 @@ inline constexpr int kMaxRepeatsReadPast = 8;
 // Runs the plan over one connection per session. Each session holds the
 // request, set and backed up (TpBackupMesg), and is used by its thread
 // alone; numbers puts each exchange's field 11. Ends early once stop is
-// nonzero, or when no connection could be made for plan.giveUpMillis:
+// nonzero (the number of the signal that set it, which the result keeps),
+// or when no connection could be made for plan.giveUpMillis:
 // within kStopGraceMillis and a little, whatever the connections wait on,
 // without the exchanges still in flight. When result.unfinished > 0 those
 // threads still run in the library: the sessions, plan and numbers must

@@ -1,5 +1,6 @@
 #include "load_report.h"
 
+#include <csignal>
 #include <cstdio>
 
 namespace tranpak::tools {
@@ -75,10 +76,11 @@ std::string SummaryText(const LoadResult &r)
                               " exchanges" +
                               (r.inFlight > 0 ? ", " + std::to_string(r.inFlight) + " in flight left unfinished" : "");
     if (r.stopped)
-        out += "stopped: by Ctrl-C after " + after + "\n";
+        out += std::string("stopped: by ") + (r.stopSignal == SIGTERM ? "SIGTERM" : "Ctrl-C") + " after " + after + "\n";
     else if (r.gaveUpSeconds > 0)
-        out += "ended: no connection could be made for " + std::to_string(r.gaveUpSeconds) + " s, after " + after +
-               "\n";
+        out += std::string(r.closedUnanswered ? "ended: every connection was closed before an answer for "
+                                              : "ended: no connection could be made for ") +
+               std::to_string(r.gaveUpSeconds) + " s, after " + after + "\n";
     return out;
 }
 

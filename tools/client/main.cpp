@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -49,15 +50,32 @@ constexpr long kMaxSeconds = 86400;
 // A load ends when no connection could be made for this long.
 constexpr long kGiveUpSeconds = 5;
 
-// Ctrl-C: set once, read by the load's threads between exchanges.
+// Ctrl-C or a request to terminate: the signal's number, set once, read by
+// the load's threads between exchanges; and when it came, in steady-clock
+// milliseconds.
 std::atomic<int> g_stop{0};
-static_assert(std::atomic<int>::is_always_lock_free, "the stop flag is set from a signal handler");
+std::atomic<long long> g_stopMillis{0};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<long long>::is_always_lock_free,
+              "the stop is set from a signal handler");
+// A second request this soon after the first is the same one: `timeout`
+// passes a Ctrl-C on to the client and then to its whole process group, so
+// the client gets it twice at once.
+constexpr long long kSameStopMillis = 500;
 
-void OnStop(int)
+void OnStop(int sig)
 {
-    g_stop = 1;
-    // A second Ctrl-C ends the process at once, as it does on Windows.
-    os::OnStopRequest(SIG_DFL);
+    const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch()).count();
+    if (g_stop.load() == 0) {
+        g_stopMillis = now;
+        g_stop = sig;
+    } else if (now - g_stopMillis.load() >= kSameStopMillis) {
+        // A later one ends the process at once, as the signal's default does.
+        os::OnStopRequest(SIG_DFL);
+        std::raise(sig);
+        return;
+    }
+    os::OnStopRequest(OnStop);  // Windows resets the handler before each call
 }
 
 void Help()
@@ -75,6 +93,8 @@ void Help()
         "  --settings F      settings file to read instead of the built-in path\n"
         "  --reply-type T    the reply type to expect (default: the request's with its\n"
         "                    third digit raised by one, 0200 -> 0210)\n"
+        "  --recv-timeout S  seconds to wait for a reply (in a load: each reply), 1 to\n"
+        "                    86400 (default: the settings' [Com Timeout] RECV, else 10)\n"
         "  --unmask          show card data (fields 2, 14, 35, 36, 45, 52) in clear\n"
         "  --json            print the reply (or a load's summary) as one JSON object\n"
         "  --text            transfer files as text: sending drops every CR and ends the\n"
@@ -91,23 +111,24 @@ void Help()
         "  --progress        done, failed and rate on standard error once a second\n"
         "                    (default: only when standard error is a terminal)\n"
         "  --no-progress     no progress line\n"
-        "  --recv-timeout S  seconds to wait for each reply, 1 to 86400 (default: the\n"
-        "                    settings' [Com Timeout] RECV, else 10)\n"
         "  --give-up S       end the load when no connection could be made for S\n"
-        "                    seconds, 1 to 86400 (default 5); a failed connect is\n"
-        "                    tried again after 10 ms, doubling up to 500 ms\n"
+        "                    seconds, 1 to 86400 (default 5); one the host closes\n"
+        "                    before its first answer counts as not made. After a\n"
+        "                    failed connect or such a close the next connect waits\n"
+        "                    10 ms, doubling up to 500 ms until a connection is made\n"
         "  --help, --version\n"
         "e.g. tranpak-client --port 5000 --key 0123456789ABCDEF --count 20000 \\\n"
         "         --connections 4 0800 11=000001 41=TERM0001\n"
         "A reply that repeats the previous exchange's (a duplicate) is read past and\n"
         "counted, not charged to the exchange that meets it.\n"
-        "Ctrl-C ends a load or a fetch early, within a second whatever the host does:\n"
-        "a load still prints its summary, the exchanges in flight left out; a fetch\n"
-        "removes its own temporary file. A second Ctrl-C ends at once.\n"
+        "Ctrl-C (or SIGTERM) ends a load or a fetch early, within a second whatever the\n"
+        "host does: a load still prints its summary, the exchanges in flight left out;\n"
+        "a fetch removes its own temporary file. A second Ctrl-C within 0.5 s is taken\n"
+        "for the same one (timeout(1) passes one on twice); a later one ends at once.\n"
         "Exit codes: 0 done, 1 a library call failed (with --count above 1: an exchange\n"
         "failed, or no connection could be made for --give-up seconds), 2 usage, 3 the\n"
         "reply's MAC failed, 4 the reply does not answer the request (type, or field 11\n"
-        "or 41 changed), 130 stopped by Ctrl-C.\n",
+        "or 41 changed), 130 stopped by Ctrl-C or SIGTERM.\n",
         kMacOptionsHelp);
 }
 
@@ -116,7 +137,7 @@ struct Args {
     int port = -1;
     bool text = false, unmask = false, json = false;
     long count = 1, connections = 1;
-    long recvSeconds = 0;  // 0: the settings' RECV, else kLoadRecvSeconds
+    long recvSeconds = 0;  // 0: the settings' RECV, else kRecvSeconds
     long giveUpSeconds = kGiveUpSeconds;
     bool connectEach = false;
     int progress = -1;  // -1: when standard error is a terminal; 0 never; 1 always
@@ -235,7 +256,7 @@ int SendLoad(const Args &a, const MacChoice &mac, long mark, const SettingsView 
     const long connections = std::min(a.connections, a.count);
     // Each connection waits a bounded time for its reply, so one whose
     // host stopped answering fails and lets the load go on.
-    const TpSettings sessionSettings = LoadSessionSettings(settings, static_cast<int>(a.recvSeconds));
+    const TpSettings sessionSettings = ExchangeSettings(settings, static_cast<int>(a.recvSeconds));
     std::vector<std::unique_ptr<TpSession>> owned;
     std::vector<TpSession *> sessions;
     for (long k = 0; k < connections; ++k) {
@@ -264,8 +285,9 @@ int SendLoad(const Args &a, const MacChoice &mac, long mark, const SettingsView 
         for (TpSession *s : sessions)
             TpWipe(s);  // keys and card data
     if (r.gaveUpSeconds > 0)
-        std::fprintf(stderr, "%s: no connection to %s:%d could be made for %d s: the load ends\n", kTool,
-                     Escaped(a.host).c_str(), a.port, r.gaveUpSeconds);
+        std::fprintf(stderr, "%s: %s connection to %s:%d %s for %d s: the load ends\n", kTool,
+                     r.closedUnanswered ? "every" : "no", Escaped(a.host).c_str(), a.port,
+                     r.closedUnanswered ? "was closed before an answer" : "could be made", r.gaveUpSeconds);
     std::printf("%s", a.json ? (SummaryJson(r) + "\n").c_str() : SummaryText(r).c_str());
     for (int k = 0; k < kFailureKinds; ++k)
         if (r.failures[k] > 0)
@@ -407,6 +429,11 @@ int Run(const Args &a)
         return UsageError(kTool, error);
     if (const std::string fault = MacKeyFault(mac); !fault.empty())
         return UsageError(kTool, fault);
+    // A single message waits a bounded time for its reply, as a load does:
+    // the session starts again from the same settings with that limit.
+    const TpSettings limited = ExchangeSettings(settings, static_cast<int>(a.recvSeconds));
+    if (TpInit8583With(g_s, &limited) != 0)
+        return InitFailed(g_s, settings);
     if (!UseMac(g_s, mac))
         return Fail("choosing the MAC", LastFailure(g_s), mark);
     return a.count > 1 ? SendLoad(a, mac, mark, settings) : SendMessage(a, mac.key, mark);

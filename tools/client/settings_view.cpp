@@ -70,7 +70,7 @@ SettingsView ViewSettings()
     return v;
 }
 
-TpSettings LoadSessionSettings(const SettingsView &view, int recvSeconds)
+TpSettings ExchangeSettings(const SettingsView &view, int recvSeconds)
 {
     TpSettings s{};
     s.traceFlag = view.trace ? 1 : 0;
@@ -79,7 +79,7 @@ TpSettings LoadSessionSettings(const SettingsView &view, int recvSeconds)
     s.ctraceFile = view.read ? view.ctracefile.c_str() : nullptr;
     s.connectLimit = view.connectLimit;
     s.sendLimit = view.sendLimit;
-    s.recvLimit = recvSeconds > 0 ? recvSeconds : view.recvLimit > 0 ? view.recvLimit : kLoadRecvSeconds;
+    s.recvLimit = recvSeconds > 0 ? recvSeconds : view.recvLimit > 0 ? view.recvLimit : kRecvSeconds;
     s.transferLimit = view.transferLimit;
     return s;
 }

@@ -28,16 +28,16 @@ struct SettingsView {
 
 SettingsView ViewSettings();
 
-// A load waits this long for each reply when neither the settings nor
-// --recv-timeout give a limit, so a host that stops answering cannot hold
-// it for ever.
-inline constexpr int kLoadRecvSeconds = 10;
+// The client waits this long for each reply, of a load or of a single
+// message, when neither the settings nor --recv-timeout give a limit, so a
+// host that stops answering cannot hold it for ever.
+inline constexpr int kRecvSeconds = 10;
 
-// What a load's sessions start with: the settings as viewed (the library's
-// defaults where none were read), with recvSeconds as the receive limit
-// when above 0, else the settings' own, else kLoadRecvSeconds. The paths
-// point into view.
-TpSettings LoadSessionSettings(const SettingsView &view, int recvSeconds);
+// What the sessions that exchange messages start with: the settings as
+// viewed (the library's defaults where none were read), with recvSeconds
+// as the receive limit when above 0, else the settings' own, else
+// kRecvSeconds. The paths point into view.
+TpSettings ExchangeSettings(const SettingsView &view, int recvSeconds);
 
 }  // namespace tranpak::tools
 

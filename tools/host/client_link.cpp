@@ -48,6 +48,17 @@ void ClientLink::LimitTransfer(int millis)
     transferDeadline_ = Clock::now() + std::chrono::milliseconds(millis);
 }
 
+void ClientLink::LimitFrames(int millis)
+{
+    framesLimited_ = true;
+    framesDeadline_ = Clock::now() + std::chrono::milliseconds(millis);
+}
+
+ClientLink::Clock::time_point ClientLink::Capped(Clock::time_point deadline) const
+{
+    return framesLimited_ ? std::min(deadline, framesDeadline_) : deadline;
+}
+
 ClientLink::Clock::time_point ClientLink::FrameDeadline() const
 {
     const Clock::time_point own = Clock::now() + timeout_;
@@ -133,12 +144,12 @@ LinkResult ClientLink::Write(const void *bytes, int count)
 LinkResult ClientLink::ReadFrame(unsigned char *first, std::string *why, int waitMillis, bool *started)
 {
     const auto wait = waitMillis < 0 ? timeout_ : std::chrono::milliseconds(waitMillis);
-    LinkResult r = ReadExactly(first, 1, Clock::now() + wait);
+    LinkResult r = ReadExactly(first, 1, Capped(Clock::now() + wait));
     if (started != nullptr)
         *started = r == LinkResult::kOk;
     if (r != LinkResult::kOk)
         return r;
-    const Clock::time_point deadline = Clock::now() + timeout_;
+    const Clock::time_point deadline = Capped(Clock::now() + timeout_);
     if (*first == wire::kPacketStart)
         return ReadPacketRest(why, deadline);
     if (*first == wire::kFileStart)

@@ -29,6 +29,11 @@ public:
     // From now on, file frames read and every write also end by this
     // deadline; one that passes gives kTooLong.
     void LimitTransfer(int millis);
+    // Until LiftFrameLimit, every frame ReadFrame reads ends millis from
+    // now at the latest, however long its own wait and timeout would run;
+    // one that passes gives kTimedOut.
+    void LimitFrames(int millis);
+    void LiftFrameLimit() { framesLimited_ = false; }
 
     // Waits up to waitMillis (-1: the link's timeout) for the first byte
     // of the next frame, then reads the rest of it within the link's
@@ -64,6 +69,8 @@ private:
     // The deadline of a frame started now, and the result of one that
     // timed out at deadline: kTooLong when that was the transfer's.
     Clock::time_point FrameDeadline() const;
+    // A deadline of ReadFrame, held to the frame limit when there is one.
+    Clock::time_point Capped(Clock::time_point deadline) const;
     LinkResult Overdue(LinkResult r, Clock::time_point deadline) const;
     LinkResult ReadExactly(void *bytes, int count, Clock::time_point deadline);
     LinkResult ReadPacketRest(std::string *why, Clock::time_point deadline);
@@ -81,6 +88,8 @@ private:
     int inStart_ = 0, inEnd_ = 0;
     bool drained_ = false;  // the last receive took less than it could
     Clock::time_point transferDeadline_{};
+    bool framesLimited_ = false;
+    Clock::time_point framesDeadline_{};
     unsigned char packet_[wire::kPacketBufSize] = {};
     int packetLength_ = 0;
     char fileType_ = 0;

@@ -101,14 +101,16 @@ int HostSimulator::Start(std::string *why)
 
 // A message connection waits --idle-timeout for its next message once a
 // MAC verified on it: a terminal that holds the key may keep it open
-// between transactions. Until then, and for the rest of every frame once
-// its first byte came, --client-timeout. A client without the key is
-// answered a few times and then let go, so it cannot keep a slot by
-// sending refused messages in time.
+// between transactions, each frame then having --client-timeout from its
+// first byte. Until then, --client-timeout from the connection's start
+// covers everything it sends, however it spaces and trickles its frames,
+// and a client without the key is answered a few times at most: it
+// cannot keep a slot by sending refused messages just in time.
 void HostSimulator::HandleConnection(ClientLink &link, Slot *slot)
 {
     bool keyShown = false;
     int refusedInARow = 0;
+    link.LimitFrames(options_.clientTimeoutMillis);
     for (;;) {
         unsigned char first = 0;
         std::string why;
@@ -120,8 +122,10 @@ void HostSimulator::HandleConnection(ClientLink &link, Slot *slot)
             return;
         }
         if (r == LinkResult::kTimedOut) {
-            Say(link, "connection dropped: no whole frame within " +
-                          std::to_string(options_.clientTimeoutMillis / 1000) + " s");
+            const std::string limit = std::to_string(options_.clientTimeoutMillis / 1000) + " s";
+            Say(link, keyShown || refusedInARow == 0 ? "connection dropped: no whole frame within " + limit
+                                                     : "connection dropped: no verified MAC within " + limit +
+                                                           " of connecting");
             return;
         }
         if (r == LinkResult::kMalformed) {
@@ -143,6 +147,8 @@ void HostSimulator::HandleConnection(ClientLink &link, Slot *slot)
             bool macOk = false;
             if (!HandleMessage(link, slot->session.get(), &macOk))
                 return;
+            if (macOk && !keyShown)
+                link.LiftFrameLimit();
             keyShown = keyShown || macOk;
             refusedInARow = macOk ? 0 : refusedInARow + 1;
             if (refusedInARow == kRefusedMacsInARow) {

@@ -43,7 +43,7 @@ struct HostOptions {
     int delayMillis = 3000;             // how late a late answer is
     int maxConnections = 0;             // accepted connections before stopping; 0: serve until stopped
     int maxClients = 64;                // connections served at the same time
-    int clientTimeoutMillis = 10000;    // for each frame read or written, and for the first message
+    int clientTimeoutMillis = 10000;    // for each frame read or written, and for all until a MAC verified
     int idleTimeoutMillis = 30000;      // between messages, once one's MAC verified
     int transferTimeoutMillis = 300000; // for a whole fetch or store
     LogWriter::Sink log;                // where log lines go; empty: standard output
