@@ -16,8 +16,7 @@
 #include "packet/des.h"
 #include "packet/mac.h"
 #include "packet/packet.h"
-#include "platform/platform.h"
-#include "tools/common/os.h"
+#include "os_programs.h"
 #include "tranpak.h"
 
 #include <benchmark/benchmark.h>
@@ -198,7 +197,7 @@ void Unpin()
 
 // A host on loopback that answers every frame with the same reply frame.
 struct EchoHost {
-    int listener = tools::os::SockListen("127.0.0.1", 0);
+    int listener = os::SockListen("127.0.0.1", 0);
     std::string reply;
     std::thread thread;
 
@@ -207,7 +206,7 @@ struct EchoHost {
         thread = std::thread([this, pinned] {
             if (pinned)
                 PinToProcessor(1);
-            int sock = tools::os::SockAccept(listener);
+            int sock = os::SockAccept(listener);
             unsigned char buf[kFrameBufSize];
             for (;;) {
                 if (RecvAll(sock, buf, 5) != 5)
@@ -217,15 +216,15 @@ struct EchoHost {
                     break;
                 SendAll(sock, reply.data(), static_cast<int>(reply.size()));
             }
-            plat::SockCloseHandle(sock);
+            os::SockCloseHandle(sock);
         });
     }
     ~EchoHost()
     {
         thread.join();
-        plat::SockCloseHandle(listener);
+        os::SockCloseHandle(listener);
     }
-    int Port() const { return tools::os::SockLocalPort(listener); }
+    int Port() const { return os::SockLocalPort(listener); }
 };
 
 std::string ExampleFrame()
@@ -254,9 +253,9 @@ void BM_ExchangeBareSockets(benchmark::State &state)
     const std::string request = ExampleFrame();
     EchoHost host(request);
     PinToProcessor(0);
-    int sock = plat::SockOpenTcp();
+    int sock = os::SockOpenTcp();
     const unsigned char loopback[4] = {127, 0, 0, 1};
-    plat::SockConnectIPv4(sock, loopback, host.Port());
+    os::SockConnectIPv4(sock, loopback, host.Port());
     unsigned char buf[kFrameBufSize];
     for (auto _ : state) {
         SendAll(sock, request.data(), static_cast<int>(request.size()));
@@ -265,7 +264,7 @@ void BM_ExchangeBareSockets(benchmark::State &state)
         if (RecvAll(sock, buf, rest) != rest)
             state.SkipWithError("exchange failed");
     }
-    plat::SockCloseHandle(sock);
+    os::SockCloseHandle(sock);
     Unpin();
 }
 BENCHMARK(BM_ExchangeBareSockets)->UseRealTime();
@@ -300,9 +299,9 @@ void BM_ExchangeSessionsBare(benchmark::State &state)
     int len = 0;
     TpPackMesg(s.get(), kKey, request, sizeof request, &len);
     EchoHost host(std::string(reinterpret_cast<char *>(request), static_cast<size_t>(len)), false);
-    int sock = plat::SockOpenTcp();
+    int sock = os::SockOpenTcp();
     const unsigned char loopback[4] = {127, 0, 0, 1};
-    plat::SockConnectIPv4(sock, loopback, host.Port());
+    os::SockConnectIPv4(sock, loopback, host.Port());
     for (auto _ : state) {
         SendAll(sock, request, len);
         RecvAll(sock, buf, 5);
@@ -310,7 +309,7 @@ void BM_ExchangeSessionsBare(benchmark::State &state)
         if (RecvAll(sock, buf, rest) != rest)
             state.SkipWithError("exchange failed");
     }
-    plat::SockCloseHandle(sock);
+    os::SockCloseHandle(sock);
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ExchangeSessionsBare)->Threads(1)->Threads(2)->Threads(4)->UseRealTime();

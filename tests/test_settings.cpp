@@ -2,7 +2,7 @@
 #include "api/session.h"
 #include "core/mesg_state.h"
 #include "core/settings.h"
-#include "platform/platform.h"
+#include "os.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 
@@ -20,7 +20,7 @@ std::string Profile(const char *section, const char *key, const char *fallback, 
 {
     char out[400];
     std::memset(out, '#', sizeof out);
-    plat::ReadProfileString(section, key, fallback, out, size, kSettingsFile);
+    os::ReadProfileString(section, key, fallback, out, size, kSettingsFile);
     return out;
 }
 
@@ -218,17 +218,17 @@ TEST_F(SettingsTest, EnvironmentVariableNamesAnotherSettingsFile)
         {"", -1, "builtin.txt"},  // empty: as if unset
     };
     for (const auto &c : cases) {
-        ASSERT_EQ(plat::SetEnvVar(kSettingsEnvVar, c.value), 0);
+        ASSERT_EQ(os::SetEnvVar(kSettingsEnvVar, c.value), 0);
         EXPECT_EQ(::Init8583(), c.rc) << c.value;
         EXPECT_STREQ(DefaultMesg().settings.bmpfile, c.bmpfile) << c.value;
     }
     // A path too long to hold fails without reading any settings.
-    ASSERT_EQ(plat::SetEnvVar(kSettingsEnvVar, std::string(kSettingsPathSize, 'p').c_str()), 0);
+    ASSERT_EQ(os::SetEnvVar(kSettingsEnvVar, std::string(kSettingsPathSize, 'p').c_str()), 0);
     EXPECT_EQ(::Init8583(), -1);
     char text[200];
     EXPECT_EQ(GetLastErrMesg(text, sizeof text), TRANPAK_ERR_SETTINGS);
     EXPECT_STREQ(text, "tranpak: TRANPAK_SETTINGS names a path of over 1023 characters");
-    plat::SetEnvVar(kSettingsEnvVar, "");
+    os::SetEnvVar(kSettingsEnvVar, "");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "mac_choice.h"
 
-#include "profile.h"
+#include "os.h"
+#include "settings_file.h"
 #include "tool_support.h"
 
 #include <cstring>
@@ -36,6 +37,14 @@ const Named *Find(int algorithm)
         if (n.algorithm == algorithm)
             return &n;
     return nullptr;
+}
+
+// A value of the settings file's [MAC] section, read as the library reads it.
+std::string MacSetting(const std::string &file, const char *key)
+{
+    char value[kSettingValueSize];
+    os::ReadProfileString("MAC", key, "", value, sizeof value, file.c_str());
+    return value;
 }
 
 }  // namespace
@@ -84,11 +93,11 @@ bool ParseMacKey(const std::string &hex, MacChoice *c, std::string *error)
 
 bool MacFromSettings(const std::string &file, MacChoice *c, std::string *error)
 {
-    const std::string name = ReadProfileValue(file, "MAC", "ALGORITHM", "");
+    const std::string name = MacSetting(file, "ALGORITHM");
     if (!name.empty() && !ParseMacAlgorithm(name, c, error))
         return false;
     // The library reads the number with any leading zeros (PADDING=02).
-    std::string padding = ReadProfileValue(file, "MAC", "PADDING", "");
+    std::string padding = MacSetting(file, "PADDING");
     while (padding.size() > 1 && padding[0] == '0')
         padding.erase(0, 1);
     return padding.empty() || ParseMacPadding(padding, c, error);

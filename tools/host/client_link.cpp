@@ -1,7 +1,7 @@
 // Frames read and written against a deadline, as wire.h draws them.
 #include "client_link.h"
 
-#include "../common/os.h"
+#include "os_programs.h"
 #include "../common/shown_text.h"
 
 #include <algorithm>
