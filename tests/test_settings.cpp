@@ -3,10 +3,10 @@
 #include "core/mesg_state.h"
 #include "core/settings.h"
 #include "os.h"
+#include "support/profile_probe.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 
-#include <cstring>
 
 namespace tranpak::test {
 namespace {
@@ -15,14 +15,6 @@ using SettingsTest = ScratchTest;
 
 // Whether the profile reader is Wine's, which differs from Windows' in one case.
 constexpr bool kUnderWine = TRANPAK_TEST_UNDER_WINE;
-
-std::string Profile(const char *section, const char *key, const char *fallback, int size = 300)
-{
-    char out[400];
-    std::memset(out, '#', sizeof out);
-    os::ReadProfileString(section, key, fallback, out, size, kSettingsFile);
-    return out;
-}
 
 TEST_F(SettingsTest, WithoutSettingsFileTheDefaultsApply)
 {
@@ -111,30 +103,6 @@ TEST_F(SettingsTest, ProfileReaderReturnsAtMostSizeMinusOneCharacters)
     EXPECT_EQ(Profile("S", "Short", "", 4), "abc");
     EXPECT_EQ(Profile("S", "Missing", "defaultvalue", 5), "defa");
 }
-
-#ifndef _WIN32
-// Lines of 4,095 bytes and more are read in pieces and the rest of a long
-// line dropped; a NUL byte anywhere must not make the next line go with it.
-TEST_F(SettingsTest, ProfileReaderDropsOnlyTheRestOfALongLine)
-{
-    const std::string nul(1, '\0');
-    const struct {
-        const char *name;
-        std::string before;  // the line before "K=v"
-    } cases[] = {
-        {"4,094 bytes", std::string(4094, 'x')},
-        {"4,095 bytes", std::string(4095, 'x')},
-        {"4,096 bytes", std::string(4096, 'x')},
-        {"a NUL right after the part kept", std::string(4095, 'x') + nul + "yy"},
-        {"a NUL in the part dropped", std::string(5000, 'x') + nul + "yy"},
-        {"a NUL in a short line", "junk" + nul + "junk"},
-    };
-    for (const auto &c : cases) {
-        WriteSettings("[S]\n" + c.before + "\nK=v\n");
-        EXPECT_EQ(Profile("S", "K", "fallback"), "v") << c.name;
-    }
-}
-#endif
 
 TEST_F(SettingsTest, ProfileReaderWithoutFileGivesTheDefault)
 {

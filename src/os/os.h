@@ -23,10 +23,10 @@ namespace tranpak::os {
 inline constexpr int kNoSocket = -1;
 
 // Starts the sockets layer for the process, asking for version
-// major.minor and accepting exactly that version, nothing else. 0 on
-// success, -1 on failure. The library asks for Windows Sockets 1.1 (and
-// cleans up again when another version is agreed); a program may ask for
-// 2.2. On POSIX there is nothing to start.
+// major.minor and accepting exactly that version: when the system agrees
+// to another, the start is undone (WSACleanup) and it fails. 0 on
+// success, -1 on failure. The library asks for Windows Sockets 1.1; a
+// program may ask for 2.2. On POSIX there is nothing to start.
 int SockStartup(int major, int minor);
 
 // Converts a dotted IPv4 text as the C library's inet_addr does.
@@ -58,8 +58,8 @@ int SockConnectIPv4Within(int sock, const unsigned char addr[4], int port, int m
 // passed, or a signal came), -1 on an error.
 int WaitSocket(int sock, bool forWrite, int millis);
 
-// Switches a socket between waiting calls (blocking, as every socket
-// starts) and calls that never wait (on false again). 0 or -1.
+// Switches a socket to calls that never wait (on), or back to calls that
+// wait, as every socket starts (off). 0 on success, -1 on failure.
 int SetNonBlocking(int sock, bool on = true);
 
 // What a call that does not wait answers when nothing can move now, for
