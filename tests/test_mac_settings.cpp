@@ -1,6 +1,7 @@
 // Field 64 under another algorithm: the [MAC] section, TpSetMacAlgorithm,
 // and the keys that packing and checking then read.
 #include "api/session.h"
+#include "kit/mac_names.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 
@@ -16,6 +17,34 @@ namespace {
 
 constexpr char kCovered[] = "0812345678000123000000001000";  // the worked example's fields 2 to 4
 constexpr int kMacOffset = 45;                                // field 64 in its frame
+
+// The one table of MAC names that the settings file and the tools' --mac
+// read: every code has its name, found again in any case; near misses are
+// no name.
+TEST(MacNames, EveryAlgorithmIsFoundByItsNameInAnyCase)
+{
+    const struct {
+        int algorithm;
+        const char *asTyped;
+        const char *name;
+    } kRows[] = {
+        {TP_MAC_LEGACY, "legacy", "LEGACY"},
+        {TP_MAC_ISO9797_1_ALG1, "Iso9797-1-Alg1", "ISO9797-1-ALG1"},
+        {TP_MAC_ISO9797_1_ALG3, "iso9797-1-alg3", "ISO9797-1-ALG3"},
+        {TP_MAC_TDES_CMAC, "tdes-cmac", "TDES-CMAC"},
+        {TP_MAC_AES_CMAC, "AES-cmac", "AES-CMAC"},
+    };
+    for (const auto &r : kRows) {
+        const MacName *byName = FindMacName(r.asTyped);
+        ASSERT_NE(byName, nullptr) << r.asTyped;
+        EXPECT_EQ(byName->algorithm, r.algorithm) << r.asTyped;
+        ASSERT_NE(MacNameOf(r.algorithm), nullptr) << r.algorithm;
+        EXPECT_STREQ(MacNameOf(r.algorithm)->name, r.name);
+    }
+    for (const char *miss : {"", "LEGAC", "LEGACYX", "AES CMAC", "ISO9797-1-ALG2"})
+        EXPECT_EQ(FindMacName(miss), nullptr) << miss;
+    EXPECT_EQ(MacNameOf(99), nullptr);
+}
 
 std::vector<unsigned char> KeyOf(int len)
 {

@@ -1,43 +1,12 @@
 #include "core/mac_settings.h"
 #include "core/settings.h"
 #include "core/text_check.h"
+#include "kit/mac_names.h"
 #include "packet/mac_algorithms.h"
 #include "os/os.h"
 
 namespace tranpak {
 namespace {
-
-struct MacName {
-    const char *name;
-    int algorithm;
-    const char *keyLens;  // for the message about a KEYLEN it does not take
-};
-
-constexpr MacName kMacNames[] = {
-    {"LEGACY", TP_MAC_LEGACY, "8"},
-    {"ISO9797-1-ALG1", TP_MAC_ISO9797_1_ALG1, "8, 16 or 24"},
-    {"ISO9797-1-ALG3", TP_MAC_ISO9797_1_ALG3, "16 or 24"},
-    {"TDES-CMAC", TP_MAC_TDES_CMAC, "16 or 24"},
-    {"AES-CMAC", TP_MAC_AES_CMAC, "16, 24 or 32"},
-};
-
-char FoldCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameName(const char *value, const char *name)
-{
-    for (; *value != '\0' && *name != '\0'; ++value, ++name)
-        if (FoldCase(*value) != *name)
-            return false;
-    return *value == *name;
-}
-
-const MacName *FindAlgorithm(const char *value)
-{
-    for (const MacName &n : kMacNames)
-        if (SameName(value, n.name))
-            return &n;
-    return nullptr;
-}
 
 // A small whole number of digits only, else -1.
 int SmallNumber(const char *value)
@@ -55,10 +24,8 @@ int SmallNumber(const char *value)
 
 const char *MacAlgorithmName(int algorithm)
 {
-    for (const MacName &n : kMacNames)
-        if (n.algorithm == algorithm)
-            return n.name;
-    return "?";
+    const MacName *n = MacNameOf(algorithm);
+    return n == nullptr ? "?" : n->name;
 }
 
 bool ReadMacSettings(MesgState &m, const char *file)
@@ -69,7 +36,7 @@ bool ReadMacSettings(MesgState &m, const char *file)
     s.macKeyLen = MacDefaultKeyLen(TP_MAC_LEGACY);
     char value[kSettingValueSize];
     os::ReadProfileString("MAC", "ALGORITHM", "", value, sizeof value, file);
-    const MacName *algorithm = value[0] == '\0' ? &kMacNames[0] : FindAlgorithm(value);
+    const MacName *algorithm = value[0] == '\0' ? MacNameOf(TP_MAC_LEGACY) : FindMacName(value);
     if (algorithm == nullptr) {
         WriteErrLog(m.Log(), kErrSettings,
                     "tranpak: [MAC] ALGORITHM=%s is not LEGACY, ISO9797-1-ALG1, ISO9797-1-ALG3, TDES-CMAC or AES-CMAC",
@@ -86,7 +53,7 @@ bool ReadMacSettings(MesgState &m, const char *file)
     const int keyLen = value[0] == '\0' ? MacDefaultKeyLen(algorithm->algorithm) : SmallNumber(value);
     if (!MacKeyLenFits(algorithm->algorithm, keyLen)) {
         WriteErrLog(m.Log(), kErrSettings, "tranpak: [MAC] KEYLEN=%s is not a key length of %s (%s)", value,
-                    algorithm->name, algorithm->keyLens);
+                    algorithm->name, algorithm->keyBytes);
         return false;
     }
     s.macAlgorithm = algorithm->algorithm;

@@ -1,5 +1,6 @@
 #include "mac_choice.h"
 
+#include "mac_names.h"
 #include "os.h"
 #include "settings_file.h"
 #include "tool_support.h"
@@ -8,36 +9,6 @@
 
 namespace tranpak::tools {
 namespace {
-
-struct Named {
-    const char *name;
-    int algorithm;
-    const char *keys;  // the key lengths in hex digits, for messages
-};
-
-constexpr Named kNames[] = {
-    {"LEGACY", TP_MAC_LEGACY, "16"},
-    {"ISO9797-1-ALG1", TP_MAC_ISO9797_1_ALG1, "16, 32 or 48"},
-    {"ISO9797-1-ALG3", TP_MAC_ISO9797_1_ALG3, "32 or 48"},
-    {"TDES-CMAC", TP_MAC_TDES_CMAC, "32 or 48"},
-    {"AES-CMAC", TP_MAC_AES_CMAC, "32, 48 or 64"},
-};
-
-std::string Upper(std::string s)
-{
-    for (char &c : s)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
-
-const Named *Find(int algorithm)
-{
-    for (const Named &n : kNames)
-        if (n.algorithm == algorithm)
-            return &n;
-    return nullptr;
-}
 
 // A value of the settings file's [MAC] section, read as the library reads it.
 std::string MacSetting(const std::string &file, const char *key)
@@ -59,11 +30,9 @@ const char kMacOptionsHelp[] =
 
 bool ParseMacAlgorithm(const std::string &name, MacChoice *c, std::string *error)
 {
-    for (const Named &n : kNames) {
-        if (Upper(name) == n.name) {
-            c->algorithm = n.algorithm;
-            return true;
-        }
+    if (const tranpak::MacName *n = FindMacName(name.c_str())) {
+        c->algorithm = n->algorithm;
+        return true;
     }
     *error = "--mac takes LEGACY, ISO9797-1-ALG1, ISO9797-1-ALG3, TDES-CMAC or AES-CMAC, not " + name;
     return false;
@@ -108,15 +77,15 @@ std::string MacKeyFault(const MacChoice &c)
     unsigned char mac[1];
     if (TpMac(c.algorithm, c.padding, c.key, c.keyLen, nullptr, 0, mac, 1) == 0)
         return "";
-    const Named *n = Find(c.algorithm);
+    const tranpak::MacName *n = MacNameOf(c.algorithm);
     return n == nullptr ? "no such MAC"
-                        : std::string("--key for ") + n->name + " takes " + n->keys + " hex digits, not " +
+                        : std::string("--key for ") + n->name + " takes " + n->keyDigits + " hex digits, not " +
                               std::to_string(2 * c.keyLen);
 }
 
 const char *MacName(int algorithm)
 {
-    const Named *n = Find(algorithm);
+    const tranpak::MacName *n = MacNameOf(algorithm);
     return n == nullptr ? "?" : n->name;
 }
 

@@ -1,0 +1,25 @@
+// The names of the MACs of field 64, shared by the library (the settings
+// file's [MAC] ALGORITHM) and its tools (--mac): one table, so that a name
+// the library takes is a name the tools take, and the key lengths their
+// messages give agree.
+#ifndef TRANPAK_KIT_MAC_NAMES_H
+#define TRANPAK_KIT_MAC_NAMES_H
+
+namespace tranpak {
+
+struct MacName {
+    const char *name;       // "LEGACY", "ISO9797-1-ALG1", ...
+    int algorithm;          // TP_MAC_*
+    const char *keyBytes;   // the key lengths it takes in bytes, "8, 16 or 24"
+    const char *keyDigits;  // the same in hex digits, "16, 32 or 48"
+};
+
+// The entry whose name is text, matched without regard to case; nullptr
+// when there is none.
+const MacName *FindMacName(const char *text);
+// The entry of a TP_MAC_* code; nullptr when there is none.
+const MacName *MacNameOf(int algorithm);
+
+}  // namespace tranpak
+
+#endif
