@@ -12,6 +12,7 @@
 
 #include "api/session.h"
 #include "core/mesg_state.h"
+#include "kit/wire.h"
 #include "net/net.h"
 #include "packet/des.h"
 #include "packet/mac.h"
@@ -195,6 +196,13 @@ void Unpin()
     pthread_setaffinity_np(pthread_self(), sizeof set, &set);
 }
 
+// Reads one whole Packet; false when the peer closed or sent something
+// else.
+bool ReadPacket(int sock, unsigned char (&buf)[wire::kPacketBufSize])
+{
+    return wire::ReadFrame(sock, wire::Kind::kPacket, buf, sizeof buf, 0).end == wire::End::kFrame;
+}
+
 // A host on loopback that answers every frame with the same reply frame.
 struct EchoHost {
     int listener = os::SockListen("127.0.0.1", 0);
@@ -207,15 +215,9 @@ struct EchoHost {
             if (pinned)
                 PinToProcessor(1);
             int sock = os::SockAccept(listener);
-            unsigned char buf[kFrameBufSize];
-            for (;;) {
-                if (RecvAll(sock, buf, 5) != 5)
-                    break;
-                int rest = std::atoi(std::string(reinterpret_cast<char *>(buf) + 1, 4).c_str()) + 1;
-                if (RecvAll(sock, buf, rest) != rest)
-                    break;
+            unsigned char buf[wire::kPacketBufSize];
+            while (ReadPacket(sock, buf))
                 SendAll(sock, reply.data(), static_cast<int>(reply.size()));
-            }
             os::SockCloseHandle(sock);
         });
     }
@@ -256,12 +258,10 @@ void BM_ExchangeBareSockets(benchmark::State &state)
     int sock = os::SockOpenTcp();
     const unsigned char loopback[4] = {127, 0, 0, 1};
     os::SockConnectIPv4(sock, loopback, host.Port());
-    unsigned char buf[kFrameBufSize];
+    unsigned char buf[wire::kPacketBufSize];
     for (auto _ : state) {
         SendAll(sock, request.data(), static_cast<int>(request.size()));
-        RecvAll(sock, buf, 5);
-        int rest = std::atoi(std::string(reinterpret_cast<char *>(buf) + 1, 4).c_str()) + 1;
-        if (RecvAll(sock, buf, rest) != rest)
+        if (!ReadPacket(sock, buf))
             state.SkipWithError("exchange failed");
     }
     os::SockCloseHandle(sock);
@@ -295,7 +295,7 @@ void BM_ExchangeSessionsBare(benchmark::State &state)
 {
     auto s = std::make_unique<TpSession>();
     SetExampleSession(s.get());
-    unsigned char request[kFrameBufSize], buf[kFrameBufSize];
+    unsigned char request[kFrameBufSize], buf[wire::kPacketBufSize];
     int len = 0;
     TpPackMesg(s.get(), kKey, request, sizeof request, &len);
     EchoHost host(std::string(reinterpret_cast<char *>(request), static_cast<size_t>(len)), false);
@@ -304,9 +304,7 @@ void BM_ExchangeSessionsBare(benchmark::State &state)
     os::SockConnectIPv4(sock, loopback, host.Port());
     for (auto _ : state) {
         SendAll(sock, request, len);
-        RecvAll(sock, buf, 5);
-        int rest = std::atoi(std::string(reinterpret_cast<char *>(buf) + 1, 4).c_str()) + 1;
-        if (RecvAll(sock, buf, rest) != rest)
+        if (!ReadPacket(sock, buf))
             state.SkipWithError("exchange failed");
     }
     os::SockCloseHandle(sock);

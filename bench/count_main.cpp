@@ -14,6 +14,7 @@
 #include "floors.h"
 
 #include "core/mesg_state.h"
+#include "kit/wire.h"
 #include "net/net.h"
 #include "packet/packet.h"
 #include "os_programs.h"
@@ -58,10 +59,12 @@ void Fail(const char *what)
     std::exit(1);
 }
 
+// Reads the frame the measured call sent, which must be count bytes.
 void Drain(int sock, int count)
 {
-    static unsigned char buf[kFrameBufSize];
-    if (RecvAll(sock, buf, count) != count)
+    static unsigned char buf[wire::kPacketBufSize];
+    const wire::SocketRead r = wire::ReadFrame(sock, wire::Kind::kPacket, buf, sizeof buf, 0);
+    if (r.end != wire::End::kFrame || r.scan.size != count)
         Fail("sent frame not received");
 }
 
@@ -89,14 +92,14 @@ struct Message {
         int n = full ? FloorPackFull(floorFrame, kKey, &fullFields) : FloorPackExample(floorFrame, kKey, &example);
         if (frame.empty() || frame != std::string(reinterpret_cast<char *>(floorFrame), static_cast<size_t>(n)))
             Fail("the floor's frame differs from the library's");
-        const auto *body = reinterpret_cast<const unsigned char *>(frame.data()) + 5;
-        const int len = static_cast<int>(frame.size()) - 6;
+        const auto *body = reinterpret_cast<const unsigned char *>(frame.data()) + wire::kPacketHeadSize;
+        const int len = static_cast<int>(frame.size()) - wire::kPacketOverhead;
         int rc = full ? FloorUnpackFull(body, len, &fullFields) : FloorUnpackExample(body, len, &example);
         if (rc != 0 || FloorCheckMac(body, len, kKey) != 0)
             Fail("the floor does not read the library's frame");
     }
     int Len() const { return static_cast<int>(frame.size()); }
-    const unsigned char *Body() const { return reinterpret_cast<const unsigned char *>(frame.data()) + 5; }
+    const unsigned char *Body() const { return reinterpret_cast<const unsigned char *>(frame.data()) + wire::kPacketHeadSize; }
 };
 
 // One measured call of each kind.
@@ -154,7 +157,7 @@ void CheckLibrary(const Link &, const Message &)
 
 void CheckFloor(const Link &, const Message &m)
 {
-    if (FloorCheckMac(m.Body(), m.Len() - 6, kKey) != 0)
+    if (FloorCheckMac(m.Body(), m.Len() - wire::kPacketOverhead, kKey) != 0)
         Fail("floor MAC check failed");
 }
 

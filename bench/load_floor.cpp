@@ -2,8 +2,9 @@
 // moves the same frames over the same connections.
 //
 //   peer    one thread per connection: reads a Packet (02, 4 length
-//           digits, that many bytes, 03) and writes it back with the third
-//           digit of its type raised ("0200" becomes "0210")
+//           digits, that many bytes, 03; the kit's wire reader) and writes
+//           it back with the third digit of its type raised ("0200" becomes
+//           "0210")
 //   driver  C threads, one connection each, sending the worked example's
 //           frame (packed once by the library) and reading the reply, N
 //           exchanges in all, each timed with steady_clock
@@ -21,6 +22,7 @@
 // scripts/bench.sh reads both alike.
 #include "bench_support.h"
 
+#include "kit/wire.h"
 #include "net/net.h"
 #include "os_programs.h"
 #include "tranpak.h"
@@ -42,11 +44,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Start byte and 4 length digits; the type's third digit after them.
-constexpr int kHeadBytes = 5;
-constexpr int kRaisedDigitAt = kHeadBytes + 2;
-// The longest Packet: the head, 9999 bytes, the stop byte.
-constexpr int kPacketMax = kHeadBytes + 9999 + 1;
+// The type's third digit, after the start byte and 4 length digits.
+constexpr int kRaisedDigitAt = wire::kPacketHeadSize + 2;
+constexpr int kPacketMax = wire::kPacketBufSize;
 constexpr int kMaxConnections = 1024;
 // Every connection is waiting to be accepted before the first exchange.
 constexpr int kListenBacklog = kMaxConnections;
@@ -61,12 +61,8 @@ void RaiseTypeDigit(unsigned char *frame)
 // closed or sent something else.
 int ReadFrame(int sock, unsigned char (&frame)[kPacketMax])
 {
-    if (RecvAll(sock, frame, kHeadBytes) != kHeadBytes || frame[0] != 0x02)
-        return -1;
-    const int rest = std::atoi(std::string(reinterpret_cast<char *>(frame) + 1, 4).c_str()) + 1;
-    if (rest + kHeadBytes > static_cast<int>(sizeof frame) || RecvAll(sock, frame + kHeadBytes, rest) != rest)
-        return -1;
-    return kHeadBytes + rest;
+    const wire::SocketRead r = wire::ReadFrame(sock, wire::Kind::kPacket, frame, sizeof frame, 0);
+    return r.end == wire::End::kFrame ? r.scan.size : -1;
 }
 
 // Answers one connection with the fixed reply until its peer closes it.

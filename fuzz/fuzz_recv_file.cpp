@@ -1,6 +1,7 @@
 // The receiving side of the file transfer on whatever bytes a host sends
 // after reading the request. The first input byte picks text or binary.
 #include "fuzz_support.h"
+#include "kit/wire.h"
 #include "net/net.h"
 #include "os_programs.h"
 #include "tranpak.h"
@@ -13,8 +14,11 @@ using namespace tranpak;
 
 namespace {
 
-// The host: accepts, reads the 9-byte request frame, sends the current
-// input, closes.
+// How long the host waits for the request, which comes at once.
+constexpr int kRequestMillis = 10000;
+
+// The host: accepts, reads the request frame, sends the current input,
+// closes.
 struct Host {
     int listener = -1;
     int port = 0;
@@ -32,8 +36,8 @@ struct Host {
                 continue;
             std::unique_lock<std::mutex> guard(lock);
             changed.wait(guard, [this] { return pending; });
-            char request[9];
-            RecvAll(sock, request, sizeof request);
+            unsigned char request[wire::kFileBufSize];
+            wire::ReadFrame(sock, wire::Kind::kFile, request, sizeof request, kRequestMillis);
             SendAll(sock, bytes, static_cast<int>(size));
             os::SockCloseHandle(sock);
             pending = false;

@@ -20,7 +20,7 @@ CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo 
 cmake --build build/fuzz -j"$(nproc)" >/dev/null
 
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(bmpfile profile unpack recv_mesg recv_file cells trace)
+[ ${#targets[@]} -gt 0 ] || targets=(bmpfile profile unpack recv_mesg recv_file cells trace wire)
 mkdir -p build/fuzz/crashes
 status=0
 for t in "${targets[@]}"; do

@@ -213,6 +213,52 @@ TEST_F(ClearingTest, BackupAndRestoreStayExact)
     ExpectAllClear("after restore");
 }
 
+TEST_F(ClearingTest, RestoreCopiesWhatDiffersAndKeepsTheBackupsNotes)
+{
+    // Values before the backup, values after it; the restore must give the
+    // backup's records byte for byte (a longer value written after the
+    // backup cleared past the backup's own, a record only one side wrote
+    // brought back or cleared) and note as written only what the backup
+    // held, so that the next clear costs that and no more.
+    const struct {
+        const char *name;
+        std::vector<std::pair<int, std::string>> before, after;
+        bool reinit;  // the definitions loaded again between backup and restore
+    } cases[] = {
+        {"nothing either side", {}, {}, false},
+        {"short before, long after", {{9, "ab"}}, {{9, std::string(290, 'z')}}, false},
+        {"long before, short after", {{9, std::string(290, 'k')}}, {{9, "x"}}, false},
+        {"only before", {{2, "kept"}, {8, std::string(16, '\x7f')}}, {}, false},
+        {"only after", {}, {{5, "Other"}, {10, std::string(200, 'o')}}, false},
+        {"other fields each side", {{2, "kept"}}, {{3, "77"}, {6, "ab12"}}, false},
+        {"definitions loaded again", {{2, "kept"}}, {{2, "after"}}, true},
+    };
+    for (const auto &c : cases) {
+        ASSERT_EQ(InitWith(kDefs), 0);
+        ResetMesg();
+        uint64_t expected = 0;
+        for (const auto &[field, value] : c.before) {
+            ASSERT_EQ(SetCell(field, value.c_str()), 0) << c.name << ": " << LastErr();
+            expected |= uint64_t{1} << (field - 1);
+        }
+        BackupMesg();
+        auto *snapshot = new MesgBackup{DefaultMesg().packet, {}, {}};
+        std::memcpy(snapshot->cells, DefaultMesg().cells, sizeof DefaultMesg().cells);
+        if (c.reinit)
+            ASSERT_EQ(InitWith("T ANS 40 2\nMAC B 8 64\n"), 0);
+        ResetMesg();
+        for (const auto &[field, value] : c.after)
+            SetCell(field, value.c_str());
+        RestoreMesg();
+        EXPECT_EQ(std::memcmp(snapshot->cells, DefaultMesg().cells, sizeof DefaultMesg().cells), 0) << c.name;
+        EXPECT_EQ(std::memcmp(&snapshot->packet, &DefaultMesg().packet, sizeof DefaultMesg().packet), 0) << c.name;
+        EXPECT_EQ(DefaultMesg().written.mask, expected) << c.name;
+        delete snapshot;
+        ResetMesg();
+        ExpectAllClear(std::string(c.name) + ", cleared after the restore");
+    }
+}
+
 TEST_F(ClearingTest, FailedPackingLeavesTheLaterBitsAsTheyWere)
 {
     ResetMesg();

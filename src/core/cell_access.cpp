@@ -8,6 +8,7 @@
 #include "diag/errlog.h"
 #include "diag/mask.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace tranpak {
@@ -254,10 +255,10 @@ int ResetCell(MesgState &m, int field)
 int ResetMesg(MesgState &m)
 {
     Packet &p = m.packet;
-    p.start = kStartByte;
+    p.start = wire::kPacketStart;
     std::memset(p.bitmap, 0, sizeof p.bitmap);
     p.data[0] = 0;
-    p.stop = kStopByte;
+    p.stop = wire::kPacketStop;
     ClearWrittenCells(m);
     return 0;
 }
@@ -266,14 +267,31 @@ int BackupMesg(MesgState &m)
 {
     m.backup.packet = m.packet;
     std::memcpy(m.backup.cells, m.cells, sizeof m.cells);
+    m.backup.written = m.written;
     return 0;
 }
 
 int RestoreMesg(MesgState &m)
 {
     m.packet = m.backup.packet;
-    std::memcpy(m.cells, m.backup.cells, sizeof m.cells);
-    NoteAllCellsWritten(m);
+    // Each record as the backup holds it. Past what either side's notes
+    // say may be non-zero, both bufs are zero bytes already, so a terminal
+    // that restores its template before every request copies its few
+    // values and the definitions, not 64 records of 400 bytes, and the
+    // next clear has only those values to clear.
+    const WrittenCells &saved = m.backup.written;
+    WrittenCells &now = m.written;
+    constexpr size_t kAfterBuf = sizeof(BMPCell) - offsetof(BMPCell, name);
+    for (int i = 0; i < kCellCount; ++i) {
+        const uint64_t bit = uint64_t{1} << i;
+        const int nowBytes = (now.mask & bit) != 0 ? now.extent[i] : 0;
+        const int savedBytes = (saved.mask & bit) != 0 ? saved.extent[i] : 0;
+        BMPCell &cell = m.cells[i];
+        const BMPCell &from = m.backup.cells[i];
+        std::memcpy(cell.buf, from.buf, static_cast<size_t>(nowBytes > savedBytes ? nowBytes : savedBytes));
+        std::memcpy(cell.name, from.name, kAfterBuf);
+    }
+    now = saved;
     return 0;
 }
 

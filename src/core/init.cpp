@@ -84,9 +84,9 @@ bool TakeSettings(MesgState &m, const TpSettings *given, LibSettings *out)
 // The frame a message starts from: no bits, start and stop bytes.
 int PrepareFrame(MesgState &m)
 {
-    m.packet.start = kStartByte;
+    m.packet.start = wire::kPacketStart;
     std::memset(m.packet.bitmap, 0, sizeof m.packet.bitmap);
-    m.packet.stop = kStopByte;
+    m.packet.stop = wire::kPacketStop;
     return 0;
 }
 

@@ -12,13 +12,6 @@ bool CellDefinitionFits(const BMPCell &cell)
     return cell.maxlen >= 0 && cell.maxlen <= limit && cell.varlen >= 0 && cell.varlen <= kMaxVarLen;
 }
 
-void NoteAllCellsWritten(MesgState &m)
-{
-    m.written.mask = ~uint64_t{0};
-    for (uint16_t &e : m.written.extent)
-        e = kCellBufSize;
-}
-
 namespace {
 constexpr int kShortClear = 32;
 static_assert(kShortClear <= kCellBufSize);

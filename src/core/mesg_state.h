@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "diag/errlog.h"
+#include "kit/wire.h"
 
 namespace tranpak {
 
@@ -37,9 +38,6 @@ inline constexpr int kMacSize = 8;
 
 // Settings paths, at most 159 characters each.
 inline constexpr int kPathSize = 160;
-
-inline constexpr unsigned char kStartByte = 0x02;
-inline constexpr unsigned char kStopByte = 0x03;
 
 // Field type codes, as mapped from the definition file's type texts.
 enum CellTypeCode : int32_t {
@@ -70,10 +68,6 @@ struct BMPCell {
     int32_t maxlen;            // fixed length, or greatest variable length
 };
 
-struct MesgBackup {
-    Packet packet;
-    BMPCell cells[kCellCount];
-};
 
 struct LibSettings {
     int32_t traceflag;
@@ -96,10 +90,17 @@ struct LibSettings {
 // message used rather than 64 records of 400 bytes. A record whose bit is
 // clear has used 0 and a buf of zero bytes; a record whose bit is set has
 // zero bytes in buf from extent on. Every write into a record's buf or used
-// notes itself here first; wholesale copies note every record.
+// notes itself here first; a backup keeps the notes of the records it
+// copies, and a restore takes them back with them.
 struct WrittenCells {
     uint64_t mask;                  // bit i: record i may hold something
     uint16_t extent[kCellCount];    // bytes at the start of buf that may be non-zero
+};
+
+struct MesgBackup {
+    Packet packet;
+    BMPCell cells[kCellCount];
+    WrittenCells written;  // which of these records may hold anything
 };
 
 struct MesgState {
@@ -126,9 +127,6 @@ inline void NoteCellWrite(MesgState &m, int i, int bytes)
     if (w.extent[i] < bytes)
         w.extent[i] = static_cast<uint16_t>(bytes);
 }
-
-// After every record was written as a whole (a restore): all may hold anything.
-void NoteAllCellsWritten(MesgState &m);
 
 // Sets used to 0 and buf to zero bytes in every record, by clearing only
 // what was written since the last clear.

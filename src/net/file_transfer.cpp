@@ -18,9 +18,13 @@ constexpr char kEndOfText = 0x1A;  // ends a text file, as Windows' text mode do
 // was awaited, after the limit's own line.
 constexpr char kLatePhrase[] = "time limit passed";
 
-int BodyLength(const FileMesg &fm) { return FieldToInt(reinterpret_cast<const unsigned char *>(fm.len), 4); }
+// A received length is read as atoi reads it (blanks and a sign taken,
+// digits up to the first other byte), not only as four plain digits.
+int BodyLength(const FileMesg &fm) { return FieldToInt(reinterpret_cast<const unsigned char *>(fm.len), wire::kLenDigits); }
 
-void SetBodyLength(FileMesg &fm, int n) { WriteZeroFilled(fm.len, 4, n); }
+void SetBodyLength(FileMesg &fm, int n) { wire::PutDigits(reinterpret_cast<unsigned char *>(fm.len), n); }
+
+void PutHead(FileMesg &fm, char type, int n) { wire::PutFileHead(reinterpret_cast<unsigned char *>(&fm), type, n); }
 
 void CloseAll(std::FILE *f, int sock)
 {
@@ -174,7 +178,7 @@ int SendFileCommon(MesgState &m, FileMesg &fm, const char *host, int port, const
         WriteErrLog(m.Log(), kErrLocalFile, "tranpak: open %s error", localPath);
         return -1;
     }
-    int sock = Request(m, fm, host, port, '0', request, transfer);
+    int sock = Request(m, fm, host, port, wire::kFileSendRequest, request, transfer);
     if (sock == os::kNoSocket) {
         std::fclose(f);
         return -1;
@@ -230,13 +234,13 @@ int WriteBody(MesgState &m, std::FILE *f, const char *bytes, int count, const Fr
 
 int SendFileMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer)
 {
-    char frame[kFileHeadSize + kFileBodySize];
+    char frame[wire::kFileBufSize];
     int n = BodyLength(fm);
-    std::memcpy(frame, &fm, kFileHeadSize);
-    std::memcpy(frame + kFileHeadSize, fm.buf, static_cast<size_t>(n));
+    std::memcpy(frame, &fm, wire::kFileHeadSize);
+    std::memcpy(frame + wire::kFileHeadSize, fm.buf, static_cast<size_t>(n));
     FrameDeadline deadline(m.Log(), m.settings.sendLimit, "send", transfer);
-    int rc = SendAll(sock, frame, kFileHeadSize + n, &deadline);
-    if (rc != kFileHeadSize + n) {
+    int rc = SendAll(sock, frame, wire::kFileHeadSize + n, &deadline);
+    if (rc != wire::kFileHeadSize + n) {
         WriteErrLog(m.Log(), kErrPeerClosed, "tranpak: send_file_msg rc: %d", rc);
         return -1;
     }
@@ -248,13 +252,13 @@ int RecvFileMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *tran
     // The frame's time limit runs from the moment it is awaited.
     FrameDeadline deadline(m.Log(), m.settings.recvLimit, "recv", transfer);
     std::memset(&fm, 0, sizeof fm);
-    int rc = RecvAll(sock, &fm, kFileHeadSize, &deadline);
-    if (rc != kFileHeadSize) {
+    int rc = RecvAll(sock, &fm, wire::kFileHeadSize, &deadline);
+    if (rc != wire::kFileHeadSize) {
         WriteErrLog(m.Log(), kErrPeerClosed, "tranpak: recv file_mesg_head rc:%d", rc);
         return -1;
     }
     int n = BodyLength(fm);
-    if (fm.stx != kFileStx) {
+    if (fm.stx != static_cast<char>(wire::kFileStart)) {
         WriteErrLog(m.Log(), kErrMalformed, "tranpak: recv stx:%c", fm.stx);
         return -1;
     }
@@ -277,26 +281,23 @@ int RecvFileMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *tran
 int SendReqMesg(MesgState &m, FileMesg &fm, int sock, char mesgType, const char *request, const FrameDeadline *transfer)
 {
     int n = static_cast<int>(std::strlen(request));
-    fm.stx = kFileStx;
-    fm.mesg_type = mesgType;
+    PutHead(fm, mesgType, n);
     std::memcpy(fm.buf, request, static_cast<size_t>(n));
-    SetBodyLength(fm, n);
     return SendFileMesg(m, fm, sock, transfer);
 }
 
 int SendDataMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer)
 {
-    fm.stx = kFileStx;
-    fm.mesg_type = '2';
+    // The caller has put the block's length with SetBodyLength.
+    fm.stx = static_cast<char>(wire::kFileStart);
+    fm.mesg_type = wire::kFileData;
     return SendFileMesg(m, fm, sock, transfer);
 }
 
 int SendStopMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer)
 {
-    fm.stx = kFileStx;
-    fm.mesg_type = '4';
+    PutHead(fm, wire::kFileEnd, 0);
     fm.buf[0] = '\0';
-    SetBodyLength(fm, 0);
     return SendFileMesg(m, fm, sock, transfer);
 }
 
@@ -304,8 +305,8 @@ int RecvStopMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *tran
 {
     if (RecvFileMesg(m, fm, sock, transfer) != 0)
         return -1;
-    if (fm.mesg_type != '4') {
-        WriteErrLog(m.Log(), fm.mesg_type == '3' ? kErrHostRefused : kErrMalformed, "tranpak: stop_msg error mesg_type %c", fm.mesg_type);
+    if (fm.mesg_type != wire::kFileEnd) {
+        WriteErrLog(m.Log(), fm.mesg_type == wire::kFileRefused ? kErrHostRefused : kErrMalformed, "tranpak: stop_msg error mesg_type %c", fm.mesg_type);
         return -1;
     }
     return 0;
@@ -341,7 +342,7 @@ int RecvFileCommon(MesgState &m, FileMesg &fm, const char *host, int port, const
     const FrameDeadline transfer(m.Log(), m.settings.transferLimit, "transfer");
     if (!OpenFetchTarget(m, localPath, target, transfer))
         return -1;
-    int sock = Request(m, fm, host, port, '1', request, transfer);
+    int sock = Request(m, fm, host, port, wire::kFileFetchRequest, request, transfer);
     if (sock == os::kNoSocket) {
         AbandonFetch(target);
         return -1;
@@ -350,7 +351,7 @@ int RecvFileCommon(MesgState &m, FileMesg &fm, const char *host, int port, const
     for (;;) {
         if (RecvFileMesg(m, fm, sock, &transfer) != 0)
             break;
-        if (fm.mesg_type == '2') {
+        if (fm.mesg_type == wire::kFileData) {
             int n = BodyLength(fm);
             const char *body = fm.buf;
             if (textMode) {
@@ -360,10 +361,10 @@ int RecvFileCommon(MesgState &m, FileMesg &fm, const char *host, int port, const
             if (WriteBody(m, target.f, body, n, transfer) != 0)
                 break;
             os::SleepMillis(1);
-        } else if (fm.mesg_type == '3') {
+        } else if (fm.mesg_type == wire::kFileRefused) {
             WriteErrLog(m.Log(), kErrHostRefused, "tranpak: receive rest_msg");
             break;
-        } else if (fm.mesg_type == '4') {
+        } else if (fm.mesg_type == wire::kFileEnd) {
             os::SockCloseHandle(sock);
             return FinishFetch(m, target, localPath) ? 0 : -1;
         }

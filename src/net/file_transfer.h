@@ -2,21 +2,20 @@
 //
 //   06 <type> <4 length digits> <0 to 1024 body bytes>
 //
-// with types '0' (send request), '1' (fetch request), '2' (one block of
-// the file), '3' (the host refuses) and '4' (end), one connection per
-// transfer. Sending:  client '0', '2'..., '4'; host '4'.
+// (kit/wire.h) with types '0' (send request), '1' (fetch request), '2'
+// (one block of the file), '3' (the host refuses) and '4' (end), one
+// connection per transfer. Sending:  client '0', '2'..., '4'; host '4'.
 // Fetching: client '1'; host '2'..., then '4' (or '3').
 #ifndef TRANPAK_NET_FILE_TRANSFER_H
 #define TRANPAK_NET_FILE_TRANSFER_H
 
+#include "kit/wire.h"
 #include "net/net.h"
 
 namespace tranpak {
 
 // Largest body of one frame, and so of a request text.
-inline constexpr int kFileBodySize = 1024;
-inline constexpr int kFileHeadSize = 6;
-inline constexpr char kFileStx = 0x06;
+inline constexpr int kFileBodySize = wire::kFileBodySize;
 // A block of 1024 LF bytes grows to 2048 when a CR goes before each LF.
 inline constexpr int kCrBufSize = 2 * kFileBodySize;
 // A fetched file's path, links followed, and the new file in its folder
@@ -26,12 +25,14 @@ inline constexpr int kTempPathSize = kLocalPathSize + 24;
 // Names of new files tried before a fetch gives up with "open %s error".
 inline constexpr int kTempAttempts = 100;
 
+// A frame as it travels: the 6 bytes of its head, then the body.
 struct FileMesg {
     char stx;
     char mesg_type;
-    char len[4];  // body length, 4 digits, no NUL
+    char len[wire::kLenDigits];  // body length, 4 digits, no NUL
     char buf[kFileBodySize];
 };
+static_assert(sizeof(FileMesg) == wire::kFileBufSize);
 
 // The frame functions, on a session's frame `fm`, with the settings and
 // error record of its message state. Each frame has the [Com Timeout]

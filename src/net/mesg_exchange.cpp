@@ -1,9 +1,18 @@
 // Sending and receiving one Packet on a connection.
 //
-// A received frame is read in exactly two parts, so packets that follow on
-// the same connection stay for later calls:
-//   02 30 30 34 38                header: start byte and len 48
+//   02 30 30 34 38                head: start byte and len 48
 //   30 32 30 30 .. 03             len + 1 bytes: txcode, bitmap, data, stop
+//
+// A receive never takes a byte past the stop byte, so packets that follow
+// on the same connection stay for later calls. When the whole frame has
+// come, it is taken with one receive: a look at what is there (a peek,
+// which takes nothing) finds the frame's length, and one receive takes
+// exactly that many bytes. A frame not all there yet, or one whose head
+// is not four plain digits or is out of range, is read as it always was:
+// the 5 bytes of the head, then the len + 1 after them, each read waiting
+// as long as the frame's time limit allows, and every failure worded as
+// before. (A first read of the head and the smallest body, 26 bytes, would
+// need a second wait for the rest; a peek lets one wait do.)
 #include "net/mesg_exchange.h"
 
 #include "core/cell_access.h"
@@ -12,17 +21,22 @@
 #include "diag/ctrace.h"
 #include "net/net.h"
 #include "packet/packet.h"
+#include "os/os.h"
 
 #include <cstring>
 
 namespace tranpak {
 namespace {
 
-constexpr int kHeadSize = 1 + kLenDigits;
+constexpr int kHeadSize = wire::kPacketHeadSize;
 // Smallest len: txcode, bitmap and the 8 bytes of field 64.
 constexpr int kMinLen = kLenHeader + kMacSize;
+static_assert(kMinLen == wire::kMinPacketLen);
 // Largest len whose remaining len + 1 bytes fit the receive buffer.
 constexpr int kMaxLen = kFrameBufSize - 1;
+static_assert(kMaxLen == wire::kMaxPacketLen);
+// A whole frame of the largest len, head included.
+constexpr int kRecvBufSize = wire::kPacketBufSize;
 
 void Trace(MesgState &m, const char *label, const void *bytes, int count)
 {
@@ -46,34 +60,23 @@ bool RecvTraced(MesgState &m, int sock, unsigned char *buf, int count, const Fra
     return true;
 }
 
-// The value of four decimal digits, as a frame's length usually is.
-bool FourDigits(const unsigned char *text, int32_t *value)
-{
-    int32_t v = 0;
-    for (int k = 0; k < kLenDigits; ++k) {
-        const unsigned digit = static_cast<unsigned>(text[k]) - '0';
-        if (digit > 9)
-            return false;
-        v = v * 10 + static_cast<int32_t>(digit);
-    }
-    *value = v;
-    return true;
-}
-
 // The start byte and len of a frame's first five bytes, checked.
 // Inlined: it is on the path of every received frame.
 [[gnu::always_inline]] inline bool TakeHead(MesgState &m, const unsigned char head[kHeadSize])
 {
     Packet &p = m.packet;
     p.start = head[0];
-    if (p.start != kStartByte) {
+    if (p.start != wire::kPacketStart) {
         WriteErrLog(m.LogField(-1, 0), kErrMalformed, "tranpak: Packet.start = 0x%02X", p.start);
         return false;
     }
-    if (!FourDigits(head + 1, &p.len)) {
+    const int len = wire::ReadDigits(head + 1);
+    if (len >= 0) {
+        p.len = len;
+    } else {
         // Anything but four digits reads as the number test and atoi read it.
-        char digits[kLenDigits + 1] = {};
-        std::memcpy(digits, head + 1, kLenDigits);
+        char digits[wire::kLenDigits + 1] = {};
+        std::memcpy(digits, head + 1, wire::kLenDigits);
         if (!IsNumberText(digits)) {
             WriteErrLog(m.LogField(-1, 1), kErrMalformed, "tranpak: Packet.len not number, buf:%s", digits);
             return false;
@@ -101,11 +104,55 @@ int TakeBody(MesgState &m, const unsigned char *body)
     std::memcpy(p.bitmap, body + kTxcodeLen, kBitmapSize);
     std::memcpy(p.data, body + kLenHeader, static_cast<size_t>(p.len - kLenHeader));
     p.stop = body[p.len];
-    if (p.stop != kStopByte) {
+    if (p.stop != wire::kPacketStop) {
         WriteErrLog(m.LogField(-1, kHeadSize + p.len), kErrMalformed, "tranpak: Packet.stop = 0x%02X", p.stop);
         return -1;
     }
     return UnpackMesg(m);
+}
+
+// The length of the frame when all of it has come and its head is four
+// plain digits in range, with a copy of it in buf (the bytes stay in the
+// socket); 0 otherwise. It waits as a read of the frame would: within the
+// deadline when there is one, else until something comes.
+int PeekWholeFrame(int sock, unsigned char buf[kRecvBufSize], const FrameDeadline &deadline)
+{
+    if (deadline.Bounded()) {
+        const FrameDeadline *passing = nullptr;
+        const int left = deadline.MillisLeft(&passing);
+        if (left <= 0 || os::WaitSocket(sock, false, left) != 1)
+            return 0;
+    }
+    const int n = os::SockPeekSome(sock, buf, kRecvBufSize);
+    const wire::Scan scan = wire::ScanPacket(buf, n);
+    return scan.status == wire::Status::kComplete ? scan.size : 0;
+}
+
+// Takes the frame that PeekWholeFrame found, size bytes: they are in the
+// socket, so the receive does not wait. Traced and checked as the two
+// reads of a frame would be.
+int TakeWholeFrame(MesgState &m, int sock, unsigned char buf[kRecvBufSize], int size)
+{
+    const int rc = RecvAll(sock, buf, size);
+    if (rc < kHeadSize) {
+        // Only a connection reset between the peek and the receive gets here.
+        WriteErrLog(m.Log(), kErrPeerClosed, "tranpak: read mesg_head rc = %d", rc);
+        if (rc > 0)
+            Trace(m, "recv mesg head", buf, rc);
+        return -1;
+    }
+    Trace(m, "recv mesg head", buf, kHeadSize);
+    Packet &p = m.packet;
+    p.start = buf[0];
+    p.len = size - wire::kPacketOverhead;
+    if (rc != size) {
+        WriteErrLog(m.Log(), kErrPeerClosed, "tranpak: read mesg buf rc = %d", rc - kHeadSize);
+        if (rc > kHeadSize)
+            Trace(m, "recv mesg data", buf + kHeadSize, rc - kHeadSize);
+        return -1;
+    }
+    Trace(m, "recv mesg data", buf + kHeadSize, size - kHeadSize);
+    return TakeBody(m, buf + kHeadSize);
 }
 
 }  // namespace
@@ -134,16 +181,20 @@ int SockSendMesg(MesgState &m, DesContext &des, int sock, const void *key)
 
 int SockRecvMesg(MesgState &m, int sock)
 {
-    unsigned char buf[kFrameBufSize];
+    unsigned char buf[kRecvBufSize];
     // One deadline for the whole frame, from the start of the call.
     FrameDeadline deadline(m.Log(), m.settings.recvLimit, "recv");
     ResetMesg(m);
+    const int whole = PeekWholeFrame(sock, buf, deadline);
+    if (whole > 0)
+        return TakeWholeFrame(m, sock, buf, whole);
     if (!RecvTraced(m, sock, buf, kHeadSize, deadline, "recv mesg head", "tranpak: read mesg_head rc = %d") ||
         !TakeHead(m, buf))
         return -1;
-    if (!RecvTraced(m, sock, buf, m.packet.len + 1, deadline, "recv mesg data", "tranpak: read mesg buf rc = %d"))
+    if (!RecvTraced(m, sock, buf + kHeadSize, m.packet.len + 1, deadline, "recv mesg data",
+                    "tranpak: read mesg buf rc = %d"))
         return -1;
-    return TakeBody(m, buf);
+    return TakeBody(m, buf + kHeadSize);
 }
 
 int PackFrame(MesgState &m, DesContext &des, const void *key, unsigned char *frame, int size, int *frameLen)

@@ -87,6 +87,9 @@ uint32_t TickMillis();
 // gone fails with -1 and never raises SIGPIPE.
 int SockSendSome(int sock, const void *bytes, int count);
 int SockRecvSome(int sock, void *bytes, int count);
+// A receive that leaves the bytes in the socket: a copy of what has come,
+// up to count bytes, waiting as SockRecvSome does until something has.
+int SockPeekSome(int sock, void *bytes, int count);
 
 // Closes a socket. 0 on success, -1 on failure.
 int SockCloseHandle(int sock);

@@ -30,8 +30,6 @@ void OnStopRequest(void (*handler)(int));
 int SockListen(const char *address, int port, int backlog = 16, std::string *why = nullptr);
 int SockLocalPort(int sock);
 int SockAccept(int sock);
-// Looks at up to count received bytes without taking them.
-int SockPeekSome(int sock, void *bytes, int count);
 // Closes a socket so that the peer sees a reset instead of an orderly end.
 int SockAbort(int sock);
 // Receive time limit in milliseconds for a socket (0: none).

@@ -183,11 +183,13 @@ int BuildPacket(MesgState &m, DesContext &des, unsigned char frame[kFrameBufSize
         WriteErrLog(m.Log(), kErrArgument, "tranpak: received packet too long, len = %d", *frameLen);
         return -1;
     }
+    // The start and stop bytes are the message's own, as Init8583 and
+    // ResetMesg set them (or as a failed receive left them).
     unsigned char *out = frame;
     *out++ = p.start;
     // len is at most 2041 here, so four digits hold it.
-    WriteLengthPrefix(reinterpret_cast<char *>(out), kLenDigits, p.len);
-    out += kLenDigits;
+    wire::PutDigits(out, p.len);
+    out += wire::kLenDigits;
     std::memcpy(out, p.txcode, kTxcodeLen);
     out += kTxcodeLen;
     std::memcpy(out, p.bitmap, kBitmapSize);

@@ -26,13 +26,12 @@ namespace tranpak {
 inline constexpr int kFrameBufSize = 2048;
 // Bytes of a frame that are not txcode, bitmap or data: start, 4 length
 // digits, stop.
-inline constexpr int kFrameOverhead = 6;
-inline constexpr int kLenDigits = 4;
+inline constexpr int kFrameOverhead = wire::kPacketOverhead;
 // Packet.len counts txcode and bitmap besides the data area.
 inline constexpr int kLenHeader = kTxcodeLen + kBitmapSize;
 // Where the data area starts in a frame: after start, length digits,
 // txcode and bitmap.
-inline constexpr int kDataAt = 1 + kLenDigits + kLenHeader;
+inline constexpr int kDataAt = wire::kPacketHeadSize + kLenHeader;
 
 // Packs the current message with the key and writes its frame to frame;
 // frameLen receives len + 6.

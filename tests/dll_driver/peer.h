@@ -2,6 +2,8 @@
  * The driver's loopback peer: a listening socket on 127.0.0.1 and, for each
  * step, one thread that accepts one connection and plays the host's side of
  * it. Every wait is bounded, so a broken DLL fails the driver, not hangs it.
+ * The peer is C++ (peer.cpp, with the kit's wire module); this interface
+ * is C, for the driver.
  */
 #ifndef TRANPAK_DLL_DRIVER_PEER_H
 #define TRANPAK_DLL_DRIVER_PEER_H
@@ -33,9 +35,15 @@ struct Peer {
     int data_len;
 };
 
+#ifdef __cplusplus
+extern "C" {
+#endif
 int PeerOpen(struct Peer *peer);
 void PeerStart(struct Peer *peer, enum PeerStep step);
 int PeerWait(struct Peer *peer); /* the step's ok, 0 when it did not end in time */
 void PeerClose(struct Peer *peer);
+#ifdef __cplusplus
+}
+#endif
 
 #endif

@@ -18,9 +18,17 @@ pkg=$(dirname "$(dirname "$(find "$work/pkg" -path '*/bin/tranpak.dll' | head -n
 cp "$pkg/share/tranpak/examples/bitmap.txt" "$work/run/"
 cp "$pkg/share/tranpak/examples/8583.ini" "$settings"
 
-echo "-- building the driver with $arch-w64-mingw32-gcc"
-"$arch-w64-mingw32-gcc" -std=c11 -O2 -Wall -Wextra -Werror -static-libgcc \
-  -o "$work/dll_driver.exe" "$here/dll_driver.c" "$here/peer.c" "$here/stack_probe.c" -lws2_32
+echo "-- building the driver with $arch-w64-mingw32-gcc (its peer with g++ and the kit's wire module)"
+src=$(cd "$here/../../src" && pwd)
+for c in dll_driver stack_probe; do
+  "$arch-w64-mingw32-gcc" -std=c11 -O2 -Wall -Wextra -Werror -c -o "$work/$c.o" "$here/$c.c"
+done
+for cpp in "$here/peer.cpp" "$src/kit/wire.cpp"; do
+  "$arch-w64-mingw32-g++" -std=c++20 -O2 -Wall -Wextra -Werror -fno-exceptions -fno-rtti -I"$src" \
+    -c -o "$work/$(basename "$cpp" .cpp).o" "$cpp"
+done
+"$arch-w64-mingw32-g++" -static-libgcc -static-libstdc++ -o "$work/dll_driver.exe" \
+  "$work/dll_driver.o" "$work/stack_probe.o" "$work/peer.o" "$work/wire.o" -lws2_32
 
 dll="Z:$(echo "$pkg/bin/tranpak.dll" | tr / '\\')"
 echo "-- running it on $(basename "$zip")"

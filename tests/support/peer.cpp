@@ -1,10 +1,9 @@
 #include "support/peer.h"
 
+#include "kit/wire.h"
 #include "net/net.h"
 #include "net/sock_init.h"
 #include "os_programs.h"
-
-#include <cstdio>
 
 namespace tranpak::test {
 namespace {
@@ -106,9 +105,9 @@ void ScriptedPeer::Run()
 
 std::string FileFrame(char type, const std::string &body)
 {
-    char head[8];
-    std::snprintf(head, sizeof head, "\x06%c%04d", type, static_cast<int>(body.size()));
-    return std::string(head, 6) + body;
+    unsigned char head[wire::kFileHeadSize];
+    wire::PutFileHead(head, type, static_cast<int>(body.size()));
+    return std::string(reinterpret_cast<char *>(head), sizeof head) + body;
 }
 
 }  // namespace tranpak::test

@@ -1,11 +1,11 @@
-// Frames read and written against a deadline, as wire.h draws them.
+// Frames read and written against a deadline; wire.h (the kit's) draws
+// them and judges their heads.
 #include "client_link.h"
 
 #include "os_programs.h"
 #include "../common/shown_text.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 namespace tranpak::tools {
@@ -13,17 +13,6 @@ namespace {
 
 // How often a wait looks at the stop flag.
 constexpr int kPollSliceMillis = 200;
-
-bool Digits(const unsigned char *p, int count, int *value)
-{
-    *value = 0;
-    for (int i = 0; i < count; ++i) {
-        if (p[i] < '0' || p[i] > '9')
-            return false;
-        *value = *value * 10 + (p[i] - '0');
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -150,9 +139,9 @@ LinkResult ClientLink::ReadFrame(unsigned char *first, std::string *why, int wai
     if (r != LinkResult::kOk)
         return r;
     const Clock::time_point deadline = Clock::now() + timeout_;
-    if (*first == kPacketStart)
+    if (*first == wire::kPacketStart)
         return ReadPacketRest(why, deadline);
-    if (*first == kFileStart)
+    if (*first == wire::kFileStart)
         return ReadFileRest(why, deadline);
     return LinkResult::kOk;  // the caller names the byte
 }
@@ -164,7 +153,7 @@ LinkResult ClientLink::ReadFileFrame(std::string *why)
     LinkResult r = ReadExactly(&first, 1, deadline);
     if (r != LinkResult::kOk)
         return Overdue(r, deadline);
-    if (first != kFileStart) {
+    if (first != wire::kFileStart) {
         *why = "a file frame starts with 0x06";
         return LinkResult::kMalformed;
     }
@@ -174,25 +163,25 @@ LinkResult ClientLink::ReadFileFrame(std::string *why)
 LinkResult ClientLink::ReadPacketRest(std::string *why, Clock::time_point deadline)
 {
     packetLength_ = 0;
-    unsigned char *digits = packet_ + 1;
-    LinkResult r = ReadExactly(digits, kLenDigits, deadline);
+    packet_[0] = wire::kPacketStart;
+    LinkResult r = ReadExactly(packet_ + 1, wire::kLenDigits, deadline);
     if (r != LinkResult::kOk)
         return r;
-    int len = 0;
-    if (!Digits(digits, kLenDigits, &len) || len < kMinPacketLen || len > kMaxPacketLen) {
-        *why = "Packet len \"" + Escaped(std::string(reinterpret_cast<char *>(digits), kLenDigits)) +
+    wire::Scan scan = wire::ScanPacket(packet_, wire::kPacketHeadSize);
+    if (scan.status == wire::Status::kBad) {
+        *why = "Packet len \"" + Escaped(std::string(reinterpret_cast<char *>(packet_ + 1), wire::kLenDigits)) +
                "\" is not 20 to 2047";
         return LinkResult::kMalformed;
     }
-    r = ReadExactly(digits + kLenDigits, len + 1, deadline);
+    r = ReadExactly(packet_ + wire::kPacketHeadSize, scan.size - wire::kPacketHeadSize, deadline);
     if (r != LinkResult::kOk)
         return r;
-    if (digits[kLenDigits + len] != kPacketStop) {
+    scan = wire::ScanPacket(packet_, scan.size);
+    if (scan.status == wire::Status::kBad) {
         *why = "no stop byte 0x03 after the Packet";
         return LinkResult::kMalformed;
     }
-    packet_[0] = kPacketStart;
-    packetLength_ = len + kPacketOverhead;
+    packetLength_ = scan.size;
     return LinkResult::kOk;
 }
 
@@ -200,44 +189,40 @@ LinkResult ClientLink::ReadFileRest(std::string *why, Clock::time_point deadline
 {
     fileType_ = 0;
     fileLength_ = 0;
-    unsigned char head[kFileHeadSize - 1];
-    LinkResult r = ReadExactly(head, kFileHeadSize - 1, deadline);
+    unsigned char head[wire::kFileHeadSize] = {wire::kFileStart};
+    LinkResult r = ReadExactly(head + 1, wire::kFileHeadSize - 1, deadline);
     if (r != LinkResult::kOk)
         return r;
-    fileType_ = static_cast<char>(head[0]);
-    int n = 0;
-    if (!Digits(head + 1, 4, &n) || n > kFileBodySize) {
-        *why = "file frame length \"" + Escaped(std::string(reinterpret_cast<char *>(head + 1), 4)) +
+    fileType_ = static_cast<char>(head[1]);
+    const wire::Scan scan = wire::ScanFile(head, wire::kFileHeadSize);
+    if (scan.status == wire::Status::kBad) {
+        *why = "file frame length \"" + Escaped(std::string(reinterpret_cast<char *>(head + 2), wire::kLenDigits)) +
                "\" is not 0 to 1024";
         return LinkResult::kMalformed;
     }
-    if (fileType_ < '0' || fileType_ > '4') {
+    if (fileType_ < wire::kFileSendRequest || fileType_ > wire::kFileEnd) {
         *why = "file frame of unknown type";
         return LinkResult::kMalformed;
     }
-    r = ReadExactly(fileBody_, n, deadline);
+    r = ReadExactly(fileBody_, scan.len, deadline);
     if (r == LinkResult::kOk)
-        fileLength_ = n;
+        fileLength_ = scan.len;
     return r;
 }
 
 LinkResult ClientLink::WriteFileFrame(char type, const void *body, int n)
 {
-    char frame[kFileHeadSize + kFileBodySize];
-    frame[0] = static_cast<char>(kFileStart);
-    frame[1] = type;
-    char digits[8];
-    std::snprintf(digits, sizeof digits, "%04d", n);
-    std::memcpy(frame + 2, digits, 4);
+    unsigned char frame[wire::kFileBufSize];
+    wire::PutFileHead(frame, type, n);
     if (n > 0)
-        std::memcpy(frame + kFileHeadSize, body, static_cast<size_t>(n));
-    return Write(frame, kFileHeadSize + n);
+        std::memcpy(frame + wire::kFileHeadSize, body, static_cast<size_t>(n));
+    return Write(frame, wire::kFileHeadSize + n);
 }
 
 void ClientLink::Linger(int millis)
 {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(millis);
-    char sink[kFileBodySize];
+    char sink[wire::kFileBodySize];
     for (;;) {
         const LinkResult r = ReadExactly(sink, sizeof sink, deadline);
         if (r != LinkResult::kOk)

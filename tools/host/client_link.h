@@ -76,15 +76,15 @@ private:
     bool limited_ = false;
     // Bytes received and not yet read: in_[inStart_, inEnd_). One receive
     // takes up to a whole Packet, so a frame that came at once costs one.
-    static constexpr int kInSize = kPacketBufSize;
+    static constexpr int kInSize = wire::kPacketBufSize;
     unsigned char in_[kInSize] = {};
     int inStart_ = 0, inEnd_ = 0;
     bool drained_ = false;  // the last receive took less than it could
     Clock::time_point transferDeadline_{};
-    unsigned char packet_[kPacketBufSize] = {};
+    unsigned char packet_[wire::kPacketBufSize] = {};
     int packetLength_ = 0;
     char fileType_ = 0;
-    char fileBody_[kFileBodySize] = {};
+    char fileBody_[wire::kFileBodySize] = {};
     int fileLength_ = 0;
 };
 

@@ -125,12 +125,12 @@ void HostSimulator::HandleConnection(ClientLink &link, Slot *slot)
             return;
         }
         if (r == LinkResult::kMalformed) {
-            Say(link, (first == kPacketStart ? "message refused: " : "file request refused: ") + why);
+            Say(link, (first == wire::kPacketStart ? "message refused: " : "file request refused: ") + why);
             return;
         }
         if (r != LinkResult::kOk)
             return;  // closed, stopped or broken: nothing more to answer
-        if (first == kPacketStart) {
+        if (first == wire::kPacketStart) {
             // File transfers need no definitions: they are loaded for the
             // first message a slot serves.
             if (!slot->loaded)
@@ -149,7 +149,7 @@ void HostSimulator::HandleConnection(ClientLink &link, Slot *slot)
                 Say(link, "connection ended: " + std::to_string(kRefusedMacsInARow) + " refused MACs in a row");
                 return;
             }
-        } else if (first == kFileStart) {
+        } else if (first == wire::kFileStart) {
             HandleFile(link);
             return;
         } else {
@@ -208,7 +208,7 @@ bool HostSimulator::HandleMessage(ClientLink &link, TpSession *s, bool *verified
     std::memcpy(key, options_.mac.key, sizeof key);
     if (fault == Fault::kBadMac)
         key[0] ^= 0x02;
-    unsigned char frame[kPacketBufSize];
+    unsigned char frame[wire::kPacketBufSize];
     int len = 0;
     if (TpPackMesg(s, key, frame, sizeof frame, &len) != 0) {
         Say(link, "message " + Escaped(requestType) + ": answer cannot be packed: " + LastError(s));
@@ -230,9 +230,7 @@ bool HostSimulator::HandleMessage(ClientLink &link, TpSession *s, bool *verified
         break;
     case Fault::kBadLen: {
         // The length digits count the bytes between them and the stop byte.
-        char digits[8];
-        std::snprintf(digits, sizeof digits, "%04d", len - kPacketOverhead + 1);
-        std::memcpy(frame + 1, digits, kLenDigits);
+        wire::PutDigits(frame + 1, len - wire::kPacketOverhead + 1);
         line += " [fault: length one too large]";
         break;
     }

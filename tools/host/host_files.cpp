@@ -25,9 +25,9 @@ void HostSimulator::HandleFile(ClientLink &link)
 {
     link.LimitTransfer(options_.transferTimeoutMillis);
     std::string request(link.FileBody(), static_cast<size_t>(link.FileLength()));
-    if (link.FileType() == '0')
+    if (link.FileType() == wire::kFileSendRequest)
         ReceiveFile(link, request);
-    else if (link.FileType() == '1')
+    else if (link.FileType() == wire::kFileFetchRequest)
         SendFile(link, request);
     else
         Say(link, std::string("file request refused: first frame of type ") + link.FileType());
@@ -35,7 +35,7 @@ void HostSimulator::HandleFile(ClientLink &link)
 
 bool HostSimulator::Refuse(ClientLink &link, const std::string &request, const std::string &why)
 {
-    const LinkResult r = link.WriteFileFrame('3', why.data(), static_cast<int>(why.size()));
+    const LinkResult r = link.WriteFileFrame(wire::kFileRefused, why.data(), static_cast<int>(why.size()));
     Say(link, "file '" + Escaped(request) + "' refused: " + why +
         (r == LinkResult::kOk ? "" : " (refusal not sent: " + Failure(r) + ")"));
     return r == LinkResult::kOk;
@@ -61,7 +61,7 @@ void HostSimulator::ReceiveFile(ClientLink &link, const std::string &request)
     for (;;) {
         std::string problem;
         const LinkResult r = link.ReadFileFrame(&problem);
-        const bool unexpected = r == LinkResult::kOk && link.FileType() != '2' && link.FileType() != '4';
+        const bool unexpected = r == LinkResult::kOk && link.FileType() != wire::kFileData && link.FileType() != wire::kFileEnd;
         if (r != LinkResult::kOk || unexpected) {
             store.Abandon();
             Say(link, "file '" + Escaped(request) + "' not stored: " +
@@ -70,7 +70,7 @@ void HostSimulator::ReceiveFile(ClientLink &link, const std::string &request)
                 "; any earlier file is unchanged");
             return;
         }
-        if (link.FileType() == '4')
+        if (link.FileType() == wire::kFileEnd)
             break;
         const int n = link.FileLength();
         written = written && os::WriteBytes(fd, link.FileBody(), n);
@@ -86,7 +86,7 @@ void HostSimulator::ReceiveFile(ClientLink &link, const std::string &request)
         Refuse(link, request, why);
         return;
     }
-    const LinkResult r = link.WriteFileFrame('4', nullptr, 0);
+    const LinkResult r = link.WriteFileFrame(wire::kFileEnd, nullptr, 0);
     Say(link, "file '" + Escaped(request) + "' stored, " + std::to_string(total) + " bytes" +
         (r == LinkResult::kOk ? "" : " (end frame not sent: " + Failure(r) + ")"));
 }
@@ -100,9 +100,9 @@ void HostSimulator::SendFile(ClientLink &link, const std::string &request)
         return;
     }
     long total = 0;
-    char block[kFileBodySize];
+    char block[wire::kFileBodySize];
     for (;;) {
-        const int n = os::ReadBytes(fd, block, kFileBodySize);
+        const int n = os::ReadBytes(fd, block, wire::kFileBodySize);
         if (n < 0) {
             os::CloseFile(fd);
             Refuse(link, request, "cannot read it after " + std::to_string(total) + " bytes");
@@ -110,7 +110,7 @@ void HostSimulator::SendFile(ClientLink &link, const std::string &request)
         }
         if (n == 0)
             break;
-        const LinkResult r = link.WriteFileFrame('2', block, n);
+        const LinkResult r = link.WriteFileFrame(wire::kFileData, block, n);
         if (r != LinkResult::kOk) {
             os::CloseFile(fd);
             Say(link, "file '" + Escaped(request) + "' not sent: " + Failure(r) + " after " + std::to_string(total) +
@@ -120,7 +120,7 @@ void HostSimulator::SendFile(ClientLink &link, const std::string &request)
         total += n;
     }
     os::CloseFile(fd);
-    const LinkResult r = link.WriteFileFrame('4', nullptr, 0);
+    const LinkResult r = link.WriteFileFrame(wire::kFileEnd, nullptr, 0);
     if (r != LinkResult::kOk) {
         Say(link, "file '" + Escaped(request) + "' not sent: " + Failure(r) + " at its end frame");
         return;

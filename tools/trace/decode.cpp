@@ -12,6 +12,7 @@
 #include "../common/tool_support.h"
 #include "decode.h"
 #include "text_class.h"
+#include "wire.h"
 
 #include <cstdio>
 #include <cstring>
@@ -19,7 +20,8 @@
 namespace tranpak::tools {
 namespace {
 
-constexpr size_t kDataAt = 17;
+// After the head, the message type (4) and the bitmap (8).
+constexpr size_t kDataAt = wire::kPacketHeadSize + 4 + 8;
 
 bool ContentPasses(int type, const std::string &value)
 {
@@ -122,13 +124,13 @@ FrameReport DecodeFrame(const std::string &frame, const DecodeOptions &options)
         return r;
     }
     r.start = bytes[0];
-    r.startOk = r.start == 0x02;
+    r.startOk = r.start == wire::kPacketStart;
     const std::string digits = frame.substr(1, 4);
     r.digits = Escaped(digits);
     r.follow = static_cast<int>(frame.size()) - 6;
-    r.digitsOk = AllDigits(digits) && std::stoi(digits) == r.follow;
+    r.digitsOk = wire::ReadDigits(bytes + 1) == r.follow;
     r.stop = bytes[frame.size() - 1];
-    r.stopOk = r.stop == 0x03;
+    r.stopOk = r.stop == wire::kPacketStop;
     r.type = Escaped(frame.substr(5, 4));
     unsigned char bitmap[8];
     std::memcpy(bitmap, bytes + 9, 8);

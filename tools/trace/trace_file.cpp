@@ -6,8 +6,8 @@
 #include "../common/shown_text.h"
 #include "decode.h"
 #include "trace_stream.h"
+#include "wire.h"
 
-#include <cstdio>
 #include <utility>
 
 namespace tranpak::tools {
@@ -127,10 +127,11 @@ void FrameJoiner::Block(const TraceBlock &b)
     } else if (isData) {
         // Its head was not traced: start byte and len (the data less
         // its stop byte), as the head would have said.
-        char head[8];
+        unsigned char head[wire::kPacketHeadSize];
         const size_t len = b.bytes.empty() ? 0 : b.bytes.size() - 1;
-        std::snprintf(head, sizeof head, "\x02%04zu", len % 10000);
-        onFrame_({b.time, "received (head not traced)", head + b.bytes});
+        wire::PutPacketHead(head, static_cast<int>(len % 10000));
+        onFrame_({b.time, "received (head not traced)",
+                  std::string(reinterpret_cast<char *>(head), sizeof head) + b.bytes});
     } else {
         onFrame_({b.time, b.label == "send mesg body" ? "sent" : b.label, b.bytes});
     }

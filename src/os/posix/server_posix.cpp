@@ -79,12 +79,6 @@ int SockAccept(int sock)
     return s < 0 ? -1 : s;
 }
 
-int SockPeekSome(int sock, void *bytes, int count)
-{
-    const ssize_t n = RetryOnSignal([&] { return recv(sock, bytes, static_cast<size_t>(count), MSG_PEEK); });
-    return n < 0 ? -1 : static_cast<int>(n);
-}
-
 int SockAbort(int sock)
 {
     linger hard{1, 0};

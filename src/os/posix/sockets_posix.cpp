@@ -180,6 +180,12 @@ int SockRecvSome(int sock, void *bytes, int count)
     return n < 0 ? -1 : static_cast<int>(n);
 }
 
+int SockPeekSome(int sock, void *bytes, int count)
+{
+    const ssize_t n = RetryOnSignal([&] { return recv(sock, bytes, static_cast<size_t>(count), MSG_PEEK); });
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
 int SockCloseHandle(int sock) { return close(sock) < 0 ? -1 : 0; }
 
 }  // namespace tranpak::os

@@ -72,12 +72,6 @@ int SockLocalPort(int sock)
 
 int SockAccept(int sock) { return HandleOf(accept(SocketOf(sock), nullptr, nullptr)); }
 
-int SockPeekSome(int sock, void *bytes, int count)
-{
-    int n = recv(SocketOf(sock), static_cast<char *>(bytes), count, MSG_PEEK);
-    return n < 0 ? -1 : n;
-}
-
 int SockAbort(int sock)
 {
     linger hard{1, 0};

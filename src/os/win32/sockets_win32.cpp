@@ -170,6 +170,12 @@ int SockRecvSome(int sock, void *bytes, int count)
     return n < 0 ? -1 : n;
 }
 
+int SockPeekSome(int sock, void *bytes, int count)
+{
+    int n = recv(SocketOf(sock), static_cast<char *>(bytes), count, MSG_PEEK);
+    return n < 0 ? -1 : n;
+}
+
 int SockCloseHandle(int sock) { return closesocket(SocketOf(sock)) < 0 ? -1 : 0; }
 
 }  // namespace tranpak::os
