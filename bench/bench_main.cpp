@@ -86,7 +86,7 @@ void PackBench(benchmark::State &state, void (*setup)())
     static unsigned char frame[kFrameBufSize];
     int len = 0;
     for (auto _ : state) {
-        if (BuildPacket(DefaultMesg(), DefaultDes(), frame, kKey, &len) != 0)
+        if (BuildPacket(DefaultSession(), frame, kKey, &len) != 0)
             state.SkipWithError("packing failed");
         benchmark::DoNotOptimize(frame);
     }

@@ -56,7 +56,7 @@ protected:
     {
         unsigned char frame[kFrameBufSize];
         int len = 0;
-        return BuildPacket(DefaultMesg(), DefaultDes(), frame, kKey, &len) == 0 ? std::string(reinterpret_cast<char *>(frame), len) : "";
+        return BuildPacket(DefaultSession(), frame, kKey, &len) == 0 ? std::string(reinterpret_cast<char *>(frame), len) : "";
     }
 };
 

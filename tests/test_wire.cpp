@@ -284,7 +284,7 @@ TEST_F(WireReceiveTest, AFrameIsTakenWholeOrInPartsAndNeverPastItsEnd)
         SetCell(0, "0210");
         unsigned char frame[wire::kPacketBufSize];
         int len = 0;
-        ASSERT_EQ(PackFrame(DefaultMesg(), DefaultDes(), key, frame, sizeof frame, &len), 0) << LastErr();
+        ASSERT_EQ(PackFrame(DefaultSession(), key, frame, sizeof frame, &len), 0) << LastErr();
         const std::string reply = Bytes(frame, len);
         const std::string next = "\x02" "0020" "08";
         const std::vector<std::vector<PeerStep>> peers = {

@@ -11,11 +11,10 @@
 
 #include "kit/wire.h"
 #include "net/net.h"
+#include "session/session.h"
 
 namespace tranpak {
 
-// Largest body of one frame, and so of a request text.
-inline constexpr int kFileBodySize = wire::kFileBodySize;
 // A block of 1024 LF bytes grows to 2048 when a CR goes before each LF.
 inline constexpr int kCrBufSize = 2 * kFileBodySize;
 // A fetched file's path, links followed, and the new file in its folder
@@ -25,26 +24,17 @@ inline constexpr int kTempPathSize = kLocalPathSize + 24;
 // Names of new files tried before a fetch gives up with "open %s error".
 inline constexpr int kTempAttempts = 100;
 
-// A frame as it travels: the 6 bytes of its head, then the body.
-struct FileMesg {
-    char stx;
-    char mesg_type;
-    char len[wire::kLenDigits];  // body length, 4 digits, no NUL
-    char buf[kFileBodySize];
-};
-static_assert(sizeof(FileMesg) == wire::kFileBufSize);
-
-// The frame functions, on a session's frame `fm`, with the settings and
+// The frame functions, on the session's frame, with the settings and
 // error record of its message state. Each frame has the [Com Timeout]
 // limit of its direction; `transfer`, when given, bounds it too (the whole
 // call's limit).
-int SendFileMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer = nullptr);
-int RecvFileMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer = nullptr);
-int SendReqMesg(MesgState &m, FileMesg &fm, int sock, char mesgType, const char *request,
+int SendFileMesg(Session &s, int sock, const FrameDeadline *transfer = nullptr);
+int RecvFileMesg(Session &s, int sock, const FrameDeadline *transfer = nullptr);
+int SendReqMesg(Session &s, int sock, char mesgType, const char *request,
                 const FrameDeadline *transfer = nullptr);
-int SendDataMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer = nullptr);
-int SendStopMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer = nullptr);
-int RecvStopMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer = nullptr);
+int SendDataMesg(Session &s, int sock, const FrameDeadline *transfer = nullptr);
+int SendStopMesg(Session &s, int sock, const FrameDeadline *transfer = nullptr);
+int RecvStopMesg(Session &s, int sock, const FrameDeadline *transfer = nullptr);
 
 // Copies count bytes leaving out every CR; *outCount receives the number
 // written (at most count).
@@ -54,15 +44,15 @@ int StripCR(const char *src, int count, char *dst, int *outCount);
 int AddCR(const char *src, int count, char *dst, int *outCount);
 
 // The whole fetching dialogue; textMode puts a CR before every LF.
-int RecvFileCommon(MesgState &m, FileMesg &fm, const char *host, int port, const char *request, const char *localPath,
+int RecvFileCommon(Session &s, const char *host, int port, const char *request, const char *localPath,
                    bool textMode);
 
-// The four file functions on one session's state and frame.
-int SockSendFile(MesgState &m, FileMesg &fm, const char *host, int port, const char *localPath, const char *request);
-int SockSendBinFile(MesgState &m, FileMesg &fm, const char *host, int port, const char *localPath,
+// The four file functions on one session.
+int SockSendFile(Session &s, const char *host, int port, const char *localPath, const char *request);
+int SockSendBinFile(Session &s, const char *host, int port, const char *localPath,
                     const char *request);
-int SockRecvFile(MesgState &m, FileMesg &fm, const char *host, int port, const char *request, const char *localPath);
-int SockRecvBinFile(MesgState &m, FileMesg &fm, const char *host, int port, const char *request,
+int SockRecvFile(Session &s, const char *host, int port, const char *request, const char *localPath);
+int SockRecvBinFile(Session &s, const char *host, int port, const char *request,
                     const char *localPath);
 
 }  // namespace tranpak

@@ -157,15 +157,16 @@ int TakeWholeFrame(MesgState &m, int sock, unsigned char buf[kRecvBufSize], int 
 
 }  // namespace
 
-int SockSendMesg(MesgState &m, DesContext &des, int sock, const void *key)
+int SockSendMesg(Session &s, int sock, const void *key)
 {
+    MesgState &m = s.mesg;
     if (key == nullptr) {
         WriteErrLog(m.Log(), kErrArgument, "tranpak: SockSendMesg() key is NULL");
         return -1;
     }
     unsigned char frame[kFrameBufSize];
     int frameLen = 0;
-    if (BuildPacket(m, des, frame, static_cast<const unsigned char *>(key), &frameLen) != 0)
+    if (BuildPacket(s, frame, static_cast<const unsigned char *>(key), &frameLen) != 0)
         return -1;
     FrameDeadline deadline(m.Log(), m.settings.sendLimit, "send");
     int rc = SendAll(sock, frame, frameLen, &deadline);
@@ -179,8 +180,9 @@ int SockSendMesg(MesgState &m, DesContext &des, int sock, const void *key)
     return -1;
 }
 
-int SockRecvMesg(MesgState &m, int sock)
+int SockRecvMesg(Session &s, int sock)
 {
+    MesgState &m = s.mesg;
     unsigned char buf[kRecvBufSize];
     // One deadline for the whole frame, from the start of the call.
     FrameDeadline deadline(m.Log(), m.settings.recvLimit, "recv");
@@ -197,8 +199,9 @@ int SockRecvMesg(MesgState &m, int sock)
     return TakeBody(m, buf + kHeadSize);
 }
 
-int PackFrame(MesgState &m, DesContext &des, const void *key, unsigned char *frame, int size, int *frameLen)
+int PackFrame(Session &s, const void *key, unsigned char *frame, int size, int *frameLen)
 {
+    MesgState &m = s.mesg;
     if (key == nullptr) {
         WriteErrLog(m.Log(), kErrArgument, "tranpak: TpPackMesg() key is NULL");
         return -1;
@@ -209,7 +212,7 @@ int PackFrame(MesgState &m, DesContext &des, const void *key, unsigned char *fra
     }
     unsigned char built[kFrameBufSize];
     int len = 0;
-    if (BuildPacket(m, des, built, static_cast<const unsigned char *>(key), &len) != 0)
+    if (BuildPacket(s, built, static_cast<const unsigned char *>(key), &len) != 0)
         return -1;
     if (len > size) {
         WriteErrLog(m.Log(), kErrArgument, "tranpak: TpPackMesg() frame of %d bytes does not fit %d", len, size);
@@ -220,8 +223,9 @@ int PackFrame(MesgState &m, DesContext &des, const void *key, unsigned char *fra
     return 0;
 }
 
-int UnpackFrame(MesgState &m, const unsigned char *frame, int frameLen)
+int UnpackFrame(Session &s, const unsigned char *frame, int frameLen)
 {
+    MesgState &m = s.mesg;
     ResetMesg(m);
     if (frame == nullptr) {
         WriteErrLog(m.Log(), kErrArgument, "tranpak: TpUnpackMesg() frame is NULL");

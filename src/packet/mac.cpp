@@ -49,18 +49,19 @@ void FoldMac(const unsigned char *data, int n, unsigned char acc[kMacSize])
     std::memcpy(acc, &word, kMacSize);
 }
 
-int CalcMac(MesgState &m, DesContext &des, const unsigned char key[kMacSize], int n)
+int CalcMac(Session &s, const unsigned char key[kMacSize], int n)
 {
+    MesgState &m = s.mesg;
     if (n < 0)
         n = 0;
     if (n > kDataAreaSize)
         n = kDataAreaSize;
     NoteCellWrite(m, kMacCell, kMacSize);
-    const LibSettings &s = m.settings;
-    if (s.macAlgorithm != TP_MAC_LEGACY) {
+    const LibSettings &set = m.settings;
+    if (set.macAlgorithm != TP_MAC_LEGACY) {
         // Another algorithm, under keyLen bytes of key: its leftmost 8 bytes.
         unsigned char full[kMacMaxBlock];
-        ComputeMac(s.macAlgorithm, s.macPadding, key, s.macKeyLen, m.packet.data, n, full);
+        ComputeMac(set.macAlgorithm, set.macPadding, key, set.macKeyLen, m.packet.data, n, full);
         std::memcpy(m.cells[kMacCell].buf, full, kMacSize);
         WipeSecret(full, sizeof full);
         return 0;
@@ -68,12 +69,13 @@ int CalcMac(MesgState &m, DesContext &des, const unsigned char key[kMacSize], in
     // The fold is of data that travels in clear, so it needs no wipe.
     unsigned char acc[kMacSize];
     FoldMac(m.packet.data, n, acc);
-    DesBlock(des, acc, reinterpret_cast<unsigned char *>(m.cells[kMacCell].buf), key);
+    DesBlock(s.des, acc, reinterpret_cast<unsigned char *>(m.cells[kMacCell].buf), key);
     return 0;
 }
 
-int CheckMesgMac(MesgState &m, DesContext &des, const void *key)
+int CheckMesgMac(Session &s, const void *key)
 {
+    MesgState &m = s.mesg;
     if (key == nullptr) {
         WriteErrLog(m.Log(), kErrArgument, "tranpak: CheckMesgMac() key is NULL");
         return -1;
@@ -92,7 +94,7 @@ int CheckMesgMac(MesgState &m, DesContext &des, const void *key)
     }
     unsigned char received[kMacSize];
     std::memcpy(received, mac, kMacSize);
-    CalcMac(m, des, static_cast<const unsigned char *>(key), covered);
+    CalcMac(s, static_cast<const unsigned char *>(key), covered);
     if (!SameBytes(reinterpret_cast<const unsigned char *>(mac), received, kMacSize)) {
         WriteErrLog(m.LogField(kMacCell + 1, kDataAt + covered), kErrMac, "tranpak: mac check error");
         return -1;

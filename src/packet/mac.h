@@ -10,7 +10,7 @@
 #define TRANPAK_PACKET_MAC_H
 
 #include "core/mesg_state.h"
-#include "packet/des.h"
+#include "session/session.h"
 
 namespace tranpak {
 
@@ -24,10 +24,10 @@ void FoldMac(const unsigned char *data, int n, unsigned char acc[kMacSize]);
 // bytes of field 64's buf. n is kept within the data area. Under a [MAC]
 // section (LibSettings.macAlgorithm) the key is macKeyLen bytes and the
 // MAC that algorithm's, cut to 8 bytes. Returns 0.
-int CalcMac(MesgState &m, DesContext &des, const unsigned char key[kMacSize], int n);
+int CalcMac(Session &s, const unsigned char key[kMacSize], int n);
 
 // CheckMesgMac: verifies the MAC of the message last received.
-int CheckMesgMac(MesgState &m, DesContext &des, const void *key);
+int CheckMesgMac(Session &s, const void *key);
 
 }  // namespace tranpak
 

@@ -137,8 +137,9 @@ int PktData(MesgState &m, int i, int *offset)
     return cell.varlen == 0 ? PackFixed(m, i, offset) : PackVariable(m, i, offset);
 }
 
-int PackMesg(MesgState &m, DesContext &des, const unsigned char key[kMacSize])
+int PackMesg(Session &s, const unsigned char key[kMacSize])
 {
+    MesgState &m = s.mesg;
     // The MAC travels as field 64's eight raw bytes at the very end of the
     // data area; any other definition of field 64 (text, which a 0x00 of
     // the MAC would cut, another length, or none) sends a MAC that no peer
@@ -165,7 +166,7 @@ int PackMesg(MesgState &m, DesContext &des, const unsigned char key[kMacSize])
         }
     }
     // Field 64 always goes last and always carries the MAC of what precedes it.
-    CalcMac(m, des, key, offset);
+    CalcMac(s, key, offset);
     StoreBitmap(bits | BitmapBit(kMacCell), p.bitmap);
     if (PktData(m, kMacCell, &offset) != 0)
         return -1;
@@ -173,9 +174,10 @@ int PackMesg(MesgState &m, DesContext &des, const unsigned char key[kMacSize])
     return 0;
 }
 
-int BuildPacket(MesgState &m, DesContext &des, unsigned char frame[kFrameBufSize], const unsigned char key[kMacSize], int *frameLen)
+int BuildPacket(Session &s, unsigned char frame[kFrameBufSize], const unsigned char key[kMacSize], int *frameLen)
 {
-    if (PackMesg(m, des, key) != 0)
+    MesgState &m = s.mesg;
+    if (PackMesg(s, key) != 0)
         return -1;
     const Packet &p = m.packet;
     *frameLen = p.len + kFrameOverhead;
