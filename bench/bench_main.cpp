@@ -17,8 +17,7 @@
 #include "packet/des.h"
 #include "packet/mac.h"
 #include "packet/packet.h"
-#include "platform/platform.h"
-#include "tools/common/os.h"
+#include "os_programs.h"
 #include "tranpak.h"
 
 #include <benchmark/benchmark.h>
@@ -206,7 +205,7 @@ bool ReadPacket(int sock, unsigned char (&buf)[wire::kPacketBufSize])
 
 // A host on loopback that answers every frame with the same reply frame.
 struct EchoHost {
-    int listener = tools::os::SockListen("127.0.0.1", 0);
+    int listener = os::SockListen("127.0.0.1", 0);
     std::string reply;
     std::thread thread;
 
@@ -215,19 +214,19 @@ struct EchoHost {
         thread = std::thread([this, pinned] {
             if (pinned)
                 PinToProcessor(1);
-            int sock = tools::os::SockAccept(listener);
+            int sock = os::SockAccept(listener);
             unsigned char buf[wire::kPacketBufSize];
             while (ReadPacket(sock, buf))
                 SendAll(sock, reply.data(), static_cast<int>(reply.size()));
-            plat::SockCloseHandle(sock);
+            os::SockCloseHandle(sock);
         });
     }
     ~EchoHost()
     {
         thread.join();
-        plat::SockCloseHandle(listener);
+        os::SockCloseHandle(listener);
     }
-    int Port() const { return tools::os::SockLocalPort(listener); }
+    int Port() const { return os::SockLocalPort(listener); }
 };
 
 std::string ExampleFrame()
@@ -256,16 +255,16 @@ void BM_ExchangeBareSockets(benchmark::State &state)
     const std::string request = ExampleFrame();
     EchoHost host(request);
     PinToProcessor(0);
-    int sock = plat::SockOpenTcp();
+    int sock = os::SockOpenTcp();
     const unsigned char loopback[4] = {127, 0, 0, 1};
-    plat::SockConnectIPv4(sock, loopback, host.Port());
+    os::SockConnectIPv4(sock, loopback, host.Port());
     unsigned char buf[wire::kPacketBufSize];
     for (auto _ : state) {
         SendAll(sock, request.data(), static_cast<int>(request.size()));
         if (!ReadPacket(sock, buf))
             state.SkipWithError("exchange failed");
     }
-    plat::SockCloseHandle(sock);
+    os::SockCloseHandle(sock);
     Unpin();
 }
 BENCHMARK(BM_ExchangeBareSockets)->UseRealTime();
@@ -300,15 +299,15 @@ void BM_ExchangeSessionsBare(benchmark::State &state)
     int len = 0;
     TpPackMesg(s.get(), kKey, request, sizeof request, &len);
     EchoHost host(std::string(reinterpret_cast<char *>(request), static_cast<size_t>(len)), false);
-    int sock = plat::SockOpenTcp();
+    int sock = os::SockOpenTcp();
     const unsigned char loopback[4] = {127, 0, 0, 1};
-    plat::SockConnectIPv4(sock, loopback, host.Port());
+    os::SockConnectIPv4(sock, loopback, host.Port());
     for (auto _ : state) {
         SendAll(sock, request, len);
         if (!ReadPacket(sock, buf))
             state.SkipWithError("exchange failed");
     }
-    plat::SockCloseHandle(sock);
+    os::SockCloseHandle(sock);
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ExchangeSessionsBare)->Threads(1)->Threads(2)->Threads(4)->UseRealTime();

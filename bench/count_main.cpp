@@ -17,8 +17,7 @@
 #include "kit/wire.h"
 #include "net/net.h"
 #include "packet/packet.h"
-#include "platform/platform.h"
-#include "tools/common/os.h"
+#include "os_programs.h"
 #include "tranpak.h"
 
 #include <valgrind/callgrind.h>
@@ -43,10 +42,10 @@ struct Link {
 Link OpenLink()
 {
     Link link;
-    int listener = tools::os::SockListen("127.0.0.1", 0);
-    link.client = SockConnect("127.0.0.1", tools::os::SockLocalPort(listener));
-    link.peer = tools::os::SockAccept(listener);
-    plat::SockCloseHandle(listener);
+    int listener = os::SockListen("127.0.0.1", 0);
+    link.client = SockConnect("127.0.0.1", os::SockLocalPort(listener));
+    link.peer = os::SockAccept(listener);
+    os::SockCloseHandle(listener);
     if (link.client < 0 || link.peer < 0) {
         std::fprintf(stderr, "no loopback connection\n");
         std::exit(1);
@@ -217,7 +216,7 @@ int main(int argc, char **argv)
         for (int k = 0; k < calls; ++k)
             c.call(link, message);
         SockClose(link.client);
-        plat::SockCloseHandle(link.peer);
+        os::SockCloseHandle(link.peer);
         std::printf("%s %d calls\n", c.name, calls);
         return 0;
     }

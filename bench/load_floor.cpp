@@ -24,8 +24,7 @@
 
 #include "kit/wire.h"
 #include "net/net.h"
-#include "platform/platform.h"
-#include "tools/common/os.h"
+#include "os_programs.h"
 #include "tranpak.h"
 
 #include <algorithm>
@@ -73,7 +72,7 @@ void Answer(int sock, const std::string *reply)
     const int size = static_cast<int>(reply->size());
     while (ReadFrame(sock, frame) > 0 && SendAll(sock, reply->data(), size) == size) {
     }
-    plat::SockCloseHandle(sock);
+    os::SockCloseHandle(sock);
 }
 
 // Answers one connection until its peer closes it.
@@ -88,7 +87,7 @@ void Echo(int sock)
         if (SendAll(sock, frame, len) != len)
             break;
     }
-    plat::SockCloseHandle(sock);
+    os::SockCloseHandle(sock);
 }
 
 struct Driver {
@@ -101,9 +100,9 @@ struct Driver {
 // those that came back as expected, the others counted in *failed.
 void Drive(Driver &d, int port, long count, std::vector<double> *latencies, long *failed)
 {
-    const int sock = plat::SockOpenTcp();
+    const int sock = os::SockOpenTcp();
     const unsigned char loopback[4] = {127, 0, 0, 1};
-    const bool connected = sock >= 0 && plat::SockConnectIPv4(sock, loopback, port) == 0;
+    const bool connected = sock >= 0 && os::SockConnectIPv4(sock, loopback, port) == 0;
     d.connected += connected ? 1 : 0;
     ++d.tried;
     while (!d.go.load())
@@ -121,7 +120,7 @@ void Drive(Driver &d, int port, long count, std::vector<double> *latencies, long
     }
     *failed = count - static_cast<long>(latencies->size());
     if (sock >= 0)
-        plat::SockCloseHandle(sock);
+        os::SockCloseHandle(sock);
 }
 
 // The value below which a share q of the sorted latencies lie.
@@ -166,16 +165,16 @@ std::string Frame(const char *type = nullptr, const unsigned char *key = bench::
 int Peer(const char *portFile)
 {
     const std::string reply = Frame("0210", kClientKey);
-    const int listener = tools::os::SockListen("127.0.0.1", 0, kListenBacklog);
+    const int listener = os::SockListen("127.0.0.1", 0, kListenBacklog);
     FILE *f = listener < 0 ? nullptr : std::fopen(portFile, "w");
     if (f == nullptr) {
         std::fprintf(stderr, "tranpak-load-floor: cannot listen on loopback or write %s\n", portFile);
         return 1;
     }
-    std::fprintf(f, "%d\n", tools::os::SockLocalPort(listener));
+    std::fprintf(f, "%d\n", os::SockLocalPort(listener));
     std::fclose(f);
     for (;;) {
-        const int sock = tools::os::SockAccept(listener);
+        const int sock = os::SockAccept(listener);
         if (sock >= 0)
             std::thread(Answer, sock, &reply).detach();
     }
@@ -198,7 +197,7 @@ int main(int argc, char **argv)
     d.reply = d.request;
     RaiseTypeDigit(reinterpret_cast<unsigned char *>(&d.reply[0]));
 
-    const int listener = tools::os::SockListen("127.0.0.1", 0, kListenBacklog);
+    const int listener = os::SockListen("127.0.0.1", 0, kListenBacklog);
     if (listener < 0) {
         std::fprintf(stderr, "tranpak-load-floor: cannot listen on loopback\n");
         return 1;
@@ -206,7 +205,7 @@ int main(int argc, char **argv)
     std::vector<std::vector<double>> latencies(static_cast<size_t>(connections));
     std::vector<long> failed(static_cast<size_t>(connections), 0);
     std::vector<std::thread> drivers;
-    const int port = tools::os::SockLocalPort(listener);
+    const int port = os::SockLocalPort(listener);
     for (int c = 0; c < connections; ++c) {
         const long share = count / connections + (c < count % connections ? 1 : 0);
         latencies[c].reserve(static_cast<size_t>(share));
@@ -217,7 +216,7 @@ int main(int argc, char **argv)
         std::this_thread::yield();
     std::vector<std::thread> peers;
     for (int c = 0; c < d.connected.load(); ++c) {
-        const int sock = tools::os::SockAccept(listener);
+        const int sock = os::SockAccept(listener);
         if (sock < 0)
             break;
         peers.emplace_back(Echo, sock);
@@ -229,7 +228,7 @@ int main(int argc, char **argv)
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     for (auto &t : peers)
         t.join();
-    plat::SockCloseHandle(listener);
+    os::SockCloseHandle(listener);
 
     std::vector<double> all;
     long failures = 0;

@@ -3,8 +3,7 @@
 #include "fuzz_support.h"
 #include "kit/wire.h"
 #include "net/net.h"
-#include "platform/platform.h"
-#include "tools/common/os.h"
+#include "os_programs.h"
 #include "tranpak.h"
 
 #include <condition_variable>
@@ -32,7 +31,7 @@ struct Host {
     void Serve()
     {
         for (;;) {
-            int sock = tools::os::SockAccept(listener);
+            int sock = os::SockAccept(listener);
             if (sock < 0)
                 continue;
             std::unique_lock<std::mutex> guard(lock);
@@ -40,7 +39,7 @@ struct Host {
             unsigned char request[wire::kFileBufSize];
             wire::ReadFrame(sock, wire::Kind::kFile, request, sizeof request, kRequestMillis);
             SendAll(sock, bytes, static_cast<int>(size));
-            plat::SockCloseHandle(sock);
+            os::SockCloseHandle(sock);
             pending = false;
             changed.notify_all();
         }
@@ -52,8 +51,8 @@ Host g_host;
 void Setup()
 {
     fuzz::InitWithDefinitions("");
-    g_host.listener = tools::os::SockListen("127.0.0.1", 0);
-    g_host.port = tools::os::SockLocalPort(g_host.listener);
+    g_host.listener = os::SockListen("127.0.0.1", 0);
+    g_host.port = os::SockLocalPort(g_host.listener);
     std::thread([] { g_host.Serve(); }).detach();
 }
 

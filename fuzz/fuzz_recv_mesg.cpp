@@ -4,8 +4,7 @@
 #include "core/mesg_state.h"
 #include "fuzz_support.h"
 #include "net/net.h"
-#include "platform/platform.h"
-#include "tools/common/os.h"
+#include "os_programs.h"
 #include "tranpak.h"
 
 using namespace tranpak;
@@ -17,7 +16,7 @@ int g_listener = -1;
 void Setup()
 {
     fuzz::InitWithDefinitions(fuzz::kEveryTypeDefinitions);
-    g_listener = tools::os::SockListen("127.0.0.1", 0);
+    g_listener = os::SockListen("127.0.0.1", 0);
     fuzz::Require(g_listener >= 0, "listener");
 }
 
@@ -29,12 +28,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     (void)ready;
     if (size > 65536)
         return 0;
-    int client = plat::SockOpenTcp();
+    int client = os::SockOpenTcp();
     const unsigned char loopback[4] = {127, 0, 0, 1};
-    fuzz::Require(plat::SockConnectIPv4(client, loopback, tools::os::SockLocalPort(g_listener)) == 0, "connect");
-    int peer = tools::os::SockAccept(g_listener);
+    fuzz::Require(os::SockConnectIPv4(client, loopback, os::SockLocalPort(g_listener)) == 0, "connect");
+    int peer = os::SockAccept(g_listener);
     SendAll(peer, data, static_cast<int>(size));
-    plat::SockCloseHandle(peer);
+    os::SockCloseHandle(peer);
 
     static const unsigned char key[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     // Packets may follow each other; read until one fails.

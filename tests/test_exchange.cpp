@@ -4,8 +4,7 @@
 #include "net/net.h"
 #include "packet/des.h"
 #include "packet/mac.h"
-#include "platform/platform.h"
-#include "tools/common/os.h"
+#include "os_programs.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
@@ -138,9 +137,9 @@ TEST_F(ExchangeTest, HostTextsThatCannotBeUsed)
 TEST_F(ExchangeTest, DottedAddressIsConnectedToWithoutLookup)
 {
     // Nothing listens there: the attempt is made and refused.
-    int free = tools::os::SockListen("127.0.0.1", 0);
-    int port = tools::os::SockLocalPort(free);
-    plat::SockCloseHandle(free);
+    int free = os::SockListen("127.0.0.1", 0);
+    int port = os::SockLocalPort(free);
+    os::SockCloseHandle(free);
     EXPECT_EQ(::SockConnect("127.0.0.1", port), -1);
     EXPECT_EQ(LastErr(), "tranpak: connect error");
 }
@@ -269,7 +268,7 @@ TEST_F(ExchangeTest, SendingToAPeerThatHasGoneFailsWithoutKillingTheProcess)
     int rc = 0;
     for (int attempt = 0; attempt < 100 && rc == 0; ++attempt) {
         rc = SockSendMesg(sock, kKey);
-        plat::SleepMillis(10);
+        os::SleepMillis(10);
     }
     EXPECT_EQ(rc, -1);
     EXPECT_EQ(LastErr(), "tranpak: write socket rc: -1, iPktLen: 54");

@@ -2,8 +2,7 @@
 // recent call, one real failure of each category.
 #include "support/peer.h"
 #include "support/scratch_dir.h"
-#include "platform/platform.h"
-#include "tools/common/os.h"
+#include "os_programs.h"
 #include "tranpak.h"
 
 #include <cstring>
@@ -22,16 +21,16 @@ int ReceiveFrom(const std::vector<PeerStep> &script)
     ScriptedPeer peer(script);
     int sock = SockConnect("127.0.0.1", peer.port());
     int rc = SockRecvMesg(sock, 0);
-    plat::SockCloseHandle(sock);  // not SockClose: that would be the last call
+    os::SockCloseHandle(sock);  // not SockClose: that would be the last call
     return rc;
 }
 
 // A loopback port with nothing listening on it.
 int ClosedPort()
 {
-    int listener = tools::os::SockListen("127.0.0.1", 0);
-    int port = tools::os::SockLocalPort(listener);
-    plat::SockCloseHandle(listener);
+    int listener = os::SockListen("127.0.0.1", 0);
+    int port = os::SockLocalPort(listener);
+    os::SockCloseHandle(listener);
     return port;
 }
 

@@ -2,8 +2,7 @@
 // without a socket against the socket functions.
 #include "api/session.h"
 #include "net/sock_init.h"
-#include "platform/platform.h"
-#include "tools/common/os.h"
+#include "os_programs.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
@@ -82,9 +81,9 @@ TEST_F(SessionTest, SizeAndTheRefusalOfSessionsNotReady)
 TEST_F(SessionTest, TheDefaultSessionNeedsNoInit8583WhereItsTwinsRefuse)
 {
     SockAppInit();  // what loading the library does (Windows Sockets)
-    const int listener = tools::os::SockListen("127.0.0.1", 0);
+    const int listener = os::SockListen("127.0.0.1", 0);
     ASSERT_GE(listener, 0);
-    const int port = tools::os::SockLocalPort(listener);
+    const int port = os::SockLocalPort(listener);
     auto s = NewSession();
     std::memset(s.get(), 0, sizeof *s);
     int sock = -1;
@@ -104,7 +103,7 @@ TEST_F(SessionTest, TheDefaultSessionNeedsNoInit8583WhereItsTwinsRefuse)
         EXPECT_EQ(row.onSession(s.get()), -1) << row.call;
         EXPECT_EQ(row.onDefault(), 0) << row.call;
     }
-    plat::SockCloseHandle(listener);
+    os::SockCloseHandle(listener);
 }
 
 // Init8583 does not start the default session afresh as TpInit8583 does a
@@ -414,7 +413,7 @@ void Host(int listener, std::atomic<int> *failures)
 {
     auto s = NewSession();
     TpSettings settings = SettingsOf("bitmap.txt", true);
-    int sock = tools::os::SockAccept(listener);
+    int sock = os::SockAccept(listener);
     if (TpInit8583With(s.get(), &settings) != 0 || sock < 0) {
         ++*failures;
         return;
@@ -434,7 +433,7 @@ void Host(int listener, std::atomic<int> *failures)
             break;
         }
     }
-    plat::SockCloseHandle(sock);
+    os::SockCloseHandle(sock);
 }
 
 void Terminal(int thread, int port, std::atomic<int> *failures)
@@ -475,16 +474,16 @@ TEST_F(SessionTest, ThreadsWithASessionEachShareALogAndATrace)
     std::vector<std::thread> threads;
     std::vector<int> listeners;
     for (int t = 0; t < kThreads; ++t) {
-        const int listener = tools::os::SockListen("127.0.0.1", 0);
+        const int listener = os::SockListen("127.0.0.1", 0);
         ASSERT_GE(listener, 0);
         listeners.push_back(listener);
         threads.emplace_back(Host, listener, &failures);
-        threads.emplace_back(Terminal, t, tools::os::SockLocalPort(listener), &failures);
+        threads.emplace_back(Terminal, t, os::SockLocalPort(listener), &failures);
     }
     for (auto &th : threads)
         th.join();
     for (int listener : listeners)
-        plat::SockCloseHandle(listener);
+        os::SockCloseHandle(listener);
     EXPECT_EQ(failures.load(), 0);
 
     // Every refusal of every round is in the log once, each a whole line.

@@ -2,8 +2,7 @@
 // never answer, never read, or trickle one byte every 300 ms.
 #include "api/session.h"
 #include "core/mesg_state.h"
-#include "platform/platform.h"
-#include "tools/common/os.h"
+#include "os_programs.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
@@ -72,11 +71,11 @@ int SendOn(int port)
 {
     int sock = ::SockConnect("127.0.0.1", port);
     static const char chunk[1 << 16] = {};
-    for (int i = 0; i < 4096 && plat::SockSendNow(sock, chunk, sizeof chunk) > 0; ++i) {
+    for (int i = 0; i < 4096 && os::SendNowOnBlocking(sock, chunk, sizeof chunk) > 0; ++i) {
     }
     SetWorkedExample();
     int rc = SockSendMesg(sock, kKey);
-    plat::SockCloseHandle(sock);
+    os::SockCloseHandle(sock);
     return rc;
 }
 
@@ -191,19 +190,19 @@ TEST_F(TimeLimitTest, TransferLimitBoundsAWholeFileTransfer)
 TEST_F(TimeLimitTest, ConnectLimitEndsAWaitingConnection)
 {
     ASSERT_EQ(InitWith(kExampleDefinitions, false, kOneSecond), 0);
-    int listener = tools::os::SockListen("127.0.0.1", 0, 1);
+    int listener = os::SockListen("127.0.0.1", 0, 1);
     ASSERT_GE(listener, 0);
     const unsigned char loopback[4] = {127, 0, 0, 1};
     std::vector<int> queued;
     bool waits = false;
     for (int i = 0; i < 16 && !waits; ++i) {
-        int s = plat::SockOpenTcp();
-        waits = plat::SockConnectIPv4Within(s, loopback, tools::os::SockLocalPort(listener), 300) == plat::kTimedOut;
+        int s = os::SockOpenTcp();
+        waits = os::SockConnectIPv4Within(s, loopback, os::SockLocalPort(listener), 300) == os::kTimedOut;
         queued.push_back(s);
     }
     if (waits) {
         auto start = Clock::now();
-        EXPECT_EQ(::SockConnect("127.0.0.1", tools::os::SockLocalPort(listener)), -1);
+        EXPECT_EQ(::SockConnect("127.0.0.1", os::SockLocalPort(listener)), -1);
         EXPECT_LT(SecondsSince(start), 2.0);
         EXPECT_EQ(ErrLog(), std::vector<std::string>({"tranpak: connect time limit of 1 s passed",
                                                       "tranpak: connect error"}));
@@ -211,8 +210,8 @@ TEST_F(TimeLimitTest, ConnectLimitEndsAWaitingConnection)
         EXPECT_EQ(GetLastErrMesg(text, sizeof text), TRANPAK_ERR_TIME_LIMIT);
     }
     for (int s : queued)
-        plat::SockCloseHandle(s);
-    plat::SockCloseHandle(listener);
+        os::SockCloseHandle(s);
+    os::SockCloseHandle(listener);
     if (!waits)
         GTEST_SKIP() << "connections to a full backlog do not wait on this system";
 }

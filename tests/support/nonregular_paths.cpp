@@ -2,8 +2,7 @@
 
 #include "core/settings.h"
 #include "net/sock_init.h"
-#include "platform/platform.h"
-#include "tools/common/os.h"
+#include "os_programs.h"
 #include "tranpak.h"
 
 #include <algorithm>
@@ -14,13 +13,13 @@ namespace tranpak::test {
 Listener::Listener()
 {
     SockAppInit();
-    sock_ = tools::os::SockListen("127.0.0.1", 0);
-    port_ = tools::os::SockLocalPort(sock_);
+    sock_ = os::SockListen("127.0.0.1", 0);
+    port_ = os::SockLocalPort(sock_);
 }
 
-Listener::~Listener() { plat::SockCloseHandle(sock_); }
+Listener::~Listener() { os::SockCloseHandle(sock_); }
 
-bool Listener::WasConnected() const { return plat::SockWait(sock_, false, 200) == 1; }
+bool Listener::WasConnected() const { return os::WaitSocket(sock_, false, 200) == 1; }
 
 void SpecialFilesTest::SetUp()
 {
@@ -35,14 +34,14 @@ void SpecialFilesTest::ExpectInitRefuses(const std::vector<Refusal> &cases)
         if (c.bmpFile[0] != '\0')
             WriteSettings(std::string("[Error Log File]\nERRFILE=errlog.txt\n[Bitmap Define File]\nBMPFILE=") +
                           c.bmpFile + "\n");
-        plat::SetEnvVar(kSettingsEnvVar, c.settingsFile);
+        os::SetEnvVar(kSettingsEnvVar, c.settingsFile);
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(::Init8583(), -1) << c.message;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << c.message;
         char text[300];
         EXPECT_EQ(GetLastErrMesg(text, sizeof text), TRANPAK_ERR_SETTINGS) << c.message;
         EXPECT_STREQ(text, c.message);
-        plat::SetEnvVar(kSettingsEnvVar, "");
+        os::SetEnvVar(kSettingsEnvVar, "");
     }
 }
 

@@ -3,8 +3,7 @@
 #include "kit/wire.h"
 #include "net/net.h"
 #include "net/sock_init.h"
-#include "platform/platform.h"
-#include "tools/common/os.h"
+#include "os_programs.h"
 
 namespace tranpak::test {
 namespace {
@@ -23,8 +22,8 @@ PeerStep Pause(int millis) { return {PeerStep::kPause, "", millis}; }
 ScriptedPeer::ScriptedPeer(std::vector<PeerStep> script) : script_(std::move(script))
 {
     SockAppInit();
-    listener_ = tools::os::SockListen("127.0.0.1", 0);
-    port_ = tools::os::SockLocalPort(listener_);
+    listener_ = os::SockListen("127.0.0.1", 0);
+    port_ = os::SockLocalPort(listener_);
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -37,33 +36,33 @@ std::string ScriptedPeer::Received()
         // A client that never connected: wake the accept with a connection
         // of our own, which the peer drops.
         for (int waited = 0; !accepted_ && waited < 2000; waited += 10)
-            plat::SleepMillis(10);
+            os::SleepMillis(10);
         if (!accepted_) {
             abandoned_ = true;
-            int s = plat::SockOpenTcp();
+            int s = os::SockOpenTcp();
             const unsigned char loopback[4] = {127, 0, 0, 1};
-            plat::SockConnectIPv4(s, loopback, port_);
+            os::SockConnectIPv4(s, loopback, port_);
             thread_.join();
-            plat::SockCloseHandle(s);
-            plat::SockCloseHandle(listener_);
+            os::SockCloseHandle(s);
+            os::SockCloseHandle(listener_);
             return received_;
         }
         thread_.join();
-        plat::SockCloseHandle(listener_);
+        os::SockCloseHandle(listener_);
     }
     return received_;
 }
 
 void ScriptedPeer::Run()
 {
-    int sock = tools::os::SockAccept(listener_);
+    int sock = os::SockAccept(listener_);
     accepted_ = true;
     if (sock < 0 || abandoned_) {
         if (sock >= 0)
-            plat::SockCloseHandle(sock);
+            os::SockCloseHandle(sock);
         return;
     }
-    tools::os::SockSetRecvTimeout(sock, kWaitMillis);
+    os::SockSetRecvTimeout(sock, kWaitMillis);
     bool open = true;
     for (const PeerStep &step : script_) {
         if (!open)
@@ -79,7 +78,7 @@ void ScriptedPeer::Run()
             char buf[4096];
             while (toEnd || left > 0) {
                 int want = toEnd ? static_cast<int>(sizeof buf) : (left < 4096 ? left : 4096);
-                int n = plat::SockRecvSome(sock, buf, want);
+                int n = os::SockRecvSome(sock, buf, want);
                 if (n <= 0)
                     break;  // closed, failed or timed out
                 received_.append(buf, static_cast<size_t>(n));
@@ -88,20 +87,20 @@ void ScriptedPeer::Run()
             break;
         }
         case PeerStep::kClose:
-            plat::SockCloseHandle(sock);
+            os::SockCloseHandle(sock);
             open = false;
             break;
         case PeerStep::kAbort:
-            tools::os::SockAbort(sock);
+            os::SockAbort(sock);
             open = false;
             break;
         case PeerStep::kPause:
-            plat::SleepMillis(step.count);
+            os::SleepMillis(step.count);
             break;
         }
     }
     if (open)
-        plat::SockCloseHandle(sock);
+        os::SockCloseHandle(sock);
 }
 
 std::string FileFrame(char type, const std::string &body)
