@@ -17,7 +17,7 @@
 #include "packet/des.h"
 #include "packet/mac.h"
 #include "packet/packet.h"
-#include "platform/platform.h"
+#include "os_programs.h"
 #include "support/peer.h"
 #include "tranpak.h"
 
@@ -247,16 +247,16 @@ void BM_ExchangeBareSockets(benchmark::State &state)
     const std::string request = ExampleFrame();
     EchoHost host(request);
     PinToProcessor(0);
-    int sock = plat::SockOpenTcp();
+    int sock = os::SockOpenTcp();
     const unsigned char loopback[4] = {127, 0, 0, 1};
-    plat::SockConnectIPv4(sock, loopback, host.Port());
+    os::SockConnectIPv4(sock, loopback, host.Port());
     unsigned char buf[wire::kPacketBufSize];
     for (auto _ : state) {
         SendAll(sock, request.data(), static_cast<int>(request.size()));
         if (!ReadPacket(sock, buf))
             state.SkipWithError("exchange failed");
     }
-    plat::SockCloseHandle(sock);
+    os::SockCloseHandle(sock);
     Unpin();
 }
 BENCHMARK(BM_ExchangeBareSockets)->UseRealTime();
@@ -291,15 +291,15 @@ void BM_ExchangeSessionsBare(benchmark::State &state)
     int len = 0;
     TpPackMesg(s.get(), kKey, request, sizeof request, &len);
     EchoHost host(std::string(reinterpret_cast<char *>(request), static_cast<size_t>(len)), false);
-    int sock = plat::SockOpenTcp();
+    int sock = os::SockOpenTcp();
     const unsigned char loopback[4] = {127, 0, 0, 1};
-    plat::SockConnectIPv4(sock, loopback, host.Port());
+    os::SockConnectIPv4(sock, loopback, host.Port());
     for (auto _ : state) {
         SendAll(sock, request, len);
         if (!ReadPacket(sock, buf))
             state.SkipWithError("exchange failed");
     }
-    plat::SockCloseHandle(sock);
+    os::SockCloseHandle(sock);
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ExchangeSessionsBare)->Threads(1)->Threads(2)->Threads(4)->UseRealTime();

@@ -17,7 +17,7 @@
 #include "kit/wire.h"
 #include "net/net.h"
 #include "packet/packet.h"
-#include "platform/platform.h"
+#include "os_programs.h"
 #include "support/peer.h"
 #include "tranpak.h"
 
@@ -217,7 +217,7 @@ int main(int argc, char **argv)
         for (int k = 0; k < calls; ++k)
             c.call(link, message);
         SockClose(link.client);
-        plat::SockCloseHandle(link.peer);
+        os::SockCloseHandle(link.peer);
         std::printf("%s %d calls\n", c.name, calls);
         return 0;
     }

@@ -24,7 +24,7 @@
 
 #include "kit/wire.h"
 #include "net/net.h"
-#include "platform/platform.h"
+#include "os_programs.h"
 #include "support/peer.h"
 #include "tranpak.h"
 
@@ -80,9 +80,9 @@ struct Driver {
 // those that came back as expected, the others counted in *failed.
 void Drive(Driver &d, int port, long count, std::vector<double> *latencies, long *failed)
 {
-    const int sock = plat::SockOpenTcp();
+    const int sock = os::SockOpenTcp();
     const unsigned char loopback[4] = {127, 0, 0, 1};
-    const bool connected = sock >= 0 && plat::SockConnectIPv4(sock, loopback, port) == 0;
+    const bool connected = sock >= 0 && os::SockConnectIPv4(sock, loopback, port) == 0;
     ++d.tried;
     while (!d.go.load())
         std::this_thread::yield();
@@ -99,7 +99,7 @@ void Drive(Driver &d, int port, long count, std::vector<double> *latencies, long
     }
     *failed = count - static_cast<long>(latencies->size());
     if (sock >= 0)
-        plat::SockCloseHandle(sock);
+        os::SockCloseHandle(sock);
 }
 
 // The value below which a share q of the sorted latencies lie.
@@ -152,7 +152,7 @@ int Peer(const char *portFile)
     std::fprintf(f, "%d\n", peer.port());
     std::fclose(f);
     for (;;)
-        plat::SleepMillis(60000);
+        os::SleepMillis(60000);
 }
 
 }  // namespace

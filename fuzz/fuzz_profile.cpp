@@ -1,7 +1,7 @@
 // The POSIX profile reader on whole settings files.
 #include "core/settings.h"
 #include "fuzz_support.h"
-#include "platform/platform.h"
+#include "os.h"
 
 #include <cstring>
 
@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (int bufSize : {0, 1, 2, 7, 300}) {
             char out[300 + kGuard];
             std::memset(out, 0x7E, sizeof out);
-            int n = plat::ReadProfileString(lookup[0], lookup[1], "default", out, bufSize, kSettingsFile);
+            int n = os::ReadProfileString(lookup[0], lookup[1], "default", out, bufSize, kSettingsFile);
             if (bufSize == 0) {
                 fuzz::Require(n == 0 && out[0] == 0x7E, "nothing written into no room");
                 continue;

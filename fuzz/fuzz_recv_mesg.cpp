@@ -4,7 +4,7 @@
 #include "core/mesg_state.h"
 #include "fuzz_support.h"
 #include "net/net.h"
-#include "platform/platform.h"
+#include "os_programs.h"
 #include "support/peer.h"
 #include "tranpak.h"
 
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int client = -1, peer = -1;
     fuzz::Require(link.Pair(&client, &peer), "loopback connection");
     SendAll(peer, data, static_cast<int>(size));
-    plat::SockCloseHandle(peer);
+    os::SockCloseHandle(peer);
 
     static const unsigned char key[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     // Packets may follow each other; read until one fails.

@@ -1,11 +1,12 @@
 #!/bin/sh
 # An allow-list of what a file under tools/ may include with quotes: the
 # public header "tranpak.h", a header of the kit named without a folder
-# ("text_class.h", a file of SRC_DIR/kit/), or one of the tools' own found
-# beside the including file ("host.h", "../common/cli.h"). Any other quoted
-# include fails, and so does any include, quoted or not, through src/
-# ("src/...", "../src/...") or starting with a folder of src/ ("core/...",
-# "../packet/...", "kit/...").
+# (a file of one of the kit's rooms: SRC_DIR/kit/, as "text_class.h", or
+# the OS layer's headers in SRC_DIR/os/, as "os.h"), or one of the tools'
+# own found beside the including file ("host.h", "../common/cli.h"). Any
+# other quoted include fails, and so does any include, quoted or not,
+# through src/ ("src/...", "../src/...") or starting with a folder of src/
+# ("core/...", "../packet/...", "kit/...", "os/posix/...").
 # usage: check_tools_headers.sh TOOLS_DIR SRC_DIR
 tools=$1 src=$2
 folders=$(cd "$src" && ls -d */ | tr -d / | paste -sd'|' -)
@@ -16,7 +17,7 @@ quoted=$(grep -rnE "^[[:space:]]*#[[:space:]]*include[[:space:]]*\"" "$tools" | 
   case $name in
     tranpak.h) continue ;;
     */*) ;;
-    *) [ -f "$src/kit/$name" ] && continue ;;
+    *.h) [ -f "$src/kit/$name" ] || [ -f "$src/os/$name" ] && continue ;;
   esac
   [ -f "$(dirname "$file")/$name" ] && continue
   printf '%s\n' "$line"
@@ -26,4 +27,4 @@ if [ -n "$found$quoted" ]; then
   printf '%s\n' "$found" "$quoted" | sed '/^$/d' | sort -u
   exit 1
 fi
-echo "ok: files under $tools include only tranpak.h, $src/kit/ and their own headers"
+echo "ok: files under $tools include only tranpak.h, the kit's headers ($src/kit/, $src/os/) and their own"

@@ -22,7 +22,6 @@ namespace tranpak::test {
 namespace {
 
 namespace fs = std::filesystem;
-namespace os = tools::os;
 
 constexpr unsigned kRenameExchange = 1u << 1;  // RENAME_EXCHANGE of <linux/fs.h>
 constexpr int kFetchers = 2;

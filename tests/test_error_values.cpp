@@ -1,6 +1,6 @@
 // Failures as values (TpGetLastError: category, field number, frame
 // offset) and card numbers kept out of the error log and GetLastErrMesg.
-#include "platform/platform.h"
+#include "os_programs.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
@@ -48,7 +48,7 @@ int ReceiveFrom(TpSession *s, const std::vector<PeerStep> &script)
     ScriptedPeer peer(script);
     int sock = TpSockConnect(s, "127.0.0.1", peer.port());
     int rc = TpSockRecvMesg(s, sock);
-    plat::SockCloseHandle(sock);
+    os::SockCloseHandle(sock);
     return rc;
 }
 
@@ -70,7 +70,7 @@ void ReceiveDefault(const std::string &frame)
     ScriptedPeer peer({Send(frame), Close()});
     int sock = SockConnect("127.0.0.1", peer.port());
     SockRecvMesg(sock, 0);
-    plat::SockCloseHandle(sock);
+    os::SockCloseHandle(sock);
 }
 
 struct ErrorCase {

@@ -4,7 +4,7 @@
 #include "net/net.h"
 #include "packet/des.h"
 #include "packet/mac.h"
-#include "platform/platform.h"
+#include "os_programs.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
@@ -296,7 +296,7 @@ TEST_F(ExchangeTest, SendingToAPeerThatHasGoneFailsWithoutKillingTheProcess)
     int rc = 0;
     for (int attempt = 0; attempt < 100 && rc == 0; ++attempt) {
         rc = SockSendMesg(sock, kKey);
-        plat::SleepMillis(10);
+        os::SleepMillis(10);
     }
     EXPECT_EQ(rc, -1);
     EXPECT_EQ(LastErr(), "tranpak: write socket rc: -1, iPktLen: 54");

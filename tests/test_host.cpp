@@ -26,7 +26,6 @@
 namespace tranpak::test {
 namespace {
 
-namespace os = tools::os;
 using tools::ConfinedRequest;
 
 TEST(HostRules, ReplyTypeRaisesTheThirdDigitUnlessFixed)

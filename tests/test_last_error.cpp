@@ -2,7 +2,7 @@
 // recent call, one real failure of each category.
 #include "support/peer.h"
 #include "support/scratch_dir.h"
-#include "platform/platform.h"
+#include "os_programs.h"
 #include "tranpak.h"
 
 #include <cstring>
@@ -21,7 +21,7 @@ int ReceiveFrom(const std::vector<PeerStep> &script)
     ScriptedPeer peer(script);
     int sock = SockConnect("127.0.0.1", peer.port());
     int rc = SockRecvMesg(sock, 0);
-    plat::SockCloseHandle(sock);  // not SockClose: that would be the last call
+    os::SockCloseHandle(sock);  // not SockClose: that would be the last call
     return rc;
 }
 

@@ -1,6 +1,6 @@
 // Local paths that are not plain files: directories given to a send or
 // as settings, and names near the file system's limit given to a fetch.
-#include "platform/platform.h"
+#include "os.h"
 #include "support/peer.h"
 #include "support/nonregular_paths.h"
 #include "tranpak.h"

@@ -1,6 +1,6 @@
 // Special local paths that only POSIX systems have: devices, pipes, links,
 // unreadable regions and files the caller may not write.
-#include "platform/platform.h"
+#include "os.h"
 #include "support/peer.h"
 #include "support/nonregular_paths.h"
 #include "tranpak.h"

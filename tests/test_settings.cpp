@@ -2,11 +2,11 @@
 #include "api/session.h"
 #include "core/mesg_state.h"
 #include "core/settings.h"
-#include "platform/platform.h"
+#include "os.h"
+#include "support/profile_probe.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 
-#include <cstring>
 
 namespace tranpak::test {
 namespace {
@@ -15,14 +15,6 @@ using SettingsTest = ScratchTest;
 
 // Whether the profile reader is Wine's, which differs from Windows' in one case.
 constexpr bool kUnderWine = TRANPAK_TEST_UNDER_WINE;
-
-std::string Profile(const char *section, const char *key, const char *fallback, int size = 300)
-{
-    char out[400];
-    std::memset(out, '#', sizeof out);
-    plat::ReadProfileString(section, key, fallback, out, size, kSettingsFile);
-    return out;
-}
 
 TEST_F(SettingsTest, WithoutSettingsFileTheDefaultsApply)
 {
@@ -112,30 +104,6 @@ TEST_F(SettingsTest, ProfileReaderReturnsAtMostSizeMinusOneCharacters)
     EXPECT_EQ(Profile("S", "Missing", "defaultvalue", 5), "defa");
 }
 
-#ifndef _WIN32
-// Lines of 4,095 bytes and more are read in pieces and the rest of a long
-// line dropped; a NUL byte anywhere must not make the next line go with it.
-TEST_F(SettingsTest, ProfileReaderDropsOnlyTheRestOfALongLine)
-{
-    const std::string nul(1, '\0');
-    const struct {
-        const char *name;
-        std::string before;  // the line before "K=v"
-    } cases[] = {
-        {"4,094 bytes", std::string(4094, 'x')},
-        {"4,095 bytes", std::string(4095, 'x')},
-        {"4,096 bytes", std::string(4096, 'x')},
-        {"a NUL right after the part kept", std::string(4095, 'x') + nul + "yy"},
-        {"a NUL in the part dropped", std::string(5000, 'x') + nul + "yy"},
-        {"a NUL in a short line", "junk" + nul + "junk"},
-    };
-    for (const auto &c : cases) {
-        WriteSettings("[S]\n" + c.before + "\nK=v\n");
-        EXPECT_EQ(Profile("S", "K", "fallback"), "v") << c.name;
-    }
-}
-#endif
-
 TEST_F(SettingsTest, ProfileReaderWithoutFileGivesTheDefault)
 {
     EXPECT_EQ(Profile("Error Log File", "ERRFILE", "../run/errlog.txt"), "../run/errlog.txt");
@@ -218,17 +186,17 @@ TEST_F(SettingsTest, EnvironmentVariableNamesAnotherSettingsFile)
         {"", -1, "builtin.txt"},  // empty: as if unset
     };
     for (const auto &c : cases) {
-        ASSERT_EQ(plat::SetEnvVar(kSettingsEnvVar, c.value), 0);
+        ASSERT_EQ(os::SetEnvVar(kSettingsEnvVar, c.value), 0);
         EXPECT_EQ(::Init8583(), c.rc) << c.value;
         EXPECT_STREQ(DefaultMesg().settings.bmpfile, c.bmpfile) << c.value;
     }
     // A path too long to hold fails without reading any settings.
-    ASSERT_EQ(plat::SetEnvVar(kSettingsEnvVar, std::string(kSettingsPathSize, 'p').c_str()), 0);
+    ASSERT_EQ(os::SetEnvVar(kSettingsEnvVar, std::string(kSettingsPathSize, 'p').c_str()), 0);
     EXPECT_EQ(::Init8583(), -1);
     char text[200];
     EXPECT_EQ(GetLastErrMesg(text, sizeof text), TRANPAK_ERR_SETTINGS);
     EXPECT_STREQ(text, "tranpak: TRANPAK_SETTINGS names a path of over 1023 characters");
-    plat::SetEnvVar(kSettingsEnvVar, "");
+    os::SetEnvVar(kSettingsEnvVar, "");
 }
 
 }  // namespace

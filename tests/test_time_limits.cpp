@@ -2,7 +2,7 @@
 // never answer, never read, or trickle one byte every 300 ms.
 #include "api/session.h"
 #include "core/mesg_state.h"
-#include "platform/platform.h"
+#include "os_programs.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
@@ -71,11 +71,11 @@ int SendOn(int port)
 {
     int sock = ::SockConnect("127.0.0.1", port);
     static const char chunk[1 << 16] = {};
-    for (int i = 0; i < 4096 && plat::SockSendNow(sock, chunk, sizeof chunk) > 0; ++i) {
+    for (int i = 0; i < 4096 && os::SendNowOnBlocking(sock, chunk, sizeof chunk) > 0; ++i) {
     }
     SetWorkedExample();
     int rc = SockSendMesg(sock, kKey);
-    plat::SockCloseHandle(sock);
+    os::SockCloseHandle(sock);
     return rc;
 }
 
@@ -196,8 +196,8 @@ TEST_F(TimeLimitTest, ConnectLimitEndsAWaitingConnection)
     std::vector<int> queued;
     bool waits = false;
     for (int i = 0; i < 16 && !waits; ++i) {
-        int s = plat::SockOpenTcp();
-        waits = plat::SockConnectIPv4Within(s, loopback, listener.port(), 300) == plat::kTimedOut;
+        int s = os::SockOpenTcp();
+        waits = os::SockConnectIPv4Within(s, loopback, listener.port(), 300) == os::kTimedOut;
         queued.push_back(s);
     }
     if (waits) {
@@ -210,7 +210,7 @@ TEST_F(TimeLimitTest, ConnectLimitEndsAWaitingConnection)
         EXPECT_EQ(GetLastErrMesg(text, sizeof text), TRANPAK_ERR_TIME_LIMIT);
     }
     for (int s : queued)
-        plat::SockCloseHandle(s);
+        os::SockCloseHandle(s);
     if (!waits)
         GTEST_SKIP() << "connections to a full backlog do not wait on this system";
 }

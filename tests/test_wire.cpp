@@ -6,7 +6,7 @@
 #include "kit/wire.h"
 #include "net/mesg_exchange.h"
 #include "net/net.h"
-#include "platform/platform.h"
+#include "os.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
@@ -210,9 +210,9 @@ struct SocketCase {
 
 int ConnectTo(int port)
 {
-    const int sock = plat::SockOpenTcp();
+    const int sock = os::SockOpenTcp();
     const unsigned char loopback[4] = {127, 0, 0, 1};
-    return plat::SockConnectIPv4(sock, loopback, port) == 0 ? sock : -1;
+    return os::SockConnectIPv4(sock, loopback, port) == 0 ? sock : -1;
 }
 
 TEST(WireSocket, ReadsOneFrameWithinItsTimeAndLeavesTheNext)
@@ -256,7 +256,7 @@ TEST(WireSocket, ReadsOneFrameWithinItsTimeAndLeavesTheNext)
             EXPECT_EQ(RecvAll(sock, rest, n), n) << c.name;
             EXPECT_EQ(Bytes(rest, n), c.after) << c.name;
         }
-        plat::SockCloseHandle(sock);
+        os::SockCloseHandle(sock);
     }
 }
 

@@ -3,7 +3,7 @@
 #include "core/mesg_state.h"
 #include "core/numtext.h"
 #include "diag/errlog.h"
-#include "platform/platform.h"
+#include "os/os.h"
 
 #include <cstdio>
 #include <cstring>
@@ -166,14 +166,14 @@ int ReadBMPFile(MesgState &m)
 {
     // Only a regular file is read: a device or a pipe could keep the
     // reader waiting or reading forever.
-    plat::LineFile f;
-    if (plat::LineFileOpen(f, m.settings.bmpfile) != 0) {
+    os::LineFile f;
+    if (os::LineFileOpen(f, m.settings.bmpfile) != 0) {
         WriteErrLog(m.Log(), kErrSettings, "tranpak: ReadBMPFile() open BMPfile fail");
         return -1;
     }
     char line[kBmpLineSize];
     bool atEnd = false;
-    while (!atEnd && plat::LineFileGets(f, line, sizeof line) > 0) {
+    while (!atEnd && os::LineFileGets(f, line, sizeof line) > 0) {
         // The file is read as Windows' C runtime reads text: a byte 0x1A
         // ends it, on every platform.
         if (char *eof = static_cast<char *>(std::memchr(line, kEndOfText, std::strlen(line)))) {
@@ -187,11 +187,11 @@ int ReadBMPFile(MesgState &m)
             continue;
         StripLineEnd(p);
         if (InitOntCell(m, p) != 0) {
-            plat::LineFileClose(f);
+            os::LineFileClose(f);
             return -1;
         }
     }
-    plat::LineFileClose(f);
+    os::LineFileClose(f);
     return 0;
 }
 

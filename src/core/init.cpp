@@ -3,58 +3,35 @@
 #include "core/bmpfile.h"
 #include "core/mac_settings.h"
 #include "core/mesg_state.h"
-#include "core/numtext.h"
 #include "core/settings.h"
-#include "core/text_check.h"
-#include "platform/platform.h"
+#include "os/os.h"
 
 #include <cstring>
 
 namespace tranpak {
 namespace {
 
-// Reads one setting; values longer than the member (159 characters) are
-// cut to fit it.
-void ReadSetting(const char *file, const char *section, const char *key, const char *fallback, char *member,
-                 int memberSize)
-{
-    char value[kSettingValueSize];
-    plat::ReadProfileString(section, key, fallback, value, sizeof value, file);
-    size_t len = std::strlen(value);
-    if (len > static_cast<size_t>(memberSize - 1))
-        len = static_cast<size_t>(memberSize - 1);
-    std::memcpy(member, value, len);
-    member[len] = '\0';
-}
-
-// Reads one [Com Timeout] key into *seconds; false, with the line logged,
-// when the value is not a whole number of seconds.
-bool ReadTimeLimit(MesgState &m, const char *file, const char *key, int32_t *seconds)
-{
-    char value[kSettingValueSize];
-    plat::ReadProfileString("Com Timeout", key, "", value, sizeof value, file);
-    *seconds = ParseTimeLimit(value);
-    if (*seconds >= 0)
-        return true;
-    *seconds = 0;
-    WriteErrLog(m.Log(), kErrSettings, "tranpak: [Com Timeout] %s=%s is not a whole number of seconds", key, value);
-    return false;
-}
-
-// Reads the four settings and the limits; false after the first limit that
-// is no number of seconds.
+// Reads the settings file into the message's settings; false, with the
+// line logged, when a [Com Timeout] value is no whole number of seconds
+// (the limits from it on are then 0).
 bool ReadSettings(MesgState &m, const char *file)
 {
+    FileSettings read;
+    ReadFileSettings(file, &read);
     LibSettings &s = m.settings;
-    char flag[kSettingValueSize];
-    plat::ReadProfileString("Com Trace Flag", "GCODEFLAG", "0", flag, sizeof flag, file);
-    s.traceflag = flag[0] == '1' ? 1 : 0;
-    ReadSetting(file, "Error Log File", "ERRFILE", kDefaultErrFile, s.errfile, kPathSize);
-    ReadSetting(file, "Bitmap Define File", "BMPFILE", kDefaultBmpFile, s.bmpfile, kPathSize);
-    ReadSetting(file, "Com Trace File", "CTRACEFILE", kDefaultTraceFile, s.ctracefile, kPathSize);
-    s.connectLimit = s.sendLimit = s.recvLimit = s.transferLimit = 0;
-    return ReadTimeLimit(m, file, "CONNECT", &s.connectLimit) && ReadTimeLimit(m, file, "SEND", &s.sendLimit) &&
-           ReadTimeLimit(m, file, "RECV", &s.recvLimit) && ReadTimeLimit(m, file, "TRANSFER", &s.transferLimit);
+    s.traceflag = read.traceflag;
+    std::memcpy(s.errfile, read.errfile, kPathSize);
+    std::memcpy(s.bmpfile, read.bmpfile, kPathSize);
+    std::memcpy(s.ctracefile, read.ctracefile, kPathSize);
+    s.connectLimit = read.connectLimit;
+    s.sendLimit = read.sendLimit;
+    s.recvLimit = read.recvLimit;
+    s.transferLimit = read.transferLimit;
+    if (read.refusedKey == nullptr)
+        return true;
+    WriteErrLog(m.Log(), kErrSettings, "tranpak: [Com Timeout] %s=%s is not a whole number of seconds",
+                read.refusedKey, read.refusedValue);
+    return false;
 }
 
 // A path of TpSettings into member, or the default for NULL; false, with the
@@ -115,25 +92,6 @@ int PrepareFrame(MesgState &m)
 
 }  // namespace
 
-const char *SettingsFilePath(char fromEnv[kSettingsPathSize])
-{
-    int n = plat::ReadEnvVar(kSettingsEnvVar, fromEnv, kSettingsPathSize);
-    if (n < 0)
-        return nullptr;
-    return n > 0 ? fromEnv : kSettingsFile;
-}
-
-int ParseTimeLimit(const char *value)
-{
-    if (value[0] == '\0')
-        return 0;
-    for (const char *p = value; *p != '\0'; ++p)
-        if (!IsCDigit(*p))
-            return -1;
-    int32_t seconds = TextToInt(value);  // saturates, so huge values stay positive
-    return seconds > kMaxTimeLimitSeconds ? kMaxTimeLimitSeconds : seconds;
-}
-
 void ClearCellTable(MesgState &m)
 {
     std::memset(m.cells, 0, sizeof m.cells);
@@ -153,19 +111,19 @@ int Init8583(MesgState &m, const char *settingsFile)
         return -1;
     }
     // A pipe or a device would keep the reader waiting or reading forever.
-    const plat::PathKind kind = plat::LocalPathKind(file);
-    if (kind == plat::kPathDirectory || kind == plat::kPathOther) {
+    const os::PathKind kind = os::LocalPathKind(file);
+    if (kind == os::kPathDirectory || kind == os::kPathOther) {
         WriteErrLog(m.Log(), kErrSettings, "tranpak: settings file %s is not a regular file", file);
         return -1;
     }
     // Only a file that is not there means the defaults: one that is there
     // but cannot be read would otherwise pass for missing, silently.
     int error = 0;
-    if (plat::ProbeReadable(file, &error) < 0) {
-        char why[plat::kErrorTextSize];
+    if (os::ProbeReadable(file, &error) < 0) {
+        char why[os::kErrorTextSize];
         // The reason first: a long path would cut it off the line.
         WriteErrLog(m.Log(), kErrSettings, "tranpak: settings file cannot be read (%s): %s",
-                    plat::ErrorText(error, why, sizeof why), file);
+                    os::ErrorText(error, why, sizeof why), file);
         return -1;
     }
     if (!ReadSettings(m, file) || !ReadMacSettings(m, file) || ReadBMPFile(m) != 0)

@@ -3,7 +3,7 @@
 #include "core/text_check.h"
 #include "kit/mac_names.h"
 #include "packet/mac_algorithms.h"
-#include "platform/platform.h"
+#include "os/os.h"
 
 namespace tranpak {
 namespace {
@@ -35,7 +35,7 @@ bool ReadMacSettings(MesgState &m, const char *file)
     s.macPadding = TP_MAC_PAD1;
     s.macKeyLen = MacDefaultKeyLen(TP_MAC_LEGACY);
     char value[kSettingValueSize];
-    plat::ReadProfileString("MAC", "ALGORITHM", "", value, sizeof value, file);
+    os::ReadProfileString("MAC", "ALGORITHM", "", value, sizeof value, file);
     const MacName *algorithm = value[0] == '\0' ? MacNameOf(TP_MAC_LEGACY) : FindMacName(value);
     if (algorithm == nullptr) {
         WriteErrLog(m.Log(), kErrSettings,
@@ -43,13 +43,13 @@ bool ReadMacSettings(MesgState &m, const char *file)
                     value);
         return false;
     }
-    plat::ReadProfileString("MAC", "PADDING", "", value, sizeof value, file);
+    os::ReadProfileString("MAC", "PADDING", "", value, sizeof value, file);
     const int padding = value[0] == '\0' ? TP_MAC_PAD1 : SmallNumber(value);
     if (padding != TP_MAC_PAD1 && padding != TP_MAC_PAD2) {
         WriteErrLog(m.Log(), kErrSettings, "tranpak: [MAC] PADDING=%s is not 1 or 2", value);
         return false;
     }
-    plat::ReadProfileString("MAC", "KEYLEN", "", value, sizeof value, file);
+    os::ReadProfileString("MAC", "KEYLEN", "", value, sizeof value, file);
     const int keyLen = value[0] == '\0' ? MacDefaultKeyLen(algorithm->algorithm) : SmallNumber(value);
     if (!MacKeyLenFits(algorithm->algorithm, keyLen)) {
         WriteErrLog(m.Log(), kErrSettings, "tranpak: [MAC] KEYLEN=%s is not a key length of %s (%s)", value,

@@ -1,6 +1,6 @@
 #include "diag/ctrace.h"
 
-#include "platform/platform.h"
+#include "os/os.h"
 
 #include <cstdio>
 #include <cstring>
@@ -8,7 +8,7 @@
 
 namespace tranpak {
 
-static_assert(kTraceBlockSize <= plat::kAppendTextMax, "a trace block must go in one append");
+static_assert(kTraceBlockSize <= os::kAppendTextMax, "a trace block must go in one append");
 
 int FormatTraceLine(const unsigned char *bytes, int count, int offset, char line[kTraceLineSize])
 {
@@ -44,7 +44,7 @@ int FormatTraceLine(const unsigned char *bytes, int count, int offset, char line
 void WriteComTrace(const char *path, const char *label, const void *bytes, int count)
 {
     std::tm when{};
-    plat::LocalTime(std::time(nullptr), &when);
+    os::LocalTime(std::time(nullptr), &when);
 
     char block[kTraceBlockSize];
     int n = std::snprintf(block, kTraceHeadSize, "\n{%02d-%02d %02d:%02d:%02d %.40s} [len = %03d]\n", when.tm_mon + 1,
@@ -55,7 +55,7 @@ void WriteComTrace(const char *path, const char *label, const void *bytes, int c
     for (int offset = 0; offset < count; offset += kTraceBytesPerLine) {
         if (n > kTraceBlockSize - kTraceLineSize) {
             // Only a dump longer than any frame gets here.
-            if (plat::AppendText(path, block, n) != 0)
+            if (os::AppendText(path, block, n) != 0)
                 return;
             n = 0;
         }
@@ -65,7 +65,7 @@ void WriteComTrace(const char *path, const char *label, const void *bytes, int c
         n += len;
     }
     block[n++] = '\n';
-    plat::AppendText(path, block, n);
+    os::AppendText(path, block, n);
 }
 
 }  // namespace tranpak

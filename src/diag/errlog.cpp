@@ -1,7 +1,7 @@
 #include "diag/errlog.h"
 
 #include "diag/mask.h"
-#include "platform/platform.h"
+#include "os/os.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -93,14 +93,14 @@ int WriteErrLog(const ErrSink &sink, ErrCategory category, const char *format, .
 
     std::tm local{};
     char stamp[kStampSize] = {};
-    if (plat::LocalTime(std::time(nullptr), &local) == 0)
+    if (os::LocalTime(std::time(nullptr), &local) == 0)
         FormatStamp(local, stamp);
     char record[kErrRecordSize];
     int n = std::snprintf(record, sizeof record, "[%s] ", stamp);
     std::memcpy(record + n, line, static_cast<size_t>(lineLen));
     n += lineLen;
     record[n++] = '\n';
-    return plat::AppendText(sink.file, record, n);
+    return os::AppendText(sink.file, record, n);
 }
 
 int CopyLastErr(const LastErr &last, char *text, int size)

@@ -4,7 +4,7 @@
 #include "core/text_check.h"
 #include "diag/errlog.h"
 #include "net/net.h"
-#include "platform/platform.h"
+#include "os/os.h"
 
 #include <cstring>
 
@@ -70,12 +70,14 @@ int MoveWithin(int sock, bool forWrite, int count, const FrameDeadline &deadline
             WriteLimitPassed(deadline.log, *passing);
             break;
         }
-        int ready = plat::SockWait(sock, forWrite, left);
+        int ready = os::WaitSocket(sock, forWrite, left);
         if (ready < 0)
             return -1;
         if (ready == 0)
             continue;
         int n = move(count - remaining, remaining);
+        if (n == os::kNotNow)
+            continue;  // the socket takes nothing yet after all
         if (n < 0)
             return -1;
         if (n == 0 && !forWrite)
@@ -88,7 +90,7 @@ int MoveWithin(int sock, bool forWrite, int count, const FrameDeadline &deadline
 }  // namespace
 
 FrameDeadline::FrameDeadline(const ErrSink &sink, int limitSeconds, const char *what, const FrameDeadline *outerBound)
-    : log(sink), seconds(limitSeconds), start(limitSeconds > 0 ? plat::TickMillis() : 0), direction(what), outer(outerBound)
+    : log(sink), seconds(limitSeconds), start(limitSeconds > 0 ? os::TickMillis() : 0), direction(what), outer(outerBound)
 {
 }
 
@@ -101,7 +103,7 @@ int FrameDeadline::MillisLeft(const FrameDeadline **passing) const
     for (const FrameDeadline *d = this; d != nullptr; d = d->outer) {
         if (d->seconds <= 0)
             continue;
-        int mine = d->seconds * 1000 - static_cast<int>(plat::TickMillis() - d->start);
+        int mine = d->seconds * 1000 - static_cast<int>(os::TickMillis() - d->start);
         if (*passing == nullptr || mine < left) {
             left = mine;
             *passing = d;
@@ -120,8 +122,8 @@ int SendAll(int sock, const void *bytes, int count, const FrameDeadline *deadlin
     const auto *p = static_cast<const unsigned char *>(bytes);
     if (deadline != nullptr && deadline->Bounded())
         return MoveWithin(sock, true, count, *deadline,
-                          [&](int at, int n) { return plat::SockSendNow(sock, p + at, n); });
-    return MoveAll(count, [&](int at, int n) { return plat::SockSendSome(sock, p + at, n); });
+                          [&](int at, int n) { return os::SendNowOnBlocking(sock, p + at, n); });
+    return MoveAll(count, [&](int at, int n) { return os::SockSendSome(sock, p + at, n); });
 }
 
 int RecvAll(int sock, void *bytes, int count, const FrameDeadline *deadline)
@@ -129,8 +131,8 @@ int RecvAll(int sock, void *bytes, int count, const FrameDeadline *deadline)
     auto *p = static_cast<unsigned char *>(bytes);
     if (deadline != nullptr && deadline->Bounded())
         return MoveWithin(sock, false, count, *deadline,
-                          [&](int at, int n) { return plat::SockRecvSome(sock, p + at, n); });
-    return MoveAll(count, [&](int at, int n) { return plat::SockRecvSome(sock, p + at, n); });
+                          [&](int at, int n) { return os::SockRecvSome(sock, p + at, n); });
+    return MoveAll(count, [&](int at, int n) { return os::SockRecvSome(sock, p + at, n); });
 }
 
 int ConnectHost(const ErrSink &log, const char *host, int port, int limitSeconds, const FrameDeadline *transfer)
@@ -147,11 +149,11 @@ int ConnectHost(const ErrSink &log, const char *host, int port, int limitSeconds
     // A dotted address is connected to as it stands: a host without a
     // reverse lookup entry is not an error.
     if (IsDottedQuad(host)) {
-        if (plat::ParseIPv4(host, addr) != 0) {
+        if (os::ParseIPv4(host, addr) != 0) {
             WriteErrLog(log, kErrConnect, "tranpak: get host %s by addr error", host);
             return -1;
         }
-    } else if (plat::LookupHostByName(host, addr) != 0) {
+    } else if (os::LookupHostByName(host, addr) != 0) {
         WriteErrLog(log, kErrConnect, "tranpak: get host %s by name error", host);
         return -1;
     }
@@ -160,18 +162,18 @@ int ConnectHost(const ErrSink &log, const char *host, int port, int limitSeconds
     FrameDeadline attempt(log, limitSeconds, "connect", transfer);
     const FrameDeadline *passing = nullptr;
     const int left = attempt.Bounded() ? attempt.MillisLeft(&passing) : 0;
-    int sock = plat::SockOpenTcp();
+    int sock = os::SockOpenTcp();
     int rc = -1;
-    if (sock != plat::kNoSocket && passing != nullptr)
-        rc = left > 0 ? plat::SockConnectIPv4Within(sock, addr, port, left) : plat::kTimedOut;
-    else if (sock != plat::kNoSocket)
-        rc = plat::SockConnectIPv4(sock, addr, port);
-    if (rc == plat::kTimedOut)
+    if (sock != os::kNoSocket && passing != nullptr)
+        rc = left > 0 ? os::SockConnectIPv4Within(sock, addr, port, left) : os::kTimedOut;
+    else if (sock != os::kNoSocket)
+        rc = os::SockConnectIPv4(sock, addr, port);
+    if (rc == os::kTimedOut)
         WriteLimitPassed(log, *passing);
     if (rc != 0) {
         WriteErrLog(log, kErrConnect, "tranpak: connect error");
-        if (sock != plat::kNoSocket)
-            plat::SockCloseHandle(sock);
+        if (sock != os::kNoSocket)
+            os::SockCloseHandle(sock);
         return -1;
     }
     return sock;
@@ -186,7 +188,7 @@ int SockConnect(Session &s, const char *host, int port)
 int SockClose(Session &s, int sock)
 {
     MesgState &m = s.mesg;
-    if (plat::SockCloseHandle(sock) != 0) {
+    if (os::SockCloseHandle(sock) != 0) {
         WriteErrLog(m.Log(), kErrConnect, "tranpak: close sockfd error");
         return -1;
     }

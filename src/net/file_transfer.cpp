@@ -3,7 +3,7 @@
 #include "core/numtext.h"
 #include "net/local_file.h"
 #include "net/net.h"
-#include "platform/platform.h"
+#include "os/os.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -30,7 +30,7 @@ void CloseAll(std::FILE *f, int sock)
 {
     if (f != nullptr)
         std::fclose(f);
-    plat::SockCloseHandle(sock);
+    os::SockCloseHandle(sock);
 }
 
 // The caller's texts are checked before anything is opened, so a refused
@@ -56,8 +56,8 @@ int Request(Session &s, const char *host, int port, char requestType, const char
     MesgState &m = s.mesg;
     int sock = ConnectHost(m.Log(), host, port, m.settings.connectLimit, &transfer);
     if (SendReqMesg(s, sock, requestType, request, &transfer) != 0) {
-        plat::SockCloseHandle(sock);
-        return plat::kNoSocket;
+        os::SockCloseHandle(sock);
+        return os::kNoSocket;
     }
     return sock;
 }
@@ -86,20 +86,20 @@ bool OpenFetchTarget(MesgState &m, const char *localPath, FetchTarget &t, const 
         WriteErrLog(m.Log(), kErrLocalFile, "tranpak: open %s error", localPath);
         return false;
     }
-    const plat::PathKind kind = plat::LocalPathKind(localPath);
-    t.direct = kind == plat::kPathOther;
+    const os::PathKind kind = os::LocalPathKind(localPath);
+    t.direct = kind == os::kPathOther;
     if (t.direct) {
         t.f = OpenLocal(localPath, true, transfer);
-    } else if (kind != plat::kPathDirectory && plat::FollowLinks(localPath, t.path, sizeof t.path) == 0 &&
-               (kind == plat::kPathAbsent ? plat::NameFits(t.path) : plat::CanWriteFile(t.path))) {
+    } else if (kind != os::kPathDirectory && os::FollowLinks(localPath, t.path, sizeof t.path) == 0 &&
+               (kind == os::kPathAbsent ? os::NameFits(t.path) : os::CanWriteFile(t.path))) {
         // A file the caller may not write is refused now, not replaced.
         // A name that another fetch or program holds is passed over.
-        const int folder = plat::FolderPartLength(t.path);
-        const uint32_t seed = plat::TickMillis();
+        const int folder = os::FolderPartLength(t.path);
+        const uint32_t seed = os::TickMillis();
         for (int attempt = 0; attempt < kTempAttempts && t.f == nullptr; ++attempt) {
             std::snprintf(t.temp, sizeof t.temp, "%.*s" "tranpak-%06u.part", folder, t.path,
                           static_cast<unsigned>((seed + attempt) % 1000000u));
-            t.f = plat::CreateNewFile(t.temp, t.path);
+            t.f = os::CreateNewFile(t.temp, t.path);
         }
     }
     if (t.f == nullptr) {
@@ -120,13 +120,13 @@ void AbandonFetch(FetchTarget &t)
 bool FinishFetch(MesgState &m, FetchTarget &t, const char *localPath)
 {
     if (std::fclose(t.f) != 0) {
-        char why[plat::kErrorTextSize];
-        WriteErrLog(m.Log(), kErrLocalFile, "tranpak: fwrite %s", plat::ErrorText(errno, why, sizeof why));
+        char why[os::kErrorTextSize];
+        WriteErrLog(m.Log(), kErrLocalFile, "tranpak: fwrite %s", os::ErrorText(errno, why, sizeof why));
         if (!t.direct)
             std::remove(t.temp);
         return false;
     }
-    if (!t.direct && plat::PutInPlace(t.temp, t.path) != 0) {
+    if (!t.direct && os::PutInPlace(t.temp, t.path) != 0) {
         WriteErrLog(m.Log(), kErrLocalFile, "tranpak: replace %s error", localPath);
         std::remove(t.temp);
         return false;
@@ -176,13 +176,13 @@ int SendFileCommon(Session &s, const char *host, int port, const char *localPath
     // A directory opens for reading on POSIX and reads as nothing: it is
     // refused as Windows' C runtime refuses it, before any connection.
     // With a transfer limit even a pipe that nobody writes opens at once.
-    std::FILE *f = plat::LocalPathKind(localPath) == plat::kPathDirectory ? nullptr : OpenLocal(localPath, false, transfer);
+    std::FILE *f = os::LocalPathKind(localPath) == os::kPathDirectory ? nullptr : OpenLocal(localPath, false, transfer);
     if (f == nullptr) {
         WriteErrLog(m.Log(), kErrLocalFile, "tranpak: open %s error", localPath);
         return -1;
     }
     int sock = Request(s, host, port, wire::kFileSendRequest, request, transfer);
-    if (sock == plat::kNoSocket) {
+    if (sock == os::kNoSocket) {
         std::fclose(f);
         return -1;
     }
@@ -193,9 +193,9 @@ int SendFileCommon(Session &s, const char *host, int port, const char *localPath
         if (n == kLocalFailed || n == kLocalLate) {
             // No end frame: a host that follows the protocol never stores
             // what came so far as the whole file.
-            char why[plat::kErrorTextSize];
+            char why[os::kErrorTextSize];
             WriteErrLog(m.Log(), kErrLocalFile, "tranpak: read %s error (%s)", localPath,
-                        n == kLocalLate ? kLatePhrase : plat::ErrorText(error, why, sizeof why));
+                        n == kLocalLate ? kLatePhrase : os::ErrorText(error, why, sizeof why));
             CloseAll(f, sock);
             return -1;
         }
@@ -211,10 +211,10 @@ int SendFileCommon(Session &s, const char *host, int port, const char *localPath
     std::fclose(f);
     if (RecvStopMesg(s, sock, &transfer) != 0) {
         WriteErrLog(m.Log(), kErrPeerClosed, "send ok, receive stop msg error");
-        plat::SockCloseHandle(sock);
+        os::SockCloseHandle(sock);
         return -1;
     }
-    plat::SockCloseHandle(sock);
+    os::SockCloseHandle(sock);
     return 0;
 }
 
@@ -225,9 +225,9 @@ int WriteBody(MesgState &m, std::FILE *f, const char *bytes, int count, const Fr
     int error = 0;
     const int rc = WriteLocal(f, bytes, count, transfer, &error);
     if (rc != 0) {
-        char why[plat::kErrorTextSize];
+        char why[os::kErrorTextSize];
         WriteErrLog(m.Log(), kErrLocalFile, "tranpak: fwrite %s",
-                    rc == kLocalLate ? kLatePhrase : plat::ErrorText(error, why, sizeof why));
+                    rc == kLocalLate ? kLatePhrase : os::ErrorText(error, why, sizeof why));
         return -1;
     }
     return 0;
@@ -357,7 +357,7 @@ int RecvFileCommon(Session &s, const char *host, int port, const char *request, 
     if (!OpenFetchTarget(m, localPath, target, transfer))
         return -1;
     int sock = Request(s, host, port, wire::kFileFetchRequest, request, transfer);
-    if (sock == plat::kNoSocket) {
+    if (sock == os::kNoSocket) {
         AbandonFetch(target);
         return -1;
     }
@@ -374,18 +374,18 @@ int RecvFileCommon(Session &s, const char *host, int port, const char *request, 
             }
             if (WriteBody(m, target.f, body, n, transfer) != 0)
                 break;
-            plat::SleepMillis(1);
+            os::SleepMillis(1);
         } else if (fm.mesg_type == wire::kFileRefused) {
             WriteErrLog(m.Log(), kErrHostRefused, "tranpak: receive rest_msg");
             break;
         } else if (fm.mesg_type == wire::kFileEnd) {
-            plat::SockCloseHandle(sock);
+            os::SockCloseHandle(sock);
             return FinishFetch(m, target, localPath) ? 0 : -1;
         }
         // frames of other types are skipped
     }
     AbandonFetch(target);
-    plat::SockCloseHandle(sock);
+    os::SockCloseHandle(sock);
     return -1;
 }
 

@@ -1,6 +1,6 @@
 #include "net/local_file.h"
 
-#include "platform/platform.h"
+#include "os/os.h"
 
 #include <cerrno>
 
@@ -18,7 +18,7 @@ int AwaitFile(std::FILE *f, bool forWrite, const FrameDeadline &transfer)
             WriteLimitPassed(transfer.log, *passing);
             return 0;
         }
-        const int ready = plat::FileWait(f, forWrite, left);
+        const int ready = os::FileWait(f, forWrite, left);
         if (ready != 0)
             return ready;
     }
@@ -29,7 +29,7 @@ int AwaitFile(std::FILE *f, bool forWrite, const FrameDeadline &transfer)
 std::FILE *OpenLocal(const char *path, bool forWrite, const FrameDeadline &transfer)
 {
     if (transfer.Bounded())
-        return plat::OpenNoWait(path, forWrite);
+        return os::OpenNoWait(path, forWrite);
     return std::fopen(path, forWrite ? "w+b" : "rb");
 }
 
@@ -55,8 +55,8 @@ int ReadLocal(std::FILE *f, char *bytes, int count, const FrameDeadline &transfe
         const int ready = AwaitFile(f, false, transfer);
         if (ready == 0)
             return kLocalLate;
-        const int got = ready < 0 ? -1 : plat::FileReadNow(f, bytes + n, count - n);
-        if (got == plat::kNotNow)
+        const int got = ready < 0 ? -1 : os::FileReadNow(f, bytes + n, count - n);
+        if (got == os::kNotNow)
             continue;
         if (got < 0) {
             *error = errno;
@@ -85,8 +85,8 @@ int WriteLocal(std::FILE *f, const char *bytes, int count, const FrameDeadline &
         const int ready = AwaitFile(f, true, transfer);
         if (ready == 0)
             return kLocalLate;
-        const int n = ready < 0 ? -1 : plat::FileWriteNow(f, bytes + done, count - done);
-        if (n == plat::kNotNow)
+        const int n = ready < 0 ? -1 : os::FileWriteNow(f, bytes + done, count - done);
+        if (n == os::kNotNow)
             continue;
         if (n < 0) {
             *error = errno;

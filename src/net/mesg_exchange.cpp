@@ -21,7 +21,7 @@
 #include "diag/ctrace.h"
 #include "net/net.h"
 #include "packet/packet.h"
-#include "platform/platform.h"
+#include "os/os.h"
 
 #include <cstring>
 
@@ -120,10 +120,10 @@ int PeekWholeFrame(int sock, unsigned char buf[kRecvBufSize], const FrameDeadlin
     if (deadline.Bounded()) {
         const FrameDeadline *passing = nullptr;
         const int left = deadline.MillisLeft(&passing);
-        if (left <= 0 || plat::SockWait(sock, false, left) != 1)
+        if (left <= 0 || os::WaitSocket(sock, false, left) != 1)
             return 0;
     }
-    const int n = plat::SockPeekSome(sock, buf, kRecvBufSize);
+    const int n = os::SockPeekSome(sock, buf, kRecvBufSize);
     const wire::Scan scan = wire::ScanPacket(buf, n);
     return scan.status == wire::Status::kComplete ? scan.size : 0;
 }

@@ -1,9 +1,10 @@
 #include "net/sock_init.h"
 
-#include "platform/platform.h"
+#include "os/os.h"
 
 namespace tranpak {
 
-int SockAppInit() { return plat::SockStartup(); }
+// Windows Sockets 1.1, exactly: the version the library was written for.
+int SockAppInit() { return os::SockStartup(1, 1); }
 
 }  // namespace tranpak

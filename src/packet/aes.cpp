@@ -15,7 +15,7 @@
 
 #include "packet/aes_x86.h"
 #include "packet/secret.h"
-#include "platform/platform.h"
+#include "os/os.h"
 
 namespace tranpak {
 namespace {
@@ -197,7 +197,7 @@ void PortableKeySchedule(const unsigned char *key, int keyLen, AesKey &out)
 
 }  // namespace
 
-bool AesInstructionsAvailable() { return plat::CpuHasAesInstructions(); }
+bool AesInstructionsAvailable() { return os::CpuHasAesInstructions(); }
 
 bool AesKeySchedule(const unsigned char *key, int keyLen, AesKey &out)
 {

@@ -10,7 +10,7 @@
 #include "packet/aes_x86.h"
 
 #include "packet/secret.h"
-#include "platform/platform.h"
+#include "os/os.h"
 
 #include <cstdint>
 #include <cstring>

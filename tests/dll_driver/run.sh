@@ -27,11 +27,10 @@ done
 # operating system calls.
 objs=()
 for cpp in "$here/peer.cpp" "$root/tests/support/peer.cpp" "$root/src/kit/wire.cpp" "$root/src/kit/wire_socket.cpp" \
-    "$root/src/platform/win32/sockets_win32.cpp" "$root/src/platform/win32/misc_win32.cpp" \
-    "$root/tools/common/os_win32.cpp"; do
+    "$root"/src/os/win32/{sockets,misc,server,threads}_win32.cpp; do
   obj=$work/$(basename "$(dirname "$cpp")")-$(basename "$cpp" .cpp).o
   "$arch-w64-mingw32-g++" -std=c++20 -O2 -Wall -Wextra -Werror -fno-exceptions -fno-rtti \
-    -I"$root/src" -I"$root/tests" -I"$root" -c -o "$obj" "$cpp"
+    -I"$root/src" -I"$root/src/os" -I"$root/tests" -c -o "$obj" "$cpp"
   objs+=("$obj")
 done
 "$arch-w64-mingw32-g++" -static -static-libgcc -static-libstdc++ -o "$work/dll_driver.exe" \

@@ -1,7 +1,7 @@
 #include "support/nonregular_paths.h"
 
 #include "core/settings.h"
-#include "platform/platform.h"
+#include "os_programs.h"
 #include "tranpak.h"
 
 #include <algorithm>
@@ -22,14 +22,14 @@ void SpecialFilesTest::ExpectInitRefuses(const std::vector<Refusal> &cases)
         if (c.bmpFile[0] != '\0')
             WriteSettings(std::string("[Error Log File]\nERRFILE=errlog.txt\n[Bitmap Define File]\nBMPFILE=") +
                           c.bmpFile + "\n");
-        plat::SetEnvVar(kSettingsEnvVar, c.settingsFile);
+        os::SetEnvVar(kSettingsEnvVar, c.settingsFile);
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(::Init8583(), -1) << c.message;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << c.message;
         char text[300];
         EXPECT_EQ(GetLastErrMesg(text, sizeof text), TRANPAK_ERR_SETTINGS) << c.message;
         EXPECT_STREQ(text, c.message);
-        plat::SetEnvVar(kSettingsEnvVar, "");
+        os::SetEnvVar(kSettingsEnvVar, "");
     }
 }
 

@@ -1,8 +1,7 @@
 #include "support/peer.h"
 
 #include "kit/wire.h"
-#include "platform/platform.h"
-#include "tools/common/os.h"
+#include "os_programs.h"
 
 #include <atomic>
 #include <cstring>
@@ -20,7 +19,7 @@ bool SendBytes(int sock, const void *bytes, int count)
 {
     const char *at = static_cast<const char *>(bytes);
     for (int sent = 0; sent < count;) {
-        const int n = plat::SockSendSome(sock, at + sent, count - sent);
+        const int n = os::SockSendSome(sock, at + sent, count - sent);
         if (n <= 0)
             return false;
         sent += n;
@@ -56,7 +55,7 @@ public:
                 record_.played = false;
         }
         if (open_)
-            plat::SockCloseHandle(sock_);
+            os::SockCloseHandle(sock_);
     }
     const Record &Done() const { return record_; }
 
@@ -70,15 +69,15 @@ private:
         case PeerStep::kReadToEnd:
             return ReadRaw(step.kind == PeerStep::kReadToEnd, step.count);
         case PeerStep::kClose:
-            plat::SockCloseHandle(sock_);
+            os::SockCloseHandle(sock_);
             open_ = false;
             return true;
         case PeerStep::kAbort:
-            tools::os::SockAbort(sock_);
+            os::SockAbort(sock_);
             open_ = false;
             return true;
         case PeerStep::kPause:
-            plat::SleepMillis(step.count);
+            os::SleepMillis(step.count);
             return true;
         case PeerStep::kReadFrame: {
             const wire::Kind kind = step.count == 1 ? wire::Kind::kFile : wire::Kind::kPacket;
@@ -106,7 +105,7 @@ private:
         char buf[kReadChunk];
         for (int left = count; toEnd || left > 0;) {
             const int want = toEnd || left > kReadChunk ? kReadChunk : left;
-            const int n = plat::SockRecvSome(sock_, buf, want);
+            const int n = os::SockRecvSome(sock_, buf, want);
             if (n <= 0)
                 return toEnd && n == 0;  // closed, failed or timed out
             record_.received.append(buf, static_cast<size_t>(n));
@@ -203,9 +202,9 @@ struct ScriptedPeer::State {
     std::vector<PeerStep> script;
     PeerOptions options;
     int listener = -1;
-    tools::os::Thread acceptor;
-    std::vector<std::unique_ptr<tools::os::Thread>> players;
-    tools::os::Mutex lock;
+    os::Thread acceptor;
+    std::vector<std::unique_ptr<os::Thread>> players;
+    os::Mutex lock;
     Record record;  // under lock
     int plays = 0;  // connections that played their script; under lock
     bool waited = false;
@@ -215,11 +214,11 @@ struct ScriptedPeer::State {
     void Play(int sock)
     {
         if (options.waitMillis > 0)
-            tools::os::SockSetRecvTimeout(sock, options.waitMillis);
+            os::SockSetRecvTimeout(sock, options.waitMillis);
         Player player(sock);
         player.Play(script);
         const Record &mine = player.Done();
-        tools::os::LockGuard hold(lock);
+        os::LockGuard hold(lock);
         record.received += mine.received;
         if (!mine.lastFrame.empty())
             record.lastFrame = mine.lastFrame;
@@ -235,18 +234,18 @@ struct ScriptedPeer::State {
     {
         const bool alone = options.connections == 1;
         for (int k = 0; options.connections == kEveryConnection || k < options.connections; ++k) {
-            const int sock = tools::os::SockAccept(listener);
+            const int sock = os::SockAccept(listener);
             ++accepted;
             if (sock < 0 || stopping) {
                 if (sock >= 0)
-                    plat::SockCloseHandle(sock);  // the wake of Wait
+                    os::SockCloseHandle(sock);  // the wake of Wait
                 return;
             }
             if (alone) {
                 Play(sock);
                 continue;
             }
-            players.push_back(std::make_unique<tools::os::Thread>());
+            players.push_back(std::make_unique<os::Thread>());
             if (!players.back()->Start([this, sock] { Play(sock); }))
                 Play(sock);
         }
@@ -270,9 +269,11 @@ ScriptedPeer::ScriptedPeer(std::vector<PeerStep> script, PeerOptions options) : 
     State &st = *state_;
     st.script = std::move(script);
     st.options = options;
-    plat::SockStartup();
-    st.listener = tools::os::SockListen("127.0.0.1", 0, options.backlog);
-    port_ = tools::os::SockLocalPort(st.listener);
+    // Windows Sockets as loading the library starts them, for the library
+    // calls of a test linked with the static library.
+    os::SockStartup(1, 1);
+    st.listener = os::SockListen("127.0.0.1", 0, options.backlog);
+    port_ = os::SockLocalPort(st.listener);
     if (options.connections != 0)
         st.acceptor.Start([&st] { st.Accept(); });
 }
@@ -291,23 +292,23 @@ void ScriptedPeer::Wait()
         // of our own, which the peer drops.
         for (int waited = 0; expected != kEveryConnection && st.accepted < expected && waited < kConnectGraceMillis;
              waited += kGraceStepMillis)
-            plat::SleepMillis(kGraceStepMillis);
+            os::SleepMillis(kGraceStepMillis);
         int wake = -1;
         if (expected == kEveryConnection || st.accepted < expected) {
             st.stopping = true;
-            wake = plat::SockOpenTcp();
+            wake = os::SockOpenTcp();
             const unsigned char loopback[4] = {127, 0, 0, 1};
-            plat::SockConnectIPv4(wake, loopback, port_);
+            os::SockConnectIPv4(wake, loopback, port_);
         }
         st.acceptor.Join();
         for (auto &player : st.players)
             player->Join();
         if (wake >= 0)
-            plat::SockCloseHandle(wake);
-        tools::os::LockGuard hold(st.lock);
+            os::SockCloseHandle(wake);
+        os::LockGuard hold(st.lock);
         st.record.played = st.record.played && (expected == kEveryConnection || st.plays == expected);
     }
-    plat::SockCloseHandle(st.listener);
+    os::SockCloseHandle(st.listener);
 }
 
 std::string ScriptedPeer::Received()
@@ -340,14 +341,14 @@ bool ScriptedPeer::Played()
     return state_->record.played;
 }
 
-bool ScriptedPeer::WasConnected() const { return plat::SockWait(state_->listener, false, 200) == 1; }
+bool ScriptedPeer::WasConnected() const { return os::WaitSocket(state_->listener, false, 200) == 1; }
 
 bool ScriptedPeer::Pair(int *client, int *peer)
 {
     const unsigned char loopback[4] = {127, 0, 0, 1};
-    *client = plat::SockOpenTcp();
-    *peer = *client >= 0 && plat::SockConnectIPv4(*client, loopback, port_) == 0
-                ? tools::os::SockAccept(state_->listener)
+    *client = os::SockOpenTcp();
+    *peer = *client >= 0 && os::SockConnectIPv4(*client, loopback, port_) == 0
+                ? os::SockAccept(state_->listener)
                 : -1;
     return *peer >= 0;
 }
@@ -361,9 +362,9 @@ std::string FileFrame(char type, const std::string &body)
 
 int ClosedPort()
 {
-    const int listener = tools::os::SockListen("127.0.0.1", 0);
-    const int port = tools::os::SockLocalPort(listener);
-    plat::SockCloseHandle(listener);
+    const int listener = os::SockListen("127.0.0.1", 0);
+    const int port = os::SockLocalPort(listener);
+    os::SockCloseHandle(listener);
     return port;
 }
 

@@ -1,6 +1,6 @@
 #include "fetch.h"
 
-#include "../common/os.h"
+#include "os_programs.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,6 +1,6 @@
 #include "load.h"
 
-#include "../common/os.h"
+#include "os_programs.h"
 #include "reply.h"
 
 #include <algorithm>

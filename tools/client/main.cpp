@@ -9,7 +9,7 @@
 //   tranpak-client --host 127.0.0.1 --port 5000 fetch-file upload.txt back.txt
 #include "../common/cli.h"
 #include "../common/mac_choice.h"
-#include "../common/os.h"
+#include "os_programs.h"
 #include "../common/shown_text.h"
 #include "../common/tool_support.h"
 #include "failure.h"
@@ -32,6 +32,7 @@
 #include <vector>
 
 using namespace tranpak::tools;
+namespace os = tranpak::os;
 
 namespace {
 
@@ -407,7 +408,7 @@ int Run(const Args &a)
 {
     // The library finds the file through the variable, as it would for
     // any application started with it.
-    if (!a.settings.empty() && !os::SetEnvVar("TRANPAK_SETTINGS", a.settings.c_str()))
+    if (!a.settings.empty() && os::SetEnvVar("TRANPAK_SETTINGS", a.settings.c_str()) != 0)
         return UsageError(kTool, "cannot use --settings " + a.settings);
     const int rc = TpInit8583(g_s, nullptr);
     const SettingsView settings = ViewSettings();

@@ -1,9 +1,10 @@
 // Which settings file the library reads at start-up and what it holds,
-// found the way the library finds them: TRANPAK_SETTINGS when it is set
-// and not empty (at most 1023 characters), else the built-in path; then
-// [Error Log File] ERRFILE, [Bitmap Define File] BMPFILE and [Com Trace
-// File] CTRACEFILE, each cut to 159 characters, with the library's
-// defaults, [Com Trace Flag] GCODEFLAG, and the [Com Timeout] limits.
+// found by the library's own lookup (the kit's settings_file.h):
+// TRANPAK_SETTINGS when it is set and not empty (at most 1023
+// characters), else the built-in path; then [Error Log File] ERRFILE,
+// [Bitmap Define File] BMPFILE and [Com Trace File] CTRACEFILE, each cut to
+// 159 characters, with the library's defaults, [Com Trace Flag] GCODEFLAG,
+// and the [Com Timeout] limits.
 #ifndef TRANPAK_TOOLS_SETTINGS_VIEW_H
 #define TRANPAK_TOOLS_SETTINGS_VIEW_H
 
@@ -22,7 +23,8 @@ struct SettingsView {
     std::string ctracefile;
     bool trace = false;
     // CONNECT, SEND, RECV and TRANSFER in seconds; 0: none (also for a
-    // value the library refuses, which Init8583 reports).
+    // value the library refuses and the ones after it, which Init8583
+    // reports).
     int connectLimit = 0, sendLimit = 0, recvLimit = 0, transferLimit = 0;
 };
 

@@ -1,12 +1,24 @@
 #include "mac_choice.h"
 
 #include "mac_names.h"
-#include "profile.h"
+#include "os.h"
+#include "settings_file.h"
 #include "tool_support.h"
 
 #include <cstring>
 
 namespace tranpak::tools {
+namespace {
+
+// A value of the settings file's [MAC] section, read as the library reads it.
+std::string MacSetting(const std::string &file, const char *key)
+{
+    char value[kSettingValueSize];
+    os::ReadProfileString("MAC", key, "", value, sizeof value, file.c_str());
+    return value;
+}
+
+}  // namespace
 
 const char kMacOptionsHelp[] =
     "  --key HEX         MAC key: 16 hex digits, or 32, 48 or 64 as --mac takes\n"
@@ -50,11 +62,11 @@ bool ParseMacKey(const std::string &hex, MacChoice *c, std::string *error)
 
 bool MacFromSettings(const std::string &file, MacChoice *c, std::string *error)
 {
-    const std::string name = ReadProfileValue(file, "MAC", "ALGORITHM", "");
+    const std::string name = MacSetting(file, "ALGORITHM");
     if (!name.empty() && !ParseMacAlgorithm(name, c, error))
         return false;
     // The library reads the number with any leading zeros (PADDING=02).
-    std::string padding = ReadProfileValue(file, "MAC", "PADDING", "");
+    std::string padding = MacSetting(file, "PADDING");
     while (padding.size() > 1 && padding[0] == '0')
         padding.erase(0, 1);
     return padding.empty() || ParseMacPadding(padding, c, error);

@@ -2,7 +2,7 @@
 // them and judges their heads.
 #include "client_link.h"
 
-#include "../common/os.h"
+#include "os_programs.h"
 #include "../common/shown_text.h"
 
 #include <algorithm>

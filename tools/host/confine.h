@@ -6,7 +6,7 @@
 #ifndef TRANPAK_TOOLS_CONFINE_H
 #define TRANPAK_TOOLS_CONFINE_H
 
-#include "../common/os.h"
+#include "os_programs.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #include "host.h"
 
 #include "../common/message_view.h"
-#include "../common/os.h"
+#include "os_programs.h"
 #include "../common/shown_text.h"
 #include "../common/tool_support.h"
 #include "client_link.h"
@@ -88,7 +88,7 @@ int HostSimulator::Start(std::string *why)
         *why = "--dir " + options_.dir + " is not a directory";
         return -1;
     }
-    os::SockStartup();
+    os::SockStartup(2, 2);
     std::string reason;
     listener_ = os::SockListen(options_.address.c_str(), options_.port, kListenBacklog, &reason);
     if (listener_ < 0) {

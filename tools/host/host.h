@@ -13,7 +13,7 @@
 #include "rules.h"
 #include "tranpak.h"
 
-#include "../common/os.h"
+#include "os_programs.h"
 
 #include <atomic>
 #include <csignal>

@@ -6,7 +6,7 @@
 // own deadline. A request refused (a name outside, a link, a directory...)
 // is answered with '3' at once and its connection ended, so a client
 // cannot hold a slot with a store that will never be kept.
-#include "../common/os.h"
+#include "os_programs.h"
 #include "../common/shown_text.h"
 #include "client_link.h"
 #include "host.h"

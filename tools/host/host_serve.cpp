@@ -4,7 +4,7 @@
 // the listen backlog until one ends. Log lines are built whole and handed
 // to the log's one writer (log_writer.h), so no connection waits on
 // standard output and none takes a lock around writing it.
-#include "../common/os.h"
+#include "os_programs.h"
 #include "../common/tool_support.h"
 #include "client_link.h"
 #include "host.h"
@@ -106,7 +106,7 @@ void HostSimulator::Serve(volatile std::sig_atomic_t *stop)
         slot->ended = false;
         slot->busy = slot->thread.Start([this, slot, sock, number, stop] { RunConnection(slot, sock, number, stop); });
         if (!slot->busy) {
-            os::SockClose(sock);
+            os::SockCloseHandle(sock);
             Say(number, "connection closed: no thread can be started for it");
             continue;
         }
@@ -121,7 +121,7 @@ void HostSimulator::Serve(volatile std::sig_atomic_t *stop)
         if (serving > 0)
             os::SleepMillis(kFullPollMillis);
     }
-    os::SockClose(listener_);
+    os::SockCloseHandle(listener_);
 }
 
 void HostSimulator::RunConnection(Slot *slot, int sock, long number, volatile std::sig_atomic_t *stop)
@@ -130,7 +130,7 @@ void HostSimulator::RunConnection(Slot *slot, int sock, long number, volatile st
         ClientLink link(sock, options_.clientTimeoutMillis, stop, number);
         HandleConnection(link, slot);
     }
-    os::SockClose(sock);
+    os::SockCloseHandle(sock);
     slot->ended = true;
 }
 

@@ -8,7 +8,7 @@
 #ifndef TRANPAK_TOOLS_LOG_WRITER_H
 #define TRANPAK_TOOLS_LOG_WRITER_H
 
-#include "../common/os.h"
+#include "os_programs.h"
 
 #include <atomic>
 #include <cstddef>

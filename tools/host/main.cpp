@@ -5,7 +5,7 @@
 //                --rule "2=4761*,4>=1000 : 39=51"
 #include "../common/cli.h"
 #include "../common/mac_choice.h"
-#include "../common/os.h"
+#include "os_programs.h"
 #include "../common/tool_support.h"
 #include "host.h"
 
@@ -16,6 +16,7 @@
 #include <string>
 
 using namespace tranpak::tools;
+namespace os = tranpak::os;
 
 namespace {
 

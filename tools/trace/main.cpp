@@ -6,7 +6,7 @@
 //   tranpak-trace --json - < ../run/ctrace.txt
 #include "../common/cli.h"
 #include "../common/mac_choice.h"
-#include "../common/os.h"
+#include "os_programs.h"
 #include "../common/tool_support.h"
 #include "decode.h"
 #include "trace_stream.h"
@@ -15,6 +15,7 @@
 #include <string>
 
 using namespace tranpak::tools;
+namespace os = tranpak::os;
 
 namespace {
 

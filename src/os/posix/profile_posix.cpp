@@ -11,11 +11,11 @@
 // line without '=' is that key with an empty value; blanks and tabs around
 // keys and values are dropped; a value enclosed in a matching pair of ' or "
 // loses the pair.
-#include "platform/platform.h"
+#include "os/os.h"
 
 #include <cstring>
 
-namespace tranpak::plat {
+namespace tranpak::os {
 namespace {
 
 // One line of the profile file; the rest of a longer line is discarded.
@@ -140,4 +140,4 @@ int ReadProfileString(const char *section, const char *key, const char *fallback
     return CopyOut(vb, ve, out, size);
 }
 
-}  // namespace tranpak::plat
+}  // namespace tranpak::os

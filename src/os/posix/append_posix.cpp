@@ -6,13 +6,14 @@
 // longer than the pipe takes in one piece, a part); the rest is lost then,
 // as for any log that cannot be written. A regular file is written the
 // same either way.
-#include "platform/platform.h"
+#include "os/os.h"
+#include "os/posix/common_posix.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace tranpak::plat {
+namespace tranpak::os {
 
 int AppendText(const char *path, const char *text, int count)
 {
@@ -22,9 +23,7 @@ int AppendText(const char *path, const char *text, int count)
     int rc = 0;
     while (count > 0) {
         const int piece = count < kAppendTextMax ? count : kAppendTextMax;
-        ssize_t n = write(fd, text, static_cast<size_t>(piece));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = RetryOnSignal([&] { return write(fd, text, static_cast<size_t>(piece)); });
         if (n <= 0) {
             rc = -1;
             break;
@@ -36,4 +35,4 @@ int AppendText(const char *path, const char *text, int count)
     return rc;
 }
 
-}  // namespace tranpak::plat
+}  // namespace tranpak::os

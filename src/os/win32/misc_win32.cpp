@@ -1,9 +1,9 @@
 // Windows profile reader and sleeping: the system's own functions.
-#include "platform/platform.h"
+#include "os/os.h"
 
 #include <windows.h>
 
-namespace tranpak::plat {
+namespace tranpak::os {
 namespace {
 
 // Room for a settings path made absolute.
@@ -56,4 +56,4 @@ int LocalTime(std::time_t t, std::tm *out)
     return 0;
 }
 
-}  // namespace tranpak::plat
+}  // namespace tranpak::os

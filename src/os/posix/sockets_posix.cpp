@@ -1,5 +1,7 @@
-// POSIX sockets for the platform layer (Linux and other Unix systems).
-#include "platform/platform.h"
+// POSIX sockets of the library (Linux and other Unix systems): the client
+// side, waiting, and the calls that do not wait.
+#include "os/os.h"
+#include "os/posix/common_posix.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -16,9 +18,9 @@
 #define MSG_NOSIGNAL 0  // systems without it use SO_NOSIGPIPE, set at creation
 #endif
 
-namespace tranpak::plat {
+namespace tranpak::os {
 
-int SockStartup() { return 0; }
+int SockStartup(int, int) { return 0; }
 
 int ParseIPv4(const char *text, unsigned char addr[4])
 {
@@ -63,17 +65,16 @@ int SockConnectIPv4(int sock, const unsigned char addr[4], int port)
     sin.sin_family = AF_INET;
     sin.sin_port = htons(static_cast<unsigned short>(port & 0xFFFF));
     std::memcpy(&sin.sin_addr, addr, 4);
-    int rc;
-    do {
-        rc = connect(sock, reinterpret_cast<const sockaddr *>(&sin), sizeof sin);
-    } while (rc < 0 && errno == EINTR);
+    const int rc = RetryOnSignal([&] { return connect(sock, reinterpret_cast<const sockaddr *>(&sin), sizeof sin); });
     return rc < 0 ? -1 : 0;
 }
 
-int SockConnectIPv4Within(int sock, const unsigned char addr[4], int port, int millis)
+int SockConnectIPv4Within(int sock, const unsigned char addr[4], int port, int millis, int *error)
 {
-    int flags = fcntl(sock, F_GETFL);
-    if (flags < 0 || fcntl(sock, F_SETFL, flags | O_NONBLOCK) < 0)
+    int failure = 0;
+    if (error != nullptr)
+        *error = 0;
+    if (SetNonBlocking(sock, true) != 0)
         return -1;
     sockaddr_in sin{};
     sin.sin_family = AF_INET;
@@ -85,6 +86,7 @@ int SockConnectIPv4Within(int sock, const unsigned char addr[4], int port, int m
         // like one in progress.
         if (errno != EINPROGRESS && errno != EINTR) {
             rc = -1;
+            failure = errno;
         } else {
             const uint32_t start = TickMillis();
             for (;;) {
@@ -93,46 +95,71 @@ int SockConnectIPv4Within(int sock, const unsigned char addr[4], int port, int m
                     rc = kTimedOut;
                     break;
                 }
-                int ready = SockWait(sock, true, left);
+                int ready = WaitSocket(sock, true, left);
                 if (ready < 0) {
                     rc = -1;
                     break;
                 }
                 if (ready > 0) {
-                    int err = 0;
-                    socklen_t len = sizeof err;
-                    rc = getsockopt(sock, SOL_SOCKET, SO_ERROR, &err, &len) < 0 || err != 0 ? -1 : 0;
+                    socklen_t len = sizeof failure;
+                    if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &failure, &len) < 0)
+                        failure = errno;
+                    rc = failure != 0 ? -1 : 0;
                     break;
                 }
             }
         }
     }
-    fcntl(sock, F_SETFL, flags);
+    SetNonBlocking(sock, false);
+    if (error != nullptr)
+        *error = rc == -1 ? failure : 0;
     return rc;
 }
 
-int SockWait(int sock, bool forWrite, int millis)
+int PollOne(int fd, bool forWrite, int millis)
 {
-    if (sock < 0)
-        return -1;  // poll would skip it and wait the whole time
-    pollfd p{sock, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
+    pollfd p{fd, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
     int rc = poll(&p, 1, millis);
     if (rc < 0)
         return errno == EINTR ? 0 : -1;
-    // An error or hang-up is "ready": the next call tells which.
     return rc > 0 ? 1 : 0;
 }
 
-int SockSendNow(int sock, const void *bytes, int count)
+int NotNowOr(ssize_t n)
 {
-    ssize_t n;
-    do {
-        n = send(sock, bytes, static_cast<size_t>(count), MSG_NOSIGNAL | MSG_DONTWAIT);
-    } while (n < 0 && errno == EINTR);
     if (n < 0)
-        return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+        return (errno == EAGAIN || errno == EWOULDBLOCK) ? kNotNow : -1;
     return static_cast<int>(n);
 }
+
+int WaitSocket(int sock, bool forWrite, int millis)
+{
+    if (sock < 0)
+        return -1;  // poll would skip it and wait the whole time
+    return PollOne(sock, forWrite, millis);
+}
+
+int SetNonBlocking(int sock, bool on)
+{
+    const int flags = fcntl(sock, F_GETFL);
+    if (flags < 0)
+        return -1;
+    return fcntl(sock, F_SETFL, on ? flags | O_NONBLOCK : flags & ~O_NONBLOCK) < 0 ? -1 : 0;
+}
+
+int SendNow(int sock, const void *bytes, int count)
+{
+    return NotNowOr(RetryOnSignal(
+        [&] { return send(sock, bytes, static_cast<size_t>(count), MSG_NOSIGNAL | MSG_DONTWAIT); }));
+}
+
+int RecvNow(int sock, void *bytes, int count)
+{
+    return NotNowOr(RetryOnSignal([&] { return recv(sock, bytes, static_cast<size_t>(count), MSG_DONTWAIT); }));
+}
+
+// MSG_DONTWAIT holds for the one call whatever the socket's mode.
+int SendNowOnBlocking(int sock, const void *bytes, int count) { return SendNow(sock, bytes, count); }
 
 uint32_t TickMillis()
 {
@@ -143,31 +170,22 @@ uint32_t TickMillis()
 
 int SockSendSome(int sock, const void *bytes, int count)
 {
-    ssize_t n;
-    do {
-        n = send(sock, bytes, static_cast<size_t>(count), MSG_NOSIGNAL);
-    } while (n < 0 && errno == EINTR);
+    const ssize_t n = RetryOnSignal([&] { return send(sock, bytes, static_cast<size_t>(count), MSG_NOSIGNAL); });
     return n < 0 ? -1 : static_cast<int>(n);
 }
 
 int SockRecvSome(int sock, void *bytes, int count)
 {
-    ssize_t n;
-    do {
-        n = recv(sock, bytes, static_cast<size_t>(count), 0);
-    } while (n < 0 && errno == EINTR);
+    const ssize_t n = RetryOnSignal([&] { return recv(sock, bytes, static_cast<size_t>(count), 0); });
     return n < 0 ? -1 : static_cast<int>(n);
 }
 
 int SockPeekSome(int sock, void *bytes, int count)
 {
-    ssize_t n;
-    do {
-        n = recv(sock, bytes, static_cast<size_t>(count), MSG_PEEK);
-    } while (n < 0 && errno == EINTR);
+    const ssize_t n = RetryOnSignal([&] { return recv(sock, bytes, static_cast<size_t>(count), MSG_PEEK); });
     return n < 0 ? -1 : static_cast<int>(n);
 }
 
 int SockCloseHandle(int sock) { return close(sock) < 0 ? -1 : 0; }
 
-}  // namespace tranpak::plat
+}  // namespace tranpak::os

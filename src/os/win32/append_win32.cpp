@@ -5,11 +5,11 @@
 // one byte far beyond any real end of file: texts of threads and processes
 // never overwrite or interleave. Line feeds become CR LF, as the C
 // runtime's text mode wrote them before.
-#include "platform/platform.h"
+#include "os/os.h"
 
 #include <windows.h>
 
-namespace tranpak::plat {
+namespace tranpak::os {
 
 int AppendText(const char *path, const char *text, int count)
 {
@@ -47,4 +47,4 @@ int AppendText(const char *path, const char *text, int count)
     return rc;
 }
 
-}  // namespace tranpak::plat
+}  // namespace tranpak::os

@@ -3,13 +3,13 @@
 // tells how many bytes wait in it, so reading one waits no longer than
 // given; a disk file is always ready. Whether a pipe takes bytes cannot be
 // asked, so a write to a pipe nobody reads may still wait, as before.
-#include "platform/platform.h"
+#include "os/os.h"
 
 #include <windows.h>
 
 #include <io.h>
 
-namespace tranpak::plat {
+namespace tranpak::os {
 namespace {
 
 // How often a pipe is asked whether bytes have come.
@@ -54,4 +54,4 @@ int FileWriteNow(std::FILE *f, const void *bytes, int count)
     return n == 0 ? kNotNow : n;
 }
 
-}  // namespace tranpak::plat
+}  // namespace tranpak::os

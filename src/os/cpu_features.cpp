@@ -1,8 +1,8 @@
 // What the processor offers beyond its base instruction set: the one
 // place that asks it, the same code for every operating system.
-#include "platform/platform.h"
+#include "os/os.h"
 
-namespace tranpak::plat {
+namespace tranpak::os {
 
 bool CpuHasAesInstructions()
 {
@@ -17,4 +17,4 @@ bool CpuHasAesInstructions()
 #endif
 }
 
-}  // namespace tranpak::plat
+}  // namespace tranpak::os

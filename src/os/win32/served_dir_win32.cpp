@@ -1,154 +1,20 @@
-// The tools' operating system calls on Windows.
+// Files below a served directory on Windows, and the descriptor calls that
+// go with them: see ServedDir in os_programs.h for how a path is kept from
+// leading outside.
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0600  // GetFinalPathNameByHandleA
 #endif
-#include "os.h"
+#include "os/os_programs.h"
+#include "os/win32/system_text_win32.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <atomic>
-#include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 #include <vector>
 
-namespace tranpak::tools::os {
-namespace {
-
-SOCKET Handle(int sock) { return static_cast<SOCKET>(static_cast<unsigned int>(sock)); }
-
-int FromSocket(SOCKET s) { return s == INVALID_SOCKET ? -1 : static_cast<int>(s); }
-
-bool IsLinkAttribute(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
-
-// The system's words for an error code, without the closing ".\r\n".
-std::string SystemText(DWORD error)
-{
-    char text[256];
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                             sizeof text, nullptr);
-    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.'))
-        --n;
-    return n > 0 ? std::string(text, n) : "Windows error " + std::to_string(error);
-}
-
-}  // namespace
-
-void IgnoreBrokenPipe() {}
-
-void OnStopRequest(void (*handler)(int))
-{
-    std::signal(SIGINT, handler);
-    std::signal(SIGTERM, handler);
-    std::signal(SIGBREAK, handler);
-}
-
-int SockStartup()
-{
-    WSADATA wsa;
-    return WSAStartup(MAKEWORD(2, 2), &wsa) == 0 ? 0 : -1;
-}
-
-int SockListen(const char *address, int port, int backlog, std::string *why)
-{
-    unsigned long a = inet_addr(address);
-    // inet_addr answers INADDR_NONE for errors and for the broadcast
-    // address alike; only the latter's literal text is that address.
-    if (a == INADDR_NONE && std::strcmp(address, "255.255.255.255") != 0) {
-        if (why != nullptr)
-            *why = "not an IPv4 address";
-        return -1;
-    }
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s == INVALID_SOCKET) {
-        if (why != nullptr)
-            *why = SystemText(static_cast<DWORD>(WSAGetLastError()));
-        return -1;
-    }
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
-    sin.sin_addr.s_addr = a;
-    if (bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 || listen(s, backlog) < 0) {
-        if (why != nullptr)
-            *why = SystemText(static_cast<DWORD>(WSAGetLastError()));
-        closesocket(s);
-        return -1;
-    }
-    return FromSocket(s);
-}
-
-int SockLocalPort(int sock)
-{
-    sockaddr_in sin{};
-    int len = sizeof sin;
-    if (getsockname(Handle(sock), reinterpret_cast<sockaddr *>(&sin), &len) < 0)
-        return -1;
-    return ntohs(sin.sin_port);
-}
-
-int SockAccept(int sock) { return FromSocket(accept(Handle(sock), nullptr, nullptr)); }
-
-int SockPeekSome(int sock, void *bytes, int count)
-{
-    int n = recv(Handle(sock), static_cast<char *>(bytes), count, MSG_PEEK);
-    return n < 0 ? -1 : n;
-}
-
-int SockAbort(int sock)
-{
-    linger hard{1, 0};
-    setsockopt(Handle(sock), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&hard), sizeof hard);
-    return closesocket(Handle(sock)) < 0 ? -1 : 0;
-}
-
-int SockSetRecvTimeout(int sock, int millis)
-{
-    DWORD ms = static_cast<DWORD>(millis);
-    return setsockopt(Handle(sock), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&ms), sizeof ms) < 0
-               ? -1
-               : 0;
-}
-
-int SockClose(int sock) { return closesocket(Handle(sock)) < 0 ? -1 : 0; }
-
-int SetNonBlocking(int sock)
-{
-    u_long on = 1;
-    return ioctlsocket(Handle(sock), FIONBIO, &on) == 0 ? 0 : -1;
-}
-
-int WaitSocket(int sock, bool forWrite, int millis)
-{
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(Handle(sock), &set);
-    timeval tv{millis / 1000, (millis % 1000) * 1000};
-    int rc = select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &tv);
-    return rc < 0 ? -1 : rc == 0 ? 0 : 1;
-}
-
-int RecvNow(int sock, void *bytes, int count)
-{
-    int n = recv(Handle(sock), static_cast<char *>(bytes), count, 0);
-    if (n == SOCKET_ERROR)
-        return WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : -1;
-    return n;
-}
-
-int SendNow(int sock, const void *bytes, int count)
-{
-    int n = send(Handle(sock), static_cast<const char *>(bytes), count, 0);
-    if (n == SOCKET_ERROR)
-        return WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : -1;
-    return n;
-}
-
-int ReadBytes(int fd, void *bytes, int count) { return _read(fd, bytes, static_cast<unsigned>(count)); }
+namespace tranpak::os {
 
 bool WriteBytes(int fd, const void *bytes, int count)
 {
@@ -169,11 +35,9 @@ bool SyncAndClose(int fd)
     return _close(fd) == 0 && synced;
 }
 
-void CloseFile(int fd) { _close(fd); }
-
-// ---- files below a served directory ----
-
 namespace {
+
+bool IsLinkAttribute(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
 // Held handles leave out FILE_SHARE_DELETE: while one is open, nobody can
 // rename, move or remove the directory it names.
@@ -414,118 +278,4 @@ long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
 // holds and one this process holds look alike from outside.
 int HeldOpenHere(const std::string &) { return -1; }
 
-std::string ConnectProblem(const std::string &host, int port, int millis)
-{
-    addrinfo hints{}, *found = nullptr;
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
-        return "";
-    sockaddr_in sin = *reinterpret_cast<const sockaddr_in *>(found->ai_addr);
-    freeaddrinfo(found);
-    sin.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s == INVALID_SOCKET)
-        return SystemText(static_cast<DWORD>(WSAGetLastError()));
-    const int sock = FromSocket(s);
-    SetNonBlocking(sock);
-    int error = 0;
-    if (connect(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) != 0) {
-        error = WSAGetLastError();
-        if (error == WSAEWOULDBLOCK) {
-            // A refused connection shows in the exception set, not as
-            // writable.
-            fd_set done, failed;
-            FD_ZERO(&done);
-            FD_SET(s, &done);
-            FD_ZERO(&failed);
-            FD_SET(s, &failed);
-            timeval tv{millis / 1000, (millis % 1000) * 1000};
-            error = 0;
-            if (select(0, nullptr, &done, &failed, &tv) > 0 && FD_ISSET(s, &failed)) {
-                int len = sizeof error;
-                getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &len);
-            }
-        }
-    }
-    closesocket(s);
-    return error != 0 ? SystemText(static_cast<DWORD>(error)) : "";
-}
-
-bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
-
-void SleepMillis(int millis) { Sleep(static_cast<DWORD>(millis)); }
-
-namespace {
-
-DWORD WINAPI RunBody(LPVOID arg)
-{
-    auto *body = static_cast<std::function<void()> *>(arg);
-    (*body)();
-    delete body;
-    return 0;
-}
-
-}  // namespace
-
-Thread::~Thread() { Join(); }
-
-bool Thread::Start(std::function<void()> body)
-{
-    auto *copy = new std::function<void()>(std::move(body));
-    HANDLE h = CreateThread(nullptr, 0, RunBody, copy, 0, nullptr);
-    if (h == nullptr) {
-        delete copy;
-        return false;
-    }
-    handle_ = h;
-    return true;
-}
-
-void Thread::Join()
-{
-    if (handle_ == nullptr)
-        return;
-    WaitForSingleObject(static_cast<HANDLE>(handle_), INFINITE);
-    CloseHandle(static_cast<HANDLE>(handle_));
-    handle_ = nullptr;
-}
-
-Mutex::Mutex() : impl_(new CRITICAL_SECTION) { InitializeCriticalSection(static_cast<CRITICAL_SECTION *>(impl_)); }
-
-Mutex::~Mutex()
-{
-    DeleteCriticalSection(static_cast<CRITICAL_SECTION *>(impl_));
-    delete static_cast<CRITICAL_SECTION *>(impl_);
-}
-
-void Mutex::Lock() { EnterCriticalSection(static_cast<CRITICAL_SECTION *>(impl_)); }
-void Mutex::Unlock() { LeaveCriticalSection(static_cast<CRITICAL_SECTION *>(impl_)); }
-
-CondVar::CondVar() : impl_(new CONDITION_VARIABLE) { InitializeConditionVariable(static_cast<CONDITION_VARIABLE *>(impl_)); }
-
-CondVar::~CondVar() { delete static_cast<CONDITION_VARIABLE *>(impl_); }
-
-void CondVar::Wait(Mutex &held, int millis)
-{
-    SleepConditionVariableCS(static_cast<CONDITION_VARIABLE *>(impl_), static_cast<CRITICAL_SECTION *>(held.impl_),
-                             static_cast<DWORD>(millis));
-}
-
-void CondVar::WakeAll() { WakeAllConditionVariable(static_cast<CONDITION_VARIABLE *>(impl_)); }
-
-bool GetEnvVar(const char *name, std::string *value)
-{
-    DWORD n = GetEnvironmentVariableA(name, nullptr, 0);
-    if (n == 0)
-        return false;
-    std::string v(n, '\0');
-    n = GetEnvironmentVariableA(name, v.data(), n);
-    v.resize(n);
-    *value = v;
-    return true;
-}
-
-bool SetEnvVar(const char *name, const char *value) { return SetEnvironmentVariableA(name, value) != 0; }
-
-}  // namespace tranpak::tools::os
+}  // namespace tranpak::os

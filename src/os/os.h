@@ -1,25 +1,33 @@
-// The platform layer: the only code that knows which operating system it
-// runs on. Everything else in the library reaches sockets, the profile
-// reader, sleeping and the load-time start-up through these functions.
+// The OS layer: the only code of the project that knows which operating
+// system it runs on, for the library and for its programs (the tools,
+// tests, benchmarks and fuzz targets) alike. This header is the part the
+// library uses: sockets, waiting, files, the profile reader, the
+// environment, the clock, sleeping. It is heap-free and compiled into the
+// library. os_programs.h adds what only programs need (server sockets,
+// files below a served directory, threads, signals); that part may
+// allocate and is never linked into the shared library.
 // One implementation per platform lives beside this file (posix/, win32/);
-// CMake compiles exactly one of them.
-#ifndef TRANPAK_PLATFORM_H
-#define TRANPAK_PLATFORM_H
+// CMake compiles exactly one of them. The library names this header
+// "os/os.h"; programs name it "os.h", as a header of the kit.
+#ifndef TRANPAK_OS_OS_H
+#define TRANPAK_OS_OS_H
 
 #include <cstddef>
 #include <cstdio>
 #include <ctime>
 #include <cstdint>
 
-namespace tranpak::plat {
+namespace tranpak::os {
 
 // Socket handles are plain ints; -1 means "no socket" everywhere.
 inline constexpr int kNoSocket = -1;
 
-// Starts the sockets layer for the process. 0 on success, -1 on failure.
-// On Windows this asks Windows Sockets for version 1.1 and accepts nothing
-// else; on POSIX there is nothing to start.
-int SockStartup();
+// Starts the sockets layer for the process, asking for version
+// major.minor and accepting exactly that version: when the system agrees
+// to another, the start is undone (WSACleanup) and it fails. 0 on
+// success, -1 on failure. The library asks for Windows Sockets 1.1; a
+// program may ask for 2.2. On POSIX there is nothing to start.
+int SockStartup(int major, int minor);
 
 // Converts a dotted IPv4 text as the C library's inet_addr does.
 // 0 and the 4 address bytes (network order) on success, -1 when the text
@@ -39,18 +47,35 @@ int SockConnectIPv4(int sock, const unsigned char addr[4], int port);
 
 // Connects as SockConnectIPv4 does, but gives up once millis (above 0)
 // have passed: 0 connected, -1 failed, -2 the time passed first. The
-// socket is blocking again afterwards.
+// socket is blocking again afterwards. When error is given, a failure
+// leaves there the system's error number for it (errno, or the Windows
+// Sockets error), or 0 when the system named none.
 inline constexpr int kTimedOut = -2;
-int SockConnectIPv4Within(int sock, const unsigned char addr[4], int port, int millis);
+int SockConnectIPv4Within(int sock, const unsigned char addr[4], int port, int millis, int *error = nullptr);
 
 // Waits at most millis until the socket can be read (forWrite false: data
 // or the peer's close is there) or written. 1 ready, 0 not yet (the time
 // passed, or a signal came), -1 on an error.
-int SockWait(int sock, bool forWrite, int millis);
+int WaitSocket(int sock, bool forWrite, int millis);
 
-// A send that never waits: the bytes the socket takes now, 0 when it
-// takes none now, -1 on an error (never SIGPIPE).
-int SockSendNow(int sock, const void *bytes, int count);
+// Switches a socket to calls that never wait (on), or back to calls that
+// wait, as every socket starts (off). 0 on success, -1 on failure.
+int SetNonBlocking(int sock, bool on = true);
+
+// What a call that does not wait answers when nothing can move now, for
+// sockets and files alike.
+inline constexpr int kNotNow = -3;
+
+// One send or receive that does not wait: the bytes moved, 0 when the
+// peer has closed (receive), kNotNow when nothing can move now, -1 on an
+// error. A call interrupted by a signal is retried; a send never raises
+// SIGPIPE. On POSIX they never wait on any socket; on Windows only on one
+// switched with SetNonBlocking.
+int SendNow(int sock, const void *bytes, int count);
+int RecvNow(int sock, void *bytes, int count);
+// SendNow on a socket left blocking: the call never waits, and the socket
+// stays blocking (Windows switches it for the call).
+int SendNowOnBlocking(int sock, const void *bytes, int count);
 
 // A millisecond tick for measuring time limits. It wraps after about 49
 // days, so only differences of two ticks mean anything.
@@ -82,8 +107,8 @@ int ReadProfileString(const char *section, const char *key, const char *fallback
 // Returns its length; 0 when it is unset or empty; -1 when it does not fit
 // size - 1 characters (out is then empty).
 int ReadEnvVar(const char *name, char *out, int size);
-// Sets an environment variable of the process (tests use it to point the
-// library at a settings file). 0 on success, -1 on failure.
+// Sets an environment variable of the process (tests and the client use
+// it to point the library at a settings file). 0 on success, -1 on failure.
 int SetEnvVar(const char *name, const char *value);
 
 // Local files: what a transfer reads or writes, and the files the library
@@ -119,10 +144,10 @@ int LineFileOpen(LineFile &f, const char *path);
 // the file or on a read error, when nothing was read.
 int LineFileGets(LineFile &f, char *out, int size);
 void LineFileClose(LineFile &f);
-// The descriptor calls under LineFile: bytes read (0 at the end of the
-// file, -1 on an error), and the close.
-int LineFileRead(int fd, char *bytes, int count);
-void LineFileCloseFd(int fd);
+// The descriptor calls under LineFile, also for programs' files: bytes
+// read (0 at the end of the file, -1 on an error), and the close.
+int ReadBytes(int fd, void *bytes, int count);
+void CloseFile(int fd);
 // 1 when the existing file at path may be opened for writing by this
 // process (nothing is changed), else 0.
 int CanWriteFile(const char *path);
@@ -163,7 +188,6 @@ int FileWait(std::FILE *f, bool forWrite, int millis);
 // buffered bytes of), without waiting where the platform allows: the
 // bytes moved, 0 at the file's end (reading), kNotNow when nothing can
 // move now, -1 on an error (errno tells).
-inline constexpr int kNotNow = -3;
 int FileReadNow(std::FILE *f, void *bytes, int count);
 int FileWriteNow(std::FILE *f, const void *bytes, int count);
 
@@ -206,6 +230,6 @@ inline constexpr int kAppendTextMax = 16384;
 // 0 when it was written, -1 when the file cannot be opened or written.
 int AppendText(const char *path, const char *text, int count);
 
-}  // namespace tranpak::plat
+}  // namespace tranpak::os
 
 #endif

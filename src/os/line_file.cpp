@@ -1,10 +1,10 @@
 // Reading a text file line by line from a descriptor, into a fixed
 // buffer: the part of LineFile that is the same on every platform.
-#include "platform/platform.h"
+#include "os/os.h"
 
 #include <cstring>
 
-namespace tranpak::plat {
+namespace tranpak::os {
 
 int LineFileGets(LineFile &f, char *out, int size)
 {
@@ -13,7 +13,7 @@ int LineFileGets(LineFile &f, char *out, int size)
     int n = 0;
     while (n < size - 1) {
         if (f.pos == f.end) {
-            const int got = LineFileRead(f.fd, f.buf, kLineFileBufSize);
+            const int got = ReadBytes(f.fd, f.buf, kLineFileBufSize);
             if (got <= 0)
                 break;
             f.pos = 0;
@@ -31,9 +31,9 @@ int LineFileGets(LineFile &f, char *out, int size)
 void LineFileClose(LineFile &f)
 {
     if (f.fd >= 0)
-        LineFileCloseFd(f.fd);
+        CloseFile(f.fd);
     f.fd = -1;
     f.pos = f.end = 0;
 }
 
-}  // namespace tranpak::plat
+}  // namespace tranpak::os

@@ -1,6 +1,6 @@
 // Local files on Windows: the files a transfer reads or writes, and the
 // settings and definition files.
-#include "platform/platform.h"
+#include "os/os.h"
 
 #include <windows.h>
 
@@ -11,7 +11,7 @@
 #include <io.h>
 #include <sys/stat.h>
 
-namespace tranpak::plat {
+namespace tranpak::os {
 namespace {
 
 // A handle on an existing path for looking at it, or for writing when
@@ -69,9 +69,9 @@ int LineFileOpen(LineFile &f, const char *path)
     return 0;
 }
 
-int LineFileRead(int fd, char *bytes, int count) { return _read(fd, bytes, static_cast<unsigned>(count)); }
+int ReadBytes(int fd, void *bytes, int count) { return _read(fd, bytes, static_cast<unsigned>(count)); }
 
-void LineFileCloseFd(int fd) { _close(fd); }
+void CloseFile(int fd) { _close(fd); }
 
 int CanWriteFile(const char *path)
 {
@@ -136,4 +136,4 @@ const char *ErrorText(int error, char *out, int size)
     return out;
 }
 
-}  // namespace tranpak::plat
+}  // namespace tranpak::os

@@ -1,6 +1,7 @@
 // Local files on POSIX: the files a transfer reads or writes, and the
 // settings and definition files.
-#include "platform/platform.h"
+#include "os/os.h"
+#include "os/posix/common_posix.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,7 +14,7 @@
 #include <type_traits>
 #include <unistd.h>
 
-namespace tranpak::plat {
+namespace tranpak::os {
 namespace {
 
 // Links followed before a path counts as going round, as the system's ELOOP.
@@ -21,11 +22,7 @@ constexpr int kMaxLinkHops = 40;
 
 int OpenRetried(const char *path, int flags, mode_t mode = 0)
 {
-    int fd;
-    do {
-        fd = open(path, flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return RetryOnSignal([&] { return open(path, flags, mode); });
 }
 
 bool CopyFits(const char *text, size_t len, char *out, int size)
@@ -77,16 +74,12 @@ int LineFileOpen(LineFile &f, const char *path)
     return 0;
 }
 
-int LineFileRead(int fd, char *bytes, int count)
+int ReadBytes(int fd, void *bytes, int count)
 {
-    ssize_t n;
-    do {
-        n = read(fd, bytes, static_cast<size_t>(count));
-    } while (n < 0 && errno == EINTR);
-    return static_cast<int>(n);
+    return static_cast<int>(RetryOnSignal([&] { return read(fd, bytes, static_cast<size_t>(count)); }));
 }
 
-void LineFileCloseFd(int fd) { close(fd); }
+void CloseFile(int fd) { close(fd); }
 
 int CanWriteFile(const char *path)
 {
@@ -180,4 +173,4 @@ const char *ErrorText(int error, char *out, int size)
     return out;
 }
 
-}  // namespace tranpak::plat
+}  // namespace tranpak::os

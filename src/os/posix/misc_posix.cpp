@@ -1,14 +1,15 @@
 // POSIX sleeping. The load-time start-up has nothing to do here: POSIX
 // sockets need no start-up, and the library never raises SIGPIPE because
 // every send passes MSG_NOSIGNAL.
-#include "platform/platform.h"
+#include "os/os.h"
+#include "os/posix/common_posix.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
-namespace tranpak::plat {
+namespace tranpak::os {
 
 int ReadEnvVar(const char *name, char *out, int size)
 {
@@ -39,8 +40,7 @@ int LocalTime(std::time_t t, std::tm *out)
 void SleepMillis(int millis)
 {
     timespec ts{millis / 1000, static_cast<long>(millis % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
+    RetryOnSignal([&] { return nanosleep(&ts, &ts); });
 }
 
-}  // namespace tranpak::plat
+}  // namespace tranpak::os

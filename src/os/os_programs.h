@@ -1,26 +1,26 @@
-// What the tools (and the tests that play a host) need from the operating
-// system, kept apart from the library's own platform layer: the server
-// side of TCP, waiting on sockets with a time limit, files opened only
-// below a served directory, threads, signals, the environment.
-// One implementation per platform (os_posix.cpp, os_win32.cpp); CMake
-// compiles exactly one into the static library tranpak_toolos.
-#ifndef TRANPAK_TOOLS_OS_H
-#define TRANPAK_TOOLS_OS_H
+// The part of the OS layer that only programs use (the tools, and the
+// tests, benchmarks and fuzz targets that play a host): signals, the
+// server side of TCP, files opened only below a served directory, threads.
+// It may allocate, and is compiled into the static library tranpak_os,
+// never into the shared library. Everything of os.h is here too: the
+// sockets, waits, files, environment and sleeping that the library uses
+// are the programs' as well. One implementation per platform (posix/,
+// win32/). Programs name it "os_programs.h", as a header of the kit.
+#ifndef TRANPAK_OS_OS_PROGRAMS_H
+#define TRANPAK_OS_OS_PROGRAMS_H
+
+#include "os.h"
 
 #include <functional>
 #include <string>
 
-namespace tranpak::tools::os {
+namespace tranpak::os {
 
 // Writing to a closed pipe fails with an error instead of ending the
 // process (POSIX); nothing to do on Windows.
 void IgnoreBrokenPipe();
 // Calls handler on Ctrl-C and on a request to terminate.
 void OnStopRequest(void (*handler)(int));
-
-// Starts the sockets layer for the process (Windows Sockets 2.2; nothing
-// on POSIX). 0 on success, -1 on failure.
-int SockStartup();
 
 // Server side: a listening TCP socket on the IPv4 address text (port 0
 // picks a free one; backlog bounds the connections waiting to be
@@ -30,34 +30,21 @@ int SockStartup();
 int SockListen(const char *address, int port, int backlog = 16, std::string *why = nullptr);
 int SockLocalPort(int sock);
 int SockAccept(int sock);
-// Looks at up to count received bytes without taking them.
-int SockPeekSome(int sock, void *bytes, int count);
 // Closes a socket so that the peer sees a reset instead of an orderly end.
 int SockAbort(int sock);
 // Receive time limit in milliseconds for a socket (0: none).
 int SockSetRecvTimeout(int sock, int millis);
-// Closes a socket in the ordinary way.
-int SockClose(int sock);
 
-// Sockets. A socket made non-blocking never holds the caller; WaitSocket
-// says when it can go on.
-int SetNonBlocking(int sock);
-// 1 when the socket can be read (or written), 0 when millis passed, -1 on
-// an error.
-int WaitSocket(int sock, bool forWrite, int millis);
-inline constexpr int kWouldBlock = -2;
-// One receive or send: bytes moved, 0 when the peer closed (receive),
-// -1 on an error, kWouldBlock when nothing can move now.
-int RecvNow(int sock, void *bytes, int count);
-int SendNow(int sock, const void *bytes, int count);
+// Why a TCP connection to host:port cannot be made, in the system's words
+// ("Connection refused"), from an attempt of its own that waits at most
+// millis; "" when it connects, or when nothing is known in that time.
+std::string ConnectProblem(const std::string &host, int port, int millis);
 
-// Files. Paths use '/' between components on every platform.
-// Bytes read (0 at the end), or -1.
-int ReadBytes(int fd, void *bytes, int count);
+// Files. Paths use '/' between components on every platform. ReadBytes
+// and CloseFile are in os.h.
 bool WriteBytes(int fd, const void *bytes, int count);
 // Pushes the file to the disk and closes it; false when either fails.
 bool SyncAndClose(int fd);
-void CloseFile(int fd);
 // A number that differs between processes, for temporary names.
 long ProcessId();
 // Whether this process holds the file at path open (the same file, not
@@ -65,11 +52,6 @@ long ProcessId();
 // (Windows). Tells a process's own temporary file from another's of the
 // same form.
 int HeldOpenHere(const std::string &path);
-
-// Why a TCP connection to host:port cannot be made, in the system's words
-// ("Connection refused"), from an attempt of its own that waits at most
-// millis; "" when it connects, or when nothing is known in that time.
-std::string ConnectProblem(const std::string &host, int port, int millis);
 
 // Why a path below a served directory was not opened.
 enum class Refused {
@@ -162,9 +144,6 @@ private:
     int fd_ = -1;
 };
 
-// Pauses the calling thread.
-void SleepMillis(int millis);
-
 // Standard error goes to a terminal (not a file or a pipe), so a line
 // rewritten in place with "\r" shows as one line.
 bool StderrIsTerminal();
@@ -228,11 +207,6 @@ private:
     Mutex &m_;
 };
 
-// The process environment: a variable's value into *value (false when it
-// is unset), and setting one. SetEnvVar is false when it cannot be set.
-bool GetEnvVar(const char *name, std::string *value);
-bool SetEnvVar(const char *name, const char *value);
-
-}  // namespace tranpak::tools::os
+}  // namespace tranpak::os
 
 #endif
