@@ -163,7 +163,7 @@ closing_peer() {
   timeout 30 "$bin/tranpak-client" --port "$port" --key $key --count 1000000000 --give-up 2 --no-progress "$@" \
     "${purchase[@]}" > closed.out 2>&1
   rc=$? t1=$(ms)
-  closed=$(sed -n 's/^failures: peer closed \([0-9]*\)$/\1/p' closed.out)
+  closed=$(sed -n "s/^failures: ${failure:-peer closed} \([0-9]*\)$/\1/p" closed.out)
   [ $rc -eq 1 ] && [ $((t1 - t0)) -ge 1500 ] && [ $((t1 - t0)) -le 5000 ] && [ -n "$closed" ] && [ "$closed" -le 200 ] &&
     grep -q "every connection to 127.0.0.1:$port was closed before an answer for 2 s: the load ends" closed.out &&
     grep -qE "^ended: every connection was closed before an answer for 2 s, after $closed of 1000000000 exchanges" closed.out \
@@ -180,6 +180,21 @@ while True:
   for _ in $(seq 100); do [ -s closer.port ] && break; sleep 0.05; done
   port=$(cat closer.port)
   closing_peer "a peer that closes each connection at once, 4 connections" --connections 4
+  # A peer that is no host of this protocol (a web server, say): it reads
+  # the request, answers with its own bytes and closes. Bytes that are no
+  # Packet show no host either.
+  python3 -c 'import socket, sys
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(128)
+open(sys.argv[1], "w").write("%d\n" % s.getsockname()[1])
+while True:
+    c = s.accept()[0]
+    c.recv(4096)
+    c.sendall(b"HTTP/1.0 400 Bad Request\r\n\r\n")
+    c.close()' web.port &
+  pids+=($!)
+  for _ in $(seq 100); do [ -s web.port ] && break; sleep 0.05; done
+  port=$(cat web.port)
+  failure=malformed closing_peer "a peer that answers with no Packet, 4 connections" --connections 4
 else
   pass "(no python3 here: the peer that closes at once is not tried)"
 fi

@@ -81,7 +81,7 @@ struct Outcome {
     int kind = kDone;
     Failure why;
     bool connectFailed = false;
-    bool closedUnanswered = false;  // on a new connection the host closed (or reset) before answering
+    bool closedUnanswered = false;  // on a new connection the host closed (or reset) before answering, or sent no Packet
     long long duplicates = 0;
 };
 
@@ -124,9 +124,9 @@ Outcome Exchange(Shared &sh, Lane &lane, int *sock, unsigned long long n, Clock:
             sh.lastRefused = sh.Now();
             return failed(KindOfCategory(o.why.category));
         }
-        // Made only once it answers: a host that closes each connection
-        // at once must not look like one that takes them.
-        lane.connected = true;
+        // Made only once it answers (lane.connected waits for that): a
+        // host that closes each connection at once must not look like one
+        // that takes them.
         lane.probing = true;
         sh.lastOpened = sh.Now();
         if (!plan.connectEach)
@@ -221,10 +221,11 @@ void RunLane(Shared &sh, Lane &lane)
             probed = true;
         }
         if (fresh && !o.connectFailed) {
-            // Anything but the host's close before its answer, a time
-            // limit or a bad reply included, shows a host that takes
-            // connections.
-            o.closedUnanswered = o.why.category == TRANPAK_ERR_PEER_CLOSED;
+            // A Packet, even one with a bad MAC or the wrong answer, or
+            // the receive time limit shows a host that takes connections;
+            // the host's close before its answer, or bytes that are no
+            // Packet (a web server's page, say), do not.
+            o.closedUnanswered = o.why.category == TRANPAK_ERR_PEER_CLOSED || o.why.category == TRANPAK_ERR_MALFORMED;
             if (!o.closedUnanswered) {
                 lane.needing = kNever;
                 sh.lastConnected = sh.Now();
