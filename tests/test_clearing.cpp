@@ -230,7 +230,7 @@ TEST_F(ClearingTest, RestoreCopiesWhatDiffersAndKeepsTheBackupsNotes)
         {"long before, short after", {{9, std::string(290, 'k')}}, {{9, "x"}}, false},
         {"only before", {{2, "kept"}, {8, std::string(16, '\x7f')}}, {}, false},
         {"only after", {}, {{5, "Other"}, {10, std::string(200, 'o')}}, false},
-        {"other fields each side", {{2, "kept"}}, {{3, "77"}, {6, "ab12"}}, false},
+        {"other fields each side", {{2, "kept"}}, {{10, "77"}, {6, "ab12"}}, false},
         {"definitions loaded again", {{2, "kept"}}, {{2, "after"}}, true},
     };
     for (const auto &c : cases) {

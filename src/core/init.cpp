@@ -16,7 +16,7 @@ namespace {
 // (the limits from it on are then 0).
 bool ReadSettings(MesgState &m, const char *file)
 {
-    FileSettings read;
+    FileSettings read{};  // whole: its paths are copied in full below
     ReadFileSettings(file, &read);
     LibSettings &s = m.settings;
     s.traceflag = read.traceflag;
