@@ -103,14 +103,15 @@ TEST_F(OsLayer, ConnectionAttemptsNameTheirRefusal)
     EXPECT_EQ(os::SockConnectIPv4Within(sock, loopback, port, 10000, &error), 0);
     EXPECT_EQ(error, 0);
     os::SockCloseHandle(sock);
-    EXPECT_EQ(os::ConnectProblem("127.0.0.1", port, 10000), "");
+    char problem[os::kSystemTextSize];
+    EXPECT_STREQ(os::ConnectProblem("127.0.0.1", port, 10000, problem, sizeof problem), "");
 
     os::SockCloseHandle(listener);
     sock = os::SockOpenTcp();
     EXPECT_EQ(os::SockConnectIPv4Within(sock, loopback, port, 10000, &error), -1);
     EXPECT_NE(error, 0);
     os::SockCloseHandle(sock);
-    EXPECT_NE(os::ConnectProblem("127.0.0.1", port, 10000), "");
+    EXPECT_STRNE(os::ConnectProblem("127.0.0.1", port, 10000, problem, sizeof problem), "");
 }
 
 }  // namespace

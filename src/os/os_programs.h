@@ -1,8 +1,12 @@
 // The part of the OS layer that only programs use (the tools, and the
 // tests, benchmarks and fuzz targets that play a host): signals, the
 // server side of TCP, files opened only below a served directory, threads.
-// It may allocate, and is compiled into the static library tranpak_os,
-// never into the shared library. Everything of os.h is here too: the
+// Like the rest of src/, it takes nothing from the heap: texts go out
+// through the caller's buffers, paths come in as C strings and are built
+// in fixed buffers (a path that does not fit is refused, never cut), and
+// the system's objects sit inside the objects that own them. It is
+// compiled into the static library tranpak_os, never into the shared
+// library. Everything of os.h is here too: the
 // sockets, waits, files, environment and sleeping that the library uses
 // are the programs' as well. One implementation per platform (posix/,
 // win32/). Programs name it "os_programs.h", as a header of the kit.
@@ -11,10 +15,13 @@
 
 #include "os.h"
 
-#include <functional>
-#include <string>
+#include <cstddef>
 
 namespace tranpak::os {
+
+// Room for the system's words for an error ("Address already in use"),
+// the closing NUL included; longer words are cut there.
+inline constexpr int kSystemTextSize = 256;
 
 // Writing to a closed pipe fails with an error instead of ending the
 // process (POSIX); nothing to do on Windows.
@@ -25,9 +32,10 @@ void OnStopRequest(void (*handler)(int));
 // Server side: a listening TCP socket on the IPv4 address text (port 0
 // picks a free one; backlog bounds the connections waiting to be
 // accepted), its port, and accept. Handles are plain ints, -1 for none;
-// a failed SockListen says why in *why when given ("not an IPv4 address"
-// or the system's words, such as "Address already in use").
-int SockListen(const char *address, int port, int backlog = 16, std::string *why = nullptr);
+// a failed SockListen says why in why (whySize bytes, kSystemTextSize is
+// enough) when given: "not an IPv4 address" or the system's words, such
+// as "Address already in use".
+int SockListen(const char *address, int port, int backlog = 16, char *why = nullptr, int whySize = 0);
 int SockLocalPort(int sock);
 int SockAccept(int sock);
 // Closes a socket so that the peer sees a reset instead of an orderly end.
@@ -38,7 +46,8 @@ int SockSetRecvTimeout(int sock, int millis);
 // Why a TCP connection to host:port cannot be made, in the system's words
 // ("Connection refused"), from an attempt of its own that waits at most
 // millis; "" when it connects, or when nothing is known in that time.
-std::string ConnectProblem(const std::string &host, int port, int millis);
+// Written into text (size bytes, kSystemTextSize is enough); returns text.
+const char *ConnectProblem(const char *host, int port, int millis, char *text, int size);
 
 // Files. Paths use '/' between components on every platform. ReadBytes
 // and CloseFile are in os.h.
@@ -51,7 +60,7 @@ long ProcessId();
 // only the same name): 1 yes, 0 no (or no such file), -1 cannot tell
 // (Windows). Tells a process's own temporary file from another's of the
 // same form.
-int HeldOpenHere(const std::string &path);
+int HeldOpenHere(const char *path);
 
 // Why a path below a served directory was not opened.
 enum class Refused {
@@ -65,8 +74,21 @@ enum class Refused {
     kLinkOutside,           // a link leads outside the served directory
     kLinkNowhere,           // a link inside leads to nothing
     kLinkLoop,              // too many links in a row
-    kSystem,                // anything else: the system's own words in *detail
+    kSystem,                // anything else: the system's own words in detail, or kPathTooLong / kPathTooDeep
 };
+
+// Room for the detail of a kSystem refusal, the closing NUL included.
+inline constexpr int kRefusalDetailSize = kSystemTextSize;
+// The detail of a path that does not fit the buffers it is built in (the
+// served directory's path, the request, a link's target, a temporary name
+// beside the target): such a path is refused whole, never cut.
+inline constexpr char kPathTooLong[] = "path too long";
+// The detail of a request with more directories on the way than are held
+// while the file below is opened (Windows; see kMostHeldDirectories).
+inline constexpr char kPathTooDeep[] = "path too deep";
+// Directories held at once on the way to a file (Windows). The host's
+// requests have at most 200 characters, so at most 100 directories.
+inline constexpr int kMostHeldDirectories = 100;
 
 class PendingStore;
 
@@ -95,33 +117,40 @@ public:
     ~ServedDir();
     // False when path is not a directory that can be opened. Which way
     // paths are looked up is decided here, once.
-    bool Open(const std::string &path, Lookup lookup = Lookup::kBest);
+    bool Open(const char *path, Lookup lookup = Lookup::kBest);
     // True when links that stay inside are followed (openat2).
     bool FollowsLinksInside() const;
     // Opens an existing regular file for reading; opening a pipe never
-    // blocks. A descriptor, or -1 with *refused (and *detail for kSystem).
-    int OpenForRead(const std::string &relative, Refused *refused, std::string *detail) const;
+    // blocks. A descriptor, or -1 with *refused (and, for kSystem, the
+    // detail in detail, of detailSize bytes: kRefusalDetailSize is enough).
+    int OpenForRead(const char *relative, Refused *refused, char *detail, int detailSize) const;
     // Starts a store to relative, an existing regular file or a new name
     // in an existing directory: a new temporary file beside it, unique
     // across threads and processes, to be written through store->Fd().
     // With openat2 a link as last component is resolved beneath the
-    // directory and its target is replaced. False with *refused otherwise.
-    bool StoreBegin(const std::string &relative, PendingStore *store, Refused *refused, std::string *detail) const;
+    // directory and its target is replaced. False with *refused (and
+    // detail as for OpenForRead) otherwise.
+    bool StoreBegin(const char *relative, PendingStore *store, Refused *refused, char *detail, int detailSize) const;
 
     struct Impl;
+    // Room for either platform's Impl (Windows keeps the served
+    // directory's final path in it); each platform's file checks that its
+    // own fits.
+    static constexpr std::size_t kImplSize = 1152;
 
 private:
-    Impl *impl_;
+    Impl &State() const;
+    alignas(8) unsigned char impl_[kImplSize];
 };
 
 // A store between StoreBegin and its end, holding the directory it goes
 // to. Destroying one that was neither committed nor abandoned abandons it.
 class PendingStore {
 public:
-    PendingStore() = default;
+    PendingStore();
     PendingStore(const PendingStore &) = delete;
     PendingStore &operator=(const PendingStore &) = delete;
-    ~PendingStore() { Abandon(); }
+    ~PendingStore();
     // The temporary file, or -1 when no store is pending or it is closed.
     int Fd() const { return fd_; }
     // Pushes the temporary file to the disk and closes it.
@@ -137,11 +166,17 @@ public:
     void Abandon();
 
     struct Impl;
+    // Room for either platform's Impl (Windows holds the directories on
+    // the way and two full paths in it); each platform's file checks that
+    // its own fits.
+    static constexpr std::size_t kImplSize = 3072;
 
 private:
     friend class ServedDir;
-    Impl *impl_ = nullptr;
+    Impl &State() const;
+    bool pending_ = false;  // an Impl was made by StoreBegin and not yet abandoned
     int fd_ = -1;
+    alignas(8) unsigned char impl_[kImplSize];
 };
 
 // Standard error goes to a terminal (not a file or a pipe), so a line
@@ -151,21 +186,37 @@ bool StderrIsTerminal();
 // Threads and a lock, for the tools that serve or load many connections
 // at once. (The Windows packages are built with a compiler whose C++
 // library has no std::thread or std::mutex, so these come from the system.)
-// Start runs body on a new thread: false when none can be made. Join waits
-// for it to end; a Thread must be joined before it is destroyed.
+// Start runs body(arg) on a new thread: false when none can be made (or
+// one started is not joined yet). Whatever arg points to is the caller's,
+// and must live until the thread ends. Join waits for it to end; the
+// destructor joins a thread not joined yet.
 class Thread {
 public:
     Thread() = default;
     Thread(const Thread &) = delete;
     Thread &operator=(const Thread &) = delete;
     ~Thread();
-    bool Start(std::function<void()> body);
+    bool Start(void (*body)(void *arg), void *arg);
     void Join();
-    bool Joinable() const { return handle_ != nullptr; }
+    bool Joinable() const { return started_; }
+
+    // Room for the system's handle of a thread (pthread_t, HANDLE); each
+    // platform's file checks that it fits.
+    static constexpr std::size_t kHandleSize = 16;
 
 private:
-    void *handle_ = nullptr;
+    friend struct ThreadEntry;  // what a started thread runs first, in each platform's file
+    void (*body_)(void *) = nullptr;
+    void *arg_ = nullptr;
+    bool started_ = false;
+    alignas(8) unsigned char handle_[kHandleSize] = {};
 };
+
+// Room for the system's lock and condition (pthread_mutex_t and
+// pthread_cond_t, CRITICAL_SECTION and CONDITION_VARIABLE, on 32- and
+// 64-bit systems); each platform's file checks that they fit.
+inline constexpr std::size_t kMutexSize = 64;
+inline constexpr std::size_t kCondVarSize = 64;
 
 class Mutex {
 public:
@@ -178,7 +229,7 @@ public:
 
 private:
     friend class CondVar;
-    void *impl_;
+    alignas(8) unsigned char impl_[kMutexSize];
 };
 
 // Waits on a Mutex the caller holds until woken or millis pass (then it
@@ -193,7 +244,7 @@ public:
     void WakeAll();
 
 private:
-    void *impl_;
+    alignas(8) unsigned char impl_[kCondVarSize];
 };
 
 class LockGuard {

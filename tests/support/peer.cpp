@@ -203,7 +203,13 @@ struct ScriptedPeer::State {
     PeerOptions options;
     int listener = -1;
     os::Thread acceptor;
-    std::vector<std::unique_ptr<os::Thread>> players;
+    // A connection's thread and what it plays on, kept until it is joined.
+    struct Playing {
+        State *state = nullptr;
+        int sock = -1;
+        os::Thread thread;
+    };
+    std::vector<std::unique_ptr<Playing>> players;
     os::Mutex lock;
     Record record;  // under lock
     int plays = 0;  // connections that played their script; under lock
@@ -245,8 +251,15 @@ struct ScriptedPeer::State {
                 Play(sock);
                 continue;
             }
-            players.push_back(std::make_unique<os::Thread>());
-            if (!players.back()->Start([this, sock] { Play(sock); }))
+            players.push_back(std::make_unique<Playing>());
+            Playing &p = *players.back();
+            p.state = this;
+            p.sock = sock;
+            auto play = [](void *arg) {
+                auto *p = static_cast<Playing *>(arg);
+                p->state->Play(p->sock);
+            };
+            if (!p.thread.Start(play, &p))
                 Play(sock);
         }
     }
@@ -275,7 +288,7 @@ ScriptedPeer::ScriptedPeer(std::vector<PeerStep> script, PeerOptions options) : 
     st.listener = os::SockListen("127.0.0.1", 0, options.backlog);
     port_ = os::SockLocalPort(st.listener);
     if (options.connections != 0)
-        st.acceptor.Start([&st] { st.Accept(); });
+        st.acceptor.Start([](void *arg) { static_cast<State *>(arg)->Accept(); }, &st);
 }
 
 ScriptedPeer::~ScriptedPeer() { Wait(); }
@@ -302,7 +315,7 @@ void ScriptedPeer::Wait()
         }
         st.acceptor.Join();
         for (auto &player : st.players)
-            player->Join();
+            player->thread.Join();
         if (wake >= 0)
             os::SockCloseHandle(wake);
         os::LockGuard hold(st.lock);

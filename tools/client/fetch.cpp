@@ -70,21 +70,23 @@ FetchEnd FetchStoppable(TpSession *s, const std::string &host, int port, const s
 {
     const std::string directory = FetchDirectory(local);
     const std::vector<std::string> before = TemporaryFetchFiles(directory);
-    auto call = std::make_shared<FetchCall>();
+    auto call = std::make_unique<FetchCall>();
     call->s = s;
     call->host = host;
     call->request = request;
     call->local = local;
     call->port = port;
     call->text = text;
-    // Left running when stopped: the thread cannot be joined before the
-    // library's call returns, and the process ends first.
+    // Left running when stopped, with its call: the thread cannot be
+    // joined before the library's call returns, and the process ends first.
     auto *thread = new os::Thread;
-    const bool started = thread->Start([call] {
-        call->rc = (call->text ? TpSockRecvFile : TpSockRecvBinFile)(call->s, call->host.c_str(), call->port,
-                                                                      call->request.c_str(), call->local.c_str());
-        call->finished = true;
-    });
+    auto run = [](void *arg) {
+        auto *c = static_cast<FetchCall *>(arg);
+        c->rc = (c->text ? TpSockRecvFile : TpSockRecvBinFile)(c->s, c->host.c_str(), c->port, c->request.c_str(),
+                                                               c->local.c_str());
+        c->finished = true;
+    };
+    const bool started = thread->Start(run, call.get());
     if (!started) {
         delete thread;
         call->rc = (text ? TpSockRecvFile : TpSockRecvBinFile)(s, host.c_str(), port, request.c_str(), local.c_str());
@@ -97,13 +99,14 @@ FetchEnd FetchStoppable(TpSession *s, const std::string &host, int port, const s
         delete thread;
         return call->rc == 0 ? FetchEnd::kDone : FetchEnd::kFailed;
     }
+    call.release();  // the thread still runs on it
     for (const std::string &name : TemporaryFetchFiles(directory)) {
         if (std::binary_search(before.begin(), before.end(), name))
             continue;
         const std::string path = (fs::path(directory) / name).string();
         // A name of the same form may be another fetch's, into the same
         // folder: only the file this process holds open is this call's.
-        const int held = os::HeldOpenHere(path);
+        const int held = os::HeldOpenHere(path.c_str());
         if (held == 0)
             continue;
         std::error_code ec;

@@ -56,6 +56,7 @@ struct Shared {
 // after that (frozen) leaves it as it is.
 struct Lane {
     TpSession *s = nullptr;
+    Shared *shared = nullptr;  // for the lane's thread
     os::Mutex lock;
     bool frozen = false;
     bool busy = false;  // an exchange begun and not yet recorded
@@ -89,7 +90,8 @@ struct Outcome {
 // words (asked once a connection: finding it costs one more attempt).
 std::string ConnectReason(const LoadPlan &plan, const std::string &reason)
 {
-    const std::string problem = os::ConnectProblem(plan.host, plan.port, kBackoffMostMillis);
+    char text[os::kSystemTextSize];
+    const std::string problem = os::ConnectProblem(plan.host.c_str(), plan.port, kBackoffMostMillis, text, sizeof text);
     return problem.empty() ? reason : reason + " (" + problem + ")";
 }
 
@@ -325,9 +327,12 @@ LoadResult RunLoad(const LoadPlan &plan, const std::vector<TpSession *> &session
         lane->latencies.reserve(static_cast<size_t>(
             std::min(plan.count / static_cast<long long>(sessions.size()) + 1, kLatencyRoom)));
         lane->running = true;
-        Lane *l = lane.get();
-        Shared *shared = sh.get();
-        if (!lane->thread.Start([shared, l] { RunLane(*shared, *l); })) {
+        lane->shared = sh.get();
+        auto run = [](void *arg) {
+            auto *l = static_cast<Lane *>(arg);
+            RunLane(*l->shared, *l);
+        };
+        if (!lane->thread.Start(run, lane.get())) {
             std::fprintf(stderr, "tranpak-client: cannot start a thread for connection %zu\n", lanes.size() + 1);
             break;
         }

@@ -175,7 +175,8 @@ Failure WithConnectReason(Failure failure, const Args &a)
 {
     if (failure.category != TRANPAK_ERR_CONNECT)
         return failure;
-    const std::string problem = os::ConnectProblem(a.host, a.port, kProbeMillis);
+    char text[os::kSystemTextSize];
+    const std::string problem = os::ConnectProblem(a.host.c_str(), a.port, kProbeMillis, text, sizeof text);
     if (!problem.empty())
         failure.reason += " (" + problem + ")";
     return failure;

@@ -97,8 +97,8 @@ int OpenFetch(const os::ServedDir &dir, const std::string &request, std::string 
         return -1;
     }
     os::Refused refused = os::Refused::kNone;
-    std::string detail;
-    const int fd = dir.OpenForRead(request, &refused, &detail);
+    char detail[os::kRefusalDetailSize] = "";
+    const int fd = dir.OpenForRead(request.c_str(), &refused, detail, sizeof detail);
     if (fd < 0)
         *why = RefusalText(refused, detail);
     return fd;
@@ -111,8 +111,8 @@ bool BeginStore(const os::ServedDir &dir, const std::string &request, os::Pendin
         return false;
     }
     os::Refused refused = os::Refused::kNone;
-    std::string detail;
-    if (dir.StoreBegin(request, store, &refused, &detail))
+    char detail[os::kRefusalDetailSize] = "";
+    if (dir.StoreBegin(request.c_str(), store, &refused, detail, sizeof detail))
         return true;
     *why = RefusalText(refused, detail);
     return false;

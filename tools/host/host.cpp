@@ -84,13 +84,13 @@ int HostSimulator::Start(std::string *why)
             *why = "--" + *why;  // the reason starts "rule \"...\": "
             return -1;
         }
-    if (!served_.Open(options_.dir)) {
+    if (!served_.Open(options_.dir.c_str())) {
         *why = "--dir " + options_.dir + " is not a directory";
         return -1;
     }
     os::SockStartup(2, 2);
-    std::string reason;
-    listener_ = os::SockListen(options_.address.c_str(), options_.port, kListenBacklog, &reason);
+    char reason[os::kSystemTextSize] = "";
+    listener_ = os::SockListen(options_.address.c_str(), options_.port, kListenBacklog, reason, sizeof reason);
     if (listener_ < 0) {
         *why = "cannot listen on " + options_.address + ":" + std::to_string(options_.port) + ": " + reason;
         return -1;
@@ -106,6 +106,13 @@ int HostSimulator::Start(std::string *why)
 // covers everything it sends, however it spaces and trickles its frames,
 // and a client without the key is answered a few times at most: it
 // cannot keep a slot by sending refused messages just in time.
+// A connection's thread: the slot says what it serves.
+void HostSimulator::RunSlot(void *slot)
+{
+    auto *s = static_cast<Slot *>(slot);
+    s->run.host->RunConnection(s, s->run.sock, s->run.number, s->run.stop);
+}
+
 void HostSimulator::HandleConnection(ClientLink &link, Slot *slot)
 {
     bool keyShown = false;

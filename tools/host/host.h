@@ -87,8 +87,16 @@ private:
         bool loaded = false;
         bool busy = false;  // Serve's view: a thread was started and not joined
         std::atomic<bool> ended{false};
+        // What the slot's thread serves, set before it starts.
+        struct Run {
+            HostSimulator *host = nullptr;
+            int sock = -1;
+            long number = 0;
+            volatile std::sig_atomic_t *stop = nullptr;
+        } run;
         os::Thread thread;
     };
+    static void RunSlot(void *slot);
     Slot *FreeSlot();
     int JoinEnded();
     void RunConnection(Slot *slot, int sock, long number, volatile std::sig_atomic_t *stop);

@@ -104,7 +104,8 @@ void HostSimulator::Serve(volatile std::sig_atomic_t *stop)
         const long number = ++accepted;
         Slot *slot = FreeSlot();
         slot->ended = false;
-        slot->busy = slot->thread.Start([this, slot, sock, number, stop] { RunConnection(slot, sock, number, stop); });
+        slot->run = {this, sock, number, stop};
+        slot->busy = slot->thread.Start(RunSlot, slot);
         if (!slot->busy) {
             os::SockCloseHandle(sock);
             Say(number, "connection closed: no thread can be started for it");

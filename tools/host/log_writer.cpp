@@ -38,7 +38,7 @@ LogWriter::~LogWriter() { thread_.Join(); }
 
 void LogWriter::Start()
 {
-    threaded_ = thread_.Start([this] { Run(); });
+    threaded_ = thread_.Start([](void *self) { static_cast<LogWriter *>(self)->Run(); }, this);
 }
 
 void LogWriter::Put(std::string line)

@@ -13,6 +13,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <type_traits>
 
 #if defined(SYS_openat2) && __has_include(<linux/openat2.h>)
 #include <linux/openat2.h>
@@ -53,6 +57,19 @@ constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 // kernel's own limit for a lookup.
 constexpr int kMaxLinkHops = 40;
 
+// Room for a path below the served directory, the closing NUL included:
+// a request, its directory part, or a link's target joined to its link's
+// directory. A longer one is refused as kPathTooLong, never cut.
+constexpr size_t kPathRoom = PATH_MAX;
+// Room for a link's target as read, one more than the longest the system
+// makes, so that a target that filled it is seen as too long.
+constexpr size_t kTargetRoom = PATH_MAX + 1;
+// Room for the last component's name: one the system looked up (or found
+// missing) is never longer than NAME_MAX.
+constexpr size_t kNameRoom = NAME_MAX + 1;
+// Room for a temporary name: ".tranpak-" PID "-" count ".tmp".
+constexpr size_t kTemporaryRoom = 64;
+
 #ifdef TRANPAK_HAVE_OPENAT2
 // The kernel answers EAGAIN when a rename anywhere on the system ran while
 // it resolved a ".." (a link's "../name" that stays inside): it cannot
@@ -61,7 +78,7 @@ constexpr int kMaxLinkHops = 40;
 constexpr int kBeneathAttempts = 256;
 
 // The kernel refuses any step above dirfd, an absolute link included.
-int OpenBeneath(int dirfd, const std::string &path, int flags)
+int OpenBeneath(int dirfd, const char *path, int flags)
 {
     open_how how{};
     how.flags = static_cast<unsigned long long>(flags);
@@ -69,41 +86,56 @@ int OpenBeneath(int dirfd, const std::string &path, int flags)
     long fd;
     int attempts = 0;
     do {
-        fd = syscall(SYS_openat2, dirfd, path.empty() ? "." : path.c_str(), &how, sizeof how);
+        fd = syscall(SYS_openat2, dirfd, path[0] == '\0' ? "." : path, &how, sizeof how);
     } while (fd < 0 && (errno == EINTR || (errno == EAGAIN && ++attempts < kBeneathAttempts)));
     return static_cast<int>(fd);
 }
 #else
-int OpenBeneath(int, const std::string &, int)
+int OpenBeneath(int, const char *, int)
 {
     errno = ENOSYS;
     return -1;
 }
 #endif
 
-// "a/b/c" into "a/b" and "c"; "c" into "" and "c".
-void Split(const std::string &path, std::string *parent, std::string *name)
+// The detail of a kSystem refusal, into the caller's buffer.
+Refused SystemDetail(const char *text, char *detail, int size)
 {
-    const size_t slash = path.rfind('/');
-    *parent = slash == std::string::npos ? "" : path.substr(0, slash);
-    *name = slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool IsLinkAt(int dirfd, const std::string &name)
-{
-    struct stat st {};
-    return fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
-}
-
-Refused SystemRefusal(int error, std::string *detail)
-{
-    char text[kErrorTextSize];
-    *detail = ErrorText(error, text, sizeof text);
+    if (detail != nullptr && size > 0)
+        std::snprintf(detail, static_cast<size_t>(size), "%s", text);
     return Refused::kSystem;
 }
 
+Refused SystemRefusal(int error, char *detail, int size)
+{
+    if (detail != nullptr && size > 0)
+        ErrorText(error, detail, size);
+    return Refused::kSystem;
+}
+
+// "a/b/c" into "a/b" (copied into parent, of kPathRoom bytes) and "c" (a
+// pointer into path); "c" into "" and "c". False when path does not fit.
+bool Split(const char *path, char *parent, const char **name)
+{
+    const size_t length = std::strlen(path);
+    if (length >= kPathRoom)
+        return false;
+    const char *slash = std::strrchr(path, '/');
+    const size_t kept = slash == nullptr ? 0 : static_cast<size_t>(slash - path);
+    std::memcpy(parent, path, kept);
+    parent[kept] = '\0';
+    *name = slash == nullptr ? path : slash + 1;
+    return true;
+}
+
+bool IsLinkAt(int dirfd, const char *name)
+{
+    struct stat st {};
+    return fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+}
+
 // Why a directory on the way could not be opened.
-Refused WayRefusal(int error, bool walking, int dirfd, const std::string &name, std::string *detail)
+Refused WayRefusal(int error, bool walking, int dirfd, const char *name, char *detail, int size)
 {
     switch (error) {
     case ENOENT:
@@ -116,44 +148,45 @@ Refused WayRefusal(int error, bool walking, int dirfd, const std::string &name, 
             return Refused::kLink;
         return error == ELOOP ? Refused::kLinkLoop : Refused::kNotDirectoryOnTheWay;
     default:
-        return SystemRefusal(error, detail);
+        return SystemRefusal(error, detail, size);
     }
 }
 
-// The descriptor of directory path below root, or -1 with *refused.
-int OpenDirectoryBelow(int root, bool beneath, const std::string &path, Refused *refused, std::string *detail)
+// The descriptor of directory path below root, or -1 with *refused. The
+// walk cuts path (the caller's own copy) at each '/' as it goes.
+int OpenDirectoryBelow(int root, bool beneath, char *path, Refused *refused, char *detail, int size)
 {
     if (beneath) {
         const int fd = OpenBeneath(root, path, kDirectoryFlags);
         if (fd < 0)
-            *refused = WayRefusal(errno, false, root, path, detail);
+            *refused = WayRefusal(errno, false, root, path, detail, size);
         return fd;
     }
     int fd = fcntl(root, F_DUPFD_CLOEXEC, 0);
     if (fd < 0) {
-        *refused = SystemRefusal(errno, detail);
+        *refused = SystemRefusal(errno, detail, size);
         return -1;
     }
-    size_t start = 0;
-    while (start < path.size()) {
-        size_t slash = path.find('/', start);
-        if (slash == std::string::npos)
-            slash = path.size();
-        const std::string part = path.substr(start, slash - start);
-        const int next = openat(fd, part.c_str(), kDirectoryFlags | O_NOFOLLOW);
+    char *part = path;
+    while (*part != '\0') {
+        char *slash = std::strchr(part, '/');
+        char *next_part = slash == nullptr ? part + std::strlen(part) : slash + 1;
+        if (slash != nullptr)
+            *slash = '\0';
+        const int next = openat(fd, part, kDirectoryFlags | O_NOFOLLOW);
         if (next < 0)
-            *refused = WayRefusal(errno, true, fd, part, detail);
+            *refused = WayRefusal(errno, true, fd, part, detail, size);
         close(fd);
         if (next < 0)
             return -1;
         fd = next;
-        start = slash + 1;
+        part = next_part;
     }
     return fd;
 }
 
 // Why the last component could not be opened from its directory parent.
-Refused LastRefusal(int error, bool beneath, int parent, const std::string &name, std::string *detail)
+Refused LastRefusal(int error, bool beneath, int parent, const char *name, char *detail, int size)
 {
     switch (error) {
     case ENOENT:
@@ -165,7 +198,7 @@ Refused LastRefusal(int error, bool beneath, int parent, const std::string &name
     case EMLINK:  // O_NOFOLLOW on a link, on the BSDs
         return beneath ? Refused::kLinkLoop : Refused::kLink;
     default:
-        return SystemRefusal(error, detail);
+        return SystemRefusal(error, detail, size);
     }
 }
 
@@ -174,6 +207,22 @@ Refused KindRefusal(mode_t mode)
     if (S_ISREG(mode))
         return Refused::kNone;
     return S_ISDIR(mode) ? Refused::kDirectory : Refused::kNotRegular;
+}
+
+// A link's target taken as a request from the link's own directory: parent
+// "/" target into path (kPathRoom bytes); false when it does not fit.
+bool JoinTarget(const char *parent, const char *target, size_t targetLength, char *path)
+{
+    const size_t head = std::strlen(parent);
+    const size_t joint = head == 0 ? 0 : 1;
+    if (head + joint + targetLength >= kPathRoom)
+        return false;
+    std::memcpy(path, parent, head);
+    if (joint != 0)
+        path[head] = '/';
+    std::memcpy(path + head + joint, target, targetLength);
+    path[head + joint + targetLength] = '\0';
+    return true;
 }
 
 }  // namespace
@@ -185,43 +234,62 @@ struct ServedDir::Impl {
 
 struct PendingStore::Impl {
     int parent = -1;
-    std::string temporary, name;  // both in parent
+    char temporary[kTemporaryRoom] = {};  // in parent; "" once committed
+    char name[kNameRoom] = {};            // in parent
 };
 
-ServedDir::ServedDir() : impl_(new Impl) {}
+static_assert(sizeof(ServedDir::Impl) <= ServedDir::kImplSize && alignof(ServedDir::Impl) <= 8,
+              "ServedDir::Impl fits its room");
+static_assert(sizeof(PendingStore::Impl) <= PendingStore::kImplSize && alignof(PendingStore::Impl) <= 8,
+              "PendingStore::Impl fits its room");
+static_assert(std::is_trivially_destructible_v<ServedDir::Impl> &&
+                  std::is_trivially_destructible_v<PendingStore::Impl>,
+              "nothing to destroy but what Abandon and ~ServedDir close");
+
+ServedDir::ServedDir() { ::new (static_cast<void *>(impl_)) Impl{}; }
+
+ServedDir::Impl &ServedDir::State() const
+{
+    return *std::launder(reinterpret_cast<Impl *>(const_cast<unsigned char *>(impl_)));
+}
 
 ServedDir::~ServedDir()
 {
-    if (impl_->fd >= 0)
-        close(impl_->fd);
-    delete impl_;
+    if (State().fd >= 0)
+        close(State().fd);
 }
 
-bool ServedDir::Open(const std::string &path, Lookup lookup)
+bool ServedDir::Open(const char *path, Lookup lookup)
 {
-    const int fd = open(path.c_str(), kDirectoryFlags);
+    Impl &dir = State();
+    const int fd = open(path, kDirectoryFlags);
     if (fd < 0)
         return false;
-    if (impl_->fd >= 0)
-        close(impl_->fd);
-    impl_->fd = fd;
+    if (dir.fd >= 0)
+        close(dir.fd);
+    dir.fd = fd;
     // ENOSYS on kernels before 5.6, EPERM in sandboxes that deny calls
     // they do not know: either way, the walk.
     const int probe = lookup == Lookup::kBest ? OpenBeneath(fd, ".", kDirectoryFlags) : -1;
-    impl_->beneath = probe >= 0;
+    dir.beneath = probe >= 0;
     if (probe >= 0)
         close(probe);
     return true;
 }
 
-bool ServedDir::FollowsLinksInside() const { return impl_->beneath; }
+bool ServedDir::FollowsLinksInside() const { return State().beneath; }
 
-int ServedDir::OpenForRead(const std::string &relative, Refused *refused, std::string *detail) const
+int ServedDir::OpenForRead(const char *relative, Refused *refused, char *detail, int detailSize) const
 {
-    std::string parentPath, name;
-    Split(relative, &parentPath, &name);
-    int fd = impl_->beneath ? OpenBeneath(impl_->fd, relative, kReadFlags) : -1;
-    int error = fd < 0 && impl_->beneath ? errno : 0;
+    const Impl &dir = State();
+    char parentPath[kPathRoom];
+    const char *name = nullptr;
+    if (!Split(relative, parentPath, &name)) {
+        *refused = SystemDetail(kPathTooLong, detail, detailSize);
+        return -1;
+    }
+    int fd = dir.beneath ? OpenBeneath(dir.fd, relative, kReadFlags) : -1;
+    int error = fd < 0 && dir.beneath ? errno : 0;
     if (fd < 0 && error == EXDEV) {
         *refused = Refused::kLinkOutside;
         return -1;
@@ -229,21 +297,21 @@ int ServedDir::OpenForRead(const std::string &relative, Refused *refused, std::s
     if (fd < 0) {
         // The walk opens the last component here; openat2 comes here only
         // to tell why it failed.
-        const int parent = OpenDirectoryBelow(impl_->fd, impl_->beneath, parentPath, refused, detail);
+        const int parent = OpenDirectoryBelow(dir.fd, dir.beneath, parentPath, refused, detail, detailSize);
         if (parent < 0)
             return -1;
-        if (!impl_->beneath) {
-            fd = openat(parent, name.c_str(), kReadFlags | O_NOFOLLOW);
+        if (!dir.beneath) {
+            fd = openat(parent, name, kReadFlags | O_NOFOLLOW);
             error = errno;
         }
         if (fd < 0)
-            *refused = LastRefusal(error, impl_->beneath, parent, name, detail);
+            *refused = LastRefusal(error, dir.beneath, parent, name, detail, detailSize);
         close(parent);
         if (fd < 0)
             return -1;
     }
     struct stat st {};
-    *refused = fstat(fd, &st) != 0 ? SystemRefusal(errno, detail) : KindRefusal(st.st_mode);
+    *refused = fstat(fd, &st) != 0 ? SystemRefusal(errno, detail, detailSize) : KindRefusal(st.st_mode);
     if (*refused != Refused::kNone) {
         close(fd);
         return -1;
@@ -252,88 +320,119 @@ int ServedDir::OpenForRead(const std::string &relative, Refused *refused, std::s
     return fd;
 }
 
-bool ServedDir::StoreBegin(const std::string &relative, PendingStore *store, Refused *refused,
-                           std::string *detail) const
+bool ServedDir::StoreBegin(const char *relative, PendingStore *store, Refused *refused, char *detail,
+                           int detailSize) const
 {
     static std::atomic<long> temporaries{0};
-    std::string path = relative, parentPath, name;
+    const Impl &dir = State();
+    char path[kPathRoom], parentPath[kPathRoom];
+    const char *name = nullptr;
+    if (std::strlen(relative) >= kPathRoom) {
+        *refused = SystemDetail(kPathTooLong, detail, detailSize);
+        return false;
+    }
+    std::strcpy(path, relative);
     int parent = -1;
     for (int hops = 0;; ++hops) {
-        Split(path, &parentPath, &name);
-        if (name.empty() || name == "." || name == "..") {
+        Split(path, parentPath, &name);
+        if (name[0] == '\0' || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
             *refused = Refused::kDirectory;  // a link's target such as "sub/" or ".."
             return false;
         }
-        parent = OpenDirectoryBelow(impl_->fd, impl_->beneath, parentPath, refused, detail);
+        char way[kPathRoom];
+        std::memcpy(way, parentPath, std::strlen(parentPath) + 1);  // the walk cuts its copy
+        parent = OpenDirectoryBelow(dir.fd, dir.beneath, way, refused, detail, detailSize);
         if (parent < 0)
             return false;
         struct stat st {};
-        if (fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT)
                 break;
-            *refused = SystemRefusal(errno, detail);
+            *refused = SystemRefusal(errno, detail, detailSize);
         } else if (!S_ISLNK(st.st_mode)) {
             *refused = KindRefusal(st.st_mode);
             if (*refused == Refused::kNone)
                 break;
-        } else if (!impl_->beneath || hops == kMaxLinkHops) {
-            *refused = impl_->beneath ? Refused::kLinkLoop : Refused::kLink;
+        } else if (!dir.beneath || hops == kMaxLinkHops) {
+            *refused = dir.beneath ? Refused::kLinkLoop : Refused::kLink;
         } else {
             // The link's target, taken as a request from the link's own
             // directory; the next lookup keeps it beneath the root.
-            char target[PATH_MAX];
-            const ssize_t n = readlinkat(parent, name.c_str(), target, sizeof target - 1);
+            char target[kTargetRoom];
+            const ssize_t n = readlinkat(parent, name, target, sizeof target);
             close(parent);
             if (n <= 0 || target[0] == '/') {
-                *refused = n < 0 ? SystemRefusal(errno, detail) : Refused::kLinkOutside;
+                *refused = n < 0 ? SystemRefusal(errno, detail, detailSize) : Refused::kLinkOutside;
                 return false;
             }
-            path = (parentPath.empty() ? "" : parentPath + "/") + std::string(target, static_cast<size_t>(n));
+            if (!JoinTarget(parentPath, target, static_cast<size_t>(n), path)) {
+                *refused = SystemDetail(kPathTooLong, detail, detailSize);
+                return false;
+            }
             continue;
         }
+        close(parent);
+        return false;
+    }
+    if (std::strlen(name) >= kNameRoom) {
+        *refused = SystemDetail(kPathTooLong, detail, detailSize);
         close(parent);
         return false;
     }
     // Short and of its own form whatever the target's name, so that a
     // name near the system's limit (reached through a link) still leaves
     // room for it.
-    const std::string temporary = ".tranpak-" + std::to_string(ProcessId()) + "-" +
-                                  std::to_string(++temporaries) + ".tmp";
-    const int fd = openat(parent, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    char temporary[kTemporaryRoom];
+    std::snprintf(temporary, sizeof temporary, ".tranpak-%ld-%ld.tmp", ProcessId(), ++temporaries);
+    const int fd = openat(parent, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
-        *refused = SystemRefusal(errno, detail);
+        *refused = SystemRefusal(errno, detail, detailSize);
         close(parent);
         return false;
     }
     store->Abandon();
-    store->impl_ = new PendingStore::Impl{parent, temporary, name};
+    PendingStore::Impl &pending = *::new (static_cast<void *>(store->impl_)) PendingStore::Impl{};
+    pending.parent = parent;
+    std::memcpy(pending.temporary, temporary, sizeof temporary);
+    std::memcpy(pending.name, name, std::strlen(name) + 1);
+    store->pending_ = true;
     store->fd_ = fd;
     *refused = Refused::kNone;
     return true;
 }
 
+PendingStore::PendingStore() = default;
+
+PendingStore::~PendingStore() { Abandon(); }
+
+PendingStore::Impl &PendingStore::State() const
+{
+    return *std::launder(reinterpret_cast<Impl *>(const_cast<unsigned char *>(impl_)));
+}
+
 bool PendingStore::Commit()
 {
-    if (impl_ == nullptr || fd_ >= 0 || impl_->temporary.empty())
+    if (!pending_ || fd_ >= 0 || State().temporary[0] == '\0')
         return false;
-    if (renameat(impl_->parent, impl_->temporary.c_str(), impl_->parent, impl_->name.c_str()) != 0)
+    Impl &pending = State();
+    if (renameat(pending.parent, pending.temporary, pending.parent, pending.name) != 0)
         return false;
-    impl_->temporary.clear();
+    pending.temporary[0] = '\0';
     return true;
 }
 
 void PendingStore::Abandon()
 {
-    if (impl_ == nullptr)
+    if (!pending_)
         return;
+    Impl &pending = State();
     if (fd_ >= 0)
         close(fd_);
     fd_ = -1;
-    if (!impl_->temporary.empty())
-        unlinkat(impl_->parent, impl_->temporary.c_str(), 0);
-    close(impl_->parent);
-    delete impl_;
-    impl_ = nullptr;
+    if (pending.temporary[0] != '\0')
+        unlinkat(pending.parent, pending.temporary, 0);
+    close(pending.parent);
+    pending_ = false;
 }
 
 long ProcessId() { return static_cast<long>(getpid()); }
@@ -351,10 +450,10 @@ bool SameFile(int fd, const struct stat &file)
 
 }  // namespace
 
-int HeldOpenHere(const std::string &path)
+int HeldOpenHere(const char *path)
 {
     struct stat file {};
-    if (stat(path.c_str(), &file) != 0)
+    if (stat(path, &file) != 0)
         return 0;  // gone: held by nobody under that name
     if (DIR *fds = opendir("/proc/self/fd")) {
         bool held = false;

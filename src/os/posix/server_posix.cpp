@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -14,11 +15,11 @@
 namespace tranpak::os {
 namespace {
 
-// The system's words for an error number.
-std::string Text(int error)
+// The system's words for an error number into text, when there is one.
+void Tell(int error, char *text, int size)
 {
-    char text[kErrorTextSize];
-    return ErrorText(error, text, sizeof text);
+    if (text != nullptr && size > 0)
+        ErrorText(error, text, size);
 }
 
 }  // namespace
@@ -35,18 +36,17 @@ void OnStopRequest(void (*handler)(int))
     sigaction(SIGTERM, &sa, nullptr);
 }
 
-int SockListen(const char *address, int port, int backlog, std::string *why)
+int SockListen(const char *address, int port, int backlog, char *why, int whySize)
 {
     unsigned char addr[4];
     if (ParseIPv4(address, addr) != 0) {
-        if (why != nullptr)
-            *why = "not an IPv4 address";
+        if (why != nullptr && whySize > 0)
+            std::snprintf(why, static_cast<size_t>(whySize), "%s", "not an IPv4 address");
         return -1;
     }
     const int s = SockOpenTcp();
     if (s == kNoSocket) {
-        if (why != nullptr)
-            *why = Text(errno);
+        Tell(errno, why, whySize);
         return -1;
     }
     int one = 1;
@@ -56,8 +56,7 @@ int SockListen(const char *address, int port, int backlog, std::string *why)
     sin.sin_port = htons(static_cast<unsigned short>(port & 0xFFFF));
     std::memcpy(&sin.sin_addr, addr, 4);
     if (bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 || listen(s, backlog) < 0) {
-        if (why != nullptr)
-            *why = Text(errno);
+        Tell(errno, why, whySize);
         SockCloseHandle(s);
         return -1;
     }
@@ -94,19 +93,26 @@ int SockSetRecvTimeout(int sock, int millis)
     return setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) < 0 ? -1 : 0;
 }
 
-std::string ConnectProblem(const std::string &host, int port, int millis)
+const char *ConnectProblem(const char *host, int port, int millis, char *text, int size)
 {
+    if (size <= 0)
+        return text;
+    text[0] = '\0';
     unsigned char addr[4];
-    if (LookupHostByName(host.c_str(), addr) != 0)
-        return "";
+    if (LookupHostByName(host, addr) != 0)
+        return text;
     const int sock = SockOpenTcp();
-    if (sock == kNoSocket)
-        return Text(errno);
+    if (sock == kNoSocket) {
+        Tell(errno, text, size);
+        return text;
+    }
     // No answer in that time is nothing known: error stays 0.
     int error = 0;
     SockConnectIPv4Within(sock, addr, port, millis, &error);
     SockCloseHandle(sock);
-    return error != 0 ? Text(error) : "";
+    if (error != 0)
+        Tell(error, text, size);
+    return text;
 }
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }

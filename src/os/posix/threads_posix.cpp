@@ -1,59 +1,66 @@
 // Threads, a lock and a condition on POSIX systems (pthreads), for the
-// programs that serve or load many connections at once.
+// programs that serve or load many connections at once. The system's
+// objects live inside the Thread, Mutex and CondVar that own them.
 #include "os/os_programs.h"
 
 #include <pthread.h>
 #include <ctime>
+#include <new>
 
 namespace tranpak::os {
 
+static_assert(sizeof(pthread_t) <= Thread::kHandleSize && alignof(pthread_t) <= 8, "pthread_t fits a Thread");
+static_assert(sizeof(pthread_mutex_t) <= kMutexSize && alignof(pthread_mutex_t) <= 8, "pthread_mutex_t fits a Mutex");
+static_assert(sizeof(pthread_cond_t) <= kCondVarSize && alignof(pthread_cond_t) <= 8, "pthread_cond_t fits a CondVar");
+
 namespace {
 
-void *RunBody(void *arg)
-{
-    auto *body = static_cast<std::function<void()> *>(arg);
-    (*body)();
-    delete body;
-    return nullptr;
-}
+pthread_t *IdIn(unsigned char *storage) { return std::launder(reinterpret_cast<pthread_t *>(storage)); }
+pthread_mutex_t *MutexIn(unsigned char *storage) { return std::launder(reinterpret_cast<pthread_mutex_t *>(storage)); }
+pthread_cond_t *CondIn(unsigned char *storage) { return std::launder(reinterpret_cast<pthread_cond_t *>(storage)); }
 
 }  // namespace
 
+// The new thread reads body_ and arg_ from the Thread, which the caller
+// keeps until it joins.
+struct ThreadEntry {
+    static void *Run(void *self)
+    {
+        auto *t = static_cast<Thread *>(self);
+        t->body_(t->arg_);
+        return nullptr;
+    }
+};
+
 Thread::~Thread() { Join(); }
 
-bool Thread::Start(std::function<void()> body)
+bool Thread::Start(void (*body)(void *arg), void *arg)
 {
-    auto *copy = new std::function<void()>(std::move(body));
-    auto *id = new pthread_t;
-    if (pthread_create(id, nullptr, RunBody, copy) != 0) {
-        delete copy;
-        delete id;
+    if (started_ || body == nullptr)
         return false;
-    }
-    handle_ = id;
+    body_ = body;
+    arg_ = arg;
+    pthread_t *id = ::new (static_cast<void *>(handle_)) pthread_t{};
+    if (pthread_create(id, nullptr, ThreadEntry::Run, this) != 0)
+        return false;
+    started_ = true;
     return true;
 }
 
 void Thread::Join()
 {
-    if (handle_ == nullptr)
+    if (!started_)
         return;
-    auto *id = static_cast<pthread_t *>(handle_);
-    pthread_join(*id, nullptr);
-    delete id;
-    handle_ = nullptr;
+    pthread_join(*IdIn(handle_), nullptr);
+    started_ = false;
 }
 
-Mutex::Mutex() : impl_(new pthread_mutex_t) { pthread_mutex_init(static_cast<pthread_mutex_t *>(impl_), nullptr); }
+Mutex::Mutex() { pthread_mutex_init(::new (static_cast<void *>(impl_)) pthread_mutex_t{}, nullptr); }
 
-Mutex::~Mutex()
-{
-    pthread_mutex_destroy(static_cast<pthread_mutex_t *>(impl_));
-    delete static_cast<pthread_mutex_t *>(impl_);
-}
+Mutex::~Mutex() { pthread_mutex_destroy(MutexIn(impl_)); }
 
-void Mutex::Lock() { pthread_mutex_lock(static_cast<pthread_mutex_t *>(impl_)); }
-void Mutex::Unlock() { pthread_mutex_unlock(static_cast<pthread_mutex_t *>(impl_)); }
+void Mutex::Lock() { pthread_mutex_lock(MutexIn(impl_)); }
+void Mutex::Unlock() { pthread_mutex_unlock(MutexIn(impl_)); }
 
 // Waits are measured on the monotonic clock where the system lets a
 // condition use it, so setting the date does not stretch them.
@@ -63,22 +70,18 @@ constexpr clockid_t kWaitClock = CLOCK_MONOTONIC;
 constexpr clockid_t kWaitClock = CLOCK_REALTIME;
 #endif
 
-CondVar::CondVar() : impl_(new pthread_cond_t)
+CondVar::CondVar()
 {
     pthread_condattr_t attr;
     pthread_condattr_init(&attr);
 #if defined(__linux__)
     pthread_condattr_setclock(&attr, kWaitClock);
 #endif
-    pthread_cond_init(static_cast<pthread_cond_t *>(impl_), &attr);
+    pthread_cond_init(::new (static_cast<void *>(impl_)) pthread_cond_t{}, &attr);
     pthread_condattr_destroy(&attr);
 }
 
-CondVar::~CondVar()
-{
-    pthread_cond_destroy(static_cast<pthread_cond_t *>(impl_));
-    delete static_cast<pthread_cond_t *>(impl_);
-}
+CondVar::~CondVar() { pthread_cond_destroy(CondIn(impl_)); }
 
 void CondVar::Wait(Mutex &held, int millis)
 {
@@ -90,9 +93,9 @@ void CondVar::Wait(Mutex &held, int millis)
         until.tv_sec += 1;
         until.tv_nsec -= 1000000000L;
     }
-    pthread_cond_timedwait(static_cast<pthread_cond_t *>(impl_), static_cast<pthread_mutex_t *>(held.impl_), &until);
+    pthread_cond_timedwait(CondIn(impl_), MutexIn(held.impl_), &until);
 }
 
-void CondVar::WakeAll() { pthread_cond_broadcast(static_cast<pthread_cond_t *>(impl_)); }
+void CondVar::WakeAll() { pthread_cond_broadcast(CondIn(impl_)); }
 
 }  // namespace tranpak::os

@@ -14,14 +14,19 @@
 
 namespace tranpak::os {
 
-std::string SystemText(unsigned long error)
+const char *SystemText(unsigned long error, char *text, int size)
 {
-    char text[256];
+    if (text == nullptr || size <= 0)
+        return text;
     DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                             sizeof text, nullptr);
+                             static_cast<DWORD>(size), nullptr);
     while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.'))
         --n;
-    return n > 0 ? std::string(text, n) : "Windows error " + std::to_string(error);
+    if (n > 0)
+        text[n] = '\0';
+    else
+        std::snprintf(text, static_cast<size_t>(size), "Windows error %lu", error);
+    return text;
 }
 
 void IgnoreBrokenPipe() {}
@@ -33,18 +38,17 @@ void OnStopRequest(void (*handler)(int))
     std::signal(SIGBREAK, handler);
 }
 
-int SockListen(const char *address, int port, int backlog, std::string *why)
+int SockListen(const char *address, int port, int backlog, char *why, int whySize)
 {
     unsigned char addr[4];
     if (ParseIPv4(address, addr) != 0) {
-        if (why != nullptr)
-            *why = "not an IPv4 address";
+        if (why != nullptr && whySize > 0)
+            std::snprintf(why, static_cast<size_t>(whySize), "%s", "not an IPv4 address");
         return -1;
     }
     const int sock = SockOpenTcp();
     if (sock == kNoSocket) {
-        if (why != nullptr)
-            *why = SystemText(static_cast<DWORD>(WSAGetLastError()));
+        SystemText(static_cast<DWORD>(WSAGetLastError()), why, whySize);
         return -1;
     }
     sockaddr_in sin{};
@@ -53,8 +57,7 @@ int SockListen(const char *address, int port, int backlog, std::string *why)
     std::memcpy(&sin.sin_addr, addr, 4);
     const SOCKET s = SocketOf(sock);
     if (bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 || listen(s, backlog) < 0) {
-        if (why != nullptr)
-            *why = SystemText(static_cast<DWORD>(WSAGetLastError()));
+        SystemText(static_cast<DWORD>(WSAGetLastError()), why, whySize);
         SockCloseHandle(sock);
         return -1;
     }
@@ -87,19 +90,24 @@ int SockSetRecvTimeout(int sock, int millis)
                : 0;
 }
 
-std::string ConnectProblem(const std::string &host, int port, int millis)
+const char *ConnectProblem(const char *host, int port, int millis, char *text, int size)
 {
+    if (size <= 0)
+        return text;
+    text[0] = '\0';
     unsigned char addr[4];
-    if (LookupHostByName(host.c_str(), addr) != 0)
-        return "";
+    if (LookupHostByName(host, addr) != 0)
+        return text;
     const int sock = SockOpenTcp();
     if (sock == kNoSocket)
-        return SystemText(static_cast<DWORD>(WSAGetLastError()));
+        return SystemText(static_cast<DWORD>(WSAGetLastError()), text, size);
     // No answer in that time is nothing known: error stays 0.
     int error = 0;
     SockConnectIPv4Within(sock, addr, port, millis, &error);
     SockCloseHandle(sock);
-    return error != 0 ? SystemText(static_cast<DWORD>(error)) : "";
+    if (error != 0)
+        SystemText(static_cast<DWORD>(error), text, size);
+    return text;
 }
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }

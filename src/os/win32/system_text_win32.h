@@ -3,12 +3,11 @@
 #ifndef TRANPAK_OS_WIN32_SYSTEM_TEXT_WIN32_H
 #define TRANPAK_OS_WIN32_SYSTEM_TEXT_WIN32_H
 
-#include <string>
-
 namespace tranpak::os {
 
-// Without the closing ".\r\n"; "Windows error N" when the system has none.
-std::string SystemText(unsigned long error);
+// Into text (size bytes, always NUL-terminated when size > 0), without the
+// closing ".\r\n"; "Windows error N" when the system has none. Returns text.
+const char *SystemText(unsigned long error, char *text, int size);
 
 }  // namespace tranpak::os
 

@@ -1,67 +1,86 @@
 // Threads, a lock and a condition on Windows, from the system: the
-// compiler of the Windows packages has no std::thread or std::mutex.
+// compiler of the Windows packages has no std::thread or std::mutex. The
+// system's objects live inside the Thread, Mutex and CondVar that own them.
 #include "os/os_programs.h"
 
 #include <windows.h>
 
+#include <new>
+
 namespace tranpak::os {
+
+static_assert(sizeof(HANDLE) <= Thread::kHandleSize && alignof(HANDLE) <= 8, "HANDLE fits a Thread");
+static_assert(sizeof(CRITICAL_SECTION) <= kMutexSize && alignof(CRITICAL_SECTION) <= 8,
+              "CRITICAL_SECTION fits a Mutex");
+static_assert(sizeof(CONDITION_VARIABLE) <= kCondVarSize && alignof(CONDITION_VARIABLE) <= 8,
+              "CONDITION_VARIABLE fits a CondVar");
 
 namespace {
 
-DWORD WINAPI RunBody(LPVOID arg)
+HANDLE *HandleIn(unsigned char *storage) { return std::launder(reinterpret_cast<HANDLE *>(storage)); }
+CRITICAL_SECTION *SectionIn(unsigned char *storage)
 {
-    auto *body = static_cast<std::function<void()> *>(arg);
-    (*body)();
-    delete body;
-    return 0;
+    return std::launder(reinterpret_cast<CRITICAL_SECTION *>(storage));
+}
+CONDITION_VARIABLE *ConditionIn(unsigned char *storage)
+{
+    return std::launder(reinterpret_cast<CONDITION_VARIABLE *>(storage));
 }
 
 }  // namespace
 
+// The new thread reads body_ and arg_ from the Thread, which the caller
+// keeps until it joins.
+struct ThreadEntry {
+    static DWORD WINAPI Run(LPVOID self)
+    {
+        auto *t = static_cast<Thread *>(self);
+        t->body_(t->arg_);
+        return 0;
+    }
+};
+
 Thread::~Thread() { Join(); }
 
-bool Thread::Start(std::function<void()> body)
+bool Thread::Start(void (*body)(void *arg), void *arg)
 {
-    auto *copy = new std::function<void()>(std::move(body));
-    HANDLE h = CreateThread(nullptr, 0, RunBody, copy, 0, nullptr);
-    if (h == nullptr) {
-        delete copy;
+    if (started_ || body == nullptr)
         return false;
-    }
-    handle_ = h;
+    body_ = body;
+    arg_ = arg;
+    HANDLE h = CreateThread(nullptr, 0, ThreadEntry::Run, this, 0, nullptr);
+    if (h == nullptr)
+        return false;
+    ::new (static_cast<void *>(handle_)) HANDLE(h);
+    started_ = true;
     return true;
 }
 
 void Thread::Join()
 {
-    if (handle_ == nullptr)
+    if (!started_)
         return;
-    WaitForSingleObject(static_cast<HANDLE>(handle_), INFINITE);
-    CloseHandle(static_cast<HANDLE>(handle_));
-    handle_ = nullptr;
+    WaitForSingleObject(*HandleIn(handle_), INFINITE);
+    CloseHandle(*HandleIn(handle_));
+    started_ = false;
 }
 
-Mutex::Mutex() : impl_(new CRITICAL_SECTION) { InitializeCriticalSection(static_cast<CRITICAL_SECTION *>(impl_)); }
+Mutex::Mutex() { InitializeCriticalSection(::new (static_cast<void *>(impl_)) CRITICAL_SECTION{}); }
 
-Mutex::~Mutex()
-{
-    DeleteCriticalSection(static_cast<CRITICAL_SECTION *>(impl_));
-    delete static_cast<CRITICAL_SECTION *>(impl_);
-}
+Mutex::~Mutex() { DeleteCriticalSection(SectionIn(impl_)); }
 
-void Mutex::Lock() { EnterCriticalSection(static_cast<CRITICAL_SECTION *>(impl_)); }
-void Mutex::Unlock() { LeaveCriticalSection(static_cast<CRITICAL_SECTION *>(impl_)); }
+void Mutex::Lock() { EnterCriticalSection(SectionIn(impl_)); }
+void Mutex::Unlock() { LeaveCriticalSection(SectionIn(impl_)); }
 
-CondVar::CondVar() : impl_(new CONDITION_VARIABLE) { InitializeConditionVariable(static_cast<CONDITION_VARIABLE *>(impl_)); }
+CondVar::CondVar() { InitializeConditionVariable(::new (static_cast<void *>(impl_)) CONDITION_VARIABLE{}); }
 
-CondVar::~CondVar() { delete static_cast<CONDITION_VARIABLE *>(impl_); }
+CondVar::~CondVar() {}
 
 void CondVar::Wait(Mutex &held, int millis)
 {
-    SleepConditionVariableCS(static_cast<CONDITION_VARIABLE *>(impl_), static_cast<CRITICAL_SECTION *>(held.impl_),
-                             static_cast<DWORD>(millis));
+    SleepConditionVariableCS(ConditionIn(impl_), SectionIn(held.impl_), static_cast<DWORD>(millis));
 }
 
-void CondVar::WakeAll() { WakeAllConditionVariable(static_cast<CONDITION_VARIABLE *>(impl_)); }
+void CondVar::WakeAll() { WakeAllConditionVariable(ConditionIn(impl_)); }
 
 }  // namespace tranpak::os
