@@ -2,10 +2,15 @@
 // that do not wait and their one "not now", a connection attempt that
 // names its refusal, the start-up of either version.
 #include "os_programs.h"
+#include "support/scratch_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <string>
 
 namespace tranpak::test {
 namespace {
@@ -112,6 +117,136 @@ TEST_F(OsLayer, ConnectionAttemptsNameTheirRefusal)
     EXPECT_NE(error, 0);
     os::SockCloseHandle(sock);
     EXPECT_STRNE(os::ConnectProblem("127.0.0.1", port, 10000, problem, sizeof problem), "");
+}
+
+// Each thread runs its body on the argument it was started with, and has
+// ended once joined.
+TEST(OsThreads, EachBodyGetsItsOwnArgument)
+{
+    struct Work {
+        int in = 0, out = 0;
+    } works[3] = {{3, 0}, {5, 0}, {7, 0}};
+    auto square = [](void *arg) {
+        auto *w = static_cast<Work *>(arg);
+        os::SleepMillis(20);
+        w->out = w->in * w->in;
+    };
+    os::Thread threads[3];
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(threads[i].Start(square, &works[i]));
+    EXPECT_FALSE(threads[0].Start(square, &works[0])) << "a thread not joined is started again";
+    for (auto &t : threads) {
+        EXPECT_TRUE(t.Joinable());
+        t.Join();
+        EXPECT_FALSE(t.Joinable());
+    }
+    EXPECT_EQ(works[0].out, 9);
+    EXPECT_EQ(works[1].out, 25);
+    EXPECT_EQ(works[2].out, 49);
+}
+
+// A wait that nobody ends lasts its time (not none, not seconds for
+// milliseconds), and gives the lock back held: another thread gets it only
+// once this one lets go.
+TEST(OsThreads, ConditionWaitTimesOutHoldingTheLock)
+{
+    os::Mutex lock;
+    os::CondVar wake;
+    struct Other {
+        os::Mutex *lock;
+        bool got = false;
+    } other{&lock};
+    lock.Lock();
+    const auto start = std::chrono::steady_clock::now();
+    wake.Wait(lock, 300);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    os::Thread t;
+    ASSERT_TRUE(t.Start(
+        [](void *arg) {
+            auto *o = static_cast<Other *>(arg);
+            os::LockGuard hold(*o->lock);
+            o->got = true;
+        },
+        &other));
+    os::SleepMillis(100);
+    const bool gotWhileHeld = other.got;
+    lock.Unlock();
+    t.Join();
+    EXPECT_GE(waited, std::chrono::milliseconds(250));
+    EXPECT_LT(waited, std::chrono::milliseconds(10000));
+    EXPECT_FALSE(gotWhileHeld);
+    EXPECT_TRUE(other.got);
+}
+
+class ServedBounds : public ScratchTest {};
+
+std::set<std::string> Listing(const char *dir)
+{
+    std::set<std::string> names;
+    for (const auto &e : std::filesystem::recursive_directory_iterator(dir))
+        names.insert(e.path().generic_string());
+    return names;
+}
+
+// A request longer than any path the layer builds is refused whole with
+// its own words: cut anywhere, it would name the served directory itself
+// ("./././."), and given whole to the system it gets the system's words.
+TEST_F(ServedBounds, ARequestTooLongIsRefusedNotCut)
+{
+    std::filesystem::create_directories("served");
+    WriteFile("served/f", "in");
+    std::string request;
+    while (request.size() < 6000)
+        request += "./";
+    request += "f";
+    for (auto lookup : {os::ServedDir::Lookup::kBest, os::ServedDir::Lookup::kWalk}) {
+        os::ServedDir dir;
+        ASSERT_TRUE(dir.Open("served", lookup));
+        os::Refused refused = os::Refused::kNone;
+        char detail[os::kRefusalDetailSize] = "";
+        EXPECT_EQ(dir.OpenForRead(request.c_str(), &refused, detail, sizeof detail), -1);
+        EXPECT_EQ(refused, os::Refused::kSystem);
+        EXPECT_STREQ(detail, "path too long");
+        os::PendingStore store;
+        std::strcpy(detail, "");
+        EXPECT_FALSE(dir.StoreBegin(request.c_str(), &store, &refused, detail, sizeof detail));
+        EXPECT_EQ(refused, os::Refused::kSystem);
+        EXPECT_STREQ(detail, "path too long");
+        EXPECT_EQ(store.Fd(), -1);
+    }
+    EXPECT_EQ(Listing("served"), std::set<std::string>({"served/f"}));
+}
+
+// A store through a link whose target, joined to the link's directory,
+// does not fit is refused: cut to fit, "d/" and the target would name d/v,
+// which stays as it was.
+TEST_F(ServedBounds, ALinkTargetTooLongIsRefusedNotCut)
+{
+    namespace fs = std::filesystem;
+    fs::create_directories("served/d");
+    WriteFile("served/d/v", "keep");
+    // 4094 bytes: "d/" and this are 4096, one more than a path may have
+    // before its closing NUL; the first 4093 of them end in "v".
+    std::string target;
+    while (target.size() < 4092)
+        target += "./";
+    target += "vx";
+    std::error_code ec;
+    fs::create_symlink(target, "served/d/l", ec);
+    if (ec)
+        GTEST_SKIP() << "no such link here: " << ec.message();
+    os::ServedDir dir;
+    ASSERT_TRUE(dir.Open("served"));
+    if (!dir.FollowsLinksInside())
+        GTEST_SKIP() << "links are not followed here";
+    os::Refused refused = os::Refused::kNone;
+    char detail[os::kRefusalDetailSize] = "";
+    os::PendingStore store;
+    EXPECT_FALSE(dir.StoreBegin("d/l", &store, &refused, detail, sizeof detail));
+    EXPECT_EQ(refused, os::Refused::kSystem);
+    EXPECT_STREQ(detail, "path too long");
+    EXPECT_EQ(ReadFile("served/d/v"), "keep");
+    EXPECT_EQ(Listing("served"), std::set<std::string>({"served/d", "served/d/l", "served/d/v"}));
 }
 
 }  // namespace

@@ -10,9 +10,12 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <io.h>
-#include <vector>
+#include <new>
+#include <type_traits>
 
 namespace tranpak::os {
 
@@ -37,16 +40,22 @@ bool SyncAndClose(int fd)
 
 namespace {
 
+// Room for a full path below the served directory, the closing NUL
+// included: the served directory's final path as the system gives it, and
+// every path built from it (the file, its temporary, the directories on
+// the way). A longer one is refused as kPathTooLong, never cut.
+constexpr size_t kPathRoom = MAX_PATH * 4;
+
 bool IsLinkAttribute(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
 // Held handles leave out FILE_SHARE_DELETE: while one is open, nobody can
 // rename, move or remove the directory it names.
 constexpr DWORD kHeldShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-HANDLE OpenHeldDirectory(const std::string &path, bool followReparsePoint)
+HANDLE OpenHeldDirectory(const char *path, bool followReparsePoint)
 {
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followReparsePoint ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    return CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kHeldShare, nullptr, OPEN_EXISTING, flags, nullptr);
+    return CreateFileA(path, FILE_READ_ATTRIBUTES, kHeldShare, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
 DWORD AttributesOf(HANDLE h)
@@ -57,69 +66,109 @@ DWORD AttributesOf(HANDLE h)
 
 bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
-Refused SystemRefusal(DWORD error, std::string *detail)
+Refused SystemRefusal(DWORD error, char *detail, int size)
 {
-    *detail = SystemText(error);
+    SystemText(error, detail, size);
+    return Refused::kSystem;
+}
+
+// The detail of a kSystem refusal of our own, into the caller's buffer.
+Refused SystemDetail(const char *text, char *detail, int size)
+{
+    if (detail != nullptr && size > 0)
+        std::snprintf(detail, static_cast<size_t>(size), "%s", text);
     return Refused::kSystem;
 }
 
 // What the entry at path itself is, when opening it failed with error.
-Refused EntryRefusal(const std::string &path, DWORD error, std::string *detail)
+Refused EntryRefusal(const char *path, DWORD error, char *detail, int size)
 {
-    const DWORD a = GetFileAttributesA(path.c_str());
+    const DWORD a = GetFileAttributesA(path);
     if (a == INVALID_FILE_ATTRIBUTES)
-        return IsMissing(error) ? Refused::kMissing : SystemRefusal(error, detail);
+        return IsMissing(error) ? Refused::kMissing : SystemRefusal(error, detail, size);
     if (IsLinkAttribute(a))
         return Refused::kLink;
-    return (a & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Refused::kDirectory : SystemRefusal(error, detail);
+    return (a & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Refused::kDirectory : SystemRefusal(error, detail, size);
 }
 
 // What stands in the way of a store to path: nothing when it is missing or
 // a plain file.
-Refused TargetRefusal(const std::string &path, std::string *detail)
+Refused TargetRefusal(const char *path, char *detail, int size)
 {
-    const DWORD a = GetFileAttributesA(path.c_str());
+    const DWORD a = GetFileAttributesA(path);
     if (a == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
-        return IsMissing(error) ? Refused::kNone : SystemRefusal(error, detail);
+        return IsMissing(error) ? Refused::kNone : SystemRefusal(error, detail, size);
     }
     if (IsLinkAttribute(a))
         return Refused::kLink;
     return (a & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Refused::kDirectory : Refused::kNone;
 }
 
-void Release(std::vector<HANDLE> *way)
+// The directories held on the way to a file, from the top down.
+struct Way {
+    HANDLE held[kMostHeldDirectories];
+    int count = 0;
+};
+
+void Release(Way *way)
 {
-    for (HANDLE h : *way)
-        CloseHandle(h);
-    way->clear();
+    for (int i = 0; i < way->count; ++i)
+        CloseHandle(way->held[i]);
+    way->count = 0;
 }
 
-// Holds every directory of parent (a relative path, "" for root itself)
-// from the top down; on a refusal holds none.
-bool HoldWay(const std::string &root, const std::string &parent, std::vector<HANDLE> *way, Refused *refused,
-             std::string *detail)
+// The length of relative's directory part ("a/b" of "a/b/c"), 0 for none.
+size_t ParentLength(const char *relative)
 {
-    std::string path = root;
+    const char *slash = std::strrchr(relative, '/');
+    return slash == nullptr ? 0 : static_cast<size_t>(slash - relative);
+}
+
+// root "/" relative into path (kPathRoom bytes); false when it does not fit.
+bool Below(const char *root, const char *relative, char *path)
+{
+    const int n = std::snprintf(path, kPathRoom, "%s/%s", root, relative);
+    return n > 0 && static_cast<size_t>(n) < kPathRoom;
+}
+
+// Holds every directory of the first parentLength bytes of relative ("" for
+// root itself) from the top down; on a refusal holds none. The caller has
+// checked that root "/" relative fits kPathRoom.
+bool HoldWay(const char *root, const char *relative, size_t parentLength, Way *way, Refused *refused, char *detail,
+             int size)
+{
+    int depth = parentLength == 0 ? 0 : 1;
+    for (size_t i = 0; i < parentLength; ++i)
+        depth += relative[i] == '/' ? 1 : 0;
+    if (depth > kMostHeldDirectories) {
+        *refused = SystemDetail(kPathTooDeep, detail, size);
+        return false;
+    }
+    char path[kPathRoom];
+    size_t length = std::strlen(root);
+    std::memcpy(path, root, length);
     size_t start = 0;
-    while (start < parent.size()) {
-        size_t slash = parent.find('/', start);
-        if (slash == std::string::npos)
-            slash = parent.size();
-        path += "/" + parent.substr(start, slash - start);
-        start = slash + 1;
+    while (start < parentLength) {
+        const char *slash = static_cast<const char *>(std::memchr(relative + start, '/', parentLength - start));
+        const size_t end = slash == nullptr ? parentLength : static_cast<size_t>(slash - relative);
+        path[length++] = '/';
+        std::memcpy(path + length, relative + start, end - start);
+        length += end - start;
+        path[length] = '\0';
+        start = end + 1;
         HANDLE h = OpenHeldDirectory(path, false);
         if (h == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
-            *refused = IsMissing(error) ? Refused::kMissingOnTheWay : SystemRefusal(error, detail);
+            *refused = IsMissing(error) ? Refused::kMissingOnTheWay : SystemRefusal(error, detail, size);
             Release(way);
             return false;
         }
-        way->push_back(h);
+        way->held[way->count++] = h;
         const DWORD a = AttributesOf(h);
         if (a != INVALID_FILE_ATTRIBUTES && !IsLinkAttribute(a) && (a & FILE_ATTRIBUTE_DIRECTORY) != 0)
             continue;
-        *refused = a == INVALID_FILE_ATTRIBUTES ? SystemRefusal(GetLastError(), detail)
+        *refused = a == INVALID_FILE_ATTRIBUTES ? SystemRefusal(GetLastError(), detail, size)
                    : IsLinkAttribute(a)         ? Refused::kLink
                                                 : Refused::kNotDirectoryOnTheWay;
         Release(way);
@@ -128,70 +177,82 @@ bool HoldWay(const std::string &root, const std::string &parent, std::vector<HAN
     return true;
 }
 
-std::string ParentOf(const std::string &relative)
-{
-    const size_t slash = relative.rfind('/');
-    return slash == std::string::npos ? "" : relative.substr(0, slash);
-}
-
 }  // namespace
 
 struct ServedDir::Impl {
     HANDLE root = INVALID_HANDLE_VALUE;
-    std::string path;  // the served directory's final path, '/' between components
+    char path[kPathRoom] = {};  // the served directory's final path, '/' between components
 };
 
 struct PendingStore::Impl {
-    std::vector<HANDLE> way;
-    std::string temporary, target;  // full paths
+    Way way;
+    char temporary[kPathRoom] = {};  // full paths; temporary "" once committed
+    char target[kPathRoom] = {};
 };
 
-ServedDir::ServedDir() : impl_(new Impl) {}
+static_assert(sizeof(ServedDir::Impl) <= ServedDir::kImplSize && alignof(ServedDir::Impl) <= 8,
+              "ServedDir::Impl fits its room");
+static_assert(sizeof(PendingStore::Impl) <= PendingStore::kImplSize && alignof(PendingStore::Impl) <= 8,
+              "PendingStore::Impl fits its room");
+static_assert(std::is_trivially_destructible_v<ServedDir::Impl> &&
+                  std::is_trivially_destructible_v<PendingStore::Impl>,
+              "nothing to destroy but what Abandon and ~ServedDir close");
+
+ServedDir::ServedDir() { ::new (static_cast<void *>(impl_)) Impl{}; }
+
+ServedDir::Impl &ServedDir::State() const
+{
+    return *std::launder(reinterpret_cast<Impl *>(const_cast<unsigned char *>(impl_)));
+}
 
 ServedDir::~ServedDir()
 {
-    if (impl_->root != INVALID_HANDLE_VALUE)
-        CloseHandle(impl_->root);
-    delete impl_;
+    if (State().root != INVALID_HANDLE_VALUE)
+        CloseHandle(State().root);
 }
 
-bool ServedDir::Open(const std::string &path, Lookup)
+bool ServedDir::Open(const char *path, Lookup)
 {
+    Impl &dir = State();
     HANDLE h = OpenHeldDirectory(path, true);
     if (h == INVALID_HANDLE_VALUE)
         return false;
-    char buf[MAX_PATH * 4];
+    char buf[kPathRoom];
     const DWORD n = GetFinalPathNameByHandleA(h, buf, sizeof buf, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     const DWORD a = AttributesOf(h);
     if (n == 0 || n >= sizeof buf || a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         CloseHandle(h);
         return false;
     }
-    std::string s(buf, n);
-    if (s.rfind("\\\\?\\", 0) == 0)
-        s.erase(0, 4);
-    for (char &c : s)
-        if (c == '\\')
-            c = '/';
-    if (impl_->root != INVALID_HANDLE_VALUE)
-        CloseHandle(impl_->root);
-    impl_->root = h;
-    impl_->path = s;
+    buf[n] = '\0';
+    const char *s = std::strncmp(buf, "\\\\?\\", 4) == 0 ? buf + 4 : buf;
+    if (dir.root != INVALID_HANDLE_VALUE)
+        CloseHandle(dir.root);
+    dir.root = h;
+    size_t i = 0;
+    for (; s[i] != '\0'; ++i)
+        dir.path[i] = s[i] == '\\' ? '/' : s[i];
+    dir.path[i] = '\0';
     return true;
 }
 
 bool ServedDir::FollowsLinksInside() const { return false; }
 
-int ServedDir::OpenForRead(const std::string &relative, Refused *refused, std::string *detail) const
+int ServedDir::OpenForRead(const char *relative, Refused *refused, char *detail, int detailSize) const
 {
-    std::vector<HANDLE> way;
-    if (!HoldWay(impl_->path, ParentOf(relative), &way, refused, detail))
+    const Impl &dir = State();
+    char path[kPathRoom];
+    if (!Below(dir.path, relative, path)) {
+        *refused = SystemDetail(kPathTooLong, detail, detailSize);
         return -1;
-    const std::string path = impl_->path + "/" + relative;
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    }
+    Way way;
+    if (!HoldWay(dir.path, relative, ParentLength(relative), &way, refused, detail, detailSize))
+        return -1;
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
     if (h == INVALID_HANDLE_VALUE)
-        *refused = EntryRefusal(path, GetLastError(), detail);
+        *refused = EntryRefusal(path, GetLastError(), detail, detailSize);
     Release(&way);
     if (h == INVALID_HANDLE_VALUE)
         return -1;
@@ -204,7 +265,7 @@ int ServedDir::OpenForRead(const std::string &relative, Refused *refused, std::s
     }
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
     if (fd < 0) {
-        *refused = SystemRefusal(GetLastError(), detail);
+        *refused = SystemRefusal(GetLastError(), detail, detailSize);
         CloseHandle(h);
         return -1;
     }
@@ -212,70 +273,95 @@ int ServedDir::OpenForRead(const std::string &relative, Refused *refused, std::s
     return fd;
 }
 
-bool ServedDir::StoreBegin(const std::string &relative, PendingStore *store, Refused *refused,
-                           std::string *detail) const
+bool ServedDir::StoreBegin(const char *relative, PendingStore *store, Refused *refused, char *detail,
+                           int detailSize) const
 {
     static std::atomic<long> temporaries{0};
-    std::vector<HANDLE> way;
-    if (!HoldWay(impl_->path, ParentOf(relative), &way, refused, detail))
+    const Impl &dir = State();
+    char target[kPathRoom];
+    if (!Below(dir.path, relative, target)) {
+        *refused = SystemDetail(kPathTooLong, detail, detailSize);
         return false;
-    const std::string target = impl_->path + "/" + relative;
-    *refused = TargetRefusal(target, detail);
+    }
+    const size_t parentLength = ParentLength(relative);
+    Way way;
+    if (!HoldWay(dir.path, relative, parentLength, &way, refused, detail, detailSize))
+        return false;
+    *refused = TargetRefusal(target, detail, detailSize);
     if (*refused != Refused::kNone) {
         Release(&way);
         return false;
     }
     // Short and of its own form whatever the target's name, so that a
     // path near the system's limit still leaves room for it.
-    const std::string parent = ParentOf(relative);
-    const std::string temporary = impl_->path + "/" + (parent.empty() ? "" : parent + "/") + ".tranpak-" +
-                                  std::to_string(ProcessId()) + "-" + std::to_string(++temporaries) + ".tmp";
-    HANDLE h = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    char temporary[kPathRoom];
+    const int n = std::snprintf(temporary, sizeof temporary, "%s/%.*s%s.tranpak-%ld-%ld.tmp", dir.path,
+                                static_cast<int>(parentLength), relative, parentLength == 0 ? "" : "/", ProcessId(),
+                                ++temporaries);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof temporary) {
+        *refused = SystemDetail(kPathTooLong, detail, detailSize);
+        Release(&way);
+        return false;
+    }
+    HANDLE h = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     const int fd = h == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
     if (fd < 0) {
-        *refused = SystemRefusal(GetLastError(), detail);
+        *refused = SystemRefusal(GetLastError(), detail, detailSize);
         if (h != INVALID_HANDLE_VALUE) {
             CloseHandle(h);
-            DeleteFileA(temporary.c_str());
+            DeleteFileA(temporary);
         }
         Release(&way);
         return false;
     }
     store->Abandon();
-    store->impl_ = new PendingStore::Impl{way, temporary, target};
+    PendingStore::Impl &pending = *::new (static_cast<void *>(store->impl_)) PendingStore::Impl{};
+    pending.way = way;
+    std::memcpy(pending.temporary, temporary, sizeof temporary);
+    std::memcpy(pending.target, target, sizeof target);
+    store->pending_ = true;
     store->fd_ = fd;
     return true;
 }
 
+PendingStore::PendingStore() = default;
+
+PendingStore::~PendingStore() { Abandon(); }
+
+PendingStore::Impl &PendingStore::State() const
+{
+    return *std::launder(reinterpret_cast<Impl *>(const_cast<unsigned char *>(impl_)));
+}
+
 bool PendingStore::Commit()
 {
-    if (impl_ == nullptr || fd_ >= 0 || impl_->temporary.empty())
+    if (!pending_ || fd_ >= 0 || State().temporary[0] == '\0')
         return false;
-    if (MoveFileExA(impl_->temporary.c_str(), impl_->target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ==
-        0)
+    Impl &pending = State();
+    if (MoveFileExA(pending.temporary, pending.target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0)
         return false;
-    impl_->temporary.clear();
+    pending.temporary[0] = '\0';
     return true;
 }
 
 void PendingStore::Abandon()
 {
-    if (impl_ == nullptr)
+    if (!pending_)
         return;
+    Impl &pending = State();
     if (fd_ >= 0)
         _close(fd_);
     fd_ = -1;
-    if (!impl_->temporary.empty())
-        DeleteFileA(impl_->temporary.c_str());
-    Release(&impl_->way);
-    delete impl_;
-    impl_ = nullptr;
+    if (pending.temporary[0] != '\0')
+        DeleteFileA(pending.temporary);
+    Release(&pending.way);
+    pending_ = false;
 }
 
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
 
 // The system lists no process's open files to it; a file another process
 // holds and one this process holds look alike from outside.
-int HeldOpenHere(const std::string &) { return -1; }
+int HeldOpenHere(const char *) { return -1; }
 
 }  // namespace tranpak::os
