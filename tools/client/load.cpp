@@ -91,7 +91,8 @@ struct Outcome {
 std::string ConnectReason(const LoadPlan &plan, const std::string &reason)
 {
     char text[os::kSystemTextSize];
-    const std::string problem = os::ConnectProblem(plan.host.c_str(), plan.port, kBackoffMostMillis, text, sizeof text);
+    const std::string problem =
+        os::ConnectProblem(plan.host.c_str(), plan.port, kBackoffMostMillis, text, sizeof text);
     return problem.empty() ? reason : reason + " (" + problem + ")";
 }
 
