@@ -281,9 +281,10 @@ TRANPAK_API int TRANPAK_CALL TpGetCellText(TpSession *s, int field, char *text, 
    \xHH and a backslash as two. A field in use that the definitions do not
    list shows the type "undefined".
    *outLen (when not NULL) receives the description's length without the
-   NUL, also when it does not fit: out needs *outLen + 1 bytes. A
-   description that does not fit is refused with nothing written (so a
-   call with size 0 measures); unknown flags are refused. */
+   NUL, also when it does not fit: out needs *outLen + 1 bytes. A call
+   with out NULL, size 0 and outLen given only measures: it returns 0 and
+   logs nothing. Otherwise a description that does not fit is refused with
+   nothing written; unknown flags are refused. */
 TRANPAK_API int TRANPAK_CALL TpDescribe(TpSession *s, int flags, char *out, int size, int *outLen);
 
 /* The same rule for one value of len bytes, without a session: masked when

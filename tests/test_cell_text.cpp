@@ -345,6 +345,15 @@ TEST_F(CellTextTest, DescribeOneShortIsRefusedAndExactFits)
     EXPECT_EQ(out, std::string(kBuiltMasked) + '\0' + std::string(8, '#'));
     EXPECT_EQ(TpDescribe(s.get(), 8, out.data(), need, &len), -1);
     EXPECT_EQ(LastText(s.get()), "tranpak: TpDescribe() flags 0x8: unknown flags");
+
+    // NULL and 0 with a place for the length only measure: no failure, and
+    // the last failure is the measuring call's (none), not a "needs" line.
+    len = -1;
+    EXPECT_EQ(TpDescribe(s.get(), 0, nullptr, 0, &len), 0);
+    EXPECT_EQ(len, need - 1);
+    EXPECT_EQ(LastText(s.get()), "");
+    EXPECT_EQ(TpDescribe(s.get(), 0, nullptr, 0, nullptr), -1);  // nothing asked, nothing given
+    EXPECT_EQ(TpDescribe(s.get(), 0, nullptr, need, &len), -1);  // room said, none given
 }
 
 TEST_F(CellTextTest, DescribeAReceivedMessageAsJsonMaskedAndNot)

@@ -42,6 +42,14 @@ grep -q "MAC refused (tranpak: mac check error)" main.log && pass "host logs why
 expect "bad field value" 1 "not N" \
   "$bin/tranpak-client" --host 127.0.0.1 --port "$port" --key $key 0200 3=12x
 expect "usage" 2 "give a message type" "$bin/tranpak-client" --port 1
+# Values go through the library's text rules: amounts are not rounded, and
+# B digits may come in groups.
+expect "amount with three decimals refused, not rounded" 2 "field 4: 0.125 has more than 2 decimals" \
+  "$bin/tranpak-client" --host 127.0.0.1 --port "$port" --key $key 0200 2=4761739001010119 4=0.125
+expect "amount in exponent form refused" 2 "field 4: 1e2 is not an amount" \
+  "$bin/tranpak-client" --host 127.0.0.1 --port "$port" --key $key 0200 2=4761739001010119 4=1e2
+expect "PIN block in groups taken" 0 "52  PINBLOCK +B +\*{12}CDEF" \
+  "$bin/tranpak-client" --host 127.0.0.1 --port "$port" --key $key "${purchase[@]}" 52=01:23:45:67:89:ab:cd:ef
 
 printf 'line one\r\nline two\r\n' > local.txt
 expect "file sent" 0 "done" "$bin/tranpak-client" --host 127.0.0.1 --port "$port" send-file local.txt stored.txt

@@ -129,3 +129,30 @@ class TestTheInstalledWheel:
                              timeout=30)
         assert out.returncode == 0
         assert out.stdout.startswith(f"{tool} {tranpak.__version__}")
+
+
+class TestWhereTheLibraryIsLookedFor:
+    """The package's own copy first, then TRANPAK_LIBRARY, then the system's
+    search path."""
+
+    def test_the_order_of_the_candidates(self, monkeypatch, tmp_path):
+        bundled = tmp_path / "bundled" / "libtranpak.so"
+        monkeypatch.setattr(binding._paths, "bundled_library", lambda: bundled)
+        monkeypatch.setenv("TRANPAK_LIBRARY", "/elsewhere/libtranpak.so")
+        found = binding._candidates()
+        assert found[:2] == [str(bundled), "/elsewhere/libtranpak.so"]
+        assert found.index("/elsewhere/libtranpak.so") < found.index(
+            "tranpak.dll" if sys.platform.startswith("win") else "libtranpak.so.0")
+
+    def test_without_a_bundled_copy_the_environment_comes_first(self, monkeypatch):
+        monkeypatch.setattr(binding._paths, "bundled_library", lambda: None)
+        monkeypatch.setenv("TRANPAK_LIBRARY", "/elsewhere/libtranpak.so")
+        assert binding._candidates()[0] == "/elsewhere/libtranpak.so"
+        monkeypatch.delenv("TRANPAK_LIBRARY")
+        assert "/elsewhere/libtranpak.so" not in binding._candidates()
+
+    def test_a_library_that_cannot_be_loaded_is_named_in_the_failure(self, tmp_path):
+        broken = tmp_path / "libtranpak.so"
+        broken.write_text("not a library")
+        with pytest.raises(OSError, match=str(broken)):
+            binding.load(str(broken))

@@ -65,6 +65,28 @@ class TestFields:
             session[field] = "1.00"
         with pytest.raises(TypeError):
             session[field]
+        with pytest.raises(TypeError):
+            session.load({0: "0200", field: "1.00"})
+
+    def test_a_loaded_field_number_never_wraps_either(self, session):
+        with pytest.raises(ArgumentError):
+            session.load({0: "0200", 2**32 + 4: "7.77"})
+        assert 4 not in session.message()
+
+    @pytest.mark.parametrize("port,error", [("5000", TypeError), (True, TypeError), (2**32 + 80, ArgumentError)])
+    def test_a_port_is_an_int_a_c_int_holds(self, session, port, error):
+        with pytest.raises(error):
+            session.exchange("127.0.0.1", port, b"\x01" * 8, {0: "0200"})
+        with pytest.raises(error):
+            session.fetch_file("127.0.0.1", port, "a.txt", "a.txt")
+
+    def test_describe_leaves_no_failure_in_the_log(self, session, tmp_path):
+        session[0] = "0200"
+        session[2] = "4761739001010119"
+        for _ in range(3):
+            assert "************0119" in session.describe()
+        log = tmp_path / "errlog.txt"
+        assert not log.exists() or log.read_text() == ""
 
     @pytest.mark.parametrize("field,value,text", EVERY_TYPE)
     def test_every_type_set_and_read_back(self, session, field, value, text):

@@ -117,6 +117,16 @@ def _path(value: Optional[PathLike]) -> Optional[bytes]:
     return None if value is None else os.fsencode(value)
 
 
+def _port(port: object) -> int:
+    """A port as the library takes it: an int that a C int holds (the
+    library refuses the rest outside 1 to 65535)."""
+    if isinstance(port, bool) or not isinstance(port, int):
+        raise TypeError(f"a port is an int, not {type(port).__name__}")
+    if not 0 <= port < 2**31:
+        raise _e.ArgumentError(f"no port {port}: ports are 1 to 65535")
+    return port
+
+
 def _host(host: str) -> bytes:
     if not isinstance(host, str):
         raise TypeError(f"host is a str, not {type(host).__name__}")
@@ -325,6 +335,7 @@ class Session:
     def _load(self, message: Mapping[int, Value]) -> None:
         self._check(self._lib.TpResetMesg(self._s))
         for field, value in message.items():
+            field = _field_number(field)
             self._check(self._lib.TpSetCellText(self._s, field, self._text_of(field, value)))
 
     def load(self, message: Mapping[int, Value]) -> None:
@@ -340,8 +351,8 @@ class Session:
         length = c_int(0)
         with self._lock:
             s = self._ready()
-            # A first call measures; a refusal for the size alone is expected.
-            self._lib.TpDescribe(s, flags, None, 0, byref(length))
+            # A first call measures (NULL, 0: nothing logged).
+            self._check(self._lib.TpDescribe(s, flags, None, 0, byref(length)))
             out = ctypes.create_string_buffer(length.value + 1)
             self._check(self._lib.TpDescribe(s, flags, out, len(out), byref(length)))
             return out.value.decode(_ENCODING)
@@ -407,7 +418,7 @@ class Session:
         with self._lock:
             s = self._ready()
             self._load(message)
-            sock = self._lib.TpSockConnect(s, _host(host), port)
+            sock = self._lib.TpSockConnect(s, _host(host), _port(port))
             if sock < 0:
                 raise self._failure()
             try:
@@ -427,7 +438,7 @@ class Session:
     def connect(self, host: str, port: int) -> "Connection":
         """A connection kept open for many exchanges (``Connection``)."""
         with self._lock:
-            sock = self._lib.TpSockConnect(self._ready(), _host(host), port)
+            sock = self._lib.TpSockConnect(self._ready(), _host(host), _port(port))
             if sock < 0:
                 raise self._failure()
             return Connection(self, sock)
@@ -439,14 +450,14 @@ class Session:
         ``binary=False`` sends it as text (CRs dropped, ends at 0x1A)."""
         fn = self._lib.TpSockSendBinFile if binary else self._lib.TpSockSendFile
         with self._lock:
-            self._check(fn(self._ready(), _host(host), port, os.fsencode(local), request.encode(_ENCODING)))
+            self._check(fn(self._ready(), _host(host), _port(port), os.fsencode(local), request.encode(_ENCODING)))
 
     def fetch_file(self, host: str, port: int, request: str, local: PathLike, binary: bool = True) -> None:
         """Fetches ``request`` from the host into ``local`` (put in place
         only when whole). ``binary=False`` puts a CR before every LF."""
         fn = self._lib.TpSockRecvBinFile if binary else self._lib.TpSockRecvFile
         with self._lock:
-            self._check(fn(self._ready(), _host(host), port, request.encode(_ENCODING), os.fsencode(local)))
+            self._check(fn(self._ready(), _host(host), _port(port), request.encode(_ENCODING), os.fsencode(local)))
 
 
 class Connection:

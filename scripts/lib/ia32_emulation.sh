@@ -87,9 +87,15 @@ ia32_emulation_start() {
   } > "$ia32_emulation_dir/apt/backports.sources"
 
   echo "== fetching qemu-user from $codename-backports ($archive)"
-  if ! ia32_emulation_apt apt-get -qq update ||
-    ! (cd "$ia32_emulation_dir/deb" && ia32_emulation_apt apt-get -qq download qemu-user); then
-    ia32_emulation_why="qemu-user could not be fetched from $codename-backports"
+  # Tried as every other apt step (apt_retry, scripts/lib/packages.sh).
+  # apt-get download writes to the current folder.
+  local fetched=0
+  if apt_retry ia32_emulation_apt apt-get -qq update && pushd "$ia32_emulation_dir/deb" >/dev/null; then
+    apt_retry ia32_emulation_apt apt-get -qq download qemu-user && fetched=1
+    popd >/dev/null
+  fi
+  if [ "$fetched" != 1 ]; then
+    ia32_emulation_why="qemu-user could not be fetched from $codename-backports${apt_why:+ ($apt_why)}"
     return 1
   fi
   deb=$(find "$ia32_emulation_dir/deb" -name 'qemu-user_*.deb' | head -n 1)

@@ -172,6 +172,10 @@ int Describe(MesgState &m, int flags, char *out, int size, int *outLen)
     Put(measure, m, flags);
     if (outLen != nullptr)
         *outLen = measure.len;
+    // No room and a place for the length: the caller only asks how long
+    // (as snprintf with NULL and 0), which is no failure to log.
+    if (out == nullptr && size == 0 && outLen != nullptr)
+        return 0;
     if (out == nullptr || measure.len + 1 > size) {
         WriteErrLog(m.Log(), kErrArgument, "tranpak: TpDescribe() needs %d bytes, size is %d%s", measure.len + 1, size,
                     out == nullptr ? " and out is NULL" : "");

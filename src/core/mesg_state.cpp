@@ -4,14 +4,6 @@
 
 namespace tranpak {
 
-bool CellDefinitionFits(const BMPCell &cell)
-{
-    if (cell.type < kTypeANS || cell.type > kTypeB)
-        return false;
-    int limit = cell.type == kTypeB ? kBinMaxLen : kTextMaxLen;
-    return cell.maxlen >= 0 && cell.maxlen <= limit && cell.varlen >= 0 && cell.varlen <= kMaxVarLen;
-}
-
 namespace {
 constexpr int kShortClear = 32;
 static_assert(kShortClear <= kCellBufSize);

@@ -134,7 +134,13 @@ void ClearWrittenCells(MesgState &m);
 
 // True when the record's definition lies within what buf and the data
 // area can hold: type 0 to 6, maxlen up to 399 (400 for B), varlen up to 11.
-bool CellDefinitionFits(const BMPCell &cell);
+inline bool CellDefinitionFits(const BMPCell &cell)
+{
+    if (cell.type < kTypeANS || cell.type > kTypeB)
+        return false;
+    const int limit = cell.type == kTypeB ? kBinMaxLen : kTextMaxLen;
+    return cell.maxlen >= 0 && cell.maxlen <= limit && cell.varlen >= 0 && cell.varlen <= kMaxVarLen;
+}
 
 // Length of the text in a record's buf, never more than 399 even when the
 // buf holds no NUL (as after raw bytes).

@@ -9,14 +9,6 @@ Scan Bad(Fault fault, int len, Kind kind) { return Scan{Status::kBad, fault, 0, 
 
 }  // namespace
 
-void PutDigits(unsigned char digits[kLenDigits], int value)
-{
-    for (int k = kLenDigits - 1; k >= 0; --k) {
-        digits[k] = static_cast<unsigned char>('0' + value % 10);
-        value /= 10;
-    }
-}
-
 int ReadDigits(const unsigned char digits[kLenDigits])
 {
     int value = 0;

@@ -51,7 +51,15 @@ inline constexpr char kFileEnd = '4';
 inline constexpr int kAnyBufSize = kPacketBufSize > kFileBufSize ? kPacketBufSize : kFileBufSize;
 
 // Writes value (0 to 9999) as four digits, '0'-filled; no NUL.
-void PutDigits(unsigned char digits[kLenDigits], int value);
+inline void PutDigits(unsigned char digits[kLenDigits], int value)
+{
+    // Inline: every frame sent writes its head, and the call cost as much
+    // as the four digits.
+    for (int k = kLenDigits - 1; k >= 0; --k) {
+        digits[k] = static_cast<unsigned char>('0' + value % 10);
+        value /= 10;
+    }
+}
 // The value of four ASCII decimal digits, or -1 when one is not a digit.
 int ReadDigits(const unsigned char digits[kLenDigits]);
 // 02 and len as four digits (len 0 to 9999).

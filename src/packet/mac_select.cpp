@@ -56,9 +56,12 @@ void ComputeMac(int algorithm, int padding, const unsigned char *key, int keyLen
 {
     switch (algorithm) {
     case TP_MAC_LEGACY: {
+        // A caller's text may be secret, unlike a frame's data area that
+        // travels in clear: its fold does not stay on the stack.
         unsigned char acc[kMacSize];
         FoldMac(data, len, acc);
         DesBlock(acc, mac, key);
+        WipeSecret(acc, sizeof acc);
         return;
     }
     case TP_MAC_ISO9797_1_ALG1:

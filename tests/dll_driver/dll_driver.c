@@ -13,6 +13,9 @@
  * Runs in a folder where the settings file (c:/windows/system/8583.ini)
  * names the definition file, error log and trace.
  */
+#include <winsock2.h> /* before windows.h, which would bring the old winsock.h */
+#include <windows.h>
+
 #include "exports.h"
 #include "peer.h"
 #include "stack_probe.h"

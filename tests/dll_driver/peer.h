@@ -8,9 +8,6 @@
 #ifndef TRANPAK_DLL_DRIVER_PEER_H
 #define TRANPAK_DLL_DRIVER_PEER_H
 
-#include <winsock2.h>
-#include <windows.h>
-
 enum PeerStep {
     PEER_CAPTURE,    /* read one message frame and keep it as the reply */
     PEER_EXCHANGE,   /* read one message frame, answer with the kept reply */

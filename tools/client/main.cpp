@@ -90,7 +90,7 @@ void Help()
         "take integers (32 bits), NF fields amounts (12.50), B fields hex.\n"
         "  --host H          host address (default 127.0.0.1)\n"
         "  --port P          port, 0 to 65535 (required)\n"
-        "%s"
+        "%s%s"
         "  --settings F      settings file to read instead of the built-in path\n"
         "  --reply-type T    the reply type to expect (default: the request's with its\n"
         "                    third digit raised by one, 0200 -> 0210)\n"
@@ -130,7 +130,7 @@ void Help()
         "failed, or no connection could be made for --give-up seconds), 2 usage, 3 the\n"
         "reply's MAC failed, 4 the reply does not answer the request (type, or field 11\n"
         "or 41 changed), 130 stopped by Ctrl-C or SIGTERM.\n",
-        kMacOptionsHelp);
+        kMacOptionsHelp, kMacFromSettingsHelp);
 }
 
 struct Args {

@@ -25,8 +25,11 @@ const char kMacOptionsHelp[] =
     "  --mac NAME        MAC of field 64: LEGACY (the library's own, default),\n"
     "                    ISO9797-1-ALG1 (key of 16, 32 or 48 digits), ISO9797-1-ALG3\n"
     "                    (retail MAC, 32 or 48), TDES-CMAC (32 or 48), AES-CMAC\n"
-    "                    (32, 48 or 64); default: the settings file's [MAC]\n"
+    "                    (32, 48 or 64)\n"
     "  --mac-padding N   ISO/IEC 9797-1 padding method 1 or 2 (default 1)\n";
+
+const char kMacFromSettingsHelp[] =
+    "                    Without --mac, the settings file's [MAC] section decides.\n";
 
 bool ParseMacAlgorithm(const std::string &name, MacChoice *c, std::string *error)
 {

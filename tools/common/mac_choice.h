@@ -18,6 +18,8 @@ struct MacChoice {
 
 // The help lines of --key, --mac and --mac-padding, for a tool's usage text.
 extern const char kMacOptionsHelp[];
+// The line a tool that reads a settings file adds below them.
+extern const char kMacFromSettingsHelp[];
 
 // --mac: LEGACY, ISO9797-1-ALG1, ISO9797-1-ALG3, TDES-CMAC or AES-CMAC (any
 // case); --mac-padding: 1 or 2. False with *error for anything else.

@@ -3,6 +3,7 @@
 #include "cli.h"
 #include "message_view.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -73,66 +74,61 @@ const char *TypeName(int type)
 
 int SetFieldText(TpSession *s, int field, const std::string &text, std::string *why)
 {
-    int type = TpGetCellType(s, field);
-    if (field == 0)
-        return TpSetCell(s, 0, text.c_str());
+    // Asked first: every call, this one too, sets the session's last error.
+    const int type = field == 0 ? CELL_ANS : TpGetCellType(s, field);
+    // B values may be written in groups ("01 23", "01:23", "01-23"); the
+    // library takes the digits alone.
+    std::string value = text;
+    if (type == CELL_B)
+        value.erase(std::remove_if(value.begin(), value.end(), [](char c) { return c == ' ' || c == ':' || c == '-'; }),
+                    value.end());
+    if (TpSetCellText(s, field, value.c_str()) == 0)
+        return 0;
+    // Text fields (and the type) are refused for what the library's log
+    // line says; *why stays empty, as for a value the caller got wrong.
+    if (type != CELL_NI && type != CELL_NF && type != CELL_B)
+        return -1;
     if (type == CELL_NI) {
-        // An NI field holds a 32-bit int: a larger number would be cut.
-        long v;
-        if (!ParseInteger(text, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), &v)) {
-            *why = "field " + std::to_string(field) + " takes an integer from " +
-                   std::to_string(std::numeric_limits<int>::min()) + " to " +
-                   std::to_string(std::numeric_limits<int>::max()) + ", not " + text;
-            return -1;
-        }
-        int i = static_cast<int>(v);
-        return TpSetCell(s, field, &i);
+        *why = "field " + std::to_string(field) + " takes an integer from " +
+               std::to_string(std::numeric_limits<int>::min()) + " to " +
+               std::to_string(std::numeric_limits<int>::max()) + ", not " + text;
+        return -1;
     }
-    if (type == CELL_NF) {
-        char *end = nullptr;
-        double v = std::strtod(text.c_str(), &end);
-        if (text.empty() || *end != '\0') {
-            *why = "not an amount: " + text;
-            return -1;
-        }
-        return TpSetCell(s, field, &v);
-    }
-    if (type == CELL_B) {
-        std::string bytes;
-        const int maxlen = CellDef(s, field).maxlen;
-        if (!ParseHex(text, &bytes) || static_cast<int>(bytes.size()) != maxlen) {
-            *why = "field " + std::to_string(field) + " takes " + std::to_string(maxlen) + " bytes in hex";
-            return -1;
-        }
-        return TpSetCell(s, field, bytes.data());
-    }
-    return TpSetCell(s, field, text.c_str());
+    // The library's reason, without its prefix: "field 4: 0.125 has more
+    // than 2 decimals".
+    TpError err{};
+    err.size = sizeof err;
+    TpGetLastError(s, &err);
+    static const char kPrefix[] = "tranpak: TpSetCellText() ";
+    *why = std::strncmp(err.text, kPrefix, sizeof kPrefix - 1) == 0 ? err.text + sizeof kPrefix - 1 : err.text;
+    return -1;
 }
 
 std::string FieldText(TpSession *s, int field)
 {
-    // The largest value is 400 raw bytes, or 399 characters and a NUL.
-    char out[512] = {};
-    if (TpGetCell(s, field, out) != 0)
+    // The largest text is 400 bytes of B in hex and its NUL.
+    char out[801];
+    if (TpGetCellText(s, field, out, sizeof out) == 0)
+        return out;
+    // A received NI or NF that is no number of its type: shown as GetCell
+    // reads it, as before the library gave text.
+    char raw[512] = {};
+    if (TpGetCell(s, field, raw) != 0)
         return "";
-    switch (TpGetCellType(s, field)) {
-    case CELL_NI: {
+    const int type = TpGetCellType(s, field);
+    if (type == CELL_NI) {
         int v;
-        std::memcpy(&v, out, sizeof v);
+        std::memcpy(&v, raw, sizeof v);
         return std::to_string(v);
     }
-    case CELL_NF: {
+    if (type == CELL_NF) {
         double v;
-        std::memcpy(&v, out, sizeof v);
+        std::memcpy(&v, raw, sizeof v);
         char text[64];
         std::snprintf(text, sizeof text, "%.2f", v);
         return text;
     }
-    case CELL_B:
-        return ToHex(out, static_cast<size_t>(CellDef(s, field).maxlen));
-    default:
-        return out;
-    }
+    return raw;
 }
 
 std::string ReplyType(const std::string &requestType, const std::string &fixed)

@@ -26,10 +26,12 @@ bool LoadDefinitions(TpSession *s, const std::string &bmpfile, const std::string
 
 const char *TypeName(int type);
 
-// Sets field n from text the way its type takes values: NI as a decimal
-// integer, NF as a decimal amount, B as hex, the rest as text.
+// Sets field n from text as TpSetCellText takes it (NI a 32-bit integer,
+// NF an amount of at most two decimals, B hex digits, which may come in
+// groups split by ' ', ':' or '-'); -1, with the reason in *why for a
+// number or hex digits that do not parse (else the library's log line).
 int SetFieldText(TpSession *s, int field, const std::string &text, std::string *why);
-// The value of a used field as text: B as hex.
+// The value of a used field as TpGetCellText gives it ("" when not in use).
 std::string FieldText(TpSession *s, int field);
 
 // The reply's message type: fixed when given, else the request's with its
