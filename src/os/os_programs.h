@@ -6,10 +6,10 @@
 // in fixed buffers (a path that does not fit is refused, never cut), and
 // the system's objects sit inside the objects that own them. It is
 // compiled into the static library tranpak_os, never into the shared
-// library. Everything of os.h is here too: the
-// sockets, waits, files, environment and sleeping that the library uses
-// are the programs' as well. One implementation per platform (posix/,
-// win32/). Programs name it "os_programs.h", as a header of the kit.
+// library. Everything of os.h is here too: the sockets, waits, files,
+// environment and sleeping that the library uses are the programs' as
+// well. One implementation per platform (posix/, win32/). Programs name
+// it "os_programs.h", as a header of the kit.
 #ifndef TRANPAK_OS_OS_PROGRAMS_H
 #define TRANPAK_OS_OS_PROGRAMS_H
 

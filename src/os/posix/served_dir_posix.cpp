@@ -170,7 +170,7 @@ int OpenDirectoryBelow(int root, bool beneath, char *path, Refused *refused, cha
     char *part = path;
     while (*part != '\0') {
         char *slash = std::strchr(part, '/');
-        char *next_part = slash == nullptr ? part + std::strlen(part) : slash + 1;
+        char *rest = slash == nullptr ? part + std::strlen(part) : slash + 1;
         if (slash != nullptr)
             *slash = '\0';
         const int next = openat(fd, part, kDirectoryFlags | O_NOFOLLOW);
@@ -180,7 +180,7 @@ int OpenDirectoryBelow(int root, bool beneath, char *path, Refused *refused, cha
         if (next < 0)
             return -1;
         fd = next;
-        part = next_part;
+        part = rest;
     }
     return fd;
 }
