@@ -238,20 +238,11 @@ struct PendingStore::Impl {
     char name[kNameRoom] = {};            // in parent
 };
 
-static_assert(sizeof(ServedDir::Impl) <= ServedDir::kImplSize && alignof(ServedDir::Impl) <= 8,
-              "ServedDir::Impl fits its room");
-static_assert(sizeof(PendingStore::Impl) <= PendingStore::kImplSize && alignof(PendingStore::Impl) <= 8,
-              "PendingStore::Impl fits its room");
-static_assert(std::is_trivially_destructible_v<ServedDir::Impl> &&
-                  std::is_trivially_destructible_v<PendingStore::Impl>,
-              "nothing to destroy but what Abandon and ~ServedDir close");
+}  // namespace tranpak::os
 
-ServedDir::ServedDir() { ::new (static_cast<void *>(impl_)) Impl{}; }
+#include "os/served_dir_room.h"
 
-ServedDir::Impl &ServedDir::State() const
-{
-    return *std::launder(reinterpret_cast<Impl *>(const_cast<unsigned char *>(impl_)));
-}
+namespace tranpak::os {
 
 ServedDir::~ServedDir()
 {
@@ -404,11 +395,6 @@ bool ServedDir::StoreBegin(const char *relative, PendingStore *store, Refused *r
 PendingStore::PendingStore() = default;
 
 PendingStore::~PendingStore() { Abandon(); }
-
-PendingStore::Impl &PendingStore::State() const
-{
-    return *std::launder(reinterpret_cast<Impl *>(const_cast<unsigned char *>(impl_)));
-}
 
 bool PendingStore::Commit()
 {
