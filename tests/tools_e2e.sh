@@ -186,12 +186,17 @@ expect "text send" 0 "done \(text\)" "$bin/tranpak-client" --text --host 127.0.0
 b" ] && pass "text send drops CR and ends at 0x1A" || fail "text send stored $(od -c ../files/t.dat)"
 
 # ---- scripted answers, masked and escaped replies, replies checked ----
-start_host ruled --set 39=00 --rule "2=4761*,4>=1000 : 39=51" --set $'48=A\033[2JB'
+start_host ruled --set 39=00 --rule "2=4761*,4>=1000 : 39=51" --rule "52=01:23:45:67:89:ab:cd:ef : 39=55" \
+  --set $'48=A\033[2JB'
 port_ruled=$port
 client() { "$bin/tranpak-client" --host 127.0.0.1 --port "$port" --key $key "$@"; }
 expect "rule: small amount approved" 0 "RESPCODE +AN +00" client "${purchase[@]}"
 expect "rule: large amount declined" 0 "RESPCODE +AN +51" client 0200 2=4761739001010119 4=1000.00 11=000002
 expect "rule: other card approved" 0 "RESPCODE +AN +00" client 0200 2=5413330089020119 4=1000.00
+expect "rule: a PIN block written in groups and lower case matches" 0 "RESPCODE +AN +55" \
+  client "${purchase[@]}" 52=0123456789ABCDEF
+expect "bad --rule amount stops the host" 1 "1e3 is not an amount" \
+  "$bin/tranpak-host" --key $key --defs ../etc/bitmap.txt --rule "4>=1e3 : 39=51"
 expect "card number masked, control bytes escaped" 0 "\*{12}0119 && A\\\\x1B\[2JB && !4761739001010119" \
   client "${purchase[@]}"
 expect "--unmask shows the card number" 0 "4761739001010119" client --unmask "${purchase[@]}"

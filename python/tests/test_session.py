@@ -73,7 +73,14 @@ class TestFields:
             session.load({0: "0200", 2**32 + 4: "7.77"})
         assert 4 not in session.message()
 
-    @pytest.mark.parametrize("port,error", [("5000", TypeError), (True, TypeError), (2**32 + 80, ArgumentError)])
+    def test_a_dictionary_refused_for_its_keys_leaves_the_message_as_it_was(self, session):
+        session.load({0: "0800", 4: "1.00"})
+        with pytest.raises(TypeError):
+            session.load({0: "0200", 4: "2.00", "x": 1})
+        assert session.message() == {0: "0800", 4: "1.00"}
+
+    @pytest.mark.parametrize("port,error", [("5000", TypeError), (True, TypeError), (2**32 + 80, ArgumentError),
+                                            (65536 + 80, ArgumentError), (0, ArgumentError), (-1, ArgumentError)])
     def test_a_port_is_an_int_a_c_int_holds(self, session, port, error):
         with pytest.raises(error):
             session.exchange("127.0.0.1", port, b"\x01" * 8, {0: "0200"})

@@ -118,11 +118,11 @@ def _path(value: Optional[PathLike]) -> Optional[bytes]:
 
 
 def _port(port: object) -> int:
-    """A port as the library takes it: an int that a C int holds (the
-    library refuses the rest outside 1 to 65535)."""
+    """A TCP port, 1 to 65535: the library keeps only a port's low 16 bits,
+    so 65536 + 5000 would reach port 5000."""
     if isinstance(port, bool) or not isinstance(port, int):
         raise TypeError(f"a port is an int, not {type(port).__name__}")
-    if not 0 <= port < 2**31:
+    if not 1 <= port <= 65535:
         raise _e.ArgumentError(f"no port {port}: ports are 1 to 65535")
     return port
 
@@ -333,9 +333,11 @@ class Session:
             return self._message(self._used_fields())
 
     def _load(self, message: Mapping[int, Value]) -> None:
+        # Every key is looked at before the message is cleared, so that a
+        # dictionary refused for its keys leaves the message as it was.
+        items = [(_field_number(field), value) for field, value in message.items()]
         self._check(self._lib.TpResetMesg(self._s))
-        for field, value in message.items():
-            field = _field_number(field)
+        for field, value in items:
             self._check(self._lib.TpSetCellText(self._s, field, self._text_of(field, value)))
 
     def load(self, message: Mapping[int, Value]) -> None:

@@ -185,12 +185,14 @@ bool CheckRule(TpSession *s, const Rule &rule, std::string *why)
             *why = where + "field " + std::to_string(c.field) + " is a number; a prefix ('*') is for text fields";
             return false;
         }
-        if (IsNumericField(s, c.field) ? !ParseNumber(c.value, &v)
-                                    : !c.value.empty() && !CheckFieldValue(s, c.field, c.value, why)) {
-            if (IsNumericField(s, c.field))
-                *why = where + "\"" + c.value + "\" is not a number";
-            else
-                *why = where + *why;
+        // A number must also be one the field can hold, as a value set is
+        // (no "1e3", "nan" or three decimals of an amount).
+        if (IsNumericField(s, c.field) && !ParseNumber(c.value, &v)) {
+            *why = where + "\"" + c.value + "\" is not a number";
+            return false;
+        }
+        if ((IsNumericField(s, c.field) || !c.value.empty()) && !CheckFieldValue(s, c.field, c.value, why)) {
+            *why = where + *why;
             return false;
         }
     }
@@ -202,6 +204,23 @@ bool CheckRule(TpSession *s, const Rule &rule, std::string *why)
     return true;
 }
 
+namespace {
+
+// A condition's value as the received value reads: B as upper-case hex
+// digits without the groups a command line may write ("01:ab" is "01AB").
+std::string AsReceived(TpSession *s, int field, const std::string &value)
+{
+    if (TpGetCellType(s, field) != CELL_B)
+        return value;
+    std::string digits;
+    for (char ch : value)
+        if (ch != ' ' && ch != ':' && ch != '-')
+            digits += static_cast<char>(ch >= 'a' && ch <= 'f' ? ch - 'a' + 'A' : ch);
+    return digits;
+}
+
+}  // namespace
+
 bool RuleMatches(TpSession *s, const Rule &rule)
 {
     for (const Condition &c : rule.conditions) {
@@ -210,13 +229,14 @@ bool RuleMatches(TpSession *s, const Rule &rule)
         if (!Received(s, c.field, &text, &have))
             return false;
         const bool numeric = IsNumericField(s, c.field) && ParseNumber(c.value, &want);
+        const std::string value = numeric ? c.value : AsReceived(s, c.field, c.value);
         bool holds = false;
         switch (c.op) {
         case CompareOp::kEqual:
-            holds = numeric ? have == want : text == c.value;
+            holds = numeric ? have == want : text == value;
             break;
         case CompareOp::kPrefix:
-            holds = text.compare(0, c.value.size(), c.value) == 0;
+            holds = text.compare(0, value.size(), value) == 0;
             break;
         case CompareOp::kLess:
             holds = have < want;
