@@ -186,7 +186,7 @@ expect "text send" 0 "done \(text\)" "$bin/tranpak-client" --text --host 127.0.0
 b" ] && pass "text send drops CR and ends at 0x1A" || fail "text send stored $(od -c ../files/t.dat)"
 
 # ---- scripted answers, masked and escaped replies, replies checked ----
-start_host ruled --set 39=00 --rule "2=4761*,4>=1000 : 39=51" --rule "52=01:23:45:67:89:ab:cd:ef : 39=55" \
+start_host ruled --set 39=00 --rule "2=4761*,4>=1000 : 39=51" --rule "52=01 23 45 67 89 ab-cd-ef : 39=55" \
   --set $'48=A\033[2JB'
 port_ruled=$port
 client() { "$bin/tranpak-client" --host 127.0.0.1 --port "$port" --key $key "$@"; }
