@@ -105,7 +105,9 @@ class PendingStore;
 // - Windows: every directory from the served one down is opened without
 //   following reparse points and held, without delete sharing, while the
 //   file below is opened, created or replaced by its path, so none of them
-//   can be renamed or replaced meanwhile; every reparse point is refused.
+//   can be renamed or replaced meanwhile; every reparse point is refused,
+//   and so is whatever does not lie below the served directory by its
+//   final path (a POSIX link seen through Wine carries no reparse point).
 //   The served directory's own path is taken once, at Open.
 class ServedDir {
 public:

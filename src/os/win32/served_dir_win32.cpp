@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -105,6 +106,27 @@ Refused TargetRefusal(const char *path, char *detail, int size)
     return (a & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Refused::kDirectory : Refused::kNone;
 }
 
+// Whether the file or directory h lies below root (or is root), by its
+// final path, in any case. Links are refused by their reparse point before
+// anything is opened through them; this catches what carries none, such
+// as a POSIX link seen through Wine.
+bool Within(const char *root, HANDLE h)
+{
+    char buf[kPathRoom];
+    const DWORD n = GetFinalPathNameByHandleA(h, buf, sizeof buf, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0 || n >= sizeof buf)
+        return false;
+    buf[n] = '\0';
+    const char *s = std::strncmp(buf, "\\\\?\\", 4) == 0 ? buf + 4 : buf;
+    size_t i = 0;
+    for (; root[i] != '\0'; ++i) {
+        const char c = s[i] == '\\' ? '/' : s[i];
+        if (c == '\0' || std::tolower(static_cast<unsigned char>(c)) != std::tolower(static_cast<unsigned char>(root[i])))
+            return false;
+    }
+    return s[i] == '\0' || s[i] == '\\' || s[i] == '/';
+}
+
 // The directories held on the way to a file, from the top down.
 struct Way {
     HANDLE held[kMostHeldDirectories];
@@ -166,10 +188,12 @@ bool HoldWay(const char *root, const char *relative, size_t parentLength, Way *w
         }
         way->held[way->count++] = h;
         const DWORD a = AttributesOf(h);
-        if (a != INVALID_FILE_ATTRIBUTES && !IsLinkAttribute(a) && (a & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        const bool directory = a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (directory && !IsLinkAttribute(a) && Within(root, h))
             continue;
         *refused = a == INVALID_FILE_ATTRIBUTES ? SystemRefusal(GetLastError(), detail, size)
                    : IsLinkAttribute(a)         ? Refused::kLink
+                   : directory                  ? Refused::kLinkOutside
                                                 : Refused::kNotDirectoryOnTheWay;
         Release(way);
         return false;
@@ -251,6 +275,11 @@ int ServedDir::OpenForRead(const char *relative, Refused *refused, char *detail,
     const bool disk = GetFileType(h) == FILE_TYPE_DISK && a != INVALID_FILE_ATTRIBUTES;
     if (!disk || (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
         *refused = !disk ? Refused::kNotRegular : IsLinkAttribute(a) ? Refused::kLink : Refused::kDirectory;
+        CloseHandle(h);
+        return -1;
+    }
+    if (!Within(dir.path, h)) {
+        *refused = Refused::kLinkOutside;
         CloseHandle(h);
         return -1;
     }
