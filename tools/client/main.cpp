@@ -446,6 +446,9 @@ int Run(const Args &a)
 int main(int argc, char **argv)
 {
     os::IgnoreBrokenPipe();
+    // The library is linked in, not loaded as a DLL, so its load-time
+    // start-up of Windows Sockets does not run: the client asks itself.
+    os::SockStartup(2, 2);
     Args args;
     bool done = false;
     int rc = ReadArgs(argc, argv, &args, &done);
