@@ -7,7 +7,9 @@
 set -u
 host_exe=$1 client_exe=$2 src=$3
 key=0123456789ABCDEF
-command -v wine > /dev/null || { echo "no wine: skipped"; exit 77; }
+# The 64-bit loader the Windows leg runs its programs with, else wine.
+wine=$(dpkg -L wine64 2>/dev/null | grep -E '/wine64$' | head -n 1)
+[ -n "$wine" ] || wine=$(command -v wine) || { echo "no wine: skipped"; exit 77; }
 work=$(mktemp -d /tmp/tranpak-winelinks.XXXXXX)
 host=""
 cleanup() { [ -n "$host" ] && kill "$host" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"; }
@@ -26,13 +28,13 @@ ln -s ../outside/secret.txt served/fl
 printf '[Error Log File]\r\nERRFILE=client-errlog.txt\r\n[Bitmap Define File]\r\nBMPFILE=bitmap.txt\r\n' > c.ini
 echo stored > s.txt
 
-timeout 240 wine "$host_exe" --key $key --defs bitmap.txt --dir served --port 0 --port-file port.txt \
+timeout 240 "$wine" "$host_exe" --key $key --defs bitmap.txt --dir served --port 0 --port-file port.txt \
   > host.log 2>&1 &
 host=$!
 for _ in $(seq 600); do [ -s port.txt ] && break; sleep 0.1; done
 port=$(tr -d '\r\n' < port.txt 2>/dev/null)
 [ -n "$port" ] || { echo "FAIL: the host did not start"; cat host.log; exit 1; }
-client() { timeout 60 wine "$client_exe" --port "$port" --key $key --settings c.ini "$@" >> client.log 2>&1; }
+client() { timeout 60 "$wine" "$client_exe" --port "$port" --key $key --settings c.ini "$@" >> client.log 2>&1; }
 
 client fetch-file sub/in.txt in.txt && [ "$(tr -d '\r' < in.txt)" = inside ] \
   && pass "a file inside is fetched" || { fail "a file inside was not fetched"; tr -d "\r" < client.log; }
