@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The Windows host under Wine keeps fetches and stores inside its --dir
-# even where a POSIX link leads out: Wine shows such a link as a plain
-# folder or file, with no reparse point to refuse it by.
-#   wine_links_e2e.sh HOST_EXE CLIENT_EXE SOURCE_DIR
+# The Windows host and client under Wine: a purchase, and fetches and
+# stores kept inside --dir even where a POSIX link leads out (Wine shows
+# such a link as a plain folder or file, with no reparse point to refuse
+# it by).
+#   windows_tools_e2e.sh HOST_EXE CLIENT_EXE SOURCE_DIR
 # Exits 77 (skipped) where there is no wine.
 set -u
 host_exe=$1 client_exe=$2 src=$3
@@ -36,6 +37,8 @@ port=$(tr -d '\r\n' < port.txt 2>/dev/null)
 [ -n "$port" ] || { echo "FAIL: the host did not start"; cat host.log; exit 1; }
 client() { timeout 60 "$wine" "$client_exe" --port "$port" --key $key --settings c.ini "$@" >> client.log 2>&1; }
 
+client 0200 2=4761739001010119 4=12.50 11=000001 41=TERM0001 && tr -d '\r' < client.log | grep -q "MAC: verified" \
+  && pass "a purchase from the Windows client is answered" || { fail "no purchase"; tr -d '\r' < client.log; }
 client fetch-file sub/in.txt in.txt && [ "$(tr -d '\r' < in.txt)" = inside ] \
   && pass "a file inside is fetched" || { fail "a file inside was not fetched"; tr -d "\r" < client.log; }
 for request in outl/secret.txt fl; do
