@@ -26,6 +26,10 @@ ServedDir::Impl &ServedDir::State() const
     return *std::launder(reinterpret_cast<Impl *>(const_cast<unsigned char *>(impl_)));
 }
 
+PendingStore::PendingStore() = default;
+
+PendingStore::~PendingStore() { Abandon(); }
+
 PendingStore::Impl &PendingStore::State() const
 {
     return *std::launder(reinterpret_cast<Impl *>(const_cast<unsigned char *>(impl_)));

@@ -344,10 +344,6 @@ bool ServedDir::StoreBegin(const char *relative, PendingStore *store, Refused *r
     return true;
 }
 
-PendingStore::PendingStore() = default;
-
-PendingStore::~PendingStore() { Abandon(); }
-
 bool PendingStore::Commit()
 {
     if (!pending_ || fd_ >= 0 || State().temporary[0] == '\0')
