@@ -3,7 +3,6 @@
 #include "cli.h"
 #include "message_view.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -72,16 +71,22 @@ const char *TypeName(int type)
     return type >= 0 && type <= 6 ? kNames[type] : "?";
 }
 
+std::string HexUngrouped(const std::string &text)
+{
+    std::string digits;
+    for (char c : text)
+        if (c != ' ' && c != ':' && c != '-')
+            digits += c;
+    return digits;
+}
+
 int SetFieldText(TpSession *s, int field, const std::string &text, std::string *why)
 {
     // Asked first: every call, this one too, sets the session's last error.
     const int type = field == 0 ? CELL_ANS : TpGetCellType(s, field);
     // B values may be written in groups ("01 23", "01:23", "01-23"); the
     // library takes the digits alone.
-    std::string value = text;
-    if (type == CELL_B)
-        value.erase(std::remove_if(value.begin(), value.end(), [](char c) { return c == ' ' || c == ':' || c == '-'; }),
-                    value.end());
+    const std::string value = type == CELL_B ? HexUngrouped(text) : text;
     if (TpSetCellText(s, field, value.c_str()) == 0)
         return 0;
     // Text fields (and the type) are refused for what the library's log

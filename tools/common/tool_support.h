@@ -26,6 +26,10 @@ bool LoadDefinitions(TpSession *s, const std::string &bmpfile, const std::string
 
 const char *TypeName(int type);
 
+// Hex digits as written on a command line, without the groups split by
+// ' ', ':' or '-' ("01:ab" gives "01ab").
+std::string HexUngrouped(const std::string &text);
+
 // Sets field n from text as TpSetCellText takes it (NI a 32-bit integer,
 // NF an amount of at most two decimals, B hex digits, which may come in
 // groups split by ' ', ':' or '-'); -1, with the reason in *why for a

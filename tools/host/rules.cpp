@@ -212,10 +212,10 @@ std::string AsReceived(TpSession *s, int field, const std::string &value)
 {
     if (TpGetCellType(s, field) != CELL_B)
         return value;
-    std::string digits;
-    for (char ch : value)
-        if (ch != ' ' && ch != ':' && ch != '-')
-            digits += static_cast<char>(ch >= 'a' && ch <= 'f' ? ch - 'a' + 'A' : ch);
+    std::string digits = HexUngrouped(value);
+    for (char &ch : digits)
+        if (ch >= 'a' && ch <= 'f')
+            ch = static_cast<char>(ch - 'a' + 'A');
     return digits;
 }
 
