@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The demo: builds the library and its tools, lays out a working tree,
+# The demo: builds the library and its tools (the Release build the Python
+# wheel and the packages share, build/release-linux), lays out a working tree,
 # starts the host simulator on a free loopback port, runs one purchase and
 # one file send and fetch with the client, prints the decoded trace, and
 # stops the host.
@@ -17,17 +18,15 @@ key=0123456789ABCDEF
 source scripts/lib/packages.sh
 need_packages cmake make g++
 
-echo "== building (Release, in build/demo; about a minute and a half the first time)"
-cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DTRANPAK_BUILD_TESTS=OFF >/dev/null
-# The build's own progress lines, so a first build is not a silent minute.
-cmake --build build/demo -j"$(nproc)" 2>&1 |
-  { grep --line-buffered -E '^\[ *[0-9]+%\] (Built target|Linking)|[Ee]rror' || true; }
+source scripts/lib/release_build.sh
+release_build
+build=$release_dir
 
 work=$root/demo-run
 rm -rf "$work"
 mkdir -p "$work/bin" "$work/etc" "$work/run/c:/windows/system" "$work/files"
-cp -P build/demo/libtranpak.so* build/demo/tools/tranpak-host build/demo/tools/tranpak-client \
-  build/demo/tools/tranpak-trace build/demo/tools/tranpak-demo "$work/bin/"
+cp -P "$build"/libtranpak.so* "$build"/tools/tranpak-host "$build"/tools/tranpak-client \
+  "$build"/tools/tranpak-trace "$build"/tools/tranpak-demo "$work/bin/"
 cp etc/bitmap.txt "$work/etc/"
 cat > "$work/run/c:/windows/system/8583.ini" <<'INI'
 [Com Trace Flag]
@@ -46,7 +45,7 @@ echo "== the field definitions, as the C interface sees them (tranpak-demo, shar
 LD_LIBRARY_PATH=$bin "$bin/tranpak-demo"
 
 echo "== starting tranpak-host"
-"$bin/tranpak-host" --key $key --defs ../etc/bitmap.txt --dir ../files --errlog host-errlog.txt \
+"$bin/tranpak-host" --key $key --defs ../etc/bitmap.txt --dir ../files \
   --set 39=00 --set 38=A1B2C3 --set 37=000000123456 --port-file host.port > host.log 2>&1 &
 host_pid=$!
 trap 'kill -INT $host_pid 2>/dev/null || true' EXIT

@@ -14,8 +14,12 @@
 #      and import tables, both DLLs loaded and driven at run time by a
 #      program as an application does, and each package's file list and a
 #      consumer built against it and run,
-#   5. the Python package (scripts/legs/python.sh): its wheel built,
-#      installed in a fresh virtual environment and its tests run there.
+#   5. a new user's path (tests/new_user_path.sh): the README's install
+#      into a scratch prefix, its example built with pkg-config against it,
+#      the installed tools run from another folder,
+#   6. the Python package (scripts/legs/python.sh): its wheel built,
+#      installed in a fresh virtual environment and its tests run there,
+#      then the docs' first example run from another folder.
 # Ends with a summary; exits non-zero when any step fails. For day-to-day
 # work, scripts/quick-test.sh runs the native and sanitizer legs only.
 set -euo pipefail
@@ -79,6 +83,8 @@ run_step32 "Windows 32-bit DLL driven through LoadLibraryA under Wine" \
 run_step "Windows 64-bit DLL driven through LoadLibraryA under Wine" \
   tests/dll_driver/run.sh x86_64 "$win64_zip" "$(wine64_loader)"
 run_step "Linux packages: file lists, consumers" tests/packages/check_linux.sh dist "$root"
+run_step "a new user's path: the README's install, its example through pkg-config, the tools from elsewhere" \
+  tests/new_user_path.sh c
 step_note=${wine32:+32-bit consumers $ia32} \
   run_step "Windows packages: file lists, tables, consumers under Wine" windows_packages
 run_step "Python package: wheel built, installed in a fresh venv, its tests" scripts/legs/python.sh

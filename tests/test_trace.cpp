@@ -189,14 +189,14 @@ TEST_F(DecoderTest, JsonHasOneObjectPerFrame)
     const tools::FrameReport r = tools::DecodeFrame(ExampleFrame(options_.mac.key), options_);
     const std::string json = tools::FrameJson(r, "12-07 10:31:02", "sent");
     EXPECT_EQ(json.find('\n'), std::string::npos);
-    for (const char *part : {"{\"time\":\"12-07 10:31:02\",\"direction\":\"sent\",\"bytes\":54,\"ok\":true",
-                             "\"type\":\"0200\"", "{\"number\":2,\"name\":\"PAN\",\"type\":\"N\",\"prefix\":\"08\",\"value\":\"****5678\"}",
-                             "\"mac\":\"verified\"}"})
+    for (const char *part : {"{\"type\": \"0200\", \"fields\": {\"2\": {\"name\": \"PAN\", \"type\": \"N\", \"value\": \"****5678\"}, ",
+                             "}}, \"time\": \"12-07 10:31:02\", \"direction\": \"sent\", \"bytes\": 54, \"ok\": true",
+                             "\"length_prefixes\": {\"2\": \"08\"}", "\"mac\": \"verified\"}"})
         EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
     // A label is the trace's own text: escaped as in the text output, so a
     // program printing the decoded string shows no ESC and no C2 9B.
     const std::string hostile = tools::FrameJson(r, "12-07 10:31:02", std::string("a\x1b[2J\xc2\x9b", 7));
-    EXPECT_NE(hostile.find("\"direction\":\"a\\\\x1B[2J\\\\xC2\\\\x9B\","), std::string::npos) << hostile;
+    EXPECT_NE(hostile.find("\"direction\": \"a\\\\x1B[2J\\\\xC2\\\\x9B\","), std::string::npos) << hostile;
 }
 
 }  // namespace

@@ -200,7 +200,7 @@ expect "bad --rule amount stops the host" 1 "1e3 is not an amount" \
 expect "card number masked, control bytes escaped" 0 "\*{12}0119 && A\\\\x1B\[2JB && !4761739001010119" \
   client "${purchase[@]}"
 expect "--unmask shows the card number" 0 "4761739001010119" client --unmask "${purchase[@]}"
-expect "--json reply" 0 '^\{"type":"0210","fields":\[\{"number":2,"name":"PAN","type":"N","value":"\*{12}0119"\} && "mac":"verified"' \
+expect "--json reply" 0 '^\{"type": "0210", "fields": \{"2": \{"name": "PAN", "type": "N", "value": "\*{12}0119"\}, && "mac": "verified", "answers_request": true\}$' \
   client --json "${purchase[@]}"
 start_host wrongtype --reply-type 0230
 expect "reply of another type: exit 4" 4 "reply type 0230 does not answer 0200 \(expected 0210\)" client "${purchase[@]}"
@@ -220,7 +220,7 @@ expect "undecodable frame: card number hidden" 1 "\*{12}0119 && field 3 \(PROCCO
   "$bin/tranpak-trace" --defs ../etc/bitmap.txt --hex "$bad"
 expect "--mask adds to the card data" 1 "\*{12}0119 && \*{4}0001 && !4761739001010119" \
   "$bin/tranpak-trace" --defs ../etc/bitmap.txt --mask 41 ctrace.txt
-expect "--json, - reads standard input" 1 '^\{"time":".*","direction":"sent" && !4761739001010119' \
+expect "--json, - reads standard input" 1 '^\{"type": "0200", "fields": \{.*\}, "time": "[^"]+", "direction": "sent" && !4761739001010119' \
   sh -c "'$bin/tranpak-trace' --defs ../etc/bitmap.txt --json - < ctrace.txt"
 printf 'no frames here\n' > empty.txt
 expect "no frame: exit 1" 1 "0 packets" "$bin/tranpak-trace" --defs ../etc/bitmap.txt empty.txt
@@ -231,8 +231,8 @@ load() { "$bin/tranpak-client" --host 127.0.0.1 --port "$port" --key $key --no-p
 start_host loaded --set 39=00
 expect "load of 200 over one connection" 0 "^exchanges: 200 requested, 200 done, 0 failed$ && ^failures: none$ && ^latency: min .* p99\.9 .* max " \
   load --settings load.ini --count 200 0800 11=000001 41=TERM0001
-stans=$("$bin/tranpak-trace" --defs ../etc/bitmap.txt --json load-trace.txt | grep '"direction":"sent"' |
-  grep -o '"number":11,[^}]*' | sort -u | wc -l)
+stans=$("$bin/tranpak-trace" --defs ../etc/bitmap.txt --json load-trace.txt | grep '"direction": "sent"' |
+  grep -o '"11": {[^}]*' | sort -u | wc -l)
 [ "$stans" -eq 200 ] && pass "200 distinct values of field 11 sent" || fail "$stans distinct values of field 11"
 expect "field 11 wraps within its width" 0 "200 done, 0 failed" load --count 200 0800 11=999950 41=TERM0001
 expect "four connections, one for each exchange" 0 "100 done, 0 failed && 4 connections, connecting for each exchange" \
@@ -291,7 +291,7 @@ expect "host refuses --set NI 4294967297" 1 "--set field 11" "$bin/tranpak-host"
 # ---- bytes from 0x80 up reach no terminal raw ----
 start_host highbytes --set $'48=A\xC2\x9BB'
 expect "0xC2 0x9B shown as \\xC2\\x9B" 0 'A\\xC2\\x9BB && !'$'\xC2' client "${purchase[@]}"
-expect "and in JSON" 0 '"value":"A\\\\xC2\\\\x9BB" && !'$'\xC2' client --json "${purchase[@]}"
+expect "and in JSON" 0 '"value": "A\\\\xC2\\\\x9BB" && !'$'\xC2' client --json "${purchase[@]}"
 
 # ---- Ctrl-C during a fetch leaves no temporary file ----
 head -c 8388608 /dev/zero > ../files/slow.bin   # the library's fetch takes seconds for this

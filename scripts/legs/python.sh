@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # The Python package: its wheel built (scripts/python.sh prints its path
 # last), installed in a fresh virtual environment and its tests run there,
-# Locust headless and distributed on loopback among them.
+# Locust headless and distributed on loopback among them; then the docs'
+# first example run from another folder (tests/new_user_path.sh).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 out=$(scripts/python.sh)
 echo "$out"
 tests/python_wheel.sh "${out##*$'\n'}"
+# A new user's first Python example, from a folder of its own, on the
+# environment the wheel was installed in.
+tests/new_user_path.sh python "$(pwd)/build/python/test-run/venv/bin/python"

@@ -12,13 +12,34 @@ apt_opts=(-o DPkg::Lock::Timeout=900)
 # (or its last line when it printed none).
 apt_why=""
 
+# apt_quiet_run COMMAND...: runs an apt command with its output into the
+# file $out, saying on standard error what it runs and, every
+# TRANPAK_PROGRESS_SECONDS (default 10), that it still runs, so that a
+# slow archive is never a silent minute. Its status is the command's.
+apt_quiet_run() {
+  local every=${TRANPAK_PROGRESS_SECONDS:-10} waited=0 pid verb=""
+  local a
+  for a in "$@"; do case $a in update | install) verb=$a ;; esac; done
+  echo "   apt-get $verb ..." >&2
+  DEBIAN_FRONTEND=noninteractive "$@" >"$out" 2>&1 &
+  pid=$!
+  while kill -0 "$pid" 2>/dev/null; do
+    sleep 1
+    waited=$((waited + 1))
+    if ((waited % every == 0)) && kill -0 "$pid" 2>/dev/null; then
+      echo "   apt-get $verb: still running after $waited s" >&2
+    fi
+  done
+  wait "$pid"
+}
+
 # apt_retry COMMAND...: runs an apt command until it succeeds or the
 # attempts are spent; its output is shown only when it fails.
 apt_retry() {
   local attempts=${TRANPAK_APT_ATTEMPTS:-3} pause=${TRANPAK_APT_PAUSE:-20} n out
   out=$(mktemp)
   for ((n = 1; ; n++)); do
-    if DEBIAN_FRONTEND=noninteractive "$@" >"$out" 2>&1; then
+    if apt_quiet_run "$@"; then
       rm -f "$out"
       apt_why=""
       return 0
@@ -58,7 +79,7 @@ need_packages() {
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  echo "== installing: ${missing[*]}"
+  echo "== installing: ${missing[*]}" >&2
   apt_install "${missing[@]}" || {
     echo "could not install ${missing[*]}: $apt_why" >&2
     return 1

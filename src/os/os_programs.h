@@ -185,6 +185,14 @@ private:
 // rewritten in place with "\r" shows as one line.
 bool StderrIsTerminal();
 
+// Room for the running program's own path, the closing NUL included.
+inline constexpr int kProgramPathSize = 4096;
+// The running program's own file, as an absolute path ('/' between
+// components on every platform), into path (size bytes; kProgramPathSize
+// is enough). False, with path empty, when the system does not tell or the
+// path does not fit. Lets a program find the files installed beside it.
+bool ProgramPath(char *path, int size);
+
 // Threads and a lock, for the tools that serve or load many connections
 // at once. (The Windows packages are built with a compiler whose C++
 // library has no std::thread or std::mutex, so these come from the system.)

@@ -7,7 +7,9 @@
 //   tranpak-client --port 5000 --key 0123456789ABCDEF --count 20000 --connections 4 0800 11=000001
 //   tranpak-client --host 127.0.0.1 --port 5000 send-file local.txt upload.txt
 //   tranpak-client --host 127.0.0.1 --port 5000 fetch-file upload.txt back.txt
+//   tranpak-client --pack-only --key 0123456789ABCDEF 0200 2=4761739001010119 4=12.50
 #include "../common/cli.h"
+#include "../common/installed_files.h"
 #include "../common/mac_choice.h"
 #include "os_programs.h"
 #include "../common/shown_text.h"
@@ -50,6 +52,9 @@ constexpr long kMaxConnections = 1000;
 constexpr long kMaxSeconds = 86400;
 // A load ends when no connection could be made for this long.
 constexpr long kGiveUpSeconds = 5;
+// Room for the largest frame: the start byte, four length digits, the
+// 9999 bytes they can count and the stop byte.
+constexpr int kFrameRoom = 1 + 4 + 9999 + 1;
 
 // Ctrl-C or a request to terminate: the signal's number, set once, read by
 // the load's threads between exchanges; and when it came, in steady-clock
@@ -85,19 +90,32 @@ void Help()
         "usage: tranpak-client --port P [options] TYPE [FIELD=VALUE ...]\n"
         "       tranpak-client --port P [options] send-file LOCAL REQUEST\n"
         "       tranpak-client --port P [options] fetch-file REQUEST LOCAL\n"
+        "       tranpak-client --pack-only [options] TYPE [FIELD=VALUE ...]\n"
         "Sends one message and prints the reply (card data masked), or sends it many\n"
         "times and prints a summary, or sends or fetches one file. Values: NI fields\n"
         "take integers (32 bits), NF fields amounts (12.50), B fields hex.\n"
         "  --host H          host address (default 127.0.0.1)\n"
         "  --port P          port, 0 to 65535 (required)\n"
         "%s%s"
-        "  --settings F      settings file to read instead of the built-in path\n"
+        "  --settings F      settings file to read instead of the built-in path; its\n"
+        "                    BMPFILE, when not found from the current folder, is\n"
+        "                    looked for beside it (its ERRFILE and CTRACEFILE are\n"
+        "                    from the current folder, as the library takes them)\n"
+        "  --defs F          field definition file, over the settings' BMPFILE\n"
+        "                    (without both: ../etc/bitmap.txt when there, else the\n"
+        "                    example definitions installed with the client)\n"
+        "  --pack-only       no host: print the request's frame in hex, as it would\n"
+        "                    be sent (MAC included), and end; tranpak-trace --frame\n"
+        "                    describes it\n"
         "  --reply-type T    the reply type to expect (default: the request's with its\n"
         "                    third digit raised by one, 0200 -> 0210)\n"
         "  --recv-timeout S  seconds to wait for a reply (in a load: each reply), 1 to\n"
         "                    86400 (default: the settings' [Com Timeout] RECV, else 10)\n"
         "  --unmask          show card data (fields 2, 14, 35, 36, 45, 52) in clear\n"
-        "  --json            print the reply (or a load's summary) as one JSON object\n"
+        "  --json            print the reply (or a load's summary) as one JSON object;\n"
+        "                    a reply as TpDescribe gives a message ({\"type\": ...,\n"
+        "                    \"fields\": {\"2\": {\"name\": ..., \"type\": ..., \"value\":\n"
+        "                    ...}}}) with \"mac\" and \"answers_request\" after them\n"
         "  --text            transfer files as text: sending drops every CR and ends the\n"
         "                    file at a 0x1A byte; fetching puts a CR before every LF\n"
         "  --binary          transfer files byte for byte (the default)\n"
@@ -134,9 +152,9 @@ void Help()
 }
 
 struct Args {
-    std::string host = "127.0.0.1", keyHex, settings, replyType, mac, macPadding;
+    std::string host = "127.0.0.1", keyHex, settings, defs, replyType, mac, macPadding;
     int port = -1;
-    bool text = false, unmask = false, json = false;
+    bool text = false, unmask = false, json = false, packOnly = false;
     long count = 1, connections = 1;
     long recvSeconds = 0;  // 0: the settings' RECV, else kRecvSeconds
     long giveUpSeconds = kGiveUpSeconds;
@@ -232,7 +250,7 @@ int SendMessage(const Args &a, const unsigned char *key, long mark)
     const std::string mismatch = ReplyMismatch(g_s, request, a.replyType);
     const std::set<int> &masked = DefaultMaskedFields();
     if (a.json)
-        std::printf("%s\n", ReplyJson(g_s, masked, a.unmask, macOk ? "verified" : "failed", mismatch).c_str());
+        std::printf("%s\n", ReplyJson(g_s, a.unmask, macOk ? "verified" : "failed", mismatch).c_str());
     else
         std::printf("%sMAC: %s\n", ReplyTable(g_s, masked, a.unmask).c_str(), macOk ? "verified" : "FAILED");
     if (!macOk) {
@@ -356,12 +374,24 @@ bool ReadNumber(const CliItem &it, Args *a, std::string *error)
     return error->empty();
 }
 
+// What --pack-only cannot go with; 0 when the rest fits it.
+int PackOnlyArgsFault(const Args &a)
+{
+    if (a.rest.empty())
+        return UsageError(kTool, "--pack-only takes a message type and fields");
+    if (a.rest[0] == "send-file" || a.rest[0] == "fetch-file")
+        return UsageError(kTool, "--pack-only packs a message, not " + a.rest[0]);
+    if (a.count > 1)
+        return UsageError(kTool, "--pack-only packs one message; --count does not go with it");
+    return 0;
+}
+
 int ReadArgs(int argc, char **argv, Args *a, bool *done)
 {
     std::vector<CliItem> items;
     std::string error;
     if (!ParseCommandLine(argc, argv,
-                          {{"host", true}, {"port", true}, {"key", true}, {"mac", true}, {"mac-padding", true}, {"settings", true}, {"reply-type", true},
+                          {{"host", true}, {"port", true}, {"key", true}, {"mac", true}, {"mac-padding", true}, {"settings", true}, {"defs", true}, {"pack-only", false}, {"reply-type", true},
                            {"unmask", false}, {"json", false}, {"text", false}, {"binary", false},
                            {"count", true}, {"connections", true}, {"connect-each", false}, {"progress", false},
                            {"no-progress", false}, {"recv-timeout", true}, {"give-up", true},
@@ -390,6 +420,8 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
             a->macPadding = it.value;
         else if (it.name == "settings")
             a->settings = it.value;
+        else if (it.name == "defs")
+            a->defs = it.value;
         else if (it.name == "reply-type")
             a->replyType = it.value;
         a->text = it.name == "text" ? true : it.name == "binary" ? false : a->text;
@@ -397,11 +429,47 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
         a->unmask = a->unmask || it.name == "unmask";
         a->json = a->json || it.name == "json";
         a->connectEach = a->connectEach || it.name == "connect-each";
+        a->packOnly = a->packOnly || it.name == "pack-only";
     }
+    if (a->packOnly)
+        return PackOnlyArgsFault(*a);
     if (a->port < 0)
         return UsageError(kTool, "--port is required");
     if (a->rest.empty())
         return UsageError(kTool, "give a message type, send-file or fetch-file");
+    return 0;
+}
+
+// The definitions the client reads: --defs; else the settings' BMPFILE,
+// from the current folder or beside the settings file; else, with no
+// settings file, the library's default when it is there, or the example
+// definitions installed with the client.
+void ChooseDefinitions(const Args &a, SettingsView *settings)
+{
+    if (!a.defs.empty()) {
+        settings->bmpfile = a.defs;
+        return;
+    }
+    if (!settings->read)
+        return;
+    std::error_code ec;
+    if (std::filesystem::exists(settings->path, ec))
+        settings->bmpfile = BesideSettings(settings->bmpfile, settings->path);
+    else if (settings->bmpfile == kLibraryDefinitions)
+        settings->bmpfile = DefaultDefinitions();
+}
+
+// Packs the request as it would be sent and prints the frame in hex.
+int PackOnly(const Args &a, const unsigned char *key, long mark)
+{
+    if (int rc = PutRequest(g_s, a, mark); rc != 0)
+        return rc;
+    unsigned char frame[kFrameRoom];
+    int length = 0;
+    if (TpPackMesg(g_s, key, frame, sizeof frame, &length) != 0)
+        return Fail("packing the message", LastFailure(g_s), mark);
+    std::printf("%s\n", ToHex(frame, static_cast<size_t>(length)).c_str());
+    TpWipe(g_s);  // keys and card data
     return 0;
 }
 
@@ -411,8 +479,13 @@ int Run(const Args &a)
     // any application started with it.
     if (!a.settings.empty() && os::SetEnvVar("TRANPAK_SETTINGS", a.settings.c_str()) != 0)
         return UsageError(kTool, "cannot use --settings " + a.settings);
-    const int rc = TpInit8583(g_s, nullptr);
-    const SettingsView settings = ViewSettings();
+    SettingsView settings = ViewSettings();
+    const std::string libraryDefinitions = settings.bmpfile;
+    ChooseDefinitions(a, &settings);
+    // The library reads the settings file itself unless the definitions
+    // are the client's choice.
+    const TpSettings chosen = ExchangeSettings(settings, 0);
+    const int rc = settings.bmpfile == libraryDefinitions ? TpInit8583(g_s, nullptr) : TpInit8583With(g_s, &chosen);
     if (rc != 0)
         return InitFailed(g_s, settings);
     g_errfile = settings.errfile;
@@ -438,6 +511,8 @@ int Run(const Args &a)
         return InitFailed(g_s, settings);
     if (!UseMac(g_s, mac))
         return Fail("choosing the MAC", LastFailure(g_s), mark);
+    if (a.packOnly)
+        return PackOnly(a, mac.key, mark);
     return a.count > 1 ? SendLoad(a, mac, mark, settings) : SendMessage(a, mac.key, mark);
 }
 

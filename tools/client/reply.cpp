@@ -78,25 +78,26 @@ std::string ReplyTable(TpSession *s, const std::set<int> &masked, bool unmask)
     return out;
 }
 
-std::string ReplyJson(TpSession *s, const std::set<int> &masked, bool unmask, const char *mac,
-                      const std::string &mismatch)
+std::string ReplyJson(TpSession *s, bool unmask, const char *mac, const std::string &mismatch)
 {
-    // Values as the table shows them, so that a program printing one never
-    // passes on a terminal control a host sent.
-    std::string out = "{\"type\":" + JsonString(Escaped(MessageType(s))) + ",\"fields\":[";
-    bool first = true;
-    for (int f = 1; f <= kFieldCount; ++f) {
-        if (!Received(s, f))
-            continue;
-        const TpCellDef def = CellDef(s, f);
-        out += std::string(first ? "" : ",") + "{\"number\":" + std::to_string(f) + ",\"name\":" + JsonString(def.name) +
-               ",\"type\":" + JsonString(TypeName(def.type)) +
-               ",\"value\":" + JsonString(ShownValue(s, f, masked, unmask)) + "}";
-        first = false;
+    // The message as TpDescribe gives it, the one JSON shape of a message
+    // (values masked and escaped as the table shows them), then what the
+    // client found of the reply, as further keys of the same object.
+    const int flags = TP_DESCRIBE_JSON | (unmask ? TP_DESCRIBE_UNMASKED : 0);
+    int length = 0;
+    std::string out;
+    if (TpDescribe(s, flags, nullptr, 0, &length) == 0 && length > 0) {
+        out.resize(static_cast<size_t>(length) + 1);
+        if (TpDescribe(s, flags, out.data(), length + 1, nullptr) != 0)
+            out.clear();
+        out.resize(std::string(out.c_str()).size());
     }
-    out += "],\"mac\":" + JsonString(mac) + ",\"answers_request\":" + (mismatch.empty() ? "true" : "false");
+    if (out.size() < 2 || out.back() != '}')
+        out = "{\"type\": " + JsonString(Escaped(MessageType(s))) + ", \"fields\": {}}";
+    out.pop_back();
+    out += ", \"mac\": " + JsonString(mac) + ", \"answers_request\": " + (mismatch.empty() ? "true" : "false");
     if (!mismatch.empty())
-        out += ",\"mismatch\":" + JsonString(mismatch);
+        out += ", \"mismatch\": " + JsonString(mismatch);
     return out + "}";
 }
 

@@ -32,10 +32,12 @@ std::string ReplyMismatch(TpSession *s, const RequestEcho &request, const std::s
 // The value of a received field as shown: escaped, masked unless unmask.
 std::string ShownValue(TpSession *s, int field, const std::set<int> &masked, bool unmask);
 
-// The reply in the session as a table, or as one JSON object.
+// The reply in the session as a table, or as one JSON object: the
+// message as TpDescribe gives it ({"type": ..., "fields": {"2": {"name":
+// ..., "type": ..., "value": ...}}}, card data masked unless unmask), then
+// "mac" and "answers_request" (and "mismatch" when it does not).
 std::string ReplyTable(TpSession *s, const std::set<int> &masked, bool unmask);
-std::string ReplyJson(TpSession *s, const std::set<int> &masked, bool unmask, const char *mac,
-                      const std::string &mismatch);
+std::string ReplyJson(TpSession *s, bool unmask, const char *mac, const std::string &mismatch);
 
 }  // namespace tranpak::tools
 

@@ -37,7 +37,7 @@ TpSettings ExchangeSettings(const SettingsView &view, int recvSeconds)
     TpSettings s{};
     s.traceFlag = view.trace ? 1 : 0;
     s.errFile = view.read ? view.errfile.c_str() : nullptr;
-    s.bmpFile = view.read ? view.bmpfile.c_str() : nullptr;
+    s.bmpFile = view.read || !view.bmpfile.empty() ? view.bmpfile.c_str() : nullptr;
     s.ctraceFile = view.read ? view.ctracefile.c_str() : nullptr;
     s.connectLimit = view.connectLimit;
     s.sendLimit = view.sendLimit;

@@ -30,7 +30,7 @@ struct HostOptions {
     std::string address = "127.0.0.1";
     int port = 0;                       // 0: any free port
     std::string definitions = "../etc/bitmap.txt";
-    std::string errlog = "host-errlog.txt";
+    std::string errlog;                 // the library's error log; empty: none (reasons go to the host's log)
     std::string dir = ".";              // the directory served to file transfers
     MacChoice mac;                      // --key, --mac, --mac-padding
     std::string replyType;              // empty: the request's type with its third digit raised

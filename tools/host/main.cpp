@@ -4,6 +4,7 @@
 //                --port 5000 --dir files --set 39=00 --set 38=123456 \
 //                --rule "2=4761*,4>=1000 : 39=51"
 #include "../common/cli.h"
+#include "../common/installed_files.h"
 #include "../common/mac_choice.h"
 #include "os_programs.h"
 #include "../common/tool_support.h"
@@ -37,8 +38,14 @@ void Help()
         "  --address A          listen address (default 127.0.0.1)\n"
         "  --port N             port, 0 to 65535 (default 0: any free port, printed)\n"
         "  --port-file F        write the port to F once listening\n"
-        "  --defs F             field definition file (default ../etc/bitmap.txt)\n"
-        "  --errlog F           the host's own error log (default host-errlog.txt)\n"
+        "  --defs F             field definition file (default ../etc/bitmap.txt when\n"
+        "                       there, else the example definitions installed with\n"
+        "                       the host: ../share/tranpak/examples/bitmap.txt from\n"
+        "                       its own folder)\n"
+        "  --errlog F           also append the library's error log lines to F\n"
+        "                       (default: none; every reason is in the host's own\n"
+        "                       log on standard output, and nothing is written to\n"
+        "                       the folder the host runs in)\n"
         "  --dir D              directory served to file transfers (default .), opened\n"
         "                       once at start; every request is opened from it, so\n"
         "                       nothing outside is read or written even while names\n"
@@ -202,6 +209,7 @@ int Run(int argc, char **argv)
                           &items, &error))
         return UsageError(kTool, error);
     HostOptions o;
+    o.definitions = DefaultDefinitions();
     std::string portFile;
     bool haveKey = false, refuseGiven = false;
     for (const CliItem &it : items) {

@@ -2,9 +2,10 @@
 // hex, against a field definition file.
 //
 //   tranpak-trace --defs ../etc/bitmap.txt --key 0123456789ABCDEF ../run/ctrace.txt
-//   tranpak-trace --hex "02 30 30 34 38 ..."
+//   tranpak-trace --frame "02 30 30 34 38 ..."
 //   tranpak-trace --json - < ../run/ctrace.txt
 #include "../common/cli.h"
+#include "../common/installed_files.h"
 #include "../common/mac_choice.h"
 #include "os_programs.h"
 #include "../common/tool_support.h"
@@ -28,21 +29,26 @@ void Help()
 {
     std::printf(
         "usage: tranpak-trace [options] TRACEFILE     (- reads standard input)\n"
-        "       tranpak-trace [options] --hex HEX\n"
+        "       tranpak-trace [options] --frame HEX\n"
         "Decodes every frame of a communication trace, or one frame, against a field\n"
         "definition file. Card data (fields 2, 14, 35, 36, 45, 52) is masked: only the\n"
         "last four characters of a value are shown, and bytes of those fields in raw\n"
         "dumps show as **.\n"
-        "  --defs F       field definition file (default ../etc/bitmap.txt)\n"
+        "  --defs F       field definition file (default ../etc/bitmap.txt when there,\n"
+        "                 else the example definitions installed with the decoder:\n"
+        "                 ../share/tranpak/examples/bitmap.txt from its own folder)\n"
         "  --key HEX      check each frame's MAC with this key: 16 hex digits, or\n"
         "                 32, 48 or 64 as --mac takes\n"
         "  --mac NAME     the MAC of field 64: LEGACY (default), ISO9797-1-ALG1,\n"
         "                 ISO9797-1-ALG3, TDES-CMAC or AES-CMAC\n"
         "  --mac-padding N  ISO/IEC 9797-1 padding method 1 or 2 (default 1)\n"
-        "  --hex HEX      decode this one frame instead of a trace file\n"
+        "  --frame HEX    decode this one frame instead of a trace file (as\n"
+        "                 tranpak-client --pack-only prints it); --hex is the same\n"
         "  --mask LIST    mask these fields too (numbers 1 to 64, comma separated)\n"
         "  --unmask       show every field in clear\n"
-        "  --json         one JSON object per frame, one per line\n"
+        "  --json         one JSON object per frame, one per line: the message as\n"
+        "                 TpDescribe gives it ({\"type\": ..., \"fields\": {\"2\": {\"name\":\n"
+        "                 ..., \"type\": ..., \"value\": ...}}}), then the frame's own keys\n"
         "  --help, --version\n"
         "Exit codes: 0 every frame decoded (and its MAC verified, with --key);\n"
         "1 a frame did not decode or its MAC failed, the input held no frame, a file\n"
@@ -50,7 +56,7 @@ void Help()
 }
 
 struct Args {
-    std::string defs = "../etc/bitmap.txt", hex, file;
+    std::string defs, hex, file;
     bool haveHex = false, json = false;
     DecodeOptions options;
 };
@@ -62,7 +68,7 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
     std::vector<CliItem> items;
     std::string error;
     if (!ParseCommandLine(argc, argv,
-                          {{"defs", true}, {"key", true}, {"mac", true}, {"mac-padding", true}, {"hex", true}, {"mask", true}, {"unmask", false},
+                          {{"defs", true}, {"key", true}, {"mac", true}, {"mac-padding", true}, {"hex", true}, {"frame", true}, {"mask", true}, {"unmask", false},
                            {"json", false}, {"help", false}, {"version", false}},
                           &items, &error))
         return UsageError(kTool, error);
@@ -85,7 +91,7 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
         } else if (it.name == "mac" || it.name == "mac-padding") {
             if (!(it.name == "mac" ? ParseMacAlgorithm : ParseMacPadding)(it.value, &a->options.mac, &error))
                 return UsageError(kTool, error);
-        } else if (it.name == "hex") {
+        } else if (it.name == "hex" || it.name == "frame") {
             a->hex = it.value;
             a->haveHex = true;
         } else if (it.name == "mask") {
@@ -98,7 +104,7 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
         }
     }
     if (a->file.empty() == !a->haveHex)
-        return UsageError(kTool, "give either a trace file or --hex");
+        return UsageError(kTool, "give either a trace file or --frame");
     if (a->options.haveKey && !MacKeyFault(a->options.mac).empty())
         return UsageError(kTool, MacKeyFault(a->options.mac));
     return 0;
@@ -127,7 +133,7 @@ int Run(const Args &a)
     if (a.haveHex) {
         std::string frame;
         if (!ParseHex(a.hex, &frame))
-            return UsageError(kTool, "--hex takes hex digits (blanks allowed), not " + a.hex);
+            return UsageError(kTool, "--frame takes hex digits (blanks allowed), not " + a.hex);
         return Show(frame, "", "", a) ? 0 : kExitBad;
     }
     std::FILE *in = a.file == "-" ? stdin : std::fopen(a.file.c_str(), "rb");
@@ -175,5 +181,7 @@ int main(int argc, char **argv)
     if (rc != 0 || done)
         return FinishOutput(kTool, rc);
     args.options.definitions = &g_definitions;
+    if (args.defs.empty())
+        args.defs = DefaultDefinitions();
     return FinishOutput(kTool, Run(args));
 }

@@ -81,30 +81,42 @@ std::string FrameText(const FrameReport &r)
 std::string FrameJson(const FrameReport &r, const std::string &time, const std::string &label)
 {
     std::ostringstream out;
-    // The label is the trace's own text: escaped as in the text output, so
-    // that a program printing the decoded string passes on no control.
-    out << "{\"time\":" << JsonString(Escaped(time)) << ",\"direction\":" << JsonString(Escaped(label))
-        << ",\"bytes\":" << r.size
-        << ",\"ok\":" << (r.ok() ? "true" : "false") << ",\"complete\":" << (r.complete ? "true" : "false");
+    const auto yes = [](bool b) { return b ? "true" : "false"; };
+    out << "{";
     if (r.complete) {
-        out << ",\"framing\":{\"start\":" << JsonString(ByteText(r.start)) << ",\"start_ok\":"
-            << (r.startOk ? "true" : "false") << ",\"length_digits\":" << JsonString(r.digits)
-            << ",\"length_ok\":" << (r.digitsOk ? "true" : "false") << ",\"stop\":" << JsonString(ByteText(r.stop))
-            << ",\"stop_ok\":" << (r.stopOk ? "true" : "false") << "}";
-        out << ",\"type\":" << JsonString(r.type) << ",\"bitmap\":" << JsonString(r.bitmap) << ",\"fields\":[";
+        // The message first, in the one shape every JSON of a message has
+        // (TpDescribe's): its type, and its fields by number.
+        out << "\"type\": " << JsonString(r.type) << ", \"fields\": {";
         for (size_t i = 0; i < r.fields.size(); ++i) {
             const FieldReport &f = r.fields[i];
-            out << (i ? "," : "") << "{\"number\":" << f.number << ",\"name\":" << JsonString(f.name)
-                << ",\"type\":" << JsonString(f.type) << ",\"prefix\":" << JsonString(f.prefix)
-                << ",\"value\":" << JsonString(f.value) << "}";
+            out << (i ? ", " : "") << "\"" << f.number << "\": {\"name\": " << JsonString(f.name)
+                << ", \"type\": " << JsonString(f.type) << ", \"value\": " << JsonString(f.value) << "}";
         }
-        out << "]";
+        out << "}, ";
+    }
+    // The label is the trace's own text: escaped as in the text output, so
+    // that a program printing the decoded string passes on no control.
+    out << "\"time\": " << JsonString(Escaped(time)) << ", \"direction\": " << JsonString(Escaped(label))
+        << ", \"bytes\": " << r.size << ", \"ok\": " << yes(r.ok()) << ", \"complete\": " << yes(r.complete);
+    if (r.complete) {
+        out << ", \"framing\": {\"start\": " << JsonString(ByteText(r.start)) << ", \"start_ok\": " << yes(r.startOk)
+            << ", \"length_digits\": " << JsonString(r.digits) << ", \"length_ok\": " << yes(r.digitsOk)
+            << ", \"stop\": " << JsonString(ByteText(r.stop)) << ", \"stop_ok\": " << yes(r.stopOk) << "}";
+        out << ", \"bitmap\": " << JsonString(r.bitmap) << ", \"length_prefixes\": {";
+        bool first = true;
+        for (const FieldReport &f : r.fields) {
+            if (f.prefix.empty())
+                continue;
+            out << (first ? "" : ", ") << "\"" << f.number << "\": " << JsonString(f.prefix);
+            first = false;
+        }
+        out << "}";
         if (!r.failure.empty())
-            out << ",\"error\":" << JsonString(r.failure);
-        out << ",\"trailing_bytes\":" << r.trailing << ",\"mac\":" << JsonString(MacText(r.mac));
+            out << ", \"error\": " << JsonString(r.failure);
+        out << ", \"trailing_bytes\": " << r.trailing << ", \"mac\": " << JsonString(MacText(r.mac));
     }
     if (!r.ok())
-        out << ",\"raw\":" << JsonString(r.raw);
+        out << ", \"raw\": " << JsonString(r.raw);
     out << "}";
     return out.str();
 }

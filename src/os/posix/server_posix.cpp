@@ -117,4 +117,19 @@ const char *ConnectProblem(const char *host, int port, int millis, char *text, i
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
+bool ProgramPath(char *path, int size)
+{
+    if (path == nullptr || size <= 0)
+        return false;
+    path[0] = '\0';
+    // Linux names it in /proc; other systems do not tell here.
+    const ssize_t n = readlink("/proc/self/exe", path, static_cast<size_t>(size));
+    if (n <= 0 || n >= size) {
+        path[0] = '\0';
+        return false;
+    }
+    path[n] = '\0';
+    return true;
+}
+
 }  // namespace tranpak::os

@@ -112,4 +112,20 @@ const char *ConnectProblem(const char *host, int port, int millis, char *text, i
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
+bool ProgramPath(char *path, int size)
+{
+    if (path == nullptr || size <= 0)
+        return false;
+    path[0] = '\0';
+    const DWORD n = GetModuleFileNameA(nullptr, path, static_cast<DWORD>(size));
+    if (n == 0 || n >= static_cast<DWORD>(size)) {
+        path[0] = '\0';
+        return false;
+    }
+    for (DWORD i = 0; i < n; ++i)
+        if (path[i] == '\\')
+            path[i] = '/';
+    return true;
+}
+
 }  // namespace tranpak::os
