@@ -15,8 +15,7 @@ shift || true
 source scripts/lib/packages.sh
 need_packages clang libclang-rt-14-dev cmake make
 
-CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRANPAK_FUZZ=ON \
-  -DTRANPAK_BUILD_TESTS=OFF -DTRANPAK_BUILD_TOOLS=OFF >/dev/null
+cmake --preset fuzz >/dev/null
 cmake --build build/fuzz -j"$(nproc)" >/dev/null
 
 targets=("$@")

@@ -34,8 +34,8 @@ systems=("$@")
 for system in "${systems[@]}"; do
   case $system in
   linux) package linux ;;
-  win32) package win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake ;;
-  win64) package win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64-win32.cmake ;;
+  win32) package win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DTRANPAK_MINGW_ARCH=i686 -DTRANPAK_MINGW_THREADS=win32 ;;
+  win64) package win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DTRANPAK_MINGW_ARCH=x86_64 -DTRANPAK_MINGW_THREADS=win32 ;;
   *) echo "package.sh: no system '$system' (linux, win32, win64)" >&2; exit 2 ;;
   esac
 done

@@ -5,6 +5,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 jobs=$(nproc 2>/dev/null || echo 2)
-cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --preset native >/dev/null
 cmake --build build/native -j"$jobs"
 cd build/native && ctest --output-on-failure -j"$jobs"

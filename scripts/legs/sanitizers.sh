@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
-cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DTRANPAK_SANITIZE=ON >/dev/null
+cmake --preset asan >/dev/null
 cmake --build build/asan -j"$jobs"
 (cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs")
 

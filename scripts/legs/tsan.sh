@@ -4,7 +4,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 jobs=$(nproc 2>/dev/null || echo 2)
-CC=clang CXX=clang++ cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DTRANPAK_TSAN=ON \
-  -DTRANPAK_BUILD_TOOLS=OFF >/dev/null
+cmake --preset tsan >/dev/null
 cmake --build build/tsan -j"$jobs" --target test_sessions
 cd build/tsan/tests && TSAN_OPTIONS="halt_on_error=1 exitcode=66" ./test_sessions --gtest_brief=1

@@ -16,14 +16,13 @@ if [ -z "${WINEPREFIX:-}" ]; then
   wine_prefix_create
 fi
 case $1 in
-64) build=build/win64 toolchain=cmake/mingw-w64-x86_64.cmake loader=$(wine64_loader) ;;
-32) build=build/win32-tests toolchain=cmake/mingw-w64-i686-posix.cmake loader=$2 ;;
+64) preset=mingw64 build=build/win64 loader=$(wine64_loader) ;;
+32) preset=mingw32 build=build/win32-tests loader=$2 ;;
 *) echo "usage: windows.sh 64 | windows.sh 32 LOADER" >&2; exit 2 ;;
 esac
 # Every Windows program run by ctest is bounded, just above ctest's own
 # limits (300 s; 900 s for the threaded test).
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Debug \
-  -DCMAKE_CROSSCOMPILING_EMULATOR="$root/scripts/lib/wine_run.sh;920;$loader" >/dev/null
+cmake --preset "$preset" -DCMAKE_CROSSCOMPILING_EMULATOR="$root/scripts/lib/wine_run.sh;920;$loader" >/dev/null
 cmake --build "$build" -j"$jobs"
 # The server the programs left running goes at the end, whatever the outcome.
 rc=0
