@@ -13,7 +13,7 @@ release_build() {
   jobs=$(nproc 2>/dev/null || echo 2)
   [ $# -gt 0 ] && targets=(--target "$@")
   echo "== configuring $release_dir (Release, no tests)" >&2
-  cmake -S . -B "$release_dir" -DCMAKE_BUILD_TYPE=Release -DTRANPAK_BUILD_TESTS=OFF 2>&1 |
+  cmake --preset release 2>&1 |
     { grep --line-buffered -vE '^-- (Check|Detecting|Looking|Performing|Found|Build files)' || true; } |
     sed -u 's/^/   /' >&2
   echo "== building in $release_dir on $jobs cores (a first build takes a few minutes on 2)" >&2
