@@ -79,7 +79,7 @@ const TextCase kTextCases[] = {
     {5, "2147483648", nullptr, "tranpak: TpSetCellText() field 5: 2147483648 is outside -2147483648 to 2147483647"},
     {5, "-2147483649", nullptr, "tranpak: TpSetCellText() field 5: -2147483649 is outside -2147483648 to 2147483647"},
     {5, "99999999999999999999", nullptr,
-     "tranpak: TpSetCellText() field 5: 99999999999999999999 is outside -2147483648 to 2147483647"},
+     "tranpak: TpSetCellText() field 5: ****************9999 is outside -2147483648 to 2147483647"},
     {5, "12a", nullptr, "tranpak: TpSetCellText() field 5: 12a is not a decimal integer"},
     {5, " 12", nullptr, "tranpak: TpSetCellText() field 5:  12 is not a decimal integer"},
     {5, "-", nullptr, "tranpak: TpSetCellText() field 5: - is not a decimal integer"},

@@ -200,7 +200,7 @@ TEST_F(ErrorValuesTest, ARecordTooSmallOrNoneIsRefusedAndASuccessClearsIt)
     auto s = Ready();
     EXPECT_EQ(TpSetCellText(s.get(), 3, "12x"), -1);
     TpError err{};
-    err.size = sizeof err - 1;
+    err.size = TP_ERROR_MIN_SIZE - 1;
     EXPECT_EQ(TpGetLastError(s.get(), &err), -1);
     EXPECT_EQ(err.category, 0);  // nothing written
     EXPECT_EQ(TpGetLastError(s.get(), nullptr), -1);
@@ -241,7 +241,7 @@ TEST_F(ErrorValuesTest, NoCardNumberInTheLogOrTheLastError)
         {[&] { SetCellText(2, (pan19 + "X").c_str()); }, "tranpak: TpSetCellText() field 2: ****************123X is not N"},
         {[&] { ReceiveDefault(Frame("4000000000000001", "19" + pan16 + "abc" + std::string(8, 'M'))); },
          "tranpak: BMPCell[1].buf: ***************9abc not number(N)"},
-        // Any other value: runs of 13 to 19 digits show their last four.
+        // Any other value: runs of 13 or more digits show their last four.
         {[&] { SetCell(0, pan16.c_str()); }, "tranpak: SetField: txcode is ************0119"},
         {[&] { SetCell(3, ("x" + pan19).c_str()); }, "tranpak: SetField BMPCell[2].buf: x***************9123 not N"},
         {[&] {
@@ -250,7 +250,7 @@ TEST_F(ErrorValuesTest, NoCardNumberInTheLogOrTheLastError)
              SockSendMesg(-1, kKey);
          },
          "tranpak: BMPCell[40].buf = T ************0119, too long"},
-        {[&] { SetCell(3, "12345678901234567890x"); }, "tranpak: SetField BMPCell[2].buf: 12345678901234567890x not N"},
+        {[&] { SetCell(3, "12345678901234567890x"); }, "tranpak: SetField BMPCell[2].buf: ****************7890x not N"},
         // Cut inside the number: the digits before the cut are masked too.
         {[&] {
              ResetMesg();
@@ -275,7 +275,7 @@ TEST_F(ErrorValuesTest, NoCardNumberInTheLogOrTheLastError)
     for (const std::string &text : {log, lastErrors}) {
         EXPECT_EQ(text.find(pan16.substr(0, 12)), std::string::npos) << text;
         for (const std::string &run : LongDigitRuns(text))
-            EXPECT_EQ(run, "12345678901234567890") << "a run of 13 to 19 digits in clear: " << run;
+            ADD_FAILURE() << "a run of 13 or more digits in clear: " << run;
     }
 }
 
