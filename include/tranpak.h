@@ -318,7 +318,7 @@ typedef struct TpError {
     int line;      /* the field definition file's line, 0 where none */
     char detail[256]; /* what and where in plain words, NUL-terminated:
                       "connect to 127.0.0.1:5000: Connection refused",
-                      "definitions etc/bitmap.txt line 7: type \"NQ\" is
+                      "definitions etc/bitmap.txt line 7: type "NQ" is
                       not one of ANS, NI, NF, A, AN, N, B", "settings file
                       run/nope.ini: No such file or directory", "field 4:
                       99999999999.99 needs 13 digits, the field holds 12";
