@@ -243,7 +243,14 @@ TRANPAK_API int TRANPAK_CALL TpUnpackMesg(TpSession *s, const unsigned char *fra
                refused, not rounded;
      B         exactly 2 x maxlen hexadecimal digits, either case.
    Texts over 399 characters, a field the definitions do not list (see
-   TpGetCellDef), a number outside 0 to 64 and a NULL text are refused.
+   TpGetCellDef), a number outside 0 to 64 and a NULL text are refused,
+   and so is a value longer than its field can travel (as stored: a fixed
+   field's maxlen; a variable field's maxlen, or what its length prefix
+   can count when that is less; NI and NF with their sign), the log line
+   naming the field and its maximum:
+       tranpak: TpSetCellText() field 41: 9 characters, the field holds 8
+       tranpak: TpSetCellText() field 4: 99999999999.99 needs 13 digits,
+       the field holds 12
    A refused text leaves the field as it was. */
 TRANPAK_API int TRANPAK_CALL TpSetCellText(TpSession *s, int field, const char *text);
 
