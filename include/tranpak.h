@@ -177,7 +177,11 @@ typedef struct TpCellDef {
 /* sizeof(TpSession), for languages that cannot read this header. */
 TRANPAK_API size_t TRANPAK_CALL TpSessionSize(void);
 
-/* Init8583 reading the named settings file; NULL: what Init8583 reads. */
+/* Init8583 reading the named settings file; NULL: what Init8583 reads.
+   Only the built-in settings file may be missing (the defaults then
+   apply): a file named here or by TRANPAK_SETTINGS that is not there
+   fails, "tranpak: settings file cannot be read (No such file or
+   directory): PATH". */
 TRANPAK_API int TRANPAK_CALL TpInit8583(TpSession *s, const char *settingsFile);
 /* The same with the settings given. Paths over 159 characters, negative
    limits and a NULL settings are refused; limits above 86400 are 86400.
