@@ -9,7 +9,9 @@
  * the settings file; GetLastErrMesg, below the seventeen, hands the first
  * such line of the most recent call to the program as well. No line shows a
  * card number: the value of a card-data field (2, 14, 35, 36, 45, 52) shows
- * only its last four characters, as does every run of 13 to 19 digits.
+ * only its last four characters, as does every card number however
+ * written: a run of 13 or more digits, and digits in groups separated by
+ * a blank or '-' that add up to 13 to 19 ("**** **** **** 0119").
  */
 #ifndef TRANPAK_H
 #define TRANPAK_H
@@ -175,7 +177,11 @@ typedef struct TpCellDef {
 /* sizeof(TpSession), for languages that cannot read this header. */
 TRANPAK_API size_t TRANPAK_CALL TpSessionSize(void);
 
-/* Init8583 reading the named settings file; NULL: what Init8583 reads. */
+/* Init8583 reading the named settings file; NULL: what Init8583 reads.
+   Only the built-in settings file may be missing (the defaults then
+   apply): a file named here or by TRANPAK_SETTINGS that is not there
+   fails, "tranpak: settings file cannot be read (No such file or
+   directory): PATH". */
 TRANPAK_API int TRANPAK_CALL TpInit8583(TpSession *s, const char *settingsFile);
 /* The same with the settings given. Paths over 159 characters, negative
    limits and a NULL settings are refused; limits above 86400 are 86400.
@@ -241,7 +247,14 @@ TRANPAK_API int TRANPAK_CALL TpUnpackMesg(TpSession *s, const unsigned char *fra
                refused, not rounded;
      B         exactly 2 x maxlen hexadecimal digits, either case.
    Texts over 399 characters, a field the definitions do not list (see
-   TpGetCellDef), a number outside 0 to 64 and a NULL text are refused.
+   TpGetCellDef), a number outside 0 to 64 and a NULL text are refused,
+   and so is a value longer than its field can travel (as stored: a fixed
+   field's maxlen; a variable field's maxlen, or what its length prefix
+   can count when that is less; NI and NF with their sign), the log line
+   naming the field and its maximum:
+       tranpak: TpSetCellText() field 41: 9 characters, the field holds 8
+       tranpak: TpSetCellText() field 4: 99999999999.99 needs 13 digits,
+       the field holds 12
    A refused text leaves the field as it was. */
 TRANPAK_API int TRANPAK_CALL TpSetCellText(TpSession *s, int field, const char *text);
 
@@ -297,7 +310,9 @@ TRANPAK_API int TRANPAK_CALL TpShowValue(int field, int flags, const char *value
                                          int *outLen);
 
 /* The last call's failure as values. The caller sets size to
-   sizeof(TpError) (a later version may append members). */
+   sizeof(TpError) of the header it was built with: records of earlier
+   headers (which ended after text, TP_ERROR_MIN_SIZE bytes) are still
+   filled as far as they go, and a later version may append members. */
 typedef struct TpError {
     int size;      /* set by the caller: sizeof(TpError) */
     int category;  /* ErrCategory, as GetLastErrMesg returns it */
@@ -308,13 +323,32 @@ typedef struct TpError {
                       field; a field's length prefix or value), -1 where
                       none applies or it is not known */
     char text[256]; /* the log line without its time stamp, NUL-terminated */
+    /* Members since the first version of the record: */
+    int osError;   /* the system's error number (errno, or the Windows
+                      Sockets or Windows error), 0 where none */
+    int line;      /* the field definition file's line, 0 where none */
+    char detail[256]; /* what and where in plain words, NUL-terminated:
+                      "connect to 127.0.0.1:5000: Connection refused",
+                      "definitions etc/bitmap.txt line 7: type "NQ" is
+                      not one of ANS, NI, NF, A, AN, N, B", "settings file
+                      run/nope.ini: No such file or directory", "field 4:
+                      99999999999.99 needs 13 digits, the field holds 12";
+                      where a failure has no more to say, the log line
+                      without its "tranpak: ". Masked as the log is; kept
+                      here only, not written to the log. */
 } TpError;
 
+/* The size of the record before osError, line and detail: the least
+   size TpGetLastError takes. */
+#define TP_ERROR_MIN_SIZE 272
+
 /* Fills *err with the session's last failure (category 0, field and
-   offset -1 and an empty text after a call that failed in nothing) and
-   returns the category. A NULL err or a size below sizeof(TpError) of this
-   header is refused with -1 and nothing written. Like GetLastErrMesg it
-   changes nothing and logs nothing. */
+   offset -1, osError and line 0 and empty text and detail after a call
+   that failed in nothing) and returns the category. Only the members that
+   lie wholly within err->size bytes are written: a record of an earlier
+   header gets category, field, offset and text. A NULL err or a size
+   below TP_ERROR_MIN_SIZE is refused with -1 and nothing written. Like
+   GetLastErrMesg it changes nothing and logs nothing. */
 TRANPAK_API int TRANPAK_CALL TpGetLastError(TpSession *s, TpError *err);
 
 /* The same four on the default session of the eighteen functions. */

@@ -79,7 +79,7 @@ const TextCase kTextCases[] = {
     {5, "2147483648", nullptr, "tranpak: TpSetCellText() field 5: 2147483648 is outside -2147483648 to 2147483647"},
     {5, "-2147483649", nullptr, "tranpak: TpSetCellText() field 5: -2147483649 is outside -2147483648 to 2147483647"},
     {5, "99999999999999999999", nullptr,
-     "tranpak: TpSetCellText() field 5: 99999999999999999999 is outside -2147483648 to 2147483647"},
+     "tranpak: TpSetCellText() field 5: ****************9999 is outside -2147483648 to 2147483647"},
     {5, "12a", nullptr, "tranpak: TpSetCellText() field 5: 12a is not a decimal integer"},
     {5, " 12", nullptr, "tranpak: TpSetCellText() field 5:  12 is not a decimal integer"},
     {5, "-", nullptr, "tranpak: TpSetCellText() field 5: - is not a decimal integer"},
@@ -128,6 +128,76 @@ TEST_F(CellTextTest, EveryTypeInAndOutAsText)
             if (defined)
                 EXPECT_EQ(Text(s.get(), c.field), before) << c.field << " " << c.in;
         }
+    }
+}
+
+// A value is refused at the set, not only when the message is packed, when
+// it is longer than its field can travel: a fixed field's length, a
+// variable field's greatest length or what its length prefix can count.
+TEST_F(CellTextTest, ValuesTooLongToTravelAreRefusedAtTheSet)
+{
+    WriteFile("long.txt", "PAN     N    19,2   2\n"
+                          "AMOUNT  NF   12     4\n"
+                          "COUNT   NI   5      5\n"
+                          "TERMID  ANS  8      41\n"
+                          "ADDDATA ANS  150,2  48\n"
+                          "RESERVE ANS  399,3  60\n"
+                          "MAC     B    8      64\n");
+    auto s = std::make_unique<TpSession>();
+    TpSettings settings{};
+    settings.errFile = "errlog.txt";
+    settings.bmpFile = "long.txt";
+    ASSERT_EQ(TpInit8583With(s.get(), &settings), 0);
+    const struct {
+        int field;
+        std::string in, refusal;  // refusal empty: taken
+    } cases[] = {
+        // Fixed text: its length.
+        {41, "12345678", ""},
+        {41, "123456789", "field 41: 9 characters, the field holds 8"},
+        {41, "  12345678  ", ""},  // trimmed as stored
+        // Variable: its greatest length, or what the prefix counts to.
+        {2, "4761739001010119123", ""},
+        {2, "47617390010101191234", "field 2: 20 characters, the field holds 19"},
+        {48, std::string(99, 'a'), ""},
+        {48, std::string(100, 'a'), "field 48: 100 characters, the field holds 99"},
+        {60, std::string(399, 'r'), ""},
+        // NI: the digits as stored, with the sign where there is one.
+        {5, "99999", ""},
+        {5, "+00099999", ""},
+        {5, "123456", "field 5: 123456 needs 6 digits, the field holds 5"},
+        {5, "-1234", ""},
+        {5, "-12345", "field 5: -12345 needs 6 characters with its sign, the field holds 5"},
+        // NF: hundredths as stored.
+        {4, "9999999999.99", ""},
+        {4, "99999999999.99", "field 4: 99999999999.99 needs 13 digits, the field holds 12"},
+        {4, "99999999999", "field 4: 99999999999 needs 13 digits, the field holds 12"},
+        {4, "-999999999.99", ""},
+        {4, "-9999999999.99", "field 4: -9999999999.99 needs 13 characters with its sign, the field holds 12"},
+    };
+    for (const auto &c : cases) {
+        ASSERT_EQ(TpResetMesg(s.get()), 0);
+        const std::string before = c.field == 4 ? "1.00" : c.field == 5 ? "7" : "11";
+        ASSERT_EQ(TpSetCellText(s.get(), c.field, before.c_str()), 0) << c.field;
+        const int rc = TpSetCellText(s.get(), c.field, c.in.c_str());
+        if (c.refusal.empty()) {
+            EXPECT_EQ(rc, 0) << c.field << " " << c.in << ": " << LastText(s.get());
+            // What is taken also travels.
+            unsigned char frame[4096];
+            int frameLen = 0;
+            ASSERT_EQ(TpSetCellText(s.get(), 0, "0200"), 0);
+            EXPECT_EQ(TpPackMesg(s.get(), kKey, frame, sizeof frame, &frameLen), 0) << c.field << " " << c.in;
+            continue;
+        }
+        EXPECT_EQ(rc, -1) << c.field << " " << c.in;
+        EXPECT_EQ(LastText(s.get()), "tranpak: TpSetCellText() " + c.refusal) << c.field << " " << c.in;
+        EXPECT_EQ(LastErr(), "tranpak: TpSetCellText() " + c.refusal) << c.field << " " << c.in;
+        TpError err{};
+        err.size = sizeof err;
+        EXPECT_EQ(TpGetLastError(s.get(), &err), TRANPAK_ERR_ARGUMENT);
+        EXPECT_EQ(err.field, c.field);
+        EXPECT_EQ(err.detail, c.refusal);
+        EXPECT_EQ(Text(s.get(), c.field), before) << c.field << " " << c.in;  // left as it was
     }
 }
 

@@ -6,6 +6,7 @@
 #include "support/scratch_dir.h"
 
 #include <cstring>
+#include <functional>
 #include <regex>
 
 namespace tranpak::test {
@@ -105,6 +106,92 @@ TEST_F(DiagTest, LongMessagesAreCutTo255Characters)
     auto lines = ErrLog();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "tranpak: " + std::string(255 - 9, 'v'));
+}
+
+// Card numbers however written: long runs of any length, and groups that
+// add up to 13 to 19 digits, keep only their last four digits, in the log
+// line and in the detail alike.
+TEST_F(DiagTest, CardNumbersAreMaskedHoweverWritten)
+{
+    const struct {
+        const char *value, *shown;
+    } cases[] = {
+        {"1234567890123", "*********0123"},                                 // 13 digits
+        {"4761739001010119123", "***************9123"},                     // 19
+        {"12345678901234567890", "****************7890"},                   // 20
+        {"1234567890123456789012345", "*********************2345"},         // 25
+        {"123456789012", "123456789012"},                                   // 12 stay
+        {"4761 7390 0101 0119", "**** **** **** 0119"},                     // 4-4-4-4, blanks
+        {"4761-7390-0101-0119", "****-****-****-0119"},                     // with '-'
+        {"4761-7390 0101-0119", "****-**** ****-0119"},                     // mixed
+        {"3782 822463 10005", "**** ****** *0005"},                         // 4-6-5
+        {"3782-822463-10005", "****-******-*0005"},
+        {"4761 7390 0101 0119 123", "**** **** **** ***9 123"},              // 19 in groups
+        {"4761 7390 0101", "4761 7390 0101"},                               // 12 in groups stay
+        {"1234 5678 9012 3456 7890", "1234 5678 9012 3456 7890"},           // 20 in groups stay
+        {"1234 12345678901234567", "1234 *************4567"},               // a long run on its own
+        {"at 4761 7390 0101 0119.", "at **** **** **** 0119."},
+        {"2026-12-06 20:45:07", "2026-12-06 20:45:07"},
+        {"-4761739001010119", "-************0119"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(WriteErrLog(DefaultMesg().Log().Detail(ErrDetail("value %s", c.value)), kErrArgument, "tranpak: v=%s",
+                              c.value),
+                  0);
+        EXPECT_EQ(ErrLog().back(), std::string("tranpak: v=") + c.shown) << c.value;
+        EXPECT_STREQ(DefaultMesg().lastErr.detail, (std::string("value ") + c.shown).c_str()) << c.value;
+        DefaultMesg().lastErr.category = 0;  // the next line is a new call's first
+    }
+}
+
+TEST_F(DiagTest, TheDetailIsKeptApartFromTheLogLine)
+{
+    tranpak::LastErr &last = DefaultMesg().lastErr;
+    const struct {
+        const char *name;
+        std::function<void()> write;
+        const char *detail;
+        int osError, line;
+    } cases[] = {
+        {"given", [] { WriteErrLog(DefaultMesg().Log().Detail(ErrDetail("what %d", 1), 2, 3), kErrArgument, "tranpak: x"); },
+         "what 1", 2, 3},
+        {"none: the line without its prefix",
+         [] { WriteErrLog(DefaultMesg().Log(), kErrArgument, "tranpak: BMPCell[%d] undefined\n", 7); },
+         "BMPCell[7] undefined", 0, 0},
+        {"control bytes escaped",
+         [] { WriteErrLog(DefaultMesg().Log().Detail(ErrDetail("host a\nb")), kErrConnect, "tranpak: x"); }, "host a\\x0Ab",
+         0, 0},
+        {"an empty one is none", [] { WriteErrLog(DefaultMesg().Log().Detail(ErrDetail("%s", "")), kErrConnect, "tranpak: y"); },
+         "y", 0, 0},
+    };
+    for (const auto &c : cases) {
+        last = tranpak::LastErr{};
+        c.write();
+        EXPECT_STREQ(last.detail, c.detail) << c.name;
+        EXPECT_EQ(last.osError, c.osError) << c.name;
+        EXPECT_EQ(last.line, c.line) << c.name;
+    }
+    // Only the lines of the log file: no detail is written there.
+    // (A format that ends in a line feed leaves an empty line after its own.)
+    EXPECT_EQ(ErrLog(),
+              (std::vector<std::string>{"tranpak: x", "tranpak: BMPCell[7] undefined", "", "tranpak: x", "tranpak: y"}));
+
+    // A long detail is cut after 255 characters, never inside an \xHH nor
+    // leaving the first digits of a card number the cut splits in clear.
+    const struct {
+        std::string given, kept;
+    } cuts[] = {
+        {std::string(300, 'd'), std::string(255, 'd')},
+        {std::string(253, 'd') + "\x1B" + "tail", std::string(253, 'd')},
+        {std::string(245, 'd') + " 4761739001010119", std::string(245, 'd') + " " + std::string(9, '*')},
+        {std::string(245, 'd') + " 4761 7390 0101 0119", std::string(245, 'd') + " **** ****"},
+        {std::string(250, 'd') + " " + std::string(40, '9'), std::string(250, 'd') + " ****"},
+    };
+    for (const auto &c : cuts) {
+        last = tranpak::LastErr{};
+        WriteErrLog(DefaultMesg().Log().Detail(ErrDetail("%s", c.given.c_str())), kErrArgument, "tranpak: cut");
+        EXPECT_EQ(std::string(last.detail), c.kept) << c.given;
+    }
 }
 
 // Trace blocks: the header's time varies, so it is matched by pattern and

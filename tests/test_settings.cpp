@@ -26,6 +26,39 @@ TEST_F(SettingsTest, WithoutSettingsFileTheDefaultsApply)
     EXPECT_EQ(DefaultMesg().settings.traceflag, 0);
 }
 
+// Only the built-in settings file may be missing: one the caller or
+// TRANPAK_SETTINGS names must be there, or initialisation fails naming it.
+TEST_F(SettingsTest, ANamedSettingsFileThatIsNotThereFails)
+{
+    WriteFile("bitmap.txt", "X AN 10 5\n");
+    WriteFile("here.ini", "[Bitmap Define File]\nBMPFILE=bitmap.txt\n[Error Log File]\nERRFILE=errlog.txt\n");
+    TpSession s{};
+    ASSERT_EQ(TpInit8583(&s, "here.ini"), 0);
+    const char *const lines[] = {"tranpak: settings file cannot be read (No such file or directory): run/nope.ini",
+                                 "tranpak: settings file cannot be read (No such file or directory): nope.ini"};
+    const char *const named[] = {"run/nope.ini", "nope.ini"};
+    for (int k = 0; k < 2; ++k) {
+        EXPECT_EQ(TpInit8583(&s, named[k]), -1) << named[k];
+        char text[300];
+        EXPECT_EQ(TpGetLastErrMesg(&s, text, sizeof text), TRANPAK_ERR_SETTINGS);
+        EXPECT_STREQ(text, lines[k]);
+        EXPECT_EQ(LastErr(), lines[k]);  // in the log the session named before
+    }
+    // Through the variable: the same.
+    RemoveSettings();
+    ASSERT_EQ(os::SetEnvVar(kSettingsEnvVar, "run/nope.ini"), 0);
+    EXPECT_EQ(::Init8583(), -1);
+    char text[300];
+    EXPECT_EQ(GetLastErrMesg(text, sizeof text), TRANPAK_ERR_SETTINGS);
+    EXPECT_STREQ(text, lines[0]);
+    os::SetEnvVar(kSettingsEnvVar, "");
+    // The built-in one missing still means the defaults.
+    EXPECT_EQ(::Init8583(), -1);  // no ../etc/bitmap.txt here
+    EXPECT_EQ(GetLastErrMesg(text, sizeof text), TRANPAK_ERR_SETTINGS);
+    EXPECT_STREQ(text, "tranpak: ReadBMPFile() open BMPfile fail");
+    EXPECT_STREQ(DefaultMesg().settings.bmpfile, "../etc/bitmap.txt");
+}
+
 TEST_F(SettingsTest, DefaultPathsAreRelativeToTheCurrentDirectory)
 {
     std::filesystem::create_directories("work/etc");

@@ -88,6 +88,10 @@ kill -INT "${pids[0]}"; wait "${pids[0]}" 2>/dev/null
 grep -q "tranpak-host: stopped" main.log && pass "host ends cleanly on Ctrl-C" || fail "host did not stop cleanly"
 expect "nobody listening: the system's reason beside the library's" 1 "connecting failed: tranpak: connect error \(Connection refused\)" \
   "$bin/tranpak-client" --host 127.0.0.1 --port "$(cat main.port)" --key $key "${purchase[@]}"
+expect "nobody listening: what and where on a line of its own" 1 "^tranpak-client: connect to 127\.0\.0\.1:$(cat main.port): Connection refused$" \
+  "$bin/tranpak-client" --host 127.0.0.1 --port "$(cat main.port)" --key $key "${purchase[@]}"
+expect "a settings file that is not there" 1 "^tranpak-client: settings file nope\.ini: No such file or directory$" \
+  "$bin/tranpak-client" --settings nope.ini --port 1 --key $key "${purchase[@]}"
 expect "a load with nobody listening: no connection claimed" 1 "failures: connect 5$ && 1 connection, none made$ && first failure \(connect\): tranpak: connect error \(Connection refused\)" \
   "$bin/tranpak-client" --host 127.0.0.1 --port "$(cat main.port)" --key $key --count 5 --no-progress "${purchase[@]}"
 

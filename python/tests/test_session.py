@@ -13,7 +13,7 @@ KEY = "0123456789ABCDEF"
 # One field of each type, fixed and variable.
 DEFS = """\
 ANSTEXT   ANS  20,2  41
-COUNT     NI   6     5
+COUNT     NI   11    5
 AMOUNT    NF   12    4
 LETTERS   A    10    6
 CODE      AN   8     7
@@ -105,10 +105,10 @@ class TestFields:
         session.load(sent)
         frame = session.pack(KEY)
         # start, 4 length digits, type, bitmap, fields, MAC, stop; the amount as
-        # hundredths in 12 digits, NI -12 as "-00012"
+        # hundredths in 12 digits, NI -12 as "-0000000012"
         assert frame[:1] == b"\x02" and frame[-1:] == b"\x03"
         assert frame[1:5] == b"%04d" % (len(frame) - 6)
-        assert b"000000001250" in frame and b"-00012" in frame and b"04shop" in frame
+        assert b"000000001250" in frame and b"-0000000012" in frame and b"04shop" in frame
         with Session(defs=tmp_path / "defs.txt") as other:
             other.unpack(frame)
             other.check_mac(bytes.fromhex(KEY))

@@ -112,6 +112,9 @@ class TpError(Structure):
         ("field", c_int),
         ("offset", c_int),
         ("text", c_char * 256),
+        ("osError", c_int),
+        ("line", c_int),
+        ("detail", c_char * 256),
     ]
 
 

@@ -29,29 +29,45 @@ class TranpakError(Exception):
     answer its request), ``field`` the field concerned (0 the message type,
     1 to 64, None when no field is), ``offset`` the byte in the received
     frame where the fault lies (None when none applies or it is not known),
-    ``text`` the library's log line (card data masked)."""
+    ``text`` the library's log line (card data masked), ``detail`` what and
+    where in plain words ("connect to 127.0.0.1:5000: Connection refused";
+    card data masked), ``os_error`` the system's error number (0 where
+    none) and ``line`` the field definition file's line (0 where none).
+    ``str(e)`` is the log line, followed by the detail when it says more."""
 
     category_code: Optional[int] = None
 
     def __init__(self, text: str, *, category: Optional[int] = None, field: Optional[int] = None,
-                 offset: Optional[int] = None) -> None:
-        super().__init__(text)
+                 offset: Optional[int] = None, detail: str = "", os_error: int = 0, line: int = 0) -> None:
+        super().__init__(_message(text, detail))
         code = self.category_code if category is None else category
         self.category: Optional[Category] = Category(code) if code is not None else None
         self.field = field
         self.offset = offset
         self.text = text
+        self.detail = detail
+        self.os_error = os_error
+        self.line = line
 
     def __reduce__(self):  # pickles with its keywords (Locust workers send failures on)
-        return (_rebuild, (type(self), self.text, self.category, self.field, self.offset))
+        return (_rebuild, (type(self), self.text, self.category, self.field, self.offset, self.detail, self.os_error,
+                           self.line))
 
     def __repr__(self) -> str:
         return (f"{type(self).__name__}({self.text!r}, category={self.category!r}, field={self.field!r}, "
-                f"offset={self.offset!r})")
+                f"offset={self.offset!r}, detail={self.detail!r}, os_error={self.os_error!r}, line={self.line!r})")
 
 
-def _rebuild(cls, text, category, field, offset):
-    return cls(text, category=category, field=field, offset=offset)
+def _message(text: str, detail: str) -> str:
+    """The log line, and the detail after it unless the line already
+    holds all it says."""
+    if not detail or detail in text:
+        return text
+    return f"{text} ({detail})"
+
+
+def _rebuild(cls, text, category, field, offset, detail="", os_error=0, line=0):
+    return cls(text, category=category, field=field, offset=offset, detail=detail, os_error=os_error, line=line)
 
 
 class SettingsError(TranpakError):
@@ -121,9 +137,17 @@ BY_CATEGORY: Dict[int, Type[TranpakError]] = {
 }
 
 
-def from_values(category: int, field: int, offset: int, text: str) -> TranpakError:
+def from_values(category: int, field: int, offset: int, text: str, detail: str = "", os_error: int = 0,
+                line: int = 0) -> TranpakError:
     """The exception for a failure the library reported as values (-1 for
     no field and no offset)."""
     cls = BY_CATEGORY.get(category, TranpakError)
     return cls(text or "tranpak: the call failed without a reason", category=category if category in BY_CATEGORY else None,
-               field=None if field < 0 else field, offset=None if offset < 0 else offset)
+               field=None if field < 0 else field, offset=None if offset < 0 else offset, detail=detail,
+               os_error=os_error, line=line)
+
+
+def from_record(err: "_b.TpError", encoding: str) -> TranpakError:
+    """The exception for a TpError record that TpGetLastError filled."""
+    return from_values(err.category, err.field, err.offset, err.text.decode(encoding), err.detail.decode(encoding),
+                       err.osError, err.line)

@@ -211,8 +211,7 @@ class Session:
         self._err.size = ctypes.sizeof(_b.TpError)
         if self._lib.TpGetLastError(self._s, byref(self._err)) < 0:
             return _e.TranpakError("tranpak: the session cannot report its failure")
-        e = self._err
-        return _e.from_values(e.category, e.field, e.offset, e.text.decode(_ENCODING))
+        return _e.from_record(self._err, _ENCODING)
 
     def _check(self, rc: int) -> None:
         if rc != 0:

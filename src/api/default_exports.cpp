@@ -50,7 +50,5 @@ extern "C" TRANPAK_API int TRANPAK_CALL GetLastErrMesg(char *text, int size)
 
 extern "C" TRANPAK_API int TRANPAK_CALL GetLastErrInfo(TpError *err)
 {
-    if (err == nullptr || err->size < static_cast<int>(sizeof(TpError)))
-        return -1;
-    return CopyLastError(g_default.mesg.lastErr, *err);
+    return CopyLastError(g_default.mesg.lastErr, err);
 }

@@ -161,7 +161,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpShowValue(int field, int flags, const 
 extern "C" TRANPAK_API int TRANPAK_CALL TpGetLastError(TpSession *s, TpError *err)
 {
     // As TpGetLastErrMesg: reading the failure changes nothing.
-    if (!Ready(s) || err == nullptr || err->size < static_cast<int>(sizeof(TpError)))
+    if (!Ready(s))
         return -1;
-    return CopyLastError(AsSession(s)->mesg.lastErr, *err);
+    return CopyLastError(AsSession(s)->mesg.lastErr, err);
 }

@@ -23,10 +23,11 @@ inline constexpr char kEndOfText = 0x1A;
 
 // Reads the file the bmpfile setting names into the field records.
 int ReadBMPFile(MesgState &m);
-int InitOntCell(MesgState &m, char *line);
+// One definition line; a refusal's detail names the file and lineNo.
+int InitOntCell(MesgState &m, char *line, int lineNo = 0);
 // The type code of a type name; -1, logged for field `field`, for none.
-int InitCellType(MesgState &m, const char *text, int field);
-int InitCellLen(MesgState &m, int index, const char *text);
+int InitCellType(MesgState &m, const char *text, int field, int line = 0);
+int InitCellLen(MesgState &m, int index, const char *text, int line = 0);
 int StripLineEnd(char *text);
 
 }  // namespace tranpak

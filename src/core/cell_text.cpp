@@ -61,6 +61,44 @@ const char *Logged(int field, const char *text, char shown[kLoggedValueSize])
     return ValueForLog(field, text, static_cast<int>(std::strlen(text)), shown);
 }
 
+// The most characters a field's value can travel with: a fixed field's
+// length; a variable field's greatest length, or what its prefix digits
+// count to when that is less.
+int TravelMax(const BMPCell &cell)
+{
+    if (cell.varlen == 0)
+        return cell.maxlen;
+    int64_t counted = 1;
+    for (int k = 0; k < cell.varlen; ++k)
+        counted *= 10;
+    return counted - 1 < cell.maxlen ? static_cast<int>(counted - 1) : cell.maxlen;
+}
+
+// Whether a value as stored, len characters, can travel in the field;
+// false, with the line logged naming the field and its maximum, when it
+// cannot (packing would refuse it). number: the caller's text of an NI or
+// NF value, shown in the line; nullptr for the text types.
+bool Travels(MesgState &m, int field, const char *stored, int len, const char *number)
+{
+    const int most = TravelMax(m.cells[field - 1]);
+    if (len <= most)
+        return true;
+    if (number == nullptr) {
+        WriteErrLog(m.LogField(field).Detail(ErrDetail("field %d: %d characters, the field holds %d", field, len, most)),
+                    kErrArgument, "tranpak: TpSetCellText() field %d: %d characters, the field holds %d", field, len, most);
+        return false;
+    }
+    char shown[kLoggedValueSize];
+    const char *logged = Logged(field, number, shown);
+    const bool sign = stored[0] == '-';
+    const char *unit = sign ? "characters with its sign" : "digits";
+    WriteErrLog(m.LogField(field).Detail(ErrDetail("field %d: %s needs %d %s, the field holds %d", field, logged, len, unit,
+                                                   most)),
+                kErrArgument, "tranpak: TpSetCellText() field %d: %s needs %d %s, the field holds %d", field, logged, len,
+                unit, most);
+    return false;
+}
+
 int SetTxcodeText(MesgState &m, const char *text)
 {
     if (BoundedLength(text, kTxcodeLen) != kTxcodeLen) {
@@ -95,7 +133,10 @@ int SetPlainText(MesgState &m, int field, int type, const char *text)
                     Logged(field, work, shown), kTypeNames[type]);
         return -1;
     }
-    Store(m, field - 1, work, static_cast<int>(std::strlen(work)) + 1);
+    const int workLen = static_cast<int>(std::strlen(work));
+    if (!Travels(m, field, work, workLen, nullptr))
+        return -1;
+    Store(m, field - 1, work, workLen + 1);
     return 0;
 }
 
@@ -126,6 +167,8 @@ int SetIntegerText(MesgState &m, int field, const char *text)
     }
     char stored[kIntTextSize];
     const int len = IntToText(static_cast<int32_t>(value), stored);
+    if (!Travels(m, field, stored, len, text))
+        return -1;
     Store(m, field - 1, stored, len + 1);
     return 0;
 }
@@ -183,6 +226,8 @@ int SetAmountText(MesgState &m, int field, const char *text)
     for (int k = 0; k < kAmountDecimals; ++k)
         *out++ = k < decimalCount ? decimals[k] : '0';
     *out = '\0';
+    if (!Travels(m, field, digits, len, text))
+        return -1;
     Store(m, field - 1, digits, len + 1);
     return 0;
 }

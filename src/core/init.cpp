@@ -29,8 +29,10 @@ bool ReadSettings(MesgState &m, const char *file)
     s.transferLimit = read.transferLimit;
     if (read.refusedKey == nullptr)
         return true;
-    WriteErrLog(m.Log(), kErrSettings, "tranpak: [Com Timeout] %s=%s is not a whole number of seconds",
-                read.refusedKey, read.refusedValue);
+    WriteErrLog(m.Log().Detail(ErrDetail("settings file %s: [Com Timeout] %s=%s is not a whole number of seconds", file,
+                                         read.refusedKey, read.refusedValue)),
+                kErrSettings, "tranpak: [Com Timeout] %s=%s is not a whole number of seconds", read.refusedKey,
+                read.refusedValue);
     return false;
 }
 
@@ -113,17 +115,22 @@ int Init8583(MesgState &m, const char *settingsFile)
     // A pipe or a device would keep the reader waiting or reading forever.
     const os::PathKind kind = os::LocalPathKind(file);
     if (kind == os::kPathDirectory || kind == os::kPathOther) {
-        WriteErrLog(m.Log(), kErrSettings, "tranpak: settings file %s is not a regular file", file);
+        WriteErrLog(m.Log().Detail(ErrDetail("settings file %s: not a regular file", file)), kErrSettings,
+                    "tranpak: settings file %s is not a regular file", file);
         return -1;
     }
-    // Only a file that is not there means the defaults: one that is there
-    // but cannot be read would otherwise pass for missing, silently.
+    // Only the built-in file may be missing, and means the defaults: one
+    // the caller or TRANPAK_SETTINGS names must be there, and one that is
+    // there but cannot be read would otherwise pass for missing, silently.
+    const bool named = settingsFile != nullptr || file == fromEnv;
     int error = 0;
-    if (os::ProbeReadable(file, &error) < 0) {
+    const int readable = os::ProbeReadable(file, &error);
+    if (readable < 0 || (readable == 0 && named)) {
         char why[os::kErrorTextSize];
+        os::ErrorText(error, why, sizeof why);
         // The reason first: a long path would cut it off the line.
-        WriteErrLog(m.Log(), kErrSettings, "tranpak: settings file cannot be read (%s): %s",
-                    os::ErrorText(error, why, sizeof why), file);
+        WriteErrLog(m.Log().Detail(ErrDetail("settings file %s: %s", file, why), error), kErrSettings,
+                    "tranpak: settings file cannot be read (%s): %s", why, file);
         return -1;
     }
     if (!ReadSettings(m, file) || !ReadMacSettings(m, file) || ReadBMPFile(m) != 0)

@@ -4,6 +4,7 @@
 #include "os/os.h"
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -13,9 +14,11 @@ namespace {
 bool NeedsEscape(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
 // The message is formatted with room for a card number's digits beyond
-// the cut: a run the cut splits is masked whole before the cut, so the
+// the cut: a number the cut splits is masked whole before the cut, so the
 // first digits of a number never stay in clear ahead of it.
-constexpr int kFormatSize = kErrMesgSize + kCardRunMax;
+constexpr int kFormatSize = kErrMesgSize + kCardSpanMax;
+// The prefix every message starts with, which the detail drops.
+constexpr char kPrefix[] = "tranpak: ";
 
 // The message as it goes into the log, control bytes as \xHH. A final line
 // feed is kept only when the format itself ends in one: a line feed that
@@ -44,7 +47,66 @@ int Escape(const char *format, const char *text, int len, char out[kErrLineSize]
     return n;
 }
 
+// The detail as the record keeps it: masked, control bytes as \xHH, cut
+// after 255 characters (never inside an \xHH).
+void KeepDetail(const char *detail, char out[kErrDetailSize])
+{
+    char text[kErrDetailSize + kCardSpanMax];
+    int len = static_cast<int>(std::strlen(detail));
+    if (len > static_cast<int>(sizeof text) - 1)
+        len = static_cast<int>(sizeof text) - 1;
+    std::memcpy(text, detail, static_cast<size_t>(len));
+    text[len] = '\0';
+    MaskDigitRuns(text, len);
+    if (len > kErrDetailSize - 1)
+        len = kErrDetailSize - 1;
+    static const char kHex[] = "0123456789ABCDEF";
+    int n = 0;
+    for (int i = 0; i < len; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const int width = NeedsEscape(c) ? 4 : 1;
+        if (n + width > kErrDetailSize - 1)
+            break;
+        if (width == 1) {
+            out[n++] = static_cast<char>(c);
+            continue;
+        }
+        out[n++] = '\\';
+        out[n++] = 'x';
+        out[n++] = kHex[c >> 4];
+        out[n++] = kHex[c & 0x0F];
+    }
+    out[n] = '\0';
+}
+
+// The message as a detail when the failure gave none: without the prefix
+// and the line feed some formats end in, cut to fit.
+void DetailOfLine(const char *line, char out[kErrDetailSize])
+{
+    const size_t prefixLen = sizeof kPrefix - 1;
+    if (std::strncmp(line, kPrefix, prefixLen) == 0)
+        line += prefixLen;
+    size_t n = std::strcspn(line, "\n");
+    if (n > static_cast<size_t>(kErrDetailSize - 1))
+        n = static_cast<size_t>(kErrDetailSize - 1);
+    // An \xHH the cut would split goes whole.
+    for (size_t back = 1; back < 4 && back <= n; ++back)
+        if (line[n - back] == '\\' && line[n - back + 1] == 'x')
+            n -= back;
+    std::memcpy(out, line, n);
+    out[n] = '\0';
+}
+
 }  // namespace
+
+ErrDetail::ErrDetail(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    if (std::vsnprintf(text_, sizeof text_, format, args) < 0)
+        text_[0] = '\0';
+    va_end(args);
+}
 
 ExportedCall::ExportedCall(LastErr &last) : last_(last)
 {
@@ -53,6 +115,9 @@ ExportedCall::ExportedCall(LastErr &last) : last_(last)
         last_.text[0] = '\0';
         last_.field = -1;
         last_.offset = -1;
+        last_.osError = 0;
+        last_.line = 0;
+        last_.detail[0] = '\0';
     }
 }
 
@@ -89,6 +154,12 @@ int WriteErrLog(const ErrSink &sink, ErrCategory category, const char *format, .
         std::memcpy(sink.last->text, line, static_cast<size_t>(lineLen) + 1);
         sink.last->field = sink.field;
         sink.last->offset = sink.offset;
+        sink.last->osError = sink.osError;
+        sink.last->line = sink.line;
+        if (sink.detail != nullptr && sink.detail[0] != '\0')
+            KeepDetail(sink.detail, sink.last->detail);
+        else
+            DetailOfLine(line, sink.last->detail);
     }
 
     std::tm local{};
@@ -116,12 +187,28 @@ int CopyLastErr(const LastErr &last, char *text, int size)
     return last.category;
 }
 
-int CopyLastError(const LastErr &last, TpError &err)
+int CopyLastError(const LastErr &last, TpError *err)
 {
-    err.category = last.category;
-    err.field = last.category == 0 ? -1 : last.field;
-    err.offset = last.category == 0 ? -1 : last.offset;
-    return CopyLastErr(last, err.text, static_cast<int>(sizeof err.text));
+    static_assert(kErrorRecordMinSize == offsetof(TpError, osError), "TP_ERROR_MIN_SIZE is the record before osError");
+    static_assert(sizeof(TpError::detail) == kErrDetailSize);
+    if (err == nullptr || err->size < kErrorRecordMinSize)
+        return -1;
+    const bool failed = last.category != 0;
+    err->category = last.category;
+    err->field = failed ? last.field : -1;
+    err->offset = failed ? last.offset : -1;
+    CopyLastErr(last, err->text, static_cast<int>(sizeof err->text));
+    // Each later member only when the caller's record holds it whole.
+    const auto holds = [&](size_t offset, size_t size) { return offset + size <= static_cast<size_t>(err->size); };
+    if (holds(offsetof(TpError, osError), sizeof err->osError))
+        err->osError = failed ? last.osError : 0;
+    if (holds(offsetof(TpError, line), sizeof err->line))
+        err->line = failed ? last.line : 0;
+    if (holds(offsetof(TpError, detail), sizeof err->detail)) {
+        const char *detail = failed ? last.detail : "";
+        std::memcpy(err->detail, detail, std::strlen(detail) + 1);
+    }
+    return last.category;
 }
 
 }  // namespace tranpak

@@ -4,10 +4,14 @@
 //   [2026-12-06 20:45:07] tranpak: ReadBMPFile() open BMPfile fail
 //
 // The first line of each exported call is also kept, with its category,
-// in the caller's LastErr record, for GetLastErrMesg.
+// in the caller's LastErr record, for GetLastErrMesg, together with what
+// TpGetLastError adds: the system's error number, the definition file's
+// line and a detail in plain words. The detail is kept in the record only,
+// never written to the log.
 #ifndef TRANPAK_DIAG_ERRLOG_H
 #define TRANPAK_DIAG_ERRLOG_H
 
+#include "diag/mask.h"
 #include "tranpak.h"
 
 #include <ctime>
@@ -18,6 +22,9 @@ namespace tranpak {
 inline constexpr int kErrMesgSize = 256;
 // The text as written: each control byte may grow to \xHH, four bytes.
 inline constexpr int kErrLineSize = 4 * (kErrMesgSize - 1) + 2;
+// The detail of a failure, "what and where" in plain words, as TpError
+// holds it: at most 255 characters and a NUL.
+inline constexpr int kErrDetailSize = 256;
 // "YYYY-MM-DD HH:MM:SS" and a NUL.
 inline constexpr int kStampSize = 20;
 // One whole log line: "[" stamp "] " text, line feed and NUL.
@@ -41,16 +48,52 @@ struct LastErr {
     char text[kErrLineSize];
     int field;     // field number 0 to 64 the failure concerns, or -1
     int offset;    // byte offset in the received frame where it lies, or -1
+    int osError;   // the system's error number, 0 where none
+    int line;      // the definition file's line, 0 where none
+    char detail[kErrDetailSize];  // what and where, masked and escaped
+};
+
+// A detail formatted like printf, for ErrSink::Detail. Room is left beyond
+// the detail's 255 characters so that a card number the cut splits is
+// still seen whole when it is masked.
+class ErrDetail {
+public:
+    explicit ErrDetail(const char *format, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 2, 3)))
+#endif
+        ;
+    const char *Text() const { return text_; }
+
+private:
+    char text_[kErrDetailSize + kCardSpanMax];
 };
 
 // Where a failure goes: the error log's path and the record of the call,
 // and what the failure concerns: a field number (0 is the message type)
 // and a byte offset in the received frame, -1 when none applies.
+// With Detail, the failure also carries the system's error number (0 where
+// none), the definition file's line (0 where none) and a detail; without
+// one, the detail is the message without its "tranpak: " prefix.
 struct ErrSink {
     const char *file;
     LastErr *last;
     int field = -1;
     int offset = -1;
+    int osError = 0;
+    int line = 0;
+    const char *detail = nullptr;
+
+    // This sink with a detail (which must outlive the WriteErrLog call it
+    // is handed to: a temporary of the same statement does).
+    ErrSink Detail(const ErrDetail &what, int systemError = 0, int fileLine = 0) const
+    {
+        ErrSink with = *this;
+        with.detail = what.Text();
+        with.osError = systemError;
+        with.line = fileLine;
+        return with;
+    }
 };
 
 // Formats the message like printf and appends one line to the error log,
@@ -58,9 +101,10 @@ struct ErrSink {
 // never interleave. Every byte of the message below 0x20, and 0x7F, is
 // written as \xHH, so a received or caller-supplied text can neither break
 // nor forge a line; only a line feed that ends the format itself is written
-// as it is. Every run of 13 to 19 digits shows only its last four, so no
-// card number is kept (callers mask the values of card-data fields
-// themselves, with ValueForLog). Returns 0 when the line was written, -1 when the log cannot be
+// as it is. Card numbers however written show only their last four digits
+// (MaskDigitRuns), so none is kept (callers mask the values of card-data
+// fields themselves, with ValueForLog). The sink's detail is masked and
+// escaped the same way and kept in the record, cut to 255 characters. Returns 0 when the line was written, -1 when the log cannot be
 // opened (the message is lost to the file, but still kept in the record).
 int WriteErrLog(const ErrSink &sink, ErrCategory category, const char *format, ...)
 #if defined(__GNUC__)
@@ -86,10 +130,16 @@ private:
 // category.
 int CopyLastErr(const LastErr &last, char *text, int size);
 
-// TpGetLastError of one record: the category, the field, the offset and
-// the text into err (whose size the caller has checked); returns the
-// category.
-int CopyLastError(const LastErr &last, TpError &err);
+// The size of a TpError before osError, line and detail were added: the
+// least TpGetLastError takes.
+inline constexpr int kErrorRecordMinSize = TP_ERROR_MIN_SIZE;
+
+// TpGetLastError of one record: the category, the field, the offset, the
+// text and, as far as err->size has room for each whole member, the
+// system's error number, the line and the detail; nothing at or beyond
+// err->size is written. -1 for a NULL err or a size below
+// kErrorRecordMinSize, else the category.
+int CopyLastError(const LastErr &last, TpError *err);
 
 // "YYYY-MM-DD HH:MM:SS" of a local time.
 void FormatStamp(const std::tm &when, char out[kStampSize]);

@@ -7,6 +7,24 @@ constexpr int kCardFields[] = {2, 14, 35, 36, 45, 52};
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// What may stand between the groups of a card number written in groups.
+bool IsGroupSeparator(char c) { return c == ' ' || c == '-'; }
+
+// Every digit of text[from..to) but the last four as '*' (the separators
+// between them stay); a digit already masked counts as one.
+void MaskDigits(char *text, int from, int to)
+{
+    int clear = kClearTail;
+    for (int j = to - 1; j >= from; --j) {
+        if (!IsDigit(text[j]) && text[j] != '*')
+            continue;
+        if (clear > 0)
+            --clear;
+        else
+            text[j] = '*';
+    }
+}
+
 // Bytes that could break a line, move a terminal's cursor or be read as
 // part of a character of some encoding.
 bool NeedsEscape(unsigned char c) { return c < 0x20 || c >= 0x7F; }
@@ -91,13 +109,26 @@ void MaskDigitRuns(char *text, int len)
             ++k;
             continue;
         }
+        // One group of groups: runs of digits, each after the first
+        // following one separator. A long run is masked on its own.
+        const int start = k;
+        int digits = 0;
         int end = k;
-        while (end < len && IsDigit(text[end]))
-            ++end;
-        const int run = end - k;
-        if (run >= kCardRunMin && run <= kCardRunMax)
-            for (int j = k; j < end - kClearTail; ++j)
-                text[j] = '*';
+        for (;;) {
+            int runEnd = end;
+            while (runEnd < len && IsDigit(text[runEnd]))
+                ++runEnd;
+            if (runEnd - end >= kCardRunMin)
+                MaskDigits(text, end, runEnd);
+            digits += runEnd - end;
+            end = runEnd;
+            if (end + 1 < len && IsGroupSeparator(text[end]) && IsDigit(text[end + 1]))
+                ++end;
+            else
+                break;
+        }
+        if (digits >= kCardRunMin && digits <= kCardRunMax)
+            MaskDigits(text, start, end);
         k = end;
     }
 }

@@ -14,10 +14,14 @@ namespace tranpak {
 
 // Characters of a value that masking leaves in clear, at its end.
 inline constexpr int kClearTail = 4;
-// Digit runs of these lengths look like card numbers and are masked in
-// every log line.
+// Card numbers in log lines (MaskDigitRuns): a run of at least
+// kCardRunMin digits, or digits in groups that add up to kCardRunMin to
+// kCardRunMax, each group after the first following one separator.
 inline constexpr int kCardRunMin = 13;
 inline constexpr int kCardRunMax = 19;
+// Characters of the longest such group of groups: 19 digits, each but the
+// first after a separator.
+inline constexpr int kCardSpanMax = 2 * kCardRunMax - 1;
 // Bytes one value byte may take when shown: \xHH.
 inline constexpr int kShownByteMax = 4;
 
@@ -62,8 +66,17 @@ void ShowValue(TextSink &sink, int field, MaskRule rule, const char *value, int 
 inline constexpr int kLoggedValueSize = 256;
 const char *ValueForLog(int field, const char *value, int len, char out[kLoggedValueSize]);
 
-// Masks in place every run of 13 to 19 digits of text[0..len) but its
-// last four digits.
+// Masks in place, as '*', all but the last four digits of every card
+// number in text[0..len), however written:
+//   - every run of 13 or more digits, whatever its length
+//     ("12345678901234567890" becomes "****************7890");
+//   - digits in groups, each group after the first following one blank
+//     or '-', that add up to 13 to 19 digits; the separators stay
+//     ("4761 7390 0101 0119" becomes "**** **** **** 0119",
+//     "3782-822463-10005" becomes "****-******-*0005").
+// Groups that add up to fewer than 13 digits ("4761 7390 0101") or to
+// more than 19 stay as they are, but a run of 13 or more among them is
+// masked on its own.
 void MaskDigitRuns(char *text, int len);
 
 }  // namespace tranpak

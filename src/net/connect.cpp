@@ -150,11 +150,13 @@ int ConnectHost(const ErrSink &log, const char *host, int port, int limitSeconds
     // reverse lookup entry is not an error.
     if (IsDottedQuad(host)) {
         if (os::ParseIPv4(host, addr) != 0) {
-            WriteErrLog(log, kErrConnect, "tranpak: get host %s by addr error", host);
+            WriteErrLog(log.Detail(ErrDetail("connect to %s:%d: %s is no IPv4 address", host, port, host)), kErrConnect,
+                        "tranpak: get host %s by addr error", host);
             return -1;
         }
     } else if (os::LookupHostByName(host, addr) != 0) {
-        WriteErrLog(log, kErrConnect, "tranpak: get host %s by name error", host);
+        WriteErrLog(log.Detail(ErrDetail("connect to %s:%d: no IPv4 address found for %s", host, port, host)),
+                    kErrConnect, "tranpak: get host %s by name error", host);
         return -1;
     }
     // The time limits bound the connection attempt only, not the lookup:
@@ -163,15 +165,25 @@ int ConnectHost(const ErrSink &log, const char *host, int port, int limitSeconds
     const FrameDeadline *passing = nullptr;
     const int left = attempt.Bounded() ? attempt.MillisLeft(&passing) : 0;
     int sock = os::SockOpenTcp();
+    int error = sock == os::kNoSocket ? os::LastSocketError() : 0;
     int rc = -1;
     if (sock != os::kNoSocket && passing != nullptr)
-        rc = left > 0 ? os::SockConnectIPv4Within(sock, addr, port, left) : os::kTimedOut;
+        rc = left > 0 ? os::SockConnectIPv4Within(sock, addr, port, left, &error) : os::kTimedOut;
     else if (sock != os::kNoSocket)
-        rc = os::SockConnectIPv4(sock, addr, port);
+        rc = os::SockConnectIPv4(sock, addr, port, &error);
     if (rc == os::kTimedOut)
-        WriteLimitPassed(log, *passing);
+        WriteLimitPassed(log.Detail(ErrDetail("connect to %s:%d: time limit of %d s passed", host, port,
+                                              passing->seconds)),
+                         *passing);
     if (rc != 0) {
-        WriteErrLog(log, kErrConnect, "tranpak: connect error");
+        char why[os::kErrorTextSize] = "";
+        if (error != 0)
+            os::SocketErrorText(error, why, sizeof why);
+        WriteErrLog(log.Detail(ErrDetail("connect to %s:%d: %s%s", host, port,
+                                         sock == os::kNoSocket ? "no socket: " : "",
+                                         error != 0 ? why : "failed"),
+                               error),
+                    kErrConnect, "tranpak: connect error");
         if (sock != os::kNoSocket)
             os::SockCloseHandle(sock);
         return -1;

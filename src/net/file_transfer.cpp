@@ -176,9 +176,13 @@ int SendFileCommon(Session &s, const char *host, int port, const char *localPath
     // A directory opens for reading on POSIX and reads as nothing: it is
     // refused as Windows' C runtime refuses it, before any connection.
     // With a transfer limit even a pipe that nobody writes opens at once.
-    std::FILE *f = os::LocalPathKind(localPath) == os::kPathDirectory ? nullptr : OpenLocal(localPath, false, transfer);
+    const bool folder = os::LocalPathKind(localPath) == os::kPathDirectory;
+    std::FILE *f = folder ? nullptr : OpenLocal(localPath, false, transfer);
     if (f == nullptr) {
-        WriteErrLog(m.Log(), kErrLocalFile, "tranpak: open %s error", localPath);
+        const int error = folder ? EISDIR : errno;
+        char why[os::kErrorTextSize];
+        WriteErrLog(m.Log().Detail(ErrDetail("local file %s: %s", localPath, os::ErrorText(error, why, sizeof why)), error),
+                    kErrLocalFile, "tranpak: open %s error", localPath);
         return -1;
     }
     int sock = Request(s, host, port, wire::kFileSendRequest, request, transfer);
@@ -194,8 +198,9 @@ int SendFileCommon(Session &s, const char *host, int port, const char *localPath
             // No end frame: a host that follows the protocol never stores
             // what came so far as the whole file.
             char why[os::kErrorTextSize];
-            WriteErrLog(m.Log(), kErrLocalFile, "tranpak: read %s error (%s)", localPath,
-                        n == kLocalLate ? kLatePhrase : os::ErrorText(error, why, sizeof why));
+            const char *reason = n == kLocalLate ? kLatePhrase : os::ErrorText(error, why, sizeof why);
+            WriteErrLog(m.Log().Detail(ErrDetail("local file %s: %s", localPath, reason), n == kLocalLate ? 0 : error),
+                        kErrLocalFile, "tranpak: read %s error (%s)", localPath, reason);
             CloseAll(f, sock);
             return -1;
         }

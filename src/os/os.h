@@ -38,12 +38,21 @@ int ParseIPv4(const char *text, unsigned char addr[4]);
 // (network order) on success, -1 when the name has no IPv4 address.
 int LookupHostByName(const char *name, unsigned char addr[4]);
 
-// Creates a TCP socket. Returns the handle or kNoSocket.
+// Creates a TCP socket. Returns the handle or kNoSocket (LastSocketError
+// tells why).
 int SockOpenTcp();
 
 // Connects to addr:port (port taken modulo 65536, in host order).
-// 0 on success, -1 on failure.
-int SockConnectIPv4(int sock, const unsigned char addr[4], int port);
+// 0 on success, -1 on failure. When error is given, a failure leaves
+// there the system's error number for it, as SockConnectIPv4Within does.
+int SockConnectIPv4(int sock, const unsigned char addr[4], int port, int *error = nullptr);
+
+// The system's error number of the calling thread's last failed socket
+// call: errno, or the Windows Sockets error.
+int LastSocketError();
+// The system's words for a socket error number (of LastSocketError or of
+// a connect), into out (always NUL-terminated when size > 0). Returns out.
+const char *SocketErrorText(int error, char *out, int size);
 
 // Connects as SockConnectIPv4 does, but gives up once millis (above 0)
 // have passed: 0 connected, -1 failed, -2 the time passed first. The

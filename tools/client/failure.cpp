@@ -1,6 +1,9 @@
 #include "failure.h"
 
 #include "../common/shown_text.h"
+#include "../common/tool_support.h"
+
+#include <cstdio>
 
 namespace tranpak::tools {
 namespace {
@@ -16,7 +19,14 @@ Failure LastFailure(TpSession *s)
     Failure f;
     f.category = TpGetLastErrMesg(s, reason, sizeof reason);
     f.reason = ControlsEscaped(reason);
+    f.detail = LastDetail(s);
     return f;
+}
+
+void PrintDetail(const char *tool, const Failure &failure)
+{
+    if (!failure.detail.empty() && failure.reason.find(failure.detail) == std::string::npos)
+        std::fprintf(stderr, "%s: %s\n", tool, failure.detail.c_str());
 }
 
 const char *FailureName(int kind)

@@ -14,7 +14,13 @@ namespace tranpak::tools {
 struct Failure {
     int category = TRANPAK_ERR_NONE;
     std::string reason;  // escaped; empty when the call reported none
+    std::string detail;  // what and where, escaped; empty as reason
 };
+
+// The detail as a line of its own on standard error ("tranpak-client:
+// connect to 127.0.0.1:5000: Connection refused"), unless the reason
+// already says it all.
+void PrintDetail(const char *tool, const Failure &failure);
 
 // The failure of the session's most recent call. Taken before any other
 // call on the session, which would replace it.

@@ -175,6 +175,7 @@ int Fail(const std::string &what, const Failure &failure, long mark)
 {
     std::fprintf(stderr, "%s: %s failed%s%s\n", kTool, what.c_str(), failure.category != 0 ? ": " : "",
                  failure.reason.c_str());
+    PrintDetail(kTool, failure);
     for (const std::string &line : LinesSince(g_errfile, mark))
         std::fprintf(stderr, "  %s\n", ControlsEscaped(line).c_str());
     return kExitFailed;
@@ -213,6 +214,7 @@ int InitFailed(TpSession *s, const SettingsView &settings)
                  missing ? " (no such file)" : "",
                  !settings.bmpfile.empty() ? Absolute(settings.bmpfile).c_str() : "(none read)",
                  !settings.errfile.empty() ? Absolute(settings.errfile).c_str() : "(none read)");
+    PrintDetail(kTool, failure);
     return kExitFailed;
 }
 

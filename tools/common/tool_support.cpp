@@ -2,6 +2,7 @@
 
 #include "cli.h"
 #include "message_view.h"
+#include "shown_text.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -63,6 +64,15 @@ bool LoadDefinitions(TpSession *s, const std::string &bmpfile, const std::string
     settings.errFile = errfile.c_str();
     settings.bmpFile = bmpfile.c_str();
     return TpInit8583With(s, &settings) == 0;
+}
+
+std::string LastDetail(TpSession *s)
+{
+    TpError err{};
+    err.size = sizeof err;
+    if (TpGetLastError(s, &err) <= 0)
+        return "";
+    return ControlsEscaped(err.detail);
 }
 
 const char *TypeName(int type)

@@ -24,6 +24,11 @@ bool ParseKey(const std::string &hex, unsigned char key[8]);
 // when either path or the file is refused.
 bool LoadDefinitions(TpSession *s, const std::string &bmpfile, const std::string &errfile);
 
+// What and where of the session's last failure, as the library words it
+// ("connect to 127.0.0.1:5000: Connection refused"), its bytes outside
+// printable ASCII as \xHH; empty when the call failed in nothing.
+std::string LastDetail(TpSession *s);
+
 const char *TypeName(int type);
 
 // Hex digits as written on a command line, without the groups split by

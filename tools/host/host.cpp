@@ -65,8 +65,9 @@ int HostSimulator::Start(std::string *why)
     slots_.front()->loaded =
         LoadDefinitions(session, options_.definitions, options_.errlog) && UseMac(session, options_.mac);
     if (!slots_.front()->loaded) {
-        *why = "cannot load definitions from " + options_.definitions + ": " + LastError(session) +
-               (options_.errlog.empty() ? "" : " (see " + options_.errlog + ")");
+        const std::string detail = LastDetail(session);
+        *why = "cannot load definitions from " + options_.definitions + ": " +
+               (detail.empty() ? LastError(session) : detail) + (options_.errlog.empty() ? "" : " (see " + options_.errlog + ")");
         return -1;
     }
     // Definitions without field 39 have no place for the default refusal:

@@ -128,6 +128,8 @@ int Run(const Args &a)
 {
     if (!LoadDefinitions(&g_definitions, a.defs, "")) {
         std::fprintf(stderr, "%s: cannot load the definitions in %s\n", kTool, a.defs.c_str());
+        if (const std::string detail = LastDetail(&g_definitions); !detail.empty())
+            std::fprintf(stderr, "%s: %s\n", kTool, detail.c_str());
         return kExitBad;
     }
     if (a.haveHex) {

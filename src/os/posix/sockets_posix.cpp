@@ -59,15 +59,21 @@ int SockOpenTcp()
     return s < 0 ? kNoSocket : s;
 }
 
-int SockConnectIPv4(int sock, const unsigned char addr[4], int port)
+int SockConnectIPv4(int sock, const unsigned char addr[4], int port, int *error)
 {
     sockaddr_in sin{};
     sin.sin_family = AF_INET;
     sin.sin_port = htons(static_cast<unsigned short>(port & 0xFFFF));
     std::memcpy(&sin.sin_addr, addr, 4);
     const int rc = RetryOnSignal([&] { return connect(sock, reinterpret_cast<const sockaddr *>(&sin), sizeof sin); });
+    if (error != nullptr)
+        *error = rc < 0 ? errno : 0;
     return rc < 0 ? -1 : 0;
 }
+
+int LastSocketError() { return errno; }
+
+const char *SocketErrorText(int error, char *out, int size) { return ErrorText(error, out, size); }
 
 int SockConnectIPv4Within(int sock, const unsigned char addr[4], int port, int millis, int *error)
 {

@@ -7,6 +7,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace tranpak::os {
@@ -44,13 +45,34 @@ int LookupHostByName(const char *name, unsigned char addr[4])
 
 int SockOpenTcp() { return HandleOf(socket(AF_INET, SOCK_STREAM, 0)); }
 
-int SockConnectIPv4(int sock, const unsigned char addr[4], int port)
+int SockConnectIPv4(int sock, const unsigned char addr[4], int port, int *error)
 {
     sockaddr_in sin{};
     sin.sin_family = AF_INET;
     sin.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
     std::memcpy(&sin.sin_addr, addr, 4);
-    return connect(SocketOf(sock), reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 ? -1 : 0;
+    const int rc = connect(SocketOf(sock), reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 ? -1 : 0;
+    if (error != nullptr)
+        *error = rc < 0 ? WSAGetLastError() : 0;
+    return rc;
+}
+
+int LastSocketError() { return WSAGetLastError(); }
+
+const char *SocketErrorText(int error, char *out, int size)
+{
+    if (out == nullptr || size <= 0)
+        return out;
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             static_cast<DWORD>(error), 0, out, static_cast<DWORD>(size), nullptr);
+    // Without the closing ".\r\n" the system adds.
+    while (n > 0 && (out[n - 1] == '\r' || out[n - 1] == '\n' || out[n - 1] == '.'))
+        --n;
+    if (n > 0)
+        out[n] = '\0';
+    else
+        std::snprintf(out, static_cast<size_t>(size), "Windows Sockets error %d", error);
+    return out;
 }
 
 int SetNonBlocking(int sock, bool on)
