@@ -59,7 +59,9 @@ TRANPAK_API int TRANPAK_CALL RestoreMesg(void);
 
 /* Verifies the MAC of the message last received, under an 8-byte key
    (keyLen bytes of the [MAC] section, when the settings file has one),
-   comparing without stopping at the first wrong byte. */
+   comparing without stopping at the first wrong byte. The MAC is computed
+   aside: field 64 keeps the MAC received, whether the check passes or
+   fails. */
 TRANPAK_API int TRANPAK_CALL CheckMesgMac(const void *key);
 
 /* Message exchange over TCP. */
