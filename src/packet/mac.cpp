@@ -127,11 +127,14 @@ int CheckMesgMac(Session &s, const void *key)
         return -1;
     }
     // Computed aside: field 64 keeps what was received, and a MAC that
-    // the key gives for bytes a sender chose is handed to no one.
-    unsigned char computed[kMacSize];
-    MesgMac(s, static_cast<const unsigned char *>(key), covered, computed);
-    const bool same = SameBytes(computed, received, kMacSize);
-    WipeSecret(computed, sizeof computed);
+    // the key gives for bytes a sender chose is handed to no one. One word
+    // holds it, so that a single store the compiler must keep wipes it.
+    static_assert(sizeof(uint64_t) == kMacSize);
+    uint64_t computed;
+    unsigned char *computedBytes = reinterpret_cast<unsigned char *>(&computed);
+    MesgMac(s, static_cast<const unsigned char *>(key), covered, computedBytes);
+    const bool same = SameBytes(computedBytes, received, kMacSize);
+    *static_cast<volatile uint64_t *>(&computed) = 0;
     if (!same) {
         WriteErrLog(m.LogField(kMacCell + 1, kDataAt + covered), kErrMac, "tranpak: mac check error");
         return -1;
