@@ -61,7 +61,9 @@ TRANPAK_API int TRANPAK_CALL RestoreMesg(void);
 
 /* Verifies the MAC of the message last received, under an 8-byte key
    (keyLen bytes of the [MAC] section, when the settings file has one),
-   comparing without stopping at the first wrong byte. */
+   comparing without stopping at the first wrong byte. The MAC is computed
+   aside: field 64 keeps the MAC received, whether the check passes or
+   fails. */
 TRANPAK_API int TRANPAK_CALL CheckMesgMac(const void *key);
 
 /* Message exchange over TCP. */
@@ -412,15 +414,42 @@ TRANPAK_API int TRANPAK_CALL TpMac(int algorithm, int padding, const void *key, 
    Refuses what TpMac refuses, with -1 and nothing written or logged. */
 TRANPAK_API int TRANPAK_CALL TpKeyCheckValue(int method, int algorithm, const void *key, int keyLen,
                                              unsigned char *kcv, int kcvLen);
+/* What field 64's MAC covers (TpSetMacCovers, [MAC] COVERS=).
+   TP_MAC_COVERS_MESSAGE: the message from its type to field 64, as it
+   travels: the 4 characters of the type, the 8 bytes of the bitmap (the
+   bit of field 64 set) and the data area before field 64. The default of
+   the standard algorithms.
+   TP_MAC_COVERS_DATA: the data area before field 64 only, for hosts that
+   MAC that; the type and the bitmap are then not protected. The library's
+   own MAC (TP_MAC_LEGACY) always covers this, and only this. */
+typedef enum TpMacCovers {
+    TP_MAC_COVERS_MESSAGE = 1,
+    TP_MAC_COVERS_DATA = 2
+} TpMacCovers;
+
 /* Field 64 of this session under another algorithm, as the [MAC] section
    of the settings file sets it: from now on TpSockSendMesg, TpPackMesg and
    TpCheckMesgMac read keyLen bytes at their key (8 for TP_MAC_LEGACY) and
-   compute the MAC over the bytes the library's own MAC covers, its leftmost
-   8 bytes travelling in field 64. padding counts for the ISO/IEC 9797-1
-   algorithms only. A wrong argument is refused with -1 and logged, and the
-   session keeps its algorithm. TpInit8583 sets what the settings file
-   says, TpInit8583With the library's own MAC. */
+   compute the MAC over what the algorithm covers by default (the standard
+   algorithms: TP_MAC_COVERS_MESSAGE; TP_MAC_LEGACY: the data area before
+   field 64), its leftmost 8 bytes travelling in field 64. padding counts
+   for the ISO/IEC 9797-1 algorithms only. A wrong argument is refused with
+   -1 and logged, and the session keeps its algorithm. TpInit8583 sets what
+   the settings file says, TpInit8583With the library's own MAC. */
 TRANPAK_API int TRANPAK_CALL TpSetMacAlgorithm(TpSession *s, int algorithm, int padding, int keyLen);
+/* What the session's MAC covers from now on (TpMacCovers), after
+   TpSetMacAlgorithm has set its algorithm's default. TP_MAC_COVERS_DATA is
+   taken under every algorithm; TP_MAC_COVERS_MESSAGE under the standard
+   ones only, and refused under TP_MAC_LEGACY. A refusal is logged, returns
+   -1 and leaves the session as it was. */
+TRANPAK_API int TRANPAK_CALL TpSetMacCovers(TpSession *s, int covers);
+/* The session's MAC as TpSetMacAlgorithm, TpSetMacCovers or the settings
+   file's [MAC] section left it: its TpMacAlgorithm, padding (TP_MAC_PAD1
+   where the algorithm does not pad by ISO/IEC 9797-1), the key bytes its
+   key arguments must hold, and its TpMacCovers. A NULL pointer is skipped.
+   Returns 0, or -1 for a NULL, misaligned or uninitialised session. */
+TRANPAK_API int TRANPAK_CALL TpGetMacAlgorithm(TpSession *s, int *algorithm, int *padding, int *keyLen,
+                                               int *covers);
 
 #ifdef __cplusplus
 }

@@ -18,6 +18,11 @@ namespace {
 constexpr char kCovered[] = "0812345678000123000000001000";  // the worked example's fields 2 to 4
 constexpr int kMacOffset = 45;                                // field 64 in its frame
 
+// What a MAC over the whole message covers in the worked example, put
+// together by hand: the type, the bitmap of fields 2, 3, 4 and 64, then
+// the fields before field 64.
+const std::string kWholeExample = std::string("0200") + std::string("\x70\0\0\0\0\0\0\x01", 8) + kCovered;
+
 // The one table of MAC names that the settings file and the tools' --mac
 // read: every code has its name, found again in any case; near misses are
 // no name.
@@ -120,7 +125,7 @@ TEST_F(MacSettingsTest, SectionChoosesTheMacOfFieldSixtyFour)
         std::vector<unsigned char> key = KeyOf(c.keyLen);
         const std::string frame = Frame(sender.get(), key);
         unsigned char want[8];
-        ASSERT_EQ(TpMac(c.algorithm, c.padding, key.data(), c.keyLen, kCovered, 28, want, 8), 0);
+        ASSERT_EQ(TpMac(c.algorithm, c.padding, key.data(), c.keyLen, kWholeExample.data(), 40, want, 8), 0);
         EXPECT_EQ(Hex(frame.data() + kMacOffset, 8), Hex(want, 8)) << c.lines;
         // Everything but the eight MAC bytes is the frame of old.
         EXPECT_EQ(frame.substr(0, kMacOffset), legacyFrame.substr(0, kMacOffset)) << c.lines;
@@ -191,8 +196,10 @@ TEST_F(MacSettingsTest, DefaultSessionChecksUnderTheSection)
     std::vector<unsigned char> key = KeyOf(32);
     // The message as a receive leaves it.
     MesgState &m = DefaultMesg();
+    std::memcpy(m.packet.txcode, kWholeExample.data(), 4);
+    std::memcpy(m.packet.bitmap, kWholeExample.data() + 4, 8);
     std::memcpy(m.packet.data, kCovered, 28);
-    ASSERT_EQ(TpMac(TP_MAC_AES_CMAC, 0, key.data(), 32, kCovered, 28, m.packet.data + 28, 8), 0);
+    ASSERT_EQ(TpMac(TP_MAC_AES_CMAC, 0, key.data(), 32, kWholeExample.data(), 40, m.packet.data + 28, 8), 0);
     std::memcpy(m.cells[63].buf, m.packet.data + 28, 8);
     m.packet.len = 48;
     EXPECT_EQ(::CheckMesgMac(key.data()), 0);
@@ -233,7 +240,7 @@ TEST_F(MacSettingsTest, SetMacAlgorithmPerSession)
     const std::vector<unsigned char> key = KeyOf(24);
     const std::string frame = Frame(s.get(), key);
     unsigned char want[8];
-    ASSERT_EQ(TpMac(TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD2, key.data(), 24, kCovered, 28, want, 8), 0);
+    ASSERT_EQ(TpMac(TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD2, key.data(), 24, kWholeExample.data(), 40, want, 8), 0);
     EXPECT_EQ(Hex(frame.data() + kMacOffset, 8), Hex(want, 8));
 
     // Back to the library's own MAC; a new TpInit8583With starts there too.

@@ -1,11 +1,14 @@
 // What the tools share: the command line and the texts they show.
 #include "../tools/common/cli.h"
+#include "../tools/common/mac_choice.h"
 #include "../tools/common/shown_text.h"
 #include "../tools/common/tool_support.h"
 #include "tranpak.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -74,6 +77,60 @@ TEST(ToolShownText, EscapedAndJson)
 {
     EXPECT_EQ(tools::Escaped(std::string("a\x1b[2J\n\\\x7f\xff", 9)), "a\\x1B[2J\\x0A\\\\\\x7F\\xFF");
     EXPECT_EQ(tools::JsonString(std::string("q\"\\\x01\xe9", 5)), "\"q\\\"\\\\\\u0001\\u00E9\"");
+}
+
+// The MAC a tool takes from a settings file's [MAC] and its options: the
+// coverage and key length go with the file's algorithm.
+TEST(ToolMacChoice, CoverageAndKeyLengthOfTheSettingsFile)
+{
+    const std::string file = testing::TempDir() + "tool_mac_choice.ini";
+    const struct {
+        const char *section;
+        bool ok;
+        const char *result;  // algorithm covers settingsKeyLen, or the error
+    } cases[] = {
+        {"", true, "LEGACY 2 0"},
+        {"[MAC]\nALGORITHM=AES-CMAC\n", true, "AES-CMAC 1 0"},
+        {"[MAC]\nALGORITHM=ISO9797-1-ALG3\nKEYLEN=024\nCOVERS=data\n", true, "ISO9797-1-ALG3 2 24"},
+        {"[MAC]\nALGORITHM=TDES-CMAC\nCOVERS=Message\n", true, "TDES-CMAC 1 0"},
+        {"[MAC]\nALGORITHM=TDES-CMAC\nCOVERS=all\n", false, "[MAC] COVERS=all of FILE is not MESSAGE or DATA"},
+        {"[MAC]\nALGORITHM=TDES-CMAC\nKEYLEN=16 bytes\n", false, "[MAC] KEYLEN=16 bytes of FILE is no key length"},
+    };
+    for (const auto &c : cases) {
+        std::ofstream(file) << c.section;
+        tools::MacChoice mac;
+        std::string error;
+        ASSERT_EQ(tools::MacFromSettings(file, &mac, &error), c.ok) << c.section << error;
+        std::string result = c.ok ? std::string(tools::MacName(mac.algorithm)) + " " +
+                                        std::to_string(tools::MacCovers(mac)) + " " + std::to_string(mac.settingsKeyLen)
+                                  : error;
+        if (const size_t at = result.find(file); at != std::string::npos)
+            result.replace(at, file.size(), "FILE");
+        EXPECT_EQ(result, c.result) << c.section;
+    }
+    std::remove(file.c_str());
+}
+
+TEST(ToolMacChoice, KeyFaultsNameWhatDoesNotFit)
+{
+    std::string error;
+    tools::MacChoice mac;
+    ASSERT_TRUE(tools::ParseMacKey("0123456789ABCDEFFEDCBA9876543210", &mac, &error));
+    ASSERT_TRUE(tools::ParseMacAlgorithm("iso9797-1-alg3", &mac, &error));
+    EXPECT_EQ(tools::MacKeyFault(mac), "");
+    mac.settingsKeyLen = 24;
+    EXPECT_EQ(tools::MacKeyFault(mac), "--key has 16 bytes (32 hex digits), the settings file's [MAC] KEYLEN is 24");
+    mac.settingsKeyLen = 0;
+    EXPECT_FALSE(tools::ParseMacCovers("both", &mac, &error));
+    EXPECT_EQ(error, "--mac-covers takes message or data, not both");
+    ASSERT_TRUE(tools::ParseMacCovers("DATA", &mac, &error));
+    EXPECT_EQ(tools::MacCovers(mac), TP_MAC_COVERS_DATA);
+
+    tools::MacChoice legacy;
+    ASSERT_TRUE(tools::ParseMacKey("0123456789ABCDEF", &legacy, &error));
+    EXPECT_EQ(tools::MacCovers(legacy), TP_MAC_COVERS_DATA);
+    ASSERT_TRUE(tools::ParseMacCovers("message", &legacy, &error));
+    EXPECT_EQ(tools::MacKeyFault(legacy), "LEGACY covers the data area only, not the message (--mac-covers data)");
 }
 
 }  // namespace

@@ -73,7 +73,59 @@ printf '%s[MAC]\nALGORITHM=iso9797-1-alg3\nPADDING=02\n' "$ini" > retail02.ini
 expect "[MAC] PADDING=02 read as the library reads it" 0 "^MAC: verified" \
   client --settings retail02.ini --key $k16 "${purchase[@]}"
 
+kill -INT "$host"; wait "$host" 2>/dev/null
+
+# A reply refused for its MAC shows the MAC it came with (the trace's
+# reply frame), not the one the key gives for its bytes.
+key=$k8
+start_host badmac --set 39=00 --fault bad-mac
+rm -f ctrace.txt
+field64() { sed -n 's/^ *64  *MAC  *B  *\([0-9A-F]\{16\}\)$/\1/p'; }
+out=$(client --key $k8 "${purchase[@]}" 2>&1)
+shown=$(field64 <<< "$out")
+received=$("$bin/tranpak-trace" --defs ../etc/bitmap.txt ctrace.txt | field64 | tail -1)
+if grep -q "mac check error" <<< "$out" && [ -n "$shown" ] && [ "$shown" = "$received" ]; then
+  pass "a refused reply shows the MAC received ($shown)"
+else
+  fail "a refused reply shows $shown, the frame carried $received"
+  echo "$out" | sed 's/^/      /'
+fi
+kill -INT "$host"; wait "$host" 2>/dev/null
+
+# What the MAC covers: a host on the data area only against a client on the
+# whole message (the default of the standard algorithms), then on the same.
+key=$k16
+start_host datahost --set 39=00 --mac ISO9797-1-ALG3 --mac-covers data
+expect "host on the data area: a client on the whole message is refused" 3 "mac check error" \
+  client --key $k16 --mac ISO9797-1-ALG3 "${purchase[@]}"
+grep -q "MAC refused (tranpak: mac check error)" datahost.log && pass "the host logs that refusal" \
+  || fail "the host log lacks the refusal of the whole-message MAC"
+rm -f ctrace.txt
+expect "--mac-covers data meets it" 0 "^MAC: verified" \
+  client --key $k16 --mac ISO9797-1-ALG3 --mac-covers DATA "${purchase[@]}"
+expect "the trace verifies with --mac-covers data" 0 "MAC: verified with the given key" \
+  "$bin/tranpak-trace" --defs ../etc/bitmap.txt --key $k16 --mac ISO9797-1-ALG3 --mac-covers data ctrace.txt
+expect "the trace on the whole message does not" 1 "does NOT verify" \
+  "$bin/tranpak-trace" --defs ../etc/bitmap.txt --key $k16 --mac ISO9797-1-ALG3 ctrace.txt
+printf '%s[MAC]\nALGORITHM=ISO9797-1-ALG3\nCOVERS=DATA\n' "$ini" > data.ini
+expect "[MAC] COVERS=DATA of --settings used" 0 "^MAC: verified" client --settings data.ini --key $k16 "${purchase[@]}"
+expect "--mac over [MAC] takes that algorithm's coverage" 3 "mac check error" \
+  client --settings data.ini --key $k16 --mac ISO9797-1-ALG3 "${purchase[@]}"
+kill -INT "$host"; wait "$host" 2>/dev/null
+
 port=1
+printf '%s[MAC]\nALGORITHM=ISO9797-1-ALG3\nKEYLEN=24\n' "$ini" > keylen24.ini
+expect "a key of another length than [MAC] KEYLEN" 2 \
+  "--key has 16 bytes \(32 hex digits\), the settings file's \[MAC\] KEYLEN is 24" \
+  client --settings keylen24.ini --key $k16 0800
+printf '%s[MAC]\nALGORTHM=ISO9797-1-ALG3\n' "$ini" > typo.ini
+expect "a misspelt [MAC] key" 1 "\[MAC\] key ALGORTHM is not ALGORITHM, PADDING, KEYLEN or COVERS" \
+  client --settings typo.ini --key $k16 0800
+expect "--mac-covers all" 2 "--mac-covers takes message or data, not all" client --key $k8 --mac-covers all 0800
+expect "LEGACY over the whole message" 2 "LEGACY covers the data area only, not the message" \
+  client --key $k8 --mac-covers message 0800
+expect "the host refuses it too" 2 "LEGACY covers the data area only, not the message" \
+  "$bin/tranpak-host" --key $k8 --mac-covers message
 expect "AES-CMAC refuses a 16-digit key" 2 "--key for AES-CMAC takes 32, 48 or 64 hex digits, not 16" \
   client --key $k8 --mac AES-CMAC 0800
 expect "legacy refuses a 32-digit key" 2 "--key for LEGACY takes 16 hex digits, not 32" client --key $k16 0800

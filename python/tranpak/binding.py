@@ -33,6 +33,9 @@ TP_MAC_PAD1 = 1
 TP_MAC_PAD2 = 2
 TP_KCV_ENCRYPT_ZEROS = 1
 TP_KCV_CMAC = 2
+# TpMacCovers
+TP_MAC_COVERS_MESSAGE = 1
+TP_MAC_COVERS_DATA = 2
 # The longest key any algorithm reads: AES-256.
 MAX_KEY_SIZE = 32
 
@@ -185,6 +188,8 @@ FUNCTIONS: Dict[str, Tuple[Optional[type], List[type]]] = {
     "TpMac": (c_int, [c_int, c_int, c_void_p, c_int, c_void_p, c_int, _BYTES, c_int]),
     "TpKeyCheckValue": (c_int, [c_int, c_int, c_void_p, c_int, _BYTES, c_int]),
     "TpSetMacAlgorithm": (c_int, [_S, c_int, c_int, c_int]),
+    "TpSetMacCovers": (c_int, [_S, c_int]),
+    "TpGetMacAlgorithm": (c_int, [_S, _INT_OUT, _INT_OUT, _INT_OUT, _INT_OUT]),
 }
 
 

@@ -52,12 +52,14 @@ def key_bytes(key: Key) -> bytes:
 
 
 def _key_room(raw: bytes) -> ctypes.Array:
-    """The key in a buffer of the longest key size, zeros after it: the
-    library reads as many bytes as the session's algorithm takes, which a
-    settings file's [MAC] section may have set, so it never reads past the
-    buffer even when the key given is shorter."""
+    """The key in a buffer of the longest key size. The key given has the
+    session's key length (``Session._key`` sees to it: a shorter one is
+    refused, never filled up with zeros); the room after it only keeps the
+    library inside the buffer whatever it reads."""
     return ctypes.create_string_buffer(raw, _b.MAX_KEY_SIZE)
 
+
+_COVERS = {"message": _b.TP_MAC_COVERS_MESSAGE, "data": _b.TP_MAC_COVERS_DATA}
 
 _MAC_NAMES = {"LEGACY": _b.TP_MAC_LEGACY, "ISO9797-1-ALG1": _b.TP_MAC_ISO9797_1_ALG1,
               "ISO9797-1-ALG3": _b.TP_MAC_ISO9797_1_ALG3, "TDES-CMAC": _b.TP_MAC_TDES_CMAC,
@@ -158,9 +160,9 @@ class Session:
         self._err = _b.TpError()
         self._closed = False
         # The key length the session's MAC reads: 8 for the library's own
-        # MAC, which TpInit8583With always starts with; unknown (None) for a
-        # settings file, whose [MAC] section may name another.
-        self._key_len: Optional[int] = None if settings is not None else 8
+        # MAC, which TpInit8583With always starts with; for a settings file,
+        # what its [MAC] section says, asked of the library once it has read it.
+        self._key_len = 8
         given = (defs, errlog, trace) != (None, None, None) or trace_on or any(
             (connect_limit, send_limit, recv_limit, transfer_limit))
         if settings is not None:
@@ -180,6 +182,10 @@ class Session:
             self._lib.TpWipe(self._s)
             self._closed = True
             raise failure
+        if settings is not None:
+            key_len = c_int(0)
+            self._lib.TpGetMacAlgorithm(self._s, None, None, byref(key_len), None)
+            self._key_len = key_len.value
 
     # --- lifetime ------------------------------------------------------------
 
@@ -360,22 +366,41 @@ class Session:
 
     # --- the MAC ---------------------------------------------------------------
 
-    def set_mac(self, algorithm: Union[int, str], padding: int = 1, key_len: Optional[int] = None) -> None:
+    def set_mac(self, algorithm: Union[int, str], padding: int = 1, key_len: Optional[int] = None,
+                covers: Optional[str] = None) -> None:
         """Field 64 under another MAC algorithm from now on, as a settings
         file's [MAC] section sets it: ``algorithm`` is a ``TP_MAC_*`` code or
         its name ("LEGACY", "ISO9797-1-ALG1", "ISO9797-1-ALG3", "TDES-CMAC",
         "AES-CMAC"); ``key_len`` is 8 for LEGACY and defaults to 16 for the
-        others. Keys given afterwards must have that length."""
+        others. Keys given afterwards must have exactly that length.
+        ``covers`` is what the MAC covers: "message" (the type, the bitmap
+        and the fields before field 64; the default of every algorithm but
+        LEGACY) or "data" (the fields before field 64 only, which LEGACY
+        always covers and which leaves the type and the bitmap unprotected)."""
         code = mac_algorithm(algorithm)
         if key_len is None:
             key_len = 8 if code == _b.TP_MAC_LEGACY else 16
+        covers_code = None
+        if covers is not None:
+            covers_code = _COVERS.get(covers.lower()) if isinstance(covers, str) else None
+            if covers_code is None:
+                raise _e.ArgumentError(f'covers is "message" or "data", not {covers!r}')
         with self._lock:
-            self._check(self._lib.TpSetMacAlgorithm(self._ready(), code, padding, key_len))
+            s = self._ready()
+            before = [c_int(0) for _ in range(4)]
+            self._lib.TpGetMacAlgorithm(s, *(byref(v) for v in before))
+            self._check(self._lib.TpSetMacAlgorithm(s, code, padding, key_len))
+            if covers_code is not None and self._lib.TpSetMacCovers(s, covers_code) != 0:
+                # A refused coverage leaves the session as it was, algorithm too.
+                failure = self._failure()
+                self._lib.TpSetMacAlgorithm(s, before[0].value, before[1].value, before[2].value)
+                self._lib.TpSetMacCovers(s, before[3].value)
+                raise failure
             self._key_len = key_len
 
     def _key(self, key: Key) -> ctypes.Array:
         raw = key_bytes(key)
-        if self._key_len is not None and len(raw) != self._key_len:
+        if len(raw) != self._key_len:
             raise _e.ArgumentError(f"the session's MAC takes a key of {self._key_len} bytes, not {len(raw)}")
         return _key_room(raw)
 

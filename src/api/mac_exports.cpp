@@ -1,5 +1,6 @@
-// TpMac, TpKeyCheckValue and TpSetMacAlgorithm. The first two take no
-// session, so they refuse without a word; the third logs to its session.
+// TpMac, TpKeyCheckValue, TpSetMacAlgorithm, TpSetMacCovers and
+// TpGetMacAlgorithm. The first two take no session, so they refuse without
+// a word; the setters log to their session.
 #include "api/session.h"
 #include "core/mac_settings.h"
 #include "packet/mac_algorithms.h"
@@ -16,6 +17,17 @@ bool MacArgumentsFit(int algorithm, int padding, const void *key, int keyLen)
 {
     return MacAlgorithmKnown(algorithm) && MacPaddingFits(algorithm, padding) && key != nullptr &&
            MacKeyLenFits(algorithm, keyLen);
+}
+
+// The session behind s when it is one TpInit8583 made ready, else nullptr.
+// Storage not aligned as a TpSession is refused before it is read, as
+// every session function refuses it.
+Session *ReadySession(TpSession *s)
+{
+    if (s == nullptr || reinterpret_cast<uintptr_t>(s) % alignof(TpSession) != 0)
+        return nullptr;
+    Session *session = std::launder(reinterpret_cast<Session *>(s));
+    return session->ready == kSessionReady ? session : nullptr;
 }
 
 }  // namespace
@@ -54,14 +66,10 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpKeyCheckValue(int method, int algorith
 
 extern "C" TRANPAK_API int TRANPAK_CALL TpSetMacAlgorithm(TpSession *s, int algorithm, int padding, int keyLen)
 {
-    // Storage not aligned as a TpSession is refused before it is read, as
-    // every session function refuses it.
-    if (s == nullptr || reinterpret_cast<uintptr_t>(s) % alignof(TpSession) != 0)
+    Session *session = ReadySession(s);
+    if (session == nullptr)
         return -1;
-    Session &session = *std::launder(reinterpret_cast<Session *>(s));
-    if (session.ready != kSessionReady)
-        return -1;
-    MesgState &m = session.mesg;
+    MesgState &m = session->mesg;
     ExportedCall opened(m.lastErr);
     if (!MacAlgorithmKnown(algorithm)) {
         WriteErrLog(m.Log(), kErrArgument, "tranpak: TpSetMacAlgorithm() algorithm = %d, no such MAC", algorithm);
@@ -79,5 +87,45 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpSetMacAlgorithm(TpSession *s, int algo
     m.settings.macAlgorithm = algorithm;
     m.settings.macPadding = MacPaddingFits(TP_MAC_ISO9797_1_ALG1, padding) ? padding : TP_MAC_PAD1;
     m.settings.macKeyLen = keyLen;
+    m.settings.macCovers = algorithm == TP_MAC_LEGACY ? TP_MAC_COVERS_DATA : TP_MAC_COVERS_MESSAGE;
+    return 0;
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpSetMacCovers(TpSession *s, int covers)
+{
+    Session *session = ReadySession(s);
+    if (session == nullptr)
+        return -1;
+    MesgState &m = session->mesg;
+    ExportedCall opened(m.lastErr);
+    if (covers != TP_MAC_COVERS_MESSAGE && covers != TP_MAC_COVERS_DATA) {
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: TpSetMacCovers() covers = %d, not MESSAGE (1) or DATA (2)", covers);
+        return -1;
+    }
+    if (covers == TP_MAC_COVERS_MESSAGE && m.settings.macAlgorithm == TP_MAC_LEGACY) {
+        WriteErrLog(m.Log(), kErrArgument,
+                    "tranpak: TpSetMacCovers() covers = MESSAGE, LEGACY covers the data area only");
+        return -1;
+    }
+    m.settings.macCovers = covers;
+    return 0;
+}
+
+extern "C" TRANPAK_API int TRANPAK_CALL TpGetMacAlgorithm(TpSession *s, int *algorithm, int *padding, int *keyLen,
+                                                          int *covers)
+{
+    const Session *session = ReadySession(s);
+    if (session == nullptr)
+        return -1;
+    const LibSettings &set = session->mesg.settings;
+    if (algorithm != nullptr)
+        *algorithm = set.macAlgorithm;
+    const bool pads = set.macAlgorithm == TP_MAC_ISO9797_1_ALG1 || set.macAlgorithm == TP_MAC_ISO9797_1_ALG3;
+    if (padding != nullptr)
+        *padding = pads ? set.macPadding : TP_MAC_PAD1;
+    if (keyLen != nullptr)
+        *keyLen = set.macKeyLen;
+    if (covers != nullptr)
+        *covers = set.macCovers == TP_MAC_COVERS_MESSAGE ? TP_MAC_COVERS_MESSAGE : TP_MAC_COVERS_DATA;
     return 0;
 }

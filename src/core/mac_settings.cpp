@@ -34,7 +34,13 @@ bool ReadMacSettings(MesgState &m, const char *file)
     s.macAlgorithm = TP_MAC_LEGACY;
     s.macPadding = TP_MAC_PAD1;
     s.macKeyLen = MacDefaultKeyLen(TP_MAC_LEGACY);
+    s.macCovers = TP_MAC_COVERS_DATA;
     char value[kSettingValueSize];
+    // A key misspelt would otherwise leave its setting at the default.
+    if (os::FindProfileKeyOutside("MAC", kMacSettingKeys, kMacSettingKeyCount, value, sizeof value, file) != 0) {
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: [MAC] key %s is not ALGORITHM, PADDING, KEYLEN or COVERS", value);
+        return false;
+    }
     os::ReadProfileString("MAC", "ALGORITHM", "", value, sizeof value, file);
     const MacName *algorithm = value[0] == '\0' ? MacNameOf(TP_MAC_LEGACY) : FindMacName(value);
     if (algorithm == nullptr) {
@@ -56,9 +62,23 @@ bool ReadMacSettings(MesgState &m, const char *file)
                     algorithm->name, algorithm->keyBytes);
         return false;
     }
+    os::ReadProfileString("MAC", "COVERS", "", value, sizeof value, file);
+    const bool legacy = algorithm->algorithm == TP_MAC_LEGACY;
+    const int covers = value[0] == '\0' ? (legacy ? TP_MAC_COVERS_DATA : TP_MAC_COVERS_MESSAGE) : FindMacCovers(value);
+    if (covers == 0) {
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: [MAC] COVERS=%s is not MESSAGE or DATA", value);
+        return false;
+    }
+    if (legacy && covers == TP_MAC_COVERS_MESSAGE) {
+        WriteErrLog(m.Log(), kErrSettings,
+                    "tranpak: [MAC] COVERS=%s is not taken by LEGACY, which covers the data area only (COVERS=DATA)",
+                    value);
+        return false;
+    }
     s.macAlgorithm = algorithm->algorithm;
     s.macPadding = padding;
     s.macKeyLen = keyLen;
+    s.macCovers = covers;
     return true;
 }
 

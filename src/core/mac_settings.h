@@ -6,6 +6,11 @@
 //   PADDING=1                  ISO/IEC 9797-1 padding method 1 or 2 (default 1)
 //   KEYLEN=16                  8, 16, 24 or 32, as the algorithm takes
 //                              (default 8 for LEGACY, else 16)
+//   COVERS=MESSAGE             MESSAGE: type, bitmap and the fields before
+//                              field 64 (default, not for LEGACY); DATA:
+//                              the fields before field 64 only (LEGACY's)
+//
+// Any other key in the section is refused, as a bad value is.
 #ifndef TRANPAK_CORE_MAC_SETTINGS_H
 #define TRANPAK_CORE_MAC_SETTINGS_H
 

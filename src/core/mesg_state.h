@@ -84,6 +84,10 @@ struct LibSettings {
     int32_t macAlgorithm;
     int32_t macPadding;
     int32_t macKeyLen;
+    // What it covers: TP_MAC_COVERS_MESSAGE (type, bitmap and the data
+    // area before field 64), else (TP_MAC_COVERS_DATA, or 0 as all zero
+    // leaves it) the data area before field 64 only.
+    int32_t macCovers;
 };
 
 // Which records hold anything, so that clearing the message costs what the

@@ -41,4 +41,23 @@ const MacName *MacNameOf(int algorithm)
     return nullptr;
 }
 
+int FindMacCovers(const char *text)
+{
+    if (SameName(text, "MESSAGE"))
+        return TP_MAC_COVERS_MESSAGE;
+    return SameName(text, "DATA") ? TP_MAC_COVERS_DATA : 0;
+}
+
+const char *MacCoversName(int covers)
+{
+    switch (covers) {
+    case TP_MAC_COVERS_MESSAGE:
+        return "MESSAGE";
+    case TP_MAC_COVERS_DATA:
+        return "DATA";
+    default:
+        return "?";
+    }
+}
+
 }  // namespace tranpak

@@ -20,6 +20,17 @@ const MacName *FindMacName(const char *text);
 // The entry of a TP_MAC_* code; nullptr when there is none.
 const MacName *MacNameOf(int algorithm);
 
+// What a MAC covers, as the settings file's [MAC] COVERS and the tools'
+// --mac-covers name it: MESSAGE or DATA, in any case. The TP_MAC_COVERS_*
+// code of a name, 0 for any other text; and the name of a code ("?" for
+// no code).
+int FindMacCovers(const char *text);
+const char *MacCoversName(int covers);
+
+// The keys of the settings file's [MAC] section.
+inline constexpr const char *kMacSettingKeys[] = {"ALGORITHM", "PADDING", "KEYLEN", "COVERS"};
+inline constexpr int kMacSettingKeyCount = sizeof kMacSettingKeys / sizeof kMacSettingKeys[0];
+
 }  // namespace tranpak
 
 #endif

@@ -111,6 +111,13 @@ int SockCloseHandle(int sock);
 // Returns the number of characters copied.
 int ReadProfileString(const char *section, const char *key, const char *fallback,
                       char *out, int size, const char *file);
+// Looks through the keys of the first section of that name, matched as
+// ReadProfileString matches it, for one that is none of the count names
+// at known (compared without regard to ASCII case). Returns 1 with the
+// first such key in out (at most size-1 characters, NUL-terminated), 0
+// when every key is known or the file or section is missing.
+int FindProfileKeyOutside(const char *section, const char *const *known, int count, char *out, int size,
+                          const char *file);
 
 // Reads an environment variable of the process into out (NUL-terminated).
 // Returns its length; 0 when it is unset or empty; -1 when it does not fit

@@ -23,10 +23,13 @@ void FoldMac(const unsigned char *data, int n, unsigned char acc[kMacSize]);
 // The MAC of the first n bytes of the data area, stored in the first 8
 // bytes of field 64's buf. n is kept within the data area. Under a [MAC]
 // section (LibSettings.macAlgorithm) the key is macKeyLen bytes and the
-// MAC that algorithm's, cut to 8 bytes. Returns 0.
+// MAC that algorithm's, cut to 8 bytes, over the type, the bitmap as it
+// stands and the n bytes when macCovers is TP_MAC_COVERS_MESSAGE. Returns 0.
 int CalcMac(Session &s, const unsigned char key[kMacSize], int n);
 
-// CheckMesgMac: verifies the MAC of the message last received.
+// CheckMesgMac: verifies the MAC of the message last received. The MAC is
+// computed aside and compared without an early exit; field 64 keeps the
+// received one whatever the outcome.
 int CheckMesgMac(Session &s, const void *key);
 
 }  // namespace tranpak

@@ -165,9 +165,10 @@ int PackMesg(Session &s, const unsigned char key[kMacSize])
             return -1;
         }
     }
-    // Field 64 always goes last and always carries the MAC of what precedes it.
-    CalcMac(s, key, offset);
+    // Field 64 always goes last and always carries the MAC of what precedes
+    // it: the bitmap, its bit set, is in place first for a MAC that covers it.
     StoreBitmap(bits | BitmapBit(kMacCell), p.bitmap);
+    CalcMac(s, key, offset);
     if (PktData(m, kMacCell, &offset) != 0)
         return -1;
     p.len = offset + kLenHeader;

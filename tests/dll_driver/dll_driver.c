@@ -203,9 +203,19 @@ static void Macs(const struct Tranpak *tp)
     CHECK(tp->TpSetMacAlgorithm(s, 3 /* TP_MAC_ISO9797_1_ALG3 */, 1, 16) == 0);
     CHECK(tp->TpSetCell(s, 0, "0800") == 0 && tp->TpSetCell(s, 11, "000003") == 0);
     CHECK(tp->TpPackMesg(s, kk, frame, (int)sizeof frame, &frameLen) == 0 && frameLen == 32);
-    /* Field 64 covers field 11's six digits, the 8 bytes before the stop byte. */
-    CHECK(tp->TpMac(3, 1, kk, 16, frame + 17, 6, mac, 8) == 0 && memcmp(mac, frame + 23, 8) == 0);
+    /* Field 64 covers the type, the bitmap and field 11's six digits: frame
+       bytes 5 to 22, the 8 bytes before the stop byte. */
+    CHECK(tp->TpMac(3, 1, kk, 16, frame + 5, 18, mac, 8) == 0 && memcmp(mac, frame + 23, 8) == 0);
     CHECK(tp->TpUnpackMesg(s, frame, frameLen) == 0 && tp->TpCheckMesgMac(s, kk) == 0);
+    /* Over field 11 alone once the session covers the data area only. */
+    CHECK(tp->TpSetMacCovers(s, 2 /* TP_MAC_COVERS_DATA */) == 0);
+    CHECK(tp->TpPackMesg(s, kk, frame, (int)sizeof frame, &frameLen) == 0 && frameLen == 32);
+    CHECK(tp->TpMac(3, 1, kk, 16, frame + 17, 6, mac, 8) == 0 && memcmp(mac, frame + 23, 8) == 0);
+    {
+        int algorithm = -1, padding = -1, keyLen = -1, covers = -1;
+        CHECK(tp->TpGetMacAlgorithm(s, &algorithm, &padding, &keyLen, &covers) == 0 && algorithm == 3 &&
+              padding == 1 && keyLen == 16 && covers == 2);
+    }
     CHECK(tp->TpWipe(s) == 0);
 }
 

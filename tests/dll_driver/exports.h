@@ -82,7 +82,9 @@ struct TpError {
     X(int, TpMac, (int algorithm, int padding, const void *key, int keyLen, const void *data, int dataLen, \
                    unsigned char *mac, int macLen))                                               \
     X(int, TpKeyCheckValue, (int method, int algorithm, const void *key, int keyLen, unsigned char *kcv, int kcvLen)) \
-    X(int, TpSetMacAlgorithm, (void *s, int algorithm, int padding, int keyLen))
+    X(int, TpSetMacAlgorithm, (void *s, int algorithm, int padding, int keyLen))                 \
+    X(int, TpSetMacCovers, (void *s, int covers))                                                 \
+    X(int, TpGetMacAlgorithm, (void *s, int *algorithm, int *padding, int *keyLen, int *covers))
 
 #define TRANPAK_POINTER_TYPE(ret, name, params) typedef ret(__cdecl *name##_fn) params;
 TRANPAK_EXPORTS(TRANPAK_POINTER_TYPE)

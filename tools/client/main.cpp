@@ -152,7 +152,7 @@ void Help()
 }
 
 struct Args {
-    std::string host = "127.0.0.1", keyHex, settings, defs, replyType, mac, macPadding;
+    std::string host = "127.0.0.1", keyHex, settings, defs, replyType, mac, macPadding, macCovers;
     int port = -1;
     bool text = false, unmask = false, json = false, packOnly = false;
     long count = 1, connections = 1;
@@ -393,7 +393,8 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
     std::vector<CliItem> items;
     std::string error;
     if (!ParseCommandLine(argc, argv,
-                          {{"host", true}, {"port", true}, {"key", true}, {"mac", true}, {"mac-padding", true}, {"settings", true}, {"defs", true}, {"pack-only", false}, {"reply-type", true},
+                          {{"host", true}, {"port", true}, {"key", true}, {"mac", true}, {"mac-padding", true},
+                           {"mac-covers", true}, {"settings", true}, {"defs", true}, {"pack-only", false}, {"reply-type", true},
                            {"unmask", false}, {"json", false}, {"text", false}, {"binary", false},
                            {"count", true}, {"connections", true}, {"connect-each", false}, {"progress", false},
                            {"no-progress", false}, {"recv-timeout", true}, {"give-up", true},
@@ -420,6 +421,8 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
             a->mac = it.value;
         else if (it.name == "mac-padding")
             a->macPadding = it.value;
+        else if (it.name == "mac-covers")
+            a->macCovers = it.value;
         else if (it.name == "settings")
             a->settings = it.value;
         else if (it.name == "defs")
@@ -494,15 +497,23 @@ int Run(const Args &a)
     const long mark = FileSize(g_errfile);
     if (a.rest[0] == "send-file" || a.rest[0] == "fetch-file")
         return Transfer(a, mark);
-    // The MAC: --mac and --mac-padding over the settings file's [MAC], and
-    // as many key bytes as --key gives.
+    // The MAC: --mac, --mac-padding and --mac-covers over the settings
+    // file's [MAC], and as many key bytes as --key gives. Another algorithm
+    // by --mac leaves the file's KEYLEN and COVERS, which were the file's
+    // algorithm's, behind.
     MacChoice mac;
     std::string error;
     if (a.keyHex.empty())
         return UsageError(kTool, "--key is required for a message");
-    if ((settings.read && !MacFromSettings(settings.path, &mac, &error)) ||
-        (!a.mac.empty() && !ParseMacAlgorithm(a.mac, &mac, &error)) ||
-        (!a.macPadding.empty() && !ParseMacPadding(a.macPadding, &mac, &error)) || !ParseMacKey(a.keyHex, &mac, &error))
+    if (settings.read && !MacFromSettings(settings.path, &mac, &error))
+        return UsageError(kTool, error);
+    if (!a.mac.empty()) {
+        mac.covers = 0;
+        mac.settingsKeyLen = 0;
+    }
+    if ((!a.mac.empty() && !ParseMacAlgorithm(a.mac, &mac, &error)) ||
+        (!a.macPadding.empty() && !ParseMacPadding(a.macPadding, &mac, &error)) ||
+        (!a.macCovers.empty() && !ParseMacCovers(a.macCovers, &mac, &error)) || !ParseMacKey(a.keyHex, &mac, &error))
         return UsageError(kTool, error);
     if (const std::string fault = MacKeyFault(mac); !fault.empty())
         return UsageError(kTool, fault);

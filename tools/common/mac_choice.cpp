@@ -26,7 +26,10 @@ const char kMacOptionsHelp[] =
     "                    ISO9797-1-ALG1 (key of 16, 32 or 48 digits), ISO9797-1-ALG3\n"
     "                    (retail MAC, 32 or 48), TDES-CMAC (32 or 48), AES-CMAC\n"
     "                    (32, 48 or 64)\n"
-    "  --mac-padding N   ISO/IEC 9797-1 padding method 1 or 2 (default 1)\n";
+    "  --mac-padding N   ISO/IEC 9797-1 padding method 1 or 2 (default 1)\n"
+    "  --mac-covers W    what the MAC covers: message (type, bitmap and the fields\n"
+    "                    before field 64; the default of all but LEGACY) or data\n"
+    "                    (the fields before field 64 only; LEGACY's)\n";
 
 const char kMacFromSettingsHelp[] =
     "                    Without --mac, the settings file's [MAC] section decides.\n";
@@ -51,6 +54,17 @@ bool ParseMacPadding(const std::string &value, MacChoice *c, std::string *error)
     return true;
 }
 
+bool ParseMacCovers(const std::string &value, MacChoice *c, std::string *error)
+{
+    const int covers = FindMacCovers(value.c_str());
+    if (covers == 0) {
+        *error = "--mac-covers takes message or data, not " + value;
+        return false;
+    }
+    c->covers = covers;
+    return true;
+}
+
 bool ParseMacKey(const std::string &hex, MacChoice *c, std::string *error)
 {
     std::string bytes;
@@ -72,11 +86,33 @@ bool MacFromSettings(const std::string &file, MacChoice *c, std::string *error)
     std::string padding = MacSetting(file, "PADDING");
     while (padding.size() > 1 && padding[0] == '0')
         padding.erase(0, 1);
-    return padding.empty() || ParseMacPadding(padding, c, error);
+    if (!padding.empty() && !ParseMacPadding(padding, c, error))
+        return false;
+    std::string keyLen = MacSetting(file, "KEYLEN");
+    while (keyLen.size() > 1 && keyLen[0] == '0')
+        keyLen.erase(0, 1);
+    if (!keyLen.empty()) {
+        if (keyLen.size() > 2 || keyLen.find_first_not_of("0123456789") != std::string::npos) {
+            *error = "[MAC] KEYLEN=" + keyLen + " of " + file + " is no key length";
+            return false;
+        }
+        c->settingsKeyLen = std::stoi(keyLen);
+    }
+    const std::string covers = MacSetting(file, "COVERS");
+    if (!covers.empty() && (c->covers = FindMacCovers(covers.c_str())) == 0) {
+        *error = "[MAC] COVERS=" + covers + " of " + file + " is not MESSAGE or DATA";
+        return false;
+    }
+    return true;
 }
 
 std::string MacKeyFault(const MacChoice &c)
 {
+    if (c.algorithm == TP_MAC_LEGACY && c.covers == TP_MAC_COVERS_MESSAGE)
+        return "LEGACY covers the data area only, not the message (--mac-covers data)";
+    if (c.settingsKeyLen != 0 && c.keyLen != c.settingsKeyLen)
+        return "--key has " + std::to_string(c.keyLen) + " bytes (" + std::to_string(2 * c.keyLen) +
+               " hex digits), the settings file's [MAC] KEYLEN is " + std::to_string(c.settingsKeyLen);
     unsigned char mac[1];
     if (TpMac(c.algorithm, c.padding, c.key, c.keyLen, nullptr, 0, mac, 1) == 0)
         return "";
@@ -86,12 +122,23 @@ std::string MacKeyFault(const MacChoice &c)
                               std::to_string(2 * c.keyLen);
 }
 
+int MacCovers(const MacChoice &c)
+{
+    if (c.covers != 0)
+        return c.covers;
+    return c.algorithm == TP_MAC_LEGACY ? TP_MAC_COVERS_DATA : TP_MAC_COVERS_MESSAGE;
+}
+
 const char *MacName(int algorithm)
 {
     const tranpak::MacName *n = MacNameOf(algorithm);
     return n == nullptr ? "?" : n->name;
 }
 
-bool UseMac(TpSession *s, const MacChoice &c) { return TpSetMacAlgorithm(s, c.algorithm, c.padding, c.keyLen) == 0; }
+bool UseMac(TpSession *s, const MacChoice &c)
+{
+    return TpSetMacAlgorithm(s, c.algorithm, c.padding, c.keyLen) == 0 &&
+           (c.covers == 0 || TpSetMacCovers(s, c.covers) == 0);
+}
 
 }  // namespace tranpak::tools

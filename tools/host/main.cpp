@@ -138,6 +138,8 @@ bool Apply(const CliItem &it, HostOptions *o, std::string *portFile, bool *haveK
         return ParseMacAlgorithm(v, &o->mac, error);
     if (n == "mac-padding")
         return ParseMacPadding(v, &o->mac, error);
+    if (n == "mac-covers")
+        return ParseMacCovers(v, &o->mac, error);
     if (n == "port") {
         if (!ParsePort(v, &o->port))
             *error = "--port takes a port from 0 to 65535, not " + v;
@@ -200,7 +202,7 @@ int Run(int argc, char **argv)
     std::vector<CliItem> items;
     std::string error;
     if (!ParseCommandLine(argc, argv,
-                          {{"key", true}, {"mac", true}, {"mac-padding", true}, {"address", true}, {"port", true}, {"port-file", true}, {"defs", true},
+                          {{"key", true}, {"mac", true}, {"mac-padding", true}, {"mac-covers", true}, {"address", true}, {"port", true}, {"port-file", true}, {"defs", true},
                            {"errlog", true}, {"dir", true}, {"client-timeout", true}, {"idle-timeout", true},
                            {"transfer-timeout", true},
                            {"max-clients", true}, {"reply-type", true},

@@ -92,7 +92,8 @@ std::string DecodeField(const TpCellDef &cell, const std::string &data, size_t o
     return "";
 }
 
-void CheckMac(const std::string &data, const unsigned char bitmap[8], const DecodeOptions &options, FrameReport *r)
+void CheckMac(const std::string &frame, const std::string &data, const unsigned char bitmap[8],
+              const DecodeOptions &options, FrameReport *r)
 {
     if (!options.haveKey) {
         r->mac = MacStatus::kNotChecked;
@@ -100,9 +101,13 @@ void CheckMac(const std::string &data, const unsigned char bitmap[8], const Deco
         r->mac = MacStatus::kNone;
     } else {
         unsigned char mac[8];
-        const auto *covered = reinterpret_cast<const unsigned char *>(data.data());
-        const int n = static_cast<int>(data.size() - 8);
         const MacChoice &c = options.mac;
+        // The data area before field 64, after the type and the bitmap
+        // when the MAC covers the whole message.
+        const bool whole = MacCovers(c) == TP_MAC_COVERS_MESSAGE;
+        const size_t from = whole ? wire::kPacketHeadSize : kDataAt;
+        const auto *covered = reinterpret_cast<const unsigned char *>(frame.data() + from);
+        const int n = static_cast<int>(kDataAt - from + data.size() - 8);
         // The library's own MAC takes the first 8 bytes of whatever key was given.
         const int keyLen = c.algorithm == TP_MAC_LEGACY ? 8 : c.keyLen;
         TpMac(c.algorithm, c.padding, c.key, keyLen, covered, n, mac, 8);
@@ -173,7 +178,7 @@ FrameReport DecodeFrame(const std::string &frame, const DecodeOptions &options)
     }
     if (r.failure.empty())
         r.trailing = data.size() - offset;
-    CheckMac(data, bitmap, options, &r);
+    CheckMac(frame, data, bitmap, options, &r);
     if (!r.ok())
         r.raw = RawRows(frame, hidden);
     return r;

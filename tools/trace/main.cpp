@@ -42,6 +42,8 @@ void Help()
         "  --mac NAME     the MAC of field 64: LEGACY (default), ISO9797-1-ALG1,\n"
         "                 ISO9797-1-ALG3, TDES-CMAC or AES-CMAC\n"
         "  --mac-padding N  ISO/IEC 9797-1 padding method 1 or 2 (default 1)\n"
+        "  --mac-covers W   message (type, bitmap and the fields before field 64; the\n"
+        "                 default of all but LEGACY) or data (the fields only)\n"
         "  --frame HEX    decode this one frame instead of a trace file (as\n"
         "                 tranpak-client --pack-only prints it); --hex is the same\n"
         "  --mask LIST    mask these fields too (numbers 1 to 64, comma separated)\n"
@@ -68,7 +70,8 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
     std::vector<CliItem> items;
     std::string error;
     if (!ParseCommandLine(argc, argv,
-                          {{"defs", true}, {"key", true}, {"mac", true}, {"mac-padding", true}, {"hex", true}, {"frame", true}, {"mask", true}, {"unmask", false},
+                          {{"defs", true}, {"key", true}, {"mac", true}, {"mac-padding", true}, {"mac-covers", true},
+                           {"hex", true}, {"frame", true}, {"mask", true}, {"unmask", false},
                            {"json", false}, {"help", false}, {"version", false}},
                           &items, &error))
         return UsageError(kTool, error);
@@ -90,6 +93,9 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
             a->options.haveKey = true;
         } else if (it.name == "mac" || it.name == "mac-padding") {
             if (!(it.name == "mac" ? ParseMacAlgorithm : ParseMacPadding)(it.value, &a->options.mac, &error))
+                return UsageError(kTool, error);
+        } else if (it.name == "mac-covers") {
+            if (!ParseMacCovers(it.value, &a->options.mac, &error))
                 return UsageError(kTool, error);
         } else if (it.name == "hex" || it.name == "frame") {
             a->hex = it.value;
