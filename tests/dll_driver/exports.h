@@ -82,7 +82,10 @@ struct TpError {
     X(int, TpMac, (int algorithm, int padding, const void *key, int keyLen, const void *data, int dataLen, \
                    unsigned char *mac, int macLen))                                               \
     X(int, TpKeyCheckValue, (int method, int algorithm, const void *key, int keyLen, unsigned char *kcv, int kcvLen)) \
-    X(int, TpSetMacAlgorithm, (void *s, int algorithm, int padding, int keyLen))
+    X(int, TpSetMacAlgorithm, (void *s, int algorithm, int padding, int keyLen))                   \
+    X(int, TpSockExchange, (void *s, int sock, const void *key))                                  \
+    X(int, TpSetCellTexts, (void *s, const char *block))                                          \
+    X(int, TpGetCellTexts, (void *s, char *out, int size, int *outLen))
 
 #define TRANPAK_POINTER_TYPE(ret, name, params) typedef ret(__cdecl *name##_fn) params;
 TRANPAK_EXPORTS(TRANPAK_POINTER_TYPE)
