@@ -106,6 +106,8 @@ def _field_number(field: object) -> int:
     that a C int holds, so that no large number wraps round to a real field
     on its way in (2**32 + 4 would otherwise be field 4). The library itself
     refuses the rest outside 0 to 64."""
+    if type(field) is int and 0 <= field <= 64:  # the usual case, first
+        return field
     if isinstance(field, bool) or not isinstance(field, int):
         raise TypeError(f"a field number is an int, not {type(field).__name__}")
     if not -2**31 <= field < 2**31:
@@ -155,6 +157,8 @@ class Session:
         self._text = ctypes.create_string_buffer(_b.CELL_TEXT_SIZE)
         self._frame = (c_ubyte * _b.FRAME_SIZE)()
         self._bitmap = (c_ubyte * 8)()
+        self._block = ctypes.create_string_buffer(_b.BLOCK_SIZE)
+        self._block_len = c_int(0)
         self._err = _b.TpError()
         self._closed = False
         # The key length the session's MAC reads: 8 for the library's own
@@ -226,6 +230,10 @@ class Session:
     # --- fields --------------------------------------------------------------
 
     def _text_of(self, field: int, value: Value) -> bytes:
+        if type(value) is str:  # the usual case, first
+            raw = value.encode(_ENCODING, "strict") if value.isascii() else None
+            if raw is not None and b"\0" not in raw:
+                return raw
         if isinstance(value, str):
             try:
                 raw = value.encode(_ENCODING)
@@ -310,6 +318,13 @@ class Session:
             out[field] = text.value.decode(_ENCODING)
         return out
 
+    def _whole_message(self) -> Dict[int, str]:
+        """The type and every field in use, read in one call as a block of
+        pairs (TpGetCellTexts)."""
+        self._check(self._lib.TpGetCellTexts(self._s, self._block, _b.BLOCK_SIZE, byref(self._block_len)))
+        parts = ctypes.string_at(self._block, self._block_len.value - 1).split(b"\0")
+        return {int(field): text.decode(_ENCODING) for field, text in zip(parts[0::2], parts[1::2])}
+
     def _used_fields(self):
         d = _b.TpCellDef()
         get = self._lib.TpGetCellDef
@@ -330,15 +345,19 @@ class Session:
         """The message as ``{0: type, field: text, ...}``, fields in use only."""
         with self._lock:
             self._ready()
-            return self._message(self._used_fields())
+            return self._whole_message()
 
     def _load(self, message: Mapping[int, Value]) -> None:
-        # Every key is looked at before the message is cleared, so that a
-        # dictionary refused for its keys leaves the message as it was.
-        items = [(_field_number(field), value) for field, value in message.items()]
+        # Every key and value is looked at before the message is cleared,
+        # so that a dictionary refused for them leaves the message as it was;
+        # then all are set in one call, as a block of pairs (TpSetCellTexts).
+        block = []
+        for field, value in message.items():
+            field = _field_number(field)
+            block.append(b"%d\0%s\0" % (field, self._text_of(field, value)))
+        block.append(b"\0")
         self._check(self._lib.TpResetMesg(self._s))
-        for field, value in items:
-            self._check(self._lib.TpSetCellText(self._s, field, self._text_of(field, value)))
+        self._check(self._lib.TpSetCellTexts(self._s, b"".join(block)))
 
     def load(self, message: Mapping[int, Value]) -> None:
         """Clears the message and sets it from ``{field: value}`` (0: type)."""
@@ -429,13 +448,12 @@ class Session:
                 self._lib.TpSockClose(s, sock)
                 raise
             self._check(self._lib.TpSockClose(s, sock))
-            return self._message(self._received_fields())
+            return self._whole_message()
 
     def _exchange_on(self, sock: int, k: bytes) -> None:
-        s = self._s
-        self._check(self._lib.TpSockSendMesg(s, sock, k))
-        self._check(self._lib.TpSockRecvMesg(s, sock))
-        self._check(self._lib.TpCheckMesgMac(s, k))
+        # One call: the only one of an exchange that lets go of the
+        # interpreter's lock (see binding).
+        self._check(self._lib.TpSockExchange(self._s, sock, k))
 
     def connect(self, host: str, port: int) -> "Connection":
         """A connection kept open for many exchanges (``Connection``)."""
@@ -484,7 +502,7 @@ class Connection:
             s._ready()
             s._load(message)
             s._exchange_on(self._open(), k)
-            return s._message(s._received_fields())
+            return s._whole_message()
 
     def close(self) -> None:
         if self._sock is None:
