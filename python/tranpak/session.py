@@ -72,7 +72,7 @@ def mac_algorithm(algorithm: Union[int, str]) -> int:
             raise _e.ArgumentError(f"no MAC algorithm {algorithm!r} (one of {', '.join(_MAC_NAMES)})")
         return code
     if isinstance(algorithm, int) and not isinstance(algorithm, bool):
-        return algorithm
+        return c_int_arg(algorithm, "algorithm")
     raise TypeError(f"a MAC algorithm is a name or a TP_MAC_* code, not {type(algorithm).__name__}")
 
 
@@ -81,8 +81,12 @@ def mac(algorithm: Union[int, str], key: Key, data: bytes, *, padding: int = 1, 
     ``algorithm`` (see ``Session.set_mac``); ``padding`` counts for the
     ISO/IEC 9797-1 algorithms. ArgumentError for what the library refuses."""
     raw, text = key_bytes(key), bytes(data)
-    out = (c_ubyte * max(length, 1))()
-    rc = _b.lib().TpMac(mac_algorithm(algorithm), padding, raw, len(raw), text, len(text), out, length)
+    code, padding, length = mac_algorithm(algorithm), c_int_arg(padding, "padding"), c_int_arg(length, "length")
+    # Room for the longest MAC and one byte more: a longer length is
+    # handed on as that one more, which the library refuses, writing nothing.
+    out = (c_ubyte * max(min(length, _b.MAX_KEY_SIZE), 1))()
+    rc = _b.lib().TpMac(code, padding, raw, len(raw), text, c_int_arg(len(text), "the data's length"), out,
+                        min(length, len(out) + 1))
     if rc != 0:
         raise _e.ArgumentError(f"TpMac refused: algorithm {algorithm!r}, padding {padding}, a key of {len(raw)} "
                                f"bytes, a MAC of {length} bytes")
@@ -94,11 +98,25 @@ def key_check_value(algorithm: Union[int, str], key: Key, *, method: int = 1, le
     it: ``method`` 1 (TP_KCV_ENCRYPT_ZEROS, the classic 3 bytes) or 2
     (TP_KCV_CMAC)."""
     raw = key_bytes(key)
-    out = (c_ubyte * max(length, 1))()
-    if _b.lib().TpKeyCheckValue(method, mac_algorithm(algorithm), raw, len(raw), out, length) != 0:
+    code, method, length = mac_algorithm(algorithm), c_int_arg(method, "method"), c_int_arg(length, "length")
+    out = (c_ubyte * max(min(length, _b.MAX_KEY_SIZE), 1))()
+    if _b.lib().TpKeyCheckValue(method, code, raw, len(raw), out, min(length, len(out) + 1)) != 0:
         raise _e.ArgumentError(f"TpKeyCheckValue refused: method {method}, algorithm {algorithm!r}, a key of "
                                f"{len(raw)} bytes, {length} bytes")
     return bytes(out[:length])
+
+
+def c_int_arg(value: object, name: str) -> int:
+    """An int on its way to a C ``int`` of the library: every call that
+    passes one takes it through here. ctypes keeps only the low 32 bits of
+    a larger number (a padding of 2**32 + 2 would arrive as 2), so a number
+    outside -2**31 to 2**31 - 1 is refused (ArgumentError, a ValueError);
+    a bool or a float is not an int here (TypeError)."""
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise TypeError(f"{name} is an int, not {type(value).__name__}")
+    if not -2**31 <= value < 2**31:
+        raise _e.ArgumentError(f"{name} = {value} does not fit a C int (-2**31 to 2**31 - 1)")
+    return value
 
 
 def _field_number(field: object) -> int:
@@ -112,11 +130,19 @@ def _field_number(field: object) -> int:
         raise TypeError(f"a field number is an int, not {type(field).__name__}")
     if not -2**31 <= field < 2**31:
         raise _e.ArgumentError(f"no field {field}: fields are 0 to 64")
-    return field
+    return c_int_arg(field, "field")
+
+
+def _no_nul(raw: bytes, what: str) -> bytes:
+    """C reads a text up to its first NUL: a NUL inside would cut it short
+    silently, so it is refused (ArgumentError, a ValueError)."""
+    if b"\0" in raw:
+        raise _e.ArgumentError(f"{what} {raw!r} holds a NUL character")
+    return raw
 
 
 def _path(value: Optional[PathLike]) -> Optional[bytes]:
-    return None if value is None else os.fsencode(value)
+    return None if value is None else _no_nul(os.fsencode(value), "path")
 
 
 def _port(port: object) -> int:
@@ -126,13 +152,19 @@ def _port(port: object) -> int:
         raise TypeError(f"a port is an int, not {type(port).__name__}")
     if not 1 <= port <= 65535:
         raise _e.ArgumentError(f"no port {port}: ports are 1 to 65535")
-    return port
+    return c_int_arg(port, "port")
 
 
 def _host(host: str) -> bytes:
     if not isinstance(host, str):
         raise TypeError(f"host is a str, not {type(host).__name__}")
-    return host.encode("ascii", "replace")
+    return _no_nul(host.encode("ascii", "replace"), "host name")
+
+
+def _request(request: str) -> bytes:
+    if not isinstance(request, str):
+        raise TypeError(f"a request is a str, not {type(request).__name__}")
+    return _no_nul(request.encode(_ENCODING), "request")
 
 
 class Session:
@@ -170,12 +202,13 @@ class Session:
         if settings is not None:
             if given:
                 raise TypeError("give a settings file or the settings, not both")
-            rc = self._lib.TpInit8583(self._s, os.fsencode(settings))
+            rc = self._lib.TpInit8583(self._s, _path(settings))
         else:
             for name, limit in (("connect_limit", connect_limit), ("send_limit", send_limit),
                                 ("recv_limit", recv_limit), ("transfer_limit", transfer_limit)):
                 if not isinstance(limit, int) or isinstance(limit, bool):
                     raise TypeError(f"{name} is whole seconds (int), not {type(limit).__name__}")
+                c_int_arg(limit, name)
             self._settings = _b.TpSettings(1 if trace_on else 0, _path(errlog), _path(defs), _path(trace), connect_limit,
                                            send_limit, recv_limit, transfer_limit)
             rc = self._lib.TpInit8583With(self._s, byref(self._settings))
@@ -390,7 +423,8 @@ class Session:
         if key_len is None:
             key_len = 8 if code == _b.TP_MAC_LEGACY else 16
         with self._lock:
-            self._check(self._lib.TpSetMacAlgorithm(self._ready(), code, padding, key_len))
+            self._check(self._lib.TpSetMacAlgorithm(self._ready(), code, c_int_arg(padding, "padding"),
+                                                    c_int_arg(key_len, "key_len")))
             self._key_len = key_len
 
     def _key(self, key: Key) -> ctypes.Array:
@@ -470,14 +504,14 @@ class Session:
         ``binary=False`` sends it as text (CRs dropped, ends at 0x1A)."""
         fn = self._lib.TpSockSendBinFile if binary else self._lib.TpSockSendFile
         with self._lock:
-            self._check(fn(self._ready(), _host(host), _port(port), os.fsencode(local), request.encode(_ENCODING)))
+            self._check(fn(self._ready(), _host(host), _port(port), _path(local), _request(request)))
 
     def fetch_file(self, host: str, port: int, request: str, local: PathLike, binary: bool = True) -> None:
         """Fetches ``request`` from the host into ``local`` (put in place
         only when whole). ``binary=False`` puts a CR before every LF."""
         fn = self._lib.TpSockRecvBinFile if binary else self._lib.TpSockRecvFile
         with self._lock:
-            self._check(fn(self._ready(), _host(host), _port(port), request.encode(_ENCODING), os.fsencode(local)))
+            self._check(fn(self._ready(), _host(host), _port(port), _request(request), _path(local)))
 
 
 class Connection:
