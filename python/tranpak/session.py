@@ -5,7 +5,9 @@ from __future__ import annotations
 import ctypes
 import decimal
 import os
+import socket
 import threading
+import weakref
 from ctypes import byref, c_int, c_ubyte
 from typing import Dict, Mapping, NamedTuple, Optional, Union
 
@@ -193,6 +195,8 @@ class Session:
         self._block_len = c_int(0)
         self._err = _b.TpError()
         self._closed = False
+        # Connections open on this session, closed with it.
+        self._connections: "weakref.WeakSet[Connection]" = weakref.WeakSet()
         # The key length the session's MAC reads: 8 for the library's own
         # MAC, which TpInit8583With always starts with; unknown (None) for a
         # settings file, whose [MAC] section may name another.
@@ -221,10 +225,13 @@ class Session:
     # --- lifetime ------------------------------------------------------------
 
     def close(self) -> None:
-        """Wipes the session (keys and card data gone); it cannot be used
-        afterwards. Closing again does nothing."""
+        """Closes the connections still open on the session and wipes it
+        (keys and card data gone); it cannot be used afterwards. Closing
+        again does nothing."""
         with self._lock:
             if not self._closed:
+                for conn in list(self._connections):
+                    conn._drop()
                 self._lib.TpWipe(self._s)
                 self._closed = True
 
@@ -495,7 +502,9 @@ class Session:
             sock = self._lib.TpSockConnect(self._ready(), _host(host), _port(port))
             if sock < 0:
                 raise self._failure()
-            return Connection(self, sock)
+            conn = Connection(self, sock)
+            self._connections.add(conn)
+            return conn
 
     # --- files ---------------------------------------------------------------
 
@@ -514,14 +523,35 @@ class Session:
             self._check(fn(self._ready(), _host(host), _port(port), _request(request), _path(local)))
 
 
+def _close_socket(sock: int) -> None:
+    """Closes a socket of the library's without its session (for a
+    connection collected unclosed, when the session may be in use on
+    another thread or wiped)."""
+    try:
+        socket.socket(fileno=sock).close()
+    except OSError:  # pragma: no cover - closed already by other means
+        pass
+
+
 class Connection:
     """A connection of a session, kept open: ``exchange`` as often as
     wanted, then ``close`` (or leave the ``with`` block). After a failure
-    the connection is out of step: close it and connect anew."""
+    the connection is out of step: close it and connect anew. A connection
+    dropped without ``close()`` is closed when it is collected, and every
+    connection of a session is closed when the session is."""
 
     def __init__(self, session: Session, sock: int) -> None:
         self._session = session
         self._sock: Optional[int] = sock
+        self._finalizer = weakref.finalize(self, _close_socket, sock)
+
+    def _drop(self) -> None:
+        """Closes the socket through the session, whose lock the caller
+        holds, before the session is wiped."""
+        if self._sock is not None:
+            sock, self._sock = self._sock, None
+            self._finalizer.detach()
+            self._session._lib.TpSockClose(self._session._s, sock)
 
     def _open(self) -> int:
         if self._sock is None:
@@ -543,8 +573,14 @@ class Connection:
             return
         s = self._session
         with s._lock:
+            if self._sock is None:  # closed with its session meanwhile
+                return
             sock, self._sock = self._sock, None
-            if not s._closed:
+            self._finalizer.detach()
+            s._connections.discard(self)
+            if s._closed:
+                _close_socket(sock)
+            else:
                 s._check(s._lib.TpSockClose(s._s, sock))
 
     def __enter__(self) -> "Connection":
