@@ -50,6 +50,44 @@ TEST_F(OsLayer, StartUpTakesEitherVersionAskedFor)
     EXPECT_EQ(os::SockStartup(2, 2), 0);
 }
 
+// The library's own start-up, as loading it runs it: sockets can be
+// opened afterwards, and starting again is no failure.
+TEST_F(OsLayer, TheLibrarysStartUpLeavesSocketsReady)
+{
+    EXPECT_EQ(os::SocketsStart(), 0);
+    EXPECT_EQ(os::SocketsStart(), 0);
+    const int sock = os::SockOpenTcp();
+    ASSERT_NE(sock, os::kNoSocket);
+    EXPECT_EQ(os::SockCloseHandle(sock), 0);
+}
+
+// The running program's path: whole, '/' between components, or refused
+// with an empty text when it does not fit with its closing NUL.
+TEST(ProgramPath, IsWholeOrRefused)
+{
+    char full[os::kProgramPathSize];
+    ASSERT_TRUE(os::ProgramPath(full, sizeof full));
+    const std::string path = full;
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(path.find('\\'), std::string::npos) << path;
+    EXPECT_NE(path.find("test_os"), std::string::npos) << path;
+    const int length = static_cast<int>(path.size());
+    const struct {
+        int size;
+        bool fits;
+    } cases[] = {{length + 1, true}, {length, false}, {length - 1, false}, {1, false}};
+    for (const auto &c : cases) {
+        char out[os::kProgramPathSize];
+        std::memset(out, 'x', sizeof out);
+        EXPECT_EQ(os::ProgramPath(out, c.size), c.fits) << c.size;
+        EXPECT_STREQ(out, c.fits ? path.c_str() : "") << c.size;
+    }
+    EXPECT_FALSE(os::ProgramPath(nullptr, 16));
+    char untouched[4] = "abc";
+    EXPECT_FALSE(os::ProgramPath(untouched, 0));
+    EXPECT_STREQ(untouched, "abc");
+}
+
 // Nothing to receive, and a send buffer that is full, both answer kNotNow,
 // never 0 (which is the peer's close) nor -1 (an error); bytes that have
 // come are received by one call.

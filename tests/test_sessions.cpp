@@ -1,7 +1,7 @@
 // Sessions: several in one thread, one per thread in many, and the codec
 // without a socket against the socket functions.
 #include "api/session.h"
-#include "net/sock_init.h"
+#include "os/os.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
@@ -79,7 +79,7 @@ TEST_F(SessionTest, SizeAndTheRefusalOfSessionsNotReady)
 // Init8583 and is refused on a session never initialised.
 TEST_F(SessionTest, TheDefaultSessionNeedsNoInit8583WhereItsTwinsRefuse)
 {
-    SockAppInit();  // what loading the library does (Windows Sockets)
+    os::SocketsStart();  // what loading the library does (Windows Sockets)
     ScriptedPeer listener({}, AcceptNobody());
     const int port = listener.port();
     ASSERT_GT(port, 0);

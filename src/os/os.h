@@ -6,8 +6,9 @@
 // library. os_programs.h adds what only programs need (server sockets,
 // files below a served directory, threads, signals); that part may
 // allocate and is never linked into the shared library.
-// One implementation per platform lives beside this file (posix/, win32/);
-// CMake compiles exactly one of them. The library names this header
+// What is the same on every platform is written once, in the *_common.cpp
+// files beside this one; each platform's files (posix/, win32/) hold only
+// the system calls they stand on. CMake compiles exactly one platform. The library names this header
 // "os/os.h"; programs name it "os.h", as a header of the kit.
 #ifndef TRANPAK_OS_OS_H
 #define TRANPAK_OS_OS_H
@@ -28,6 +29,11 @@ inline constexpr int kNoSocket = -1;
 // success, -1 on failure. The library asks for Windows Sockets 1.1; a
 // program may ask for 2.2. On POSIX there is nothing to start.
 int SockStartup(int major, int minor);
+// The library's own start of the sockets layer, once per process when it
+// is loaded: SockStartup for Windows Sockets 1.1, exactly the version the
+// library was written for. 0 when the sockets layer is ready, -1 when it
+// cannot be started. Nothing to start on POSIX.
+int SocketsStart();
 
 // Converts a dotted IPv4 text as the C library's inet_addr does.
 // 0 and the 4 address bytes (network order) on success, -1 when the text

@@ -215,7 +215,7 @@ public:
     static constexpr std::size_t kHandleSize = 16;
 
 private:
-    friend struct ThreadEntry;  // what a started thread runs first, in each platform's file
+    friend struct ThreadEntry;  // what a started thread runs first (threads_common.h)
     void (*body_)(void *) = nullptr;
     void *arg_ = nullptr;
     bool started_ = false;

@@ -1,8 +1,8 @@
 // Files below a served directory on POSIX systems, and the descriptor
 // calls that go with them: see ServedDir in os_programs.h for how a path
-// is kept from leading outside.
-#include "os/os_programs.h"
+// is kept from leading outside. A store's life is in served_dir_common.cpp.
 #include "os/posix/common_posix.h"
+#include "os/served_dir_common.h"
 
 #include <climits>
 #include <cstdlib>
@@ -12,11 +12,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <new>
-#include <type_traits>
 
 #if defined(SYS_openat2) && __has_include(<linux/openat2.h>)
 #include <linux/openat2.h>
@@ -25,17 +22,9 @@
 
 namespace tranpak::os {
 
-bool WriteBytes(int fd, const void *bytes, int count)
+int WriteSome(int fd, const void *bytes, int count)
 {
-    const char *p = static_cast<const char *>(bytes);
-    while (count > 0) {
-        const ssize_t n = RetryOnSignal([&] { return write(fd, p, static_cast<size_t>(count)); });
-        if (n <= 0)
-            return false;
-        p += n;
-        count -= static_cast<int>(n);
-    }
-    return true;
+    return static_cast<int>(RetryOnSignal([&] { return write(fd, bytes, static_cast<size_t>(count)); }));
 }
 
 bool SyncAndClose(int fd)
@@ -64,11 +53,6 @@ constexpr size_t kPathRoom = PATH_MAX;
 // Room for a link's target as read, one more than the longest the system
 // makes, so that a target that filled it is seen as too long.
 constexpr size_t kTargetRoom = PATH_MAX + 1;
-// Room for the last component's name: one the system looked up (or found
-// missing) is never longer than NAME_MAX.
-constexpr size_t kNameRoom = NAME_MAX + 1;
-// Room for a temporary name: ".tranpak-" PID "-" count ".tmp".
-constexpr size_t kTemporaryRoom = 64;
 
 #ifdef TRANPAK_HAVE_OPENAT2
 // The kernel answers EAGAIN when a rename anywhere on the system ran while
@@ -97,14 +81,6 @@ int OpenBeneath(int, const char *, int)
     return -1;
 }
 #endif
-
-// The detail of a kSystem refusal, into the caller's buffer.
-Refused SystemDetail(const char *text, char *detail, int size)
-{
-    if (detail != nullptr && size > 0)
-        std::snprintf(detail, static_cast<size_t>(size), "%s", text);
-    return Refused::kSystem;
-}
 
 Refused SystemRefusal(int error, char *detail, int size)
 {
@@ -227,23 +203,6 @@ bool JoinTarget(const char *parent, const char *target, size_t targetLength, cha
 
 }  // namespace
 
-struct ServedDir::Impl {
-    int fd = -1;
-    bool beneath = false;
-};
-
-struct PendingStore::Impl {
-    int parent = -1;
-    char temporary[kTemporaryRoom] = {};  // in parent; "" once committed
-    char name[kNameRoom] = {};            // in parent
-};
-
-}  // namespace tranpak::os
-
-#include "os/served_dir_room.h"
-
-namespace tranpak::os {
-
 ServedDir::~ServedDir()
 {
     if (State().fd >= 0)
@@ -311,11 +270,9 @@ int ServedDir::OpenForRead(const char *relative, Refused *refused, char *detail,
     return fd;
 }
 
-bool ServedDir::StoreBegin(const char *relative, PendingStore *store, Refused *refused, char *detail,
-                           int detailSize) const
+bool FindStorePlace(const ServedDir::Impl &dir, const char *relative, PendingStore::Impl &place, Refused *refused,
+                    char *detail, int detailSize)
 {
-    static std::atomic<long> temporaries{0};
-    const Impl &dir = State();
     char path[kPathRoom], parentPath[kPathRoom];
     const char *name = nullptr;
     if (std::strlen(relative) >= kPathRoom) {
@@ -370,52 +327,32 @@ bool ServedDir::StoreBegin(const char *relative, PendingStore *store, Refused *r
         close(parent);
         return false;
     }
-    // Short and of its own form whatever the target's name, so that a
-    // name near the system's limit (reached through a link) still leaves
-    // room for it.
-    char temporary[kTemporaryRoom];
-    std::snprintf(temporary, sizeof temporary, ".tranpak-%ld-%ld.tmp", ProcessId(), ++temporaries);
-    const int fd = openat(parent, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    place.parent = parent;
+    std::memcpy(place.name, name, std::strlen(name) + 1);
+    return true;
+}
+
+// Short and of its own form whatever the target's name, so that a name
+// near the system's limit (reached through a link) still leaves room for
+// it.
+int CreateTemporary(const ServedDir::Impl &, const char *, PendingStore::Impl &place, long count, Refused *refused,
+                    char *detail, int detailSize)
+{
+    std::snprintf(place.temporary, sizeof place.temporary, ".tranpak-%ld-%ld.tmp", ProcessId(), count);
+    const int fd = openat(place.parent, place.temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
         *refused = SystemRefusal(errno, detail, detailSize);
-        close(parent);
-        return false;
-    }
-    store->Abandon();
-    PendingStore::Impl &pending = *::new (static_cast<void *>(store->impl_)) PendingStore::Impl{};
-    pending.parent = parent;
-    std::memcpy(pending.temporary, temporary, sizeof temporary);
-    std::memcpy(pending.name, name, std::strlen(name) + 1);
-    store->pending_ = true;
-    store->fd_ = fd;
-    *refused = Refused::kNone;
-    return true;
+    return fd;
 }
 
-bool PendingStore::Commit()
+bool PutTemporaryInPlace(PendingStore::Impl &place)
 {
-    if (!pending_ || fd_ >= 0 || State().temporary[0] == '\0')
-        return false;
-    Impl &pending = State();
-    if (renameat(pending.parent, pending.temporary, pending.parent, pending.name) != 0)
-        return false;
-    pending.temporary[0] = '\0';
-    return true;
+    return renameat(place.parent, place.temporary, place.parent, place.name) == 0;
 }
 
-void PendingStore::Abandon()
-{
-    if (!pending_)
-        return;
-    Impl &pending = State();
-    if (fd_ >= 0)
-        close(fd_);
-    fd_ = -1;
-    if (pending.temporary[0] != '\0')
-        unlinkat(pending.parent, pending.temporary, 0);
-    close(pending.parent);
-    pending_ = false;
-}
+void RemoveTemporary(PendingStore::Impl &place) { unlinkat(place.parent, place.temporary, 0); }
+
+void ReleasePlace(PendingStore::Impl &place) { close(place.parent); }
 
 long ProcessId() { return static_cast<long>(getpid()); }
 

@@ -1,28 +1,24 @@
-// The programs' part of the OS layer on POSIX systems: signals, the server
-// side of TCP, and why a connection cannot be made.
+// The programs' part of the OS layer on POSIX systems: signals, and the
+// system calls of the server side of TCP and of the running program's
+// path (the logic they serve is in server_common.cpp).
 #include "os/os_programs.h"
 #include "os/posix/common_posix.h"
+#include "os/server_common.h"
 
 #include <arpa/inet.h>
 #include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 namespace tranpak::os {
-namespace {
 
-// The system's words for an error number into text, when there is one.
-void Tell(int error, char *text, int size)
+void TellSocketError(int error, char *text, int size)
 {
     if (text != nullptr && size > 0)
         ErrorText(error, text, size);
 }
-
-}  // namespace
 
 void IgnoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
 
@@ -36,31 +32,18 @@ void OnStopRequest(void (*handler)(int))
     sigaction(SIGTERM, &sa, nullptr);
 }
 
-int SockListen(const char *address, int port, int backlog, char *why, int whySize)
+void ReuseAddress(int sock)
 {
-    unsigned char addr[4];
-    if (ParseIPv4(address, addr) != 0) {
-        if (why != nullptr && whySize > 0)
-            std::snprintf(why, static_cast<size_t>(whySize), "%s", "not an IPv4 address");
-        return -1;
-    }
-    const int s = SockOpenTcp();
-    if (s == kNoSocket) {
-        Tell(errno, why, whySize);
-        return -1;
-    }
     int one = 1;
-    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(static_cast<unsigned short>(port & 0xFFFF));
-    std::memcpy(&sin.sin_addr, addr, 4);
-    if (bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 || listen(s, backlog) < 0) {
-        Tell(errno, why, whySize);
-        SockCloseHandle(s);
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+}
+
+int BindAndListen(int sock, const unsigned char addr[4], int port, int backlog)
+{
+    const sockaddr_in sin = IPv4Address(addr, port);
+    if (bind(sock, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 || listen(sock, backlog) < 0)
         return -1;
-    }
-    return s;
+    return 0;
 }
 
 int SockLocalPort(int sock)
@@ -93,43 +76,12 @@ int SockSetRecvTimeout(int sock, int millis)
     return setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) < 0 ? -1 : 0;
 }
 
-const char *ConnectProblem(const char *host, int port, int millis, char *text, int size)
-{
-    if (size <= 0)
-        return text;
-    text[0] = '\0';
-    unsigned char addr[4];
-    if (LookupHostByName(host, addr) != 0)
-        return text;
-    const int sock = SockOpenTcp();
-    if (sock == kNoSocket) {
-        Tell(errno, text, size);
-        return text;
-    }
-    // No answer in that time is nothing known: error stays 0.
-    int error = 0;
-    SockConnectIPv4Within(sock, addr, port, millis, &error);
-    SockCloseHandle(sock);
-    if (error != 0)
-        Tell(error, text, size);
-    return text;
-}
-
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
-bool ProgramPath(char *path, int size)
+// Linux names it in /proc; other systems do not tell here.
+int SystemProgramPath(char *path, int size)
 {
-    if (path == nullptr || size <= 0)
-        return false;
-    path[0] = '\0';
-    // Linux names it in /proc; other systems do not tell here.
-    const ssize_t n = readlink("/proc/self/exe", path, static_cast<size_t>(size));
-    if (n <= 0 || n >= size) {
-        path[0] = '\0';
-        return false;
-    }
-    path[n] = '\0';
-    return true;
+    return static_cast<int>(readlink("/proc/self/exe", path, static_cast<size_t>(size)));
 }
 
 }  // namespace tranpak::os

@@ -2,6 +2,7 @@
 // side, waiting, and the calls that do not wait.
 #include "os/os.h"
 #include "os/posix/common_posix.h"
+#include "os/sockets_common.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -20,18 +21,17 @@
 
 namespace tranpak::os {
 
-int SockStartup(int, int) { return 0; }
-
-int ParseIPv4(const char *text, unsigned char addr[4])
+// Nothing to start: the version asked for is the one there.
+int SystemSocketsStart(int major, int minor, int *gotMajor, int *gotMinor)
 {
-    in_addr_t a = inet_addr(text);
-    // inet_addr answers INADDR_NONE both for errors and for the broadcast
-    // address itself; only the literal text of the latter is accepted.
-    if (a == INADDR_NONE && std::strcmp(text, "255.255.255.255") != 0)
-        return -1;
-    std::memcpy(addr, &a, 4);
+    *gotMajor = major;
+    *gotMinor = minor;
     return 0;
 }
+
+void SystemSocketsStop() {}
+
+uint32_t SystemInetAddr(const char *text) { return inet_addr(text); }
 
 int LookupHostByName(const char *name, unsigned char addr[4])
 {
@@ -59,67 +59,42 @@ int SockOpenTcp()
     return s < 0 ? kNoSocket : s;
 }
 
-int SockConnectIPv4(int sock, const unsigned char addr[4], int port, int *error)
+int SystemConnect(int sock, const unsigned char addr[4], int port)
 {
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(static_cast<unsigned short>(port & 0xFFFF));
-    std::memcpy(&sin.sin_addr, addr, 4);
-    const int rc = RetryOnSignal([&] { return connect(sock, reinterpret_cast<const sockaddr *>(&sin), sizeof sin); });
-    if (error != nullptr)
-        *error = rc < 0 ? errno : 0;
-    return rc < 0 ? -1 : 0;
+    const sockaddr_in sin = IPv4Address(addr, port);
+    return RetryOnSignal([&] { return connect(sock, reinterpret_cast<const sockaddr *>(&sin), sizeof sin); });
 }
 
 int LastSocketError() { return errno; }
 
 const char *SocketErrorText(int error, char *out, int size) { return ErrorText(error, out, size); }
 
-int SockConnectIPv4Within(int sock, const unsigned char addr[4], int port, int millis, int *error)
+int SystemConnectWithin(int sock, const unsigned char addr[4], int port, int millis, int *failure)
 {
-    int failure = 0;
-    if (error != nullptr)
-        *error = 0;
-    if (SetNonBlocking(sock, true) != 0)
+    const sockaddr_in sin = IPv4Address(addr, port);
+    if (connect(sock, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) == 0)
+        return 0;
+    // A connection interrupted by a signal goes on in the background,
+    // like one in progress.
+    if (errno != EINPROGRESS && errno != EINTR) {
+        *failure = errno;
         return -1;
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(static_cast<unsigned short>(port & 0xFFFF));
-    std::memcpy(&sin.sin_addr, addr, 4);
-    int rc = 0;
-    if (connect(sock, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0) {
-        // A connection interrupted by a signal goes on in the background,
-        // like one in progress.
-        if (errno != EINPROGRESS && errno != EINTR) {
-            rc = -1;
-            failure = errno;
-        } else {
-            const uint32_t start = TickMillis();
-            for (;;) {
-                int left = millis - static_cast<int>(TickMillis() - start);
-                if (left <= 0) {
-                    rc = kTimedOut;
-                    break;
-                }
-                int ready = WaitSocket(sock, true, left);
-                if (ready < 0) {
-                    rc = -1;
-                    break;
-                }
-                if (ready > 0) {
-                    socklen_t len = sizeof failure;
-                    if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &failure, &len) < 0)
-                        failure = errno;
-                    rc = failure != 0 ? -1 : 0;
-                    break;
-                }
-            }
+    }
+    const uint32_t start = TickMillis();
+    for (;;) {
+        int left = millis - static_cast<int>(TickMillis() - start);
+        if (left <= 0)
+            return kTimedOut;
+        int ready = WaitSocket(sock, true, left);
+        if (ready < 0)
+            return -1;
+        if (ready > 0) {
+            socklen_t len = sizeof *failure;
+            if (getsockopt(sock, SOL_SOCKET, SO_ERROR, failure, &len) < 0)
+                *failure = errno;
+            return *failure != 0 ? -1 : 0;
         }
     }
-    SetNonBlocking(sock, false);
-    if (error != nullptr)
-        *error = rc == -1 ? failure : 0;
-    return rc;
 }
 
 int PollOne(int fd, bool forWrite, int millis)

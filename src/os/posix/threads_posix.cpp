@@ -1,7 +1,8 @@
 // Threads, a lock and a condition on POSIX systems (pthreads), for the
-// programs that serve or load many connections at once. The system's
-// objects live inside the Thread, Mutex and CondVar that own them.
-#include "os/os_programs.h"
+// programs that serve or load many connections at once: the system calls
+// (a Thread's bookkeeping is in threads_common.cpp). The system's objects
+// live inside the Thread, Mutex and CondVar that own them.
+#include "os/threads_common.h"
 
 #include <pthread.h>
 #include <ctime>
@@ -21,39 +22,23 @@ pthread_cond_t *CondIn(unsigned char *storage) { return std::launder(reinterpret
 
 }  // namespace
 
-// The new thread reads body_ and arg_ from the Thread, which the caller
-// keeps until it joins.
-struct ThreadEntry {
-    static void *Run(void *self)
-    {
-        auto *t = static_cast<Thread *>(self);
-        t->body_(t->arg_);
-        return nullptr;
-    }
-};
+namespace {
 
-Thread::~Thread() { Join(); }
-
-bool Thread::Start(void (*body)(void *arg), void *arg)
+void *Run(void *self)
 {
-    if (started_ || body == nullptr)
-        return false;
-    body_ = body;
-    arg_ = arg;
-    pthread_t *id = ::new (static_cast<void *>(handle_)) pthread_t{};
-    if (pthread_create(id, nullptr, ThreadEntry::Run, this) != 0)
-        return false;
-    started_ = true;
-    return true;
+    ThreadEntry::RunBody(self);
+    return nullptr;
 }
 
-void Thread::Join()
+}  // namespace
+
+bool ThreadEntry::Create(Thread &t)
 {
-    if (!started_)
-        return;
-    pthread_join(*IdIn(handle_), nullptr);
-    started_ = false;
+    pthread_t *id = ::new (static_cast<void *>(t.handle_)) pthread_t{};
+    return pthread_create(id, nullptr, Run, &t) == 0;
 }
+
+void ThreadEntry::Reap(Thread &t) { pthread_join(*IdIn(t.handle_), nullptr); }
 
 Mutex::Mutex() { pthread_mutex_init(::new (static_cast<void *>(impl_)) pthread_mutex_t{}, nullptr); }
 

@@ -3,7 +3,7 @@
 // in a message box and the load fails, so no application runs without it.
 // Windows Sockets is never cleaned up at unload; it lives until the
 // process ends.
-#include "net/sock_init.h"
+#include "os/os.h"
 
 #include <windows.h>
 
@@ -11,7 +11,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 {
     if (reason != DLL_PROCESS_ATTACH)
         return TRUE;
-    if (tranpak::SockAppInit() == 0)
+    if (tranpak::os::SocketsStart() == 0)
         return TRUE;
     MessageBoxW(nullptr, L"Windows 通信端口初始化失败。", L"tranpak", MB_OK | MB_ICONERROR);
     return FALSE;

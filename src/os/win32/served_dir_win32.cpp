@@ -1,37 +1,20 @@
 // Files below a served directory on Windows, and the descriptor calls that
 // go with them: see ServedDir in os_programs.h for how a path is kept from
-// leading outside.
-#ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0600  // GetFinalPathNameByHandleA
-#endif
-#include "os/os_programs.h"
+// leading outside. A store's life is in served_dir_common.cpp.
+#include "os/served_dir_common.h"
 #include "os/win32/system_text_win32.h"
 
 #include <windows.h>
 
-#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
-#include <new>
-#include <type_traits>
 
 namespace tranpak::os {
 
-bool WriteBytes(int fd, const void *bytes, int count)
-{
-    const char *p = static_cast<const char *>(bytes);
-    while (count > 0) {
-        int n = _write(fd, p, static_cast<unsigned>(count));
-        if (n <= 0)
-            return false;
-        p += n;
-        count -= n;
-    }
-    return true;
-}
+int WriteSome(int fd, const void *bytes, int count) { return _write(fd, bytes, static_cast<unsigned>(count)); }
 
 bool SyncAndClose(int fd)
 {
@@ -40,12 +23,6 @@ bool SyncAndClose(int fd)
 }
 
 namespace {
-
-// Room for a full path below the served directory, the closing NUL
-// included: the served directory's final path as the system gives it, and
-// every path built from it (the file, its temporary, the directories on
-// the way). A longer one is refused as kPathTooLong, never cut.
-constexpr size_t kPathRoom = MAX_PATH * 4;
 
 bool IsLinkAttribute(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
@@ -70,14 +47,6 @@ bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == E
 Refused SystemRefusal(DWORD error, char *detail, int size)
 {
     SystemText(error, detail, size);
-    return Refused::kSystem;
-}
-
-// The detail of a kSystem refusal of our own, into the caller's buffer.
-Refused SystemDetail(const char *text, char *detail, int size)
-{
-    if (detail != nullptr && size > 0)
-        std::snprintf(detail, static_cast<size_t>(size), "%s", text);
     return Refused::kSystem;
 }
 
@@ -126,12 +95,6 @@ bool Within(const char *root, HANDLE h)
     }
     return s[i] == '\0' || s[i] == '\\' || s[i] == '/';
 }
-
-// The directories held on the way to a file, from the top down.
-struct Way {
-    HANDLE held[kMostHeldDirectories];
-    int count = 0;
-};
 
 void Release(Way *way)
 {
@@ -202,23 +165,6 @@ bool HoldWay(const char *root, const char *relative, size_t parentLength, Way *w
 }
 
 }  // namespace
-
-struct ServedDir::Impl {
-    HANDLE root = INVALID_HANDLE_VALUE;
-    char path[kPathRoom] = {};  // the served directory's final path, '/' between components
-};
-
-struct PendingStore::Impl {
-    Way way;
-    char temporary[kPathRoom] = {};  // full paths; temporary "" once committed
-    char target[kPathRoom] = {};
-};
-
-}  // namespace tranpak::os
-
-#include "os/served_dir_room.h"
-
-namespace tranpak::os {
 
 ServedDir::~ServedDir()
 {
@@ -293,81 +239,56 @@ int ServedDir::OpenForRead(const char *relative, Refused *refused, char *detail,
     return fd;
 }
 
-bool ServedDir::StoreBegin(const char *relative, PendingStore *store, Refused *refused, char *detail,
-                           int detailSize) const
+bool FindStorePlace(const ServedDir::Impl &dir, const char *relative, PendingStore::Impl &place, Refused *refused,
+                    char *detail, int detailSize)
 {
-    static std::atomic<long> temporaries{0};
-    const Impl &dir = State();
-    char target[kPathRoom];
-    if (!Below(dir.path, relative, target)) {
+    if (!Below(dir.path, relative, place.target)) {
         *refused = SystemDetail(kPathTooLong, detail, detailSize);
         return false;
     }
-    const size_t parentLength = ParentLength(relative);
-    Way way;
-    if (!HoldWay(dir.path, relative, parentLength, &way, refused, detail, detailSize))
+    if (!HoldWay(dir.path, relative, ParentLength(relative), &place.way, refused, detail, detailSize))
         return false;
-    *refused = TargetRefusal(target, detail, detailSize);
+    *refused = TargetRefusal(place.target, detail, detailSize);
     if (*refused != Refused::kNone) {
-        Release(&way);
+        Release(&place.way);
         return false;
     }
-    // Short and of its own form whatever the target's name, so that a
-    // path near the system's limit still leaves room for it.
-    char temporary[kPathRoom];
-    const int n = std::snprintf(temporary, sizeof temporary, "%s/%.*s%s.tranpak-%ld-%ld.tmp", dir.path,
+    return true;
+}
+
+// Short and of its own form whatever the target's name, so that a path
+// near the system's limit still leaves room for it.
+int CreateTemporary(const ServedDir::Impl &dir, const char *relative, PendingStore::Impl &place, long count,
+                    Refused *refused, char *detail, int detailSize)
+{
+    const size_t parentLength = ParentLength(relative);
+    const int n = std::snprintf(place.temporary, sizeof place.temporary, "%s/%.*s%s.tranpak-%ld-%ld.tmp", dir.path,
                                 static_cast<int>(parentLength), relative, parentLength == 0 ? "" : "/", ProcessId(),
-                                ++temporaries);
-    if (n <= 0 || static_cast<size_t>(n) >= sizeof temporary) {
+                                count);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof place.temporary) {
         *refused = SystemDetail(kPathTooLong, detail, detailSize);
-        Release(&way);
-        return false;
+        return -1;
     }
-    HANDLE h = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileA(place.temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     const int fd = h == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
     if (fd < 0) {
         *refused = SystemRefusal(GetLastError(), detail, detailSize);
         if (h != INVALID_HANDLE_VALUE) {
             CloseHandle(h);
-            DeleteFileA(temporary);
+            DeleteFileA(place.temporary);
         }
-        Release(&way);
-        return false;
     }
-    store->Abandon();
-    PendingStore::Impl &pending = *::new (static_cast<void *>(store->impl_)) PendingStore::Impl{};
-    pending.way = way;
-    std::memcpy(pending.temporary, temporary, sizeof temporary);
-    std::memcpy(pending.target, target, sizeof target);
-    store->pending_ = true;
-    store->fd_ = fd;
-    return true;
+    return fd;
 }
 
-bool PendingStore::Commit()
+bool PutTemporaryInPlace(PendingStore::Impl &place)
 {
-    if (!pending_ || fd_ >= 0 || State().temporary[0] == '\0')
-        return false;
-    Impl &pending = State();
-    if (MoveFileExA(pending.temporary, pending.target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0)
-        return false;
-    pending.temporary[0] = '\0';
-    return true;
+    return MoveFileExA(place.temporary, place.target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-void PendingStore::Abandon()
-{
-    if (!pending_)
-        return;
-    Impl &pending = State();
-    if (fd_ >= 0)
-        _close(fd_);
-    fd_ = -1;
-    if (pending.temporary[0] != '\0')
-        DeleteFileA(pending.temporary);
-    Release(&pending.way);
-    pending_ = false;
-}
+void RemoveTemporary(PendingStore::Impl &place) { DeleteFileA(place.temporary); }
+
+void ReleasePlace(PendingStore::Impl &place) { Release(&place.way); }
 
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
 

@@ -1,6 +1,9 @@
-// The programs' part of the OS layer on Windows: signals, the server side
-// of TCP, and why a connection cannot be made.
+// The programs' part of the OS layer on Windows: signals, the system's
+// words for an error, and the system calls of the server side of TCP and
+// of the running program's path (the logic they serve is in
+// server_common.cpp).
 #include "os/os_programs.h"
+#include "os/server_common.h"
 #include "os/win32/common_win32.h"
 #include "os/win32/system_text_win32.h"
 
@@ -38,30 +41,17 @@ void OnStopRequest(void (*handler)(int))
     std::signal(SIGBREAK, handler);
 }
 
-int SockListen(const char *address, int port, int backlog, char *why, int whySize)
+void TellSocketError(int error, char *text, int size) { SystemText(static_cast<DWORD>(error), text, size); }
+
+void ReuseAddress(int) {}
+
+int BindAndListen(int sock, const unsigned char addr[4], int port, int backlog)
 {
-    unsigned char addr[4];
-    if (ParseIPv4(address, addr) != 0) {
-        if (why != nullptr && whySize > 0)
-            std::snprintf(why, static_cast<size_t>(whySize), "%s", "not an IPv4 address");
-        return -1;
-    }
-    const int sock = SockOpenTcp();
-    if (sock == kNoSocket) {
-        SystemText(static_cast<DWORD>(WSAGetLastError()), why, whySize);
-        return -1;
-    }
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
-    std::memcpy(&sin.sin_addr, addr, 4);
+    const sockaddr_in sin = IPv4Address(addr, port);
     const SOCKET s = SocketOf(sock);
-    if (bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 || listen(s, backlog) < 0) {
-        SystemText(static_cast<DWORD>(WSAGetLastError()), why, whySize);
-        SockCloseHandle(sock);
+    if (bind(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 || listen(s, backlog) < 0)
         return -1;
-    }
-    return sock;
+    return 0;
 }
 
 int SockLocalPort(int sock)
@@ -90,42 +80,17 @@ int SockSetRecvTimeout(int sock, int millis)
                : 0;
 }
 
-const char *ConnectProblem(const char *host, int port, int millis, char *text, int size)
-{
-    if (size <= 0)
-        return text;
-    text[0] = '\0';
-    unsigned char addr[4];
-    if (LookupHostByName(host, addr) != 0)
-        return text;
-    const int sock = SockOpenTcp();
-    if (sock == kNoSocket)
-        return SystemText(static_cast<DWORD>(WSAGetLastError()), text, size);
-    // No answer in that time is nothing known: error stays 0.
-    int error = 0;
-    SockConnectIPv4Within(sock, addr, port, millis, &error);
-    SockCloseHandle(sock);
-    if (error != 0)
-        SystemText(static_cast<DWORD>(error), text, size);
-    return text;
-}
-
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
-bool ProgramPath(char *path, int size)
+int SystemProgramPath(char *path, int size)
 {
-    if (path == nullptr || size <= 0)
-        return false;
-    path[0] = '\0';
     const DWORD n = GetModuleFileNameA(nullptr, path, static_cast<DWORD>(size));
-    if (n == 0 || n >= static_cast<DWORD>(size)) {
-        path[0] = '\0';
-        return false;
-    }
+    if (n == 0 || n >= static_cast<DWORD>(size))
+        return static_cast<int>(n);
     for (DWORD i = 0; i < n; ++i)
         if (path[i] == '\\')
             path[i] = '/';
-    return true;
+    return static_cast<int>(n);
 }
 
 }  // namespace tranpak::os

@@ -2,6 +2,7 @@
 // that do not wait. Every call here is one of Windows Sockets 1.1, so the
 // library imports WSOCK32.dll alone; programs link them too.
 #include "os/os.h"
+#include "os/sockets_common.h"
 #include "os/win32/common_win32.h"
 
 #include <winsock2.h>
@@ -11,28 +12,20 @@
 #include <cstring>
 
 namespace tranpak::os {
-int SockStartup(int major, int minor)
+
+int SystemSocketsStart(int major, int minor, int *gotMajor, int *gotMinor)
 {
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(major, minor), &wsa) != 0)
         return -1;
-    // Only the version asked for will do (the library speaks 1.1 and
-    // nothing else).
-    if (LOBYTE(wsa.wVersion) != major || HIBYTE(wsa.wVersion) != minor) {
-        WSACleanup();
-        return -1;
-    }
+    *gotMajor = LOBYTE(wsa.wVersion);
+    *gotMinor = HIBYTE(wsa.wVersion);
     return 0;
 }
 
-int ParseIPv4(const char *text, unsigned char addr[4])
-{
-    unsigned long a = inet_addr(text);
-    if (a == INADDR_NONE && std::strcmp(text, "255.255.255.255") != 0)
-        return -1;
-    std::memcpy(addr, &a, 4);
-    return 0;
-}
+void SystemSocketsStop() { WSACleanup(); }
+
+uint32_t SystemInetAddr(const char *text) { return static_cast<uint32_t>(inet_addr(text)); }
 
 int LookupHostByName(const char *name, unsigned char addr[4])
 {
@@ -45,16 +38,10 @@ int LookupHostByName(const char *name, unsigned char addr[4])
 
 int SockOpenTcp() { return HandleOf(socket(AF_INET, SOCK_STREAM, 0)); }
 
-int SockConnectIPv4(int sock, const unsigned char addr[4], int port, int *error)
+int SystemConnect(int sock, const unsigned char addr[4], int port)
 {
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
-    std::memcpy(&sin.sin_addr, addr, 4);
-    const int rc = connect(SocketOf(sock), reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 ? -1 : 0;
-    if (error != nullptr)
-        *error = rc < 0 ? WSAGetLastError() : 0;
-    return rc;
+    const sockaddr_in sin = IPv4Address(addr, port);
+    return connect(SocketOf(sock), reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0 ? -1 : 0;
 }
 
 int LastSocketError() { return WSAGetLastError(); }
@@ -93,47 +80,33 @@ timeval ToTimeval(int millis)
 
 }  // namespace
 
-int SockConnectIPv4Within(int sock, const unsigned char addr[4], int port, int millis, int *error)
+int SystemConnectWithin(int sock, const unsigned char addr[4], int port, int millis, int *failure)
 {
-    int failure = 0;
-    if (error != nullptr)
-        *error = 0;
-    if (SetNonBlocking(sock, true) != 0)
-        return -1;
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
-    std::memcpy(&sin.sin_addr, addr, 4);
-    int rc = 0;
+    const sockaddr_in sin = IPv4Address(addr, port);
     SOCKET s = SocketOf(sock);
-    if (connect(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) < 0) {
-        failure = WSAGetLastError();
-        if (failure != WSAEWOULDBLOCK) {
-            rc = -1;
-        } else {
-            failure = 0;
-            // Writable: connected. In the exception set: refused.
-            fd_set writable, failed;
-            FD_ZERO(&writable);
-            FD_ZERO(&failed);
-            FD_SET(s, &writable);
-            FD_SET(s, &failed);
-            timeval tv = ToTimeval(millis);
-            int ready = select(0, nullptr, &writable, &failed, &tv);
-            if (ready == 0) {
-                rc = kTimedOut;
-            } else if (ready < 0 || FD_ISSET(s, &failed) || !FD_ISSET(s, &writable)) {
-                rc = -1;
-                int len = sizeof failure;
-                if (ready > 0 && FD_ISSET(s, &failed))
-                    getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&failure), &len);
-            }
-        }
+    if (connect(s, reinterpret_cast<const sockaddr *>(&sin), sizeof sin) >= 0)
+        return 0;
+    *failure = WSAGetLastError();
+    if (*failure != WSAEWOULDBLOCK)
+        return -1;
+    *failure = 0;
+    // Writable: connected. In the exception set: refused.
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(s, &writable);
+    FD_SET(s, &failed);
+    timeval tv = ToTimeval(millis);
+    int ready = select(0, nullptr, &writable, &failed, &tv);
+    if (ready == 0)
+        return kTimedOut;
+    if (ready < 0 || FD_ISSET(s, &failed) || !FD_ISSET(s, &writable)) {
+        int len = sizeof *failure;
+        if (ready > 0 && FD_ISSET(s, &failed))
+            getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(failure), &len);
+        return -1;
     }
-    SetNonBlocking(sock, false);
-    if (error != nullptr)
-        *error = rc == -1 ? failure : 0;
-    return rc;
+    return 0;
 }
 
 int WaitSocket(int sock, bool forWrite, int millis)

@@ -1,7 +1,8 @@
 // Threads, a lock and a condition on Windows, from the system: the
 // compiler of the Windows packages has no std::thread or std::mutex. The
+// system calls (a Thread's bookkeeping is in threads_common.cpp); the
 // system's objects live inside the Thread, Mutex and CondVar that own them.
-#include "os/os_programs.h"
+#include "os/threads_common.h"
 
 #include <windows.h>
 
@@ -29,40 +30,29 @@ CONDITION_VARIABLE *ConditionIn(unsigned char *storage)
 
 }  // namespace
 
-// The new thread reads body_ and arg_ from the Thread, which the caller
-// keeps until it joins.
-struct ThreadEntry {
-    static DWORD WINAPI Run(LPVOID self)
-    {
-        auto *t = static_cast<Thread *>(self);
-        t->body_(t->arg_);
-        return 0;
-    }
-};
+namespace {
 
-Thread::~Thread() { Join(); }
-
-bool Thread::Start(void (*body)(void *arg), void *arg)
+DWORD WINAPI Run(LPVOID self)
 {
-    if (started_ || body == nullptr)
-        return false;
-    body_ = body;
-    arg_ = arg;
-    HANDLE h = CreateThread(nullptr, 0, ThreadEntry::Run, this, 0, nullptr);
+    ThreadEntry::RunBody(self);
+    return 0;
+}
+
+}  // namespace
+
+bool ThreadEntry::Create(Thread &t)
+{
+    HANDLE h = CreateThread(nullptr, 0, Run, &t, 0, nullptr);
     if (h == nullptr)
         return false;
-    ::new (static_cast<void *>(handle_)) HANDLE(h);
-    started_ = true;
+    ::new (static_cast<void *>(t.handle_)) HANDLE(h);
     return true;
 }
 
-void Thread::Join()
+void ThreadEntry::Reap(Thread &t)
 {
-    if (!started_)
-        return;
-    WaitForSingleObject(*HandleIn(handle_), INFINITE);
-    CloseHandle(*HandleIn(handle_));
-    started_ = false;
+    WaitForSingleObject(*HandleIn(t.handle_), INFINITE);
+    CloseHandle(*HandleIn(t.handle_));
 }
 
 Mutex::Mutex() { InitializeCriticalSection(::new (static_cast<void *>(impl_)) CRITICAL_SECTION{}); }
