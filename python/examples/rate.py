@@ -85,7 +85,8 @@ def main():
     work = Path(tempfile.mkdtemp(prefix="tranpak-rate-"))
     with tranpak.start_host(work / "host", set={39: "00"}) as host:
         settings = work / "8583.ini"
-        settings.write_text(f"[Bitmap Define File]\nBMPFILE={host.defs}\n[Error Log File]\nERRFILE={work / 'errlog.txt'}\n")
+        settings.write_text(f"[Bitmap Define File]\nBMPFILE={host.defs}\n"
+                            f"[Error Log File]\nERRFILE={work / 'errlog.txt'}\n")
         print(f"{'connection':<12} {'threads':>7} {'Python/s':>10} {'client/s':>10} {'Python/client':>13}")
         for keep in (True, False):
             for threads in (1, 8):

@@ -103,7 +103,8 @@ class TestDeclarationsMatchTheHeader:
     def test_flags_and_codes(self):
         for flag in ("TP_DESCRIBE_JSON", "TP_DESCRIBE_UNMASKED", "TP_SHOW_MASKED"):
             assert getattr(binding, flag) == header_define(flag), flag
-        for name, value in {**header_enum("CellType"), **header_enum("ErrCategory"), **header_enum("TpMacCovers")}.items():
+        enums = {**header_enum("CellType"), **header_enum("ErrCategory"), **header_enum("TpMacCovers")}
+        for name, value in enums.items():
             assert getattr(binding, name) == value, name
         categories = header_enum("ErrCategory")
         assert {c.value for c in errors.Category} == set(categories.values())

@@ -6,9 +6,8 @@ import time
 
 import pytest
 
-import tranpak
 from tranpak import (Category, ConnectError, HostRefusedError, LocalFileError, MacError, MalformedError,
-                     PeerClosedError, TimeLimitError, TranpakError)
+                     PeerClosedError, TimeLimitError)
 from tranpak.simulator import HostStartError
 
 PURCHASE = {0: "0200", 2: "4761739001010119", 4: "12.50", 11: "000001", 41: "TERM0001"}

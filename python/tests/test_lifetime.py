@@ -15,7 +15,7 @@ from pathlib import Path
 import pytest
 
 import tranpak
-from tranpak import ArgumentError, MacError, Session
+from tranpak import ArgumentError, MacError
 from tranpak.simulator import FOLDER_PREFIX, remove_stale_folders
 
 PURCHASE = {0: "0200", 2: "4761739001010119", 4: "12.50", 11: "000001", 41: "TERM0001"}

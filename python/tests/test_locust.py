@@ -103,8 +103,8 @@ def long_reply(key: bytes) -> bytes:
     (2041) but as long as it takes (2047): fields 11, 39, 41 and 48 (116
     bytes) and 58 to 63 (312 each) of LONG_DEFS, and a MAC (not the right
     one: the frame reaching the MAC check is what counts)."""
-    data = (b"000001" + b"00" + b"TERM0001" + b"116" + b"x" * 116 + b"".join(b"312" + bytes([c]) * 312 for c in b"abcdef")
-            + b"M" * 8)
+    data = (b"000001" + b"00" + b"TERM0001" + b"116" + b"x" * 116
+            + b"".join(b"312" + bytes([c]) * 312 for c in b"abcdef") + b"M" * 8)
     fields = (11, 39, 41, 48, 58, 59, 60, 61, 62, 63, 64)
     bits = sum(1 << (64 - f) for f in fields)
     body = b"0210" + bits.to_bytes(8, "big") + data

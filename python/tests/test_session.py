@@ -101,7 +101,8 @@ class TestFields:
         assert session[field] == text
 
     def test_every_type_travels_in_a_frame_and_back(self, session, tmp_path):
-        sent = {0: "0200", 2: "4761739001010119", 4: "12.50", 5: -12, 6: "abc", 7: "A1", 41: "shop", 52: b"\x01\x02\x03\x04"}
+        sent = {0: "0200", 2: "4761739001010119", 4: "12.50", 5: -12, 6: "abc", 7: "A1", 41: "shop",
+                52: b"\x01\x02\x03\x04"}
         session.load(sent)
         frame = session.pack(KEY)
         # start, 4 length digits, type, bitmap, fields, MAC, stop; the amount as
@@ -214,7 +215,8 @@ class TestSettingsAndLifetime:
     def test_a_settings_file(self, tmp_path):
         (tmp_path / "defs.txt").write_text(DEFS)
         (tmp_path / "8583.ini").write_text(f"[Bitmap Define File]\nBMPFILE={tmp_path / 'defs.txt'}\n"
-                                           f"[Error Log File]\nERRFILE={tmp_path / 'errlog.txt'}\n[Com Timeout]\nRECV=30s\n")
+                                           f"[Error Log File]\nERRFILE={tmp_path / 'errlog.txt'}\n"
+                                           "[Com Timeout]\nRECV=30s\n")
         with pytest.raises(SettingsError) as caught:
             Session(tmp_path / "8583.ini")
         assert "RECV=30s is not a whole number of seconds" in caught.value.text
@@ -233,7 +235,8 @@ class TestSettingsAndLifetime:
         raw = bytes(s._s.opaque.bytes)
         assert raw == bytes(len(raw))
 
-    @pytest.mark.parametrize("key", ["0123456789ABCDEF", "0123456789abcdef", bytes.fromhex(KEY), bytearray.fromhex(KEY)])
+    @pytest.mark.parametrize("key", ["0123456789ABCDEF", "0123456789abcdef", bytes.fromhex(KEY),
+                                     bytearray.fromhex(KEY)])
     def test_keys_as_bytes_or_hex_give_the_same_frame(self, session, key):
         session.load({0: "0800", 7: "A1"})
         assert session.pack(key) == session.pack(bytes.fromhex(KEY))

@@ -9,7 +9,8 @@ from .session import Connection, FieldDef, Session, key_bytes, key_check_value, 
 from .simulator import HostSimulator, start_host
 
 __all__ = [
-    "__version__", "Session", "Connection", "FieldDef", "key_bytes", "mac", "key_check_value", "mac_algorithm", "HostSimulator", "start_host", "example_file",
+    "__version__", "Session", "Connection", "FieldDef", "key_bytes", "mac", "key_check_value", "mac_algorithm",
+    "HostSimulator", "start_host", "example_file",
     "header_path", "tool_path", "TranpakError", "Category", "SettingsError", "ArgumentError", "ConnectError",
     "TimeLimitError", "PeerClosedError", "MalformedError", "MacError", "LocalFileError", "HostRefusedError",
     "ReplyError",

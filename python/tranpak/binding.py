@@ -255,7 +255,8 @@ def load(path: Optional[str] = None) -> ctypes.CDLL:
         fn.argtypes = argtypes
         setattr(lib, name, fn)
     if lib.TpSessionSize() != ctypes.sizeof(TpSession):
-        raise OSError(f"{lib._name}: a session is {lib.TpSessionSize()} bytes, this binding has {ctypes.sizeof(TpSession)}")
+        raise OSError(
+            f"{lib._name}: a session is {lib.TpSessionSize()} bytes, this binding has {ctypes.sizeof(TpSession)}")
     return lib
 
 

@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import enum
-from typing import Dict, Optional, Type
+from typing import Any, Dict, Optional, Tuple, Type
 
 from . import binding as _b
 
@@ -49,7 +49,7 @@ class TranpakError(Exception):
         self.os_error = os_error
         self.line = line
 
-    def __reduce__(self):  # pickles with its keywords (Locust workers send failures on)
+    def __reduce__(self) -> Tuple[Any, Tuple[Any, ...]]:  # pickles with its keywords (Locust workers send failures on)
         return (_rebuild, (type(self), self.text, self.category, self.field, self.offset, self.detail, self.os_error,
                            self.line))
 
@@ -66,7 +66,8 @@ def _message(text: str, detail: str) -> str:
     return f"{text} ({detail})"
 
 
-def _rebuild(cls, text, category, field, offset, detail="", os_error=0, line=0):
+def _rebuild(cls: Type["TranpakError"], text: str, category: Optional["Category"], field: int, offset: int,
+             detail: str = "", os_error: int = 0, line: int = 0) -> "TranpakError":
     return cls(text, category=category, field=field, offset=offset, detail=detail, os_error=os_error, line=line)
 
 
@@ -142,7 +143,8 @@ def from_values(category: int, field: int, offset: int, text: str, detail: str =
     """The exception for a failure the library reported as values (-1 for
     no field and no offset)."""
     cls = BY_CATEGORY.get(category, TranpakError)
-    return cls(text or "tranpak: the call failed without a reason", category=category if category in BY_CATEGORY else None,
+    return cls(text or "tranpak: the call failed without a reason",
+               category=category if category in BY_CATEGORY else None,
                field=None if field < 0 else field, offset=None if offset < 0 else offset, detail=detail,
                os_error=os_error, line=line)
 

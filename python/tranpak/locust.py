@@ -135,7 +135,8 @@ class TranpakClient:
             try:
                 self._sock = socket.create_connection((self.host, self.port), timeout=self.timeout)
             except socket.timeout:
-                raise TimeLimitError(f"tranpak: connect to {self.host}:{self.port}: no answer in {self.timeout} s") from None
+                raise TimeLimitError(
+                    f"tranpak: connect to {self.host}:{self.port}: no answer in {self.timeout} s") from None
             except OSError as e:
                 raise ConnectError(f"tranpak: connect to {self.host}:{self.port}: {e.strerror or e}") from None
             self._sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)

@@ -9,7 +9,7 @@ import socket
 import threading
 import weakref
 from ctypes import byref, c_int, c_ubyte
-from typing import Dict, Mapping, NamedTuple, Optional, Union
+from typing import Dict, Iterable, List, Mapping, NamedTuple, Optional, Union
 
 from . import binding as _b
 from . import errors as _e
@@ -215,8 +215,8 @@ class Session:
                 if not isinstance(limit, int) or isinstance(limit, bool):
                     raise TypeError(f"{name} is whole seconds (int), not {type(limit).__name__}")
                 c_int_arg(limit, name)
-            self._settings = _b.TpSettings(1 if trace_on else 0, _path(errlog), _path(defs), _path(trace), connect_limit,
-                                           send_limit, recv_limit, transfer_limit)
+            self._settings = _b.TpSettings(1 if trace_on else 0, _path(errlog), _path(defs), _path(trace),
+                                           connect_limit, send_limit, recv_limit, transfer_limit)
             rc = self._lib.TpInit8583With(self._s, byref(self._settings))
         if rc != 0:
             failure = self._failure()
@@ -353,7 +353,7 @@ class Session:
         with self._lock:
             self._check(self._lib.TpResetMesg(self._ready()))
 
-    def _message(self, fields) -> Dict[int, str]:
+    def _message(self, fields: Iterable[int]) -> Dict[int, str]:
         s, text = self._s, self._text
         out: Dict[int, str] = {}
         if self._lib.TpGetCellText(s, 0, text, _b.CELL_TEXT_SIZE) == 0 and text.value:
@@ -370,12 +370,12 @@ class Session:
         parts = ctypes.string_at(self._block, self._block_len.value - 1).split(b"\0")
         return {int(field): text.decode(_ENCODING) for field, text in zip(parts[0::2], parts[1::2])}
 
-    def _used_fields(self):
+    def _used_fields(self) -> List[int]:
         d = _b.TpCellDef()
         get = self._lib.TpGetCellDef
         return [f for f in range(1, 65) if get(self._s, f, byref(d)) >= 0 and d.used]
 
-    def _received_fields(self):
+    def _received_fields(self) -> List[int]:
         """Fields of the message just received: its bitmap's bits."""
         self._check(self._lib.TpGetBitmap(self._s, self._bitmap))
         bits = int.from_bytes(bytes(self._bitmap), "big")  # field 1 is the highest bit
@@ -515,7 +515,7 @@ class Session:
             self._check(self._lib.TpSockClose(s, sock))
             return self._whole_message()
 
-    def _exchange_on(self, sock: int, k: bytes) -> None:
+    def _exchange_on(self, sock: int, k: ctypes.Array) -> None:
         # One call: the only one of an exchange that lets go of the
         # interpreter's lock (see binding).
         self._check(self._lib.TpSockExchange(self._s, sock, k))

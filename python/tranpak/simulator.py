@@ -104,7 +104,8 @@ def _ends_with_owner(owner: int) -> Callable[[], None]:
     SIGTERM when the thread that started it ends, and ends at once if its
     owner has ended already."""
     def preexec() -> None:
-        _prctl(_PR_SET_PDEATHSIG, signal.SIGTERM, 0, 0, 0)
+        if _prctl is not None:
+            _prctl(_PR_SET_PDEATHSIG, signal.SIGTERM, 0, 0, 0)
         if os.getppid() != owner:
             os._exit(1)
     return preexec
@@ -216,7 +217,8 @@ class HostSimulator:
             self._port_file.unlink()
         except FileNotFoundError:
             pass
-        flags = subprocess.CREATE_NEW_PROCESS_GROUP if sys.platform.startswith("win") else 0  # type: ignore[attr-defined]
+        windows = sys.platform.startswith("win")
+        flags = subprocess.CREATE_NEW_PROCESS_GROUP if windows else 0  # type: ignore[attr-defined]
         _install_hooks()
         tied = _IS_LINUX and threading.current_thread() is threading.main_thread()
         with open(self._log_path, "ab") as log:
@@ -271,7 +273,8 @@ class HostSimulator:
         A folder the simulator made goes too (``log()`` still answers)."""
         proc = self.process
         if proc is not None and proc.poll() is None:
-            proc.send_signal(signal.CTRL_BREAK_EVENT if sys.platform.startswith("win") else signal.SIGINT)  # type: ignore[attr-defined]
+            windows = sys.platform.startswith("win")
+            proc.send_signal(signal.CTRL_BREAK_EVENT if windows else signal.SIGINT)  # type: ignore[attr-defined]
             try:
                 proc.wait(timeout)
             except subprocess.TimeoutExpired:

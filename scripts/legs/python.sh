@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# The Python package: its wheel built (scripts/python.sh prints its path
+# The Python package: its lint and type check (tests/python_lint.sh), its
+# wheel built (scripts/python.sh prints its path
 # last), installed in a fresh virtual environment and its tests run there,
 # Locust headless and distributed on loopback among them; then the docs'
 # first example run from another folder (tests/new_user_path.sh).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+tests/python_lint.sh
 out=$(scripts/python.sh)
 echo "$out"
 tests/python_wheel.sh "${out##*$'\n'}"
