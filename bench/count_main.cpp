@@ -13,10 +13,10 @@
 #include "bench_support.h"
 #include "floors.h"
 
-#include "core/mesg_state.h"
+#include "message/mesg_state.h"
 #include "kit/wire.h"
-#include "net/net.h"
-#include "packet/packet.h"
+#include "channel/net.h"
+#include "codec/packet.h"
 #include "os_programs.h"
 #include "support/peer.h"
 #include "tranpak.h"

@@ -2,9 +2,9 @@
 // doubles, then packing and unpacking what was set. Each operation takes
 // a field byte, an operation byte and as many value bytes as it needs.
 #include "api/session.h"
-#include "core/mesg_state.h"
+#include "message/mesg_state.h"
 #include "fuzz_support.h"
-#include "packet/packet.h"
+#include "codec/packet.h"
 #include "tranpak.h"
 
 #include <cmath>

@@ -2,12 +2,12 @@
 // skips could ever be seen, and the word-at-a-time paths of packing,
 // unpacking and the MAC against plain references.
 #include "api/session.h"
-#include "core/mesg_state.h"
-#include "core/text_check.h"
-#include "packet/bitmap.h"
-#include "packet/des.h"
-#include "packet/mac.h"
-#include "packet/packet.h"
+#include "message/mesg_state.h"
+#include "message/text_check.h"
+#include "codec/bitmap.h"
+#include "crypto/des.h"
+#include "codec/mac.h"
+#include "codec/packet.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"

@@ -1,8 +1,8 @@
 // DES known answers, the MAC fold and CheckMesgMac.
 #include "api/session.h"
-#include "core/mesg_state.h"
-#include "packet/des.h"
-#include "packet/mac.h"
+#include "message/mesg_state.h"
+#include "crypto/des.h"
+#include "codec/mac.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 

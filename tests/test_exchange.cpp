@@ -1,9 +1,9 @@
 // Connections and message exchange against scripted peers on loopback.
 #include "api/session.h"
-#include "core/mesg_state.h"
-#include "net/net.h"
-#include "packet/des.h"
-#include "packet/mac.h"
+#include "message/mesg_state.h"
+#include "channel/net.h"
+#include "crypto/des.h"
+#include "codec/mac.h"
 #include "os_programs.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"

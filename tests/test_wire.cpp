@@ -4,8 +4,8 @@
 // come whole with one receive and never a byte of the next.
 #include "api/session.h"
 #include "kit/wire.h"
-#include "net/mesg_exchange.h"
-#include "net/net.h"
+#include "channel/mesg_exchange.h"
+#include "channel/net.h"
 #include "os.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"

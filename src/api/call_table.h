@@ -15,13 +15,13 @@
 #define TRANPAK_API_CALL_TABLE_H
 
 #include "api/session.h"
-#include "core/cell_access.h"
-#include "core/cell_text.h"
-#include "core/describe.h"
-#include "net/file_transfer.h"
-#include "net/mesg_exchange.h"
-#include "net/net.h"
-#include "packet/mac.h"
+#include "message/cell_access.h"
+#include "message/cell_text.h"
+#include "message/describe.h"
+#include "channel/file_transfer.h"
+#include "channel/mesg_exchange.h"
+#include "channel/net.h"
+#include "codec/mac.h"
 
 // clang-format off
 #define TRANPAK_CALLS(X)                                                                                      \

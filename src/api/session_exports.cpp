@@ -1,7 +1,7 @@
 // The session functions: each does on the caller's session what its
 // namesake among the eighteen does on the default one.
 #include "api/call_table.h"
-#include "core/settings.h"
+#include "message/settings.h"
 
 #include <cstring>
 #include <new>

@@ -1,7 +1,7 @@
 #include "kit/settings_file.h"
 
-#include "core/numtext.h"
-#include "core/settings.h"
+#include "message/numtext.h"
+#include "message/settings.h"
 #include "kit/text_class.h"
 #include "os/os.h"
 

@@ -9,9 +9,9 @@
 #ifndef TRANPAK_SESSION_SESSION_H
 #define TRANPAK_SESSION_SESSION_H
 
-#include "core/mesg_state.h"
+#include "message/mesg_state.h"
 #include "kit/wire.h"
-#include "packet/des.h"
+#include "crypto/des.h"
 
 #include <cstdint>
 

@@ -3,7 +3,7 @@
 //   mac_check_probe legacy|alg3|aes first|last
 // Exits 0 when every check refused the MAC, 1 otherwise.
 #include "api/session.h"
-#include "packet/mac.h"
+#include "codec/mac.h"
 #include "tranpak.h"
 
 #include <cstring>

@@ -7,7 +7,7 @@
 #include "../tools/common/tool_support.h"
 #include "../tools/trace/decode.h"
 #include "api/session.h"
-#include "packet/packet.h"
+#include "codec/packet.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 
