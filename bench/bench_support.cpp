@@ -111,7 +111,7 @@ std::string CurrentFrame()
 {
     unsigned char frame[kFrameBufSize];
     int len = 0;
-    if (BuildPacket(DefaultSession(), frame, kKey, &len) != 0)
+    if (BuildPacket(DefaultMesg(), DefaultDes(), frame, kKey, &len) != 0)
         return "";
     return std::string(reinterpret_cast<char *>(frame), static_cast<size_t>(len));
 }

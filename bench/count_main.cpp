@@ -14,7 +14,7 @@
 #include "floors.h"
 
 #include "message/mesg_state.h"
-#include "kit/wire.h"
+#include "kit/wire_socket.h"
 #include "channel/net.h"
 #include "codec/packet.h"
 #include "os_programs.h"

@@ -10,6 +10,7 @@
 #include "bench_support.h"
 
 #include "codec/mac.h"
+#include "crypto/fold.h"
 #include "crypto/mac_algorithms.h"
 #include "crypto/secret.h"
 #include "tranpak.h"

@@ -7,6 +7,7 @@
 #include "codec/bitmap.h"
 #include "crypto/des.h"
 #include "codec/mac.h"
+#include "crypto/fold.h"
 #include "codec/packet.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
@@ -56,7 +57,7 @@ protected:
     {
         unsigned char frame[kFrameBufSize];
         int len = 0;
-        return BuildPacket(DefaultSession(), frame, kKey, &len) == 0 ? std::string(reinterpret_cast<char *>(frame), len) : "";
+        return BuildPacket(DefaultMesg(), DefaultDes(), frame, kKey, &len) == 0 ? std::string(reinterpret_cast<char *>(frame), len) : "";
     }
 };
 

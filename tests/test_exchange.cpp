@@ -4,6 +4,7 @@
 #include "channel/net.h"
 #include "crypto/des.h"
 #include "codec/mac.h"
+#include "crypto/fold.h"
 #include "os_programs.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"

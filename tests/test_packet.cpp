@@ -24,7 +24,7 @@ protected:
     {
         unsigned char frame[kFrameBufSize];
         int len = 0;
-        if (BuildPacket(DefaultSession(), frame, key, &len) != 0)
+        if (BuildPacket(DefaultMesg(), DefaultDes(), frame, key, &len) != 0)
             return "";
         return std::string(reinterpret_cast<char *>(frame), static_cast<size_t>(len));
     }

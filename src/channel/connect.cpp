@@ -191,15 +191,13 @@ int ConnectHost(const ErrSink &log, const char *host, int port, int limitSeconds
     return sock;
 }
 
-int SockConnect(Session &s, const char *host, int port)
+int SockConnect(MesgState &m, const char *host, int port)
 {
-    MesgState &m = s.mesg;
     return ConnectHost(m.Log(), host, port, m.settings.connectLimit, nullptr);
 }
 
-int SockClose(Session &s, int sock)
+int SockClose(MesgState &m, int sock)
 {
-    MesgState &m = s.mesg;
     if (os::SockCloseHandle(sock) != 0) {
         WriteErrLog(m.Log(), kErrConnect, "tranpak: close sockfd error");
         return -1;

@@ -51,11 +51,10 @@ bool TransferArgsFit(MesgState &m, const char *host, const char *localPath, cons
 // Connects and sends the request frame of requestType. Returns the socket,
 // or kNoSocket with the socket closed again. A failed connection shows as
 // the request frame that cannot be sent.
-int Request(Session &s, const char *host, int port, char requestType, const char *request, const FrameDeadline &transfer)
+int Request(MesgState &m, FileMesg &fm, const char *host, int port, char requestType, const char *request, const FrameDeadline &transfer)
 {
-    MesgState &m = s.mesg;
     int sock = ConnectHost(m.Log(), host, port, m.settings.connectLimit, &transfer);
-    if (SendReqMesg(s, sock, requestType, request, &transfer) != 0) {
+    if (SendReqMesg(m, fm, sock, requestType, request, &transfer) != 0) {
         os::SockCloseHandle(sock);
         return os::kNoSocket;
     }
@@ -166,10 +165,10 @@ int ReadBlock(FileMesg &fm, std::FILE *f, bool textMode, const FrameDeadline &tr
     return kept;
 }
 
-int SendFileCommon(Session &s, const char *host, int port, const char *localPath, const char *request, bool textMode)
+int SendFileCommon(MesgState &m, const char *host, int port, const char *localPath, const char *request, bool textMode)
 {
-    MesgState &m = s.mesg;
-    FileMesg &fm = s.file;
+    // The frame as it travels lives for this call only.
+    FileMesg fm{};
     if (!TransferArgsFit(m, host, localPath, request))
         return -1;
     const FrameDeadline transfer(m.Log(), m.settings.transferLimit, "transfer");
@@ -185,7 +184,7 @@ int SendFileCommon(Session &s, const char *host, int port, const char *localPath
                     kErrLocalFile, "tranpak: open %s error", localPath);
         return -1;
     }
-    int sock = Request(s, host, port, wire::kFileSendRequest, request, transfer);
+    int sock = Request(m, fm, host, port, wire::kFileSendRequest, request, transfer);
     if (sock == os::kNoSocket) {
         std::fclose(f);
         return -1;
@@ -207,14 +206,14 @@ int SendFileCommon(Session &s, const char *host, int port, const char *localPath
         if (n == kNoBlock)
             break;
         SetBodyLength(fm, n);
-        if (SendDataMesg(s, sock, &transfer) != 0) {
+        if (SendDataMesg(m, fm, sock, &transfer) != 0) {
             CloseAll(f, sock);
             return -1;
         }
     }
-    SendStopMesg(s, sock, &transfer);
+    SendStopMesg(m, fm, sock, &transfer);
     std::fclose(f);
-    if (RecvStopMesg(s, sock, &transfer) != 0) {
+    if (RecvStopMesg(m, fm, sock, &transfer) != 0) {
         WriteErrLog(m.Log(), kErrPeerClosed, "send ok, receive stop msg error");
         os::SockCloseHandle(sock);
         return -1;
@@ -240,10 +239,8 @@ int WriteBody(MesgState &m, std::FILE *f, const char *bytes, int count, const Fr
 
 }  // namespace
 
-int SendFileMesg(Session &s, int sock, const FrameDeadline *transfer)
+int SendFileMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer)
 {
-    MesgState &m = s.mesg;
-    FileMesg &fm = s.file;
     char frame[wire::kFileBufSize];
     int n = BodyLength(fm);
     std::memcpy(frame, &fm, wire::kFileHeadSize);
@@ -257,10 +254,8 @@ int SendFileMesg(Session &s, int sock, const FrameDeadline *transfer)
     return 0;
 }
 
-int RecvFileMesg(Session &s, int sock, const FrameDeadline *transfer)
+int RecvFileMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer)
 {
-    MesgState &m = s.mesg;
-    FileMesg &fm = s.file;
     // The frame's time limit runs from the moment it is awaited.
     FrameDeadline deadline(m.Log(), m.settings.recvLimit, "recv", transfer);
     std::memset(&fm, 0, sizeof fm);
@@ -290,37 +285,32 @@ int RecvFileMesg(Session &s, int sock, const FrameDeadline *transfer)
     return 0;
 }
 
-int SendReqMesg(Session &s, int sock, char mesgType, const char *request, const FrameDeadline *transfer)
+int SendReqMesg(MesgState &m, FileMesg &fm, int sock, char mesgType, const char *request, const FrameDeadline *transfer)
 {
-    FileMesg &fm = s.file;
     int n = static_cast<int>(std::strlen(request));
     PutHead(fm, mesgType, n);
     std::memcpy(fm.buf, request, static_cast<size_t>(n));
-    return SendFileMesg(s, sock, transfer);
+    return SendFileMesg(m, fm, sock, transfer);
 }
 
-int SendDataMesg(Session &s, int sock, const FrameDeadline *transfer)
+int SendDataMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer)
 {
-    FileMesg &fm = s.file;
     // The caller has put the block's length with SetBodyLength.
     fm.stx = static_cast<char>(wire::kFileStart);
     fm.mesg_type = wire::kFileData;
-    return SendFileMesg(s, sock, transfer);
+    return SendFileMesg(m, fm, sock, transfer);
 }
 
-int SendStopMesg(Session &s, int sock, const FrameDeadline *transfer)
+int SendStopMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer)
 {
-    FileMesg &fm = s.file;
     PutHead(fm, wire::kFileEnd, 0);
     fm.buf[0] = '\0';
-    return SendFileMesg(s, sock, transfer);
+    return SendFileMesg(m, fm, sock, transfer);
 }
 
-int RecvStopMesg(Session &s, int sock, const FrameDeadline *transfer)
+int RecvStopMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *transfer)
 {
-    MesgState &m = s.mesg;
-    FileMesg &fm = s.file;
-    if (RecvFileMesg(s, sock, transfer) != 0)
+    if (RecvFileMesg(m, fm, sock, transfer) != 0)
         return -1;
     if (fm.mesg_type != wire::kFileEnd) {
         WriteErrLog(m.Log(), fm.mesg_type == wire::kFileRefused ? kErrHostRefused : kErrMalformed, "tranpak: stop_msg error mesg_type %c", fm.mesg_type);
@@ -351,24 +341,24 @@ int AddCR(const char *src, int count, char *dst, int *outCount)
     return 0;
 }
 
-int RecvFileCommon(Session &s, const char *host, int port, const char *request, const char *localPath, bool textMode)
+int RecvFileCommon(MesgState &m, const char *host, int port, const char *request, const char *localPath, bool textMode)
 {
-    MesgState &m = s.mesg;
-    FileMesg &fm = s.file;
+    // The frame as it travels lives for this call only.
+    FileMesg fm{};
     FetchTarget target;
     if (!TransferArgsFit(m, host, localPath, request))
         return -1;
     const FrameDeadline transfer(m.Log(), m.settings.transferLimit, "transfer");
     if (!OpenFetchTarget(m, localPath, target, transfer))
         return -1;
-    int sock = Request(s, host, port, wire::kFileFetchRequest, request, transfer);
+    int sock = Request(m, fm, host, port, wire::kFileFetchRequest, request, transfer);
     if (sock == os::kNoSocket) {
         AbandonFetch(target);
         return -1;
     }
     char converted[kCrBufSize];
     for (;;) {
-        if (RecvFileMesg(s, sock, &transfer) != 0)
+        if (RecvFileMesg(m, fm, sock, &transfer) != 0)
             break;
         if (fm.mesg_type == wire::kFileData) {
             int n = BodyLength(fm);
@@ -394,26 +384,26 @@ int RecvFileCommon(Session &s, const char *host, int port, const char *request, 
     return -1;
 }
 
-int SockSendFile(Session &s, const char *host, int port, const char *localPath, const char *request)
+int SockSendFile(MesgState &m, const char *host, int port, const char *localPath, const char *request)
 {
-    return SendFileCommon(s, host, port, localPath, request, true);
+    return SendFileCommon(m, host, port, localPath, request, true);
 }
 
-int SockSendBinFile(Session &s, const char *host, int port, const char *localPath,
+int SockSendBinFile(MesgState &m, const char *host, int port, const char *localPath,
                     const char *request)
 {
-    return SendFileCommon(s, host, port, localPath, request, false);
+    return SendFileCommon(m, host, port, localPath, request, false);
 }
 
-int SockRecvFile(Session &s, const char *host, int port, const char *request, const char *localPath)
+int SockRecvFile(MesgState &m, const char *host, int port, const char *request, const char *localPath)
 {
-    return RecvFileCommon(s, host, port, request, localPath, true);
+    return RecvFileCommon(m, host, port, request, localPath, true);
 }
 
-int SockRecvBinFile(Session &s, const char *host, int port, const char *request,
+int SockRecvBinFile(MesgState &m, const char *host, int port, const char *request,
                     const char *localPath)
 {
-    return RecvFileCommon(s, host, port, request, localPath, false);
+    return RecvFileCommon(m, host, port, request, localPath, false);
 }
 
 }  // namespace tranpak

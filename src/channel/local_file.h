@@ -3,8 +3,8 @@
 // the file takes. With one, the file is opened without waiting (a pipe
 // that has no writer or no reader yet included) and every read or write
 // waits for it no longer than the transfer has left.
-#ifndef TRANPAK_NET_LOCAL_FILE_H
-#define TRANPAK_NET_LOCAL_FILE_H
+#ifndef TRANPAK_CHANNEL_LOCAL_FILE_H
+#define TRANPAK_CHANNEL_LOCAL_FILE_H
 
 #include "channel/net.h"
 

@@ -1,7 +1,4 @@
-// Sending and receiving one Packet on a connection.
-//
-//   02 30 30 34 38                head: start byte and len 48
-//   30 32 30 30 .. 03             len + 1 bytes: txcode, bitmap, data, stop
+// Sending and receiving one Packet on a connection (its frame: codec/frame.h).
 //
 // A receive never takes a byte past the stop byte, so packets that follow
 // on the same connection stay for later calls. When the whole frame has
@@ -15,12 +12,10 @@
 // need a second wait for the rest; a peek lets one wait do.)
 #include "channel/mesg_exchange.h"
 
-#include "message/cell_access.h"
-#include "message/numtext.h"
-#include "message/text_check.h"
-#include "diag/ctrace.h"
 #include "channel/net.h"
-#include "codec/packet.h"
+#include "codec/frame.h"
+#include "diag/ctrace.h"
+#include "message/cell_access.h"
 #include "os/os.h"
 
 #include <cstring>
@@ -28,13 +23,7 @@
 namespace tranpak {
 namespace {
 
-constexpr int kHeadSize = wire::kPacketHeadSize;
-// Smallest len: txcode, bitmap and the 8 bytes of field 64.
-constexpr int kMinLen = kLenHeader + kMacSize;
-static_assert(kMinLen == wire::kMinPacketLen);
-// Largest len whose remaining len + 1 bytes fit the receive buffer.
-constexpr int kMaxLen = kFrameBufSize - 1;
-static_assert(kMaxLen == wire::kMaxPacketLen);
+constexpr int kHeadSize = kFrameHeadSize;
 // A whole frame of the largest len, head included.
 constexpr int kRecvBufSize = wire::kPacketBufSize;
 
@@ -58,57 +47,6 @@ bool RecvTraced(MesgState &m, int sock, unsigned char *buf, int count, const Fra
     }
     Trace(m, label, buf, count);
     return true;
-}
-
-// The start byte and len of a frame's first five bytes, checked.
-// Inlined: it is on the path of every received frame.
-[[gnu::always_inline]] inline bool TakeHead(MesgState &m, const unsigned char head[kHeadSize])
-{
-    Packet &p = m.packet;
-    p.start = head[0];
-    if (p.start != wire::kPacketStart) {
-        WriteErrLog(m.LogField(-1, 0), kErrMalformed, "tranpak: Packet.start = 0x%02X", p.start);
-        return false;
-    }
-    const int len = wire::ReadDigits(head + 1);
-    if (len >= 0) {
-        p.len = len;
-    } else {
-        // Anything but four digits reads as the number test and atoi read it.
-        char digits[wire::kLenDigits + 1] = {};
-        std::memcpy(digits, head + 1, wire::kLenDigits);
-        if (!IsNumberText(digits)) {
-            WriteErrLog(m.LogField(-1, 1), kErrMalformed, "tranpak: Packet.len not number, buf:%s", digits);
-            return false;
-        }
-        p.len = TextToInt(digits);
-    }
-    if (p.len < kMinLen) {
-        WriteErrLog(m.LogField(-1, 1), kErrMalformed, "tranpak: Packet.len = %d, too short", p.len);
-        return false;
-    }
-    if (p.len > kMaxLen) {
-        WriteErrLog(m.LogField(-1, 1), kErrMalformed, "tranpak: Packet.len = %d, too long", p.len);
-        return false;
-    }
-    return true;
-}
-
-// The len + 1 bytes after the head: txcode, bitmap, data and the stop
-// byte; then the fields.
-int TakeBody(MesgState &m, const unsigned char *body)
-{
-    Packet &p = m.packet;
-    std::memcpy(p.txcode, body, kTxcodeLen);
-    p.txcode[kTxcodeLen] = '\0';
-    std::memcpy(p.bitmap, body + kTxcodeLen, kBitmapSize);
-    std::memcpy(p.data, body + kLenHeader, static_cast<size_t>(p.len - kLenHeader));
-    p.stop = body[p.len];
-    if (p.stop != wire::kPacketStop) {
-        WriteErrLog(m.LogField(-1, kHeadSize + p.len), kErrMalformed, "tranpak: Packet.stop = 0x%02X", p.stop);
-        return -1;
-    }
-    return UnpackMesg(m);
 }
 
 // The length of the frame when all of it has come and its head is four
@@ -157,16 +95,15 @@ int TakeWholeFrame(MesgState &m, int sock, unsigned char buf[kRecvBufSize], int 
 
 }  // namespace
 
-int SockSendMesg(Session &s, int sock, const void *key)
+int SockSendMesg(MesgState &m, DesContext &des, int sock, const void *key)
 {
-    MesgState &m = s.mesg;
     if (key == nullptr) {
         WriteErrLog(m.Log(), kErrArgument, "tranpak: SockSendMesg() key is NULL");
         return -1;
     }
     unsigned char frame[kFrameBufSize];
     int frameLen = 0;
-    if (BuildPacket(s, frame, static_cast<const unsigned char *>(key), &frameLen) != 0)
+    if (BuildPacket(m, des, frame, static_cast<const unsigned char *>(key), &frameLen) != 0)
         return -1;
     FrameDeadline deadline(m.Log(), m.settings.sendLimit, "send");
     int rc = SendAll(sock, frame, frameLen, &deadline);
@@ -180,9 +117,8 @@ int SockSendMesg(Session &s, int sock, const void *key)
     return -1;
 }
 
-int SockRecvMesg(Session &s, int sock)
+int SockRecvMesg(MesgState &m, int sock)
 {
-    MesgState &m = s.mesg;
     unsigned char buf[kRecvBufSize];
     // One deadline for the whole frame, from the start of the call.
     FrameDeadline deadline(m.Log(), m.settings.recvLimit, "recv");
@@ -197,54 +133,6 @@ int SockRecvMesg(Session &s, int sock)
                     "tranpak: read mesg buf rc = %d"))
         return -1;
     return TakeBody(m, buf + kHeadSize);
-}
-
-int PackFrame(Session &s, const void *key, unsigned char *frame, int size, int *frameLen)
-{
-    MesgState &m = s.mesg;
-    if (key == nullptr) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: TpPackMesg() key is NULL");
-        return -1;
-    }
-    if (frame == nullptr || frameLen == nullptr) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: TpPackMesg() frame is NULL");
-        return -1;
-    }
-    unsigned char built[kFrameBufSize];
-    int len = 0;
-    if (BuildPacket(s, built, static_cast<const unsigned char *>(key), &len) != 0)
-        return -1;
-    if (len > size) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: TpPackMesg() frame of %d bytes does not fit %d", len, size);
-        return -1;
-    }
-    std::memcpy(frame, built, static_cast<size_t>(len));
-    *frameLen = len;
-    return 0;
-}
-
-int UnpackFrame(Session &s, const unsigned char *frame, int frameLen)
-{
-    MesgState &m = s.mesg;
-    ResetMesg(m);
-    if (frame == nullptr) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: TpUnpackMesg() frame is NULL");
-        return -1;
-    }
-    if (frameLen < kHeadSize) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: TpUnpackMesg() frameLen = %d, shorter than a frame's head",
-                    frameLen);
-        return -1;
-    }
-    if (!TakeHead(m, frame))
-        return -1;
-    // The head says how long the frame is: start, 4 digits, len bytes, stop.
-    const int own = m.packet.len + kFrameOverhead;
-    if (frameLen != own) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: TpUnpackMesg() frameLen = %d, the frame has %d", frameLen, own);
-        return -1;
-    }
-    return TakeBody(m, frame + kHeadSize);
 }
 
 }  // namespace tranpak

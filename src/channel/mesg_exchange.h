@@ -1,22 +1,16 @@
-// Sending and receiving one Packet, and the same codec without a socket.
-#ifndef TRANPAK_NET_MESG_EXCHANGE_H
-#define TRANPAK_NET_MESG_EXCHANGE_H
+// Sending and receiving one Packet on a connection.
+#ifndef TRANPAK_CHANNEL_MESG_EXCHANGE_H
+#define TRANPAK_CHANNEL_MESG_EXCHANGE_H
 
+#include "crypto/des.h"
 #include "message/mesg_state.h"
-#include "session/session.h"
 
 namespace tranpak {
 
-// SockSendMesg and SockRecvMesg on one session.
-int SockSendMesg(Session &s, int sock, const void *key);
-int SockRecvMesg(Session &s, int sock);
-
-// The frame SockSendMesg would send, into frame (size bytes of room), and
-// its length into *frameLen; nothing is traced.
-int PackFrame(Session &s, const void *key, unsigned char *frame, int size, int *frameLen);
-// What SockRecvMesg does with a frame of frameLen bytes once read; a
-// frameLen other than the frame's own is refused.
-int UnpackFrame(Session &s, const unsigned char *frame, int frameLen);
+// SockSendMesg and SockRecvMesg on one message state; a send's MAC keeps
+// its DES round keys in des.
+int SockSendMesg(MesgState &m, DesContext &des, int sock, const void *key);
+int SockRecvMesg(MesgState &m, int sock);
 
 }  // namespace tranpak
 

@@ -1,11 +1,10 @@
 // Connections and the two transfer loops shared by the message exchange
 // and the file transfer.
-#ifndef TRANPAK_NET_NET_H
-#define TRANPAK_NET_NET_H
+#ifndef TRANPAK_CHANNEL_NET_H
+#define TRANPAK_CHANNEL_NET_H
 
 #include "message/mesg_state.h"
 #include "diag/errlog.h"
-#include "session/session.h"
 
 #include <cstdint>
 
@@ -49,9 +48,9 @@ void WriteLimitPassed(const ErrSink &log, const FrameDeadline &passing);
 // bounds the attempt too. Returns the socket or -1, after the messages.
 int ConnectHost(const ErrSink &log, const char *host, int port, int limitSeconds, const FrameDeadline *transfer);
 
-// SockConnect and SockClose on one session.
-int SockConnect(Session &s, const char *host, int port);
-int SockClose(Session &s, int sock);
+// SockConnect and SockClose, logging to the message state's error record.
+int SockConnect(MesgState &m, const char *host, int port);
+int SockClose(MesgState &m, int sock);
 
 // Sends count bytes. Returns the number sent (fewer when the socket
 // stopped taking them, or when the deadline passed) or -1 on a socket

@@ -4,8 +4,8 @@
 //
 // Read as one big-endian word, the bitmap has field 1 in bit 63 and field
 // 64 in bit 0: 70 00 00 00 00 00 00 01 is fields 2, 3, 4 and 64.
-#ifndef TRANPAK_PACKET_BITMAP_H
-#define TRANPAK_PACKET_BITMAP_H
+#ifndef TRANPAK_CODEC_BITMAP_H
+#define TRANPAK_CODEC_BITMAP_H
 
 #include <bit>
 #include <cstdint>

@@ -1,6 +1,8 @@
 #include "codec/mac.h"
-#include "crypto/mac_algorithms.h"
+
 #include "codec/packet.h"
+#include "crypto/fold.h"
+#include "crypto/mac_algorithms.h"
 #include "crypto/secret.h"
 #include "tranpak.h"
 
@@ -8,46 +10,6 @@
 #include <cstring>
 
 namespace tranpak {
-
-int XorBlock(unsigned char acc[kMacSize], const unsigned char block[kMacSize])
-{
-    for (int i = 0; i < kMacSize; ++i)
-        acc[i] ^= block[i];
-    return 0;
-}
-
-void FoldMac(const unsigned char *data, int n, unsigned char acc[kMacSize])
-{
-    // XOR works byte by byte, so eight bytes fold as one word in any byte order.
-    uint64_t word = 0x3030303030303030u;  // "00000000"
-    uint64_t block;
-    int offset = 0;
-    // Four blocks a turn into four words, so the turns do not wait on each other.
-    // The bytes left are counted as n - offset, which cannot overflow the
-    // way offset + 32 does for a length within 32 of INT_MAX (TpMac takes
-    // any length).
-    uint64_t more[3] = {};
-    for (; n - offset >= 4 * kMacSize; offset += 4 * kMacSize) {
-        uint64_t four[4];
-        std::memcpy(four, data + offset, sizeof four);
-        word ^= four[0];
-        more[0] ^= four[1];
-        more[1] ^= four[2];
-        more[2] ^= four[3];
-    }
-    word ^= more[0] ^ more[1] ^ more[2];
-    for (; n - offset >= kMacSize; offset += kMacSize) {
-        std::memcpy(&block, data + offset, kMacSize);
-        word ^= block;
-    }
-    if (offset < n) {
-        // The last partial block is filled with zero bytes.
-        block = 0;
-        std::memcpy(&block, data + offset, static_cast<size_t>(n - offset));
-        word ^= block;
-    }
-    std::memcpy(acc, &word, kMacSize);
-}
 
 namespace {
 
@@ -80,9 +42,8 @@ void StandardMac(const MesgState &m, const unsigned char *key, int n, unsigned c
 
 // The MAC of the message under the session's algorithm, n bytes of its
 // data area covered (n within the data area), into out.
-void MesgMac(Session &s, const unsigned char *key, int n, unsigned char out[kMacSize])
+void MesgMac(const MesgState &m, DesContext &des, const unsigned char *key, int n, unsigned char out[kMacSize])
 {
-    const MesgState &m = s.mesg;
     if (m.settings.macAlgorithm != TP_MAC_LEGACY) {
         StandardMac(m, key, n, out);
         return;
@@ -90,26 +51,24 @@ void MesgMac(Session &s, const unsigned char *key, int n, unsigned char out[kMac
     // The fold is of data that travels in clear, so it needs no wipe.
     unsigned char acc[kMacSize];
     FoldMac(m.packet.data, n, acc);
-    DesBlock(s.des, acc, out, key);
+    DesBlock(des, acc, out, key);
 }
 
 }  // namespace
 
-int CalcMac(Session &s, const unsigned char key[kMacSize], int n)
+int CalcMac(MesgState &m, DesContext &des, const unsigned char key[kMacSize], int n)
 {
-    MesgState &m = s.mesg;
     if (n < 0)
         n = 0;
     if (n > kDataAreaSize)
         n = kDataAreaSize;
     NoteCellWrite(m, kMacCell, kMacSize);
-    MesgMac(s, key, n, reinterpret_cast<unsigned char *>(m.cells[kMacCell].buf));
+    MesgMac(m, des, key, n, reinterpret_cast<unsigned char *>(m.cells[kMacCell].buf));
     return 0;
 }
 
-int CheckMesgMac(Session &s, const void *key)
+int CheckMesgMac(MesgState &m, DesContext &des, const void *key)
 {
-    MesgState &m = s.mesg;
     if (key == nullptr) {
         WriteErrLog(m.Log(), kErrArgument, "tranpak: CheckMesgMac() key is NULL");
         return -1;
@@ -132,7 +91,7 @@ int CheckMesgMac(Session &s, const void *key)
     static_assert(sizeof(uint64_t) == kMacSize);
     uint64_t computed;
     unsigned char *computedBytes = reinterpret_cast<unsigned char *>(&computed);
-    MesgMac(s, static_cast<const unsigned char *>(key), covered, computedBytes);
+    MesgMac(m, des, static_cast<const unsigned char *>(key), covered, computedBytes);
     const bool same = SameBytes(computedBytes, received, kMacSize);
     *static_cast<volatile uint64_t *>(&computed) = 0;
     if (!same) {

@@ -137,9 +137,8 @@ int PktData(MesgState &m, int i, int *offset)
     return cell.varlen == 0 ? PackFixed(m, i, offset) : PackVariable(m, i, offset);
 }
 
-int PackMesg(Session &s, const unsigned char key[kMacSize])
+int PackMesg(MesgState &m, DesContext &des, const unsigned char key[kMacSize])
 {
-    MesgState &m = s.mesg;
     // The MAC travels as field 64's eight raw bytes at the very end of the
     // data area; any other definition of field 64 (text, which a 0x00 of
     // the MAC would cut, another length, or none) sends a MAC that no peer
@@ -168,17 +167,17 @@ int PackMesg(Session &s, const unsigned char key[kMacSize])
     // Field 64 always goes last and always carries the MAC of what precedes
     // it: the bitmap, its bit set, is in place first for a MAC that covers it.
     StoreBitmap(bits | BitmapBit(kMacCell), p.bitmap);
-    CalcMac(s, key, offset);
+    CalcMac(m, des, key, offset);
     if (PktData(m, kMacCell, &offset) != 0)
         return -1;
     p.len = offset + kLenHeader;
     return 0;
 }
 
-int BuildPacket(Session &s, unsigned char frame[kFrameBufSize], const unsigned char key[kMacSize], int *frameLen)
+int BuildPacket(MesgState &m, DesContext &des, unsigned char frame[kFrameBufSize], const unsigned char key[kMacSize],
+                int *frameLen)
 {
-    MesgState &m = s.mesg;
-    if (PackMesg(s, key) != 0)
+    if (PackMesg(m, des, key) != 0)
         return -1;
     const Packet &p = m.packet;
     *frameLen = p.len + kFrameOverhead;

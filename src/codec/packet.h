@@ -14,11 +14,11 @@
 //                           any leading sign: -12 in 6 is "-00012"
 //   fixed ANS, A, AN        maxlen characters, blank-filled on the right
 //   variable (not B)        varlen-digit length prefix, then the text
-#ifndef TRANPAK_PACKET_PACKET_H
-#define TRANPAK_PACKET_PACKET_H
+#ifndef TRANPAK_CODEC_PACKET_H
+#define TRANPAK_CODEC_PACKET_H
 
+#include "crypto/des.h"
 #include "message/mesg_state.h"
-#include "session/session.h"
 
 namespace tranpak {
 
@@ -35,11 +35,11 @@ inline constexpr int kDataAt = wire::kPacketHeadSize + kLenHeader;
 
 // Packs the current message with the key and writes its frame to frame;
 // frameLen receives len + 6.
-int BuildPacket(Session &s, unsigned char frame[kFrameBufSize], const unsigned char key[kMacSize],
+int BuildPacket(MesgState &m, DesContext &des, unsigned char frame[kFrameBufSize], const unsigned char key[kMacSize],
                 int *frameLen);
 // Encodes fields 1 to 63 that are used, the MAC and field 64 into the data
 // area; sets the bitmap and Packet.len.
-int PackMesg(Session &s, const unsigned char key[kMacSize]);
+int PackMesg(MesgState &m, DesContext &des, const unsigned char key[kMacSize]);
 // Encodes field i+1 at *offset and advances it.
 int PktData(MesgState &m, int i, int *offset);
 // dst receives src, blank-filled on the right to width characters, NUL

@@ -7,7 +7,6 @@
 //   alg 3  e single DES under K1; MAC = e(K1 or K3, d(K2, Hq))
 #include "crypto/mac_algorithms.h"
 #include "crypto/secret.h"
-#include "tranpak.h"
 
 #include <cstring>
 
@@ -23,13 +22,13 @@ constexpr int kBlock = kDesBlockSize;
 int PadLastBlock(const unsigned char *data, int len, int padding, unsigned char last[kBlock])
 {
     int tail = len % kBlock;
-    if (padding == TP_MAC_PAD1 && tail == 0 && len > 0)
+    if (padding == kMacPad1 && tail == 0 && len > 0)
         tail = kBlock;
     const int before = len - tail;
     std::memset(last, 0, kBlock);
     if (tail > 0)
         std::memcpy(last, data + before, static_cast<size_t>(tail));
-    if (padding == TP_MAC_PAD2)
+    if (padding == kMacPad2)
         last[tail] = 0x80;
     return before;
 }

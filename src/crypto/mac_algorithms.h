@@ -1,5 +1,6 @@
 // The MAC algorithms of TpMac and of field 64 under a [MAC] section, and
-// key check values, on arguments already checked (MacArgumentsFit).
+// key check values, on arguments already checked (the kit's MacKeyLenFits and
+// MacPaddingFits).
 //
 //   algorithm   cipher of the key                 chain                    last block
 //   ALG1        DES (8) / TDES K1K2K1 (16),       CBC under the cipher     pad 1 or 2
@@ -7,28 +8,35 @@
 //   ALG3        DES under K1                      CBC under K1             d(K2), e(K1 or K3)
 //   TDES-CMAC   TDES (16, 24)                     CBC under the cipher     xor K1 or pad and K2
 //   AES-CMAC    AES (16, 24, 32)                  CBC under the cipher     xor K1 or pad and K2
-#ifndef TRANPAK_PACKET_MAC_ALGORITHMS_H
-#define TRANPAK_PACKET_MAC_ALGORITHMS_H
+#ifndef TRANPAK_CRYPTO_MAC_ALGORITHMS_H
+#define TRANPAK_CRYPTO_MAC_ALGORITHMS_H
 
 #include "crypto/aes.h"
 #include "crypto/des.h"
 
 namespace tranpak {
 
+// The algorithms, paddings and key check methods, numbered as the public
+// header numbers its TP_MAC_* and TP_KCV_* codes (the codec checks that
+// they agree); the crypto knows nothing of the header.
+inline constexpr int kMacLegacy = 0;  // the seed's fold, then single DES
+inline constexpr int kMacIso9797Alg1 = 1;
+inline constexpr int kMacIso9797Alg3 = 3;
+inline constexpr int kMacTdesCmac = 4;
+inline constexpr int kMacAesCmac = 5;
+// ISO/IEC 9797-1 padding methods 1 (zero bytes) and 2 (0x80, then zeros).
+inline constexpr int kMacPad1 = 1;
+inline constexpr int kMacPad2 = 2;
+// Key check values: a zero block encrypted, or its CMAC.
+inline constexpr int kKcvEncryptZeros = 1;
+inline constexpr int kKcvCmac = 2;
+
 // The longest MAC and block (AES) and the longest key (AES-256).
 inline constexpr int kMacMaxBlock = kAesBlockSize;
 inline constexpr int kMacMaxKeyLen = 32;
 
-// True when the algorithm is one of TpMac's, takes keys of keyLen bytes,
-// and padding is 1 or 2 where the algorithm pads by ISO/IEC 9797-1.
-bool MacAlgorithmKnown(int algorithm);
-bool MacKeyLenFits(int algorithm, int keyLen);
-bool MacPaddingFits(int algorithm, int padding);
 // The cipher's block: 16 for AES-CMAC, else 8. The MAC is one block.
 int MacBlockSize(int algorithm);
-// The key length a [MAC] section means when it names none.
-int MacDefaultKeyLen(int algorithm);
-
 // The MAC of len bytes of data, one whole block, into mac.
 void ComputeMac(int algorithm, int padding, const unsigned char *key, int keyLen, const unsigned char *data,
                 int len, unsigned char mac[kMacMaxBlock]);

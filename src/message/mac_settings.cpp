@@ -2,7 +2,6 @@
 #include "message/settings.h"
 #include "message/text_check.h"
 #include "kit/mac_names.h"
-#include "crypto/mac_algorithms.h"
 #include "os/os.h"
 
 namespace tranpak {

@@ -1,6 +1,6 @@
 // Settings file and start-up of the message state.
-#ifndef TRANPAK_CORE_SETTINGS_H
-#define TRANPAK_CORE_SETTINGS_H
+#ifndef TRANPAK_MESSAGE_SETTINGS_H
+#define TRANPAK_MESSAGE_SETTINGS_H
 
 #include "message/mesg_state.h"
 #include "kit/settings_file.h"
@@ -8,12 +8,8 @@
 
 namespace tranpak {
 
-#ifndef TRANPAK_SETTINGS_FILE
-#define TRANPAK_SETTINGS_FILE "c:/windows/system/8583.ini"
-#endif
-// Where the settings are read from unless the environment names a file
-// (the rest of what concerns the file is in kit/settings_file.h).
-inline constexpr const char kSettingsFile[] = TRANPAK_SETTINGS_FILE;
+// The settings file itself, where it is and what it holds:
+// kit/settings_file.h.
 static_assert(kSettingPathSize == kPathSize, "a path setting fills a path of LibSettings");
 
 // Sets every field record to zero: no value, no definition.

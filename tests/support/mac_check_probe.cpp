@@ -42,11 +42,11 @@ int main(int argc, char **argv)
     for (int call = 0; call < kCalls; ++call) {
         // The message as a receive leaves it, its MAC then spoilt in one byte.
         std::memcpy(m.packet.data, kCovered, kCoveredLen);
-        CalcMac(session, key, kCoveredLen);
+        CalcMac(session.mesg, session.des, key, kCoveredLen);
         m.cells[kMacCell].buf[first ? 0 : kMacSize - 1] ^= 0x01;
         std::memcpy(m.packet.data + kCoveredLen, m.cells[kMacCell].buf, kMacSize);
         m.packet.len = kCoveredLen + 20;
-        if (CheckMesgMac(session, key) == -1)
+        if (CheckMesgMac(session.mesg, session.des, key) == -1)
             ++refused;
     }
     return refused == kCalls ? 0 : 1;

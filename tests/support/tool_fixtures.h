@@ -34,7 +34,7 @@ protected:
         SetWorkedExample();
         unsigned char frame[2048];
         int len = 0;
-        EXPECT_EQ(BuildPacket(DefaultSession(), frame, key, &len), 0);
+        EXPECT_EQ(BuildPacket(DefaultMesg(), DefaultDes(), frame, key, &len), 0);
         return std::string(reinterpret_cast<char *>(frame), static_cast<size_t>(len));
     }
     TpSession session_{};
