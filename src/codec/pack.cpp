@@ -1,9 +1,9 @@
-#include "message/numtext.h"
-#include "diag/errlog.h"
-#include "diag/mask.h"
 #include "codec/bitmap.h"
+#include "codec/field_codec.h"
 #include "codec/mac.h"
 #include "codec/packet.h"
+#include "diag/errlog.h"
+#include "diag/mask.h"
 
 #include <bit>
 #include <cstdint>
@@ -13,8 +13,6 @@
 namespace tranpak {
 namespace {
 
-bool IsNumericType(int type) { return type == kTypeNI || type == kTypeNF || type == kTypeN; }
-
 // Refuses a field that would not fit the rest of the data area.
 bool Fits(MesgState &m, int i, int offset, int need)
 {
@@ -23,23 +21,6 @@ bool Fits(MesgState &m, int i, int offset, int need)
     WriteErrLog(m.LogField(i + 1), kErrArgument, "tranpak: PktData(F) BMPCell[%d] needs %d bytes, data area has %d left", i, need,
                 kDataAreaSize - offset);
     return false;
-}
-
-int DigitCount(int value)
-{
-    int digits = 1;
-    for (; value >= 10; value /= 10)
-        ++digits;
-    return digits;
-}
-
-// len in exactly width digits, '0'-filled; the caller has made sure it fits.
-void WriteLengthPrefix(char *out, int width, int len)
-{
-    for (int k = width - 1; k >= 0; --k) {
-        out[k] = static_cast<char>('0' + len % 10);
-        len /= 10;
-    }
 }
 
 // The bitmap word of fields 1 to 63 that are used, one test per record
@@ -52,59 +33,49 @@ uint64_t UsedBits(const MesgState &m, std::index_sequence<I...>)
     return bits;
 }
 
-int PackFixed(MesgState &m, int i, int *offset)
+int PackFixed(MesgState &m, int i, const FieldCodec &fc, int *offset)
 {
     const BMPCell &cell = m.cells[i];
     char *out = reinterpret_cast<char *>(m.packet.data) + *offset;
-    if (cell.type == kTypeB) {
-        if (!Fits(m, i, *offset, cell.maxlen))
-            return -1;
-        std::memcpy(out, cell.buf, static_cast<size_t>(cell.maxlen));
-        *offset += cell.maxlen;
-        return 0;
-    }
-    const int len = CellTextLength(cell);
-    if (len > cell.maxlen) {
+    // Binary values are maxlen raw bytes; text and numbers end at the NUL.
+    const int len = fc.content == FieldContent::kBinary ? fc.maxlen : CellTextLength(cell);
+    if (len > fc.maxlen) {
         char shown[kLoggedValueSize];
         WriteErrLog(m.LogField(i + 1), kErrArgument, "tranpak: BMPCell[%d].buf = %.*s, too long", i, len,
                     ValueForLog(i + 1, cell.buf, len, shown));
         return -1;
     }
-    if (!Fits(m, i, *offset, cell.maxlen))
+    if (!Fits(m, i, *offset, fc.maxlen))
         return -1;
-    if (IsNumericType(cell.type)) {
-        ZeroFillLeft(out, cell.maxlen, cell.buf, len, true);
-    } else {
-        // The text, then blanks up to maxlen.
-        std::memcpy(out, cell.buf, static_cast<size_t>(len));
-        std::memset(out + len, ' ', static_cast<size_t>(cell.maxlen - len));
-    }
-    *offset += cell.maxlen;
+    WriteFixedValue(fc, out, cell.buf, len);
+    *offset += fc.maxlen;
     return 0;
 }
 
-int PackVariable(MesgState &m, int i, int *offset)
+int PackVariable(MesgState &m, int i, const FieldCodec &fc, int *offset)
 {
     const BMPCell &cell = m.cells[i];
-    if (cell.type == kTypeB) {
+    if (fc.content == FieldContent::kBinary) {
         WriteErrLog(m.LogField(i + 1), kErrSettings, "tranpak: PktDtat(F) BMPCell[%d].type = %d", i, cell.type);
         return -1;
     }
     const int len = CellTextLength(cell);
-    if (len > cell.maxlen) {
+    if (len > fc.maxlen) {
         WriteErrLog(m.LogField(i + 1), kErrArgument, "tranpak: PktData(F) BMPCell[%d].maxlen = %d, len = %d", i, cell.maxlen, len);
         return -1;
     }
-    if (DigitCount(len) > cell.varlen) {
-        WriteErrLog(m.LogField(i + 1), kErrArgument, "tranpak: PktData(F) BMPCell[%d].varlen = %d, len = %d", i, cell.varlen, DigitCount(len));
+    int digits = 0;
+    if (!PrefixFits(fc, len, &digits)) {
+        WriteErrLog(m.LogField(i + 1), kErrArgument, "tranpak: PktData(F) BMPCell[%d].varlen = %d, len = %d", i, cell.varlen, digits);
         return -1;
     }
-    if (!Fits(m, i, *offset, cell.varlen + len))
+    const int prefix = PrefixSize(fc);
+    if (!Fits(m, i, *offset, prefix + len))
         return -1;
     char *out = reinterpret_cast<char *>(m.packet.data) + *offset;
-    WriteLengthPrefix(out, cell.varlen, len);
-    std::memcpy(out + cell.varlen, cell.buf, static_cast<size_t>(len));
-    *offset += cell.varlen + len;
+    WritePrefix(fc, out, len);
+    std::memcpy(out + prefix, cell.buf, static_cast<size_t>(len));
+    *offset += prefix + len;
     return 0;
 }
 
@@ -134,7 +105,8 @@ int PktData(MesgState &m, int i, int *offset)
                     cell.type, cell.maxlen, cell.varlen);
         return -1;
     }
-    return cell.varlen == 0 ? PackFixed(m, i, offset) : PackVariable(m, i, offset);
+    const FieldCodec fc = FieldCodecOf(cell);
+    return fc.prefix == PrefixKind::kNone ? PackFixed(m, i, fc, offset) : PackVariable(m, i, fc, offset);
 }
 
 int PackMesg(MesgState &m, DesContext &des, const unsigned char key[kMacSize])

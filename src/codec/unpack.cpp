@@ -1,9 +1,10 @@
-#include "message/numtext.h"
-#include "message/text_check.h"
+#include "codec/bitmap.h"
+#include "codec/field_codec.h"
+#include "codec/packet.h"
 #include "diag/errlog.h"
 #include "diag/mask.h"
-#include "codec/bitmap.h"
-#include "codec/packet.h"
+#include "message/numtext.h"
+#include "message/text_check.h"
 
 #include <bit>
 #include <cstdint>
@@ -33,10 +34,10 @@ bool WithinData(MesgState &m, int i, int offset, int need, int limit)
 }
 
 // Copies count bytes into record i's buf; text values get a NUL.
-void StoreValue(MesgState &m, int i, const unsigned char *src, int count)
+void StoreValue(MesgState &m, int i, const FieldCodec &fc, const unsigned char *src, int count)
 {
     BMPCell &cell = m.cells[i];
-    const bool text = cell.type != kTypeB;
+    const bool text = fc.content != FieldContent::kBinary;
     NoteCellWrite(m, i, text ? count + 1 : count);
     std::memcpy(cell.buf, src, static_cast<size_t>(count));
     if (text)
@@ -241,38 +242,34 @@ int UnpackField(MesgState &m, int i, const unsigned char *src, int *offset, int 
     const int textLimit = type == kTypeB ? kBinMaxLen : kTextMaxLen;
     if (maxlen < 0 || maxlen > textLimit || varlen < 0 || varlen > kMaxVarLen)
         return RefuseDefinition(m, i, *offset, cell);
+    const FieldCodec fc = FieldCodecOf(cell);
     const int at = *offset;
-    int count = maxlen;
-    if (varlen == 0) {
-        if (maxlen == 0)
+    const int prefix = PrefixSize(fc);
+    int count = fc.maxlen;
+    if (fc.prefix == PrefixKind::kNone) {
+        if (count == 0)
             return RefuseUndefined(m, i, at);
     } else {
-        if (!WithinData(m, i, at, varlen, limit))
+        if (!WithinData(m, i, at, prefix, limit))
             return -1;
-        // The prefix is digits only: a blank, a sign or any other
-        // character means the message is not framed as its definition says.
         // Up to 11 digits: the value saturates at the int32 limit as
         // TextToInt's does.
-        const unsigned char *digits = src + at;
         int64_t value = 0;
-        for (int k = 0; k < varlen; ++k) {
-            const unsigned digit = static_cast<unsigned>(digits[k]) - '0';
-            if (digit > 9)
-                return RefusePrefix(m, i, at, digits, varlen);
-            value = value * 10 + digit;
-        }
+        if (!ReadPrefix(fc, src + at, &value))
+            return RefusePrefix(m, i, at, src + at, prefix);
         count = value > INT32_MAX ? INT32_MAX : static_cast<int>(value);
-        if (count > maxlen)
+        if (count > fc.maxlen)
             return RefuseLength(m, i, at, count);
     }
-    if (!WithinData(m, i, at, varlen + count, limit))
+    if (!WithinData(m, i, at, prefix + count, limit))
         return -1;
-    const unsigned char *value = src + at + varlen;
-    StoreValue(m, i, value, count);
-    if (type != kTypeB && !PassesAtOnce(type, value, count, nuls) && CheckContentFully(m, i, at + varlen, value, count) != 0)
+    const unsigned char *value = src + at + prefix;
+    StoreValue(m, i, fc, value, count);
+    if (fc.content != FieldContent::kBinary && !PassesAtOnce(type, value, count, nuls) &&
+        CheckContentFully(m, i, at + prefix, value, count) != 0)
         return -1;
     cell.used = 1;
-    *offset = at + varlen + count;
+    *offset = at + prefix + count;
     return 0;
 }
 
