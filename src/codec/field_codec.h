@@ -42,17 +42,35 @@ struct FieldCodec {
     int maxlen;        // the fixed length, or the greatest variable one
 };
 
+// What a record's type says of its content and of the padding of a fixed
+// field, by type code (a code outside the table reads as text).
+struct TypeCodec {
+    FieldContent content;
+    FieldPad fixedPad;
+};
+inline constexpr TypeCodec kTypeCodecs[] = {
+    {FieldContent::kText, FieldPad::kBlankRight},   // ANS
+    {FieldContent::kNumber, FieldPad::kZeroLeft},   // NI
+    {FieldContent::kNumber, FieldPad::kZeroLeft},   // NF
+    {FieldContent::kText, FieldPad::kBlankRight},   // A
+    {FieldContent::kText, FieldPad::kBlankRight},   // AN
+    {FieldContent::kNumber, FieldPad::kZeroLeft},   // N
+    {FieldContent::kBinary, FieldPad::kNone},       // B
+};
+static_assert(sizeof kTypeCodecs / sizeof kTypeCodecs[0] == kTypeB + 1);
+
 // The description of the field whose record is cell.
 inline FieldCodec FieldCodecOf(const BMPCell &cell)
 {
-    const bool binary = cell.type == kTypeB;
-    const bool number = cell.type == kTypeNI || cell.type == kTypeNF || cell.type == kTypeN;
+    const TypeCodec t = static_cast<uint32_t>(cell.type) <= static_cast<uint32_t>(kTypeB)
+                            ? kTypeCodecs[cell.type]
+                            : TypeCodec{FieldContent::kText, FieldPad::kBlankRight};
     const bool fixed = cell.varlen == 0;
     FieldCodec fc;
-    fc.content = binary ? FieldContent::kBinary : number ? FieldContent::kNumber : FieldContent::kText;
+    fc.content = t.content;
     fc.encoding = FieldEncoding::kAscii;
     fc.prefix = fixed ? PrefixKind::kNone : PrefixKind::kAsciiDigits;
-    fc.pad = !fixed || binary ? FieldPad::kNone : number ? FieldPad::kZeroLeft : FieldPad::kBlankRight;
+    fc.pad = fixed ? t.fixedPad : FieldPad::kNone;
     fc.prefixDigits = cell.varlen;
     fc.maxlen = cell.maxlen;
     return fc;

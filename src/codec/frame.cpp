@@ -80,6 +80,12 @@ HeadScan ScanHead(const unsigned char head[kFrameHeadSize])
 
 }  // namespace
 
+int RefuseStop(MesgState &m, int len, int stop)
+{
+    RefuseFrame(m, wire::Fault::kStop, nullptr, len, stop);
+    return -1;
+}
+
 bool TakeHead(MesgState &m, const unsigned char head[kFrameHeadSize])
 {
     Packet &p = m.packet;
@@ -90,21 +96,6 @@ bool TakeHead(MesgState &m, const unsigned char head[kFrameHeadSize])
     if (scan.fault != wire::Fault::kNone)
         return RefuseFrame(m, scan.fault, head, p.len, 0);
     return true;
-}
-
-int TakeBody(MesgState &m, const unsigned char *body)
-{
-    Packet &p = m.packet;
-    std::memcpy(p.txcode, body, kTxcodeLen);
-    p.txcode[kTxcodeLen] = '\0';
-    std::memcpy(p.bitmap, body + kTxcodeLen, kBitmapSize);
-    std::memcpy(p.data, body + kLenHeader, static_cast<size_t>(p.len - kLenHeader));
-    p.stop = body[p.len];
-    if (p.stop != wire::kPacketStop) {
-        RefuseFrame(m, wire::Fault::kStop, nullptr, p.len, p.stop);
-        return -1;
-    }
-    return UnpackMesg(m);
 }
 
 int PackFrame(MesgState &m, DesContext &des, const void *key, unsigned char *frame, int size, int *frameLen)

@@ -13,6 +13,8 @@
 #include "kit/wire.h"
 #include "message/mesg_state.h"
 
+#include <cstring>
+
 namespace tranpak {
 
 inline constexpr int kFrameHeadSize = wire::kPacketHeadSize;
@@ -27,9 +29,23 @@ static_assert(kMaxFrameLen == wire::kMaxPacketLen);
 // checked; a fault is logged as it always was. Length digits that are not
 // four decimal digits are read as the number test and atoi read them.
 bool TakeHead(MesgState &m, const unsigned char head[kFrameHeadSize]);
+// Logs a stop byte that is not 0x03 from the scanner's table; returns -1.
+int RefuseStop(MesgState &m, int len, int stop);
 // The len + 1 bytes after a head TakeHead or the scanner passed: txcode,
-// bitmap, data and the stop byte; then the fields.
-int TakeBody(MesgState &m, const unsigned char *body);
+// bitmap, data and the stop byte; then the fields. Inline: it is on the
+// path of every received frame.
+inline int TakeBody(MesgState &m, const unsigned char *body)
+{
+    Packet &p = m.packet;
+    std::memcpy(p.txcode, body, kTxcodeLen);
+    p.txcode[kTxcodeLen] = '\0';
+    std::memcpy(p.bitmap, body + kTxcodeLen, kBitmapSize);
+    std::memcpy(p.data, body + kLenHeader, static_cast<size_t>(p.len - kLenHeader));
+    p.stop = body[p.len];
+    if (p.stop != wire::kPacketStop)
+        return RefuseStop(m, p.len, p.stop);
+    return UnpackMesg(m);
+}
 
 // The frame SockSendMesg would send, into frame (size bytes of room), and
 // its length into *frameLen; nothing is traced.
