@@ -451,6 +451,30 @@ TRANPAK_API int TRANPAK_CALL TpSetMacCovers(TpSession *s, int covers);
 TRANPAK_API int TRANPAK_CALL TpGetMacAlgorithm(TpSession *s, int *algorithm, int *padding, int *keyLen,
                                                int *covers);
 
+/* One exchange on a connection of TpSockConnect, kept open between
+   exchanges: what TpSockSendMesg, TpSockRecvMesg and TpCheckMesgMac do in
+   turn with the same key, in one call, stopping at the first that fails
+   (-1, its log line and its TpGetLastError record; after a failure the
+   connection is out of step: close it). 0 when the reply came whole and
+   its MAC verified; the reply is then the session's message. */
+TRANPAK_API int TRANPAK_CALL TpSockExchange(TpSession *s, int sock, const void *key);
+
+/* A message set or read whole in one call, as a block of pairs: a field's
+   number in decimal ("0" for the message type, "2" ... "64") and NUL, then
+   its text and NUL; one more NUL (an empty string) ends the block:
+     "0\0" "0200\0" "4\0" "12.50\0" "\0"
+   TpSetCellTexts sets each pair's field in turn as TpSetCellText does (the
+   message is not cleared first: TpResetMesg) and stops at the first pair
+   refused, a number other than 0 to 64 among them, with -1 and its log
+   line; the fields before it stay set. TpGetCellTexts writes the message
+   type (when set) and every field in use, in field order, each text as
+   TpGetCellText gives it (card data not masked), into out; *outLen gets the
+   block's length with its ending NUL, also when size is too small (then
+   refused, nothing written); out NULL with size 0 and outLen given only
+   measures (0, nothing logged). */
+TRANPAK_API int TRANPAK_CALL TpSetCellTexts(TpSession *s, const char *block);
+TRANPAK_API int TRANPAK_CALL TpGetCellTexts(TpSession *s, char *out, int size, int *outLen);
+
 #ifdef __cplusplus
 }
 #endif

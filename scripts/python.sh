@@ -39,7 +39,7 @@ cp "$release/libtranpak.so.$version" "$stage/tranpak/lib/libtranpak.so"
 cp "$release/tools/tranpak-host" "$release/tools/tranpak-client" "$release/tools/tranpak-trace" "$stage/tranpak/bin/"
 strip --strip-unneeded "$stage/tranpak/lib/libtranpak.so" "$stage"/tranpak/bin/*
 cp include/tranpak.h "$stage/tranpak/include/"
-cp etc/bitmap.txt etc/8583.ini "$stage/tranpak/examples/"
+cp etc/bitmap.txt etc/8583.ini python/examples/locustfile.py "$stage/tranpak/examples/"
 printf '# Written by scripts/python.sh from the project'"'"'s CMake version.\n__version__ = "%s"\n' "$version" \
   >"$stage/tranpak/_version.py"
 

@@ -16,6 +16,8 @@ mkdir -p "$run"
 "$python" -m venv --system-site-packages "$run/venv"
 "$run/venv/bin/python" -m pip install --quiet --no-index --no-deps "$wheel"
 cp -r python/tests python/examples "$run/"
+mkdir -p "$run/docs"
+cp docs/python.md "$run/docs/"
 cd "$run"
 # Nothing may lead the tests back to the source tree or to another library.
 env -u PYTHONPATH -u TRANPAK_LIBRARY TRANPAK_EXPECT_INSTALLED=1 \

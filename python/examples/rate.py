@@ -6,9 +6,12 @@ one run against one host simulator:
 For 1 and 8 connections: Python sessions on threads (one session each)
 with a connection kept open (``Session.connect``) and with a connection per
 exchange (``Session.exchange``), and tranpak-client --count with the same
-connections, kept open and with --connect-each.
+connections, kept open and with --connect-each. The machine's cores and
+load average (1 minute) are printed before and after: the figures are only
+as steady as the machine is idle.
 """
 import json
+import os
 import subprocess
 import sys
 import tempfile
@@ -71,8 +74,14 @@ def client_rate(host, settings, connections, count, keep):
     return summary["per_second"]
 
 
+def machine():
+    load = f"load average {os.getloadavg()[0]:.2f}" if hasattr(os, "getloadavg") else "load average unknown"
+    return f"{os.cpu_count()} cores, {load}"
+
+
 def main():
     seconds = float(sys.argv[1]) if len(sys.argv) > 1 else 3.0
+    print(machine(), flush=True)
     work = Path(tempfile.mkdtemp(prefix="tranpak-rate-"))
     with tranpak.start_host(work / "host", set={39: "00"}) as host:
         settings = work / "8583.ini"
@@ -85,6 +94,7 @@ def main():
                 client = client_rate(host, settings, threads, max(2000, int(py * seconds)), keep)
                 print(f"{'kept' if keep else 'each':<12} {threads:>7} {py:>10.0f} {client:>10.0f} {py / client:>13.2f}",
                       flush=True)
+    print(machine(), flush=True)
 
 
 if __name__ == "__main__":

@@ -81,7 +81,7 @@ def header_enum(name):
 class TestDeclarationsMatchTheHeader:
     def test_every_function_of_the_header_is_declared_and_nothing_else(self):
         functions = header_functions()
-        assert len(functions) == 57
+        assert len(functions) == 60
         assert sorted(binding.FUNCTIONS) == sorted(functions)
 
     @pytest.mark.parametrize("name", sorted(header_functions()))
@@ -122,6 +122,8 @@ class TestTheInstalledWheel:
         for tool in ("tranpak-host", "tranpak-client", "tranpak-trace"):
             assert tranpak.tool_path(tool) == package / "bin" / tool
         assert tranpak.header_path() == package / "include" / "tranpak.h"
+        for example in ("bitmap.txt", "8583.ini", "locustfile.py"):
+            assert tranpak.example_file(example) == package / "examples" / example
 
     @pytest.mark.parametrize("tool", ["tranpak-host", "tranpak-client", "tranpak-trace"])
     def test_commands_on_the_environments_path_run_the_bundled_programs(self, tool):

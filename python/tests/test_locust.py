@@ -3,18 +3,25 @@ headless and distributed (one master, two workers) against the fixture's
 host. Locust runs in processes of its own: importing it patches the
 standard library for gevent, which the other tests must not see."""
 import csv
+import importlib.util
 import json
 import os
 import socket
 import subprocess
 import sys
-from pathlib import Path
+import threading
 
 import pytest
 
-pytest.importorskip("locust")
+import tranpak
 
-LOCUSTFILE = Path(__file__).resolve().parent.parent / "examples" / "locustfile.py"
+# Looked for, not imported: importing Locust would patch this process's
+# threads and sockets for gevent, under the tests that follow.
+if importlib.util.find_spec("locust") is None:
+    pytest.skip("locust is not installed", allow_module_level=True)
+
+# The example locustfile as the package carries it.
+LOCUSTFILE = tranpak.example_file("locustfile.py")
 PURCHASE = {0: "0200", 2: "4761739001010119", 4: "12.50", 11: "000001", 41: "TERM0001"}
 
 # Exchanges through TranpakClient in a process of its own; prints what each
@@ -39,7 +46,7 @@ for case in json.loads(sys.argv[1]):
     e = event["exception"]
     out.append({"request_type": event["request_type"], "name": event["name"], "length": event["response_length"],
                 "ms": event["response_time"], "exception": type(e).__name__ if e else None,
-                "field": getattr(e, "field", None), "offset": getattr(e, "offset", None),
+                "field": getattr(e, "field", None), "offset": getattr(e, "offset", None), "text": str(e) if e else None,
                 "reply39": reply.get(39) if reply else None})
 print(json.dumps(out))
 """
@@ -55,6 +62,57 @@ def locust_env(host):
     env = dict(os.environ, TRANPAK_KEY=host.key.hex(), TRANPAK_DEFS=str(host.defs))
     env.pop("PYTHONWARNINGS", None)
     return env
+
+
+class CannedHost:
+    """Answers every frame it reads, on every connection, with one frame
+    given (for replies the host simulator does not send)."""
+
+    def __init__(self, reply: bytes) -> None:
+        self.reply = reply
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(8)
+        self.port = self.listener.getsockname()[1]
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _serve(self) -> None:
+        while True:
+            try:
+                conn, _ = self.listener.accept()
+            except OSError:
+                return
+            with conn:
+                conn.settimeout(10)
+                try:
+                    while True:
+                        head = conn.recv(5, socket.MSG_WAITALL)
+                        if len(head) < 5:
+                            break
+                        conn.recv(int(head[1:]) + 1, socket.MSG_WAITALL)
+                        conn.sendall(self.reply)
+                except OSError:
+                    pass
+
+    def close(self) -> None:
+        self.listener.close()
+
+
+def long_reply(key: bytes) -> bytes:
+    """A 0210 of 2045 bytes after the head, longer than the library packs
+    (2041) but as long as it takes (2047): fields 11, 39, 41 and 48 (116
+    bytes) and 58 to 63 (312 each) of LONG_DEFS, and a MAC (not the right
+    one: the frame reaching the MAC check is what counts)."""
+    data = (b"000001" + b"00" + b"TERM0001" + b"116" + b"x" * 116 + b"".join(b"312" + bytes([c]) * 312 for c in b"abcdef")
+            + b"M" * 8)
+    fields = (11, 39, 41, 48, 58, 59, 60, 61, 62, 63, 64)
+    bits = sum(1 << (64 - f) for f in fields)
+    body = b"0210" + bits.to_bytes(8, "big") + data
+    return b"\x02" + b"%04d" % len(body) + body + b"\x03"
+
+
+LONG_DEFS = "\n".join(["STAN N 6 11", "RESPCODE AN 2 39", "TERMID ANS 8 41", "ADDDATA ANS 120,3 48"]
+                      + [f"LONG{f} ANS 312,3 {f}" for f in range(58, 64)] + ["MAC B 8 64", ""])
 
 
 def totals(prefix):
@@ -103,6 +161,42 @@ class TestReports:
         assert got[0]["length"] == 4 + 8 + 18 + 12 + 6 + 2 + 8 + 8 + 6
         assert got[0]["reply39"] == "00"
         assert got[5]["length"] == 0 and got[5]["ms"] >= 900
+
+    def test_what_escaped_the_statistics_or_was_reported_as_something_else(self, tranpak_host_factory, tmp_path):
+        good = tranpak_host_factory(set={39: "00"})
+        other_key = tranpak_host_factory(key="FEDCBA9876543210")  # refuses our MAC: 39=A0
+        # A reply field 41 of "1234567" and a superscript two (0xB2), which
+        # str.isdigit takes and int() refuses, against a request's 12345670.
+        with tranpak.Session(defs=good.defs) as s:
+            s.load({0: "0210", 11: "000001", 39: "00", 41: "1234567\xb2"})
+            superscript = s.pack(good.key)
+        (tmp_path / "long.txt").write_text(LONG_DEFS)
+        long_frame = long_reply(good.key)
+        assert len(long_frame) == 2045 + 6
+        hosts = [CannedHost(superscript), CannedHost(long_frame)]
+        try:
+            cases = [
+                (hosts[0].port, good.defs, {**PURCHASE, 41: "12345670"}),
+                (other_key.port, good.defs, PURCHASE),
+                (hosts[1].port, tmp_path / "long.txt", {0: "0200", 11: "000001", 41: "TERM0001"}),
+                (good.port, good.defs, {**PURCHASE, 4: 12.5}),  # a float: TypeError before anything is sent
+            ]
+            arg = json.dumps([{"port": port, "reply_type": None, "timeout": 10, "key": good.key.hex(),
+                               "defs": str(defs), "message": message} for port, defs, message in cases])
+            run = subprocess.run([sys.executable, "-c", REPORTER, arg], capture_output=True, text=True, timeout=120)
+        finally:
+            for h in hosts:
+                h.close()
+        assert run.returncode == 0, run.stderr
+        got = json.loads(run.stdout.splitlines()[-1])
+        assert [(r["exception"], r["field"], r["offset"]) for r in got] == [
+            ("ReplyError", 41, None),
+            ("MacError", 39, None),
+            ("MacError", 64, len(long_frame) - 1 - 8),
+            ("TypeError", None, None),
+        ]
+        assert got[1]["text"] == "the host refused the request's MAC"
+        assert got[2]["length"] == 0
 
 
 def test_a_headless_run(tranpak_host, tmp_path):

@@ -59,12 +59,15 @@ def _is_script(path: str) -> bool:
 
 
 def example_file(name: str) -> Path:
-    """An example file (``bitmap.txt``, ``8583.ini``) of the package, or of
-    the checkout's ``etc/``."""
-    for path in (PACKAGE_DIR / "examples" / name, _CHECKOUT / "etc" / name):
-        if path.is_file():
-            return path
-    raise FileNotFoundError(f"example file {name} is neither in {PACKAGE_DIR / 'examples'} nor in {_CHECKOUT / 'etc'}")
+    """An example file the package carries, found from any folder:
+    ``bitmap.txt`` (the example definitions), ``8583.ini`` (example
+    settings) or ``locustfile.py`` (the example Locust load). In a source
+    checkout, the checkout's ``etc/`` and ``python/examples/``."""
+    places = (PACKAGE_DIR / "examples", _CHECKOUT / "etc", _CHECKOUT / "python" / "examples")
+    for folder in places:
+        if (folder / name).is_file():
+            return folder / name
+    raise FileNotFoundError(f"example file {name} is in none of " + ", ".join(str(p) for p in places))
 
 
 def header_path() -> Path:

@@ -2,9 +2,15 @@
 functions, declared once here (a test compares them with ``tranpak.h``).
 
 The library is looked for in the package first, then at the path in
-``TRANPAK_LIBRARY``, then by the system's search path. Calls go through
-``ctypes.CDLL``, which releases the GIL for the time of each call, so
-sessions on different threads exchange in parallel.
+``TRANPAK_LIBRARY``, then by the system's search path.
+
+The calls that may wait (on a socket, a file or a name lookup: BLOCKING)
+go through ``ctypes.CDLL``, which lets go of the interpreter's lock for
+the time of the call, so sessions on different threads wait in parallel.
+Every other call takes a few microseconds and goes through
+``ctypes.PyDLL``, which keeps the lock: letting it go and taking it back
+around each of them would cost more than the call, and with threads the
+taking back waits in line behind every other thread (a convoy).
 """
 from __future__ import annotations
 
@@ -66,6 +72,9 @@ TRANPAK_ERR_HOST_REFUSED = 9
 CELL_TEXT_SIZE = 801
 # A frame is at most 2047 bytes.
 FRAME_SIZE = 2048
+# The longest block of TpGetCellTexts: the type and 64 fields, each pair
+# "64", NUL, the longest text and NUL, then the ending NUL.
+BLOCK_SIZE = 65 * (2 + 1 + CELL_TEXT_SIZE) + 1
 
 # --- types -------------------------------------------------------------------
 
@@ -190,7 +199,23 @@ FUNCTIONS: Dict[str, Tuple[Optional[type], List[type]]] = {
     "TpSetMacAlgorithm": (c_int, [_S, c_int, c_int, c_int]),
     "TpSetMacCovers": (c_int, [_S, c_int]),
     "TpGetMacAlgorithm": (c_int, [_S, _INT_OUT, _INT_OUT, _INT_OUT, _INT_OUT]),
+    # an exchange on a kept connection in one call
+    "TpSockExchange": (c_int, [_S, c_int, c_void_p]),
+    # a message set or read whole as a block of pairs
+    "TpSetCellTexts": (c_int, [_S, c_char_p]),
+    "TpGetCellTexts": (c_int, [_S, c_char_p, c_int, _INT_OUT]),
 }
+
+
+# The calls that wait on a socket, a file or a name lookup. The settings
+# and definition files are read by the initialisations; an error log line
+# is written by any call that fails, which is the exception and short.
+BLOCKING = frozenset({
+    "Init8583", "SockConnect", "SockClose", "SockSendMesg", "SockRecvMesg", "SockSendFile", "SockSendBinFile",
+    "SockRecvFile", "SockRecvBinFile", "TpInit8583", "TpInit8583With", "TpSockConnect", "TpSockClose",
+    "TpSockSendMesg", "TpSockRecvMesg", "TpSockSendFile", "TpSockSendBinFile", "TpSockRecvFile",
+    "TpSockRecvBinFile", "TpSockExchange",
+})
 
 
 def _candidates() -> List[str]:
@@ -210,21 +235,25 @@ def _candidates() -> List[str]:
 
 def load(path: Optional[str] = None) -> ctypes.CDLL:
     """Loads the library (``path``, or as the module says) and declares every
-    function of FUNCTIONS on it."""
+    function of FUNCTIONS on it: those of BLOCKING through ``ctypes.CDLL``,
+    the others through ``ctypes.PyDLL`` (see the module's note). The
+    handle returned is the ``PyDLL`` one, the blocking calls set on it."""
     tried = []
     lib = None
     for candidate in [path] if path else _candidates():
         try:
-            lib = ctypes.CDLL(candidate)
+            waiting = ctypes.CDLL(candidate)
+            lib = ctypes.PyDLL(candidate)
             break
         except OSError as e:
             tried.append(f"{candidate}: {e}")
     if lib is None:
         raise OSError("libtranpak not found; set TRANPAK_LIBRARY to its path. Tried: " + "; ".join(tried))
     for name, (restype, argtypes) in FUNCTIONS.items():
-        fn = getattr(lib, name)
+        fn = getattr(waiting if name in BLOCKING else lib, name)
         fn.restype = restype
         fn.argtypes = argtypes
+        setattr(lib, name, fn)
     if lib.TpSessionSize() != ctypes.sizeof(TpSession):
         raise OSError(f"{lib._name}: a session is {lib.TpSessionSize()} bytes, this binding has {ctypes.sizeof(TpSession)}")
     return lib

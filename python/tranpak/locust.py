@@ -6,7 +6,9 @@ exchange and reports it to Locust's request events: the message type as
 request type, the time from send to the checked reply, the reply frame's
 length, and the exception when it failed (a refused MAC, a reply of another
 type or with other fields 11 or 41, a time limit, a closed or refused
-connection, a malformed frame).
+connection, a malformed frame, a request the host refused for its MAC with
+39=A0: "the host refused the request's MAC"). Whatever an exchange raises
+(an ``Exception``) is reported as a failed request, never let through.
 
 Frames are made and read by the library (``Session.pack``, ``unpack``,
 ``check_mac``) and carried over Python's sockets, which Locust makes
@@ -27,7 +29,7 @@ import locust.runners
 from locust import User
 
 from . import _paths
-from .errors import ConnectError, MalformedError, PeerClosedError, ReplyError, TimeLimitError, TranpakError
+from .errors import ConnectError, MacError, MalformedError, PeerClosedError, ReplyError, TimeLimitError
 from .session import Key, Session, Value, key_bytes
 from .simulator import DEFAULT_KEY
 
@@ -38,10 +40,19 @@ if not locust.runners.__version__:
     locust.runners.__version__ = "2.12.1"
 
 # A frame: start byte 0x02, four length digits counting the bytes up to the
-# stop byte, then those bytes and the stop byte 0x03; at most 2047 bytes.
+# stop byte, then those bytes and the stop byte 0x03. A frame is read as
+# far as its digits say, whatever they say: the library judges its length
+# when it unpacks it, so the user takes every frame the library takes.
 _START = 0x02
 _LEN_DIGITS = 4
-_MAX_LEN = 2047 - 6
+# The host's answer to a request whose MAC it refused (its default --refuse).
+_MAC_REFUSED = "A0"
+
+
+def _digits(text: str) -> bool:
+    """Whether text is ASCII digits 0 to 9 and nothing else (``str.isdigit``
+    also takes "²" and other digits that ``int`` refuses)."""
+    return text.isascii() and text.isdigit()
 
 
 def parse_address(address: Optional[str]) -> Tuple[str, int]:
@@ -50,7 +61,7 @@ def parse_address(address: Optional[str]) -> Tuple[str, int]:
         raise ValueError("no host: give --host HOST:PORT (or set host on the user class)")
     text = address[len("tcp://"):] if address.startswith("tcp://") else address
     host, sep, port = text.rstrip("/").rpartition(":")
-    if not sep or not host or not port.isdigit() or not 0 < int(port) < 65536:
+    if not sep or not host or not _digits(port) or not 0 < int(port) < 65536:
         raise ValueError(f"host {address!r} is not HOST:PORT")
     return host, int(port)
 
@@ -76,15 +87,15 @@ def read_frame(sock: socket.socket, timeout: float) -> bytes:
     if got[0] != _START:
         raise MalformedError(f"tranpak: reply starts with 0x{got[0]:02X}, not 0x02", offset=0)
     digits = bytes(got[1:])
-    if not digits.isdigit() or int(digits) > _MAX_LEN:
-        raise MalformedError(f"tranpak: reply length digits {digits!r} are not a length up to {_MAX_LEN}", offset=1)
+    if not _digits(digits.decode("latin-1")):
+        raise MalformedError(f"tranpak: reply length digits {digits!r} are not a number", offset=1)
     _recv_exactly(sock, 1 + _LEN_DIGITS + int(digits) + 1, deadline, got)
     return bytes(got)
 
 
 def answer_type(request_type: str) -> str:
     """The reply type of a request: its third digit raised by one."""
-    if len(request_type) != 4 or not request_type[2].isdigit():
+    if len(request_type) != 4 or not _digits(request_type[2]):
         return request_type
     return request_type[:2] + str((int(request_type[2]) + 1) % 10) + request_type[3]
 
@@ -95,7 +106,7 @@ def _same(a: Optional[str], b: Optional[str]) -> bool:
     if a is None or b is None:
         return a is b
     a, b = a.strip(), b.strip()
-    return int(a) == int(b) if a.isdigit() and b.isdigit() else a == b
+    return int(a) == int(b) if _digits(a) and _digits(b) else a == b
 
 
 class TranpakClient:
@@ -145,8 +156,13 @@ class TranpakClient:
         except OSError as e:
             raise PeerClosedError(f"tranpak: connection lost: {e.strerror or e}") from None
         s.unpack(reply_frame)
-        s.check_mac(self.key)
         reply = s.reply()
+        # A refused request comes back with 39=A0, and its MAC may not
+        # verify under this key (the key is what the host refused): the
+        # refusal is the failure to report, not the MAC of the answer.
+        if reply.get(39) == _MAC_REFUSED:
+            raise MacError("the host refused the request's MAC", field=39)
+        s.check_mac(self.key)
         expected = self.reply_type or answer_type(request_type)
         if reply.get(0) != expected:
             raise ReplyError(f"reply type {reply.get(0)}, not {expected}", field=0)
@@ -165,7 +181,7 @@ class TranpakClient:
         failure: Optional[BaseException] = None
         try:
             reply, length = self._exchange(message)
-        except TranpakError as e:
+        except Exception as e:  # every failure goes to the statistics, whatever raised it
             failure = e
         finally:
             if failure is not None or not self.keep_connection:

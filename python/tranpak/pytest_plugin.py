@@ -10,6 +10,11 @@ whose MAC verifies with 39=00; it gives ``.host``, ``.port``, ``.key``
 named as the host's own (``fault="bad-mac"``, ``fault_every=3``,
 ``set={39: "00"}``, ``rule=["4>=1000 : 39=51"]``, ``delay_ms=500``,
 ``client_timeout=2``); every host it started stops after the test.
+
+Each host has a temporary folder of its own (its log, its served
+directory), removed when it stops. A host ends with pytest however pytest
+ends: at the end of its test, on the way out, on SIGTERM, and on Linux
+when pytest is killed (see ``tranpak.simulator``).
 """
 from __future__ import annotations
 
@@ -21,11 +26,11 @@ from .simulator import HostSimulator
 
 
 @pytest.fixture
-def tranpak_host_factory(tmp_path_factory: pytest.TempPathFactory) -> Iterator[Callable[..., HostSimulator]]:
+def tranpak_host_factory() -> Iterator[Callable[..., HostSimulator]]:
     started: List[HostSimulator] = []
 
     def factory(**options: Any) -> HostSimulator:
-        host = HostSimulator(tmp_path_factory.mktemp("tranpak-host"), **options)
+        host = HostSimulator(**options)
         started.append(host)
         return host.start()
 

@@ -5,7 +5,9 @@ from __future__ import annotations
 import ctypes
 import decimal
 import os
+import socket
 import threading
+import weakref
 from ctypes import byref, c_int, c_ubyte
 from typing import Dict, Mapping, NamedTuple, Optional, Union
 
@@ -74,7 +76,7 @@ def mac_algorithm(algorithm: Union[int, str]) -> int:
             raise _e.ArgumentError(f"no MAC algorithm {algorithm!r} (one of {', '.join(_MAC_NAMES)})")
         return code
     if isinstance(algorithm, int) and not isinstance(algorithm, bool):
-        return algorithm
+        return c_int_arg(algorithm, "algorithm")
     raise TypeError(f"a MAC algorithm is a name or a TP_MAC_* code, not {type(algorithm).__name__}")
 
 
@@ -83,8 +85,12 @@ def mac(algorithm: Union[int, str], key: Key, data: bytes, *, padding: int = 1, 
     ``algorithm`` (see ``Session.set_mac``); ``padding`` counts for the
     ISO/IEC 9797-1 algorithms. ArgumentError for what the library refuses."""
     raw, text = key_bytes(key), bytes(data)
-    out = (c_ubyte * max(length, 1))()
-    rc = _b.lib().TpMac(mac_algorithm(algorithm), padding, raw, len(raw), text, len(text), out, length)
+    code, padding, length = mac_algorithm(algorithm), c_int_arg(padding, "padding"), c_int_arg(length, "length")
+    # Room for the longest MAC and one byte more: a longer length is
+    # handed on as that one more, which the library refuses, writing nothing.
+    out = (c_ubyte * max(min(length, _b.MAX_KEY_SIZE), 1))()
+    rc = _b.lib().TpMac(code, padding, raw, len(raw), text, c_int_arg(len(text), "the data's length"), out,
+                        min(length, len(out) + 1))
     if rc != 0:
         raise _e.ArgumentError(f"TpMac refused: algorithm {algorithm!r}, padding {padding}, a key of {len(raw)} "
                                f"bytes, a MAC of {length} bytes")
@@ -96,11 +102,25 @@ def key_check_value(algorithm: Union[int, str], key: Key, *, method: int = 1, le
     it: ``method`` 1 (TP_KCV_ENCRYPT_ZEROS, the classic 3 bytes) or 2
     (TP_KCV_CMAC)."""
     raw = key_bytes(key)
-    out = (c_ubyte * max(length, 1))()
-    if _b.lib().TpKeyCheckValue(method, mac_algorithm(algorithm), raw, len(raw), out, length) != 0:
+    code, method, length = mac_algorithm(algorithm), c_int_arg(method, "method"), c_int_arg(length, "length")
+    out = (c_ubyte * max(min(length, _b.MAX_KEY_SIZE), 1))()
+    if _b.lib().TpKeyCheckValue(method, code, raw, len(raw), out, min(length, len(out) + 1)) != 0:
         raise _e.ArgumentError(f"TpKeyCheckValue refused: method {method}, algorithm {algorithm!r}, a key of "
                                f"{len(raw)} bytes, {length} bytes")
     return bytes(out[:length])
+
+
+def c_int_arg(value: object, name: str) -> int:
+    """An int on its way to a C ``int`` of the library: every call that
+    passes one takes it through here. ctypes keeps only the low 32 bits of
+    a larger number (a padding of 2**32 + 2 would arrive as 2), so a number
+    outside -2**31 to 2**31 - 1 is refused (ArgumentError, a ValueError);
+    a bool or a float is not an int here (TypeError)."""
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise TypeError(f"{name} is an int, not {type(value).__name__}")
+    if not -2**31 <= value < 2**31:
+        raise _e.ArgumentError(f"{name} = {value} does not fit a C int (-2**31 to 2**31 - 1)")
+    return value
 
 
 def _field_number(field: object) -> int:
@@ -108,15 +128,25 @@ def _field_number(field: object) -> int:
     that a C int holds, so that no large number wraps round to a real field
     on its way in (2**32 + 4 would otherwise be field 4). The library itself
     refuses the rest outside 0 to 64."""
+    if type(field) is int and 0 <= field <= 64:  # the usual case, first
+        return field
     if isinstance(field, bool) or not isinstance(field, int):
         raise TypeError(f"a field number is an int, not {type(field).__name__}")
     if not -2**31 <= field < 2**31:
         raise _e.ArgumentError(f"no field {field}: fields are 0 to 64")
-    return field
+    return c_int_arg(field, "field")
+
+
+def _no_nul(raw: bytes, what: str) -> bytes:
+    """C reads a text up to its first NUL: a NUL inside would cut it short
+    silently, so it is refused (ArgumentError, a ValueError)."""
+    if b"\0" in raw:
+        raise _e.ArgumentError(f"{what} {raw!r} holds a NUL character")
+    return raw
 
 
 def _path(value: Optional[PathLike]) -> Optional[bytes]:
-    return None if value is None else os.fsencode(value)
+    return None if value is None else _no_nul(os.fsencode(value), "path")
 
 
 def _port(port: object) -> int:
@@ -126,13 +156,19 @@ def _port(port: object) -> int:
         raise TypeError(f"a port is an int, not {type(port).__name__}")
     if not 1 <= port <= 65535:
         raise _e.ArgumentError(f"no port {port}: ports are 1 to 65535")
-    return port
+    return c_int_arg(port, "port")
 
 
 def _host(host: str) -> bytes:
     if not isinstance(host, str):
         raise TypeError(f"host is a str, not {type(host).__name__}")
-    return host.encode("ascii", "replace")
+    return _no_nul(host.encode("ascii", "replace"), "host name")
+
+
+def _request(request: str) -> bytes:
+    if not isinstance(request, str):
+        raise TypeError(f"a request is a str, not {type(request).__name__}")
+    return _no_nul(request.encode(_ENCODING), "request")
 
 
 class Session:
@@ -157,8 +193,12 @@ class Session:
         self._text = ctypes.create_string_buffer(_b.CELL_TEXT_SIZE)
         self._frame = (c_ubyte * _b.FRAME_SIZE)()
         self._bitmap = (c_ubyte * 8)()
+        self._block = ctypes.create_string_buffer(_b.BLOCK_SIZE)
+        self._block_len = c_int(0)
         self._err = _b.TpError()
         self._closed = False
+        # Connections open on this session, closed with it.
+        self._connections: "weakref.WeakSet[Connection]" = weakref.WeakSet()
         # The key length the session's MAC reads: 8 for the library's own
         # MAC, which TpInit8583With always starts with; for a settings file,
         # what its [MAC] section says, asked of the library once it has read it.
@@ -168,12 +208,13 @@ class Session:
         if settings is not None:
             if given:
                 raise TypeError("give a settings file or the settings, not both")
-            rc = self._lib.TpInit8583(self._s, os.fsencode(settings))
+            rc = self._lib.TpInit8583(self._s, _path(settings))
         else:
             for name, limit in (("connect_limit", connect_limit), ("send_limit", send_limit),
                                 ("recv_limit", recv_limit), ("transfer_limit", transfer_limit)):
                 if not isinstance(limit, int) or isinstance(limit, bool):
                     raise TypeError(f"{name} is whole seconds (int), not {type(limit).__name__}")
+                c_int_arg(limit, name)
             self._settings = _b.TpSettings(1 if trace_on else 0, _path(errlog), _path(defs), _path(trace), connect_limit,
                                            send_limit, recv_limit, transfer_limit)
             rc = self._lib.TpInit8583With(self._s, byref(self._settings))
@@ -190,10 +231,13 @@ class Session:
     # --- lifetime ------------------------------------------------------------
 
     def close(self) -> None:
-        """Wipes the session (keys and card data gone); it cannot be used
-        afterwards. Closing again does nothing."""
+        """Closes the connections still open on the session and wipes it
+        (keys and card data gone); it cannot be used afterwards. Closing
+        again does nothing."""
         with self._lock:
             if not self._closed:
+                for conn in list(self._connections):
+                    conn._drop()
                 self._lib.TpWipe(self._s)
                 self._closed = True
 
@@ -231,6 +275,10 @@ class Session:
     # --- fields --------------------------------------------------------------
 
     def _text_of(self, field: int, value: Value) -> bytes:
+        if type(value) is str:  # the usual case, first
+            raw = value.encode(_ENCODING, "strict") if value.isascii() else None
+            if raw is not None and b"\0" not in raw:
+                return raw
         if isinstance(value, str):
             try:
                 raw = value.encode(_ENCODING)
@@ -315,6 +363,13 @@ class Session:
             out[field] = text.value.decode(_ENCODING)
         return out
 
+    def _whole_message(self) -> Dict[int, str]:
+        """The type and every field in use, read in one call as a block of
+        pairs (TpGetCellTexts)."""
+        self._check(self._lib.TpGetCellTexts(self._s, self._block, _b.BLOCK_SIZE, byref(self._block_len)))
+        parts = ctypes.string_at(self._block, self._block_len.value - 1).split(b"\0")
+        return {int(field): text.decode(_ENCODING) for field, text in zip(parts[0::2], parts[1::2])}
+
     def _used_fields(self):
         d = _b.TpCellDef()
         get = self._lib.TpGetCellDef
@@ -335,15 +390,19 @@ class Session:
         """The message as ``{0: type, field: text, ...}``, fields in use only."""
         with self._lock:
             self._ready()
-            return self._message(self._used_fields())
+            return self._whole_message()
 
     def _load(self, message: Mapping[int, Value]) -> None:
-        # Every key is looked at before the message is cleared, so that a
-        # dictionary refused for its keys leaves the message as it was.
-        items = [(_field_number(field), value) for field, value in message.items()]
+        # Every key and value is looked at before the message is cleared,
+        # so that a dictionary refused for them leaves the message as it was;
+        # then all are set in one call, as a block of pairs (TpSetCellTexts).
+        block = []
+        for field, value in message.items():
+            field = _field_number(field)
+            block.append(b"%d\0%s\0" % (field, self._text_of(field, value)))
+        block.append(b"\0")
         self._check(self._lib.TpResetMesg(self._s))
-        for field, value in items:
-            self._check(self._lib.TpSetCellText(self._s, field, self._text_of(field, value)))
+        self._check(self._lib.TpSetCellTexts(self._s, b"".join(block)))
 
     def load(self, message: Mapping[int, Value]) -> None:
         """Clears the message and sets it from ``{field: value}`` (0: type)."""
@@ -389,7 +448,8 @@ class Session:
             s = self._ready()
             before = [c_int(0) for _ in range(4)]
             self._lib.TpGetMacAlgorithm(s, *(byref(v) for v in before))
-            self._check(self._lib.TpSetMacAlgorithm(s, code, padding, key_len))
+            self._check(self._lib.TpSetMacAlgorithm(s, code, c_int_arg(padding, "padding"),
+                                                    c_int_arg(key_len, "key_len")))
             if covers_code is not None and self._lib.TpSetMacCovers(s, covers_code) != 0:
                 # A refused coverage leaves the session as it was, algorithm too.
                 failure = self._failure()
@@ -453,13 +513,12 @@ class Session:
                 self._lib.TpSockClose(s, sock)
                 raise
             self._check(self._lib.TpSockClose(s, sock))
-            return self._message(self._received_fields())
+            return self._whole_message()
 
     def _exchange_on(self, sock: int, k: bytes) -> None:
-        s = self._s
-        self._check(self._lib.TpSockSendMesg(s, sock, k))
-        self._check(self._lib.TpSockRecvMesg(s, sock))
-        self._check(self._lib.TpCheckMesgMac(s, k))
+        # One call: the only one of an exchange that lets go of the
+        # interpreter's lock (see binding).
+        self._check(self._lib.TpSockExchange(self._s, sock, k))
 
     def connect(self, host: str, port: int) -> "Connection":
         """A connection kept open for many exchanges (``Connection``)."""
@@ -467,7 +526,9 @@ class Session:
             sock = self._lib.TpSockConnect(self._ready(), _host(host), _port(port))
             if sock < 0:
                 raise self._failure()
-            return Connection(self, sock)
+            conn = Connection(self, sock)
+            self._connections.add(conn)
+            return conn
 
     # --- files ---------------------------------------------------------------
 
@@ -476,24 +537,45 @@ class Session:
         ``binary=False`` sends it as text (CRs dropped, ends at 0x1A)."""
         fn = self._lib.TpSockSendBinFile if binary else self._lib.TpSockSendFile
         with self._lock:
-            self._check(fn(self._ready(), _host(host), _port(port), os.fsencode(local), request.encode(_ENCODING)))
+            self._check(fn(self._ready(), _host(host), _port(port), _path(local), _request(request)))
 
     def fetch_file(self, host: str, port: int, request: str, local: PathLike, binary: bool = True) -> None:
         """Fetches ``request`` from the host into ``local`` (put in place
         only when whole). ``binary=False`` puts a CR before every LF."""
         fn = self._lib.TpSockRecvBinFile if binary else self._lib.TpSockRecvFile
         with self._lock:
-            self._check(fn(self._ready(), _host(host), _port(port), request.encode(_ENCODING), os.fsencode(local)))
+            self._check(fn(self._ready(), _host(host), _port(port), _request(request), _path(local)))
+
+
+def _close_socket(sock: int) -> None:
+    """Closes a socket of the library's without its session (for a
+    connection collected unclosed, when the session may be in use on
+    another thread or wiped)."""
+    try:
+        socket.socket(fileno=sock).close()
+    except OSError:  # pragma: no cover - closed already by other means
+        pass
 
 
 class Connection:
     """A connection of a session, kept open: ``exchange`` as often as
     wanted, then ``close`` (or leave the ``with`` block). After a failure
-    the connection is out of step: close it and connect anew."""
+    the connection is out of step: close it and connect anew. A connection
+    dropped without ``close()`` is closed when it is collected, and every
+    connection of a session is closed when the session is."""
 
     def __init__(self, session: Session, sock: int) -> None:
         self._session = session
         self._sock: Optional[int] = sock
+        self._finalizer = weakref.finalize(self, _close_socket, sock)
+
+    def _drop(self) -> None:
+        """Closes the socket through the session, whose lock the caller
+        holds, before the session is wiped."""
+        if self._sock is not None:
+            sock, self._sock = self._sock, None
+            self._finalizer.detach()
+            self._session._lib.TpSockClose(self._session._s, sock)
 
     def _open(self) -> int:
         if self._sock is None:
@@ -508,15 +590,21 @@ class Connection:
             s._ready()
             s._load(message)
             s._exchange_on(self._open(), k)
-            return s._message(s._received_fields())
+            return s._whole_message()
 
     def close(self) -> None:
         if self._sock is None:
             return
         s = self._session
         with s._lock:
+            if self._sock is None:  # closed with its session meanwhile
+                return
             sock, self._sock = self._sock, None
-            if not s._closed:
+            self._finalizer.detach()
+            s._connections.discard(self)
+            if s._closed:
+                _close_socket(sock)
+            else:
                 s._check(s._lib.TpSockClose(s._s, sock))
 
     def __enter__(self) -> "Connection":

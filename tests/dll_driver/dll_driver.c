@@ -199,6 +199,7 @@ static void Macs(const struct Tranpak *tp)
     CHECK(tp->TpKeyCheckValue(1 /* TP_KCV_ENCRYPT_ZEROS */, 3, kk, 16, kcv, 3) == 0 && kcv[0] == 0x08 &&
           kcv[1] == 0xD7 && kcv[2] == 0xB4);
     CHECK(tp->TpSetMacAlgorithm(s, 3, 1, 16) == -1); /* not initialised yet */
+    CHECK(tp->TpSockExchange(s, 0, kk) == -1);
     CHECK(tp->TpInit8583(s, NULL) == 0);
     CHECK(tp->TpSetMacAlgorithm(s, 3 /* TP_MAC_ISO9797_1_ALG3 */, 1, 16) == 0);
     CHECK(tp->TpSetCell(s, 0, "0800") == 0 && tp->TpSetCell(s, 11, "000003") == 0);

@@ -84,7 +84,10 @@ struct TpError {
     X(int, TpKeyCheckValue, (int method, int algorithm, const void *key, int keyLen, unsigned char *kcv, int kcvLen)) \
     X(int, TpSetMacAlgorithm, (void *s, int algorithm, int padding, int keyLen))                 \
     X(int, TpSetMacCovers, (void *s, int covers))                                                 \
-    X(int, TpGetMacAlgorithm, (void *s, int *algorithm, int *padding, int *keyLen, int *covers))
+    X(int, TpGetMacAlgorithm, (void *s, int *algorithm, int *padding, int *keyLen, int *covers)) \
+    X(int, TpSockExchange, (void *s, int sock, const void *key))                                  \
+    X(int, TpSetCellTexts, (void *s, const char *block))                                          \
+    X(int, TpGetCellTexts, (void *s, char *out, int size, int *outLen))
 
 #define TRANPAK_POINTER_TYPE(ret, name, params) typedef ret(__cdecl *name##_fn) params;
 TRANPAK_EXPORTS(TRANPAK_POINTER_TYPE)
