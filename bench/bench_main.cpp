@@ -11,12 +11,13 @@
 #include "floors.h"
 
 #include "api/session.h"
-#include "core/mesg_state.h"
-#include "kit/wire.h"
-#include "net/net.h"
-#include "packet/des.h"
-#include "packet/mac.h"
-#include "packet/packet.h"
+#include "message/mesg_state.h"
+#include "kit/wire_socket.h"
+#include "channel/net.h"
+#include "crypto/des.h"
+#include "codec/mac.h"
+#include "crypto/fold.h"
+#include "codec/packet.h"
 #include "os_programs.h"
 #include "support/peer.h"
 #include "tranpak.h"
@@ -87,7 +88,7 @@ void PackBench(benchmark::State &state, void (*setup)())
     static unsigned char frame[kFrameBufSize];
     int len = 0;
     for (auto _ : state) {
-        if (BuildPacket(DefaultSession(), frame, kKey, &len) != 0)
+        if (BuildPacket(DefaultMesg(), DefaultDes(), frame, kKey, &len) != 0)
             state.SkipWithError("packing failed");
         benchmark::DoNotOptimize(frame);
     }

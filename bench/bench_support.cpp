@@ -1,10 +1,10 @@
 #include "bench_support.h"
 
 #include "api/session.h"
-#include "core/bmpfile.h"
-#include "core/mesg_state.h"
-#include "core/settings.h"
-#include "packet/packet.h"
+#include "message/bmpfile.h"
+#include "message/mesg_state.h"
+#include "message/settings.h"
+#include "codec/packet.h"
 #include "tranpak.h"
 
 #include <cstdio>
@@ -111,7 +111,7 @@ std::string CurrentFrame()
 {
     unsigned char frame[kFrameBufSize];
     int len = 0;
-    if (BuildPacket(DefaultSession(), frame, kKey, &len) != 0)
+    if (BuildPacket(DefaultMesg(), DefaultDes(), frame, kKey, &len) != 0)
         return "";
     return std::string(reinterpret_cast<char *>(frame), static_cast<size_t>(len));
 }

@@ -23,7 +23,7 @@
 #include "bench_support.h"
 
 #include "kit/wire.h"
-#include "net/net.h"
+#include "channel/net.h"
 #include "os_programs.h"
 #include "support/peer.h"
 #include "tranpak.h"

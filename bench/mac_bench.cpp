@@ -9,9 +9,10 @@
 //   BM_OpenSslMac/<case>/<bytes>   OpenSSL
 #include "bench_support.h"
 
-#include "packet/mac.h"
-#include "packet/mac_algorithms.h"
-#include "packet/secret.h"
+#include "codec/mac.h"
+#include "crypto/fold.h"
+#include "crypto/mac_algorithms.h"
+#include "crypto/secret.h"
 #include "tranpak.h"
 
 #include <benchmark/benchmark.h>

@@ -1,6 +1,6 @@
 // The field definition file reader, on whole files.
 #include "api/session.h"
-#include "core/mesg_state.h"
+#include "message/mesg_state.h"
 #include "fuzz_support.h"
 #include "tranpak.h"
 

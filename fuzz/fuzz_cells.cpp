@@ -2,9 +2,9 @@
 // doubles, then packing and unpacking what was set. Each operation takes
 // a field byte, an operation byte and as many value bytes as it needs.
 #include "api/session.h"
-#include "core/mesg_state.h"
+#include "message/mesg_state.h"
 #include "fuzz_support.h"
-#include "packet/packet.h"
+#include "codec/packet.h"
 #include "tranpak.h"
 
 #include <cmath>
@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static const unsigned char key[8] = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
     static unsigned char frame[kFrameBufSize];
     int frameLen = 0;
-    if (BuildPacket(DefaultSession(), frame, key, &frameLen) == 0) {
+    if (BuildPacket(DefaultMesg(), DefaultDes(), frame, key, &frameLen) == 0) {
         fuzz::Require(frameLen >= 26 && frameLen < kFrameBufSize, "frame length in range");
         fuzz::Require(frame[frameLen - 1] == DefaultMesg().packet.stop, "stop byte last");
         BackupMesg();

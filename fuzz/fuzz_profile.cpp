@@ -1,5 +1,5 @@
 // The POSIX profile reader on whole settings files.
-#include "core/settings.h"
+#include "message/settings.h"
 #include "fuzz_support.h"
 #include "os.h"
 

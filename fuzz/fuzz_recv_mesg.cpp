@@ -1,9 +1,9 @@
 // SockRecvMesg and CheckMesgMac on whatever bytes a peer writes into a
 // connected loopback socket before closing it.
 #include "api/session.h"
-#include "core/mesg_state.h"
+#include "message/mesg_state.h"
 #include "fuzz_support.h"
-#include "net/net.h"
+#include "channel/net.h"
 #include "os_programs.h"
 #include "support/peer.h"
 #include "tranpak.h"

@@ -1,7 +1,7 @@
 #include "fuzz_support.h"
 
-#include "core/mesg_state.h"
-#include "core/settings.h"
+#include "message/mesg_state.h"
+#include "message/settings.h"
 #include "tranpak.h"
 
 #include <cstdio>

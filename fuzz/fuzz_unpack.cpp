@@ -1,9 +1,9 @@
 // Unpacking a received data area: two bytes of len, eight of bitmap, then
 // the data, against definitions that cover every type, fixed and variable.
 #include "api/session.h"
-#include "core/mesg_state.h"
+#include "message/mesg_state.h"
 #include "fuzz_support.h"
-#include "packet/packet.h"
+#include "codec/packet.h"
 #include "tranpak.h"
 
 #include <cstring>

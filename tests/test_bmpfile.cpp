@@ -1,7 +1,7 @@
 // The field definition file reader.
 #include "api/session.h"
-#include "core/bmpfile.h"
-#include "core/mesg_state.h"
+#include "message/bmpfile.h"
+#include "message/mesg_state.h"
 #include "support/scratch_dir.h"
 
 #include <cstring>

@@ -1,6 +1,6 @@
 // SetCell, GetCell and the other field access functions.
 #include "api/session.h"
-#include "core/mesg_state.h"
+#include "message/mesg_state.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 

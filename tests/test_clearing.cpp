@@ -2,12 +2,13 @@
 // skips could ever be seen, and the word-at-a-time paths of packing,
 // unpacking and the MAC against plain references.
 #include "api/session.h"
-#include "core/mesg_state.h"
-#include "core/text_check.h"
-#include "packet/bitmap.h"
-#include "packet/des.h"
-#include "packet/mac.h"
-#include "packet/packet.h"
+#include "message/mesg_state.h"
+#include "message/text_check.h"
+#include "codec/bitmap.h"
+#include "crypto/des.h"
+#include "codec/mac.h"
+#include "crypto/fold.h"
+#include "codec/packet.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
@@ -56,7 +57,7 @@ protected:
     {
         unsigned char frame[kFrameBufSize];
         int len = 0;
-        return BuildPacket(DefaultSession(), frame, kKey, &len) == 0 ? std::string(reinterpret_cast<char *>(frame), len) : "";
+        return BuildPacket(DefaultMesg(), DefaultDes(), frame, kKey, &len) == 0 ? std::string(reinterpret_cast<char *>(frame), len) : "";
     }
 };
 

@@ -7,7 +7,7 @@
 #include "../tools/client/request.h"
 #include "../tools/client/settings_view.h"
 #include "api/session.h"
-#include "core/mesg_state.h"
+#include "message/mesg_state.h"
 #include "support/scratch_dir.h"
 #include "support/tool_fixtures.h"
 #include "tranpak.h"

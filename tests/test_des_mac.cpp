@@ -1,8 +1,9 @@
 // DES known answers, the MAC fold and CheckMesgMac.
 #include "api/session.h"
-#include "core/mesg_state.h"
-#include "packet/des.h"
-#include "packet/mac.h"
+#include "message/mesg_state.h"
+#include "crypto/des.h"
+#include "codec/mac.h"
+#include "crypto/fold.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 
@@ -108,7 +109,7 @@ protected:
     void Receive(const std::string &covered, const std::string &key)
     {
         std::memcpy(DefaultMesg().packet.data, covered.data(), covered.size());
-        CalcMac(DefaultSession(), reinterpret_cast<const unsigned char *>(key.data()), static_cast<int>(covered.size()));
+        CalcMac(DefaultMesg(), DefaultDes(), reinterpret_cast<const unsigned char *>(key.data()), static_cast<int>(covered.size()));
         std::memcpy(DefaultMesg().packet.data + covered.size(), DefaultMesg().cells[63].buf, 8);
         DefaultMesg().packet.len = static_cast<int>(covered.size()) + 20;
         DefaultMesg().cells[63].used = 1;
@@ -121,7 +122,7 @@ protected:
 
 TEST_F(MacCheckTest, MacOfNothingIsTheEncryptionOfEightZeroCharacters)
 {
-    CalcMac(DefaultSession(), reinterpret_cast<const unsigned char *>(key_.data()), 0);
+    CalcMac(DefaultMesg(), DefaultDes(), reinterpret_cast<const unsigned char *>(key_.data()), 0);
     EXPECT_EQ(Mac(), Des(key_, "00000000"));
 }
 

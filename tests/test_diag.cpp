@@ -1,6 +1,6 @@
 // Error log and communication trace.
 #include "api/session.h"
-#include "core/mesg_state.h"
+#include "message/mesg_state.h"
 #include "diag/ctrace.h"
 #include "diag/errlog.h"
 #include "support/scratch_dir.h"

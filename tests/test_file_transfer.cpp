@@ -1,5 +1,5 @@
 // File transfer dialogues against scripted hosts on loopback.
-#include "net/file_transfer.h"
+#include "channel/file_transfer.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"

@@ -1,7 +1,7 @@
 // Peers that do not play by the rules: every case ends in a refusal with
 // its log line, never a crash, a hang or a stray write.
 #include "api/session.h"
-#include "core/mesg_state.h"
+#include "message/mesg_state.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"

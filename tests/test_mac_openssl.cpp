@@ -3,8 +3,8 @@
 // every algorithm, padding and key length. OpenSSL supplies the ciphers and
 // the chaining: DES and triple-DES CBC for ISO/IEC 9797-1, its CMAC for
 // the CMACs. AES is held to it on each of its paths.
-#include "packet/aes.h"
-#include "packet/mac_algorithms.h"
+#include "crypto/aes.h"
+#include "crypto/mac_algorithms.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 

@@ -1,7 +1,7 @@
 // TpMac and TpKeyCheckValue against published vectors, AES on each of its
 // paths, and the arguments they refuse.
-#include "packet/aes.h"
-#include "packet/mac_algorithms.h"
+#include "crypto/aes.h"
+#include "crypto/mac_algorithms.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 

@@ -1,10 +1,10 @@
 // Packing the message into a frame, unpacking a received data area.
 #include "api/session.h"
-#include "core/mesg_state.h"
-#include "packet/bitmap.h"
-#include "packet/des.h"
-#include "packet/mac.h"
-#include "packet/packet.h"
+#include "message/mesg_state.h"
+#include "codec/bitmap.h"
+#include "crypto/des.h"
+#include "codec/mac.h"
+#include "codec/packet.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
@@ -24,7 +24,7 @@ protected:
     {
         unsigned char frame[kFrameBufSize];
         int len = 0;
-        if (BuildPacket(DefaultSession(), frame, key, &len) != 0)
+        if (BuildPacket(DefaultMesg(), DefaultDes(), frame, key, &len) != 0)
             return "";
         return std::string(reinterpret_cast<char *>(frame), static_cast<size_t>(len));
     }

@@ -2,7 +2,7 @@
 // sent over a connection and received again gives back the same values,
 // and its MAC passes with the sending key and fails with any other.
 #include "api/session.h"
-#include "core/mesg_state.h"
+#include "message/mesg_state.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"

@@ -1,7 +1,7 @@
 // Settings file, profile reader and Init8583.
 #include "api/session.h"
-#include "core/mesg_state.h"
-#include "core/settings.h"
+#include "message/mesg_state.h"
+#include "message/settings.h"
 #include "os.h"
 #include "support/profile_probe.h"
 #include "support/scratch_dir.h"

@@ -1,7 +1,7 @@
 // Content checks, trimming, decimal text and amount conversions.
-#include "core/amount.h"
-#include "core/numtext.h"
-#include "core/text_check.h"
+#include "message/amount.h"
+#include "message/numtext.h"
+#include "message/text_check.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The opt-in time limits of [Com Timeout], against loopback peers that
 // never answer, never read, or trickle one byte every 300 ms.
 #include "api/session.h"
-#include "core/mesg_state.h"
+#include "message/mesg_state.h"
 #include "os_programs.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"

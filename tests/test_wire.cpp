@@ -3,9 +3,10 @@
 // over a socket; and the library's receive, which takes a frame that has
 // come whole with one receive and never a byte of the next.
 #include "api/session.h"
-#include "kit/wire.h"
-#include "net/mesg_exchange.h"
-#include "net/net.h"
+#include "kit/wire_socket.h"
+#include "codec/frame.h"
+#include "channel/mesg_exchange.h"
+#include "channel/net.h"
 #include "os.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
@@ -284,7 +285,7 @@ TEST_F(WireReceiveTest, AFrameIsTakenWholeOrInPartsAndNeverPastItsEnd)
         SetCell(0, "0210");
         unsigned char frame[wire::kPacketBufSize];
         int len = 0;
-        ASSERT_EQ(PackFrame(DefaultSession(), key, frame, sizeof frame, &len), 0) << LastErr();
+        ASSERT_EQ(PackFrame(DefaultMesg(), DefaultDes(), key, frame, sizeof frame, &len), 0) << LastErr();
         const std::string reply = Bytes(frame, len);
         const std::string next = "\x02" "0020" "08";
         const std::vector<std::vector<PeerStep>> peers = {

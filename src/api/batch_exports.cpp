@@ -7,9 +7,9 @@
 // "2", ... "64") and NUL, then its text as TpSetCellText takes and
 // TpGetCellText gives it and NUL; an empty string (one more NUL) ends it.
 #include "api/session.h"
-#include "core/cell_text.h"
-#include "net/mesg_exchange.h"
-#include "packet/mac.h"
+#include "message/cell_text.h"
+#include "channel/mesg_exchange.h"
+#include "codec/mac.h"
 
 #include <cstdint>
 #include <cstring>
@@ -100,9 +100,9 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpSockExchange(TpSession *s, int sock, c
     // One exported call: the three below report their own failure, and the
     // first that fails ends the exchange with its record.
     ExportedCall opened(session->mesg.lastErr);
-    if (SockSendMesg(*session, sock, key) != 0 || SockRecvMesg(*session, sock) != 0)
+    if (SockSendMesg(session->mesg, session->des, sock, key) != 0 || SockRecvMesg(session->mesg, sock) != 0)
         return -1;
-    return CheckMesgMac(*session, key);
+    return CheckMesgMac(session->mesg, session->des, key);
 }
 
 extern "C" TRANPAK_API int TRANPAK_CALL TpSetCellTexts(TpSession *s, const char *block)

@@ -15,13 +15,13 @@
 #define TRANPAK_API_CALL_TABLE_H
 
 #include "api/session.h"
-#include "core/cell_access.h"
-#include "core/cell_text.h"
-#include "core/describe.h"
-#include "net/file_transfer.h"
-#include "net/mesg_exchange.h"
-#include "net/net.h"
-#include "packet/mac.h"
+#include "channel/file_transfer.h"
+#include "channel/mesg_exchange.h"
+#include "channel/net.h"
+#include "codec/mac.h"
+#include "message/cell_access.h"
+#include "message/cell_text.h"
+#include "message/describe.h"
 
 // clang-format off
 #define TRANPAK_CALLS(X)                                                                                      \
@@ -32,21 +32,21 @@
     X(ResetMesg, TpResetMesg, (), ResetMesg(x.mesg))                                                          \
     X(BackupMesg, TpBackupMesg, (), BackupMesg(x.mesg))                                                       \
     X(RestoreMesg, TpRestoreMesg, (), RestoreMesg(x.mesg))                                                    \
-    X(CheckMesgMac, TpCheckMesgMac, (const void *key), CheckMesgMac(x, key))                      \
-    X(SockConnect, TpSockConnect, (const char *host, int port), SockConnect(x, host, port))              \
-    X(SockClose, TpSockClose, (int sock), SockClose(x, sock))                                            \
-    X(SockSendMesg, TpSockSendMesg, (int sock, const void *key), SockSendMesg(x, sock, key))      \
-    X(SockRecvMesg, TpSockRecvMesg, (int sock TRANPAK_DEFAULT_ONLY(, int)), SockRecvMesg(x, sock))       \
+    X(CheckMesgMac, TpCheckMesgMac, (const void *key), CheckMesgMac(x.mesg, x.des, key))           \
+    X(SockConnect, TpSockConnect, (const char *host, int port), SockConnect(x.mesg, host, port))         \
+    X(SockClose, TpSockClose, (int sock), SockClose(x.mesg, sock))                                       \
+    X(SockSendMesg, TpSockSendMesg, (int sock, const void *key), SockSendMesg(x.mesg, x.des, sock, key))\
+    X(SockRecvMesg, TpSockRecvMesg, (int sock TRANPAK_DEFAULT_ONLY(, int)), SockRecvMesg(x.mesg, sock))  \
     X(SockSendFile, TpSockSendFile, (const char *host, int port, const char *local_path, const char *request),  \
-      SockSendFile(x, host, port, local_path, request))                                          \
+      SockSendFile(x.mesg, host, port, local_path, request))                                          \
     X(SockSendBinFile, TpSockSendBinFile,                                                                     \
       (const char *host, int port, const char *local_path, const char *request),                              \
-      SockSendBinFile(x, host, port, local_path, request))                                       \
+      SockSendBinFile(x.mesg, host, port, local_path, request))                                       \
     X(SockRecvFile, TpSockRecvFile, (const char *host, int port, const char *request, const char *local_path),  \
-      SockRecvFile(x, host, port, request, local_path))                                          \
+      SockRecvFile(x.mesg, host, port, request, local_path))                                          \
     X(SockRecvBinFile, TpSockRecvBinFile,                                                                     \
       (const char *host, int port, const char *request, const char *local_path),                              \
-      SockRecvBinFile(x, host, port, request, local_path))                                       \
+      SockRecvBinFile(x.mesg, host, port, request, local_path))                                       \
     X(SetCellText, TpSetCellText, (int field, const char *text), SetCellText(x.mesg, field, text))            \
     X(GetCellText, TpGetCellText, (int field, char *text, int size), GetCellText(x.mesg, field, text, size))  \
     X(DescribeMesg, TpDescribe, (int flags, char *out, int size, int *outLen),                                \

@@ -3,7 +3,7 @@
 // is never marked ready: the calls work on it before Init8583, as they
 // always have.
 #include "api/call_table.h"
-#include "core/settings.h"
+#include "message/settings.h"
 
 namespace tranpak {
 namespace {

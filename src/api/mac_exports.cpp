@@ -2,9 +2,11 @@
 // TpGetMacAlgorithm. The first two take no session, so they refuse without
 // a word; the setters log to their session.
 #include "api/session.h"
-#include "core/mac_settings.h"
-#include "packet/mac_algorithms.h"
-#include "packet/secret.h"
+#include "codec/mac.h"
+#include "crypto/mac_algorithms.h"
+#include "crypto/secret.h"
+#include "kit/mac_names.h"
+#include "message/mac_settings.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,7 +1,8 @@
 // The session functions: each does on the caller's session what its
 // namesake among the eighteen does on the default one.
 #include "api/call_table.h"
-#include "core/settings.h"
+#include "codec/frame.h"
+#include "message/settings.h"
 
 #include <cstring>
 #include <new>
@@ -144,12 +145,12 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpGetBitmap(TpSession *s, unsigned char 
 extern "C" TRANPAK_API int TRANPAK_CALL TpPackMesg(TpSession *s, const void *key, unsigned char *frame, int size,
                                                    int *frameLen)
 {
-    return OnSession(s, [&](Session &x) { return PackFrame(x, key, frame, size, frameLen); });
+    return OnSession(s, [&](Session &x) { return PackFrame(x.mesg, x.des, key, frame, size, frameLen); });
 }
 
 extern "C" TRANPAK_API int TRANPAK_CALL TpUnpackMesg(TpSession *s, const unsigned char *frame, int frameLen)
 {
-    return OnSession(s, [&](Session &x) { return UnpackFrame(x, frame, frameLen); });
+    return OnSession(s, [&](Session &x) { return UnpackFrame(x.mesg, frame, frameLen); });
 }
 
 extern "C" TRANPAK_API int TRANPAK_CALL TpShowValue(int field, int flags, const char *value, int len, char *out, int size,

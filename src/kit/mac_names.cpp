@@ -60,4 +60,44 @@ const char *MacCoversName(int covers)
     }
 }
 
+bool MacAlgorithmKnown(int algorithm)
+{
+    switch (algorithm) {
+    case TP_MAC_LEGACY:
+    case TP_MAC_ISO9797_1_ALG1:
+    case TP_MAC_ISO9797_1_ALG3:
+    case TP_MAC_TDES_CMAC:
+    case TP_MAC_AES_CMAC:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool MacKeyLenFits(int algorithm, int keyLen)
+{
+    switch (algorithm) {
+    case TP_MAC_LEGACY:
+        return keyLen == 8;
+    case TP_MAC_ISO9797_1_ALG1:
+        return keyLen == 8 || keyLen == 16 || keyLen == 24;
+    case TP_MAC_ISO9797_1_ALG3:
+    case TP_MAC_TDES_CMAC:
+        return keyLen == 16 || keyLen == 24;
+    case TP_MAC_AES_CMAC:
+        return keyLen == 16 || keyLen == 24 || keyLen == 32;
+    default:
+        return false;
+    }
+}
+
+bool MacPaddingFits(int algorithm, int padding)
+{
+    if (algorithm != TP_MAC_ISO9797_1_ALG1 && algorithm != TP_MAC_ISO9797_1_ALG3)
+        return MacAlgorithmKnown(algorithm);
+    return padding == TP_MAC_PAD1 || padding == TP_MAC_PAD2;
+}
+
+int MacDefaultKeyLen(int algorithm) { return algorithm == TP_MAC_LEGACY ? 8 : 16; }
+
 }  // namespace tranpak

@@ -20,6 +20,16 @@ const MacName *FindMacName(const char *text);
 // The entry of a TP_MAC_* code; nullptr when there is none.
 const MacName *MacNameOf(int algorithm);
 
+// Which keys and paddings each algorithm takes (TpMac's table in the
+// public header): true when the algorithm is one of TpMac's, takes keys of
+// keyLen bytes, and padding is 1 or 2 where the algorithm pads by
+// ISO/IEC 9797-1.
+bool MacAlgorithmKnown(int algorithm);
+bool MacKeyLenFits(int algorithm, int keyLen);
+bool MacPaddingFits(int algorithm, int padding);
+// The key length a [MAC] section means when it names none.
+int MacDefaultKeyLen(int algorithm);
+
 // What a MAC covers, as the settings file's [MAC] COVERS and the tools'
 // --mac-covers name it: MESSAGE or DATA, in any case. The TP_MAC_COVERS_*
 // code of a name, 0 for any other text; and the name of a code ("?" for

@@ -1,7 +1,5 @@
 #include "kit/settings_file.h"
 
-#include "core/numtext.h"
-#include "core/settings.h"
 #include "kit/text_class.h"
 #include "os/os.h"
 
@@ -56,8 +54,14 @@ int ParseTimeLimit(const char *value)
     for (const char *p = value; *p != '\0'; ++p)
         if (!IsCDigit(*p))
             return -1;
-    int32_t seconds = TextToInt(value);  // saturates, so huge values stay positive
-    return seconds > kMaxTimeLimitSeconds ? kMaxTimeLimitSeconds : seconds;
+    // Digits only: their value, held at the most once it passes it.
+    int seconds = 0;
+    for (const char *p = value; *p != '\0'; ++p) {
+        seconds = seconds * 10 + (*p - '0');
+        if (seconds > kMaxTimeLimitSeconds)
+            return kMaxTimeLimitSeconds;
+    }
+    return seconds;
 }
 
 void ReadFileSettings(const char *file, FileSettings *out)

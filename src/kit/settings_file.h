@@ -16,6 +16,12 @@
 
 namespace tranpak {
 
+#ifndef TRANPAK_SETTINGS_FILE
+#define TRANPAK_SETTINGS_FILE "c:/windows/system/8583.ini"
+#endif
+// Where the settings are read from unless the environment names a file.
+inline constexpr const char kSettingsFile[] = TRANPAK_SETTINGS_FILE;
+
 // When set and not empty, this variable names the settings file instead
 // of the built-in path.
 inline constexpr const char kSettingsEnvVar[] = "TRANPAK_SETTINGS";

@@ -34,6 +34,15 @@ void PutFileHead(unsigned char head[kFileHeadSize], char type, int n)
     PutDigits(head + 2, n);
 }
 
+Fault JudgePacketLen(int len)
+{
+    if (len < kMinPacketLen)
+        return Fault::kShort;
+    if (len > kMaxPacketLen)
+        return Fault::kLong;
+    return Fault::kNone;
+}
+
 Scan ScanPacket(const unsigned char *bytes, int count)
 {
     constexpr Kind kind = Kind::kPacket;
@@ -44,10 +53,8 @@ Scan ScanPacket(const unsigned char *bytes, int count)
     const int len = ReadDigits(bytes + 1);
     if (len < 0)
         return Bad(Fault::kDigits, -1, kind);
-    if (len < kMinPacketLen)
-        return Bad(Fault::kShort, len, kind);
-    if (len > kMaxPacketLen)
-        return Bad(Fault::kLong, len, kind);
+    if (const Fault fault = JudgePacketLen(len); fault != Fault::kNone)
+        return Bad(fault, len, kind);
     const int size = len + kPacketOverhead;
     if (count < size)
         return NeedMore(size, len, kind);

@@ -12,8 +12,8 @@
 // look at the bytes of a frame received so far and say "need more" (with
 // the least the frame can still be), "complete" (with its length) or "bad"
 // (with why); a FrameReader takes bytes out of a stream up to a frame's end
-// and no further; ReadFrame does the same from a socket within a time
-// limit. Nothing here allocates.
+// and no further (wire_socket.h does the same from a socket, for the
+// programs). Nothing here allocates.
 #ifndef TRANPAK_KIT_WIRE_H
 #define TRANPAK_KIT_WIRE_H
 
@@ -95,6 +95,10 @@ struct Scan {
     Kind kind;
 };
 
+// A Packet's len against the smallest and the largest: kShort, kLong or
+// kNone. The scanner's rule, for a len read some other way too.
+Fault JudgePacketLen(int len);
+
 // Looks at the first count bytes of a frame. The start byte is judged as
 // soon as it is there; the length when all four digits are; a Packet's
 // stop byte when the whole frame is. Bytes beyond the frame's end are not
@@ -139,23 +143,6 @@ private:
     int held_ = 0;
     Scan scan_;
 };
-
-// How ReadFrame ended.
-enum class End : unsigned char { kFrame, kBad, kClosed, kTimedOut, kFailed };
-
-struct SocketRead {
-    End end;
-    Scan scan;  // what the bytes received say
-    int held;   // bytes received into the buffer
-};
-
-// Reads one frame of the kind from a connected socket into buf (room
-// bytes), never taking a byte past the frame's end: every receive asks for
-// at most what the frame still wants. millis bounds the whole frame from
-// the call on (0 or less: no limit). kFrame: scan.size bytes in buf;
-// kBad: scan.fault; kClosed: the peer closed first; kTimedOut: the time
-// passed first; kFailed: a socket error.
-SocketRead ReadFrame(int sock, Kind kind, unsigned char *buf, int room, int millis);
 
 }  // namespace tranpak::wire
 

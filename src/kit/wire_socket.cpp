@@ -2,7 +2,7 @@
 // past its end. Before the length digits have come a receive asks for the
 // smallest frame of the kind (26 bytes for a Packet), so a Packet that has
 // arrived whole usually takes two receives: 26 bytes, then the rest.
-#include "kit/wire.h"
+#include "kit/wire_socket.h"
 
 #include "os/os.h"
 

@@ -3,7 +3,7 @@
 //   mac_check_probe legacy|alg3|aes first|last
 // Exits 0 when every check refused the MAC, 1 otherwise.
 #include "api/session.h"
-#include "packet/mac.h"
+#include "codec/mac.h"
 #include "tranpak.h"
 
 #include <cstring>
@@ -42,11 +42,11 @@ int main(int argc, char **argv)
     for (int call = 0; call < kCalls; ++call) {
         // The message as a receive leaves it, its MAC then spoilt in one byte.
         std::memcpy(m.packet.data, kCovered, kCoveredLen);
-        CalcMac(session, key, kCoveredLen);
+        CalcMac(session.mesg, session.des, key, kCoveredLen);
         m.cells[kMacCell].buf[first ? 0 : kMacSize - 1] ^= 0x01;
         std::memcpy(m.packet.data + kCoveredLen, m.cells[kMacCell].buf, kMacSize);
         m.packet.len = kCoveredLen + 20;
-        if (CheckMesgMac(session, key) == -1)
+        if (CheckMesgMac(session.mesg, session.des, key) == -1)
             ++refused;
     }
     return refused == kCalls ? 0 : 1;

@@ -1,6 +1,6 @@
 #include "support/nonregular_paths.h"
 
-#include "core/settings.h"
+#include "message/settings.h"
 #include "os_programs.h"
 #include "tranpak.h"
 

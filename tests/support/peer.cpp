@@ -1,6 +1,6 @@
 #include "support/peer.h"
 
-#include "kit/wire.h"
+#include "kit/wire_socket.h"
 #include "os_programs.h"
 
 #include <atomic>

@@ -2,7 +2,7 @@
 #ifndef TRANPAK_TESTS_PROFILE_PROBE_H
 #define TRANPAK_TESTS_PROFILE_PROBE_H
 
-#include "core/settings.h"
+#include "message/settings.h"
 #include "os.h"
 
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "support/scratch_dir.h"
 
 #include "api/session.h"
-#include "core/settings.h"
+#include "message/settings.h"
 #include "tranpak.h"
 
 #include <atomic>

@@ -7,7 +7,7 @@
 #include "../tools/common/tool_support.h"
 #include "../tools/trace/decode.h"
 #include "api/session.h"
-#include "packet/packet.h"
+#include "codec/packet.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 
@@ -34,7 +34,7 @@ protected:
         SetWorkedExample();
         unsigned char frame[2048];
         int len = 0;
-        EXPECT_EQ(BuildPacket(DefaultSession(), frame, key, &len), 0);
+        EXPECT_EQ(BuildPacket(DefaultMesg(), DefaultDes(), frame, key, &len), 0);
         return std::string(reinterpret_cast<char *>(frame), static_cast<size_t>(len));
     }
     TpSession session_{};

@@ -1,0 +1,21 @@
+// Field access on one message state: what SetCell, GetCell, GetCellType,
+// ResetCell, ResetMesg, BackupMesg and RestoreMesg do, with the same
+// arguments, results and messages.
+#ifndef TRANPAK_CORE_CELL_ACCESS_H
+#define TRANPAK_CORE_CELL_ACCESS_H
+
+#include "message/mesg_state.h"
+
+namespace tranpak {
+
+int SetCell(MesgState &m, int field, const void *value);
+int GetCell(MesgState &m, int field, void *out);
+int GetCellType(MesgState &m, int field);
+int ResetCell(MesgState &m, int field);
+int ResetMesg(MesgState &m);
+int BackupMesg(MesgState &m);
+int RestoreMesg(MesgState &m);
+
+}  // namespace tranpak
+
+#endif

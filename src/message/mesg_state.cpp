@@ -1,0 +1,30 @@
+#include "message/mesg_state.h"
+
+#include <bit>
+
+namespace tranpak {
+
+namespace {
+constexpr int kShortClear = 32;
+static_assert(kShortClear <= kCellBufSize);
+}  // namespace
+
+void ClearWrittenCells(MesgState &m)
+{
+    WrittenCells &w = m.written;
+    for (uint64_t bits = w.mask; bits != 0; bits &= bits - 1) {
+        const int i = std::countr_zero(bits);
+        BMPCell &cell = m.cells[i];
+        cell.used = 0;
+        // Bytes from extent on are zero already, so a short value is
+        // cleared with one fixed-size store of kShortClear bytes.
+        if (w.extent[i] <= kShortClear)
+            std::memset(cell.buf, 0, kShortClear);
+        else
+            std::memset(cell.buf, 0, w.extent[i]);
+        w.extent[i] = 0;
+    }
+    w.mask = 0;
+}
+
+}  // namespace tranpak

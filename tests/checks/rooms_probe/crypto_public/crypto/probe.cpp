@@ -1,0 +1,2 @@
+// Probe: the crypto reading the public header.
+#include "tranpak.h"

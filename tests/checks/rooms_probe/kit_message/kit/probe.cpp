@@ -1,0 +1,2 @@
+// Probe: the kit reaching into the message room.
+#include "message/mesg_state.h"

@@ -1,0 +1,2 @@
+// Probe: a folder that is no room.
+#include "session/session.h"

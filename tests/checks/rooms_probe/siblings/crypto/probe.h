@@ -1,0 +1,2 @@
+// Probe: message and crypto including each other.
+#include "message/probe.h"

@@ -1,0 +1,2 @@
+// Probe: message and crypto including each other.
+#include "crypto/probe.h"

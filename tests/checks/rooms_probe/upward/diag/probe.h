@@ -1,0 +1,2 @@
+// Probe: a lower room reaching up.
+#include "codec/packet.h"
