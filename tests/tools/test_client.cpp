@@ -1,11 +1,11 @@
 // The client: replies checked against the request, the load mode's
 // figures and sessions, failure reasons and the fetch's temporary files.
-#include "../tools/client/failure.h"
-#include "../tools/client/fetch.h"
-#include "../tools/client/load_report.h"
-#include "../tools/client/reply.h"
-#include "../tools/client/request.h"
-#include "../tools/client/settings_view.h"
+#include "tools/client/failure.h"
+#include "tools/client/fetch.h"
+#include "tools/client/load_report.h"
+#include "tools/client/reply.h"
+#include "tools/client/request.h"
+#include "tools/client/settings_view.h"
 #include "api/session.h"
 #include "message/mesg_state.h"
 #include "support/scratch_dir.h"
