@@ -14,7 +14,7 @@
 #      and import tables, both DLLs loaded and driven at run time by a
 #      program as an application does, and each package's file list and a
 #      consumer built against it and run,
-#   5. a new user's path (tests/new_user_path.sh): the README's install
+#   5. a new user's path (tests/e2e/new_user_path.sh): the README's install
 #      into a scratch prefix, its example built with pkg-config against it,
 #      the installed tools run from another folder,
 #   6. the Python package (scripts/legs/python.sh): its wheel built,
@@ -68,9 +68,9 @@ version=$(sed -n 's/^project(tranpak VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 win32_zip=$root/dist/tranpak-$version-win32.zip
 win64_zip=$root/dist/tranpak-$version-win64.zip
 windows_dll_tables() {
-  tests/check_exports.sh win32 build/release-win32/tranpak.dll tests/exports.txt &&
+  tests/checks/check_exports.sh win32 build/release-win32/tranpak.dll tests/checks/exports.txt &&
     OBJDUMP=x86_64-w64-mingw32-objdump \
-      tests/check_exports.sh win32 build/release-win64/tranpak.dll tests/exports.txt
+      tests/checks/check_exports.sh win32 build/release-win64/tranpak.dll tests/checks/exports.txt
 }
 windows_packages() {
   tests/packages/check_windows.sh "$win32_zip" i686 "$root" "$wine32" &&
@@ -84,7 +84,7 @@ run_step "Windows 64-bit DLL driven through LoadLibraryA under Wine" \
   tests/dll_driver/run.sh x86_64 "$win64_zip" "$(wine64_loader)"
 run_step "Linux packages: file lists, consumers" tests/packages/check_linux.sh dist "$root"
 run_step "a new user's path: the README's install, its example through pkg-config, the tools from elsewhere" \
-  tests/new_user_path.sh c
+  tests/e2e/new_user_path.sh c
 step_note=${wine32:+32-bit consumers $ia32} \
   run_step "Windows packages: file lists, tables, consumers under Wine" windows_packages
 run_step "Python package: wheel built, installed in a fresh venv, its tests" scripts/legs/python.sh

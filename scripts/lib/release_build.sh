@@ -1,7 +1,7 @@
 # The one Release build of the library and the programs, without the
 # tests, shared by the demo (scripts/demo.sh), the Python wheel
 # (scripts/python.sh), the Linux packages (scripts/package.sh) and the new
-# user's path (tests/new_user_path.sh): whichever runs first builds it, the
+# user's path (tests/e2e/new_user_path.sh): whichever runs first builds it, the
 # others find it built. Sourced; needs cmake, make and g++.
 #   release_build [TARGET...]   configures and builds (every target when none
 #                               is named), showing each step of the build on

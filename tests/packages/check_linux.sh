@@ -31,11 +31,11 @@ soname=$(readelf -d "$lib/libtranpak.so.0.1.0" | sed -n 's/.*SONAME.*\[\(.*\)\]/
 [ "$(readlink "$lib/libtranpak.so.0")" = libtranpak.so.0.1.0 ] &&
   [ "$(readlink "$lib/libtranpak.so")" = libtranpak.so.0 ] || { echo "FAIL: library links"; exit 1; }
 echo "SONAME libtranpak.so.0, links libtranpak.so -> libtranpak.so.0 -> libtranpak.so.0.1.0"
-"$src/tests/consumer/linux_consumers.sh" "$work/tgz/$top" "$src"
+"$src/tests/packages/consumer/linux_consumers.sh" "$work/tgz/$top" "$src"
 
 echo "== $(basename "$deb")"
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||' | sort > "$work/deb-files"
 same_files "$work/deb-files" "$(basename "$deb")"
 echo "Depends: $(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -x "$deb" "$work/deb"
-"$src/tests/consumer/linux_consumers.sh" "$work/deb/usr" "$src"
+"$src/tests/packages/consumer/linux_consumers.sh" "$work/deb/usr" "$src"

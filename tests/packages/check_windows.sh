@@ -3,7 +3,7 @@
 # tests/packages/windows.txt under one top folder; the DLL and the tools are
 # programs of the zip's architecture that need no MinGW runtime DLL; the
 # definition file and both import libraries name every export; and
-# tests/consumer/consumer.c, linked with MinGW against each import library,
+# tests/packages/consumer/consumer.c, linked with MinGW against each import library,
 # runs under Wine with the zip's bin/ on its DLL path.
 #   check_windows.sh ZIP i686|x86_64 SOURCE_DIR [WINE_LOADER]
 # Without a loader the consumers are built but not run.
@@ -36,7 +36,7 @@ for f in "$pkg"/bin/*; do
 done
 echo "bin/: $format, no MinGW runtime DLL needed"
 
-sort "$src/tests/exports.txt" > "$work/want"
+sort "$src/tests/checks/exports.txt" > "$work/want"
 sed -n 's/^[[:space:]]*\([A-Za-z0-9_]*\)[[:space:]]*@.*/\1/p' "$pkg/lib/tranpak.def" | sort > "$work/def"
 diff -u "$work/want" "$work/def" || { echo "FAIL: tranpak.def does not list the exports"; exit 1; }
 for lib in tranpak.lib libtranpak.dll.a; do
@@ -50,7 +50,7 @@ winpath() { echo "Z:$1" | tr / '\\'; }
 [ -z "${WINEPREFIX:-}" ] || rm -f "$WINEPREFIX/drive_c/windows/system/8583.ini"
 for lib in libtranpak.dll.a tranpak.lib; do
   exe=$work/consumer-${lib%%.*}.exe
-  "$tool-gcc" -o "$exe" -I"$pkg/include" "$src/tests/consumer/consumer.c" "$pkg/lib/$lib"
+  "$tool-gcc" -o "$exe" -I"$pkg/include" "$src/tests/packages/consumer/consumer.c" "$pkg/lib/$lib"
   if [ -z "$loader" ]; then
     echo "consumer linked against lib/$lib (not run: no Wine loader for $arch)"
     continue

@@ -1,5 +1,5 @@
 // Runs CheckMesgMac on a received worked example whose MAC is wrong in one
-// byte, for tests/mac_check_paths.sh to count its instructions:
+// byte, for tests/e2e/mac_check_paths.sh to count its instructions:
 //   mac_check_probe legacy|alg3|aes first|last
 // Exits 0 when every check refused the MAC, 1 otherwise.
 #include "api/session.h"

@@ -2,7 +2,7 @@
 // exchanged with a link to outside in a tight loop while fetches and
 // stores run through it. Whatever the timing, nothing outside is read,
 // created or replaced, with openat2 and with the walk alike.
-#include "../tools/host/confine.h"
+#include "tools/host/confine.h"
 #include "support/scratch_dir.h"
 
 #include <atomic>

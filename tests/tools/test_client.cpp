@@ -1,28 +1,37 @@
 // The client: replies checked against the request, the load mode's
 // figures and sessions, failure reasons and the fetch's temporary files.
-#include "../tools/client/failure.h"
-#include "../tools/client/fetch.h"
-#include "../tools/client/load_report.h"
-#include "../tools/client/reply.h"
-#include "../tools/client/request.h"
-#include "../tools/client/settings_view.h"
-#include "api/session.h"
-#include "message/mesg_state.h"
+#include "tools/client/failure.h"
+#include "tools/client/fetch.h"
+#include "tools/client/load_report.h"
+#include "tools/client/reply.h"
+#include "tools/client/request.h"
+#include "tools/client/settings_view.h"
 #include "support/scratch_dir.h"
 #include "support/tool_fixtures.h"
 #include "tranpak.h"
 
 #include <cstring>
 #include <fstream>
-#include <new>
 #include <string>
 #include <vector>
 
 namespace tranpak::test {
 namespace {
 
-// The message of a session, for setting up what a reply looks like.
-MesgState &MessageOf(TpSession &s) { return std::launder(reinterpret_cast<Session *>(&s))->mesg; }
+// A reply as the client receives it: its type and field 41 (when given)
+// packed into a frame by the public codec and taken back from it.
+void Receive(TpSession *s, const char *type, const char *terminal)
+{
+    TpResetMesg(s);
+    ASSERT_EQ(TpSetCell(s, 0, type), 0);
+    if (terminal != nullptr)
+        ASSERT_EQ(TpSetCell(s, 41, terminal), 0);
+    const unsigned char key[8] = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
+    unsigned char frame[2048];
+    int len = 0;
+    ASSERT_EQ(TpPackMesg(s, key, frame, sizeof frame, &len), 0);
+    ASSERT_EQ(TpUnpackMesg(s, frame, len), 0);
+}
 
 TEST_F(DecoderTest, RepliesAreCheckedAgainstTheRequest)
 {
@@ -42,12 +51,7 @@ TEST_F(DecoderTest, RepliesAreCheckedAgainstTheRequest)
         {"0210", nullptr, "", "field 41 was sent as TERM0001 but is missing from the reply"},
     };
     for (auto &c : cases) {
-        TpResetMesg(&session_);
-        std::strcpy(MessageOf(session_).packet.txcode, c.type);
-        if (c.terminal != nullptr) {
-            ASSERT_EQ(TpSetCell(&session_, 41, c.terminal), 0);
-            MessageOf(session_).packet.bitmap[5] = 0x80;
-        }
+        Receive(&session_, c.type, c.terminal);
         EXPECT_EQ(tools::ReplyMismatch(&session_, request, c.fixed), c.says) << c.type;
     }
 }

@@ -1,8 +1,8 @@
 // What the tools share: the command line and the texts they show.
-#include "../tools/common/cli.h"
-#include "../tools/common/mac_choice.h"
-#include "../tools/common/shown_text.h"
-#include "../tools/common/tool_support.h"
+#include "tools/common/cli.h"
+#include "tools/common/mac_choice.h"
+#include "tools/common/shown_text.h"
+#include "tools/common/tool_support.h"
 #include "tranpak.h"
 
 #include <gtest/gtest.h>

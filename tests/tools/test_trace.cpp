@@ -1,8 +1,8 @@
 // The trace decoder: frames described field by field with masks and the
 // MAC, trace files read whole or in pieces, and the JSON lines.
-#include "../tools/trace/decode.h"
-#include "../tools/trace/trace_stream.h"
-#include "../tools/common/tool_support.h"
+#include "tools/trace/decode.h"
+#include "tools/trace/trace_stream.h"
+#include "tools/common/tool_support.h"
 #include "diag/ctrace.h"
 #include "support/scratch_dir.h"
 #include "support/tool_fixtures.h"

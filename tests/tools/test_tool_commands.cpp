@@ -1,7 +1,7 @@
 // The tools' commands that need no host, run as programs: the client's
 // --pack-only frame against the library's own TpPackMesg, the decoder's
 // --frame on it and on a known frame, and the one JSON shape of a message.
-#include "../tools/common/tool_support.h"
+#include "tools/common/tool_support.h"
 #include "tranpak.h"
 
 #include <gtest/gtest.h>

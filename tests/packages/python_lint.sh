@@ -4,7 +4,7 @@
 # declares itself typed: every function annotated, python/pyproject.toml).
 # Both from Debian's packages, run with /usr/bin/python3.
 set -euo pipefail
-cd "$(dirname "$0")/../python"
+cd "$(dirname "$0")/../../python"
 py=/usr/bin/python3
 echo "== flake8: the package, its tests and examples"
 $py -m flake8 tranpak tests examples

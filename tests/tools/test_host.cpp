@@ -1,12 +1,12 @@
 // The host simulator: its reply type, directory confinement and rules,
 // the frame reader of a connection, the served directory, its log and its
 // serving of message connections.
-#include "../tools/host/client_link.h"
-#include "../tools/host/host.h"
-#include "../tools/host/log_line.h"
-#include "../tools/host/log_writer.h"
-#include "../tools/common/shown_text.h"
-#include "../tools/common/tool_support.h"
+#include "tools/host/client_link.h"
+#include "tools/host/host.h"
+#include "tools/host/log_line.h"
+#include "tools/host/log_writer.h"
+#include "tools/common/shown_text.h"
+#include "tools/common/tool_support.h"
 #include "support/peer.h"
 #include "support/scratch_dir.h"
 #include "support/tool_fixtures.h"

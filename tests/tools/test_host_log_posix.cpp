@@ -1,6 +1,6 @@
 // The host's log on the real standard output (descriptor 1, redirected
 // to a file for the test).
-#include "../tools/host/log_writer.h"
+#include "tools/host/log_writer.h"
 #include "support/scratch_dir.h"
 
 #include <fcntl.h>

@@ -1,8 +1,9 @@
-// TpMac and TpKeyCheckValue against published vectors, AES on each of its
-// paths, and the arguments they refuse.
+// TpMac and TpKeyCheckValue against published vectors (kept as data in
+// tests/data/), AES on each of its paths, and the arguments they refuse.
 #include "crypto/aes.h"
 #include "crypto/mac_algorithms.h"
 #include "support/scratch_dir.h"
+#include "support/vector_file.h"
 #include "tranpak.h"
 
 #include <climits>
@@ -31,78 +32,55 @@ std::string Mac(int algorithm, int padding, const std::string &key, const std::s
 std::string Spaced(const std::string &hex) { return Hex(Unhex(hex).data(), Unhex(hex).size()); }
 
 struct MacVector {
-    const char *source;
+    std::string where;
     int algorithm, padding;
-    const char *key, *data;  // hex, except where data is text (below)
-    bool dataIsText;
-    const char *mac;         // hex; its length is the MAC length given
+    std::string key, data, mac;  // bytes; the MAC's length is the one asked for
 };
 
-// ISO/IEC 9797-1:1999, Annex B (examples with DES, MACs of 32 bits):
-// K = 0123456789ABCDEF, K' = FEDCBA9876543210, data strings
-// "Now is the time for all " (24 bytes) and "Now is the time for it" (22).
-constexpr const char kK[] = "0123456789ABCDEF";
+// The published MACs, kept as data (tests/data/): ISO/IEC 9797-1 Annex B's
+// DES examples, then the CMAC examples of RFC 4493 and NIST SP 800-38B.
+std::vector<MacVector> LoadMacVectors()
+{
+    std::vector<MacVector> out;
+    for (const VectorLine &v : ReadVectorFile("iso9797_vectors.txt")) {
+        const auto &f = v.fields;
+        if (f.size() != 5 || (f[0] != "1" && f[0] != "3") || (f[1] != "1" && f[1] != "2")) {
+            ADD_FAILURE() << v.where << ": not ALGORITHM PADDING KEY DATA MAC";
+            continue;
+        }
+        out.push_back({v.where, f[0] == "1" ? TP_MAC_ISO9797_1_ALG1 : TP_MAC_ISO9797_1_ALG3,
+                       f[1] == "1" ? TP_MAC_PAD1 : TP_MAC_PAD2, Unhex(f[2]), Unhex(f[3]), Unhex(f[4])});
+    }
+    for (const VectorLine &v : ReadVectorFile("cmac_vectors.txt")) {
+        const auto &f = v.fields;
+        if (f.size() != 4 || (f[0] != "AES" && f[0] != "TDES")) {
+            ADD_FAILURE() << v.where << ": not CIPHER KEY MESSAGE MAC";
+            continue;
+        }
+        out.push_back({v.where, f[0] == "AES" ? TP_MAC_AES_CMAC : TP_MAC_TDES_CMAC, 0, Unhex(f[1]),
+                       f[2] == "-" ? std::string() : Unhex(f[2]), Unhex(f[3])});
+    }
+    return out;
+}
+
+// ISO/IEC 9797-1:1999, Annex B: K || K' = 0123456789ABCDEF FEDCBA9876543210
+// and the data strings "Now is the time for all " (24 bytes) and "Now is
+// the time for it" (22), for the cases beyond the published ones.
 constexpr const char kKK[] = "0123456789ABCDEFFEDCBA9876543210";
 constexpr const char kAll[] = "Now is the time for all ";
 constexpr const char kIt[] = "Now is the time for it";
 
-// NIST SP 800-38B, Appendix D (updated examples): the 128-bit AES key and
-// the common message M of up to 64 bytes; RFC 4493 section 4 uses the same.
+// The AES keys of NIST SP 800-38B, Appendix D (and RFC 4493 section 4).
 constexpr const char kAes128[] = "2B7E151628AED2A6ABF7158809CF4F3C";
-constexpr const char kAes192[] = "8E73B0F7DA0E6452C810F32B809079E562F8EAD2522C6B7B";
 constexpr const char kAes256[] = "603DEB1015CA71BE2B73AEF0857D77811F352C073B6108D72D9810A30914DFF4";
-constexpr const char kM8[] = "6BC1BEE22E409F96";
-constexpr const char kM16[] = "6BC1BEE22E409F96E93D7E117393172A";
-constexpr const char kM20[] = "6BC1BEE22E409F96E93D7E117393172AAE2D8A57";
-constexpr const char kM32[] = "6BC1BEE22E409F96E93D7E117393172AAE2D8A571E03AC9C9EB76FAC45AF8E51";
-constexpr const char kM40[] = "6BC1BEE22E409F96E93D7E117393172AAE2D8A571E03AC9C9EB76FAC45AF8E5130C81C46A35CE411";
-constexpr const char kM64[] =
-    "6BC1BEE22E409F96E93D7E117393172AAE2D8A571E03AC9C9EB76FAC45AF8E51"
-    "30C81C46A35CE411E5FBC1191A0A52EFF69F2445DF4F9B17AD2B417BE66C3710";
-// SP 800-38B D.4 (three-key TDEA) and D.5 (two-key TDEA).
-constexpr const char kTdes3[] = "8AA83BF8CBDA10620BC1BF19FBB6CD58BC313D4A371CA8B5";
-constexpr const char kTdes2[] = "4CF15134A2850DD58A3D10BA80570D38";
-
-const MacVector kVectors[] = {
-    {"ISO/IEC 9797-1 B.2, alg 1, pad 1, data 1", TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD1, kK, kAll, true, "70A30640"},
-    {"ISO/IEC 9797-1 B.2, alg 1, pad 2, data 1", TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD2, kK, kAll, true, "10E1F0F1"},
-    {"ISO/IEC 9797-1 B.2, alg 1, pad 1, data 2", TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD1, kK, kIt, true, "E45B3AD2"},
-    {"ISO/IEC 9797-1 B.2, alg 1, pad 2, data 2", TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD2, kK, kIt, true, "A924C721"},
-    {"ISO/IEC 9797-1 B.4, alg 3, pad 1, data 1", TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD1, kKK, kAll, true, "A1C72E74"},
-    {"ISO/IEC 9797-1 B.4, alg 3, pad 2, data 1", TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD2, kKK, kAll, true, "E9086230"},
-    {"ISO/IEC 9797-1 B.4, alg 3, pad 1, data 2", TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD1, kKK, kIt, true, "2E2B1428"},
-    {"ISO/IEC 9797-1 B.4, alg 3, pad 2, data 2", TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD2, kKK, kIt, true, "5A692CE6"},
-
-    {"RFC 4493 4, example 1 (len 0)", TP_MAC_AES_CMAC, 0, kAes128, "", false, "BB1D6929E95937287FA37D129B756746"},
-    {"RFC 4493 4, example 2 (len 16)", TP_MAC_AES_CMAC, 0, kAes128, kM16, false, "070A16B46B4D4144F79BDD9DD04A287C"},
-    {"RFC 4493 4, example 3 (len 40)", TP_MAC_AES_CMAC, 0, kAes128, kM40, false, "DFA66747DE9AE63030CA32611497C827"},
-    {"RFC 4493 4, example 4 (len 64)", TP_MAC_AES_CMAC, 0, kAes128, kM64, false, "51F0BEBF7E3B9D92FC49741779363CFE"},
-
-    {"SP 800-38B D.2, AES-192, Mlen 0", TP_MAC_AES_CMAC, 0, kAes192, "", false, "D17DDF46ADAACDE531CAC483DE7A9367"},
-    {"SP 800-38B D.2, AES-192, Mlen 128", TP_MAC_AES_CMAC, 0, kAes192, kM16, false, "9E99A7BF31E710900662F65E617C5184"},
-    {"SP 800-38B D.2, AES-192, Mlen 320", TP_MAC_AES_CMAC, 0, kAes192, kM40, false, "8A1DE5BE2EB31AAD089A82E6EE908B0E"},
-    {"SP 800-38B D.2, AES-192, Mlen 512", TP_MAC_AES_CMAC, 0, kAes192, kM64, false, "A1D5DF0EED790F794D77589659F39A11"},
-    {"SP 800-38B D.3, AES-256, Mlen 0", TP_MAC_AES_CMAC, 0, kAes256, "", false, "028962F61B7BF89EFC6B551F4667D983"},
-    {"SP 800-38B D.3, AES-256, Mlen 128", TP_MAC_AES_CMAC, 0, kAes256, kM16, false, "28A7023F452E8F82BD4BF28D8C37C35C"},
-    {"SP 800-38B D.3, AES-256, Mlen 320", TP_MAC_AES_CMAC, 0, kAes256, kM40, false, "AAF3D8F1DE5640C232F5B169B9C911E6"},
-    {"SP 800-38B D.3, AES-256, Mlen 512", TP_MAC_AES_CMAC, 0, kAes256, kM64, false, "E1992190549F6ED5696A2C056C315410"},
-
-    {"SP 800-38B D.4, TDEA 3 keys, Mlen 0", TP_MAC_TDES_CMAC, 0, kTdes3, "", false, "B7A688E122FFAF95"},
-    {"SP 800-38B D.4, TDEA 3 keys, Mlen 64", TP_MAC_TDES_CMAC, 0, kTdes3, kM8, false, "8E8F293136283797"},
-    {"SP 800-38B D.4, TDEA 3 keys, Mlen 160", TP_MAC_TDES_CMAC, 0, kTdes3, kM20, false, "743DDBE0CE2DC2ED"},
-    {"SP 800-38B D.4, TDEA 3 keys, Mlen 256", TP_MAC_TDES_CMAC, 0, kTdes3, kM32, false, "33E6B1092400EAE5"},
-    {"SP 800-38B D.5, TDEA 2 keys, Mlen 0", TP_MAC_TDES_CMAC, 0, kTdes2, "", false, "BD2EBF9A3BA00361"},
-    {"SP 800-38B D.5, TDEA 2 keys, Mlen 64", TP_MAC_TDES_CMAC, 0, kTdes2, kM8, false, "4FF2AB813C53CE83"},
-    {"SP 800-38B D.5, TDEA 2 keys, Mlen 160", TP_MAC_TDES_CMAC, 0, kTdes2, kM20, false, "62DD1B471902BD4E"},
-    {"SP 800-38B D.5, TDEA 2 keys, Mlen 256", TP_MAC_TDES_CMAC, 0, kTdes2, kM32, false, "31B1E431DABC4EB8"},
-};
 
 TEST(MacVectors, PublishedExamplesPass)
 {
-    for (const MacVector &v : kVectors) {
-        const std::string data = v.dataIsText ? std::string(v.data) : Unhex(v.data);
-        const int macLen = static_cast<int>(std::strlen(v.mac) / 2);
-        EXPECT_EQ(Mac(v.algorithm, v.padding, Unhex(v.key), data, macLen), Spaced(v.mac)) << v.source;
+    const std::vector<MacVector> vectors = LoadMacVectors();
+    ASSERT_EQ(vectors.size(), 28u);  // 8 of ISO/IEC 9797-1, 12 AES-CMAC, 8 TDES-CMAC
+    for (const MacVector &v : vectors) {
+        const int macLen = static_cast<int>(v.mac.size());
+        EXPECT_EQ(Mac(v.algorithm, v.padding, v.key, v.data, macLen), Hex(v.mac.data(), v.mac.size())) << v.where;
     }
 }
 
@@ -120,46 +98,45 @@ std::vector<AesPath> AesPaths()
 
 const char *PathName(AesPath path) { return path == AesPath::kPortable ? "portable" : "instructions"; }
 
-// FIPS 197 Appendix C: the example vectors of the three key lengths, on
-// every path.
+// FIPS 197 Appendix C (tests/data/aes_vectors.txt): the example vectors
+// of the three key lengths, on every path.
 TEST(MacVectors, AesBlockMatchesFips197)
 {
-    const struct {
-        const char *key, *cipher;
-    } cases[] = {
-        {"000102030405060708090A0B0C0D0E0F", "69C4E0D86A7B0430D8CDB78070B4C55A"},
-        {"000102030405060708090A0B0C0D0E0F1011121314151617", "DDA97CA4864CDFE06EAF70A0EC0D7191"},
-        {"000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F", "8EA2B7CA516745BFEAFC49904B496089"},
-    };
-    const std::string plain = Unhex("00112233445566778899AABBCCDDEEFF");
+    const std::vector<VectorLine> vectors = ReadVectorFile("aes_vectors.txt");
+    ASSERT_EQ(vectors.size(), 3u);
     for (AesPath path : AesPaths()) {
-        for (const auto &c : cases) {
-            const std::string key = Unhex(c.key);
+        for (const VectorLine &v : vectors) {
+            ASSERT_EQ(v.fields.size(), 3u) << v.where;
+            const std::string key = Unhex(v.fields[0]), plain = Unhex(v.fields[1]), cipher = Unhex(v.fields[2]);
+            ASSERT_EQ(plain.size(), 16u) << v.where;
+            ASSERT_EQ(cipher.size(), 16u) << v.where;
             AesKey k;
             ASSERT_TRUE(AesKeyScheduleOn(path, Bytes(key), static_cast<int>(key.size()), k));
             ASSERT_EQ(k.path, path);
             unsigned char out[16];
             AesEncrypt(k, Bytes(plain), out);
-            EXPECT_EQ(Hex(out, 16), Spaced(c.cipher)) << PathName(path) << ", key " << c.key;
+            EXPECT_EQ(Hex(out, 16), Hex(cipher.data(), 16)) << PathName(path) << ", " << v.where;
         }
     }
 }
 
-// The published AES-CMAC examples (the table above) on every path, each
-// path forced: TpMac alone takes only the one this processor prefers.
+// The published AES-CMAC examples (tests/data/cmac_vectors.txt) on every
+// path, each path forced: TpMac alone takes only the one this processor
+// prefers.
 TEST(MacVectors, AesCmacExamplesOnEveryPath)
 {
+    const std::vector<MacVector> vectors = LoadMacVectors();
     for (AesPath path : AesPaths()) {
         int checked = 0;
-        for (const MacVector &v : kVectors) {
+        for (const MacVector &v : vectors) {
             if (v.algorithm != TP_MAC_AES_CMAC)
                 continue;
-            const std::string key = Unhex(v.key), data = Unhex(v.data);
+            const std::string &key = v.key, &data = v.data;
             AesKey k;
             ASSERT_TRUE(AesKeyScheduleOn(path, Bytes(key), static_cast<int>(key.size()), k));
             unsigned char mac[16];
             AesCmac(k, Bytes(data), static_cast<int>(data.size()), mac);
-            EXPECT_EQ(Hex(mac, 16), Spaced(v.mac)) << PathName(path) << ": " << v.source;
+            EXPECT_EQ(Hex(mac, 16), Hex(v.mac.data(), v.mac.size())) << PathName(path) << ": " << v.where;
             ++checked;
         }
         EXPECT_EQ(checked, 12);

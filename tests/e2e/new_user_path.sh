@@ -8,13 +8,13 @@
 #       program built with the README's pkg-config line against that prefix
 #       and run against the installed host, both from a folder elsewhere;
 #       then the installed tools from another folder
-#       (tests/tools_installed_e2e.sh --prefix)
+#       (tests/tools/tools_installed_e2e.sh --prefix)
 #   new_user_path.sh python PYTHON
 #       the first example of docs/python.md run by PYTHON (of a virtual
 #       environment the wheel is installed in) from an empty folder, against
 #       the host the package installs
 set -u
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 src=$(pwd)
 key=0123456789ABCDEF
 source tests/support/tools_e2e_lib.sh
@@ -76,7 +76,7 @@ c_path() {
     || fail "the example: $out"
   kill -INT "$host"; wait "$host" 2>/dev/null
 
-  tests/tools_installed_e2e.sh --prefix "$prefix" "$src" | sed 's/^/   /'
+  tests/tools/tools_installed_e2e.sh --prefix "$prefix" "$src" | sed 's/^/   /'
   [ "${PIPESTATUS[0]}" -eq 0 ] && pass "the installed tools from another folder" \
     || fail "the installed tools from another folder"
 }

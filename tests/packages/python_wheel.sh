@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The Python package's tests, run from its wheel: tests/python_wheel.sh WHEEL
+# The Python package's tests, run from its wheel: tests/packages/python_wheel.sh WHEEL
 # installs WHEEL into a fresh virtual environment of /usr/bin/python3 (with
 # the system's site packages, where Debian's pytest and Locust are) and runs
 # python/tests there, from a copy outside the source tree, so the package
@@ -7,7 +7,7 @@
 # Every run is bounded in time: pytest as a whole here, each Locust run and
 # host inside the tests.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 wheel=$1
 python=/usr/bin/python3
 run=build/python/test-run

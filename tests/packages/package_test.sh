@@ -11,4 +11,4 @@ prefix=$work/prefix
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 echo "installed: $(cd "$prefix" && find . -type f -o -type l | sort | tr '\n' ' ')"
-"$src/tests/consumer/linux_consumers.sh" "$prefix" "$src"
+"$src/tests/packages/consumer/linux_consumers.sh" "$prefix" "$src"
