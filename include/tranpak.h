@@ -36,7 +36,7 @@
 extern "C" {
 #endif
 
-/* Field types, as named in the field definition file. */
+/* Field types, as named in the definition file. */
 typedef enum CellType {
     CELL_ANS = 0, /* any characters, text */
     CELL_NI = 1,  /* integer; SetCell/GetCell take an int */
@@ -47,7 +47,7 @@ typedef enum CellType {
     CELL_B = 6    /* raw bytes, exactly maxlen of them */
 } CellType;
 
-/* Initialisation: settings file, field definition file, empty frame. */
+/* Initialisation: settings file, definition file, empty frame. */
 TRANPAK_API int TRANPAK_CALL Init8583(void);
 
 /* Field access. Field 0 is the 4-character message type. */
@@ -89,7 +89,7 @@ TRANPAK_API int TRANPAK_CALL SockRecvBinFile(const char *host, int port, const c
  */
 typedef enum ErrCategory {
     TRANPAK_ERR_NONE = 0,         /* the call reported no failure */
-    TRANPAK_ERR_SETTINGS = 1,     /* settings file or field definition file */
+    TRANPAK_ERR_SETTINGS = 1,     /* settings file or definition file */
     TRANPAK_ERR_ARGUMENT = 2,     /* a caller's argument or field value */
     TRANPAK_ERR_CONNECT = 3,      /* name lookup, connection or close */
     TRANPAK_ERR_TIME_LIMIT = 4,   /* a [Com Timeout] limit passed */
@@ -159,7 +159,7 @@ typedef struct TP_SESSION_ALIGN TpSession {
 typedef struct TpSettings {
     int traceFlag;            /* nonzero: trace every packet (GCODEFLAG=1) */
     const char *errFile;      /* error log; NULL: "../run/errlog.txt" */
-    const char *bmpFile;      /* field definition file; NULL: "../etc/bitmap.txt" */
+    const char *bmpFile;      /* the definition file; NULL: "../etc/bitmap.txt" */
     const char *ctraceFile;   /* trace file; NULL: "../run/ctrace.txt" */
     int connectLimit;         /* [Com Timeout] limits in seconds; 0: none */
     int sendLimit;
@@ -328,7 +328,7 @@ typedef struct TpError {
     /* Members since the first version of the record: */
     int osError;   /* the system's error number (errno, or the Windows
                       Sockets or Windows error), 0 where none */
-    int line;      /* the field definition file's line, 0 where none */
+    int line;      /* the definition file's line, 0 where none */
     char detail[256]; /* what and where in plain words, NUL-terminated:
                       "connect to 127.0.0.1:5000: Connection refused",
                       "definitions etc/bitmap.txt line 7: type "NQ" is

@@ -95,6 +95,8 @@ class TpSession(Structure):
 
 
 class TpSettings(Structure):
+    """The header's TpSettings, member for member (checked by the tests)."""
+
     _fields_ = [
         ("traceFlag", c_int),
         ("errFile", c_char_p),

@@ -32,7 +32,7 @@ class TranpakError(Exception):
     ``text`` the library's log line (card data masked), ``detail`` what and
     where in plain words ("connect to 127.0.0.1:5000: Connection refused";
     card data masked), ``os_error`` the system's error number (0 where
-    none) and ``line`` the field definition file's line (0 where none).
+    none) and ``line`` the definition file's line (0 where none).
     ``str(e)`` is the log line, followed by the detail when it says more."""
 
     category_code: Optional[int] = None

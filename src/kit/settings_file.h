@@ -1,16 +1,22 @@
 // The settings file, shared by the library's Init8583 and the tools that
 // show which files the library uses: which file is read, and what it
-// says of the trace, the three paths and the time limits.
+// says of the trace, the three paths, the time limits and field 64's MAC,
+// every section read in one pass into one record (FileSettings).
 //
 //   [Com Trace Flag]      GCODEFLAG=1       trace on (the first character is '1')
 //   [Error Log File]      ERRFILE=...       default ../run/errlog.txt
-//   [Bitmap Define File]  BMPFILE=...       default ../etc/bitmap.txt
+//   [Bitmap Define File]  BMPFILE=...       the definition file, default ../etc/bitmap.txt
 //   [Com Trace File]      CTRACEFILE=...    default ../run/ctrace.txt
 //   [Com Timeout]         CONNECT, SEND, RECV, TRANSFER: whole seconds
+//   [MAC]                 ALGORITHM, PADDING, KEYLEN, COVERS (no other key)
 //
-// Values are read with the OS layer's profile reader (os.h).
+// Values are read with the OS layer's profile reader (os.h), each as
+// GetPrivateProfileStringA reads it: the first key of the first section of
+// its name, at most 299 characters.
 #ifndef TRANPAK_KIT_SETTINGS_FILE_H
 #define TRANPAK_KIT_SETTINGS_FILE_H
+
+#include "tranpak.h"
 
 #include <cstdint>
 
@@ -51,27 +57,69 @@ const char *SettingsFilePath(char fromEnv[kSettingsPathSize]);
 // mistake in the file, -1.
 int ParseTimeLimit(const char *value);
 
-// What a settings file says, as Init8583 takes it: the trace flag, the
-// three paths (their defaults where the file names none) and the limits
-// in seconds (0: none).
-struct FileSettings {
-    int32_t traceflag;
-    char errfile[kSettingPathSize];
-    char bmpfile[kSettingPathSize];
-    char ctracefile[kSettingPathSize];
+// The [Com Timeout] limits in seconds, 0: none. The one record of them in
+// the library's settings (LibSettings), the settings file's record and the
+// tools'; TpSettings carries the same four, by the same names, to and from
+// callers.
+struct ComLimits {
     int32_t connectLimit;
     int32_t sendLimit;
     int32_t recvLimit;
-    int32_t transferLimit;
+    int32_t transferLimit;  // a whole file transfer, connection included
+};
+
+// The limits of TpSettings, as given (unchecked), and back.
+ComLimits LimitsOf(const TpSettings &settings);
+void PutLimits(const ComLimits &limits, TpSettings *settings);
+
+// Which value of [MAC] the library refuses, the first in this order.
+enum MacSettingFault {
+    kMacSettingsTaken,     // none: the section's choice (or the defaults) taken
+    kMacKeyUnknown,        // a key that is not ALGORITHM, PADDING, KEYLEN or COVERS
+    kMacAlgorithmUnknown,  // ALGORITHM names no MAC
+    kMacPaddingUnknown,    // PADDING is not 1 or 2
+    kMacKeyLenRefused,     // KEYLEN is no key length of the algorithm
+    kMacCoversUnknown,     // COVERS is not MESSAGE or DATA
+    kMacCoversNotLegacy,   // COVERS=MESSAGE with LEGACY
+};
+
+// The [MAC] section: its texts as the file gives them ("" where a key is
+// missing) and what the library takes from them.
+struct MacFileSettings {
+    char unknownKey[kSettingValueSize];  // the first key none of the four, "" when none
+    char algorithmText[kSettingValueSize];
+    char paddingText[kSettingValueSize];
+    char keyLenText[kSettingValueSize];
+    char coversText[kSettingValueSize];
+    // Taken up to the fault: TpMacAlgorithm, TP_MAC_PAD1 or 2, bytes of
+    // key, TP_MAC_COVERS_*; the defaults (LEGACY, PAD1, 8, DATA) from the
+    // value at fault on.
+    int32_t algorithm;
+    int32_t padding;
+    int32_t keyLen;
+    int32_t covers;
+    MacSettingFault fault;
+};
+
+// What a settings file says, every section, as Init8583 takes it: the
+// trace flag, the three paths (their defaults where the file names none),
+// the limits in seconds (0: none) and the MAC.
+struct FileSettings {
+    int32_t traceflag;
+    char errfile[kSettingPathSize];
+    char bmpfile[kSettingPathSize];  // the definition file
+    char ctracefile[kSettingPathSize];
+    ComLimits limits;
     // The first limit of CONNECT, SEND, RECV and TRANSFER that is no whole
     // number of seconds, and its text; nullptr when there is none. That
     // limit and the ones after it are 0.
     const char *refusedKey;
     char refusedValue[kSettingValueSize];
+    MacFileSettings mac;
 };
 
-// Reads the file's settings into *out. A file that is missing or cannot be
-// read gives the defaults.
+// Reads the file's settings into *out, the file read once. A file that is
+// missing or cannot be read gives the defaults.
 void ReadFileSettings(const char *file, FileSettings *out);
 
 }  // namespace tranpak

@@ -1,4 +1,4 @@
-// The field definition file: one line per field,
+// The definition file: one line per field,
 //
 //   #name     type  length  pos
 //   PAN       N     19,2    2      <- variable length, at most 19, 2-digit prefix

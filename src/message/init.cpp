@@ -1,4 +1,4 @@
-// Init8583: clears the field table, reads the settings, loads the field
+// Init8583: clears the field table, reads the settings, loads the
 // definition file and prepares an empty frame.
 #include "message/bmpfile.h"
 #include "message/mac_settings.h"
@@ -11,9 +11,10 @@
 namespace tranpak {
 namespace {
 
-// Reads the settings file into the message's settings; false, with the
-// line logged, when a [Com Timeout] value is no whole number of seconds
-// (the limits from it on are then 0).
+// Reads the settings file, every section in one pass, into the message's
+// settings; false, with the line logged, when a [Com Timeout] value is no
+// whole number of seconds (the limits from it on are then 0) or a [MAC]
+// value is refused.
 bool ReadSettings(MesgState &m, const char *file)
 {
     FileSettings read{};  // whole: its paths are copied in full below
@@ -23,17 +24,15 @@ bool ReadSettings(MesgState &m, const char *file)
     std::memcpy(s.errfile, read.errfile, kPathSize);
     std::memcpy(s.bmpfile, read.bmpfile, kPathSize);
     std::memcpy(s.ctracefile, read.ctracefile, kPathSize);
-    s.connectLimit = read.connectLimit;
-    s.sendLimit = read.sendLimit;
-    s.recvLimit = read.recvLimit;
-    s.transferLimit = read.transferLimit;
-    if (read.refusedKey == nullptr)
-        return true;
-    WriteErrLog(m.Log().Detail(ErrDetail("settings file %s: [Com Timeout] %s=%s is not a whole number of seconds", file,
-                                         read.refusedKey, read.refusedValue)),
-                kErrSettings, "tranpak: [Com Timeout] %s=%s is not a whole number of seconds", read.refusedKey,
-                read.refusedValue);
-    return false;
+    static_cast<ComLimits &>(s) = read.limits;
+    if (read.refusedKey != nullptr) {
+        WriteErrLog(m.Log().Detail(ErrDetail("settings file %s: [Com Timeout] %s=%s is not a whole number of seconds",
+                                             file, read.refusedKey, read.refusedValue)),
+                    kErrSettings, "tranpak: [Com Timeout] %s=%s is not a whole number of seconds", read.refusedKey,
+                    read.refusedValue);
+        return false;
+    }
+    return TakeMacSettings(m, read.mac);
 }
 
 // A path of TpSettings into member, or the default for NULL; false, with the
@@ -133,7 +132,7 @@ int Init8583(MesgState &m, const char *settingsFile)
                     "tranpak: settings file cannot be read (%s): %s", why, file);
         return -1;
     }
-    if (!ReadSettings(m, file) || !ReadMacSettings(m, file) || ReadBMPFile(m) != 0)
+    if (!ReadSettings(m, file) || ReadBMPFile(m) != 0)
         return -1;
     return PrepareFrame(m);
 }

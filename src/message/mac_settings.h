@@ -18,9 +18,10 @@
 
 namespace tranpak {
 
-// Reads the section into the settings; false, with a line naming the key
-// and its value logged, when a value is not one of the above.
-bool ReadMacSettings(MesgState &m, const char *file);
+// Takes the section, as the settings file's record holds it, into the
+// settings; false, with a line naming the key and its value logged, when a
+// value is not one of the above (the settings then hold the defaults).
+bool TakeMacSettings(MesgState &m, const MacFileSettings &mac);
 
 // The name of an algorithm as the section writes it.
 const char *MacAlgorithmName(int algorithm);

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "diag/errlog.h"
+#include "kit/settings_file.h"
 #include "kit/wire.h"
 
 namespace tranpak {
@@ -69,16 +70,14 @@ struct BMPCell {
 };
 
 
-struct LibSettings {
+// The settings a message runs under: the [Com Timeout] limits (ComLimits,
+// the kit's one record of them: connectLimit, sendLimit, recvLimit,
+// transferLimit), then the rest of the settings file.
+struct LibSettings : ComLimits {
     int32_t traceflag;
     char errfile[kPathSize];
-    char bmpfile[kPathSize];
+    char bmpfile[kPathSize];  // the definition file (named so in the log's texts)
     char ctracefile[kPathSize];
-    // [Com Timeout], in seconds; 0 is no limit.
-    int32_t connectLimit;
-    int32_t sendLimit;
-    int32_t recvLimit;
-    int32_t transferLimit;  // a whole file transfer, connection included
     // [MAC]: field 64's algorithm (TpMacAlgorithm; 0, all zero, is the
     // library's own), its padding and the bytes of key it reads.
     int32_t macAlgorithm;

@@ -125,6 +125,36 @@ int ReadProfileString(const char *section, const char *key, const char *fallback
 int FindProfileKeyOutside(const char *section, const char *const *known, int count, char *out, int size,
                           const char *file);
 
+// One value that ReadProfile reads: section and key, the fallback, and
+// where the value goes (at most size-1 characters, as ReadProfileString).
+struct ProfileKey {
+    const char *section;
+    const char *key;
+    const char *fallback;
+    char *out;
+    int size;
+};
+// A section whose keys ReadProfile checks against a list, as
+// FindProfileKeyOutside does: found is set to 1 with the first key that is
+// none of the count names at known in out (at most size-1 characters), to
+// 0 with out empty when there is none.
+struct ProfileStray {
+    const char *section;
+    const char *const *known;
+    int count;
+    char *out;
+    int size;
+    int found;
+};
+// The most keys one ReadProfile takes.
+inline constexpr int kMostProfileKeys = 16;
+// Reads the file once for every key of keys, each as ReadProfileString
+// reads it alone (on Windows by GetPrivateProfileStringA, which reads the
+// file itself), and, when stray is not nullptr, looks through its section
+// as FindProfileKeyOutside does. Returns 0, or -1 with nothing written
+// when count is above kMostProfileKeys.
+int ReadProfile(const char *file, const ProfileKey *keys, int count, ProfileStray *stray);
+
 // Reads an environment variable of the process into out (NUL-terminated).
 // Returns its length; 0 when it is unset or empty; -1 when it does not fit
 // size - 1 characters (out is then empty).

@@ -7,6 +7,8 @@
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 
+#include <cstring>
+#include <string>
 
 namespace tranpak::test {
 namespace {
@@ -230,6 +232,217 @@ TEST_F(SettingsTest, EnvironmentVariableNamesAnotherSettingsFile)
     EXPECT_EQ(GetLastErrMesg(text, sizeof text), TRANPAK_ERR_SETTINGS);
     EXPECT_STREQ(text, "tranpak: TRANPAK_SETTINGS names a path of over 1023 characters");
     os::SetEnvVar(kSettingsEnvVar, "");
+}
+
+// Every section of the settings file lands in the one record, whatever the
+// order of the sections and the case of their names; a value refused is
+// noted with the values before it kept.
+TEST_F(SettingsTest, OneReadFillsEverySectionOfTheRecord)
+{
+    struct Case {
+        const char *file;
+        int traceflag;
+        const char *errfile, *bmpfile, *ctracefile;
+        ComLimits limits;
+        const char *refusedKey, *refusedValue;
+        const char *algorithmText, *paddingText, *keyLenText, *coversText, *unknownKey;
+        int algorithm, padding, keyLen, covers;
+        MacSettingFault fault;
+    } cases[] = {
+        {"[mac]\nalgorithm = AES-CMAC\nKeyLen=32\n"
+         "[Com Timeout]\nCONNECT=3\nSEND=4\nRECV=5\nTRANSFER=6\n"
+         "[Bitmap Define File]\nBMPFILE=defs.txt\n[Error Log File]\nERRFILE=\"e.txt\"\n"
+         "[Com Trace File]\nCTRACEFILE=t.txt\n[COM TRACE FLAG]\nGCODEFLAG=1\n",
+         1, "e.txt", "defs.txt", "t.txt", {3, 4, 5, 6}, nullptr, "", "AES-CMAC", "", "32", "", "",
+         TP_MAC_AES_CMAC, TP_MAC_PAD1, 32, TP_MAC_COVERS_MESSAGE, kMacSettingsTaken},
+        {"", 0, "../run/errlog.txt", "../etc/bitmap.txt", "../run/ctrace.txt", {0, 0, 0, 0}, nullptr, "", "", "",
+         "", "", "", TP_MAC_LEGACY, TP_MAC_PAD1, 8, TP_MAC_COVERS_DATA, kMacSettingsTaken},
+        // A refused limit keeps the ones before it; [MAC] is read all the same.
+        {"[Com Timeout]\nCONNECT=3\nSEND=4\nRECV=30s\nTRANSFER=6\n[MAC]\nALGORITM=AES-CMAC\nPADDING=2\n", 0,
+         "../run/errlog.txt", "../etc/bitmap.txt", "../run/ctrace.txt", {3, 4, 0, 0}, "RECV", "30s", "", "2", "",
+         "", "ALGORITM", TP_MAC_LEGACY, TP_MAC_PAD1, 8, TP_MAC_COVERS_DATA, kMacKeyUnknown},
+        // A section or key given twice: its first occurrence only.
+        {"[Com Timeout]\nRECV=7\nRECV=8\n[Error Log File]\nERRFILE=first.txt\n[MAC]\nALGORITHM=TDES-CMAC\n"
+         "[Com Timeout]\nSEND=2\nRECV=9\n[Error Log File]\nERRFILE=second.txt\n[MAC]\nALGORITHM=AES-CMAC\nBOGUS=1\n",
+         0, "first.txt", "../etc/bitmap.txt", "../run/ctrace.txt", {0, 0, 7, 0}, nullptr, "", "TDES-CMAC", "", "",
+         "", "", TP_MAC_TDES_CMAC, TP_MAC_PAD1, 16, TP_MAC_COVERS_MESSAGE, kMacSettingsTaken},
+        // Each [MAC] refusal, with what was taken before it.
+        {"[MAC]\nALGORITHM=DES\n", 0, "../run/errlog.txt", "../etc/bitmap.txt", "../run/ctrace.txt", {0, 0, 0, 0},
+         nullptr, "", "DES", "", "", "", "", TP_MAC_LEGACY, TP_MAC_PAD1, 8, TP_MAC_COVERS_DATA, kMacAlgorithmUnknown},
+        {"[MAC]\nALGORITHM=ISO9797-1-ALG3\nPADDING=3\n", 0, "../run/errlog.txt", "../etc/bitmap.txt",
+         "../run/ctrace.txt", {0, 0, 0, 0}, nullptr, "", "ISO9797-1-ALG3", "3", "", "", "", TP_MAC_ISO9797_1_ALG3,
+         TP_MAC_PAD1, 8, TP_MAC_COVERS_DATA, kMacPaddingUnknown},
+        {"[MAC]\nALGORITHM=AES-CMAC\nPADDING=02\nKEYLEN=8\n", 0, "../run/errlog.txt", "../etc/bitmap.txt",
+         "../run/ctrace.txt", {0, 0, 0, 0}, nullptr, "", "AES-CMAC", "02", "8", "", "", TP_MAC_AES_CMAC, TP_MAC_PAD2,
+         8, TP_MAC_COVERS_DATA, kMacKeyLenRefused},
+        {"[MAC]\nALGORITHM=ISO9797-1-ALG1\nKEYLEN=24\nCOVERS=ALL\n", 0, "../run/errlog.txt", "../etc/bitmap.txt",
+         "../run/ctrace.txt", {0, 0, 0, 0}, nullptr, "", "ISO9797-1-ALG1", "", "24", "ALL", "",
+         TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD1, 24, TP_MAC_COVERS_DATA, kMacCoversUnknown},
+        {"[MAC]\nCOVERS=message\n", 0, "../run/errlog.txt", "../etc/bitmap.txt", "../run/ctrace.txt", {0, 0, 0, 0},
+         nullptr, "", "", "", "", "message", "", TP_MAC_LEGACY, TP_MAC_PAD1, 8, TP_MAC_COVERS_DATA,
+         kMacCoversNotLegacy},
+        {"[MAC]\nALGORITHM=ISO9797-1-ALG3\nCOVERS=DATA\n", 0, "../run/errlog.txt", "../etc/bitmap.txt",
+         "../run/ctrace.txt", {0, 0, 0, 0}, nullptr, "", "ISO9797-1-ALG3", "", "", "DATA", "",
+         TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD1, 16, TP_MAC_COVERS_DATA, kMacSettingsTaken},
+    };
+    for (const Case &c : cases) {
+        WriteSettings(c.file);
+        FileSettings r;
+        std::memset(&r, 0x5A, sizeof r);  // every member must be written
+        ReadFileSettings(kSettingsFile, &r);
+        EXPECT_EQ(r.traceflag, c.traceflag) << c.file;
+        EXPECT_STREQ(r.errfile, c.errfile) << c.file;
+        EXPECT_STREQ(r.bmpfile, c.bmpfile) << c.file;
+        EXPECT_STREQ(r.ctracefile, c.ctracefile) << c.file;
+        EXPECT_EQ(r.limits.connectLimit, c.limits.connectLimit) << c.file;
+        EXPECT_EQ(r.limits.sendLimit, c.limits.sendLimit) << c.file;
+        EXPECT_EQ(r.limits.recvLimit, c.limits.recvLimit) << c.file;
+        EXPECT_EQ(r.limits.transferLimit, c.limits.transferLimit) << c.file;
+        EXPECT_STREQ(r.refusedKey, c.refusedKey) << c.file;
+        EXPECT_STREQ(r.refusedValue, c.refusedValue) << c.file;
+        EXPECT_STREQ(r.mac.algorithmText, c.algorithmText) << c.file;
+        EXPECT_STREQ(r.mac.paddingText, c.paddingText) << c.file;
+        EXPECT_STREQ(r.mac.keyLenText, c.keyLenText) << c.file;
+        EXPECT_STREQ(r.mac.coversText, c.coversText) << c.file;
+        EXPECT_STREQ(r.mac.unknownKey, c.unknownKey) << c.file;
+        EXPECT_EQ(r.mac.algorithm, c.algorithm) << c.file;
+        EXPECT_EQ(r.mac.padding, c.padding) << c.file;
+        EXPECT_EQ(r.mac.keyLen, c.keyLen) << c.file;
+        EXPECT_EQ(r.mac.covers, c.covers) << c.file;
+        EXPECT_EQ(r.mac.fault, c.fault) << c.file;
+    }
+}
+
+// The one pass gives each value exactly as the profile reader gives it
+// alone (on Windows, GetPrivateProfileStringA): comments, blanks, quotes,
+// case, a bare key, a key or section given twice, CR LF, long values.
+TEST_F(SettingsTest, OneReadGivesWhatTheProfileReaderGivesKeyByKey)
+{
+    const std::string longValue(350, 'v');
+    const std::string files[] = {
+        "; comment\n[Com Trace Flag]\n;GCODEFLAG=1\n  gcodeflag =  0x \n[ Error Log File ]\nERRFILE = 'quoted.txt'\n"
+        "[Bitmap Define File]\nBMPFILE=" + longValue + "\n[Com Trace File]\nCTRACEFILE\n"
+        "[Com Timeout]\r\nRECV = 12 \r\nRECV=13\r\n[MAC]\nALGORITHM=\"TDES-CMAC\"\nKEYLEN=" + longValue + "\n"
+        "[Com Timeout]\nSEND=5\n[MAC]\nPADDING=2\n",
+        "[MAC]\nCOVERS = data\nALGORITHM=LEGACY\n[Com Trace Flag]\nGCODEFLAG=1 and more\n[Error Log File]\n"
+        "[Bitmap Define File]\nBMPFILE=\"half quoted.txt\n[Com Timeout]\nTRANSFER=86401\nCONNECT=0\n",
+    };
+    for (const std::string &file : files) {
+        WriteSettings(file);
+        FileSettings r{};
+        ReadFileSettings(kSettingsFile, &r);
+        EXPECT_EQ(r.traceflag, Profile("Com Trace Flag", "GCODEFLAG", "0")[0] == '1' ? 1 : 0) << file;
+        EXPECT_EQ(r.errfile, Profile("Error Log File", "ERRFILE", kDefaultErrFile).substr(0, 159)) << file;
+        EXPECT_EQ(r.bmpfile, Profile("Bitmap Define File", "BMPFILE", kDefaultBmpFile).substr(0, 159)) << file;
+        EXPECT_EQ(r.ctracefile, Profile("Com Trace File", "CTRACEFILE", kDefaultTraceFile).substr(0, 159)) << file;
+        EXPECT_EQ(r.limits.connectLimit, ParseTimeLimit(Profile("Com Timeout", "CONNECT", "").c_str())) << file;
+        EXPECT_EQ(r.limits.sendLimit, ParseTimeLimit(Profile("Com Timeout", "SEND", "").c_str())) << file;
+        EXPECT_EQ(r.limits.recvLimit, ParseTimeLimit(Profile("Com Timeout", "RECV", "").c_str())) << file;
+        EXPECT_EQ(r.limits.transferLimit, ParseTimeLimit(Profile("Com Timeout", "TRANSFER", "").c_str())) << file;
+        EXPECT_EQ(r.mac.algorithmText, Profile("MAC", "ALGORITHM", "")) << file;
+        EXPECT_EQ(r.mac.paddingText, Profile("MAC", "PADDING", "")) << file;
+        EXPECT_EQ(r.mac.keyLenText, Profile("MAC", "KEYLEN", "")) << file;
+        EXPECT_EQ(r.mac.coversText, Profile("MAC", "COVERS", "")) << file;
+    }
+    // The first file's values, spelt out.
+    WriteSettings(files[0]);
+    FileSettings r{};
+    ReadFileSettings(kSettingsFile, &r);
+    EXPECT_EQ(r.traceflag, 0);
+    EXPECT_STREQ(r.errfile, "quoted.txt");
+    EXPECT_EQ(r.bmpfile, std::string(159, 'v'));
+    EXPECT_STREQ(r.ctracefile, kUnderWine ? kDefaultTraceFile : "");
+    EXPECT_EQ(r.limits.recvLimit, 12);
+    EXPECT_EQ(r.limits.sendLimit, 0);
+    EXPECT_STREQ(r.mac.algorithmText, "TDES-CMAC");
+    EXPECT_EQ(r.mac.keyLenText, std::string(299, 'v'));
+    EXPECT_STREQ(r.mac.paddingText, "");
+    EXPECT_EQ(r.mac.fault, kMacKeyLenRefused);
+}
+
+// The OS layer's one pass itself: keys of several sections in any order,
+// each from the first section of its name, the section checked for keys
+// outside its list, and no more keys than it holds room for.
+TEST_F(SettingsTest, ProfileReadTakesManyKeysInOnePass)
+{
+    WriteSettings("[B]\nk=b1\n[A]\nX=a1\nY=\"a2\"\nstray = 1\nX=again\n[B]\nk=b2\nz=b3\n[A]\nZ=a3\nother=2\n");
+    char x[8], y[8], z[8], k[8], bz[8], missing[8], out[3];
+    std::memset(out, '#', sizeof out);
+    const os::ProfileKey keys[] = {
+        {"a", "x", "-", x, sizeof x},        {"A", "Y", "-", y, sizeof y},       {"A", "Z", "-", z, sizeof z},
+        {"b", "K", "-", k, sizeof k},        {"B", "z", "-", bz, sizeof bz},     {"C", "k", "none", missing, 3},
+    };
+    const char *const known[] = {"X", "Y", "Z"};
+    os::ProfileStray stray{"a", known, 3, out, sizeof out, 0};
+    ASSERT_EQ(os::ReadProfile(kSettingsFile, keys, 6, &stray), 0);
+    EXPECT_STREQ(x, "a1");
+    EXPECT_STREQ(y, "a2");
+    EXPECT_STREQ(z, "-");  // only in the second [A]
+    EXPECT_STREQ(k, "b1");
+    EXPECT_STREQ(bz, "-");
+    EXPECT_STREQ(missing, "no");  // the fallback cut to size-1
+    EXPECT_EQ(stray.found, 1);
+    EXPECT_STREQ(out, "st");
+    // Every key known: nothing found, out emptied; a missing file: fallbacks.
+    const char *const all[] = {"x", "y", "z", "stray"};
+    os::ProfileStray none{"A", all, 4, out, sizeof out, 1};
+    ASSERT_EQ(os::ReadProfile(kSettingsFile, keys, 1, &none), 0);
+    EXPECT_EQ(none.found, 0);
+    EXPECT_STREQ(out, "");
+    ASSERT_EQ(os::ReadProfile("no-such.ini", keys, 6, nullptr), 0);
+    EXPECT_STREQ(x, "-");
+    EXPECT_STREQ(k, "-");
+    // More keys than one pass takes: refused, nothing written.
+    os::ProfileKey many[os::kMostProfileKeys + 1];
+    for (auto &key : many)
+        key = os::ProfileKey{"A", "X", "-", y, sizeof y};
+    std::strcpy(y, "kept");
+    EXPECT_EQ(os::ReadProfile(kSettingsFile, many, os::kMostProfileKeys + 1, nullptr), -1);
+    EXPECT_STREQ(y, "kept");
+    EXPECT_EQ(os::ReadProfile(kSettingsFile, many, os::kMostProfileKeys, nullptr), 0);
+    EXPECT_STREQ(y, "a1");
+}
+
+// Init8583 takes [MAC] from the first section of the name, as it takes
+// every other section: a key outside the list in a later one is no fault.
+TEST_F(SettingsTest, InitTakesTheFirstMacSectionOnly)
+{
+    ASSERT_EQ(InitWith("X AN 10 5\n", false,
+                       "[MAC]\nALGORITHM=AES-CMAC\nKEYLEN=24\n[Com Timeout]\nRECV=4\n[MAC]\nALGORITHM=DES\nBOGUS=1\n"),
+              0);
+    const LibSettings &s = DefaultMesg().settings;
+    EXPECT_EQ(s.macAlgorithm, TP_MAC_AES_CMAC);
+    EXPECT_EQ(s.macKeyLen, 24);
+    EXPECT_EQ(s.macCovers, TP_MAC_COVERS_MESSAGE);
+    EXPECT_EQ(s.recvLimit, 4);
+    // The same key in the first section is refused, and the defaults stay.
+    EXPECT_EQ(InitWith("X AN 10 5\n", false, "[MAC]\nALGORITHM=AES-CMAC\nKEYLEN=24\nBOGUS=1\n"), -1);
+    EXPECT_EQ(LastErr(), "tranpak: [MAC] key BOGUS is not ALGORITHM, PADDING, KEYLEN or COVERS");
+    EXPECT_EQ(s.macAlgorithm, TP_MAC_LEGACY);
+    EXPECT_EQ(s.macKeyLen, 8);
+    EXPECT_EQ(s.macCovers, TP_MAC_COVERS_DATA);
+}
+
+// The limits pass between TpSettings and the one record unchanged.
+TEST(ComLimitsRecord, PassesToAndFromTpSettings)
+{
+    TpSettings given{};
+    given.connectLimit = 1;
+    given.sendLimit = 2;
+    given.recvLimit = 3;
+    given.transferLimit = 4;
+    const ComLimits limits = LimitsOf(given);
+    EXPECT_EQ(limits.connectLimit, 1);
+    EXPECT_EQ(limits.sendLimit, 2);
+    EXPECT_EQ(limits.recvLimit, 3);
+    EXPECT_EQ(limits.transferLimit, 4);
+    TpSettings back{};
+    PutLimits(ComLimits{9, 8, 7, 6}, &back);
+    EXPECT_EQ(back.connectLimit, 9);
+    EXPECT_EQ(back.sendLimit, 8);
+    EXPECT_EQ(back.recvLimit, 7);
+    EXPECT_EQ(back.transferLimit, 6);
+    EXPECT_EQ(back.bmpFile, nullptr);
 }
 
 }  // namespace

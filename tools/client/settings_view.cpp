@@ -24,10 +24,7 @@ SettingsView ViewSettings()
         v.bmpfile = read.bmpfile;
         v.ctracefile = read.ctracefile;
         v.trace = read.traceflag != 0;
-        v.connectLimit = read.connectLimit;
-        v.sendLimit = read.sendLimit;
-        v.recvLimit = read.recvLimit;
-        v.transferLimit = read.transferLimit;
+        v.limits = read.limits;
     }
     return v;
 }
@@ -39,10 +36,8 @@ TpSettings ExchangeSettings(const SettingsView &view, int recvSeconds)
     s.errFile = view.read ? view.errfile.c_str() : nullptr;
     s.bmpFile = view.read || !view.bmpfile.empty() ? view.bmpfile.c_str() : nullptr;
     s.ctraceFile = view.read ? view.ctracefile.c_str() : nullptr;
-    s.connectLimit = view.connectLimit;
-    s.sendLimit = view.sendLimit;
-    s.recvLimit = recvSeconds > 0 ? recvSeconds : view.recvLimit > 0 ? view.recvLimit : kRecvSeconds;
-    s.transferLimit = view.transferLimit;
+    PutLimits(view.limits, &s);
+    s.recvLimit = recvSeconds > 0 ? recvSeconds : view.limits.recvLimit > 0 ? view.limits.recvLimit : kRecvSeconds;
     return s;
 }
 

@@ -2,12 +2,13 @@
 // found by the library's own lookup (the kit's settings_file.h):
 // TRANPAK_SETTINGS when it is set and not empty (at most 1023
 // characters), else the built-in path; then [Error Log File] ERRFILE,
-// [Bitmap Define File] BMPFILE and [Com Trace File] CTRACEFILE, each cut to
+// [Bitmap Define File] BMPFILE (the definition file) and [Com Trace File] CTRACEFILE, each cut to
 // 159 characters, with the library's defaults, [Com Trace Flag] GCODEFLAG,
 // and the [Com Timeout] limits.
 #ifndef TRANPAK_TOOLS_SETTINGS_VIEW_H
 #define TRANPAK_TOOLS_SETTINGS_VIEW_H
 
+#include "settings_file.h"
 #include "tranpak.h"
 
 #include <string>
@@ -25,7 +26,7 @@ struct SettingsView {
     // CONNECT, SEND, RECV and TRANSFER in seconds; 0: none (also for a
     // value the library refuses and the ones after it, which Init8583
     // reports).
-    int connectLimit = 0, sendLimit = 0, recvLimit = 0, transferLimit = 0;
+    ComLimits limits{};
 };
 
 SettingsView ViewSettings();

@@ -1,25 +1,12 @@
 #include "mac_choice.h"
 
 #include "mac_names.h"
-#include "os.h"
 #include "settings_file.h"
 #include "tool_support.h"
 
 #include <cstring>
 
 namespace tranpak::tools {
-namespace {
-
-// A value of the settings file's [MAC] section, read as the library reads it.
-std::string MacSetting(const std::string &file, const char *key)
-{
-    char value[kSettingValueSize];
-    os::ReadProfileString("MAC", key, "", value, sizeof value, file.c_str());
-    return value;
-}
-
-}  // namespace
-
 const char kMacOptionsHelp[] =
     "  --key HEX         MAC key: 16 hex digits, or 32, 48 or 64 as --mac takes\n"
     "  --mac NAME        MAC of field 64: LEGACY (the library's own, default),\n"
@@ -79,16 +66,19 @@ bool ParseMacKey(const std::string &hex, MacChoice *c, std::string *error)
 
 bool MacFromSettings(const std::string &file, MacChoice *c, std::string *error)
 {
-    const std::string name = MacSetting(file, "ALGORITHM");
+    // The section as the library reads it, with the rest of the file.
+    FileSettings read;
+    ReadFileSettings(file.c_str(), &read);
+    const std::string name = read.mac.algorithmText;
     if (!name.empty() && !ParseMacAlgorithm(name, c, error))
         return false;
     // The library reads the number with any leading zeros (PADDING=02).
-    std::string padding = MacSetting(file, "PADDING");
+    std::string padding = read.mac.paddingText;
     while (padding.size() > 1 && padding[0] == '0')
         padding.erase(0, 1);
     if (!padding.empty() && !ParseMacPadding(padding, c, error))
         return false;
-    std::string keyLen = MacSetting(file, "KEYLEN");
+    std::string keyLen = read.mac.keyLenText;
     while (keyLen.size() > 1 && keyLen[0] == '0')
         keyLen.erase(0, 1);
     if (!keyLen.empty()) {
@@ -98,7 +88,7 @@ bool MacFromSettings(const std::string &file, MacChoice *c, std::string *error)
         }
         c->settingsKeyLen = std::stoi(keyLen);
     }
-    const std::string covers = MacSetting(file, "COVERS");
+    const std::string covers = read.mac.coversText;
     if (!covers.empty() && (c->covers = FindMacCovers(covers.c_str())) == 0) {
         *error = "[MAC] COVERS=" + covers + " of " + file + " is not MESSAGE or DATA";
         return false;

@@ -1,5 +1,5 @@
 // tranpak-trace: decodes a communication trace file, or one frame given in
-// hex, against a field definition file.
+// hex, against a definition file.
 //
 //   tranpak-trace --defs ../etc/bitmap.txt --key 0123456789ABCDEF ../run/ctrace.txt
 //   tranpak-trace --frame "02 30 30 34 38 ..."

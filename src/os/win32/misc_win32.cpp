@@ -1,5 +1,5 @@
 // Windows profile reader and sleeping: the system's own functions.
-#include "os/os.h"
+#include "os/profile_common.h"
 
 #include <windows.h>
 
@@ -24,6 +24,19 @@ int ReadProfileString(const char *section, const char *key, const char *fallback
     const char *path = (n > 0 && n < sizeof full) ? full : file;
     return static_cast<int>(
         GetPrivateProfileStringA(section, key, fallback, out, static_cast<DWORD>(size), path));
+}
+
+// The values from the system's reader, which reads the file itself; the
+// keys of a checked section from the file, line by line.
+int ReadProfile(const char *file, const ProfileKey *keys, int count, ProfileStray *stray)
+{
+    if (count > kMostProfileKeys)
+        return -1;
+    if (stray != nullptr)
+        ScanProfileFile(file, nullptr, 0, stray);
+    for (int i = 0; i < count; ++i)
+        ReadProfileString(keys[i].section, keys[i].key, keys[i].fallback, keys[i].out, keys[i].size, file);
+    return 0;
 }
 
 // The process's environment block, so a value set with SetEnvironmentVariable
