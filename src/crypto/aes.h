@@ -8,8 +8,8 @@
 //                  is a fixed sequence of logic operations and constant
 //                  shifts
 // The path is chosen when the key is expanded and travels in the AesKey.
-#ifndef TRANPAK_PACKET_AES_H
-#define TRANPAK_PACKET_AES_H
+#ifndef TRANPAK_CRYPTO_AES_H
+#define TRANPAK_CRYPTO_AES_H
 
 #include <cstdint>
 

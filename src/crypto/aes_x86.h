@@ -3,8 +3,8 @@
 // kInstructions path, which AesKeyScheduleOn gives only where the
 // processor has the instructions; in a build for another processor these
 // are never reached and do nothing.
-#ifndef TRANPAK_PACKET_AES_X86_H
-#define TRANPAK_PACKET_AES_X86_H
+#ifndef TRANPAK_CRYPTO_AES_X86_H
+#define TRANPAK_CRYPTO_AES_X86_H
 
 #include "crypto/aes.h"
 

@@ -1,8 +1,8 @@
 // DES (FIPS 46-3) on one 64-bit block, used for the message authentication
 // codes: single DES for the library's own MAC, and the round keys and both
 // directions that triple DES (encrypt, decrypt, encrypt) is built from.
-#ifndef TRANPAK_PACKET_DES_H
-#define TRANPAK_PACKET_DES_H
+#ifndef TRANPAK_CRYPTO_DES_H
+#define TRANPAK_CRYPTO_DES_H
 
 #include <cstdint>
 

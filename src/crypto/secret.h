@@ -1,7 +1,7 @@
 // Handling of keys and MACs: a comparison whose time does not depend on
 // where two MACs differ, and a wipe that the compiler cannot leave out.
-#ifndef TRANPAK_PACKET_SECRET_H
-#define TRANPAK_PACKET_SECRET_H
+#ifndef TRANPAK_CRYPTO_SECRET_H
+#define TRANPAK_CRYPTO_SECRET_H
 
 #include <cstddef>
 

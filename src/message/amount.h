@@ -1,7 +1,7 @@
 // Amounts of "NF" fields: a double travels as its hundredths in decimal
 // text, 12.50 as "1250", 0.05 as "005", -3.00 as "-300".
-#ifndef TRANPAK_CORE_AMOUNT_H
-#define TRANPAK_CORE_AMOUNT_H
+#ifndef TRANPAK_MESSAGE_AMOUNT_H
+#define TRANPAK_MESSAGE_AMOUNT_H
 
 namespace tranpak {
 

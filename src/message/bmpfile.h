@@ -5,8 +5,8 @@
 //   PROCCODE  N     6       3      <- fixed length 6
 //
 // read into the BMPCell records by Init8583.
-#ifndef TRANPAK_CORE_BMPFILE_H
-#define TRANPAK_CORE_BMPFILE_H
+#ifndef TRANPAK_MESSAGE_BMPFILE_H
+#define TRANPAK_MESSAGE_BMPFILE_H
 
 #include "message/mesg_state.h"
 

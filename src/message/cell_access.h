@@ -1,8 +1,8 @@
 // Field access on one message state: what SetCell, GetCell, GetCellType,
 // ResetCell, ResetMesg, BackupMesg and RestoreMesg do, with the same
 // arguments, results and messages.
-#ifndef TRANPAK_CORE_CELL_ACCESS_H
-#define TRANPAK_CORE_CELL_ACCESS_H
+#ifndef TRANPAK_MESSAGE_CELL_ACCESS_H
+#define TRANPAK_MESSAGE_CELL_ACCESS_H
 
 #include "message/mesg_state.h"
 

@@ -6,8 +6,8 @@
 //   NF     "12.5" in, "12.50" out              "1250" (hundredths)
 //   B      "00FF10..." (2 x maxlen hex digits) maxlen raw bytes
 //   others the text, trimmed as SetCell trims  the text
-#ifndef TRANPAK_CORE_CELL_TEXT_H
-#define TRANPAK_CORE_CELL_TEXT_H
+#ifndef TRANPAK_MESSAGE_CELL_TEXT_H
+#define TRANPAK_MESSAGE_CELL_TEXT_H
 
 #include "message/mesg_state.h"
 

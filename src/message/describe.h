@@ -10,8 +10,8 @@
 // or one JSON object, every value a string:
 //
 //   {"type": "0200", "fields": {"2": {"name": "PAN", "type": "N", "value": "************0119"}, ...}}
-#ifndef TRANPAK_CORE_DESCRIBE_H
-#define TRANPAK_CORE_DESCRIBE_H
+#ifndef TRANPAK_MESSAGE_DESCRIBE_H
+#define TRANPAK_MESSAGE_DESCRIBE_H
 
 #include "message/mesg_state.h"
 

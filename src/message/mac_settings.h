@@ -11,8 +11,8 @@
 //                              the fields before field 64 only (LEGACY's)
 //
 // Any other key in the section is refused, as a bad value is.
-#ifndef TRANPAK_CORE_MAC_SETTINGS_H
-#define TRANPAK_CORE_MAC_SETTINGS_H
+#ifndef TRANPAK_MESSAGE_MAC_SETTINGS_H
+#define TRANPAK_MESSAGE_MAC_SETTINGS_H
 
 #include "message/mesg_state.h"
 

@@ -3,8 +3,8 @@
 // of the last failure. It is part of a session, which the caller owns (or
 // the library's one default session); all zero is its state before the
 // first initialisation. Values pass to callers by copying.
-#ifndef TRANPAK_CORE_MESG_STATE_H
-#define TRANPAK_CORE_MESG_STATE_H
+#ifndef TRANPAK_MESSAGE_MESG_STATE_H
+#define TRANPAK_MESSAGE_MESG_STATE_H
 
 #include <cstdint>
 #include <cstring>

@@ -2,8 +2,8 @@
 // and in the definition file are ASCII decimal; these routines read them
 // the lenient way the C library's atoi does, without its undefined
 // behaviour on overflow, and write them filled on the left with '0'.
-#ifndef TRANPAK_CORE_NUMTEXT_H
-#define TRANPAK_CORE_NUMTEXT_H
+#ifndef TRANPAK_MESSAGE_NUMTEXT_H
+#define TRANPAK_MESSAGE_NUMTEXT_H
 
 #include <cstddef>
 #include <cstdint>

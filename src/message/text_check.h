@@ -1,6 +1,6 @@
 // Trimming of field texts; the content checks are the text classes.
-#ifndef TRANPAK_CORE_TEXT_CHECK_H
-#define TRANPAK_CORE_TEXT_CHECK_H
+#ifndef TRANPAK_MESSAGE_TEXT_CHECK_H
+#define TRANPAK_MESSAGE_TEXT_CHECK_H
 
 #include "kit/text_class.h"
 
