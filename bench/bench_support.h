@@ -25,10 +25,10 @@ void Define(const std::string &definitions);
 void DefineExample();
 // The worked example's request, as an application sets it (ResetMesg first).
 void SetExampleValues();
-void SetExample();   // DefineExample, then SetExampleValues
+void SetExample();  // DefineExample, then SetExampleValues
 void DefineFull();
 void SetFullValues();
-void SetFull();      // DefineFull, then SetFullValues
+void SetFull();  // DefineFull, then SetFullValues
 
 // The frame BuildPacket gives for the current message ("" if it fails).
 std::string CurrentFrame();

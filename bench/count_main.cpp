@@ -100,7 +100,10 @@ struct Message {
             Fail("the floor does not read the library's frame");
     }
     int Len() const { return static_cast<int>(frame.size()); }
-    const unsigned char *Body() const { return reinterpret_cast<const unsigned char *>(frame.data()) + wire::kPacketHeadSize; }
+    const unsigned char *Body() const
+    {
+        return reinterpret_cast<const unsigned char *>(frame.data()) + wire::kPacketHeadSize;
+    }
 };
 
 // One measured call of each kind.
@@ -170,7 +173,10 @@ struct Case {
 };
 
 template <void (*F)(const Link &, const Message &)>
-void Adapt(const Link &l, Message &m) { F(l, m); }
+void Adapt(const Link &l, Message &m)
+{
+    F(l, m);
+}
 
 const Case kCases[] = {
     {"send_example", "SockSendMesg", false, Adapt<SendLibrary>},

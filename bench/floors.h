@@ -22,9 +22,9 @@ namespace tranpak::bench {
 // Field texts as the library stores them after SetCell.
 struct ExampleFields {
     char txcode[5];
-    char pan[20];      // N 19,2
-    char proc[7];      // N 6
-    char amount[13];   // NF 12, hundredths
+    char pan[20];     // N 19,2
+    char proc[7];     // N 6
+    char amount[13];  // NF 12, hundredths
     unsigned char mac[8];
 };
 

@@ -205,12 +205,12 @@ int main(int argc, char **argv)
     std::sort(all.begin(), all.end());
     const long done = static_cast<long>(all.size());
     const std::string failureKinds = failures != 0 ? "\"exchange\":" + std::to_string(failures) : "";
-    std::printf("{\"requested\":%ld,\"connections\":%d,\"connect_each\":false,\"done\":%ld,\"failed\":%ld,"
-                "\"failures\":{%s},\"stopped\":false,\"seconds\":%.3f,\"per_second\":%.1f,\"latency_us\":{"
-                "\"min\":%.1f,\"p50\":%.1f,\"p90\":%.1f,\"p99\":%.1f,\"p99.9\":%.1f,\"max\":%.1f}}\n",
-                count, connections, done, failures, failureKinds.c_str(),
-                seconds, seconds > 0 ? static_cast<double>(done) / seconds : 0.0, Quantile(all, 0),
-                Quantile(all, 0.5), Quantile(all, 0.9), Quantile(all, 0.99), Quantile(all, 0.999),
-                all.empty() ? 0.0 : all.back());
+    std::printf(
+        "{\"requested\":%ld,\"connections\":%d,\"connect_each\":false,\"done\":%ld,\"failed\":%ld,"
+        "\"failures\":{%s},\"stopped\":false,\"seconds\":%.3f,\"per_second\":%.1f,\"latency_us\":{"
+        "\"min\":%.1f,\"p50\":%.1f,\"p90\":%.1f,\"p99\":%.1f,\"p99.9\":%.1f,\"max\":%.1f}}\n",
+        count, connections, done, failures, failureKinds.c_str(), seconds,
+        seconds > 0 ? static_cast<double>(done) / seconds : 0.0, Quantile(all, 0), Quantile(all, 0.5),
+        Quantile(all, 0.9), Quantile(all, 0.99), Quantile(all, 0.999), all.empty() ? 0.0 : all.back());
     return failures == 0 ? 0 : 1;
 }

@@ -55,7 +55,8 @@ std::vector<unsigned char> Text(int n)
     std::vector<unsigned char> text(static_cast<size_t>(n));
     static const char kExample[] = "0812345678000123000000001000";
     for (int i = 0; i < n; ++i)
-        text[static_cast<size_t>(i)] = n == 28 ? static_cast<unsigned char>(kExample[i]) : static_cast<unsigned char>(i * 7);
+        text[static_cast<size_t>(i)] =
+            n == 28 ? static_cast<unsigned char>(kExample[i]) : static_cast<unsigned char>(i * 7);
     return text;
 }
 

@@ -13,8 +13,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     (void)ready;
     fuzz::WriteFile(kSettingsFile, data, size);
     static const char *const kLookups[][2] = {
-        {"Com Trace Flag", "GCODEFLAG"}, {"Error Log File", "ERRFILE"}, {"Bitmap Define File", "BMPFILE"},
-        {"Com Trace File", "CTRACEFILE"}, {"", ""}, {"a", "b"},
+        {"Com Trace Flag", "GCODEFLAG"},
+        {"Error Log File", "ERRFILE"},
+        {"Bitmap Define File", "BMPFILE"},
+        {"Com Trace File", "CTRACEFILE"},
+        {"", ""},
+        {"a", "b"},
     };
     constexpr int kGuard = 16;
     for (const auto &lookup : kLookups) {

@@ -56,9 +56,10 @@ void InitWithDefinitions(const char *definitions)
 {
     EnterScratchDir();
     std::filesystem::create_directories(std::filesystem::path(kSettingsFile).parent_path());
-    const std::string settings = "[Com Trace Flag]\nGCODEFLAG=1\n[Error Log File]\nERRFILE=/dev/null\n"
-                                 "[Bitmap Define File]\nBMPFILE=fuzz-bitmap.txt\n"
-                                 "[Com Trace File]\nCTRACEFILE=/dev/null\n";
+    const std::string settings =
+        "[Com Trace Flag]\nGCODEFLAG=1\n[Error Log File]\nERRFILE=/dev/null\n"
+        "[Bitmap Define File]\nBMPFILE=fuzz-bitmap.txt\n"
+        "[Com Trace File]\nCTRACEFILE=/dev/null\n";
     WriteFile(kSettingsFile, settings.data(), settings.size());
     WriteFile("fuzz-bitmap.txt", definitions, std::char_traits<char>::length(definitions));
     Require(::Init8583() == 0, "the fuzz definitions load");

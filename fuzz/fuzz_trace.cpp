@@ -47,7 +47,10 @@ std::string FrameWith(const std::string &head, const std::string &card, const st
 
 std::string TraceWith(const std::string &before, const std::string &card, const std::string &after)
 {
-    std::string frame = "\x02" "0030" "0200";
+    std::string frame =
+        "\x02"
+        "0030"
+        "0200";
     frame += std::string("\x40\0\0\0\0\0\0\0", 8) + "16" + card + "\x03";
     char header[80];
     std::snprintf(header, sizeof header, "\n{12-07 10:31:02 send mesg body} [len = %03zu]\n", frame.size());

@@ -88,16 +88,16 @@ TRANPAK_API int TRANPAK_CALL SockRecvBinFile(const char *host, int port, const c
  * nothing is copied when text is NULL or size <= 0). It changes nothing.
  */
 typedef enum ErrCategory {
-    TRANPAK_ERR_NONE = 0,         /* the call reported no failure */
-    TRANPAK_ERR_SETTINGS = 1,     /* settings file or definition file */
-    TRANPAK_ERR_ARGUMENT = 2,     /* a caller's argument or field value */
-    TRANPAK_ERR_CONNECT = 3,      /* name lookup, connection or close */
-    TRANPAK_ERR_TIME_LIMIT = 4,   /* a [Com Timeout] limit passed */
-    TRANPAK_ERR_PEER_CLOSED = 5,  /* the peer closed, or a frame came or went short */
-    TRANPAK_ERR_MALFORMED = 6,    /* a received frame breaks its format */
-    TRANPAK_ERR_MAC = 7,          /* the received MAC is missing or wrong */
-    TRANPAK_ERR_LOCAL_FILE = 8,   /* a local file cannot be opened, written or put in place */
-    TRANPAK_ERR_HOST_REFUSED = 9  /* the host ended a file transfer with '3' */
+    TRANPAK_ERR_NONE = 0,        /* the call reported no failure */
+    TRANPAK_ERR_SETTINGS = 1,    /* settings file or definition file */
+    TRANPAK_ERR_ARGUMENT = 2,    /* a caller's argument or field value */
+    TRANPAK_ERR_CONNECT = 3,     /* name lookup, connection or close */
+    TRANPAK_ERR_TIME_LIMIT = 4,  /* a [Com Timeout] limit passed */
+    TRANPAK_ERR_PEER_CLOSED = 5, /* the peer closed, or a frame came or went short */
+    TRANPAK_ERR_MALFORMED = 6,   /* a received frame breaks its format */
+    TRANPAK_ERR_MAC = 7,         /* the received MAC is missing or wrong */
+    TRANPAK_ERR_LOCAL_FILE = 8,  /* a local file cannot be opened, written or put in place */
+    TRANPAK_ERR_HOST_REFUSED = 9 /* the host ended a file transfer with '3' */
 } ErrCategory;
 
 TRANPAK_API int TRANPAK_CALL GetLastErrMesg(char *text, int size);
@@ -157,11 +157,11 @@ typedef struct TP_SESSION_ALIGN TpSession {
 
 /* What TpInit8583With takes instead of a settings file. */
 typedef struct TpSettings {
-    int traceFlag;            /* nonzero: trace every packet (GCODEFLAG=1) */
-    const char *errFile;      /* error log; NULL: "../run/errlog.txt" */
-    const char *bmpFile;      /* the definition file; NULL: "../etc/bitmap.txt" */
-    const char *ctraceFile;   /* trace file; NULL: "../run/ctrace.txt" */
-    int connectLimit;         /* [Com Timeout] limits in seconds; 0: none */
+    int traceFlag;          /* nonzero: trace every packet (GCODEFLAG=1) */
+    const char *errFile;    /* error log; NULL: "../run/errlog.txt" */
+    const char *bmpFile;    /* the definition file; NULL: "../etc/bitmap.txt" */
+    const char *ctraceFile; /* trace file; NULL: "../run/ctrace.txt" */
+    int connectLimit;       /* [Com Timeout] limits in seconds; 0: none */
     int sendLimit;
     int recvLimit;
     int transferLimit;
@@ -169,11 +169,11 @@ typedef struct TpSettings {
 
 /* A field's definition, as TpGetCellDef reports it. */
 typedef struct TpCellDef {
-    char name[30];  /* from the definition file, NUL-terminated */
-    int type;       /* CellType */
-    int maxlen;     /* fixed length, or greatest variable length */
-    int varlen;     /* digits of the length prefix; 0 for fixed length */
-    int used;       /* 1 while the field holds a value */
+    char name[30]; /* from the definition file, NUL-terminated */
+    int type;      /* CellType */
+    int maxlen;    /* fixed length, or greatest variable length */
+    int varlen;    /* digits of the length prefix; 0 for fixed length */
+    int used;      /* 1 while the field holds a value */
 } TpCellDef;
 
 /* sizeof(TpSession), for languages that cannot read this header. */
@@ -208,10 +208,14 @@ TRANPAK_API int TRANPAK_CALL TpSockClose(TpSession *s, int sock);
 /* key: 8 bytes, or the keyLen of TpSetMacAlgorithm / [MAC] KEYLEN. */
 TRANPAK_API int TRANPAK_CALL TpSockSendMesg(TpSession *s, int sock, const void *key);
 TRANPAK_API int TRANPAK_CALL TpSockRecvMesg(TpSession *s, int sock);
-TRANPAK_API int TRANPAK_CALL TpSockSendFile(TpSession *s, const char *host, int port, const char *local_path, const char *request);
-TRANPAK_API int TRANPAK_CALL TpSockSendBinFile(TpSession *s, const char *host, int port, const char *local_path, const char *request);
-TRANPAK_API int TRANPAK_CALL TpSockRecvFile(TpSession *s, const char *host, int port, const char *request, const char *local_path);
-TRANPAK_API int TRANPAK_CALL TpSockRecvBinFile(TpSession *s, const char *host, int port, const char *request, const char *local_path);
+TRANPAK_API int TRANPAK_CALL TpSockSendFile(TpSession *s, const char *host, int port, const char *local_path,
+                                            const char *request);
+TRANPAK_API int TRANPAK_CALL TpSockSendBinFile(TpSession *s, const char *host, int port, const char *local_path,
+                                               const char *request);
+TRANPAK_API int TRANPAK_CALL TpSockRecvFile(TpSession *s, const char *host, int port, const char *request,
+                                            const char *local_path);
+TRANPAK_API int TRANPAK_CALL TpSockRecvBinFile(TpSession *s, const char *host, int port, const char *request,
+                                               const char *local_path);
 TRANPAK_API int TRANPAK_CALL TpGetLastErrMesg(TpSession *s, char *text, int size);
 
 /* Field 1 to 64: its definition into *def. Returns 0 for a field the
@@ -316,19 +320,19 @@ TRANPAK_API int TRANPAK_CALL TpShowValue(int field, int flags, const char *value
    headers (which ended after text, TP_ERROR_MIN_SIZE bytes) are still
    filled as far as they go, and a later version may append members. */
 typedef struct TpError {
-    int size;      /* set by the caller: sizeof(TpError) */
-    int category;  /* ErrCategory, as GetLastErrMesg returns it */
-    int field;     /* field number 1 to 64, 0 for the message type, -1 when
-                      no field is concerned (never a record index) */
-    int offset;    /* byte offset in the received frame where the fault
-                      lies (0 start byte, 1 length digits, 17 the first
-                      field; a field's length prefix or value), -1 where
-                      none applies or it is not known */
+    int size;       /* set by the caller: sizeof(TpError) */
+    int category;   /* ErrCategory, as GetLastErrMesg returns it */
+    int field;      /* field number 1 to 64, 0 for the message type, -1 when
+                       no field is concerned (never a record index) */
+    int offset;     /* byte offset in the received frame where the fault
+                       lies (0 start byte, 1 length digits, 17 the first
+                       field; a field's length prefix or value), -1 where
+                       none applies or it is not known */
     char text[256]; /* the log line without its time stamp, NUL-terminated */
     /* Members since the first version of the record: */
-    int osError;   /* the system's error number (errno, or the Windows
-                      Sockets or Windows error), 0 where none */
-    int line;      /* the definition file's line, 0 where none */
+    int osError;      /* the system's error number (errno, or the Windows
+                         Sockets or Windows error), 0 where none */
+    int line;         /* the definition file's line, 0 where none */
     char detail[256]; /* what and where in plain words, NUL-terminated:
                       "connect to 127.0.0.1:5000: Connection refused",
                       "definitions etc/bitmap.txt line 7: type "NQ" is
@@ -412,8 +416,8 @@ TRANPAK_API int TRANPAK_CALL TpMac(int algorithm, int padding, const void *key, 
    of one zero block encrypted (TP_KCV_ENCRYPT_ZEROS; 3 bytes is the
    customary check value) or of the CMAC of one zero block (TP_KCV_CMAC).
    Refuses what TpMac refuses, with -1 and nothing written or logged. */
-TRANPAK_API int TRANPAK_CALL TpKeyCheckValue(int method, int algorithm, const void *key, int keyLen,
-                                             unsigned char *kcv, int kcvLen);
+TRANPAK_API int TRANPAK_CALL TpKeyCheckValue(int method, int algorithm, const void *key, int keyLen, unsigned char *kcv,
+                                             int kcvLen);
 /* What field 64's MAC covers (TpSetMacCovers, [MAC] COVERS=).
    TP_MAC_COVERS_MESSAGE: the message from its type to field 64, as it
    travels: the 4 characters of the type, the 8 bytes of the bitmap (the
@@ -422,10 +426,7 @@ TRANPAK_API int TRANPAK_CALL TpKeyCheckValue(int method, int algorithm, const vo
    TP_MAC_COVERS_DATA: the data area before field 64 only, for hosts that
    MAC that; the type and the bitmap are then not protected. The library's
    own MAC (TP_MAC_LEGACY) always covers this, and only this. */
-typedef enum TpMacCovers {
-    TP_MAC_COVERS_MESSAGE = 1,
-    TP_MAC_COVERS_DATA = 2
-} TpMacCovers;
+typedef enum TpMacCovers { TP_MAC_COVERS_MESSAGE = 1, TP_MAC_COVERS_DATA = 2 } TpMacCovers;
 
 /* Field 64 of this session under another algorithm, as the [MAC] section
    of the settings file sets it: from now on TpSockSendMesg, TpPackMesg and
@@ -448,8 +449,7 @@ TRANPAK_API int TRANPAK_CALL TpSetMacCovers(TpSession *s, int covers);
    where the algorithm does not pad by ISO/IEC 9797-1), the key bytes its
    key arguments must hold, and its TpMacCovers. A NULL pointer is skipped.
    Returns 0, or -1 for a NULL, misaligned or uninitialised session. */
-TRANPAK_API int TRANPAK_CALL TpGetMacAlgorithm(TpSession *s, int *algorithm, int *padding, int *keyLen,
-                                               int *covers);
+TRANPAK_API int TRANPAK_CALL TpGetMacAlgorithm(TpSession *s, int *algorithm, int *padding, int *keyLen, int *covers);
 
 /* One exchange on a connection of TpSockConnect, kept open between
    exchanges: what TpSockSendMesg, TpSockRecvMesg and TpCheckMesgMac do in

@@ -5,7 +5,8 @@
 #      through user-mode QEMU registered with binfmt_misc for the run, or
 #      not at all: then the 32-bit steps say why and are skipped) and
 #      32-bit Wine,
-#   3. the legs in scripts/legs/: the native suite; the suite under
+#   3. the sources' formatting (tests/checks/check_format.sh), then the
+#      legs in scripts/legs/: the native suite; the suite under
 #      AddressSanitizer and UndefinedBehaviorSanitizer; the threaded tests
 #      under ThreadSanitizer; the suite under Valgrind memcheck; the fuzz
 #      targets (scripts/fuzz.sh); the suite as 64-bit and 32-bit Windows
@@ -54,6 +55,7 @@ run_step32() {
   fi
 }
 
+run_step "formatting (.clang-format)" tests/checks/check_format.sh
 run_step "native tests" scripts/legs/native.sh
 run_step "sanitizer tests (ASan + UBSan)" scripts/legs/sanitizers.sh
 run_step "threaded tests under ThreadSanitizer" scripts/legs/tsan.sh

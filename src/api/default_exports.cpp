@@ -35,11 +35,11 @@ extern "C" TRANPAK_API int TRANPAK_CALL Init8583(void)
 
 // Every row of the call table, on the default session.
 #define TRANPAK_DEFAULT_ONLY(...) __VA_ARGS__
-#define TRANPAK_DEFAULT_EXPORT(Name, TpName, parameters, call)            \
-    extern "C" TRANPAK_API int TRANPAK_CALL Name parameters               \
-    {                                                                     \
-        return OnDefault([&](Session &x) { return call; });               \
-    }
+#define TRANPAK_DEFAULT_EXPORT(Name, TpName, parameters, call) \
+  extern "C" TRANPAK_API int TRANPAK_CALL Name parameters      \
+  {                                                            \
+    return OnDefault([&](Session &x) { return call; });        \
+  }
 TRANPAK_CALLS(TRANPAK_DEFAULT_EXPORT)
 
 // The readers of the last failure open no call: reading it changes nothing.

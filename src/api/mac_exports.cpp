@@ -37,8 +37,8 @@ Session *ReadySession(TpSession *s)
 
 using namespace tranpak;
 
-extern "C" TRANPAK_API int TRANPAK_CALL TpMac(int algorithm, int padding, const void *key, int keyLen,
-                                              const void *data, int dataLen, unsigned char *mac, int macLen)
+extern "C" TRANPAK_API int TRANPAK_CALL TpMac(int algorithm, int padding, const void *key, int keyLen, const void *data,
+                                              int dataLen, unsigned char *mac, int macLen)
 {
     if (!MacArgumentsFit(algorithm, padding, key, keyLen) || dataLen < 0 || (data == nullptr && dataLen > 0) ||
         mac == nullptr || macLen < 1 || macLen > MacBlockSize(algorithm))
@@ -82,8 +82,8 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpSetMacAlgorithm(TpSession *s, int algo
         return -1;
     }
     if (!MacKeyLenFits(algorithm, keyLen)) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: TpSetMacAlgorithm() keyLen = %d, not a key length of %s",
-                    keyLen, MacAlgorithmName(algorithm));
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: TpSetMacAlgorithm() keyLen = %d, not a key length of %s", keyLen,
+                    MacAlgorithmName(algorithm));
         return -1;
     }
     m.settings.macAlgorithm = algorithm;
@@ -101,7 +101,8 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpSetMacCovers(TpSession *s, int covers)
     MesgState &m = session->mesg;
     ExportedCall opened(m.lastErr);
     if (covers != TP_MAC_COVERS_MESSAGE && covers != TP_MAC_COVERS_DATA) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: TpSetMacCovers() covers = %d, not MESSAGE (1) or DATA (2)", covers);
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: TpSetMacCovers() covers = %d, not MESSAGE (1) or DATA (2)",
+                    covers);
         return -1;
     }
     if (covers == TP_MAC_COVERS_MESSAGE && m.settings.macAlgorithm == TP_MAC_LEGACY) {

@@ -24,7 +24,7 @@ namespace tranpak {
 inline constexpr uint32_t kSessionReady = 0x54505331u;  // "TPS1"
 
 struct Session {
-    uint32_t ready;   // kSessionReady once initialised
+    uint32_t ready;  // kSessionReady once initialised
     MesgState mesg;
     DesContext des;
 };

@@ -15,10 +15,7 @@ Session *AsSession(TpSession *s) { return std::launder(reinterpret_cast<Session 
 // Storage the library can use as a session: not NULL, and aligned as a
 // TpSession is (storage that is not would be read with misaligned loads,
 // which some processors refuse and the language leaves undefined).
-bool Usable(const TpSession *s)
-{
-    return s != nullptr && reinterpret_cast<uintptr_t>(s) % alignof(TpSession) == 0;
-}
+bool Usable(const TpSession *s) { return s != nullptr && reinterpret_cast<uintptr_t>(s) % alignof(TpSession) == 0; }
 
 bool Ready(TpSession *s) { return Usable(s) && AsSession(s)->ready == kSessionReady; }
 
@@ -95,11 +92,11 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpWipe(TpSession *s)
 
 // Every row of the call table, on the caller's session.
 #define TRANPAK_DEFAULT_ONLY(...)
-#define TRANPAK_SESSION_EXPORT(Name, TpName, parameters, call)                          \
-    extern "C" TRANPAK_API int TRANPAK_CALL TpName TRANPAK_SESSION_FIRST parameters   \
-    {                                                                                   \
-        return OnSession(s, [&](Session &x) { return call; });                          \
-    }
+#define TRANPAK_SESSION_EXPORT(Name, TpName, parameters, call)                    \
+  extern "C" TRANPAK_API int TRANPAK_CALL TpName TRANPAK_SESSION_FIRST parameters \
+  {                                                                               \
+    return OnSession(s, [&](Session &x) { return call; });                        \
+  }
 TRANPAK_CALLS(TRANPAK_SESSION_EXPORT)
 
 extern "C" TRANPAK_API int TRANPAK_CALL TpGetLastErrMesg(TpSession *s, char *text, int size)
@@ -153,8 +150,8 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpUnpackMesg(TpSession *s, const unsigne
     return OnSession(s, [&](Session &x) { return UnpackFrame(x.mesg, frame, frameLen); });
 }
 
-extern "C" TRANPAK_API int TRANPAK_CALL TpShowValue(int field, int flags, const char *value, int len, char *out, int size,
-                                                    int *outLen)
+extern "C" TRANPAK_API int TRANPAK_CALL TpShowValue(int field, int flags, const char *value, int len, char *out,
+                                                    int size, int *outLen)
 {
     return ShowValueText(field, flags, value, len, out, size, outLen);
 }

@@ -90,7 +90,11 @@ int MoveWithin(int sock, bool forWrite, int count, const FrameDeadline &deadline
 }  // namespace
 
 FrameDeadline::FrameDeadline(const ErrSink &sink, int limitSeconds, const char *what, const FrameDeadline *outerBound)
-    : log(sink), seconds(limitSeconds), start(limitSeconds > 0 ? os::TickMillis() : 0), direction(what), outer(outerBound)
+    : log(sink),
+      seconds(limitSeconds),
+      start(limitSeconds > 0 ? os::TickMillis() : 0),
+      direction(what),
+      outer(outerBound)
 {
 }
 
@@ -172,16 +176,15 @@ int ConnectHost(const ErrSink &log, const char *host, int port, int limitSeconds
     else if (sock != os::kNoSocket)
         rc = os::SockConnectIPv4(sock, addr, port, &error);
     if (rc == os::kTimedOut)
-        WriteLimitPassed(log.Detail(ErrDetail("connect to %s:%d: time limit of %d s passed", host, port,
-                                              passing->seconds)),
-                         *passing);
+        WriteLimitPassed(
+            log.Detail(ErrDetail("connect to %s:%d: time limit of %d s passed", host, port, passing->seconds)),
+            *passing);
     if (rc != 0) {
         char why[os::kErrorTextSize] = "";
         if (error != 0)
             os::SocketErrorText(error, why, sizeof why);
         WriteErrLog(log.Detail(ErrDetail("connect to %s:%d: %s%s", host, port,
-                                         sock == os::kNoSocket ? "no socket: " : "",
-                                         error != 0 ? why : "failed"),
+                                         sock == os::kNoSocket ? "no socket: " : "", error != 0 ? why : "failed"),
                                error),
                     kErrConnect, "tranpak: connect error");
         if (sock != os::kNoSocket)

@@ -20,7 +20,10 @@ constexpr char kLatePhrase[] = "time limit passed";
 
 // A received length is read as atoi reads it (blanks and a sign taken,
 // digits up to the first other byte), not only as four plain digits.
-int BodyLength(const FileMesg &fm) { return FieldToInt(reinterpret_cast<const unsigned char *>(fm.len), wire::kLenDigits); }
+int BodyLength(const FileMesg &fm)
+{
+    return FieldToInt(reinterpret_cast<const unsigned char *>(fm.len), wire::kLenDigits);
+}
 
 void SetBodyLength(FileMesg &fm, int n) { wire::PutDigits(reinterpret_cast<unsigned char *>(fm.len), n); }
 
@@ -51,7 +54,8 @@ bool TransferArgsFit(MesgState &m, const char *host, const char *localPath, cons
 // Connects and sends the request frame of requestType. Returns the socket,
 // or kNoSocket with the socket closed again. A failed connection shows as
 // the request frame that cannot be sent.
-int Request(MesgState &m, FileMesg &fm, const char *host, int port, char requestType, const char *request, const FrameDeadline &transfer)
+int Request(MesgState &m, FileMesg &fm, const char *host, int port, char requestType, const char *request,
+            const FrameDeadline &transfer)
 {
     int sock = ConnectHost(m.Log(), host, port, m.settings.connectLimit, &transfer);
     if (SendReqMesg(m, fm, sock, requestType, request, &transfer) != 0) {
@@ -96,8 +100,10 @@ bool OpenFetchTarget(MesgState &m, const char *localPath, FetchTarget &t, const 
         const int folder = os::FolderPartLength(t.path);
         const uint32_t seed = os::TickMillis();
         for (int attempt = 0; attempt < kTempAttempts && t.f == nullptr; ++attempt) {
-            std::snprintf(t.temp, sizeof t.temp, "%.*s" "tranpak-%06u.part", folder, t.path,
-                          static_cast<unsigned>((seed + attempt) % 1000000u));
+            std::snprintf(t.temp, sizeof t.temp,
+                          "%.*s"
+                          "tranpak-%06u.part",
+                          folder, t.path, static_cast<unsigned>((seed + attempt) % 1000000u));
             t.f = os::CreateNewFile(t.temp, t.path);
         }
     }
@@ -180,8 +186,9 @@ int SendFileCommon(MesgState &m, const char *host, int port, const char *localPa
     if (f == nullptr) {
         const int error = folder ? EISDIR : errno;
         char why[os::kErrorTextSize];
-        WriteErrLog(m.Log().Detail(ErrDetail("local file %s: %s", localPath, os::ErrorText(error, why, sizeof why)), error),
-                    kErrLocalFile, "tranpak: open %s error", localPath);
+        WriteErrLog(
+            m.Log().Detail(ErrDetail("local file %s: %s", localPath, os::ErrorText(error, why, sizeof why)), error),
+            kErrLocalFile, "tranpak: open %s error", localPath);
         return -1;
     }
     int sock = Request(m, fm, host, port, wire::kFileSendRequest, request, transfer);
@@ -313,7 +320,8 @@ int RecvStopMesg(MesgState &m, FileMesg &fm, int sock, const FrameDeadline *tran
     if (RecvFileMesg(m, fm, sock, transfer) != 0)
         return -1;
     if (fm.mesg_type != wire::kFileEnd) {
-        WriteErrLog(m.Log(), fm.mesg_type == wire::kFileRefused ? kErrHostRefused : kErrMalformed, "tranpak: stop_msg error mesg_type %c", fm.mesg_type);
+        WriteErrLog(m.Log(), fm.mesg_type == wire::kFileRefused ? kErrHostRefused : kErrMalformed,
+                    "tranpak: stop_msg error mesg_type %c", fm.mesg_type);
         return -1;
     }
     return 0;
@@ -389,8 +397,7 @@ int SockSendFile(MesgState &m, const char *host, int port, const char *localPath
     return SendFileCommon(m, host, port, localPath, request, true);
 }
 
-int SockSendBinFile(MesgState &m, const char *host, int port, const char *localPath,
-                    const char *request)
+int SockSendBinFile(MesgState &m, const char *host, int port, const char *localPath, const char *request)
 {
     return SendFileCommon(m, host, port, localPath, request, false);
 }
@@ -400,8 +407,7 @@ int SockRecvFile(MesgState &m, const char *host, int port, const char *request, 
     return RecvFileCommon(m, host, port, request, localPath, true);
 }
 
-int SockRecvBinFile(MesgState &m, const char *host, int port, const char *request,
-                    const char *localPath)
+int SockRecvBinFile(MesgState &m, const char *host, int port, const char *request, const char *localPath)
 {
     return RecvFileCommon(m, host, port, request, localPath, false);
 }

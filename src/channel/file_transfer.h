@@ -56,16 +56,13 @@ int StripCR(const char *src, int count, char *dst, int *outCount);
 int AddCR(const char *src, int count, char *dst, int *outCount);
 
 // The whole fetching dialogue; textMode puts a CR before every LF.
-int RecvFileCommon(MesgState &m, const char *host, int port, const char *request, const char *localPath,
-                   bool textMode);
+int RecvFileCommon(MesgState &m, const char *host, int port, const char *request, const char *localPath, bool textMode);
 
 // The four file functions on one message state.
 int SockSendFile(MesgState &m, const char *host, int port, const char *localPath, const char *request);
-int SockSendBinFile(MesgState &m, const char *host, int port, const char *localPath,
-                    const char *request);
+int SockSendBinFile(MesgState &m, const char *host, int port, const char *localPath, const char *request);
 int SockRecvFile(MesgState &m, const char *host, int port, const char *request, const char *localPath);
-int SockRecvBinFile(MesgState &m, const char *host, int port, const char *request,
-                    const char *localPath);
+int SockRecvBinFile(MesgState &m, const char *host, int port, const char *request, const char *localPath);
 
 }  // namespace tranpak
 

@@ -35,8 +35,8 @@ void Trace(MesgState &m, const char *label, const void *bytes, int count)
 
 // Receives exactly count bytes. A short count is logged with `format` and
 // what did arrive is traced; the whole is traced when it all arrived.
-bool RecvTraced(MesgState &m, int sock, unsigned char *buf, int count, const FrameDeadline &deadline,
-                const char *label, const char *format)
+bool RecvTraced(MesgState &m, int sock, unsigned char *buf, int count, const FrameDeadline &deadline, const char *label,
+                const char *format)
 {
     int rc = RecvAll(sock, buf, count, &deadline);
     if (rc != count) {

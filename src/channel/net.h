@@ -28,9 +28,9 @@ struct FrameDeadline {
     FrameDeadline(const ErrSink &log, int limitSeconds, const char *direction, const FrameDeadline *outer = nullptr);
     ErrSink log;
     int seconds;
-    uint32_t start;                // tick when the frame began
-    const char *direction;         // "send", "recv" or "transfer", for the log line
-    const FrameDeadline *outer;    // a bound that holds besides this one, or nullptr
+    uint32_t start;              // tick when the frame began
+    const char *direction;       // "send", "recv" or "transfer", for the log line
+    const FrameDeadline *outer;  // a bound that holds besides this one, or nullptr
 
     // True when this limit or an outer one is set.
     bool Bounded() const;

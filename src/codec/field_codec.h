@@ -49,13 +49,13 @@ struct TypeCodec {
     FieldPad fixedPad;
 };
 inline constexpr TypeCodec kTypeCodecs[] = {
-    {FieldContent::kText, FieldPad::kBlankRight},   // ANS
-    {FieldContent::kNumber, FieldPad::kZeroLeft},   // NI
-    {FieldContent::kNumber, FieldPad::kZeroLeft},   // NF
-    {FieldContent::kText, FieldPad::kBlankRight},   // A
-    {FieldContent::kText, FieldPad::kBlankRight},   // AN
-    {FieldContent::kNumber, FieldPad::kZeroLeft},   // N
-    {FieldContent::kBinary, FieldPad::kNone},       // B
+    {FieldContent::kText, FieldPad::kBlankRight},  // ANS
+    {FieldContent::kNumber, FieldPad::kZeroLeft},  // NI
+    {FieldContent::kNumber, FieldPad::kZeroLeft},  // NF
+    {FieldContent::kText, FieldPad::kBlankRight},  // A
+    {FieldContent::kText, FieldPad::kBlankRight},  // AN
+    {FieldContent::kNumber, FieldPad::kZeroLeft},  // N
+    {FieldContent::kBinary, FieldPad::kNone},      // B
 };
 static_assert(sizeof kTypeCodecs / sizeof kTypeCodecs[0] == kTypeB + 1);
 

@@ -82,7 +82,8 @@ int CheckMesgMac(MesgState &m, DesContext &des, const void *key)
     const int covered = len - 12 - kMacSize;
     const unsigned char *received = reinterpret_cast<const unsigned char *>(m.cells[kMacCell].buf);
     if (std::memcmp(received, m.packet.data + covered, kMacSize) != 0) {
-        WriteErrLog(m.LogField(kMacCell + 1, kDataAt + covered), kErrMac, "tranpak: mac is not in the end 8 bytes of rev packet");
+        WriteErrLog(m.LogField(kMacCell + 1, kDataAt + covered), kErrMac,
+                    "tranpak: mac is not in the end 8 bytes of rev packet");
         return -1;
     }
     // Computed aside: field 64 keeps what was received, and a MAC that

@@ -18,7 +18,8 @@ bool Fits(MesgState &m, int i, int offset, int need)
 {
     if (need <= kDataAreaSize - offset)
         return true;
-    WriteErrLog(m.LogField(i + 1), kErrArgument, "tranpak: PktData(F) BMPCell[%d] needs %d bytes, data area has %d left", i, need,
+    WriteErrLog(m.LogField(i + 1), kErrArgument,
+                "tranpak: PktData(F) BMPCell[%d] needs %d bytes, data area has %d left", i, need,
                 kDataAreaSize - offset);
     return false;
 }
@@ -61,12 +62,14 @@ int PackVariable(MesgState &m, int i, const FieldCodec &fc, int *offset)
     }
     const int len = CellTextLength(cell);
     if (len > fc.maxlen) {
-        WriteErrLog(m.LogField(i + 1), kErrArgument, "tranpak: PktData(F) BMPCell[%d].maxlen = %d, len = %d", i, cell.maxlen, len);
+        WriteErrLog(m.LogField(i + 1), kErrArgument, "tranpak: PktData(F) BMPCell[%d].maxlen = %d, len = %d", i,
+                    cell.maxlen, len);
         return -1;
     }
     int digits = 0;
     if (!PrefixFits(fc, len, &digits)) {
-        WriteErrLog(m.LogField(i + 1), kErrArgument, "tranpak: PktData(F) BMPCell[%d].varlen = %d, len = %d", i, cell.varlen, digits);
+        WriteErrLog(m.LogField(i + 1), kErrArgument, "tranpak: PktData(F) BMPCell[%d].varlen = %d, len = %d", i,
+                    cell.varlen, digits);
         return -1;
     }
     const int prefix = PrefixSize(fc);
@@ -101,7 +104,8 @@ int PktData(MesgState &m, int i, int *offset)
         return -1;
     }
     if (!CellDefinitionFits(cell)) {
-        WriteErrLog(m.LogField(i + 1), kErrSettings, "tranpak: PktData(F) BMPCell[%d] bad definition (type = %d, maxlen = %d, varlen = %d)", i,
+        WriteErrLog(m.LogField(i + 1), kErrSettings,
+                    "tranpak: PktData(F) BMPCell[%d] bad definition (type = %d, maxlen = %d, varlen = %d)", i,
                     cell.type, cell.maxlen, cell.varlen);
         return -1;
     }
@@ -117,9 +121,10 @@ int PackMesg(MesgState &m, DesContext &des, const unsigned char key[kMacSize])
     // can verify.
     const BMPCell &mac = m.cells[kMacCell];
     if (mac.type != kTypeB || mac.varlen != 0 || mac.maxlen != kMacSize) {
-        WriteErrLog(m.LogField(kMacCell + 1), kErrSettings,
-                    "tranpak: PktData(F) BMPCell[%d] cannot carry the MAC (type = %d, maxlen = %d, varlen = %d; needs B 8)",
-                    kMacCell, mac.type, mac.maxlen, mac.varlen);
+        WriteErrLog(
+            m.LogField(kMacCell + 1), kErrSettings,
+            "tranpak: PktData(F) BMPCell[%d] cannot carry the MAC (type = %d, maxlen = %d, varlen = %d; needs B 8)",
+            kMacCell, mac.type, mac.maxlen, mac.varlen);
         return -1;
     }
     Packet &p = m.packet;

@@ -13,9 +13,9 @@
 // Marks the code of a refusal as rarely run, so the compiler keeps it
 // away from the path of the fields that pass.
 #if defined(__GNUC__)
-#define TRANPAK_COLD __attribute__((cold, noinline))
+#  define TRANPAK_COLD __attribute__((cold, noinline))
 #else
-#define TRANPAK_COLD
+#  define TRANPAK_COLD
 #endif
 
 namespace tranpak {
@@ -24,7 +24,8 @@ namespace {
 // Refuses a field that runs past the received data.
 TRANPAK_COLD bool RefuseShort(MesgState &m, int i, int offset, int need, int limit)
 {
-    WriteErrLog(m.LogField(i + 1, kDataAt + offset), kErrMalformed, "tranpak: BMPCell[%d] needs %d bytes at offset %d, received data has %d", i, need, offset, limit);
+    WriteErrLog(m.LogField(i + 1, kDataAt + offset), kErrMalformed,
+                "tranpak: BMPCell[%d] needs %d bytes at offset %d, received data has %d", i, need, offset, limit);
     return false;
 }
 
@@ -197,7 +198,8 @@ namespace {
 // The refusals, kept out of the way of the fields that pass.
 TRANPAK_COLD int RefuseDefinition(MesgState &m, int i, int at, const BMPCell &cell)
 {
-    WriteErrLog(m.LogField(i + 1, kDataAt + at), kErrSettings, "tranpak: BMPCell[%d] bad definition (maxlen = %d, varlen = %d)", i, cell.maxlen, cell.varlen);
+    WriteErrLog(m.LogField(i + 1, kDataAt + at), kErrSettings,
+                "tranpak: BMPCell[%d] bad definition (maxlen = %d, varlen = %d)", i, cell.maxlen, cell.varlen);
     return -1;
 }
 
@@ -211,7 +213,8 @@ TRANPAK_COLD int RefusePrefix(MesgState &m, int i, int at, const unsigned char *
 {
     char text[kIntTextSize] = {};
     std::memcpy(text, digits, static_cast<size_t>(prefix));
-    WriteErrLog(m.LogField(i + 1, kDataAt + at), kErrMalformed, "tranpak: BMPCell[%d] len prefix %s not number", i, text);
+    WriteErrLog(m.LogField(i + 1, kDataAt + at), kErrMalformed, "tranpak: BMPCell[%d] len prefix %s not number", i,
+                text);
     return -1;
 }
 
@@ -229,7 +232,8 @@ TRANPAK_COLD int CheckContentFully(MesgState &m, int i, int at, const unsigned c
     // the field unreadable and the value read as something else.
     if (const void *nul = std::memchr(value, 0, static_cast<size_t>(count))) {
         const int k = static_cast<int>(static_cast<const unsigned char *>(nul) - value);
-        WriteErrLog(m.LogField(i + 1, kDataAt + at + k), kErrMalformed, "tranpak: BMPCell[%d].buf holds a NUL byte at %d", i, k);
+        WriteErrLog(m.LogField(i + 1, kDataAt + at + k), kErrMalformed,
+                    "tranpak: BMPCell[%d].buf holds a NUL byte at %d", i, k);
         return -1;
     }
     return CheckCellContent(m, i, kDataAt + at);

@@ -114,8 +114,7 @@ void MixColumns(uint32_t q[kAesSlices])
         t[b] = q[b] ^ next[b];
     }
     const uint32_t high = t[7];
-    const uint32_t doubled[kAesSlices] = {high,        t[0] ^ high, t[1], t[2] ^ high,
-                                          t[3] ^ high, t[4],        t[5], t[6]};
+    const uint32_t doubled[kAesSlices] = {high, t[0] ^ high, t[1], t[2] ^ high, t[3] ^ high, t[4], t[5], t[6]};
     for (int b = 0; b < kAesSlices; ++b)
         q[b] = doubled[b] ^ next[b] ^ RowAfterNext(t[b]);
 }
@@ -201,8 +200,7 @@ bool AesInstructionsAvailable() { return os::CpuHasAesInstructions(); }
 
 bool AesKeySchedule(const unsigned char *key, int keyLen, AesKey &out)
 {
-    return AesKeyScheduleOn(AesInstructionsAvailable() ? AesPath::kInstructions : AesPath::kPortable, key, keyLen,
-                            out);
+    return AesKeyScheduleOn(AesInstructionsAvailable() ? AesPath::kInstructions : AesPath::kPortable, key, keyLen, out);
 }
 
 bool AesKeyScheduleOn(AesPath path, const unsigned char *key, int keyLen, AesKey &out)

@@ -33,7 +33,7 @@ struct AesKey {
     int rounds;
     AesPath path;
     union {
-        AesSlices round[kAesMaxRounds + 1];                    // kPortable: sliced
+        AesSlices round[kAesMaxRounds + 1];                     // kPortable: sliced
         unsigned char bytes[kAesMaxRounds + 1][kAesBlockSize];  // kInstructions: as FIPS 197 writes them
     };
 };

@@ -17,16 +17,16 @@
 
 #if TRANPAK_X86_AES
 
-#include <emmintrin.h>
-#include <wmmintrin.h>
+#  include <emmintrin.h>
+#  include <wmmintrin.h>
 
 // 32-bit Windows keeps the stack aligned to 4 bytes only; a 16-byte
 // register spilled there must not trust it.
-#if defined(__i386__)
-#define TRANPAK_AES_TARGET __attribute__((target("aes,sse2"), force_align_arg_pointer))
-#else
-#define TRANPAK_AES_TARGET __attribute__((target("aes,sse2")))
-#endif
+#  if defined(__i386__)
+#    define TRANPAK_AES_TARGET __attribute__((target("aes,sse2"), force_align_arg_pointer))
+#  else
+#    define TRANPAK_AES_TARGET __attribute__((target("aes,sse2")))
+#  endif
 
 namespace tranpak {
 namespace {

@@ -37,7 +37,7 @@ int LastBlock(const unsigned char *data, int len, int n, unsigned char *l, unsig
         std::memcpy(last, data + before, static_cast<size_t>(len - before));
     if (!whole)
         last[len - before] = 0x80;
-    Double(l, n, reduce);      // K1
+    Double(l, n, reduce);  // K1
     if (!whole)
         Double(l, n, reduce);  // K2
     for (int i = 0; i < n; ++i)

@@ -46,9 +46,8 @@ void DesDecrypt(const DesRoundKey subkeys[kDesRounds], const unsigned char input
                 unsigned char output[kDesBlockSize]);
 // Triple DES: encrypt under k1, decrypt under k2, encrypt under k3, with
 // the initial and final permutations done once around all 48 rounds.
-void TdesEncrypt(const DesRoundKey k1[kDesRounds], const DesRoundKey k2[kDesRounds],
-                 const DesRoundKey k3[kDesRounds], const unsigned char input[kDesBlockSize],
-                 unsigned char output[kDesBlockSize]);
+void TdesEncrypt(const DesRoundKey k1[kDesRounds], const DesRoundKey k2[kDesRounds], const DesRoundKey k3[kDesRounds],
+                 const unsigned char input[kDesBlockSize], unsigned char output[kDesBlockSize]);
 
 }  // namespace tranpak
 

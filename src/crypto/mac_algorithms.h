@@ -38,8 +38,8 @@ inline constexpr int kMacMaxKeyLen = 32;
 // The cipher's block: 16 for AES-CMAC, else 8. The MAC is one block.
 int MacBlockSize(int algorithm);
 // The MAC of len bytes of data, one whole block, into mac.
-void ComputeMac(int algorithm, int padding, const unsigned char *key, int keyLen, const unsigned char *data,
-                int len, unsigned char mac[kMacMaxBlock]);
+void ComputeMac(int algorithm, int padding, const unsigned char *key, int keyLen, const unsigned char *data, int len,
+                unsigned char mac[kMacMaxBlock]);
 // The check value of a key: one block (method 1: a zero block encrypted;
 // method 2: the CMAC of a zero block).
 void KeyCheckBlock(int method, int algorithm, const unsigned char *key, int keyLen, unsigned char out[kMacMaxBlock]);

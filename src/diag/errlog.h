@@ -46,10 +46,10 @@ struct LastErr {
     int depth;     // nesting of exported calls in progress
     int category;  // 0 while the call has reported nothing
     char text[kErrLineSize];
-    int field;     // field number 0 to 64 the failure concerns, or -1
-    int offset;    // byte offset in the received frame where it lies, or -1
-    int osError;   // the system's error number, 0 where none
-    int line;      // the definition file's line, 0 where none
+    int field;                    // field number 0 to 64 the failure concerns, or -1
+    int offset;                   // byte offset in the received frame where it lies, or -1
+    int osError;                  // the system's error number, 0 where none
+    int line;                     // the definition file's line, 0 where none
     char detail[kErrDetailSize];  // what and where, masked and escaped
 };
 
@@ -104,8 +104,8 @@ struct ErrSink {
 // as it is. Card numbers however written show only their last four digits
 // (MaskDigitRuns), so none is kept (callers mask the values of card-data
 // fields themselves, with ValueForLog). The sink's detail is masked and
-// escaped the same way and kept in the record, cut to 255 characters. Returns 0 when the line was written, -1 when the log cannot be
-// opened (the message is lost to the file, but still kept in the record).
+// escaped the same way and kept in the record, cut to 255 characters. Returns 0 when the line was written, -1 when the
+// log cannot be opened (the message is lost to the file, but still kept in the record).
 int WriteErrLog(const ErrSink &sink, ErrCategory category, const char *format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 3, 4)))

@@ -57,7 +57,8 @@ void TakeMac(MacFileSettings *mac)
         mac->fault = kMacKeyUnknown;
         return;
     }
-    const MacName *algorithm = mac->algorithmText[0] == '\0' ? MacNameOf(TP_MAC_LEGACY) : FindMacName(mac->algorithmText);
+    const MacName *algorithm =
+        mac->algorithmText[0] == '\0' ? MacNameOf(TP_MAC_LEGACY) : FindMacName(mac->algorithmText);
     if (algorithm == nullptr) {
         mac->fault = kMacAlgorithmUnknown;
         return;
@@ -69,7 +70,8 @@ void TakeMac(MacFileSettings *mac)
         return;
     }
     mac->padding = padding;
-    const int keyLen = mac->keyLenText[0] == '\0' ? MacDefaultKeyLen(algorithm->algorithm) : SmallNumber(mac->keyLenText);
+    const int keyLen =
+        mac->keyLenText[0] == '\0' ? MacDefaultKeyLen(algorithm->algorithm) : SmallNumber(mac->keyLenText);
     if (!MacKeyLenFits(algorithm->algorithm, keyLen)) {
         mac->fault = kMacKeyLenRefused;
         return;
@@ -77,7 +79,7 @@ void TakeMac(MacFileSettings *mac)
     mac->keyLen = keyLen;
     const bool legacy = algorithm->algorithm == TP_MAC_LEGACY;
     const int covers = mac->coversText[0] == '\0' ? (legacy ? TP_MAC_COVERS_DATA : TP_MAC_COVERS_MESSAGE)
-                                                   : FindMacCovers(mac->coversText);
+                                                  : FindMacCovers(mac->coversText);
     if (covers == 0) {
         mac->fault = kMacCoversUnknown;
         return;

@@ -23,7 +23,7 @@
 namespace tranpak {
 
 #ifndef TRANPAK_SETTINGS_FILE
-#define TRANPAK_SETTINGS_FILE "c:/windows/system/8583.ini"
+#  define TRANPAK_SETTINGS_FILE "c:/windows/system/8583.ini"
 #endif
 // Where the settings are read from unless the environment names a file.
 inline constexpr const char kSettingsFile[] = TRANPAK_SETTINGS_FILE;

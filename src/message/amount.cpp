@@ -27,8 +27,7 @@ int FormatAmount(double value, char out[kAmountTextSize])
 
     // d.dddddddddddddddde+XX: the 17 significant digits and the exponent.
     char sci[32];
-    auto r = std::to_chars(sci, sci + sizeof sci, std::fabs(value), std::chars_format::scientific,
-                           kSignificant - 1);
+    auto r = std::to_chars(sci, sci + sizeof sci, std::fabs(value), std::chars_format::scientific, kSignificant - 1);
     *r.ptr = '\0';
     char digits[kSignificant];
     digits[0] = sci[0];

@@ -52,8 +52,7 @@ struct TypeName {
 constexpr char kTypeList[] = "ANS, NI, NF, A, AN, N, B";
 
 constexpr TypeName kTypeNames[] = {
-    {"ANS", kTypeANS}, {"NI", kTypeNI}, {"NF", kTypeNF}, {"A", kTypeA},
-    {"AN", kTypeAN},   {"N", kTypeN},   {"B", kTypeB},
+    {"ANS", kTypeANS}, {"NI", kTypeNI}, {"NF", kTypeNF}, {"A", kTypeA}, {"AN", kTypeAN}, {"N", kTypeN}, {"B", kTypeB},
 };
 
 }  // namespace
@@ -69,8 +68,8 @@ int InitCellType(MesgState &m, const char *text, int field, int line)
     for (const TypeName &t : kTypeNames)
         if (std::strcmp(text, t.text) == 0)
             return t.code;
-    WriteErrLog(m.LogField(field).Detail(ErrDetail("definitions %s line %d: type \"%s\" is not one of %s", m.settings.bmpfile,
-                                                   line, text, kTypeList),
+    WriteErrLog(m.LogField(field).Detail(ErrDetail("definitions %s line %d: type \"%s\" is not one of %s",
+                                                   m.settings.bmpfile, line, text, kTypeList),
                                          0, line),
                 kErrSettings, "tranpak: celltype define error (type:%s)", text);
     return -1;
@@ -86,9 +85,8 @@ int InitCellLen(MesgState &m, int index, const char *text, int line)
     cell.varlen = 0;
     LeadingNumber first = ReadLeadingNumber(text);
     if (!first.found) {
-        WriteErrLog(m.LogField(index + 1).Detail(ErrDetail("definitions %s line %d: length \"%s\" is not a number", file, line,
-                                                           text),
-                                                 0, line),
+        WriteErrLog(m.LogField(index + 1).Detail(
+                        ErrDetail("definitions %s line %d: length \"%s\" is not a number", file, line, text), 0, line),
                     kErrSettings, "tranpak: InitCellLen() celllen define format error (%d %s)", index, text);
         return -1;
     }
@@ -97,34 +95,38 @@ int InitCellLen(MesgState &m, int index, const char *text, int line)
         second = ReadLeadingNumber(first.end + 1);
 
     if (second.found && (first.value < 0 || second.value < 0)) {
-        WriteErrLog(m.LogField(index + 1).Detail(ErrDetail("definitions %s line %d: length \"%s\" is negative", file, line, text),
-                                                 0, line),
-                    kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d, BMPCell[%d]varlen = %d)",
-                    index, first.value, index, second.value);
+        WriteErrLog(m.LogField(index + 1).Detail(
+                        ErrDetail("definitions %s line %d: length \"%s\" is negative", file, line, text), 0, line),
+                    kErrSettings,
+                    "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d, BMPCell[%d]varlen = %d)", index,
+                    first.value, index, second.value);
         return -1;
     }
     if (!second.found && first.value < 0) {
-        WriteErrLog(m.LogField(index + 1).Detail(ErrDetail("definitions %s line %d: length \"%s\" is negative", file, line, text),
-                                                 0, line),
-                    kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d)", index, first.value);
+        WriteErrLog(m.LogField(index + 1).Detail(
+                        ErrDetail("definitions %s line %d: length \"%s\" is negative", file, line, text), 0, line),
+                    kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d)", index,
+                    first.value);
         return -1;
     }
     int limit = cell.type == kTypeB ? kBinMaxLen : kTextMaxLen;
     if (first.value > limit) {
-        WriteErrLog(m.LogField(index + 1).Detail(ErrDetail("definitions %s line %d: length %d is over %d, the most a field "
-                                                           "of its type holds",
-                                                           file, line, first.value, limit),
-                                                 0, line),
-                    kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d, over %d)", index,
-                    first.value, limit);
+        WriteErrLog(
+            m.LogField(index + 1).Detail(ErrDetail("definitions %s line %d: length %d is over %d, the most a field "
+                                                   "of its type holds",
+                                                   file, line, first.value, limit),
+                                         0, line),
+            kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]maxlen = %d, over %d)", index,
+            first.value, limit);
         return -1;
     }
     if (second.found && second.value > kMaxVarLen) {
-        WriteErrLog(m.LogField(index + 1).Detail(ErrDetail("definitions %s line %d: length prefix of %d digits is over %d",
-                                                           file, line, second.value, kMaxVarLen),
-                                                 0, line),
-                    kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]varlen = %d, over %d)", index,
-                    second.value, kMaxVarLen);
+        WriteErrLog(
+            m.LogField(index + 1).Detail(ErrDetail("definitions %s line %d: length prefix of %d digits is over %d",
+                                                   file, line, second.value, kMaxVarLen),
+                                         0, line),
+            kErrSettings, "tranpak: InitCellLen() cell define error (BMPCell[%d]varlen = %d, over %d)", index,
+            second.value, kMaxVarLen);
         return -1;
     }
     cell.maxlen = first.value;
@@ -140,18 +142,19 @@ int InitOntCell(MesgState &m, char *line, int lineNo)
     if (count == 0)
         return 0;  // only blanks: nothing to define
     if (count < kItemCount) {
-        WriteErrLog(m.Log().Detail(ErrDetail("definitions %s line %d: %d of the 4 items (name, type, length, field number)",
-                                             file, lineNo, count),
-                                   0, lineNo),
-                    kErrSettings, "tranpak: InitOntCell() cell define incomplete (items = %d)", count);
+        WriteErrLog(
+            m.Log().Detail(ErrDetail("definitions %s line %d: %d of the 4 items (name, type, length, field number)",
+                                     file, lineNo, count),
+                           0, lineNo),
+            kErrSettings, "tranpak: InitOntCell() cell define incomplete (items = %d)", count);
         return -1;
     }
     const char *name = items[0], *type = items[1], *len = items[2], *posText = items[3];
 
     int nameLen = static_cast<int>(std::strlen(name));
     if (nameLen > kMaxNameLen) {
-        WriteErrLog(m.Log().Detail(ErrDetail("definitions %s line %d: name of %d characters, at most %d", file, lineNo, nameLen,
-                                             kMaxNameLen),
+        WriteErrLog(m.Log().Detail(ErrDetail("definitions %s line %d: name of %d characters, at most %d", file, lineNo,
+                                             nameLen, kMaxNameLen),
                                    0, lineNo),
                     kErrSettings, "tranpak: InitOntCell() cellname too long (len = %d)", nameLen);
         return -1;
@@ -166,23 +169,23 @@ int InitOntCell(MesgState &m, char *line, int lineNo)
     }
     int lenLen = static_cast<int>(std::strlen(len));
     if (lenLen > kMaxLenItemLen) {
-        WriteErrLog(m.Log().Detail(ErrDetail("definitions %s line %d: length item of %d characters, at most %d", file, lineNo,
-                                             lenLen, kMaxLenItemLen),
+        WriteErrLog(m.Log().Detail(ErrDetail("definitions %s line %d: length item of %d characters, at most %d", file,
+                                             lineNo, lenLen, kMaxLenItemLen),
                                    0, lineNo),
                     kErrSettings, "tranpak: InitOntCell() celllen too long (len = %d)", lenLen);
         return -1;
     }
     int pos = 0;
     if (!IsWholeNumber(posText, &pos)) {
-        WriteErrLog(m.Log().Detail(ErrDetail("definitions %s line %d: field number \"%s\" is not a number", file, lineNo,
-                                             posText),
-                                   0, lineNo),
+        WriteErrLog(m.Log().Detail(
+                        ErrDetail("definitions %s line %d: field number \"%s\" is not a number", file, lineNo, posText),
+                        0, lineNo),
                     kErrSettings, "tranpak: InitOntCell() cellpos not number (pos = %s)", posText);
         return -1;
     }
     if (pos > kCellCount || pos < 1) {
-        WriteErrLog(m.Log().Detail(ErrDetail("definitions %s line %d: field number %d is not 1 to %d", file, lineNo, pos,
-                                             kCellCount),
+        WriteErrLog(m.Log().Detail(ErrDetail("definitions %s line %d: field number %d is not 1 to %d", file, lineNo,
+                                             pos, kCellCount),
                                    0, lineNo),
                     kErrSettings, "tranpak: InitOntCell() cellpos error (pos = %d)", pos);
         return -1;

@@ -49,8 +49,8 @@ int SetAmount(MesgState &m, int index, double value)
     char formatted[kAmountTextSize];
     char hundredths[kAmountTextSize];
     if (FormatAmount(value, formatted) < 0) {
-        WriteErrLog(m.LogField(index + 1), kErrArgument, "tranpak: SetField BMPCell[%d].buf: amount has over %d characters", index,
-                    kAmountTextSize - 1);
+        WriteErrLog(m.LogField(index + 1), kErrArgument,
+                    "tranpak: SetField BMPCell[%d].buf: amount has over %d characters", index, kAmountTextSize - 1);
         return -1;
     }
     StripDecimalPoint(hundredths, formatted);
@@ -73,7 +73,8 @@ int SetText(MesgState &m, int index, int type, const char *value)
     char work[kWorkCopySize];
     int len = BoundedLength(value, kWorkCopySize - 1);
     if (len < 0) {
-        WriteErrLog(m.LogField(index + 1), kErrArgument, "tranpak: SetField BMPCell[%d].buf: text has over %d characters", index, kWorkCopySize - 1);
+        WriteErrLog(m.LogField(index + 1), kErrArgument,
+                    "tranpak: SetField BMPCell[%d].buf: text has over %d characters", index, kWorkCopySize - 1);
         return -1;
     }
     std::memcpy(work, value, static_cast<size_t>(len) + 1);
@@ -109,7 +110,8 @@ bool BinaryLengthFits(MesgState &m, int index, const char *what)
     const BMPCell &cell = m.cells[index];
     if (cell.maxlen >= 0 && cell.maxlen <= kBinMaxLen)
         return true;
-    WriteErrLog(m.LogField(index + 1), kErrSettings, "tranpak: %s BMPCell[%d].maxlen = %d, over %d", what, index, cell.maxlen, kBinMaxLen);
+    WriteErrLog(m.LogField(index + 1), kErrSettings, "tranpak: %s BMPCell[%d].maxlen = %d, over %d", what, index,
+                cell.maxlen, kBinMaxLen);
     return false;
 }
 
@@ -197,8 +199,9 @@ int GetCell(MesgState &m, int field, void *out)
         size_t len = std::strlen(cell.buf);
         if (len < 2 || len > kAmountTextSize - 2) {
             char shown[kLoggedValueSize];
-            WriteErrLog(m.LogField(field), kErrArgument, "tranpak: GetField BMPCell[%d].buf: %s not an amount of 2 to %d characters",
-                        index, ValueForLog(field, cell.buf, static_cast<int>(len), shown), kAmountTextSize - 2);
+            WriteErrLog(m.LogField(field), kErrArgument,
+                        "tranpak: GetField BMPCell[%d].buf: %s not an amount of 2 to %d characters", index,
+                        ValueForLog(field, cell.buf, static_cast<int>(len), shown), kAmountTextSize - 2);
             return -1;
         }
         // A sign stays in front of the point, so a signed single digit

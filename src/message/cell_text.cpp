@@ -84,26 +84,27 @@ bool Travels(MesgState &m, int field, const char *stored, int len, const char *n
     if (len <= most)
         return true;
     if (number == nullptr) {
-        WriteErrLog(m.LogField(field).Detail(ErrDetail("field %d: %d characters, the field holds %d", field, len, most)),
-                    kErrArgument, "tranpak: TpSetCellText() field %d: %d characters, the field holds %d", field, len, most);
+        WriteErrLog(
+            m.LogField(field).Detail(ErrDetail("field %d: %d characters, the field holds %d", field, len, most)),
+            kErrArgument, "tranpak: TpSetCellText() field %d: %d characters, the field holds %d", field, len, most);
         return false;
     }
     char shown[kLoggedValueSize];
     const char *logged = Logged(field, number, shown);
     const bool sign = stored[0] == '-';
     const char *unit = sign ? "characters with its sign" : "digits";
-    WriteErrLog(m.LogField(field).Detail(ErrDetail("field %d: %s needs %d %s, the field holds %d", field, logged, len, unit,
-                                                   most)),
-                kErrArgument, "tranpak: TpSetCellText() field %d: %s needs %d %s, the field holds %d", field, logged, len,
-                unit, most);
+    WriteErrLog(m.LogField(field).Detail(
+                    ErrDetail("field %d: %s needs %d %s, the field holds %d", field, logged, len, unit, most)),
+                kErrArgument, "tranpak: TpSetCellText() field %d: %s needs %d %s, the field holds %d", field, logged,
+                len, unit, most);
     return false;
 }
 
 int SetTxcodeText(MesgState &m, const char *text)
 {
     if (BoundedLength(text, kTxcodeLen) != kTxcodeLen) {
-        WriteErrLog(m.LogField(0), kErrArgument, "tranpak: TpSetCellText() field 0: message type %.*s is not 4 characters",
-                    kErrMesgSize, text);
+        WriteErrLog(m.LogField(0), kErrArgument,
+                    "tranpak: TpSetCellText() field 0: message type %.*s is not 4 characters", kErrMesgSize, text);
         return -1;
     }
     std::memcpy(m.packet.txcode, text, kTxcodeSize);
@@ -116,8 +117,8 @@ int SetPlainText(MesgState &m, int field, int type, const char *text)
     char work[kWorkSize];
     const int len = BoundedLength(text, kWorkSize - 1);
     if (len < 0) {
-        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpSetCellText() field %d: text has over %d characters", field,
-                    kWorkSize - 1);
+        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpSetCellText() field %d: text has over %d characters",
+                    field, kWorkSize - 1);
         return -1;
     }
     std::memcpy(work, text, static_cast<size_t>(len) + 1);
@@ -155,8 +156,8 @@ int SetIntegerText(MesgState &m, int field, const char *text)
             magnitude = cap;
     char shown[kLoggedValueSize];
     if (p == digits || *p != '\0') {
-        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpSetCellText() field %d: %s is not a decimal integer", field,
-                    Logged(field, text, shown));
+        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpSetCellText() field %d: %s is not a decimal integer",
+                    field, Logged(field, text, shown));
         return -1;
     }
     const int64_t value = negative ? -magnitude : magnitude;
@@ -197,12 +198,13 @@ int SetAmountText(MesgState &m, int field, const char *text)
     char shown[kLoggedValueSize];
     const char *logged = Logged(field, text, shown);
     if (whole == wholeEnd || *p != '\0' || (decimals != wholeEnd && decimalCount == 0)) {
-        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpSetCellText() field %d: %s is not an amount", field, logged);
+        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpSetCellText() field %d: %s is not an amount", field,
+                    logged);
         return -1;
     }
     if (decimalCount > kAmountDecimals) {
-        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpSetCellText() field %d: %s has more than %d decimals", field,
-                    logged, kAmountDecimals);
+        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpSetCellText() field %d: %s has more than %d decimals",
+                    field, logged, kAmountDecimals);
         return -1;
     }
     while (wholeEnd - whole > 1 && *whole == '0')
@@ -214,8 +216,8 @@ int SetAmountText(MesgState &m, int field, const char *text)
     const int signLen = negative && !zero ? 1 : 0;
     const int len = signLen + wholeLen + kAmountDecimals;
     if (len > kHundredthsMax) {
-        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpSetCellText() field %d: amount has over %d digits", field,
-                    kHundredthsMax - signLen - kAmountDecimals);
+        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpSetCellText() field %d: amount has over %d digits",
+                    field, kHundredthsMax - signLen - kAmountDecimals);
         return -1;
     }
     char *out = digits;
@@ -238,8 +240,9 @@ int SetBinaryText(MesgState &m, int field, const char *text)
     const int maxlen = m.cells[field - 1].maxlen;
     const int len = BoundedLength(text, 2 * maxlen);
     if (len != 2 * maxlen) {
-        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpSetCellText() field %d: B takes exactly %d hexadecimal digits, not %s",
-                    field, 2 * maxlen, len < 0 ? "more" : "fewer");
+        WriteErrLog(m.LogField(field), kErrArgument,
+                    "tranpak: TpSetCellText() field %d: B takes exactly %d hexadecimal digits, not %s", field,
+                    2 * maxlen, len < 0 ? "more" : "fewer");
         return -1;
     }
     char bytes[kBinMaxLen];
@@ -360,13 +363,14 @@ int SetCellText(MesgState &m, int field, const char *text)
         return SetTxcodeText(m, text);
     const BMPCell &cell = m.cells[field - 1];
     if (!CellDefined(cell)) {
-        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpSetCellText() field %d: not in the field definitions", field);
+        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpSetCellText() field %d: not in the field definitions",
+                    field);
         return -1;
     }
     if (!CellDefinitionFits(cell)) {
         WriteErrLog(m.LogField(field), kErrSettings,
-                    "tranpak: TpSetCellText() field %d: bad definition (type = %d, maxlen = %d, varlen = %d)", field, cell.type,
-                    cell.maxlen, cell.varlen);
+                    "tranpak: TpSetCellText() field %d: bad definition (type = %d, maxlen = %d, varlen = %d)", field,
+                    cell.type, cell.maxlen, cell.varlen);
         return -1;
     }
     switch (cell.type) {
@@ -406,8 +410,8 @@ int GetCellText(MesgState &m, int field, char *text, int size)
         return -1;
     }
     if (len + 1 > size) {
-        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpGetCellText() field %d needs %d bytes, size is %d", field,
-                    len + 1, size);
+        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpGetCellText() field %d needs %d bytes, size is %d",
+                    field, len + 1, size);
         return -1;
     }
     std::memcpy(text, value, static_cast<size_t>(len) + 1);

@@ -165,7 +165,8 @@ void Put(TextSink &sink, const MesgState &m, int flags)
 int Describe(MesgState &m, int flags, char *out, int size, int *outLen)
 {
     if ((flags & ~kDescribeFlags) != 0) {
-        WriteErrLog(m.Log(), kErrArgument, "tranpak: TpDescribe() flags 0x%X: unknown flags", static_cast<unsigned>(flags));
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: TpDescribe() flags 0x%X: unknown flags",
+                    static_cast<unsigned>(flags));
         return -1;
     }
     TextSink measure{nullptr, 0, 0};

@@ -52,12 +52,12 @@ enum CellTypeCode : int32_t {
 };
 
 struct Packet {
-    unsigned char start;                 // 0x02, or the byte received
-    int32_t len;                         // 12 + length of the packed data
-    char txcode[kTxcodeSize];            // message type, NUL-terminated
-    unsigned char bitmap[kBitmapSize];   // bit of field n: byte (n-1)/8, mask 0x80 >> (n-1)%8
-    unsigned char data[kDataAreaSize];   // packed fields in ascending order
-    unsigned char stop;                  // 0x03, or the byte received
+    unsigned char start;                // 0x02, or the byte received
+    int32_t len;                        // 12 + length of the packed data
+    char txcode[kTxcodeSize];           // message type, NUL-terminated
+    unsigned char bitmap[kBitmapSize];  // bit of field n: byte (n-1)/8, mask 0x80 >> (n-1)%8
+    unsigned char data[kDataAreaSize];  // packed fields in ascending order
+    unsigned char stop;                 // 0x03, or the byte received
 };
 
 struct BMPCell {
@@ -68,7 +68,6 @@ struct BMPCell {
     int32_t varlen;            // digits of the length prefix; 0 for fixed length
     int32_t maxlen;            // fixed length, or greatest variable length
 };
-
 
 // The settings a message runs under: the [Com Timeout] limits (ComLimits,
 // the kit's one record of them: connectLimit, sendLimit, recvLimit,
@@ -96,8 +95,8 @@ struct LibSettings : ComLimits {
 // notes itself here first; a backup keeps the notes of the records it
 // copies, and a restore takes them back with them.
 struct WrittenCells {
-    uint64_t mask;                  // bit i: record i may hold something
-    uint16_t extent[kCellCount];    // bytes at the start of buf that may be non-zero
+    uint64_t mask;                // bit i: record i may hold something
+    uint16_t extent[kCellCount];  // bytes at the start of buf that may be non-zero
 };
 
 struct MesgBackup {

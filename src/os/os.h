@@ -115,8 +115,8 @@ int SockCloseHandle(int sock);
 // unquoted, the default when file, section or key is missing, at most
 // size-1 characters returned (always NUL-terminated when size > 0).
 // Returns the number of characters copied.
-int ReadProfileString(const char *section, const char *key, const char *fallback,
-                      char *out, int size, const char *file);
+int ReadProfileString(const char *section, const char *key, const char *fallback, char *out, int size,
+                      const char *file);
 // Looks through the keys of the first section of that name, matched as
 // ReadProfileString matches it, for one that is none of the count names
 // at known (compared without regard to ASCII case). Returns 1 with the
@@ -260,9 +260,9 @@ int LocalTime(std::time_t t, std::tm *out);
 // i686 (TRANPAK_X86_AES is then 1); elsewhere it is 0 and AES always takes
 // the library's portable path.
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
-#define TRANPAK_X86_AES 1
+#  define TRANPAK_X86_AES 1
 #else
-#define TRANPAK_X86_AES 0
+#  define TRANPAK_X86_AES 0
 #endif
 // True when this build carries that code and the processor it runs on has
 // the instructions (CPUID leaf 1: ECX bit 25, and SSE2). The answer is read

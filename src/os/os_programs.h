@@ -69,12 +69,12 @@ enum class Refused {
     kMissingOnTheWay,       // a directory on the way is not there, or a link there leads nowhere
     kNotDirectoryOnTheWay,  // a component on the way is a file
     kDirectory,
-    kNotRegular,            // a pipe, socket or device
-    kLink,                  // a link, where links are not followed
-    kLinkOutside,           // a link leads outside the served directory
-    kLinkNowhere,           // a link inside leads to nothing
-    kLinkLoop,              // too many links in a row
-    kSystem,                // anything else: the system's own words in detail, or kPathTooLong / kPathTooDeep
+    kNotRegular,   // a pipe, socket or device
+    kLink,         // a link, where links are not followed
+    kLinkOutside,  // a link leads outside the served directory
+    kLinkNowhere,  // a link inside leads to nothing
+    kLinkLoop,     // too many links in a row
+    kSystem,       // anything else: the system's own words in detail, or kPathTooLong / kPathTooDeep
 };
 
 // Room for the detail of a kSystem refusal, the closing NUL included.

@@ -16,8 +16,7 @@ static_assert(sizeof(ServedDir::Impl) <= ServedDir::kImplSize && alignof(ServedD
               "ServedDir::Impl fits its room");
 static_assert(sizeof(PendingStore::Impl) <= PendingStore::kImplSize && alignof(PendingStore::Impl) <= 8,
               "PendingStore::Impl fits its room");
-static_assert(std::is_trivially_destructible_v<ServedDir::Impl> &&
-                  std::is_trivially_destructible_v<PendingStore::Impl>,
+static_assert(std::is_trivially_destructible_v<ServedDir::Impl> && std::is_trivially_destructible_v<PendingStore::Impl>,
               "nothing to destroy but what Abandon and ~ServedDir close");
 
 bool WriteBytes(int fd, const void *bytes, int count)

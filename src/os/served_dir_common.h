@@ -9,9 +9,9 @@
 #include "os/os_programs.h"
 
 #if defined(_WIN32)
-#include "os/win32/served_dir_win32.h"
+#  include "os/win32/served_dir_win32.h"
 #else
-#include "os/posix/served_dir_posix.h"
+#  include "os/posix/served_dir_posix.h"
 #endif
 
 namespace tranpak::os {

@@ -120,8 +120,18 @@ std::string Block(TpSession *s)
 
 TEST_F(BatchCallTest, AMessageSetAndReadWholeAsPairs)
 {
-    const std::string block = Bytes("0\0" "0200\0" "2\0" "4761739001010119\0" "4\0" "12.5\0" "48\0" "a b\0"
-                                    "64\0" "0102030405060708\0" "\0");
+    const std::string block = Bytes(
+        "0\0"
+        "0200\0"
+        "2\0"
+        "4761739001010119\0"
+        "4\0"
+        "12.5\0"
+        "48\0"
+        "a b\0"
+        "64\0"
+        "0102030405060708\0"
+        "\0");
     ASSERT_EQ(InitWith(kExampleDefinitions), 0);
     TpSettings settings{};
     settings.errFile = "errlog.txt";
@@ -135,8 +145,18 @@ TEST_F(BatchCallTest, AMessageSetAndReadWholeAsPairs)
     ASSERT_EQ(TpSetCellTexts(s.get(), block.c_str()), 0);
     // Field order, each text as TpGetCellText gives it (the amount with two
     // decimals, the card number whole), then the ending NUL.
-    const std::string expected = Bytes("0\0" "0200\0" "2\0" "4761739001010119\0" "4\0" "12.50\0" "48\0" "a b\0"
-                                       "64\0" "0102030405060708\0" "\0");
+    const std::string expected = Bytes(
+        "0\0"
+        "0200\0"
+        "2\0"
+        "4761739001010119\0"
+        "4\0"
+        "12.50\0"
+        "48\0"
+        "a b\0"
+        "64\0"
+        "0102030405060708\0"
+        "\0");
     ASSERT_EQ(expected.size(), 62u);
     EXPECT_EQ(Block(s.get()), expected);
     int len = -1;
@@ -158,14 +178,39 @@ TEST_F(BatchCallTest, AMessageSetAndReadWholeAsPairs)
         std::string field3;  // PROCCODE afterwards
     };
     const Refusal refusals[] = {
-        {"a value of the wrong type", Bytes("3\0" "123\0" "4\0" "12.505\0" "3\0" "9\0" "\0"),
+        {"a value of the wrong type",
+         Bytes("3\0"
+               "123\0"
+               "4\0"
+               "12.505\0"
+               "3\0"
+               "9\0"
+               "\0"),
          "2 tranpak: TpSetCellText() field 4: 12.505 has more than 2 decimals", "123"},
-        {"a field beyond 64", Bytes("3\0" "456\0" "65\0" "x\0" "\0"),
+        {"a field beyond 64",
+         Bytes("3\0"
+               "456\0"
+               "65\0"
+               "x\0"
+               "\0"),
          "2 tranpak: TpSetCellTexts() pair 2: \"65\" is not a field 0 to 64", "456"},
-        {"a number that is none", Bytes("3\0" "789\0" "4a\0" "1\0" "\0"),
+        {"a number that is none",
+         Bytes("3\0"
+               "789\0"
+               "4a\0"
+               "1\0"
+               "\0"),
          "2 tranpak: TpSetCellTexts() pair 2: \"4a\" is not a field 0 to 64", "789"},
-        {"no number", Bytes("3\0" "321\0" "\0" "\0"), "0 ", "321"},
-        {"three digits", Bytes("004\0" "1\0" "\0"),
+        {"no number",
+         Bytes("3\0"
+               "321\0"
+               "\0"
+               "\0"),
+         "0 ", "321"},
+        {"three digits",
+         Bytes("004\0"
+               "1\0"
+               "\0"),
          "2 tranpak: TpSetCellTexts() pair 1: \"004\" is not a field 0 to 64", "321"},
     };
     for (const Refusal &r : refusals) {

@@ -19,11 +19,12 @@ namespace {
 const unsigned char kKey[8] = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
 const unsigned char kOtherKey[8] = {1, 2, 3, 4, 5, 6, 7, 8};
 
-const char kDefinitions[] = "PAN       N     19,2    2\n"
-                            "PROCCODE  N     6       3\n"
-                            "AMOUNT    NF    12      4\n"
-                            "TERMID    ANS   8       41\n"
-                            "MAC       B     8       64\n";
+const char kDefinitions[] =
+    "PAN       N     19,2    2\n"
+    "PROCCODE  N     6       3\n"
+    "AMOUNT    NF    12      4\n"
+    "TERMID    ANS   8       41\n"
+    "MAC       B     8       64\n";
 
 std::unique_ptr<TpSession> Ready(int recvLimit = 0, const char *defs = kDefinitions)
 {
@@ -87,7 +88,9 @@ using ErrorValuesTest = ScratchTest;
 
 TEST_F(ErrorValuesTest, EachCategoryWithItsFieldAndOffset)
 {
-    const std::string pan = "08" "12345678";  // field 2 at frame offset 17, 10 bytes
+    const std::string pan =
+        "08"
+        "12345678";  // field 2 at frame offset 17, 10 bytes
     const ErrorCase cases[] = {
         {"field value", [](TpSession *s) { TpSetCellText(s, 4, "1.234"); }, TRANPAK_ERR_ARGUMENT, 4, -1,
          "tranpak: TpSetCellText\\(\\) field 4: 1.234 has more than 2 decimals"},
@@ -121,14 +124,33 @@ TEST_F(ErrorValuesTest, EachCategoryWithItsFieldAndOffset)
          TRANPAK_ERR_SETTINGS, 64, -1, "tranpak: PktData\\(F\\) BMPCell\\[63\\] cannot carry the MAC .*"},
         {"nobody listening", [](TpSession *s) { TpSockConnect(s, "127.0.0.1", ClosedPort()); }, TRANPAK_ERR_CONNECT, -1,
          -1, "tranpak: connect error"},
-        {"recv time limit", [](TpSession *s) { ReceiveFrom(s, {Pause(2500), Close()}); }, TRANPAK_ERR_TIME_LIMIT, -1, -1,
-         "tranpak: recv time limit of 1 s passed"},
-        {"peer closes mid-header", [](TpSession *s) { ReceiveFrom(s, {Send("\x02" "00"), Close()}); },
+        {"recv time limit",
+         [](TpSession *s) {
+             ReceiveFrom(s, {Pause(2500), Close()});
+         },
+         TRANPAK_ERR_TIME_LIMIT, -1, -1, "tranpak: recv time limit of 1 s passed"},
+        {"peer closes mid-header",
+         [](TpSession *s) {
+             ReceiveFrom(s, {Send("\x02"
+                                  "00"),
+                             Close()});
+         },
          TRANPAK_ERR_PEER_CLOSED, -1, -1, "tranpak: read mesg_head rc = 3"},
-        {"bad start byte", [](TpSession *s) { Unpack(s, "\x82" "0020"); }, TRANPAK_ERR_MALFORMED, -1, 0,
-         "tranpak: Packet.start = 0x82"},
-        {"length digits", [](TpSession *s) { Unpack(s, "\x02" "00x0" + std::string(15, '0')); }, TRANPAK_ERR_MALFORMED,
-         -1, 1, "tranpak: Packet.len not number, buf:00x0"},
+        {"bad start byte",
+         [](TpSession *s) {
+             Unpack(s,
+                    "\x82"
+                    "0020");
+         },
+         TRANPAK_ERR_MALFORMED, -1, 0, "tranpak: Packet.start = 0x82"},
+        {"length digits",
+         [](TpSession *s) {
+             Unpack(s,
+                    "\x02"
+                    "00x0" +
+                        std::string(15, '0'));
+         },
+         TRANPAK_ERR_MALFORMED, -1, 1, "tranpak: Packet.len not number, buf:00x0"},
         {"stop byte",
          [](TpSession *s) {
              std::string f = Frame("0000000000000001", std::string(8, 'M'));
@@ -145,7 +167,8 @@ TEST_F(ErrorValuesTest, EachCategoryWithItsFieldAndOffset)
          TRANPAK_ERR_MALFORMED, 3, 27, "tranpak: BMPCell\\[2\\].buf: 12a456 not number\\(N\\)"},
         {"variable value", [](TpSession *s) { Unpack(s, Frame("4000000000000001", "041x34" + std::string(8, 'M'))); },
          TRANPAK_ERR_MALFORMED, 2, 19, "tranpak: BMPCell\\[1\\].buf: \\*\\*\\*\\* not number\\(N\\)"},
-        {"NUL byte", [pan](TpSession *s) {
+        {"NUL byte",
+         [pan](TpSession *s) {
              Unpack(s, Frame("4000000000800001", pan + std::string("TE\0M0001", 8) + std::string(8, 'M')));
          },
          TRANPAK_ERR_MALFORMED, 41, 29, "tranpak: BMPCell\\[40\\].buf holds a NUL byte at 2"},
@@ -232,8 +255,8 @@ TEST_F(ErrorValuesTest, EachFailureSaysWhatAndWhere)
         std::function<bool(int)> osError;
     };
     const DetailCase cases[] = {
-        {"nobody listening", [&](TpSession *s) { return TpSockConnect(s, "127.0.0.1", port); }, TRANPAK_ERR_CONNECT, -1, 0,
-         [&] { return "connect to 127.0.0.1:" + std::to_string(port) + ": " + refused; },
+        {"nobody listening", [&](TpSession *s) { return TpSockConnect(s, "127.0.0.1", port); }, TRANPAK_ERR_CONNECT, -1,
+         0, [&] { return "connect to 127.0.0.1:" + std::to_string(port) + ": " + refused; },
          [&](int e) {
              os::SocketErrorText(e, refused, sizeof refused);
              return e != 0;
@@ -248,7 +271,10 @@ TEST_F(ErrorValuesTest, EachFailureSaysWhatAndWhere)
              return TpInit8583With(s, &settings);
          },
          TRANPAK_ERR_SETTINGS, 7, 7,
-         [] { return std::string("definitions etc/bitmap.txt line 7: type \"NQ\" is not one of ANS, NI, NF, A, AN, N, B"); },
+         [] {
+             return std::string(
+                 "definitions etc/bitmap.txt line 7: type \"NQ\" is not one of ANS, NI, NF, A, AN, N, B");
+         },
          [](int e) { return e == 0; }},
         {"missing definition file",
          [](TpSession *s) {
@@ -258,20 +284,21 @@ TEST_F(ErrorValuesTest, EachFailureSaysWhatAndWhere)
          },
          TRANPAK_ERR_SETTINGS, -1, 0, [] { return std::string("definitions etc/none.txt: No such file or directory"); },
          [](int e) { return e == ENOENT; }},
-        {"missing settings file", [](TpSession *s) { return TpInit8583(s, "run/nope.ini"); }, TRANPAK_ERR_SETTINGS, -1, 0,
-         [] { return std::string("settings file run/nope.ini: No such file or directory"); },
+        {"missing settings file", [](TpSession *s) { return TpInit8583(s, "run/nope.ini"); }, TRANPAK_ERR_SETTINGS, -1,
+         0, [] { return std::string("settings file run/nope.ini: No such file or directory"); },
          [](int e) { return e == ENOENT; }},
         {"missing local file", [](TpSession *s) { return TpSockSendFile(s, "127.0.0.1", 1, "missing.dat", "req"); },
          TRANPAK_ERR_LOCAL_FILE, -1, 0, [] { return std::string("local file missing.dat: No such file or directory"); },
          [](int e) { return e == ENOENT; }},
-        {"amount too long", [](TpSession *s) { return TpSetCellText(s, 4, "99999999999.99"); }, TRANPAK_ERR_ARGUMENT, 4, 0,
-         [] { return std::string("field 4: 99999999999.99 needs 13 digits, the field holds 12"); },
+        {"amount too long", [](TpSession *s) { return TpSetCellText(s, 4, "99999999999.99"); }, TRANPAK_ERR_ARGUMENT, 4,
+         0, [] { return std::string("field 4: 99999999999.99 needs 13 digits, the field holds 12"); },
          [](int e) { return e == 0; }},
         {"no detail of its own: the log line", [](TpSession *s) { return TpSetCellText(s, 3, "12x"); },
          TRANPAK_ERR_ARGUMENT, 3, 0, [] { return std::string("TpSetCellText() field 3: 12x is not N"); },
          [](int e) { return e == 0; }},
-        {"card data masked", [](TpSession *s) { return TpSetCellText(s, 2, "4761 7390 0101 0119"); }, TRANPAK_ERR_ARGUMENT,
-         2, 0, [] { return std::string("TpSetCellText() field 2: ***************0119 is not N"); },
+        {"card data masked", [](TpSession *s) { return TpSetCellText(s, 2, "4761 7390 0101 0119"); },
+         TRANPAK_ERR_ARGUMENT, 2, 0,
+         [] { return std::string("TpSetCellText() field 2: ***************0119 is not N"); },
          [](int e) { return e == 0; }},
     };
     for (const DetailCase &c : cases) {
@@ -292,8 +319,9 @@ TEST_F(ErrorValuesTest, EachFailureSaysWhatAndWhere)
     err.size = sizeof err;
     EXPECT_EQ(GetLastErrInfo(&err), TRANPAK_ERR_ARGUMENT);
     EXPECT_STREQ(err.detail, "field 4: -9999999999.99 needs 13 characters with its sign, the field holds 12");
-    EXPECT_STREQ(err.text, "tranpak: TpSetCellText() field 4: -9999999999.99 needs 13 characters with its sign, the field "
-                           "holds 12");
+    EXPECT_STREQ(err.text,
+                 "tranpak: TpSetCellText() field 4: -9999999999.99 needs 13 characters with its sign, the field "
+                 "holds 12");
     // A call that fails in nothing leaves nothing of it.
     EXPECT_EQ(SetCellText(4, "1.00"), 0);
     EXPECT_EQ(GetLastErrInfo(&err), TRANPAK_ERR_NONE);
@@ -315,8 +343,12 @@ TEST_F(ErrorValuesTest, ARecordOfAnEarlierHeaderGetsWhatFits)
     auto s = Ready();
     ASSERT_EQ(TpSetCellText(s.get(), 3, "12x"), -1);
     ASSERT_EQ(TpSockConnect(s.get(), "127.0.0.1", ClosedPort()), -1);  // a failure with osError set
-    const int sizes[] = {TP_ERROR_MIN_SIZE, TP_ERROR_MIN_SIZE + 3, TP_ERROR_MIN_SIZE + 4, TP_ERROR_MIN_SIZE + 8,
-                         static_cast<int>(sizeof(TpError)) - 1, static_cast<int>(sizeof(TpError))};
+    const int sizes[] = {TP_ERROR_MIN_SIZE,
+                         TP_ERROR_MIN_SIZE + 3,
+                         TP_ERROR_MIN_SIZE + 4,
+                         TP_ERROR_MIN_SIZE + 8,
+                         static_cast<int>(sizeof(TpError)) - 1,
+                         static_cast<int>(sizeof(TpError))};
     for (const int size : sizes) {
         // The record at the start of a buffer of guard bytes.
         alignas(TpError) unsigned char buffer[sizeof(TpError) + 16];
@@ -364,7 +396,8 @@ TEST_F(ErrorValuesTest, NoCardNumberInTheLogOrTheLastError)
     } cases[] = {
         // Card-data fields: the value shows only its last four characters.
         {[&] { SetCell(2, (pan16 + "X").c_str()); }, "tranpak: SetField BMPCell[1].buf: *************119X not N"},
-        {[&] { SetCellText(2, (pan19 + "X").c_str()); }, "tranpak: TpSetCellText() field 2: ****************123X is not N"},
+        {[&] { SetCellText(2, (pan19 + "X").c_str()); },
+         "tranpak: TpSetCellText() field 2: ****************123X is not N"},
         {[&] { ReceiveDefault(Frame("4000000000000001", "19" + pan16 + "abc" + std::string(8, 'M'))); },
          "tranpak: BMPCell[1].buf: ***************9abc not number(N)"},
         // Any other value: runs of 13 or more digits show their last four.

@@ -14,7 +14,11 @@ namespace {
 const unsigned char kKey[8] = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
 
 // A frame that carries only field 64, eight zero bytes: no real MAC.
-const std::string kZeroMacFrame = "\x02" "0020" "0810" + Unhex("0000000000000001") + std::string(8, '\0') + "\x03";
+const std::string kZeroMacFrame =
+    "\x02"
+    "0020"
+    "0810" +
+    Unhex("0000000000000001") + std::string(8, '\0') + "\x03";
 
 int ReceiveFrom(const std::vector<PeerStep> &script)
 {
@@ -42,12 +46,25 @@ TEST_F(LastErrorTest, EachCategoryFromARealFailure)
         {"field number", [] { SetCell(65, "x"); }, TRANPAK_ERR_ARGUMENT, "tranpak: SetField(F)_i = 65 "},
         {"nobody listening", [] { SockConnect("127.0.0.1", ClosedPort()); }, TRANPAK_ERR_CONNECT,
          "tranpak: connect error"},
-        {"peer closes mid-header", [] { ReceiveFrom({Send("\x02" "00"), Close()}); }, TRANPAK_ERR_PEER_CLOSED,
-         "tranpak: read mesg_head rc = 3"},
-        {"bad start byte", [] { ReceiveFrom({Send("\x82" "0048"), Close()}); }, TRANPAK_ERR_MALFORMED,
-         "tranpak: Packet.start = 0x82"},
-        {"wrong MAC", [] { ReceiveFrom({Send(kZeroMacFrame), Close()}), CheckMesgMac(kKey); }, TRANPAK_ERR_MAC,
-         "tranpak: mac check error"},
+        {"peer closes mid-header",
+         [] {
+             ReceiveFrom({Send("\x02"
+                               "00"),
+                          Close()});
+         },
+         TRANPAK_ERR_PEER_CLOSED, "tranpak: read mesg_head rc = 3"},
+        {"bad start byte",
+         [] {
+             ReceiveFrom({Send("\x82"
+                               "0048"),
+                          Close()});
+         },
+         TRANPAK_ERR_MALFORMED, "tranpak: Packet.start = 0x82"},
+        {"wrong MAC",
+         [] {
+             ReceiveFrom({Send(kZeroMacFrame), Close()}), CheckMesgMac(kKey);
+         },
+         TRANPAK_ERR_MAC, "tranpak: mac check error"},
         {"missing local file", [] { SockSendFile("127.0.0.1", 1, "missing.dat", "req"); }, TRANPAK_ERR_LOCAL_FILE,
          "tranpak: open missing.dat error"},
         {"host refuses a fetch",

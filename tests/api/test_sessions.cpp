@@ -248,9 +248,10 @@ TEST_F(SessionTest, MisalignedStorageIsRefused)
 TEST_F(SessionTest, TwoLayoutsInOneThreadAndTheDefaultBeside)
 {
     WriteFile("a.txt", kExampleDefinitions);
-    WriteFile("b.txt", "PROCCODE  ANS   10      3\n"
-                       "AMOUNT    N     6,1     4\n"
-                       "MAC       B     8       64\n");
+    WriteFile("b.txt",
+              "PROCCODE  ANS   10      3\n"
+              "AMOUNT    N     6,1     4\n"
+              "MAC       B     8       64\n");
     ASSERT_EQ(InitWith(kExampleDefinitions), 0);
     auto a = NewSession(), b = NewSession();
     TpSettings sa = SettingsOf("a.txt"), sb = SettingsOf("b.txt");
@@ -279,10 +280,18 @@ TEST_F(SessionTest, TwoLayoutsInOneThreadAndTheDefaultBeside)
         const char *digits;
         const char *packed;  // data after the bitmap, before the MAC
     } rounds[] = {
-        {a.get(), "123", 10.0, nullptr, "000123" "000000001000"},
-        {b.get(), "PURCHASE", 0, "1000", "PURCHASE  " "41000"},
-        {a.get(), "9", 0.5, nullptr, "000009" "000000000050"},
-        {b.get(), "REFUND", 0, "50", "REFUND    " "250"},
+        {a.get(), "123", 10.0, nullptr,
+         "000123"
+         "000000001000"},
+        {b.get(), "PURCHASE", 0, "1000",
+         "PURCHASE  "
+         "41000"},
+        {a.get(), "9", 0.5, nullptr,
+         "000009"
+         "000000000050"},
+        {b.get(), "REFUND", 0, "50",
+         "REFUND    "
+         "250"},
     };
     for (auto &r : rounds) {
         ASSERT_EQ(TpResetMesg(r.s), 0);
@@ -364,11 +373,27 @@ TEST_F(SessionTest, PackAndUnpackDoWhatTheSocketFunctionsDo)
         {"good", sent},
         {"changed MAC", bad},
         {"start byte", "\x01" + sent.substr(1)},
-        {"length not a number", "\x02" "00x0" + sent.substr(5)},
-        {"too short", "\x02" "0019" "0810" + std::string(8, '\0') + std::string(8, 'M') + "\x03"},
-        {"too long", "\x02" "2048" + std::string(2044, '0')},
+        {"length not a number",
+         "\x02"
+         "00x0" +
+             sent.substr(5)},
+        {"too short",
+         "\x02"
+         "0019"
+         "0810" +
+             std::string(8, '\0') + std::string(8, 'M') + "\x03"},
+        {"too long",
+         "\x02"
+         "2048" +
+             std::string(2044, '0')},
         {"stop byte", sent.substr(0, sent.size() - 1) + "\x04"},
-        {"only the MAC", "\x02" "0020" "0810" + Unhex("0000000000000001") + "MACBYTES" "\x03"},
+        {"only the MAC",
+         "\x02"
+         "0020"
+         "0810" +
+             Unhex("0000000000000001") +
+             "MACBYTES"
+             "\x03"},
     };
     for (const FrameCase &c : cases) {
         ScriptedPeer sender({Send(c.frame), Close()});
@@ -390,8 +415,8 @@ TEST_F(SessionTest, PackAndUnpackDoWhatTheSocketFunctionsDo)
     const auto *bytes = reinterpret_cast<const unsigned char *>(sent.data());
     const int n = static_cast<int>(sent.size());
     EXPECT_EQ(TpUnpackMesg(byCodec.get(), bytes, n - 1), -1);
-    EXPECT_EQ(LastError(byCodec.get()), "2 tranpak: TpUnpackMesg() frameLen = " + std::to_string(n - 1) +
-                                            ", the frame has " + std::to_string(n));
+    EXPECT_EQ(LastError(byCodec.get()),
+              "2 tranpak: TpUnpackMesg() frameLen = " + std::to_string(n - 1) + ", the frame has " + std::to_string(n));
     EXPECT_EQ(TpUnpackMesg(byCodec.get(), bytes, 4), -1);
     EXPECT_EQ(LastError(byCodec.get()), "2 tranpak: TpUnpackMesg() frameLen = 4, shorter than a frame's head");
 }
@@ -485,7 +510,8 @@ TEST_F(SessionTest, ThreadsWithASessionEachShareALogAndATrace)
     EXPECT_EQ(failures.load(), 0);
 
     // Every refusal of every round is in the log once, each a whole line.
-    const std::regex line(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] tranpak: SetField BMPCell\[2\]\.buf: (T\dR\d{5}) not N)");
+    const std::regex line(
+        R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] tranpak: SetField BMPCell\[2\]\.buf: (T\dR\d{5}) not N)");
     std::map<std::string, int> seen;
     std::istringstream log(ReadTextFile("errlog.txt"));
     int malformed = 0;
@@ -504,7 +530,8 @@ TEST_F(SessionTest, ThreadsWithASessionEachShareALogAndATrace)
     // Three blocks per round, the host's: the two parts of a receive and a
     // send; each block is whole.
     std::istringstream trace(ReadTextFile("ctrace.txt"));
-    const std::regex head(R"(\{\d\d-\d\d \d\d:\d\d:\d\d (send mesg body|recv mesg head|recv mesg data)\} \[len = \d{3}\])");
+    const std::regex head(
+        R"(\{\d\d-\d\d \d\d:\d\d:\d\d (send mesg body|recv mesg head|recv mesg data)\} \[len = \d{3}\])");
     const std::regex dump(R"(\d{4} :[-0-9A-F ]{48} \|\| .{16})");
     int blocks = 0, bad = 0;
     bool inBlock = false;

@@ -30,7 +30,10 @@ std::string MacOf(const std::string &covered, const unsigned char key[8])
 // A frame of the example definitions: fields 2, 3, 4 and 64.
 std::string ExampleFrame(const std::string &txcode, const unsigned char key[8])
 {
-    const std::string covered = "0812345678" "000123" "000000001000";
+    const std::string covered =
+        "0812345678"
+        "000123"
+        "000000001000";
     std::string data = covered + MacOf(covered, key);
     char len[8];
     std::snprintf(len, sizeof len, "%04d", static_cast<int>(data.size()) + 12);
@@ -40,7 +43,10 @@ std::string ExampleFrame(const std::string &txcode, const unsigned char key[8])
 // The smallest frame: only field 64.
 std::string MacOnlyFrame(const unsigned char key[8])
 {
-    return "\x02" "0020" "0810" + Unhex("0000000000000001") + MacOf("", key) + "\x03";
+    return "\x02"
+           "0020"
+           "0810" +
+           Unhex("0000000000000001") + MacOf("", key) + "\x03";
 }
 
 class ExchangeTest : public ScratchTest {
@@ -105,7 +111,8 @@ TEST_F(ExchangeTest, FullTransaction)
               "0000 : 02-30-30-34 38-30-32-30 30-70-00-00 00-00-00-00 || .00480200p......\n");
     EXPECT_EQ(blocks[1].label, "recv mesg head");
     EXPECT_EQ(blocks[1].count, 5);
-    EXPECT_EQ(blocks[1].dump, "0000 : 02-30-30-34 38" + std::string(33, ' ') + " || .0048" + std::string(11, ' ') + "\n");
+    EXPECT_EQ(blocks[1].dump,
+              "0000 : 02-30-30-34 38" + std::string(33, ' ') + " || .0048" + std::string(11, ' ') + "\n");
     EXPECT_EQ(blocks[2].label, "recv mesg data");
     EXPECT_EQ(blocks[2].count, 49);
     EXPECT_TRUE(ErrLog().empty());
@@ -117,9 +124,19 @@ TEST_F(ExchangeTest, DottedAddressTest)
         const char *host;
         int dotted;
     } cases[] = {
-        {"192.168.0.1", 1}, {"0.0.0.0", 1},  {"255.255.255.255", 1}, {"1..2.3", 1}, {"+1.2.3.4", 1},
-        {"256.1.1.1", 0},   {"1.2.3", 0},    {"1.2.3.4.5", 0},        {"a.b.c.d", 0}, {"localhost", 0},
-        {"1.2.3.-1", 0},    {"", 0},         {"001.002.003.004.........................", 0},
+        {"192.168.0.1", 1},
+        {"0.0.0.0", 1},
+        {"255.255.255.255", 1},
+        {"1..2.3", 1},
+        {"+1.2.3.4", 1},
+        {"256.1.1.1", 0},
+        {"1.2.3", 0},
+        {"1.2.3.4.5", 0},
+        {"a.b.c.d", 0},
+        {"localhost", 0},
+        {"1.2.3.-1", 0},
+        {"", 0},
+        {"001.002.003.004.........................", 0},
     };
     for (auto &c : cases)
         EXPECT_EQ(IsDottedQuad(c.host), c.dotted) << c.host;
@@ -166,15 +183,39 @@ TEST_F(ExchangeTest, ReceivedFramesAreCheckedStepByStep)
 {
     const std::string good = ExampleFrame("0210", kKey);
     const RecvCase cases[] = {
-        {"short header", "\x02" "00", -1, "tranpak: read mesg_head rc = 3"},
+        {"short header",
+         "\x02"
+         "00",
+         -1, "tranpak: read mesg_head rc = 3"},
         {"nothing at all", "", -1, "tranpak: read mesg_head rc = 0"},
         {"start byte 0x82", "\x82" + good.substr(1), -1, "tranpak: Packet.start = 0x82"},
-        {"length 12a4", "\x02" "12a4", -1, "tranpak: Packet.len not number, buf:12a4"},
-        {"length with a blank", "\x02" " 100", -1, "tranpak: Packet.len not number, buf: 100"},
-        {"length -001", "\x02" "-001", -1, "tranpak: Packet.len = -1, too short"},
-        {"length 0019", "\x02" "0019" + std::string(20, '0'), -1, "tranpak: Packet.len = 19, too short"},
-        {"length 9999", "\x02" "9999" + std::string(100, '0'), -1, "tranpak: Packet.len = 9999, too long"},
-        {"length 2048", "\x02" "2048" + std::string(100, '0'), -1, "tranpak: Packet.len = 2048, too long"},
+        {"length 12a4",
+         "\x02"
+         "12a4",
+         -1, "tranpak: Packet.len not number, buf:12a4"},
+        {"length with a blank",
+         "\x02"
+         " 100",
+         -1, "tranpak: Packet.len not number, buf: 100"},
+        {"length -001",
+         "\x02"
+         "-001",
+         -1, "tranpak: Packet.len = -1, too short"},
+        {"length 0019",
+         "\x02"
+         "0019" +
+             std::string(20, '0'),
+         -1, "tranpak: Packet.len = 19, too short"},
+        {"length 9999",
+         "\x02"
+         "9999" +
+             std::string(100, '0'),
+         -1, "tranpak: Packet.len = 9999, too long"},
+        {"length 2048",
+         "\x02"
+         "2048" +
+             std::string(100, '0'),
+         -1, "tranpak: Packet.len = 2048, too long"},
         {"closed mid-body", good.substr(0, 15), -1, "tranpak: read mesg buf rc = 10"},
         {"stop byte 0x04", good.substr(0, 53) + "\x04", -1, "tranpak: Packet.stop = 0x04"},
         {"length 0020", MacOnlyFrame(kKey), 0, ""},
@@ -196,7 +237,9 @@ TEST_F(ExchangeTest, ReceivedFramesAreCheckedStepByStep)
 
 TEST_F(ExchangeTest, PartialHeaderIsTraced)
 {
-    ScriptedPeer peer({Send("\x02" "00"), Close()});
+    ScriptedPeer peer({Send("\x02"
+                            "00"),
+                       Close()});
     int sock = ::SockConnect("127.0.0.1", peer.port());
     EXPECT_EQ(SockRecvMesg(sock, 0), -1);
     ::SockClose(sock);
@@ -208,7 +251,11 @@ TEST_F(ExchangeTest, PartialHeaderIsTraced)
 
 TEST_F(ExchangeTest, FailedReceiveKeepsWhatItStored)
 {
-    ScriptedPeer peer({Send("\x02" "0048" "0210" + std::string(44, '0') + "\x07"), Close()});
+    ScriptedPeer peer({Send("\x02"
+                            "0048"
+                            "0210" +
+                            std::string(44, '0') + "\x07"),
+                       Close()});
     int sock = ::SockConnect("127.0.0.1", peer.port());
     EXPECT_EQ(SockRecvMesg(sock, 0), -1);
     ::SockClose(sock);
@@ -275,7 +322,8 @@ TEST_F(ExchangeTest, WrongMacIsReceivedButRefusedByTheCheck)
 TEST_F(ExchangeTest, OversizedMessageSendsNothing)
 {
     ASSERT_EQ(InitWith(std::string(kExampleDefinitions) + "A ANS 399 10\nB ANS 399 11\nC ANS 399 12\n"
-                                                         "D ANS 399 13\nE ANS 399 14\nF ANS 30 15\n", true),
+                                                          "D ANS 399 13\nE ANS 399 14\nF ANS 30 15\n",
+                       true),
               0);
     ResetMesg();
     for (int f = 10; f <= 15; ++f)

@@ -54,8 +54,8 @@ protected:
 
 TEST_F(FileTransferTest, WorkedExampleOnTheWire)
 {
-    std::string expected = Unhex("06 30 30 30 30 33 61 62 63") + Unhex("06 32 30 30 30 33 68 69 0A") +
-                           Unhex("06 34 30 30 30 30");
+    std::string expected =
+        Unhex("06 30 30 30 30 33 61 62 63") + Unhex("06 32 30 30 30 33 68 69 0A") + Unhex("06 34 30 30 30 30");
     EXPECT_EQ(SendWith(false, "hi\r\n", expected), 0) << LastErr();
     EXPECT_TRUE(ErrLog().empty());
 }
@@ -63,16 +63,24 @@ TEST_F(FileTransferTest, WorkedExampleOnTheWire)
 TEST_F(FileTransferTest, TextFileGoesInBlocksOf1024)
 {
     std::string content(1500, 'x');
-    std::string expected = FileFrame('0', "abc") + FileFrame('2', std::string(1024, 'x')) +
-                           FileFrame('2', std::string(476, 'x')) + kStop;
+    std::string expected =
+        FileFrame('0', "abc") + FileFrame('2', std::string(1024, 'x')) + FileFrame('2', std::string(476, 'x')) + kStop;
     EXPECT_EQ(SendWith(false, content, expected), 0) << LastErr();
 }
 
 TEST_F(FileTransferTest, TextSendDropsEveryCrAndStopsAtCtrlZ)
 {
     EXPECT_EQ(SendWith(false, "a\r\nb\rc", FileFrame('0', "abc") + FileFrame('2', "a\nbc") + kStop), 0);
-    EXPECT_EQ(SendWith(false, "ab\x1A" "cd", FileFrame('0', "abc") + FileFrame('2', "ab") + kStop), 0);
-    EXPECT_EQ(SendWith(false, "\x1A" "cd", FileFrame('0', "abc") + kStop), 0);
+    EXPECT_EQ(SendWith(false,
+                       "ab\x1A"
+                       "cd",
+                       FileFrame('0', "abc") + FileFrame('2', "ab") + kStop),
+              0);
+    EXPECT_EQ(SendWith(false,
+                       "\x1A"
+                       "cd",
+                       FileFrame('0', "abc") + kStop),
+              0);
 }
 
 TEST_F(FileTransferTest, LastBlockOfOnlyCrsStillGoesOut)
@@ -159,8 +167,8 @@ TEST_F(FileTransferTest, TextFetchPutsACrBeforeEveryLf)
 
 TEST_F(FileTransferTest, UnknownFrameTypesAreSkipped)
 {
-    EXPECT_EQ(FetchWith(true, FileFrame('0', "x") + FileFrame('1', "y") + FileFrame('9', "z") +
-                                  FileFrame('2', "data") + kStop),
+    EXPECT_EQ(FetchWith(true, FileFrame('0', "x") + FileFrame('1', "y") + FileFrame('9', "z") + FileFrame('2', "data") +
+                                  kStop),
               0);
     EXPECT_EQ(ReadFile("fetched.dat"), "data");
 }
@@ -177,13 +185,27 @@ TEST_F(FileTransferTest, FetchFailures)
 {
     const FetchCase cases[] = {
         {"host refuses", FileFrame('2', "part") + FileFrame('3', "no such file"), "tranpak: receive rest_msg"},
-        {"frame of 1025", "\x06" "21025" + std::string(1025, 'x'), "tranpak: recv len 1025, too large"},
-        {"negative length", "\x06" "2-001" "x", "tranpak: recv len -1, negative"},
+        {"frame of 1025",
+         "\x06"
+         "21025" +
+             std::string(1025, 'x'),
+         "tranpak: recv len 1025, too large"},
+        {"negative length",
+         "\x06"
+         "2-001"
+         "x",
+         "tranpak: recv len -1, negative"},
         {"wrong start byte", "X20001x", "tranpak: recv stx:X"},
         {"closed before the end", FileFrame('2', "abc"), "tranpak: recv file_mesg_head rc:0"},
         {"closed before any frame", "", "tranpak: recv file_mesg_head rc:0"},
-        {"short header", "\x06" "20", "tranpak: recv file_mesg_head rc:3"},
-        {"short body", "\x06" "20010abc", "tranpak: recv file_mesg_buf rc:3, len:10"},
+        {"short header",
+         "\x06"
+         "20",
+         "tranpak: recv file_mesg_head rc:3"},
+        {"short body",
+         "\x06"
+         "20010abc",
+         "tranpak: recv file_mesg_buf rc:3, len:10"},
     };
     const std::string old("old\r\nbytes\0", 11);
     for (const FetchCase &c : cases) {
@@ -206,7 +228,14 @@ TEST_F(FileTransferTest, FetchFailures)
 TEST_F(FileTransferTest, LenientLengthsConvertLikeAtoi)
 {
     // " 003" is 3, "3abc" is 3: the body is the next three bytes.
-    EXPECT_EQ(FetchWith(true, std::string("\x06" "2 003" "xyz") + "\x06" "23abcdef" + kStop), 0) << LastErr();
+    EXPECT_EQ(FetchWith(true, std::string("\x06"
+                                          "2 003"
+                                          "xyz") +
+                                  "\x06"
+                                  "23abcdef" +
+                                  kStop),
+              0)
+        << LastErr();
     EXPECT_EQ(ReadFile("fetched.dat"), "xyzdef");
 }
 

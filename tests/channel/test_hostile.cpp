@@ -22,11 +22,14 @@ protected:
 
 TEST_F(HostileTest, ResetInTheMiddleOfAFrame)
 {
-    ScriptedPeer peer({Send("\x02" "0048" "0200" "\x70"), Pause(50), Abort()});
+    ScriptedPeer peer({Send("\x02"
+                            "0048"
+                            "0200"
+                            "\x70"),
+                       Pause(50), Abort()});
     int sock = ::SockConnect("127.0.0.1", peer.port());
     EXPECT_EQ(SockRecvMesg(sock, 0), -1);
-    EXPECT_TRUE(std::regex_match(LastErr(), std::regex("tranpak: read mesg(_head| buf) rc = -?[0-9]+")))
-        << LastErr();
+    EXPECT_TRUE(std::regex_match(LastErr(), std::regex("tranpak: read mesg(_head| buf) rc = -?[0-9]+"))) << LastErr();
     EXPECT_EQ(DefaultMesg().cells[1].used, 0);
     ::SockClose(sock);
 }
@@ -35,7 +38,11 @@ TEST_F(HostileTest, ReceiveReadsOnlyWhatTheFrameSays)
 {
     // A peer that goes on sending after a valid frame and never closes:
     // the call returns after len + 6 bytes.
-    const std::string frame = "\x02" "0020" "0810" + Unhex("0000000000000001") + std::string(8, 'M') + "\x03";
+    const std::string frame =
+        "\x02"
+        "0020"
+        "0810" +
+        Unhex("0000000000000001") + std::string(8, 'M') + "\x03";
     ScriptedPeer peer({Send(frame + std::string(5000, 'z')), Pause(500), Close()});
     int sock = ::SockConnect("127.0.0.1", peer.port());
     EXPECT_EQ(SockRecvMesg(sock, 0), 0) << LastErr();
@@ -48,7 +55,11 @@ TEST_F(HostileTest, ReceiveReadsOnlyWhatTheFrameSays)
 
 TEST_F(HostileTest, ResetWhileAFileArrives)
 {
-    ScriptedPeer host({Read(9), Send(FileFrame('2', "part") + "\x06" "20100" "abc"), Pause(50), Abort()});
+    ScriptedPeer host({Read(9),
+                       Send(FileFrame('2', "part") + "\x06"
+                                                     "20100"
+                                                     "abc"),
+                       Pause(50), Abort()});
     EXPECT_EQ(::SockRecvBinFile("127.0.0.1", host.port(), "req", "out.dat"), -1);
     EXPECT_TRUE(std::regex_match(LastErr(), std::regex("tranpak: recv file_mesg_(head|buf) rc:-?[0-9]+(, len:100)?")))
         << LastErr();
@@ -65,7 +76,11 @@ TEST_F(HostileTest, DiskThatRefusesTheWrite)
 
 TEST_F(HostileTest, ControlBytesFromThePeerCannotForgeLogLines)
 {
-    ScriptedPeer host({Read(9), Send("\n" "2" "0000"), Close()});
+    ScriptedPeer host({Read(9),
+                       Send("\n"
+                            "2"
+                            "0000"),
+                       Close()});
     EXPECT_EQ(::SockRecvBinFile("127.0.0.1", host.port(), "req", "out.dat"), -1);
     EXPECT_EQ(ErrLog(), std::vector<std::string>{"tranpak: recv stx:\\x0A"});
 }
@@ -74,7 +89,11 @@ TEST_F(HostileTest, HostileFieldTextIsEscapedInTheLog)
 {
     // A fixed N field (field 3) carrying a line feed and a fake stamp.
     std::string data = "\n[2026" + std::string(8, 'M');
-    std::string frame = "\x02" "0026" "0210" + Unhex("2000000000000001") + data + "\x03";
+    std::string frame =
+        "\x02"
+        "0026"
+        "0210" +
+        Unhex("2000000000000001") + data + "\x03";
     ScriptedPeer peer({Send(frame), Close()});
     int sock = ::SockConnect("127.0.0.1", peer.port());
     EXPECT_EQ(SockRecvMesg(sock, 0), -1);

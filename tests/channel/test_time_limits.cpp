@@ -82,14 +82,25 @@ int SendOn(int port)
 TEST_F(TimeLimitTest, APeerThatStallsFailsTheCallWithinTheLimit)
 {
     const LimitCase cases[] = {
-        {"receive, no answer", {Pause(1500)}, RecvOn, "tranpak: recv time limit of 1 s passed",
+        {"receive, no answer",
+         {Pause(1500)},
+         RecvOn,
+         "tranpak: recv time limit of 1 s passed",
          "tranpak: read mesg_head rc = 0"},
-        {"receive, trickled header", Trickle("\x02" "0048" "0"), RecvOn,
-         "tranpak: recv time limit of 1 s passed", "tranpak: read mesg_head rc = [3-4]"},
-        {"file fetch, trickled frame", Trickle("\x06" "20010"),
+        {"receive, trickled header",
+         Trickle("\x02"
+                 "0048"
+                 "0"),
+         RecvOn, "tranpak: recv time limit of 1 s passed", "tranpak: read mesg_head rc = [3-4]"},
+        {"file fetch, trickled frame",
+         Trickle("\x06"
+                 "20010"),
          [](int port) { return ::SockRecvBinFile("127.0.0.1", port, "req", "fetched.dat"); },
          "tranpak: recv time limit of 1 s passed", "tranpak: recv file_mesg_head rc:[3-4]"},
-        {"send, peer never reads", {Pause(1500)}, SendOn, "tranpak: send time limit of 1 s passed",
+        {"send, peer never reads",
+         {Pause(1500)},
+         SendOn,
+         "tranpak: send time limit of 1 s passed",
          "tranpak: write socket rc: [0-9]+, iPktLen: 54"},
         {"send, peer reads a byte at a time", SlowReader(), SendOn, "tranpak: send time limit of 1 s passed",
          "tranpak: write socket rc: [0-9]+, iPktLen: 54"},
@@ -112,7 +123,11 @@ TEST_F(TimeLimitTest, APeerThatStallsFailsTheCallWithinTheLimit)
 TEST_F(TimeLimitTest, WithoutLimitsASlowPeerIsWaitedFor)
 {
     ASSERT_EQ(InitWith(kExampleDefinitions), 0);
-    const std::string frame = "\x02" "0020" "0810" + Unhex("0000000000000001") + std::string(8, '\0') + "\x03";
+    const std::string frame =
+        "\x02"
+        "0020"
+        "0810" +
+        Unhex("0000000000000001") + std::string(8, '\0') + "\x03";
     ScriptedPeer peer({Pause(1500), Send(frame)});
     int sock = ::SockConnect("127.0.0.1", peer.port());
     auto start = Clock::now();
@@ -127,9 +142,19 @@ TEST_F(TimeLimitTest, ValuesOfTheSection)
         const char *value;
         int seconds;  // -1: Init8583 refuses the value
     } cases[] = {
-        {"10", 10},  {" 7 ", 7},    {"0", 0},    {"", 0},          {"86400", 86400},
-        {"86401", 86400}, {"99999999999999", 86400}, {"30s", -1}, {"thirty", -1},
-        {"-5", -1},  {"+5", -1},    {"1.5", -1}, {"1 0", -1},
+        {"10", 10},
+        {" 7 ", 7},
+        {"0", 0},
+        {"", 0},
+        {"86400", 86400},
+        {"86401", 86400},
+        {"99999999999999", 86400},
+        {"30s", -1},
+        {"thirty", -1},
+        {"-5", -1},
+        {"+5", -1},
+        {"1.5", -1},
+        {"1 0", -1},
     };
     for (const char *key : {"CONNECT", "SEND", "RECV", "TRANSFER"}) {
         for (const auto &c : cases) {
@@ -204,8 +229,8 @@ TEST_F(TimeLimitTest, ConnectLimitEndsAWaitingConnection)
         auto start = Clock::now();
         EXPECT_EQ(::SockConnect("127.0.0.1", listener.port()), -1);
         EXPECT_LT(SecondsSince(start), 2.0);
-        EXPECT_EQ(ErrLog(), std::vector<std::string>({"tranpak: connect time limit of 1 s passed",
-                                                      "tranpak: connect error"}));
+        EXPECT_EQ(ErrLog(),
+                  std::vector<std::string>({"tranpak: connect time limit of 1 s passed", "tranpak: connect error"}));
         char text[300];
         EXPECT_EQ(GetLastErrMesg(text, sizeof text), TRANPAK_ERR_TIME_LIMIT);
     }

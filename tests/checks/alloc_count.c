@@ -20,9 +20,21 @@ extern void *__libc_calloc(size_t, size_t);
 extern void *__libc_realloc(void *, size_t);
 
 static long g_allocs;
-void *malloc(size_t n) { ++g_allocs; return __libc_malloc(n); }
-void *calloc(size_t a, size_t b) { ++g_allocs; return __libc_calloc(a, b); }
-void *realloc(void *p, size_t n) { ++g_allocs; return __libc_realloc(p, n); }
+void *malloc(size_t n)
+{
+    ++g_allocs;
+    return __libc_malloc(n);
+}
+void *calloc(size_t a, size_t b)
+{
+    ++g_allocs;
+    return __libc_calloc(a, b);
+}
+void *realloc(void *p, size_t n)
+{
+    ++g_allocs;
+    return __libc_realloc(p, n);
+}
 
 static TpSession g_session;
 static TpSession g_other;
@@ -66,8 +78,9 @@ int main(void)
     if (mkdtemp(dir) == NULL || chdir(dir) != 0)
         return 2;
     WriteText("bitmap.txt", "PAN N 19,2 2\nPROCCODE N 6 3\nAMOUNT NF 12 4\nMAC B 8 64\n");
-    WriteText("settings.ini", "[Error Log File]\nERRFILE=errlog.txt\n[Bitmap Define File]\nBMPFILE=bitmap.txt\n"
-                              "[Com Timeout]\nCONNECT=2\nRECV=2\n");
+    WriteText("settings.ini",
+              "[Error Log File]\nERRFILE=errlog.txt\n[Bitmap Define File]\nBMPFILE=bitmap.txt\n"
+              "[Com Timeout]\nCONNECT=2\nRECV=2\n");
     g_settings.errFile = "errlog.txt";
     g_settings.bmpFile = "bitmap.txt";
     /* The one-time loads of the C library (time zone) happen here. */

@@ -22,8 +22,9 @@ namespace {
 const unsigned char kKey[8] = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
 
 // Every type, fixed and variable, and field 64.
-const char kDefs[] = "T ANS 12 2\nI NI 11 3\nF NF 12 4\nA A 10 5\nX AN 20,2 6\nN N 19,2 7\n"
-                     "B B 16 8\nV ANS 399,3 9\nL ANS 399 10\nMAC B 8 64\n";
+const char kDefs[] =
+    "T ANS 12 2\nI NI 11 3\nF NF 12 4\nA A 10 5\nX AN 20,2 6\nN N 19,2 7\n"
+    "B B 16 8\nV ANS 399,3 9\nL ANS 399 10\nMAC B 8 64\n";
 
 class ClearingTest : public ScratchTest {
 protected:
@@ -57,7 +58,9 @@ protected:
     {
         unsigned char frame[kFrameBufSize];
         int len = 0;
-        return BuildPacket(DefaultMesg(), DefaultDes(), frame, kKey, &len) == 0 ? std::string(reinterpret_cast<char *>(frame), len) : "";
+        return BuildPacket(DefaultMesg(), DefaultDes(), frame, kKey, &len) == 0
+                   ? std::string(reinterpret_cast<char *>(frame), len)
+                   : "";
     }
 };
 
@@ -88,7 +91,7 @@ TEST_F(ClearingTest, NoHistoryLeavesAnythingAfterResetMesg)
             for (unsigned char &b : bytes)
                 b = static_cast<unsigned char>(rng());
             std::string text = RandomText(rng, 300, "a1 -x\t9Z");
-            const void *value = field == 3 ? static_cast<const void *>(&number)
+            const void *value = field == 3   ? static_cast<const void *>(&number)
                                 : field == 4 ? static_cast<const void *>(&amount)
                                 : field == 8 ? static_cast<const void *>(bytes)
                                              : static_cast<const void *>(text.c_str());
@@ -126,8 +129,8 @@ TEST_F(ClearingTest, EachWayOfWritingARecordIsCleared)
     const unsigned char bytes[16] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 1, 2, 3, 4, 5, 6, 7};
     const std::string text = std::string(300, 'y');
     const std::vector<std::pair<int, const void *>> values = {
-        {2, "text"}, {3, &number}, {4, &amount}, {5, "Alpha"}, {6, "ab1"},
-        {7, "-77"},  {8, bytes},   {9, text.c_str() + 5},    {10, "last"}};
+        {2, "text"}, {3, &number}, {4, &amount},          {5, "Alpha"}, {6, "ab1"},
+        {7, "-77"},  {8, bytes},   {9, text.c_str() + 5}, {10, "last"}};
     for (const auto &[field, value] : values) {
         ResetMesg();
         ASSERT_EQ(SetCell(field, value), 0) << field;
@@ -331,7 +334,8 @@ TEST_F(ClearingTest, ReceivedContentChecksAgreeWithTheTextTests)
                 const int rc = UnpackMesg(DefaultMesg());
                 std::string want;
                 if (byte == 0)
-                    want = "tranpak: BMPCell[" + std::to_string(c.index) + "] holds a NUL byte at " + std::to_string(at);
+                    want =
+                        "tranpak: BMPCell[" + std::to_string(c.index) + "] holds a NUL byte at " + std::to_string(at);
                 else if (!c.passes(value.c_str()))
                     want = "tranpak: BMPCell[" + std::to_string(c.index) + "].buf: " + value + " not " + c.what;
                 EXPECT_EQ(rc, want.empty() ? 0 : -1) << c.what << " " << at << " " << byte;

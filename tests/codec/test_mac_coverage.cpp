@@ -87,7 +87,8 @@ protected:
         settings.errFile = "errlog.txt";
         settings.bmpFile = "bitmap.txt";
         auto s = std::make_unique<TpSession>();
-        if (TpInit8583With(s.get(), &settings) != 0 || TpSetMacAlgorithm(s.get(), a.algorithm, a.padding, a.keyLen) != 0 ||
+        if (TpInit8583With(s.get(), &settings) != 0 ||
+            TpSetMacAlgorithm(s.get(), a.algorithm, a.padding, a.keyLen) != 0 ||
             (covers != 0 && TpSetMacCovers(s.get(), covers) != 0))
             return nullptr;
         return s;
@@ -123,7 +124,8 @@ protected:
     static std::string MacOf(const Algorithm &a, const std::vector<unsigned char> &key, const std::string &bytes)
     {
         unsigned char mac[8];
-        if (TpMac(a.algorithm, a.padding, key.data(), a.keyLen, bytes.data(), static_cast<int>(bytes.size()), mac, 8) != 0)
+        if (TpMac(a.algorithm, a.padding, key.data(), a.keyLen, bytes.data(), static_cast<int>(bytes.size()), mac, 8) !=
+            0)
             return "refused";
         return std::string(reinterpret_cast<char *>(mac), 8);
     }
@@ -234,7 +236,8 @@ TEST_F(MacCoverageTest, FailedCheckLeavesTheReceivedMacInFieldSixtyFour)
             const std::string received = frame.substr(kMacAt, 8);
             // What the key gives for the bytes received: the valid MAC when
             // only the MAC was spoilt, else the MAC of the changed bytes.
-            const std::string covered = (a.algorithm == TP_MAC_LEGACY ? "" : "0200" + kBitmap) + frame.substr(17, kDataLen);
+            const std::string covered =
+                (a.algorithm == TP_MAC_LEGACY ? "" : "0200" + kBitmap) + frame.substr(17, kDataLen);
             const std::string computed = macSpoilt ? valid : MacOf(a, key, covered);
             ASSERT_NE(computed, received) << a.name << " " << spoilt;
             ASSERT_EQ(Check(receiver.get(), frame, key), -1) << a.name << " " << spoilt;
@@ -329,9 +332,11 @@ TEST_F(MacSectionTest, CoversIsReadAndRefusedWhereItCannotHold)
         {"[MAC]\nALGORITHM=AES-CMAC\n[Other]\nALGORTHM=x\n", "AES-CMAC 1 16 MESSAGE"},
         {"[MAC]\nALGORITHM=AES-CMAC\nCOVERS=ALL\n", "refused: tranpak: [MAC] COVERS=ALL is not MESSAGE or DATA"},
         {"[MAC]\nCOVERS=MESSAGE\n",
-         "refused: tranpak: [MAC] COVERS=MESSAGE is not taken by LEGACY, which covers the data area only (COVERS=DATA)"},
+         "refused: tranpak: [MAC] COVERS=MESSAGE is not taken by LEGACY, which covers the data area only "
+         "(COVERS=DATA)"},
         {"[MAC]\nALGORITHM=legacy\nCOVERS=message\n",
-         "refused: tranpak: [MAC] COVERS=message is not taken by LEGACY, which covers the data area only (COVERS=DATA)"},
+         "refused: tranpak: [MAC] COVERS=message is not taken by LEGACY, which covers the data area only "
+         "(COVERS=DATA)"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(Taken(c.lines), c.taken) << c.lines;

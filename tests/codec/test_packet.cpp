@@ -79,7 +79,7 @@ TEST_F(PacketTest, WorkedExampleFrameByteForByte)
     EXPECT_EQ(Hex(frame.data(), frame.size()), Hex(want.data(), want.size()));
     EXPECT_EQ(DefaultMesg().packet.len, 48);
     EXPECT_EQ(DefaultMesg().cells[63].used, 0);  // packing neither reads nor sets it
-    EXPECT_EQ(Build(), frame);            // packing twice gives the same frame
+    EXPECT_EQ(Build(), frame);                   // packing twice gives the same frame
 }
 
 // One field's definition and value, and the bytes it packs to (or the
@@ -238,7 +238,7 @@ TEST_F(PacketTest, RoundTripGivesTheSameValuesAndChecksTheMac)
     DefaultMesg().cells[0].buf[0] = 'X';  // make sure values come from the frame
     ASSERT_EQ(Receive(frame), 0) << LastErr();
     EXPECT_EQ(Field(0), "0200");
-    EXPECT_EQ(Field(1), "ab ");   // fixed text keeps its fill
+    EXPECT_EQ(Field(1), "ab ");  // fixed text keeps its fill
     EXPECT_EQ(Field(2), "some text           ");
     int iBack = 0;
     GetCell(3, &iBack);
@@ -291,8 +291,8 @@ const UnpackCase kUnpackCases[] = {
     {"empty variable field", kDefs, "0400000000000000", "00", 0, ""},
     {"bytes after the last field are ignored", kDefs, "2000000000000000", "000123trailing", 0, ""},
     {"field 1 unpacks like any other", "ONE AN 2 1\nMAC B 8 64\n", "8000000000000000", "x1", 0, ""},
-    {"field 64 arrives as raw bytes", kDefs, "0000000000000001", std::string("\0\x01\x02\x03\x04\x05\x06\x07", 8),
-     0, ""},
+    {"field 64 arrives as raw bytes", kDefs, "0000000000000001", std::string("\0\x01\x02\x03\x04\x05\x06\x07", 8), 0,
+     ""},
 };
 
 TEST_F(PacketTest, UnpackingChecksEachField)

@@ -85,7 +85,9 @@ TEST(MacFold, BlocksAndTheZeroFilledTail)
 {
     EXPECT_EQ(Fold(""), "00000000");
     EXPECT_EQ(Fold("00000000"), std::string(8, '\0'));  // a whole block, no extra zero block
-    std::string nine = "ABCDEFGH" "I";
+    std::string nine =
+        "ABCDEFGH"
+        "I";
     std::string manual = "00000000";
     for (int i = 0; i < 8; ++i)
         manual[i] ^= nine[i];
@@ -109,7 +111,8 @@ protected:
     void Receive(const std::string &covered, const std::string &key)
     {
         std::memcpy(DefaultMesg().packet.data, covered.data(), covered.size());
-        CalcMac(DefaultMesg(), DefaultDes(), reinterpret_cast<const unsigned char *>(key.data()), static_cast<int>(covered.size()));
+        CalcMac(DefaultMesg(), DefaultDes(), reinterpret_cast<const unsigned char *>(key.data()),
+                static_cast<int>(covered.size()));
         std::memcpy(DefaultMesg().packet.data + covered.size(), DefaultMesg().cells[63].buf, 8);
         DefaultMesg().packet.len = static_cast<int>(covered.size()) + 20;
         DefaultMesg().cells[63].used = 1;

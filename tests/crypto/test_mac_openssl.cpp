@@ -23,7 +23,7 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 constexpr int kLargestText = 2029;
-constexpr int kRounds = 1500;  // random keys and texts per algorithm, padding and key length
+constexpr int kRounds = 1500;         // random keys and texts per algorithm, padding and key length
 constexpr int kAesPathRounds = 1000;  // per AES path and key length
 
 DES_key_schedule Schedule(const unsigned char *key)
@@ -110,7 +110,9 @@ Bytes Cmac(const Bytes &key, const Bytes &data, bool aes)
 
 Bytes AesEcb(const Bytes &key, const Bytes &block)
 {
-    const EVP_CIPHER *cipher = key.size() == 16 ? EVP_aes_128_ecb() : key.size() == 24 ? EVP_aes_192_ecb() : EVP_aes_256_ecb();
+    const EVP_CIPHER *cipher = key.size() == 16   ? EVP_aes_128_ecb()
+                               : key.size() == 24 ? EVP_aes_192_ecb()
+                                                  : EVP_aes_256_ecb();
     EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
     unsigned char out[32];
     int outLen = 0;
@@ -251,8 +253,8 @@ TEST(MacAgainstOpenSsl, KeyCheckValuesAgree)
             // A single DES key's CMAC is triple DES with three equal keys.
             Bytes tripled = key;
             if (c.keyLen == 8)
-                tripled.insert(tripled.end(), {key[0], key[1], key[2], key[3], key[4], key[5], key[6], key[7],
-                                               key[0], key[1], key[2], key[3], key[4], key[5], key[6], key[7]});
+                tripled.insert(tripled.end(), {key[0], key[1], key[2], key[3], key[4], key[5], key[6], key[7], key[0],
+                                               key[1], key[2], key[3], key[4], key[5], key[6], key[7]});
             const Bytes cmac = Cmac(tripled, Bytes(zeros.begin(), zeros.begin() + static_cast<long>(block)), aes);
             EXPECT_EQ(Hex(kcv, block), Hex(cmac.data(), cmac.size())) << c.name;
         }

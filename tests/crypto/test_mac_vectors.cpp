@@ -14,7 +14,7 @@
 #include <vector>
 
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
-#include <cpuid.h>
+#  include <cpuid.h>
 #endif
 
 namespace tranpak::test {
@@ -181,13 +181,15 @@ TEST(MacVectors, PaddingMethodsAtBlockEdges)
 {
     const std::string key = Unhex(kKK);
     const std::string zeros(8, '\0');
-    EXPECT_EQ(Mac(TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD1, key, "", 8), Mac(TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD1, key, zeros, 8));
+    EXPECT_EQ(Mac(TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD1, key, "", 8),
+              Mac(TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD1, key, zeros, 8));
     EXPECT_EQ(Mac(TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD1, key, "ABC", 8),
               Mac(TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD1, key, std::string("ABC\0\0\0\0\0", 8), 8));
     EXPECT_EQ(Mac(TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD2, key, "", 8),
               Mac(TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD1, key, std::string("\x80\0\0\0\0\0\0\0", 8), 8));
-    EXPECT_EQ(Mac(TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD2, key, kAll, 8),
-              Mac(TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD1, key, std::string(kAll) + std::string("\x80\0\0\0\0\0\0\0", 8), 8));
+    EXPECT_EQ(
+        Mac(TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD2, key, kAll, 8),
+        Mac(TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD1, key, std::string(kAll) + std::string("\x80\0\0\0\0\0\0\0", 8), 8));
     // A 24-byte key whose third part is the first is the 16-byte key.
     EXPECT_EQ(Mac(TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD2, key + key.substr(0, 8), kIt, 8),
               Mac(TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD2, key, kIt, 8));
@@ -249,7 +251,8 @@ TEST(MacArguments, WrongArgumentsAreRefusedAndNothingIsWritten)
         unsigned char mac[20];
         std::memset(mac, 0xEE, sizeof mac);
         const void *k = c.nullKey ? nullptr : key.data();
-        EXPECT_EQ(TpMac(c.algorithm, c.padding, k, c.keyLen, c.data, c.dataLen, c.nullMac ? nullptr : mac, c.macLen), -1)
+        EXPECT_EQ(TpMac(c.algorithm, c.padding, k, c.keyLen, c.data, c.dataLen, c.nullMac ? nullptr : mac, c.macLen),
+                  -1)
             << c.what;
         EXPECT_EQ(Hex(mac, sizeof mac), Hex(std::string(20, '\xEE').data(), 20)) << c.what;
         EXPECT_EQ(TpKeyCheckValue(TP_KCV_ENCRYPT_ZEROS, c.algorithm, k, c.keyLen, mac, 3), c.kcv) << c.what;

@@ -45,8 +45,8 @@ TEST_F(DiagTest, ErrorLogLineIsStampAndMessage)
     std::smatch m;
     ASSERT_TRUE(std::regex_search(text, m, line));
     EXPECT_EQ(m[1], "tranpak: BMPCell[7] undefined");
-    EXPECT_EQ(ErrLog(), (std::vector<std::string>{"tranpak: BMPCell[7] undefined",
-                                                  "tranpak: ReadBMPFile() open BMPfile fail"}));
+    EXPECT_EQ(ErrLog(),
+              (std::vector<std::string>{"tranpak: BMPCell[7] undefined", "tranpak: ReadBMPFile() open BMPfile fail"}));
 }
 
 TEST_F(DiagTest, ErrorLogWithoutUsablePathWritesNothing)
@@ -116,20 +116,20 @@ TEST_F(DiagTest, CardNumbersAreMaskedHoweverWritten)
     const struct {
         const char *value, *shown;
     } cases[] = {
-        {"1234567890123", "*********0123"},                                 // 13 digits
-        {"4761739001010119123", "***************9123"},                     // 19
-        {"12345678901234567890", "****************7890"},                   // 20
-        {"1234567890123456789012345", "*********************2345"},         // 25
-        {"123456789012", "123456789012"},                                   // 12 stay
-        {"4761 7390 0101 0119", "**** **** **** 0119"},                     // 4-4-4-4, blanks
-        {"4761-7390-0101-0119", "****-****-****-0119"},                     // with '-'
-        {"4761-7390 0101-0119", "****-**** ****-0119"},                     // mixed
-        {"3782 822463 10005", "**** ****** *0005"},                         // 4-6-5
+        {"1234567890123", "*********0123"},                          // 13 digits
+        {"4761739001010119123", "***************9123"},              // 19
+        {"12345678901234567890", "****************7890"},            // 20
+        {"1234567890123456789012345", "*********************2345"},  // 25
+        {"123456789012", "123456789012"},                            // 12 stay
+        {"4761 7390 0101 0119", "**** **** **** 0119"},              // 4-4-4-4, blanks
+        {"4761-7390-0101-0119", "****-****-****-0119"},              // with '-'
+        {"4761-7390 0101-0119", "****-**** ****-0119"},              // mixed
+        {"3782 822463 10005", "**** ****** *0005"},                  // 4-6-5
         {"3782-822463-10005", "****-******-*0005"},
-        {"4761 7390 0101 0119 123", "**** **** **** ***9 123"},              // 19 in groups
-        {"4761 7390 0101", "4761 7390 0101"},                               // 12 in groups stay
-        {"1234 5678 9012 3456 7890", "1234 5678 9012 3456 7890"},           // 20 in groups stay
-        {"1234 12345678901234567", "1234 *************4567"},               // a long run on its own
+        {"4761 7390 0101 0119 123", "**** **** **** ***9 123"},    // 19 in groups
+        {"4761 7390 0101", "4761 7390 0101"},                      // 12 in groups stay
+        {"1234 5678 9012 3456 7890", "1234 5678 9012 3456 7890"},  // 20 in groups stay
+        {"1234 12345678901234567", "1234 *************4567"},      // a long run on its own
         {"at 4761 7390 0101 0119.", "at **** **** **** 0119."},
         {"2026-12-06 20:45:07", "2026-12-06 20:45:07"},
         {"-4761739001010119", "-************0119"},
@@ -153,16 +153,17 @@ TEST_F(DiagTest, TheDetailIsKeptApartFromTheLogLine)
         const char *detail;
         int osError, line;
     } cases[] = {
-        {"given", [] { WriteErrLog(DefaultMesg().Log().Detail(ErrDetail("what %d", 1), 2, 3), kErrArgument, "tranpak: x"); },
+        {"given",
+         [] { WriteErrLog(DefaultMesg().Log().Detail(ErrDetail("what %d", 1), 2, 3), kErrArgument, "tranpak: x"); },
          "what 1", 2, 3},
         {"none: the line without its prefix",
          [] { WriteErrLog(DefaultMesg().Log(), kErrArgument, "tranpak: BMPCell[%d] undefined\n", 7); },
          "BMPCell[7] undefined", 0, 0},
         {"control bytes escaped",
-         [] { WriteErrLog(DefaultMesg().Log().Detail(ErrDetail("host a\nb")), kErrConnect, "tranpak: x"); }, "host a\\x0Ab",
-         0, 0},
-        {"an empty one is none", [] { WriteErrLog(DefaultMesg().Log().Detail(ErrDetail("%s", "")), kErrConnect, "tranpak: y"); },
-         "y", 0, 0},
+         [] { WriteErrLog(DefaultMesg().Log().Detail(ErrDetail("host a\nb")), kErrConnect, "tranpak: x"); },
+         "host a\\x0Ab", 0, 0},
+        {"an empty one is none",
+         [] { WriteErrLog(DefaultMesg().Log().Detail(ErrDetail("%s", "")), kErrConnect, "tranpak: y"); }, "y", 0, 0},
     };
     for (const auto &c : cases) {
         last = tranpak::LastErr{};
@@ -173,8 +174,8 @@ TEST_F(DiagTest, TheDetailIsKeptApartFromTheLogLine)
     }
     // Only the lines of the log file: no detail is written there.
     // (A format that ends in a line feed leaves an empty line after its own.)
-    EXPECT_EQ(ErrLog(),
-              (std::vector<std::string>{"tranpak: x", "tranpak: BMPCell[7] undefined", "", "tranpak: x", "tranpak: y"}));
+    EXPECT_EQ(ErrLog(), (std::vector<std::string>{"tranpak: x", "tranpak: BMPCell[7] undefined", "", "tranpak: x",
+                                                  "tranpak: y"}));
 
     // A long detail is cut after 255 characters, never inside an \xHH nor
     // leaving the first digits of a card number the cut splits in clear.
@@ -211,7 +212,11 @@ TraceBlock ReadOnlyBlock()
 
 TEST_F(DiagTest, TraceOfTheExamplePacket)
 {
-    std::string bytes = "\x02" "0015HELLO WORLD" "\x03" + std::string(1, '\0') + "\xFF\x7F";
+    std::string bytes =
+        "\x02"
+        "0015HELLO WORLD"
+        "\x03" +
+        std::string(1, '\0') + "\xFF\x7F";
     ASSERT_EQ(bytes.size(), 20u);
     WriteComTrace(DefaultMesg().settings.ctracefile, "send mesg body", bytes.data(), 20);
     TraceBlock b = ReadOnlyBlock();
@@ -219,8 +224,10 @@ TEST_F(DiagTest, TraceOfTheExamplePacket)
         << b.header;
     EXPECT_EQ(b.body,
               "0000 : 02-30-30-31 35-48-45-4C 4C-4F-20-57 4F-52-4C-44 || .0015HELLO WORLD\n"
-              "0016 : 03-00-FF-7F" + std::string(36, ' ') + " || ...." + std::string(12, ' ') + "\n"
-              "\n");
+              "0016 : 03-00-FF-7F" +
+                  std::string(36, ' ') + " || ...." + std::string(12, ' ') +
+                  "\n"
+                  "\n");
 }
 
 TEST_F(DiagTest, TraceLineWidthsAndOffsets)
@@ -267,7 +274,10 @@ TEST_F(DiagTest, TraceHeaderWidensForFourDigitCounts)
 
 TEST_F(DiagTest, ConsecutiveBlocksAreSeparatedByTwoEmptyLines)
 {
-    WriteComTrace(DefaultMesg().settings.ctracefile, "recv mesg head", "\x02" "0048", 5);
+    WriteComTrace(DefaultMesg().settings.ctracefile, "recv mesg head",
+                  "\x02"
+                  "0048",
+                  5);
     WriteComTrace(DefaultMesg().settings.ctracefile, "recv mesg data", "x", 1);
     std::string text = ReadTextFile("ctrace.txt");
     EXPECT_NE(text.find(" || .0048" + std::string(11, ' ') + "\n\n\n{"), std::string::npos) << text;

@@ -100,7 +100,8 @@ static void Exchange(const struct Tranpak *tp, struct Peer *peer)
     CHECK(tp->CheckMesgMac(kKey) == 0);
     CHECK(tp->CheckMesgMac(other_key) == -1);
     char reason[64];
-    CHECK(tp->GetLastErrMesg(reason, sizeof reason) == 7 /* TRANPAK_ERR_MAC */ && strcmp(reason, "tranpak: mac check error") == 0);
+    CHECK(tp->GetLastErrMesg(reason, sizeof reason) == 7 /* TRANPAK_ERR_MAC */ &&
+          strcmp(reason, "tranpak: mac check error") == 0);
     CHECK(tp->GetCell(0, text) == 0 && strcmp(text, "0210") == 0);
     CHECK(tp->GetCell(2, text) == 0 && strcmp(text, pan) == 0);
     CHECK(tp->GetCell(38, text) == 0 && strcmp(text, "A1B2C3") == 0);
@@ -214,8 +215,8 @@ static void Macs(const struct Tranpak *tp)
     CHECK(tp->TpMac(3, 1, kk, 16, frame + 17, 6, mac, 8) == 0 && memcmp(mac, frame + 23, 8) == 0);
     {
         int algorithm = -1, padding = -1, keyLen = -1, covers = -1;
-        CHECK(tp->TpGetMacAlgorithm(s, &algorithm, &padding, &keyLen, &covers) == 0 && algorithm == 3 &&
-              padding == 1 && keyLen == 16 && covers == 2);
+        CHECK(tp->TpGetMacAlgorithm(s, &algorithm, &padding, &keyLen, &covers) == 0 && algorithm == 3 && padding == 1 &&
+              keyLen == 16 && covers == 2);
     }
     CHECK(tp->TpWipe(s) == 0);
 }
@@ -284,12 +285,12 @@ int main(int argc, char **argv)
 
     struct Tranpak tp;
     int missing = 0;
-#define TRANPAK_LOOK_UP(ret, name, params)                                    \
-    tp.name = (name##_fn)(void (*)(void))GetProcAddress(dll, #name);          \
-    if (tp.name == NULL) {                                                    \
-        printf("FAIL: GetProcAddress(\"%s\") found nothing\n", #name);        \
-        ++missing;                                                            \
-    }
+#define TRANPAK_LOOK_UP(ret, name, params)                         \
+  tp.name = (name##_fn)(void (*)(void))GetProcAddress(dll, #name); \
+  if (tp.name == NULL) {                                           \
+    printf("FAIL: GetProcAddress(\"%s\") found nothing\n", #name); \
+    ++missing;                                                     \
+  }
     TRANPAK_EXPORTS(TRANPAK_LOOK_UP)
 #undef TRANPAK_LOOK_UP
     if (missing > 0)

@@ -18,16 +18,16 @@ enum PeerStep {
 enum { PEER_BUF = 8192 };
 
 struct Peer {
-    void *playing;              /* the test peer of the step under way */
+    void *playing; /* the test peer of the step under way */
     int port;
     enum PeerStep step;
-    int ok;                     /* the last step went through as expected */
-    char frame[PEER_BUF];       /* the last message frame read */
+    int ok;               /* the last step went through as expected */
+    char frame[PEER_BUF]; /* the last message frame read */
     int frame_len;
-    char reply[PEER_BUF];       /* the frame PEER_EXCHANGE answers with */
+    char reply[PEER_BUF]; /* the frame PEER_EXCHANGE answers with */
     int reply_len;
-    char request[1100];         /* the last file request text */
-    char data[PEER_BUF];        /* bytes stored by a send, or to serve on a fetch */
+    char request[1100];  /* the last file request text */
+    char data[PEER_BUF]; /* bytes stored by a send, or to serve on a fetch */
     int data_len;
 };
 

@@ -12,8 +12,8 @@ __asm__(
     "    pushl %ebx\n"
     "    pushl %esi\n"
     "    pushl %edi\n"
-    "    movl 12(%ebp), %ecx\n"      /* nargs */
-    "    movl 16(%ebp), %esi\n"      /* args */
+    "    movl 12(%ebp), %ecx\n" /* nargs */
+    "    movl 16(%ebp), %esi\n" /* args */
     "1:  testl %ecx, %ecx\n"
     "    jz 2f\n"
     "    decl %ecx\n"
@@ -22,7 +22,7 @@ __asm__(
     "2:  movl %esp, %edi\n"
     "    call *8(%ebp)\n"
     "    movl %esp, %ecx\n"
-    "    subl %edi, %ecx\n"          /* bytes the callee popped */
+    "    subl %edi, %ecx\n" /* bytes the callee popped */
     "    movl 20(%ebp), %edx\n"
     "    movl %ecx, (%edx)\n"
     "    leal -12(%ebp), %esp\n"

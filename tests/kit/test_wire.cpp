@@ -29,26 +29,42 @@ std::string Bytes(const unsigned char *p, int n) { return std::string(reinterpre
 const unsigned char *U(const std::string &s) { return reinterpret_cast<const unsigned char *>(s.data()); }
 
 // A Packet of len 48 (the worked example's size) with any content.
-std::string Packet48(char stop = '\x03') { return "\x02" "0048" "0210" + std::string(44, 'd') + std::string(1, stop); }
+std::string Packet48(char stop = '\x03')
+{
+    return "\x02"
+           "0048"
+           "0210" +
+           std::string(44, 'd') + std::string(1, stop);
+}
 
 TEST(WireHeads, AreWrittenAsTheyTravel)
 {
     unsigned char head[wire::kFileHeadSize];
     wire::PutPacketHead(head, 48);
-    EXPECT_EQ(Bytes(head, wire::kPacketHeadSize), "\x02" "0048");
+    EXPECT_EQ(Bytes(head, wire::kPacketHeadSize),
+              "\x02"
+              "0048");
     wire::PutPacketHead(head, 2041);
-    EXPECT_EQ(Bytes(head, wire::kPacketHeadSize), "\x02" "2041");
+    EXPECT_EQ(Bytes(head, wire::kPacketHeadSize),
+              "\x02"
+              "2041");
     wire::PutFileHead(head, wire::kFileData, 3);
-    EXPECT_EQ(Bytes(head, wire::kFileHeadSize), "\x06" "20003");
+    EXPECT_EQ(Bytes(head, wire::kFileHeadSize),
+              "\x06"
+              "20003");
     wire::PutFileHead(head, wire::kFileEnd, 0);
-    EXPECT_EQ(Bytes(head, wire::kFileHeadSize), "\x06" "40000");
+    EXPECT_EQ(Bytes(head, wire::kFileHeadSize),
+              "\x06"
+              "40000");
     wire::PutFileHead(head, wire::kFileData, 1024);
-    EXPECT_EQ(Bytes(head, wire::kFileHeadSize), "\x06" "21024");
+    EXPECT_EQ(Bytes(head, wire::kFileHeadSize),
+              "\x06"
+              "21024");
     const struct {
         const char *digits;
         int value;
-    } reads[] = {{"0000", 0}, {"0048", 48}, {"9999", 9999}, {"12a4", -1}, {" 048", -1}, {"+048", -1}, {"-001", -1},
-                 {"00/0", -1}, {"00:0", -1}};
+    } reads[] = {{"0000", 0},  {"0048", 48}, {"9999", 9999}, {"12a4", -1}, {" 048", -1},
+                 {"+048", -1}, {"-001", -1}, {"00/0", -1},   {"00:0", -1}};
     for (const auto &r : reads)
         EXPECT_EQ(wire::ReadDigits(reinterpret_cast<const unsigned char *>(r.digits)), r.value) << r.digits;
 }
@@ -73,42 +89,117 @@ const Status kNeed = Status::kNeedMore, kDone = Status::kComplete, kBad = Status
 std::vector<ScanCase> ScanCases()
 {
     const std::string p = Packet48();
-    const std::string smallest = "\x02" "0020" "0810" + std::string(16, 'm') + "\x03";
+    const std::string smallest =
+        "\x02"
+        "0020"
+        "0810" +
+        std::string(16, 'm') + "\x03";
     return {
         {"packet: nothing", Kind::kPacket, "", kNeed, Fault::kNone, 26, -1, Kind::kPacket, 0},
         {"packet: start byte", Kind::kPacket, "\x02", kNeed, Fault::kNone, 26, -1, Kind::kPacket, 1},
-        {"packet: start 0x82", Kind::kPacket, "\x82" "0048", kBad, Fault::kStart, 0, -1, Kind::kPacket, 1},
-        {"packet: three digits", Kind::kPacket, "\x02" "004", kNeed, Fault::kNone, 26, -1, Kind::kPacket, 4},
-        {"packet: head", Kind::kPacket, "\x02" "0048", kNeed, Fault::kNone, 54, 48, Kind::kPacket, 5},
+        {"packet: start 0x82", Kind::kPacket,
+         "\x82"
+         "0048",
+         kBad, Fault::kStart, 0, -1, Kind::kPacket, 1},
+        {"packet: three digits", Kind::kPacket,
+         "\x02"
+         "004",
+         kNeed, Fault::kNone, 26, -1, Kind::kPacket, 4},
+        {"packet: head", Kind::kPacket,
+         "\x02"
+         "0048",
+         kNeed, Fault::kNone, 54, 48, Kind::kPacket, 5},
         {"packet: all but the stop", Kind::kPacket, p.substr(0, 53), kNeed, Fault::kNone, 54, 48, Kind::kPacket, 53},
         {"packet: whole", Kind::kPacket, p, kDone, Fault::kNone, 54, 48, Kind::kPacket, 54},
         {"packet: whole, the next behind it", Kind::kPacket, p + p.substr(0, 30), kDone, Fault::kNone, 54, 48,
          Kind::kPacket, 54},
         {"packet: stop 0x07", Kind::kPacket, Packet48('\x07') + "\x02", kBad, Fault::kStop, 0, 48, Kind::kPacket, 54},
         {"packet: len 20", Kind::kPacket, smallest, kDone, Fault::kNone, 26, 20, Kind::kPacket, 26},
-        {"packet: len 19", Kind::kPacket, "\x02" "0019" + std::string(30, '0'), kBad, Fault::kShort, 0, 19,
-         Kind::kPacket, 5},
-        {"packet: len 2047", Kind::kPacket, "\x02" "2047" "0200", kNeed, Fault::kNone, 2053, 2047, Kind::kPacket, 9},
-        {"packet: len 2048", Kind::kPacket, "\x02" "2048" "0200", kBad, Fault::kLong, 0, 2048, Kind::kPacket, 5},
-        {"packet: len 12a4", Kind::kPacket, "\x02" "12a4", kBad, Fault::kDigits, 0, -1, Kind::kPacket, 5},
-        {"packet: len with a blank", Kind::kPacket, "\x02" " 048", kBad, Fault::kDigits, 0, -1, Kind::kPacket, 5},
-        {"packet: len with a sign", Kind::kPacket, "\x02" "+048", kBad, Fault::kDigits, 0, -1, Kind::kPacket, 5},
+        {"packet: len 19", Kind::kPacket,
+         "\x02"
+         "0019" +
+             std::string(30, '0'),
+         kBad, Fault::kShort, 0, 19, Kind::kPacket, 5},
+        {"packet: len 2047", Kind::kPacket,
+         "\x02"
+         "2047"
+         "0200",
+         kNeed, Fault::kNone, 2053, 2047, Kind::kPacket, 9},
+        {"packet: len 2048", Kind::kPacket,
+         "\x02"
+         "2048"
+         "0200",
+         kBad, Fault::kLong, 0, 2048, Kind::kPacket, 5},
+        {"packet: len 12a4", Kind::kPacket,
+         "\x02"
+         "12a4",
+         kBad, Fault::kDigits, 0, -1, Kind::kPacket, 5},
+        {"packet: len with a blank", Kind::kPacket,
+         "\x02"
+         " 048",
+         kBad, Fault::kDigits, 0, -1, Kind::kPacket, 5},
+        {"packet: len with a sign", Kind::kPacket,
+         "\x02"
+         "+048",
+         kBad, Fault::kDigits, 0, -1, Kind::kPacket, 5},
         {"file: nothing", Kind::kFile, "", kNeed, Fault::kNone, 6, -1, Kind::kFile, 0},
-        {"file: start and type", Kind::kFile, "\x06" "2", kNeed, Fault::kNone, 6, -1, Kind::kFile, 2},
-        {"file: start 0x07", Kind::kFile, "\x07" "20003", kBad, Fault::kStart, 0, -1, Kind::kFile, 1},
-        {"file: head", Kind::kFile, "\x06" "20003", kNeed, Fault::kNone, 9, 3, Kind::kFile, 6},
-        {"file: whole", Kind::kFile, "\x06" "20003" "abc", kDone, Fault::kNone, 9, 3, Kind::kFile, 9},
-        {"file: end frame, the next behind it", Kind::kFile, "\x06" "40000" "\x06" "4", kDone, Fault::kNone, 6, 0,
-         Kind::kFile, 6},
-        {"file: body 1024", Kind::kFile, "\x06" "21024" "x", kNeed, Fault::kNone, 1030, 1024, Kind::kFile, 7},
-        {"file: body 1025", Kind::kFile, "\x06" "21025" "x", kBad, Fault::kLong, 0, 1025, Kind::kFile, 6},
-        {"file: length -001", Kind::kFile, "\x06" "2-001" "x", kBad, Fault::kDigits, 0, -1, Kind::kFile, 6},
-        {"file: length with a blank", Kind::kFile, "\x06" "2 003" "xyz", kBad, Fault::kDigits, 0, -1, Kind::kFile, 6},
+        {"file: start and type", Kind::kFile,
+         "\x06"
+         "2",
+         kNeed, Fault::kNone, 6, -1, Kind::kFile, 2},
+        {"file: start 0x07", Kind::kFile,
+         "\x07"
+         "20003",
+         kBad, Fault::kStart, 0, -1, Kind::kFile, 1},
+        {"file: head", Kind::kFile,
+         "\x06"
+         "20003",
+         kNeed, Fault::kNone, 9, 3, Kind::kFile, 6},
+        {"file: whole", Kind::kFile,
+         "\x06"
+         "20003"
+         "abc",
+         kDone, Fault::kNone, 9, 3, Kind::kFile, 9},
+        {"file: end frame, the next behind it", Kind::kFile,
+         "\x06"
+         "40000"
+         "\x06"
+         "4",
+         kDone, Fault::kNone, 6, 0, Kind::kFile, 6},
+        {"file: body 1024", Kind::kFile,
+         "\x06"
+         "21024"
+         "x",
+         kNeed, Fault::kNone, 1030, 1024, Kind::kFile, 7},
+        {"file: body 1025", Kind::kFile,
+         "\x06"
+         "21025"
+         "x",
+         kBad, Fault::kLong, 0, 1025, Kind::kFile, 6},
+        {"file: length -001", Kind::kFile,
+         "\x06"
+         "2-001"
+         "x",
+         kBad, Fault::kDigits, 0, -1, Kind::kFile, 6},
+        {"file: length with a blank", Kind::kFile,
+         "\x06"
+         "2 003"
+         "xyz",
+         kBad, Fault::kDigits, 0, -1, Kind::kFile, 6},
         // The type is the caller's to judge.
-        {"file: type 9", Kind::kFile, "\x06" "90001" "z", kDone, Fault::kNone, 7, 1, Kind::kFile, 7},
+        {"file: type 9", Kind::kFile,
+         "\x06"
+         "90001"
+         "z",
+         kDone, Fault::kNone, 7, 1, Kind::kFile, 7},
         {"any: nothing", Kind::kAny, "", kNeed, Fault::kNone, 6, -1, Kind::kAny, 0},
         {"any: a Packet", Kind::kAny, p, kDone, Fault::kNone, 54, 48, Kind::kPacket, 54},
-        {"any: a file frame", Kind::kAny, "\x06" "1" "0002" "rq", kDone, Fault::kNone, 8, 2, Kind::kFile, 8},
+        {"any: a file frame", Kind::kAny,
+         "\x06"
+         "1"
+         "0002"
+         "rq",
+         kDone, Fault::kNone, 8, 2, Kind::kFile, 8},
         {"any: 0x41", Kind::kAny, "A0048", kBad, Fault::kStart, 0, -1, Kind::kAny, 1},
     };
 }
@@ -160,7 +251,13 @@ TEST(WireReader, PiecesOfAnySizeGiveTheSameFrameAndTakeNoBytePastIt)
 
 TEST(WireReader, ReadsFramesOneAfterAnotherFromOneStream)
 {
-    const std::string frames[] = {Packet48(), "\x06" "20003" "abc", "\x06" "40000", Packet48()};
+    const std::string frames[] = {Packet48(),
+                                  "\x06"
+                                  "20003"
+                                  "abc",
+                                  "\x06"
+                                  "40000",
+                                  Packet48()};
     std::string stream;
     for (const std::string &f : frames)
         stream += f;
@@ -219,22 +316,71 @@ int ConnectTo(int port)
 TEST(WireSocket, ReadsOneFrameWithinItsTimeAndLeavesTheNext)
 {
     const std::string p = Packet48();
-    const std::string next = "\x02" "0020" "0810";
+    const std::string next =
+        "\x02"
+        "0020"
+        "0810";
     using wire::End;
     const SocketCase cases[] = {
-        {"whole, the next behind it", {Send(p + next), ReadToEnd()}, Kind::kPacket, 0, End::kFrame, Fault::kNone, p,
+        {"whole, the next behind it",
+         {Send(p + next), ReadToEnd()},
+         Kind::kPacket,
+         0,
+         End::kFrame,
+         Fault::kNone,
+         p,
          next},
-        {"in pieces", {Send(p.substr(0, 3)), Pause(50), Send(p.substr(3, 30)), Pause(50), Send(p.substr(33) + next),
-                       ReadToEnd()},
-         Kind::kPacket, 5000, End::kFrame, Fault::kNone, p, next},
-        {"file frame, the end frame behind it", {Send("\x06" "20003" "abc" "\x06" "40000"), ReadToEnd()}, Kind::kAny,
-         0, End::kFrame, Fault::kNone, "\x06" "20003" "abc", "\x06" "40000"},
-        {"closed mid-frame", {Send(p.substr(0, 3)), Close()}, Kind::kPacket, 5000, End::kClosed, Fault::kNone,
-         p.substr(0, 3), ""},
-        {"bad length", {Send("\x02" "0019"), ReadToEnd()}, Kind::kPacket, 5000, End::kBad, Fault::kShort,
-         "\x02" "0019", ""},
-        {"time passes", {Send(p.substr(0, 10)), Pause(3000)}, Kind::kPacket, 300, End::kTimedOut, Fault::kNone,
-         p.substr(0, 10), ""},
+        {"in pieces",
+         {Send(p.substr(0, 3)), Pause(50), Send(p.substr(3, 30)), Pause(50), Send(p.substr(33) + next), ReadToEnd()},
+         Kind::kPacket,
+         5000,
+         End::kFrame,
+         Fault::kNone,
+         p,
+         next},
+        {"file frame, the end frame behind it",
+         {Send("\x06"
+               "20003"
+               "abc"
+               "\x06"
+               "40000"),
+          ReadToEnd()},
+         Kind::kAny,
+         0,
+         End::kFrame,
+         Fault::kNone,
+         "\x06"
+         "20003"
+         "abc",
+         "\x06"
+         "40000"},
+        {"closed mid-frame",
+         {Send(p.substr(0, 3)), Close()},
+         Kind::kPacket,
+         5000,
+         End::kClosed,
+         Fault::kNone,
+         p.substr(0, 3),
+         ""},
+        {"bad length",
+         {Send("\x02"
+               "0019"),
+          ReadToEnd()},
+         Kind::kPacket,
+         5000,
+         End::kBad,
+         Fault::kShort,
+         "\x02"
+         "0019",
+         ""},
+        {"time passes",
+         {Send(p.substr(0, 10)), Pause(3000)},
+         Kind::kPacket,
+         300,
+         End::kTimedOut,
+         Fault::kNone,
+         p.substr(0, 10),
+         ""},
     };
     for (const SocketCase &c : cases) {
         ScriptedPeer peer(c.peer);
@@ -287,7 +433,10 @@ TEST_F(WireReceiveTest, AFrameIsTakenWholeOrInPartsAndNeverPastItsEnd)
         int len = 0;
         ASSERT_EQ(PackFrame(DefaultMesg(), DefaultDes(), key, frame, sizeof frame, &len), 0) << LastErr();
         const std::string reply = Bytes(frame, len);
-        const std::string next = "\x02" "0020" "08";
+        const std::string next =
+            "\x02"
+            "0020"
+            "08";
         const std::vector<std::vector<PeerStep>> peers = {
             {Send(reply + next), ReadToEnd()},
             {Send(reply.substr(0, 5)), Pause(100), Send(reply.substr(5) + next), ReadToEnd()},
@@ -306,8 +455,8 @@ TEST_F(WireReceiveTest, AFrameIsTakenWholeOrInPartsAndNeverPastItsEnd)
             GetCell(0, type);
             EXPECT_STREQ(type, "0210") << name;
             EXPECT_EQ(::CheckMesgMac(key), 0) << name;
-            EXPECT_EQ(TraceLabels(), (std::vector<std::pair<std::string, int>>{{"recv mesg head", 5},
-                                                                                {"recv mesg data", len - 5}}))
+            EXPECT_EQ(TraceLabels(),
+                      (std::vector<std::pair<std::string, int>>{{"recv mesg head", 5}, {"recv mesg data", len - 5}}))
                 << name;
             unsigned char rest[16] = {};
             EXPECT_EQ(RecvAll(sock, rest, static_cast<int>(next.size())), static_cast<int>(next.size())) << name;

@@ -38,8 +38,8 @@ TEST_F(DefinitionFileTest, ExampleFileFillsExactlyItsRecords)
 {
     ASSERT_EQ(InitWith(kExampleDefinitions), 0);
     const Record want[] = {
-        {1, "PAN", 5, 19, 2},      {2, "PROCCODE", 5, 6, 0}, {3, "AMOUNT", 2, 12, 0},
-        {40, "TERMID", 0, 8, 0},   {47, "ADDDATA", 0, 120, 3}, {63, "MAC", 6, 8, 0},
+        {1, "PAN", 5, 19, 2},    {2, "PROCCODE", 5, 6, 0},   {3, "AMOUNT", 2, 12, 0},
+        {40, "TERMID", 0, 8, 0}, {47, "ADDDATA", 0, 120, 3}, {63, "MAC", 6, 8, 0},
     };
     for (const Record &r : want)
         ExpectRecord(r);
@@ -110,7 +110,9 @@ const LineCase kLineCases[] = {
     {"X AN 10 65", -1, "tranpak: InitOntCell() cellpos error (pos = 65)", {63, "", 0, 0, 0}},
     {"X AN 10 -3", -1, "tranpak: InitOntCell() cellpos error (pos = -3)", {0, "", 0, 0, 0}},
     {"ABCDEFGHIJKLMNOPQRSTUVWXYZ123 AN 10 5", 0, "", {4, "ABCDEFGHIJKLMNOPQRSTUVWXYZ123", 4, 10, 0}},
-    {"ABCDEFGHIJKLMNOPQRSTUVWXYZ1234 AN 10 5", -1, "tranpak: InitOntCell() cellname too long (len = 30)",
+    {"ABCDEFGHIJKLMNOPQRSTUVWXYZ1234 AN 10 5",
+     -1,
+     "tranpak: InitOntCell() cellname too long (len = 30)",
      {4, "", 0, 0, 0}},
     {"X ANSAN 10 5", -1, "tranpak: InitOntCell() celltype too long (len = 5)", {4, "", 0, 0, 0}},
     {"X ANSB 10 5", -1, "tranpak: celltype define error (type:ANSB)", {4, "X", -1, 0, 0}},
@@ -123,21 +125,28 @@ const LineCase kLineCases[] = {
     {"X N 12,3xyz 7", 0, "", {6, "X", 5, 12, 3}},
     {"X N 0 7", 0, "", {6, "X", 5, 0, 0}},
     {"X N -5 7", -1, "tranpak: InitCellLen() cell define error (BMPCell[6]maxlen = -5)", {6, "X", 5, 0, 0}},
-    {"X N 5,-1 7", -1, "tranpak: InitCellLen() cell define error (BMPCell[6]maxlen = 5, BMPCell[6]varlen = -1)",
+    {"X N 5,-1 7",
+     -1,
+     "tranpak: InitCellLen() cell define error (BMPCell[6]maxlen = 5, BMPCell[6]varlen = -1)",
      {6, "X", 5, 0, 0}},
     {"X N LL 7", -1, "tranpak: InitCellLen() celllen define format error (6 LL)", {6, "X", 5, 0, 0}},
     // Limits of the field buffers.
     {"X ANS 399 7", 0, "", {6, "X", 0, 399, 0}},
     {"X B 400 7", 0, "", {6, "X", 6, 400, 0}},
-    {"X ANS 400 7", -1, "tranpak: InitCellLen() cell define error (BMPCell[6]maxlen = 400, over 399)",
+    {"X ANS 400 7",
+     -1,
+     "tranpak: InitCellLen() cell define error (BMPCell[6]maxlen = 400, over 399)",
      {6, "X", 0, 0, 0}},
-    {"X B 401 7", -1, "tranpak: InitCellLen() cell define error (BMPCell[6]maxlen = 401, over 400)",
-     {6, "X", 6, 0, 0}},
+    {"X B 401 7", -1, "tranpak: InitCellLen() cell define error (BMPCell[6]maxlen = 401, over 400)", {6, "X", 6, 0, 0}},
     {"X ANS 99,11 7", 0, "", {6, "X", 0, 99, 11}},
-    {"X ANS 99,12 7", -1, "tranpak: InitCellLen() cell define error (BMPCell[6]varlen = 12, over 11)",
+    {"X ANS 99,12 7",
+     -1,
+     "tranpak: InitCellLen() cell define error (BMPCell[6]varlen = 12, over 11)",
      {6, "X", 0, 0, 0}},
-    {"X N 99999999999999999999 7", -1,
-     "tranpak: InitCellLen() cell define error (BMPCell[6]maxlen = 2147483647, over 399)", {6, "X", 5, 0, 0}},
+    {"X N 99999999999999999999 7",
+     -1,
+     "tranpak: InitCellLen() cell define error (BMPCell[6]maxlen = 2147483647, over 399)",
+     {6, "X", 5, 0, 0}},
     // Lines that do not give all four items define nothing.
     {"X AN 10", -1, "tranpak: InitOntCell() cell define incomplete (items = 3)", {0, "", 0, 0, 0}},
     {"X", -1, "tranpak: InitOntCell() cell define incomplete (items = 1)", {0, "", 0, 0, 0}},

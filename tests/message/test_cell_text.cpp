@@ -16,17 +16,18 @@ namespace {
 const unsigned char kKey[8] = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
 
 // Every type, fixed and variable, card data among them.
-const char kDefinitions[] = "PAN       N     19,2    2\n"
-                            "PROCCODE  N     6       3\n"
-                            "AMOUNT    NF    12      4\n"
-                            "COUNT     NI    11      5\n"
-                            "EXPIRY    N     4       14\n"
-                            "TRACK2    ANS   37,2    35\n"
-                            "RRN       AN    12      37\n"
-                            "TERMID    ANS   8       41\n"
-                            "HOLDER    A     20,2    43\n"
-                            "PINBLOCK  B     8       52\n"
-                            "MAC       B     8       64\n";
+const char kDefinitions[] =
+    "PAN       N     19,2    2\n"
+    "PROCCODE  N     6       3\n"
+    "AMOUNT    NF    12      4\n"
+    "COUNT     NI    11      5\n"
+    "EXPIRY    N     4       14\n"
+    "TRACK2    ANS   37,2    35\n"
+    "RRN       AN    12      37\n"
+    "TERMID    ANS   8       41\n"
+    "HOLDER    A     20,2    43\n"
+    "PINBLOCK  B     8       52\n"
+    "MAC       B     8       64\n";
 
 std::unique_ptr<TpSession> Ready()
 {
@@ -98,8 +99,10 @@ const TextCase kTextCases[] = {
     {4, "1e3", nullptr, "tranpak: TpSetCellText() field 4: 1e3 is not an amount"},
     // B: exactly 2 x maxlen hexadecimal digits, either case.
     {64, "0123456789abcdef", "0123456789ABCDEF", ""},
-    {64, "0123456789ABCDE", nullptr, "tranpak: TpSetCellText() field 64: B takes exactly 16 hexadecimal digits, not fewer"},
-    {64, "0123456789ABCDEF0", nullptr, "tranpak: TpSetCellText() field 64: B takes exactly 16 hexadecimal digits, not more"},
+    {64, "0123456789ABCDE", nullptr,
+     "tranpak: TpSetCellText() field 64: B takes exactly 16 hexadecimal digits, not fewer"},
+    {64, "0123456789ABCDEF0", nullptr,
+     "tranpak: TpSetCellText() field 64: B takes exactly 16 hexadecimal digits, not more"},
     {64, "0123456789ABCDEG", nullptr, "tranpak: TpSetCellText() field 64: character 16 is not a hexadecimal digit"},
     // Fields that cannot take a value.
     {6, "x", nullptr, "tranpak: TpSetCellText() field 6: not in the field definitions"},
@@ -136,13 +139,14 @@ TEST_F(CellTextTest, EveryTypeInAndOutAsText)
 // variable field's greatest length or what its length prefix can count.
 TEST_F(CellTextTest, ValuesTooLongToTravelAreRefusedAtTheSet)
 {
-    WriteFile("long.txt", "PAN     N    19,2   2\n"
-                          "AMOUNT  NF   12     4\n"
-                          "COUNT   NI   5      5\n"
-                          "TERMID  ANS  8      41\n"
-                          "ADDDATA ANS  150,2  48\n"
-                          "RESERVE ANS  399,3  60\n"
-                          "MAC     B    8      64\n");
+    WriteFile("long.txt",
+              "PAN     N    19,2   2\n"
+              "AMOUNT  NF   12     4\n"
+              "COUNT   NI   5      5\n"
+              "TERMID  ANS  8      41\n"
+              "ADDDATA ANS  150,2  48\n"
+              "RESERVE ANS  399,3  60\n"
+              "MAC     B    8      64\n");
     auto s = std::make_unique<TpSession>();
     TpSettings settings{};
     settings.errFile = "errlog.txt";
@@ -207,8 +211,9 @@ TEST_F(CellTextTest, AmountsAreStoredAsSetCellStoresTheSameAmount)
     struct {
         const char *text;
         double amount;
-    } cases[] = {{"12.50", 12.5}, {"12.5", 12.5}, {"0.05", 0.05}, {"-0.07", -0.07}, {"100", 100.0},
-                 {"-3", -3.0},    {"0", 0.0},     {"-0", -0.0},   {"999999999.99", 999999999.99}};
+    } cases[] = {{"12.50", 12.5},  {"12.5", 12.5}, {"0.05", 0.05},
+                 {"-0.07", -0.07}, {"100", 100.0}, {"-3", -3.0},
+                 {"0", 0.0},       {"-0", -0.0},   {"999999999.99", 999999999.99}};
     const auto stored = [&] { return std::string(reinterpret_cast<Session *>(s.get())->mesg.cells[3].buf); };
     for (const auto &c : cases) {
         ASSERT_EQ(TpSetCell(s.get(), 4, &c.amount), 0);
@@ -228,8 +233,10 @@ TEST_F(CellTextTest, SizeOneShortIsRefusedWithNothingWritten)
         int field;
         const char *in;
         const char *out;
-    } cases[] = {{0, "0200", "0200"},   {2, "4761739001010119", "4761739001010119"},
-                 {4, "-0.07", "-0.07"}, {5, "-2147483648", "-2147483648"},
+    } cases[] = {{0, "0200", "0200"},
+                 {2, "4761739001010119", "4761739001010119"},
+                 {4, "-0.07", "-0.07"},
+                 {5, "-2147483648", "-2147483648"},
                  {52, "00ff00ff00ff00ff", "00FF00FF00FF00FF"}};
     for (const auto &c : cases) {
         ASSERT_EQ(TpSetCellText(s.get(), c.field, c.in), 0);
@@ -368,21 +375,29 @@ std::string Describe(TpSession *s, int flags)
 // and a terminal id with an escape sequence, a backslash and a byte 0x80.
 void Build(TpSession *s)
 {
-    for (auto [field, text] : {std::pair{0, "0200"}, {2, "4761739001010119"}, {3, "123"}, {4, "12.5"}, {5, "-12"},
-                               {14, "2512"}, {35, "4761739001010119=2512"}, {41, "TE\x1B\\\x80"}, {52, "0123456789abcdef"}})
+    for (auto [field, text] : {std::pair{0, "0200"},
+                               {2, "4761739001010119"},
+                               {3, "123"},
+                               {4, "12.5"},
+                               {5, "-12"},
+                               {14, "2512"},
+                               {35, "4761739001010119=2512"},
+                               {41, "TE\x1B\\\x80"},
+                               {52, "0123456789abcdef"}})
         ASSERT_EQ(TpSetCellText(s, field, text), 0) << field;
 }
 
-const char kBuiltMasked[] = "type 0200\n"
-                            "field  name      type  value\n"
-                            "    2  PAN       N     ************0119\n"
-                            "    3  PROCCODE  N     123\n"
-                            "    4  AMOUNT    NF    12.50\n"
-                            "    5  COUNT     NI    -12\n"
-                            "   14  EXPIRY    N     ****\n"
-                            "   35  TRACK2    ANS   *****************2512\n"
-                            "   41  TERMID    ANS   TE\\x1B\\\\\\x80\n"
-                            "   52  PINBLOCK  B     ************CDEF\n";
+const char kBuiltMasked[] =
+    "type 0200\n"
+    "field  name      type  value\n"
+    "    2  PAN       N     ************0119\n"
+    "    3  PROCCODE  N     123\n"
+    "    4  AMOUNT    NF    12.50\n"
+    "    5  COUNT     NI    -12\n"
+    "   14  EXPIRY    N     ****\n"
+    "   35  TRACK2    ANS   *****************2512\n"
+    "   41  TERMID    ANS   TE\\x1B\\\\\\x80\n"
+    "   52  PINBLOCK  B     ************CDEF\n";
 
 TEST_F(CellTextTest, DescribeABuiltMessageAsText)
 {
@@ -390,8 +405,10 @@ TEST_F(CellTextTest, DescribeABuiltMessageAsText)
     Build(s.get());
     EXPECT_EQ(Describe(s.get(), 0), kBuiltMasked);
     std::string clear = kBuiltMasked;
-    for (auto [masked, value] : {std::pair{"************0119", "4761739001010119"}, {"****\n", "2512\n"},
-                                 {"*****************2512", "4761739001010119=2512"}, {"************CDEF", "0123456789ABCDEF"}})
+    for (auto [masked, value] : {std::pair{"************0119", "4761739001010119"},
+                                 {"****\n", "2512\n"},
+                                 {"*****************2512", "4761739001010119=2512"},
+                                 {"************CDEF", "0123456789ABCDEF"}})
         clear.replace(clear.find(masked), std::strlen(masked), value);
     EXPECT_EQ(Describe(s.get(), TP_DESCRIBE_UNMASKED), clear);
     EXPECT_EQ(DescribeMesg(0, nullptr, 0, nullptr), -1);  // the default session: no room given
@@ -407,8 +424,8 @@ TEST_F(CellTextTest, DescribeOneShortIsRefusedAndExactFits)
     EXPECT_EQ(TpDescribe(s.get(), 0, out.data(), need - 1, &len), -1);
     EXPECT_EQ(len, need - 1);
     EXPECT_EQ(out, std::string(need + 8, '#'));
-    EXPECT_EQ(LastText(s.get()), "tranpak: TpDescribe() needs " + std::to_string(need) + " bytes, size is " +
-                                     std::to_string(need - 1));
+    EXPECT_EQ(LastText(s.get()),
+              "tranpak: TpDescribe() needs " + std::to_string(need) + " bytes, size is " + std::to_string(need - 1));
     len = -1;
     EXPECT_EQ(TpDescribe(s.get(), 0, out.data(), need, &len), 0);
     EXPECT_EQ(len, need - 1);
@@ -504,13 +521,18 @@ TEST_F(CellTextTest, ReceivedNumbersThatAreNoneAreRefusedNotShownAsOne)
     for (const auto &c : cases) {
         // The field and the MAC (not checked here).
         const std::string data = std::string(c.received) + "MACBYTES";
-        const std::string frame = "\x02" "00" + std::to_string(12 + data.size()) + "0210" +
-                                  Unhex(c.field == 4 ? "1000000000000001" : "0800000000000001") + data + "\x03";
-        ASSERT_EQ(TpUnpackMesg(s.get(), reinterpret_cast<const unsigned char *>(frame.data()), static_cast<int>(frame.size())),
+        const std::string frame =
+            "\x02"
+            "00" +
+            std::to_string(12 + data.size()) + "0210" + Unhex(c.field == 4 ? "1000000000000001" : "0800000000000001") +
+            data + "\x03";
+        ASSERT_EQ(TpUnpackMesg(s.get(), reinterpret_cast<const unsigned char *>(frame.data()),
+                               static_cast<int>(frame.size())),
                   0)
             << c.received << ": " << LastText(s.get());
         const std::string value = c.received + 2;
-        const std::string refusal = "<refused: tranpak: TpGetCellText() field " + std::to_string(c.field) + ": stored " + value +
+        const std::string refusal = "<refused: tranpak: TpGetCellText() field " + std::to_string(c.field) +
+                                    ": stored " + value +
                                     (c.field == 4 ? " is not an amount>" : " is not a 32-bit integer>");
         EXPECT_EQ(Text(s.get(), c.field), c.text != nullptr ? c.text : refusal) << c.received;
         EXPECT_NE(Describe(s.get(), 0).find(std::string(c.line) + "\n"), std::string::npos) << c.received;
@@ -536,11 +558,13 @@ TEST_F(CellTextTest, OneRuleForEveryValueShown)
     for (const auto &c : cases) {
         char out[64];
         int len = -1;
-        ASSERT_EQ(TpShowValue(c.field, c.flags, c.value.data(), static_cast<int>(c.value.size()), out, sizeof out, &len), 0);
+        ASSERT_EQ(
+            TpShowValue(c.field, c.flags, c.value.data(), static_cast<int>(c.value.size()), out, sizeof out, &len), 0);
         EXPECT_EQ(std::string(out), c.shown) << c.field << " " << c.value;
         EXPECT_EQ(len, static_cast<int>(c.shown.size()));
         const int exact = len + 1;
-        EXPECT_EQ(TpShowValue(c.field, c.flags, c.value.data(), static_cast<int>(c.value.size()), out, exact - 1, &len), -1);
+        EXPECT_EQ(TpShowValue(c.field, c.flags, c.value.data(), static_cast<int>(c.value.size()), out, exact - 1, &len),
+                  -1);
     }
     char out[8];
     EXPECT_EQ(TpShowValue(2, TP_SHOW_MASKED | TP_DESCRIBE_UNMASKED, "1", 1, out, sizeof out, nullptr), -1);
@@ -565,7 +589,9 @@ TEST_F(CellTextTest, DefaultSessionTwins)
     char out[256];
     int len = 0;
     ASSERT_EQ(DescribeMesg(TP_DESCRIBE_JSON, out, sizeof out, &len), 0);
-    EXPECT_STREQ(out, "{\"type\": \"0200\", \"fields\": {\"4\": {\"name\": \"AMOUNT\", \"type\": \"NF\", \"value\": \"12.50\"}}}");
+    EXPECT_STREQ(
+        out,
+        "{\"type\": \"0200\", \"fields\": {\"4\": {\"name\": \"AMOUNT\", \"type\": \"NF\", \"value\": \"12.50\"}}}");
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ namespace tranpak::test {
 namespace {
 
 constexpr char kCovered[] = "0812345678000123000000001000";  // the worked example's fields 2 to 4
-constexpr int kMacOffset = 45;                                // field 64 in its frame
+constexpr int kMacOffset = 45;                               // field 64 in its frame
 
 // What a MAC over the whole message covers in the worked example, put
 // together by hand: the type, the bitmap of fields 2, 3, 4 and 64, then
@@ -171,7 +171,8 @@ TEST_F(MacSettingsTest, BadValuesFailInitNamingKeyAndValue)
          "tranpak: [MAC] ALGORITHM=AES-CMAC-256 is not LEGACY, ISO9797-1-ALG1, ISO9797-1-ALG3, TDES-CMAC or AES-CMAC"},
         {"[MAC]\nALGORITHM=ISO9797-1-ALG3\nPADDING=3\n", "tranpak: [MAC] PADDING=3 is not 1 or 2"},
         {"[MAC]\nPADDING=one\n", "tranpak: [MAC] PADDING=one is not 1 or 2"},
-        {"[MAC]\nALGORITHM=AES-CMAC\nKEYLEN=8\n", "tranpak: [MAC] KEYLEN=8 is not a key length of AES-CMAC (16, 24 or 32)"},
+        {"[MAC]\nALGORITHM=AES-CMAC\nKEYLEN=8\n",
+         "tranpak: [MAC] KEYLEN=8 is not a key length of AES-CMAC (16, 24 or 32)"},
         {"[MAC]\nALGORITHM=ISO9797-1-ALG3\nKEYLEN=8\n",
          "tranpak: [MAC] KEYLEN=8 is not a key length of ISO9797-1-ALG3 (16 or 24)"},
         {"[MAC]\nALGORITHM=ISO9797-1-ALG1\nKEYLEN=32\n",
@@ -227,7 +228,8 @@ TEST_F(MacSettingsTest, SetMacAlgorithmPerSession)
     } refused[] = {
         {2, 1, 16, "2 tranpak: TpSetMacAlgorithm() algorithm = 2, no such MAC"},
         {TP_MAC_ISO9797_1_ALG3, 0, 16, "2 tranpak: TpSetMacAlgorithm() padding = 0, not 1 or 2"},
-        {TP_MAC_ISO9797_1_ALG3, 1, 32, "2 tranpak: TpSetMacAlgorithm() keyLen = 32, not a key length of ISO9797-1-ALG3"},
+        {TP_MAC_ISO9797_1_ALG3, 1, 32,
+         "2 tranpak: TpSetMacAlgorithm() keyLen = 32, not a key length of ISO9797-1-ALG3"},
         {TP_MAC_LEGACY, 1, 16, "2 tranpak: TpSetMacAlgorithm() keyLen = 16, not a key length of LEGACY"},
     };
     for (const auto &r : refused) {

@@ -78,7 +78,7 @@ TEST_F(SettingsTest, TraceFlagIsOnOnlyWhenTheValueStartsWithOne)
         const char *line;
         int flag;
     } cases[] = {
-        {"GCODEFLAG=1", 1}, {"GCODEFLAG=10", 1}, {"GCODEFLAG=0", 0}, {"GCODEFLAG=yes", 0},
+        {"GCODEFLAG=1", 1}, {"GCODEFLAG=10", 1},  {"GCODEFLAG=0", 0}, {"GCODEFLAG=yes", 0},
         {"GCODEFLAG=", 0},  {"gcodeflag = 1", 1}, {"OTHER=1", 0},
     };
     for (const Case &c : cases) {
@@ -92,22 +92,23 @@ TEST_F(SettingsTest, TraceFlagIsOnOnlyWhenTheValueStartsWithOne)
 // GetPrivateProfileStringA: both must agree.
 TEST_F(SettingsTest, ProfileReaderMatchesTheWindowsReader)
 {
-    WriteSettings("; a comment line\n"
-                  "[First]\n"
-                  "Plain=value\n"
-                  "  Spaced   =   some value   \n"
-                  "Quoted=\"a quoted value\"\n"
-                  "Single='single'\n"
-                  "Empty=\n"
-                  "[Com Trace File]\n"
-                  ";CTRACEFILE=commented.txt\n"
-                  "ctracefile=trace.txt\n"
-                  "[Other]\n"
-                  "Plain=other\n"
-                  "Bare\n"
-                  "Bare=later\n"
-                  "[First]\n"
-                  "Again=second section\n");
+    WriteSettings(
+        "; a comment line\n"
+        "[First]\n"
+        "Plain=value\n"
+        "  Spaced   =   some value   \n"
+        "Quoted=\"a quoted value\"\n"
+        "Single='single'\n"
+        "Empty=\n"
+        "[Com Trace File]\n"
+        ";CTRACEFILE=commented.txt\n"
+        "ctracefile=trace.txt\n"
+        "[Other]\n"
+        "Plain=other\n"
+        "Bare\n"
+        "Bare=later\n"
+        "[First]\n"
+        "Again=second section\n");
     struct Case {
         const char *section, *key, *want;
     } cases[] = {
@@ -217,8 +218,7 @@ TEST_F(SettingsTest, EnvironmentVariableNamesAnotherSettingsFile)
         int rc;
         const char *bmpfile;
     } cases[] = {
-        {"other.ini", 0, "other.txt"},
-        {"", -1, "builtin.txt"},  // empty: as if unset
+        {"other.ini", 0, "other.txt"}, {"", -1, "builtin.txt"},  // empty: as if unset
     };
     for (const auto &c : cases) {
         ASSERT_EQ(os::SetEnvVar(kSettingsEnvVar, c.value), 0);
@@ -253,37 +253,189 @@ TEST_F(SettingsTest, OneReadFillsEverySectionOfTheRecord)
          "[Com Timeout]\nCONNECT=3\nSEND=4\nRECV=5\nTRANSFER=6\n"
          "[Bitmap Define File]\nBMPFILE=defs.txt\n[Error Log File]\nERRFILE=\"e.txt\"\n"
          "[Com Trace File]\nCTRACEFILE=t.txt\n[COM TRACE FLAG]\nGCODEFLAG=1\n",
-         1, "e.txt", "defs.txt", "t.txt", {3, 4, 5, 6}, nullptr, "", "AES-CMAC", "", "32", "", "",
-         TP_MAC_AES_CMAC, TP_MAC_PAD1, 32, TP_MAC_COVERS_MESSAGE, kMacSettingsTaken},
-        {"", 0, "../run/errlog.txt", "../etc/bitmap.txt", "../run/ctrace.txt", {0, 0, 0, 0}, nullptr, "", "", "",
-         "", "", "", TP_MAC_LEGACY, TP_MAC_PAD1, 8, TP_MAC_COVERS_DATA, kMacSettingsTaken},
+         1,
+         "e.txt",
+         "defs.txt",
+         "t.txt",
+         {3, 4, 5, 6},
+         nullptr,
+         "",
+         "AES-CMAC",
+         "",
+         "32",
+         "",
+         "",
+         TP_MAC_AES_CMAC,
+         TP_MAC_PAD1,
+         32,
+         TP_MAC_COVERS_MESSAGE,
+         kMacSettingsTaken},
+        {"",
+         0,
+         "../run/errlog.txt",
+         "../etc/bitmap.txt",
+         "../run/ctrace.txt",
+         {0, 0, 0, 0},
+         nullptr,
+         "",
+         "",
+         "",
+         "",
+         "",
+         "",
+         TP_MAC_LEGACY,
+         TP_MAC_PAD1,
+         8,
+         TP_MAC_COVERS_DATA,
+         kMacSettingsTaken},
         // A refused limit keeps the ones before it; [MAC] is read all the same.
-        {"[Com Timeout]\nCONNECT=3\nSEND=4\nRECV=30s\nTRANSFER=6\n[MAC]\nALGORITM=AES-CMAC\nPADDING=2\n", 0,
-         "../run/errlog.txt", "../etc/bitmap.txt", "../run/ctrace.txt", {3, 4, 0, 0}, "RECV", "30s", "", "2", "",
-         "", "ALGORITM", TP_MAC_LEGACY, TP_MAC_PAD1, 8, TP_MAC_COVERS_DATA, kMacKeyUnknown},
+        {"[Com Timeout]\nCONNECT=3\nSEND=4\nRECV=30s\nTRANSFER=6\n[MAC]\nALGORITM=AES-CMAC\nPADDING=2\n",
+         0,
+         "../run/errlog.txt",
+         "../etc/bitmap.txt",
+         "../run/ctrace.txt",
+         {3, 4, 0, 0},
+         "RECV",
+         "30s",
+         "",
+         "2",
+         "",
+         "",
+         "ALGORITM",
+         TP_MAC_LEGACY,
+         TP_MAC_PAD1,
+         8,
+         TP_MAC_COVERS_DATA,
+         kMacKeyUnknown},
         // A section or key given twice: its first occurrence only.
         {"[Com Timeout]\nRECV=7\nRECV=8\n[Error Log File]\nERRFILE=first.txt\n[MAC]\nALGORITHM=TDES-CMAC\n"
          "[Com Timeout]\nSEND=2\nRECV=9\n[Error Log File]\nERRFILE=second.txt\n[MAC]\nALGORITHM=AES-CMAC\nBOGUS=1\n",
-         0, "first.txt", "../etc/bitmap.txt", "../run/ctrace.txt", {0, 0, 7, 0}, nullptr, "", "TDES-CMAC", "", "",
-         "", "", TP_MAC_TDES_CMAC, TP_MAC_PAD1, 16, TP_MAC_COVERS_MESSAGE, kMacSettingsTaken},
+         0,
+         "first.txt",
+         "../etc/bitmap.txt",
+         "../run/ctrace.txt",
+         {0, 0, 7, 0},
+         nullptr,
+         "",
+         "TDES-CMAC",
+         "",
+         "",
+         "",
+         "",
+         TP_MAC_TDES_CMAC,
+         TP_MAC_PAD1,
+         16,
+         TP_MAC_COVERS_MESSAGE,
+         kMacSettingsTaken},
         // Each [MAC] refusal, with what was taken before it.
-        {"[MAC]\nALGORITHM=DES\n", 0, "../run/errlog.txt", "../etc/bitmap.txt", "../run/ctrace.txt", {0, 0, 0, 0},
-         nullptr, "", "DES", "", "", "", "", TP_MAC_LEGACY, TP_MAC_PAD1, 8, TP_MAC_COVERS_DATA, kMacAlgorithmUnknown},
-        {"[MAC]\nALGORITHM=ISO9797-1-ALG3\nPADDING=3\n", 0, "../run/errlog.txt", "../etc/bitmap.txt",
-         "../run/ctrace.txt", {0, 0, 0, 0}, nullptr, "", "ISO9797-1-ALG3", "3", "", "", "", TP_MAC_ISO9797_1_ALG3,
-         TP_MAC_PAD1, 8, TP_MAC_COVERS_DATA, kMacPaddingUnknown},
-        {"[MAC]\nALGORITHM=AES-CMAC\nPADDING=02\nKEYLEN=8\n", 0, "../run/errlog.txt", "../etc/bitmap.txt",
-         "../run/ctrace.txt", {0, 0, 0, 0}, nullptr, "", "AES-CMAC", "02", "8", "", "", TP_MAC_AES_CMAC, TP_MAC_PAD2,
-         8, TP_MAC_COVERS_DATA, kMacKeyLenRefused},
-        {"[MAC]\nALGORITHM=ISO9797-1-ALG1\nKEYLEN=24\nCOVERS=ALL\n", 0, "../run/errlog.txt", "../etc/bitmap.txt",
-         "../run/ctrace.txt", {0, 0, 0, 0}, nullptr, "", "ISO9797-1-ALG1", "", "24", "ALL", "",
-         TP_MAC_ISO9797_1_ALG1, TP_MAC_PAD1, 24, TP_MAC_COVERS_DATA, kMacCoversUnknown},
-        {"[MAC]\nCOVERS=message\n", 0, "../run/errlog.txt", "../etc/bitmap.txt", "../run/ctrace.txt", {0, 0, 0, 0},
-         nullptr, "", "", "", "", "message", "", TP_MAC_LEGACY, TP_MAC_PAD1, 8, TP_MAC_COVERS_DATA,
+        {"[MAC]\nALGORITHM=DES\n",
+         0,
+         "../run/errlog.txt",
+         "../etc/bitmap.txt",
+         "../run/ctrace.txt",
+         {0, 0, 0, 0},
+         nullptr,
+         "",
+         "DES",
+         "",
+         "",
+         "",
+         "",
+         TP_MAC_LEGACY,
+         TP_MAC_PAD1,
+         8,
+         TP_MAC_COVERS_DATA,
+         kMacAlgorithmUnknown},
+        {"[MAC]\nALGORITHM=ISO9797-1-ALG3\nPADDING=3\n",
+         0,
+         "../run/errlog.txt",
+         "../etc/bitmap.txt",
+         "../run/ctrace.txt",
+         {0, 0, 0, 0},
+         nullptr,
+         "",
+         "ISO9797-1-ALG3",
+         "3",
+         "",
+         "",
+         "",
+         TP_MAC_ISO9797_1_ALG3,
+         TP_MAC_PAD1,
+         8,
+         TP_MAC_COVERS_DATA,
+         kMacPaddingUnknown},
+        {"[MAC]\nALGORITHM=AES-CMAC\nPADDING=02\nKEYLEN=8\n",
+         0,
+         "../run/errlog.txt",
+         "../etc/bitmap.txt",
+         "../run/ctrace.txt",
+         {0, 0, 0, 0},
+         nullptr,
+         "",
+         "AES-CMAC",
+         "02",
+         "8",
+         "",
+         "",
+         TP_MAC_AES_CMAC,
+         TP_MAC_PAD2,
+         8,
+         TP_MAC_COVERS_DATA,
+         kMacKeyLenRefused},
+        {"[MAC]\nALGORITHM=ISO9797-1-ALG1\nKEYLEN=24\nCOVERS=ALL\n",
+         0,
+         "../run/errlog.txt",
+         "../etc/bitmap.txt",
+         "../run/ctrace.txt",
+         {0, 0, 0, 0},
+         nullptr,
+         "",
+         "ISO9797-1-ALG1",
+         "",
+         "24",
+         "ALL",
+         "",
+         TP_MAC_ISO9797_1_ALG1,
+         TP_MAC_PAD1,
+         24,
+         TP_MAC_COVERS_DATA,
+         kMacCoversUnknown},
+        {"[MAC]\nCOVERS=message\n",
+         0,
+         "../run/errlog.txt",
+         "../etc/bitmap.txt",
+         "../run/ctrace.txt",
+         {0, 0, 0, 0},
+         nullptr,
+         "",
+         "",
+         "",
+         "",
+         "message",
+         "",
+         TP_MAC_LEGACY,
+         TP_MAC_PAD1,
+         8,
+         TP_MAC_COVERS_DATA,
          kMacCoversNotLegacy},
-        {"[MAC]\nALGORITHM=ISO9797-1-ALG3\nCOVERS=DATA\n", 0, "../run/errlog.txt", "../etc/bitmap.txt",
-         "../run/ctrace.txt", {0, 0, 0, 0}, nullptr, "", "ISO9797-1-ALG3", "", "", "DATA", "",
-         TP_MAC_ISO9797_1_ALG3, TP_MAC_PAD1, 16, TP_MAC_COVERS_DATA, kMacSettingsTaken},
+        {"[MAC]\nALGORITHM=ISO9797-1-ALG3\nCOVERS=DATA\n",
+         0,
+         "../run/errlog.txt",
+         "../etc/bitmap.txt",
+         "../run/ctrace.txt",
+         {0, 0, 0, 0},
+         nullptr,
+         "",
+         "ISO9797-1-ALG3",
+         "",
+         "",
+         "DATA",
+         "",
+         TP_MAC_ISO9797_1_ALG3,
+         TP_MAC_PAD1,
+         16,
+         TP_MAC_COVERS_DATA,
+         kMacSettingsTaken},
     };
     for (const Case &c : cases) {
         WriteSettings(c.file);
@@ -321,9 +473,13 @@ TEST_F(SettingsTest, OneReadGivesWhatTheProfileReaderGivesKeyByKey)
     const std::string longValue(350, 'v');
     const std::string files[] = {
         "; comment\n[Com Trace Flag]\n;GCODEFLAG=1\n  gcodeflag =  0x \n[ Error Log File ]\nERRFILE = 'quoted.txt'\n"
-        "[Bitmap Define File]\nBMPFILE=" + longValue + "\n[Com Trace File]\nCTRACEFILE\n"
-        "[Com Timeout]\r\nRECV = 12 \r\nRECV=13\r\n[MAC]\nALGORITHM=\"TDES-CMAC\"\nKEYLEN=" + longValue + "\n"
-        "[Com Timeout]\nSEND=5\n[MAC]\nPADDING=2\n",
+        "[Bitmap Define File]\nBMPFILE=" +
+            longValue +
+            "\n[Com Trace File]\nCTRACEFILE\n"
+            "[Com Timeout]\r\nRECV = 12 \r\nRECV=13\r\n[MAC]\nALGORITHM=\"TDES-CMAC\"\nKEYLEN=" +
+            longValue +
+            "\n"
+            "[Com Timeout]\nSEND=5\n[MAC]\nPADDING=2\n",
         "[MAC]\nCOVERS = data\nALGORITHM=LEGACY\n[Com Trace Flag]\nGCODEFLAG=1 and more\n[Error Log File]\n"
         "[Bitmap Define File]\nBMPFILE=\"half quoted.txt\n[Com Timeout]\nTRANSFER=86401\nCONNECT=0\n",
     };
@@ -369,8 +525,8 @@ TEST_F(SettingsTest, ProfileReadTakesManyKeysInOnePass)
     char x[8], y[8], z[8], k[8], bz[8], missing[8], out[3];
     std::memset(out, '#', sizeof out);
     const os::ProfileKey keys[] = {
-        {"a", "x", "-", x, sizeof x},        {"A", "Y", "-", y, sizeof y},       {"A", "Z", "-", z, sizeof z},
-        {"b", "K", "-", k, sizeof k},        {"B", "z", "-", bz, sizeof bz},     {"C", "k", "none", missing, 3},
+        {"a", "x", "-", x, sizeof x}, {"A", "Y", "-", y, sizeof y},   {"A", "Z", "-", z, sizeof z},
+        {"b", "K", "-", k, sizeof k}, {"B", "z", "-", bz, sizeof bz}, {"C", "k", "none", missing, 3},
     };
     const char *const known[] = {"X", "Y", "Z"};
     os::ProfileStray stray{"a", known, 3, out, sizeof out, 0};

@@ -18,18 +18,9 @@ TEST(TextChecks, ClassesAreThoseOfTheCLocale)
         const char *text;
         int alpha, alnum, number;
     } cases[] = {
-        {"", 1, 1, 1},
-        {"AbC", 1, 1, 0},
-        {"Ab 1", 0, 1, 0},
-        {"a\tb\n\v\f\r", 1, 1, 0},
-        {"123", 0, 1, 1},
-        {"+", 0, 0, 1},
-        {"-12", 0, 0, 1},
-        {"1-2", 0, 0, 0},
-        {"+-1", 0, 0, 0},
-        {"1.5", 0, 0, 0},
-        {" 12", 0, 1, 0},
-        {"caf\xe9", 0, 0, 0},  // bytes of 0x80 and above belong to no class
+        {"", 1, 1, 1},    {"AbC", 1, 1, 0},     {"Ab 1", 0, 1, 0}, {"a\tb\n\v\f\r", 1, 1, 0}, {"123", 0, 1, 1},
+        {"+", 0, 0, 1},   {"-12", 0, 0, 1},     {"1-2", 0, 0, 0},  {"+-1", 0, 0, 0},          {"1.5", 0, 0, 0},
+        {" 12", 0, 1, 0}, {"caf\xe9", 0, 0, 0},  // bytes of 0x80 and above belong to no class
         {"x_y", 0, 0, 0},
     };
     for (auto &c : cases) {
@@ -62,9 +53,16 @@ TEST(DecimalText, LeadingNumbersReadLikeAtoiWithoutOverflow)
         int value;
         bool found;
     } cases[] = {
-        {"0048", 48, true},        {" 12", 12, true},   {"-001", -1, true},     {"12a4", 12, true},
-        {"+7", 7, true},           {"", 0, false},      {"abc", 0, false},      {"-", 0, false},
-        {"99999999999", 2147483647, true},           {"-99999999999", -2147483647 - 1, true},
+        {"0048", 48, true},
+        {" 12", 12, true},
+        {"-001", -1, true},
+        {"12a4", 12, true},
+        {"+7", 7, true},
+        {"", 0, false},
+        {"abc", 0, false},
+        {"-", 0, false},
+        {"99999999999", 2147483647, true},
+        {"-99999999999", -2147483647 - 1, true},
         {"\t\n5", 5, true},
     };
     for (auto &c : cases) {
@@ -81,7 +79,7 @@ TEST(DecimalText, ZeroFillKeepsTheSignInFront)
         int width;
         const char *out;
     } cases[] = {
-        {"-12", 6, "-00012"}, {"123", 6, "000123"}, {"+", 5, "+0000"},
+        {"-12", 6, "-00012"}, {"123", 6, "000123"},    {"+", 5, "+0000"},
         {"", 4, "0000"},      {"-12345", 6, "-12345"}, {"7", 1, "7"},
     };
     for (auto &c : cases) {
@@ -169,9 +167,8 @@ TEST(Amounts, TextToDoubleIsTheLenientDecimalConversion)
         const char *text;
         double value;
     } cases[] = {
-        {"12.50", 12.5},  {"+00012.50", 12.5}, {"-0.05", -0.05}, {"0.05", 0.05}, {" 7.", 7.0},
-        {".5", 0.5},      {".-5", 0.0},        {"", 0.0},        {"-", 0.0},     {"12.3.4", 12.3},
-        {"1e5", 1.0},
+        {"12.50", 12.5}, {"+00012.50", 12.5}, {"-0.05", -0.05}, {"0.05", 0.05},   {" 7.", 7.0}, {".5", 0.5},
+        {".-5", 0.0},    {"", 0.0},           {"-", 0.0},       {"12.3.4", 12.3}, {"1e5", 1.0},
     };
     for (auto &c : cases)
         EXPECT_EQ(TextToDouble(c.text), c.value) << c.text;

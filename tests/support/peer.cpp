@@ -360,9 +360,7 @@ bool ScriptedPeer::Pair(int *client, int *peer)
 {
     const unsigned char loopback[4] = {127, 0, 0, 1};
     *client = os::SockOpenTcp();
-    *peer = *client >= 0 && os::SockConnectIPv4(*client, loopback, port_) == 0
-                ? os::SockAccept(state_->listener)
-                : -1;
+    *peer = *client >= 0 && os::SockConnectIPv4(*client, loopback, port_) == 0 ? os::SockAccept(state_->listener) : -1;
     return *peer >= 0;
 }
 

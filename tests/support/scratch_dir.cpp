@@ -38,8 +38,7 @@ void ScratchTest::SetUp()
     static std::atomic<unsigned> counter{0};
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     previous_ = fs::current_path();
-    dir_ = fs::temp_directory_path() /
-           ("tranpak-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+    dir_ = fs::temp_directory_path() / ("tranpak-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
     fs::create_directories(dir_);
     fs::current_path(dir_);
     DefaultSession() = Session{};
@@ -73,7 +72,8 @@ int ScratchTest::InitWith(const std::string &definitions, bool trace, const std:
     WriteSettings(std::string("[Com Trace Flag]\nGCODEFLAG=") + (trace ? "1" : "0") +
                   "\n[Error Log File]\nERRFILE=errlog.txt\n"
                   "[Bitmap Define File]\nBMPFILE=bitmap.txt\n"
-                  "[Com Trace File]\nCTRACEFILE=ctrace.txt\n" + moreSettings);
+                  "[Com Trace File]\nCTRACEFILE=ctrace.txt\n" +
+                  moreSettings);
     WriteFile("bitmap.txt", definitions);
     return ::Init8583();
 }
@@ -138,7 +138,10 @@ std::string Unhex(const std::string &hex)
     std::string out;
     int high = -1;
     for (char c : hex) {
-        int v = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+        int v = (c >= '0' && c <= '9')   ? c - '0'
+                : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                         : -1;
         if (v < 0)
             continue;
         if (high < 0) {

@@ -38,8 +38,8 @@ private:
 void WriteFile(const std::filesystem::path &path, const std::string &bytes);
 std::string ReadFile(const std::filesystem::path &path);      // bytes as stored
 std::string ReadTextFile(const std::filesystem::path &path);  // platform line ends as "\n"
-std::string Hex(const void *bytes, size_t count);              // "0A 1B ..."
-std::string Unhex(const std::string &hex);                      // "0a1b" or "0A 1B" to bytes
+std::string Hex(const void *bytes, size_t count);             // "0A 1B ..."
+std::string Unhex(const std::string &hex);                    // "0a1b" or "0A 1B" to bytes
 
 // Sets the worked example's request: 0200 with fields 2 (12345678), 3
 // (123) and 4 (10.00), after ResetMesg.

@@ -66,8 +66,8 @@ TEST(ClientLoad, PercentilesByNearestRank)
         int perMille;
         long long want;
     } cases[] = {
-        {1000, 0, 10},  {1000, 500, 5000}, {1000, 900, 9000}, {1000, 999, 9990}, {1000, 1000, 10000},
-        {10, 900, 90},  {10, 999, 100},    {3, 500, 20},      {1, 999, 10},      {0, 500, 0},
+        {1000, 0, 10}, {1000, 500, 5000}, {1000, 900, 9000}, {1000, 999, 9990}, {1000, 1000, 10000},
+        {10, 900, 90}, {10, 999, 100},    {3, 500, 20},      {1, 999, 10},      {0, 500, 0},
     };
     for (auto &c : cases) {
         const std::vector<long long> first(values.begin(), values.begin() + static_cast<long>(c.count));
@@ -82,8 +82,8 @@ TEST(ClientLoad, TraceNumbersCountUpWithinTheirWidth)
         int width;
         const char *want;
     } cases[] = {
-        {1, 0, 6, "000001"},   {1, 41, 6, "000042"},      {999999, 1, 6, "000000"},
-        {999998, 5, 6, "000003"}, {7, 3, 1, "0"},         {123, 1000000, 6, "000123"},
+        {1, 0, 6, "000001"},      {1, 41, 6, "000042"}, {999999, 1, 6, "000000"},
+        {999998, 5, 6, "000003"}, {7, 3, 1, "0"},       {123, 1000000, 6, "000123"},
     };
     for (auto &c : cases)
         EXPECT_EQ(tools::NthTraceNumber(c.first, c.n, c.width), c.want) << c.first << "+" << c.n;
@@ -105,12 +105,21 @@ TEST(ClientLoad, SummaryKeysAndFailureNames)
         r.latencyMicros.insert(r.latencyMicros.begin(), v * 100);
     const std::string json = tools::SummaryJson(r);
     EXPECT_EQ(json.find('\n'), std::string::npos);
-    const char *keys[] = {"{\"requested\":40,", "\"connections\":2,", "\"connect_each\":false,", "\"connected\":2,",
-                          "\"done\":30,", "\"failed\":10,",
-                          "\"failures\":{\"peer closed\":2,\"MAC\":7,\"does not answer\":1},", "\"duplicates\":0,",
-                          "\"stopped\":false,", "\"gave_up\":false,", "\"in_flight\":0,", "\"seconds\":2.000,",
-                          "\"per_second\":15.0,",
-                          "\"latency_us\":{\"min\":100,\"p50\":1500,\"p90\":2700,\"p99\":3000,\"p99.9\":3000,\"max\":3000}}"};
+    const char *keys[] = {
+        "{\"requested\":40,",
+        "\"connections\":2,",
+        "\"connect_each\":false,",
+        "\"connected\":2,",
+        "\"done\":30,",
+        "\"failed\":10,",
+        "\"failures\":{\"peer closed\":2,\"MAC\":7,\"does not answer\":1},",
+        "\"duplicates\":0,",
+        "\"stopped\":false,",
+        "\"gave_up\":false,",
+        "\"in_flight\":0,",
+        "\"seconds\":2.000,",
+        "\"per_second\":15.0,",
+        "\"latency_us\":{\"min\":100,\"p50\":1500,\"p90\":2700,\"p99\":3000,\"p99.9\":3000,\"max\":3000}}"};
     size_t at = 0;
     for (const char *key : keys) {
         const size_t found = json.find(key, at);
@@ -140,12 +149,9 @@ TEST(ClientLoad, SummaryOfConnectionsMadeAndOfAnEarlyEnd)
         bool connectEach;
         const char *says;
     } cases[] = {
-        {4, 4, false, "4 connections kept open\n"},
-        {4, 0, false, "4 connections, none made\n"},
-        {1, 0, false, "1 connection, none made\n"},
-        {4, 3, false, "3 of 4 connections made, kept open\n"},
-        {4, 0, true, "4 connections, none made\n"},
-        {4, 1, true, "4 connections, connecting for each exchange\n"},
+        {4, 4, false, "4 connections kept open\n"}, {4, 0, false, "4 connections, none made\n"},
+        {1, 0, false, "1 connection, none made\n"}, {4, 3, false, "3 of 4 connections made, kept open\n"},
+        {4, 0, true, "4 connections, none made\n"}, {4, 1, true, "4 connections, connecting for each exchange\n"},
     };
     for (auto &c : cases) {
         tools::LoadResult r;
@@ -166,7 +172,9 @@ TEST(ClientLoad, SummaryOfConnectionsMadeAndOfAnEarlyEnd)
     std::string text = tools::SummaryText(r);
     EXPECT_NE(text.find("\nduplicates: 3 replies repeated the previous exchange's, read past\n"), std::string::npos);
     EXPECT_NE(text.find("\nended: no connection could be made for 5 s, after 50 of 1000 exchanges, 4 in flight left "
-                        "unfinished\n"), std::string::npos) << text;
+                        "unfinished\n"),
+              std::string::npos)
+        << text;
     EXPECT_EQ(text.find("stopped"), std::string::npos) << text;
     const std::string json = tools::SummaryJson(r);
     EXPECT_NE(json.find("\"duplicates\":3,\"stopped\":false,\"gave_up\":true,\"in_flight\":4,"), std::string::npos)
@@ -174,7 +182,8 @@ TEST(ClientLoad, SummaryOfConnectionsMadeAndOfAnEarlyEnd)
     r.stopped = true;
     text = tools::SummaryText(r);
     EXPECT_NE(text.find("\nstopped: by Ctrl-C after 50 of 1000 exchanges, 4 in flight left unfinished\n"),
-              std::string::npos) << text;
+              std::string::npos)
+        << text;
     EXPECT_EQ(text.find("ended:"), std::string::npos) << text;
 }
 
@@ -198,7 +207,8 @@ TEST_F(ScratchTest, ExchangesAlwaysHaveAReceiveLimit)
     };
     for (auto &c : cases) {
         WriteSettings(std::string("[Com Trace Flag]\nGCODEFLAG=1\n[Error Log File]\nERRFILE=e.txt\n"
-                                  "[Com Trace File]\nCTRACEFILE=t.txt\n[Com Timeout]\n") + c.timeouts);
+                                  "[Com Trace File]\nCTRACEFILE=t.txt\n[Com Timeout]\n") +
+                      c.timeouts);
         const tools::SettingsView view = tools::ViewSettings();
         const TpSettings s = tools::ExchangeSettings(view, c.option);
         EXPECT_EQ(s.recvLimit, c.recv) << c.timeouts << " with " << c.option;
@@ -226,13 +236,26 @@ TEST_F(DecoderTest, FailureReasonsQuoteNoRawHostBytes)
     struct {
         std::string value, shown;
     } cases[] = {
-        {std::string("12\xC2\x9B" "34", 6), "12\\xC2\\x9B34"},
-        {std::string("12\x1B" "345", 6), "12\\x1B345"},
+        {std::string("12\xC2\x9B"
+                     "34",
+                     6),
+         "12\\xC2\\x9B34"},
+        {std::string("12\x1B"
+                     "345",
+                     6),
+         "12\\x1B345"},
     };
     for (auto &c : cases) {
-        const std::string frame = std::string("\x02" "0026" "0210" "\x20\0\0\0\0\x80\0\0", 17) + c.value + "TERM0001\x03";
+        const std::string frame = std::string(
+                                      "\x02"
+                                      "0026"
+                                      "0210"
+                                      "\x20\0\0\0\0\x80\0\0",
+                                      17) +
+                                  c.value + "TERM0001\x03";
         ASSERT_NE(TpUnpackMesg(&session_, reinterpret_cast<const unsigned char *>(frame.data()),
-                               static_cast<int>(frame.size())), 0);
+                               static_cast<int>(frame.size())),
+                  0);
         const tools::Failure f = tools::LastFailure(&session_);
         EXPECT_EQ(f.category, TRANPAK_ERR_MALFORMED);
         EXPECT_NE(f.reason.find(c.shown), std::string::npos) << f.reason;
@@ -244,7 +267,7 @@ TEST_F(DecoderTest, FailureReasonsQuoteNoRawHostBytes)
 
 TEST_F(ScratchTest, TemporaryFetchFilesByName)
 {
-    const char *names[] = {"tranpak-123456.part", "tranpak-000000.part", "tranpak-12345.part",
+    const char *names[] = {"tranpak-123456.part",  "tranpak-000000.part", "tranpak-12345.part",
                            "tranpak-1234567.part", "tranpak-12345a.part", "tranpak-123456.partx",
                            "xtranpak-123456.part", "tranpak-123456.tmp"};
     for (const char *name : names)

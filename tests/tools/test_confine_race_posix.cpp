@@ -130,8 +130,8 @@ TEST_P(ConfineRaceTest, ADirectorySwappedForALinkNeverLeadsOutside)
     ASSERT_TRUE(os::WriteBytes(pending.Fd(), "stored", 6) && pending.SyncAndClose() && pending.Commit());
     const fs::path real = "served/sub";
     EXPECT_EQ(Names(real), std::set<std::string>({"f.txt", "new.txt"})) << "a temporary file left behind";
-    std::printf("%ld swaps; %ld fetches inside, %ld refused; %ld stores in %ld attempts\n", swaps.load(),
-                inside.load(), refused.load(), stored.load(), attempts);
+    std::printf("%ld swaps; %ld fetches inside, %ld refused; %ld stores in %ld attempts\n", swaps.load(), inside.load(),
+                refused.load(), stored.load(), attempts);
 }
 
 // A link inside whose target climbs with "..": the kernel cannot vouch for

@@ -46,11 +46,10 @@ TEST(HostRules, RequestTextsStayInsideTheServedDirectory)
         const char *request;
         bool allowed;
     } cases[] = {
-        {"batch.txt", true},   {"sub/batch.txt", true}, {"a.b-c_d", true},    {"", false},
-        {"../x", false},       {"a/../../x", false},    {"/etc/passwd", false}, {"./x", false},
-        {"a//b", false},       {"c:x", false},          {"a\\..\\x", false},  {"x/", false},
-        {"..", false},         {"a\nb", false},        {"NUL", false},        {"x/com1.txt", false},
-        {"nul.txt", false},    {"LPT9", false},         {"COM10", true},       {"console", true},
+        {"batch.txt", true},   {"sub/batch.txt", true}, {"a.b-c_d", true}, {"", false},     {"../x", false},
+        {"a/../../x", false},  {"/etc/passwd", false},  {"./x", false},    {"a//b", false}, {"c:x", false},
+        {"a\\..\\x", false},   {"x/", false},           {"..", false},     {"a\nb", false}, {"NUL", false},
+        {"x/com1.txt", false}, {"nul.txt", false},      {"LPT9", false},   {"COM10", true}, {"console", true},
     };
     for (auto &c : cases)
         EXPECT_EQ(ConfinedRequest(c.request), c.allowed) << c.request;
@@ -76,7 +75,8 @@ TEST(HostLog, EveryLineIsWholeNamedAndEscaped)
     } cases[] = {
         {0, "listening", "tranpak-host: listening\n"},
         {12, "message 0200", "tranpak-host: #12 message 0200\n"},
-        {3, std::string("a\nforged\r\x1b[2J\x7f\x80\xff\0z", 18), "tranpak-host: #3 a\\x0Aforged\\x0D\\x1B[2J\\x7F\\x80\\xFF\\x00z\n"},
+        {3, std::string("a\nforged\r\x1b[2J\x7f\x80\xff\0z", 18),
+         "tranpak-host: #3 a\\x0Aforged\\x0D\\x1B[2J\\x7F\\x80\\xFF\\x00z\n"},
         {7, tools::Escaped("\x1b\\"), "tranpak-host: #7 \\x1B\\\\\n"},  // escapes already made stay single
     };
     for (auto &c : cases)
@@ -104,8 +104,7 @@ TEST_F(HostRulesTest, RulesMatchTheReceivedRequest)
         const char *card;
         double amount;
         bool matches;
-    } cases[] = {{"12345678", 10.00, true}, {"12345678", 9.99, false}, {"99345678", 50.0, false},
-                 {"1234", 1e6, true}};
+    } cases[] = {{"12345678", 10.00, true}, {"12345678", 9.99, false}, {"99345678", 50.0, false}, {"1234", 1e6, true}};
     for (auto &c : cases) {
         TpResetMesg(&session_);
         ASSERT_EQ(TpSetCell(&session_, 2, c.card), 0);
@@ -160,12 +159,13 @@ protected:
         unsigned char first = 0;
         const auto t0 = std::chrono::steady_clock::now();
         const tools::LinkResult r = link.ReadFrame(&first, why);
-        *millis = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        std::chrono::steady_clock::now() - t0).count());
+        *millis = static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count());
         ::SockClose(sock);
         peer.Received();
         if (packet != nullptr)
-            *packet = std::string(reinterpret_cast<const char *>(link.Packet()), static_cast<size_t>(link.PacketLength()));
+            *packet =
+                std::string(reinterpret_cast<const char *>(link.Packet()), static_cast<size_t>(link.PacketLength()));
         return r;
     }
 };
@@ -186,11 +186,32 @@ TEST_F(ClientLinkTest, EachFrameHasOneDeadline)
         {"trickled packet",
          {Send("\x02"), Pause(250), Send("0"), Pause(250), Send("0"), Pause(250), Send("4"), Pause(250), Send("8"),
           Pause(900)},
-         R::kTimedOut, 1200, ""},
+         R::kTimedOut,
+         1200,
+         ""},
         {"silence", {Pause(1500)}, R::kTimedOut, 1100, ""},
-        {"closed mid-frame", {Send("\x02" "00"), Close()}, R::kClosed, 400, ""},
-        {"packet length out of range", {Send("\x02" "0019"), Pause(100)}, R::kMalformed, 400, "is not 20 to 2047"},
-        {"file length out of range", {Send("\x06" "2" "1025"), Pause(100)}, R::kMalformed, 400, "is not 0 to 1024"},
+        {"closed mid-frame",
+         {Send("\x02"
+               "00"),
+          Close()},
+         R::kClosed,
+         400,
+         ""},
+        {"packet length out of range",
+         {Send("\x02"
+               "0019"),
+          Pause(100)},
+         R::kMalformed,
+         400,
+         "is not 20 to 2047"},
+        {"file length out of range",
+         {Send("\x06"
+               "2"
+               "1025"),
+          Pause(100)},
+         R::kMalformed,
+         400,
+         "is not 0 to 1024"},
     };
     volatile std::sig_atomic_t stop = 0;
     for (auto &c : cases) {
@@ -220,8 +241,10 @@ TEST_F(ClientLinkTest, FramesSentTogetherOrCutAnywhereAreReadInOrder)
     struct {
         const char *name;
         size_t cut;  // the stream is sent in two pieces, cut here
-    } cases[] = {{"all at once", stream.size()}, {"cut in the first length", 3},
-                 {"cut after the first packet", packet.size()}, {"cut in the file frame", packet.size() + 4},
+    } cases[] = {{"all at once", stream.size()},
+                 {"cut in the first length", 3},
+                 {"cut after the first packet", packet.size()},
+                 {"cut in the file frame", packet.size() + 4},
                  {"cut before the last byte", stream.size() - 1}};
     volatile std::sig_atomic_t stop = 0;
     for (auto &c : cases) {
@@ -233,13 +256,15 @@ TEST_F(ClientLinkTest, FramesSentTogetherOrCutAnywhereAreReadInOrder)
             unsigned char first = 0;
             std::string why;
             ASSERT_EQ(link.ReadFrame(&first, &why), tools::LinkResult::kOk) << c.name << ": " << why;
-            EXPECT_EQ(std::string(reinterpret_cast<const char *>(link.Packet()), link.PacketLength()), packet) << c.name;
+            EXPECT_EQ(std::string(reinterpret_cast<const char *>(link.Packet()), link.PacketLength()), packet)
+                << c.name;
             ASSERT_EQ(link.ReadFrame(&first, &why), tools::LinkResult::kOk) << c.name << ": " << why;
             EXPECT_EQ(first, 0x06) << c.name;
             EXPECT_EQ(link.FileType(), '1') << c.name;
             EXPECT_EQ(std::string(link.FileBody(), link.FileLength()), "x.txt") << c.name;
             ASSERT_EQ(link.ReadFrame(&first, &why), tools::LinkResult::kOk) << c.name << ": " << why;
-            EXPECT_EQ(std::string(reinterpret_cast<const char *>(link.Packet()), link.PacketLength()), packet) << c.name;
+            EXPECT_EQ(std::string(reinterpret_cast<const char *>(link.Packet()), link.PacketLength()), packet)
+                << c.name;
             ASSERT_EQ(link.ReadFrame(&first, &why), tools::LinkResult::kOk) << c.name << ": " << why;
             EXPECT_EQ(first, 0x07) << c.name;
         }
@@ -338,8 +363,7 @@ TEST_F(HostRulesTest, ServedDirectoryTakesRegularFilesAndNewNames)
     Store(dir, "in.txt");
     EXPECT_EQ(ReadFile("served/sub/new.txt"), "sub/new.txt");
     EXPECT_EQ(ReadFile("served/in.txt"), "in.txt");
-    EXPECT_EQ(Listing("served"),
-              std::set<std::string>({"served/in.txt", "served/sub", "served/sub/new.txt"}));
+    EXPECT_EQ(Listing("served"), std::set<std::string>({"served/in.txt", "served/sub", "served/sub/new.txt"}));
 }
 
 TEST_F(ClientLinkTest, ATransferHasOneDeadlineOverAllItsFrames)
@@ -429,9 +453,11 @@ TEST_F(HostRulesTest, IntegerFieldsTakeThirtyTwoBitsOnly)
     struct {
         const char *text;
         bool taken;
-    } cases[] = {{"2147483647", true},   {"-2147483648", true}, {"2147483648", false}, {"-2147483649", false},
-                 {"4294967297", false},  {"0", true},           {" 5", false},         {"5x", false},
-                 {"", false},            {"99999999999999999999", false}};
+    } cases[] = {{"2147483647", true},  {"-2147483648", true},
+                 {"2147483648", false}, {"-2147483649", false},
+                 {"4294967297", false}, {"0", true},
+                 {" 5", false},         {"5x", false},
+                 {"", false},           {"99999999999999999999", false}};
     for (auto &c : cases) {
         std::string why;
         EXPECT_EQ(tools::SetFieldText(&session_, 11, c.text, &why) == 0, c.taken) << c.text;

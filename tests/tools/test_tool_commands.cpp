@@ -89,10 +89,11 @@ TEST(PackOnly, PrintsTheFrameTpPackMesgPacksAndTheDecoderVerifiesIt)
         EXPECT_EQ(packed.status, 0) << c.name;
         EXPECT_EQ(packed.out, LibraryFrame(c.fields)) << c.name;
         const std::string hex = packed.out.substr(0, packed.out.find('\n'));
-        const Ran described = RunCommand(kTrace + " --defs " + Quoted(kDefinitions) + " --key " + kKey + " --frame " + hex);
+        const Ran described =
+            RunCommand(kTrace + " --defs " + Quoted(kDefinitions) + " --key " + kKey + " --frame " + hex);
         EXPECT_EQ(described.status, 0) << c.name << "\n" << described.out;
-        EXPECT_NE(described.out.find("MAC: verified with the given key\n"), std::string::npos)
-            << c.name << "\n" << described.out;
+        EXPECT_NE(described.out.find("MAC: verified with the given key\n"), std::string::npos) << c.name << "\n"
+                                                                                               << described.out;
     }
 }
 
@@ -124,7 +125,8 @@ constexpr char kPurchaseFrame[] =
 
 TEST(FrameOption, DescribesAKnownFrameExactly)
 {
-    const Ran r = RunCommand(kTrace + " --defs " + Quoted(kDefinitions) + " --key " + kKey + " --frame " + kPurchaseFrame);
+    const Ran r =
+        RunCommand(kTrace + " --defs " + Quoted(kDefinitions) + " --key " + kKey + " --frame " + kPurchaseFrame);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out,
               "framing: start 0x02 ok, length digits \"0070\" match the 70 bytes that follow, stop 0x03 ok\n"
@@ -142,10 +144,11 @@ TEST(FrameOption, DescribesAKnownFrameExactly)
     std::string grouped;
     for (size_t i = 0; kPurchaseFrame[i] != '\0'; i += 2)
         grouped += std::string(i ? " " : "") + kPurchaseFrame[i] + kPurchaseFrame[i + 1];
-    EXPECT_EQ(RunCommand(kTrace + " --defs " + Quoted(kDefinitions) + " --key " + kKey + " --frame " + Quoted(grouped)).out,
-              r.out);
-    const Ran other = RunCommand(kTrace + " --defs " + Quoted(kDefinitions) + " --key 1111111111111111 --frame " +
-                          kPurchaseFrame);
+    EXPECT_EQ(
+        RunCommand(kTrace + " --defs " + Quoted(kDefinitions) + " --key " + kKey + " --frame " + Quoted(grouped)).out,
+        r.out);
+    const Ran other =
+        RunCommand(kTrace + " --defs " + Quoted(kDefinitions) + " --key 1111111111111111 --frame " + kPurchaseFrame);
     EXPECT_EQ(other.status, 1);
     EXPECT_NE(other.out.find("MAC: does NOT verify with the given key\n"), std::string::npos) << other.out;
     EXPECT_EQ(RunCommand(kTrace + " --defs " + Quoted(kDefinitions) + " --frame 02zz").status, 2);
@@ -186,11 +189,13 @@ TEST(FrameOption, JsonHasTheShapeOfTpDescribeThenTheFramesOwnKeys)
     EXPECT_EQ(r.out.substr(0, head.size()), head) << r.out;
     EXPECT_EQ(r.out.substr(head.size()),
               "\"time\": \"\", \"direction\": \"\", \"bytes\": 78, \"ok\": true, \"complete\": true, "
-              "\"framing\": {\"start\": \"0x02\", \"start_ok\": true, \"length_digits\": \"0072\", \"length_ok\": true, \"stop\": \"0x03\", \"stop_ok\": true}, \"bitmap\": \"40 20 00 00 00 "
-                  "81 00 01\", \"length_prefixes\": {\"2\": \"16\", \"48\": \"017\"}, \"trailing_bytes\": 0, "
-                  "\"mac\": \"not checked\"}\n");
+              "\"framing\": {\"start\": \"0x02\", \"start_ok\": true, \"length_digits\": \"0072\", \"length_ok\": "
+              "true, \"stop\": \"0x03\", \"stop_ok\": true}, \"bitmap\": \"40 20 00 00 00 "
+              "81 00 01\", \"length_prefixes\": {\"2\": \"16\", \"48\": \"017\"}, \"trailing_bytes\": 0, "
+              "\"mac\": \"not checked\"}\n");
     const std::string start =
-        "{\"type\": \"0800\", \"fields\": {\"2\": {\"name\": \"PAN\", \"type\": \"N\", \"value\": \"************0119\"}, ";
+        "{\"type\": \"0800\", \"fields\": {\"2\": {\"name\": \"PAN\", \"type\": \"N\", \"value\": "
+        "\"************0119\"}, ";
     EXPECT_EQ(message.substr(0, start.size()), start);
 }
 

@@ -55,10 +55,11 @@ TEST(ToolCommandLine, NumbersAreRangeChecked)
         bool ok;
         long value;
     } cases[] = {
-        {"0", 0, 65535, true, 0},       {"65535", 0, 65535, true, 65535}, {"65536", 0, 65535, false, 0},
-        {"-1", 0, 65535, false, 0},     {"-1", -5, 5, true, -1},          {"", 0, 9, false, 0},
-        {" 1", 0, 9, false, 0},         {"1x", 0, 9, false, 0},           {"0x1", 0, 9, false, 0},
-        {"99999999999999999999", 0, 9, false, 0},
+        {"0", 0, 65535, true, 0},      {"65535", 0, 65535, true, 65535},
+        {"65536", 0, 65535, false, 0}, {"-1", 0, 65535, false, 0},
+        {"-1", -5, 5, true, -1},       {"", 0, 9, false, 0},
+        {" 1", 0, 9, false, 0},        {"1x", 0, 9, false, 0},
+        {"0x1", 0, 9, false, 0},       {"99999999999999999999", 0, 9, false, 0},
     };
     for (auto &c : cases) {
         long v = -99;

@@ -21,8 +21,9 @@ using tools::DescribeFrame;
 TEST_F(DecoderTest, ExampleFrameDecodesWithMaskAndMac)
 {
     std::string report = DescribeFrame(ExampleFrame(options_.mac.key), options_);
-    EXPECT_NE(report.find("framing: start 0x02 ok, length digits \"0048\" match the 48 bytes that follow, stop 0x03 ok"),
-              std::string::npos)
+    EXPECT_NE(
+        report.find("framing: start 0x02 ok, length digits \"0048\" match the 48 bytes that follow, stop 0x03 ok"),
+        std::string::npos)
         << report;
     EXPECT_NE(report.find("message type: 0200"), std::string::npos);
     EXPECT_NE(report.find("bitmap: 70 00 00 00 00 00 00 01 -> fields 2 3 4 64"), std::string::npos);
@@ -48,9 +49,11 @@ TEST_F(DecoderTest, BrokenFramesAreDescribedUpToTheFailingField)
         const char *with;
         const char *says;
     } cases[] = {
-        {"prefix", 17, "0x", "field 2 (PAN) does not decode at data offset 0 (frame offset 17): length prefix is not a number"},
+        {"prefix", 17, "0x",
+         "field 2 (PAN) does not decode at data offset 0 (frame offset 17): length prefix is not a number"},
         {"too long", 17, "20", "length prefix is above the field's maximum 19"},
-        {"content", 28, "A", "field 3 (PROCCODE) does not decode at data offset 10 (frame offset 27): value \"0A0123\" is not N"},
+        {"content", 28, "A",
+         "field 3 (PROCCODE) does not decode at data offset 10 (frame offset 27): value \"0A0123\" is not N"},
         {"length digits", 1, "0047", "length digits \"0047\" do NOT match the 48 bytes that follow"},
         {"stop", 53, "\x04", "stop 0x04 WRONG"},
     };
@@ -60,7 +63,10 @@ TEST_F(DecoderTest, BrokenFramesAreDescribedUpToTheFailingField)
         std::string report = DescribeFrame(frame, options_);
         EXPECT_NE(report.find(c.says), std::string::npos) << c.name << "\n" << report;
     }
-    std::string report = DescribeFrame("\x02" "00", options_);
+    std::string report = DescribeFrame(
+        "\x02"
+        "00",
+        options_);
     EXPECT_NE(report.find("incomplete frame: 3 bytes"), std::string::npos);
     EXPECT_NE(report.find("raw (3 bytes):\n  02 30 30"), std::string::npos) << report;
 }
@@ -71,7 +77,10 @@ TEST_F(DecoderTest, TraceFileRoundTrip)
     WriteComTrace("ctrace.txt", "send mesg body", frame.data(), static_cast<int>(frame.size()));
     WriteComTrace("ctrace.txt", "recv mesg head", frame.data(), 5);
     WriteComTrace("ctrace.txt", "recv mesg data", frame.data() + 5, static_cast<int>(frame.size()) - 5);
-    WriteComTrace("ctrace.txt", "recv mesg head", "\x02" "00", 3);
+    WriteComTrace("ctrace.txt", "recv mesg head",
+                  "\x02"
+                  "00",
+                  3);
     auto blocks = tools::ParseTrace(ReadTextFile("ctrace.txt"));
     ASSERT_EQ(blocks.size(), 4u);
     EXPECT_EQ(blocks[0].label, "send mesg body");
@@ -82,7 +91,8 @@ TEST_F(DecoderTest, TraceFileRoundTrip)
     EXPECT_EQ(frames[0].label, "sent");
     EXPECT_EQ(frames[1].label, "received");
     EXPECT_EQ(frames[1].bytes, frame);
-    EXPECT_EQ(frames[2].bytes, std::string("\x02" "00"));
+    EXPECT_EQ(frames[2].bytes, std::string("\x02"
+                                           "00"));
 }
 
 TEST(DecoderMask, KeepsTheLastFour)
@@ -116,10 +126,11 @@ TEST_F(DecoderTest, MaskedBytesNeverShowInRawDumps)
 
 TEST(DecoderTrace, HostileHeadersAreSkippedNotThrown)
 {
-    const std::string text = "{12-07 10:31:02 a} [len = 99999999999999999999]\n"
-                             "{12-07 10:31:02 b} [len = -5]\n"
-                             "{1x-07 10:31:02 c} [len = 5]\n" +
-                             std::string(100000, '{') + "\n{12-07 10:31:02 ok} [len = 2]\r\n0000 : 41-42\n";
+    const std::string text =
+        "{12-07 10:31:02 a} [len = 99999999999999999999]\n"
+        "{12-07 10:31:02 b} [len = -5]\n"
+        "{1x-07 10:31:02 c} [len = 5]\n" +
+        std::string(100000, '{') + "\n{12-07 10:31:02 ok} [len = 2]\r\n0000 : 41-42\n";
     auto blocks = tools::ParseTrace(text);
     ASSERT_EQ(blocks.size(), 1u);
     EXPECT_EQ(blocks[0].label, "ok");
@@ -147,15 +158,18 @@ TEST(DecoderTrace, StreamedInPiecesOfAnySize)
 {
     // A header of exactly the longest line kept, and a line one byte longer.
     const std::string label(tools::kTraceLineMax - std::strlen("{12-07 10:31:03 } [len = 002]"), 'L');
-    const std::string text = "{12-07 10:31:02 recv mesg head} [len = 005]\r\n0000 : 02-30-30-30 33\n"
-                             "{12-07 10:31:02 recv mesg data} [len = 004]\n0000 : 41-42-43-03\n" +
-                             std::string(tools::kTraceLineMax + 1, 'x') + "\n{12-07 10:31:03 " + label +
-                             "} [len = 002]\n0000 : 44-45\n{12-07 10:31:04 recv mesg head} [len = 001]\n0000 : 02";
+    const std::string text =
+        "{12-07 10:31:02 recv mesg head} [len = 005]\r\n0000 : 02-30-30-30 33\n"
+        "{12-07 10:31:02 recv mesg data} [len = 004]\n0000 : 41-42-43-03\n" +
+        std::string(tools::kTraceLineMax + 1, 'x') + "\n{12-07 10:31:03 " + label +
+        "} [len = 002]\n0000 : 44-45\n{12-07 10:31:04 recv mesg head} [len = 001]\n0000 : 02";
     for (size_t size : {size_t{1}, size_t{2}, size_t{7}, size_t{75}, tools::kTraceChunkSize}) {
         const Streamed s = StreamInPieces(text, size);
         ASSERT_EQ(s.frames.size(), 3u) << size;
         EXPECT_EQ(s.frames[0].label, "received");
-        EXPECT_EQ(s.frames[0].bytes, "\x02" "0003ABC\x03");
+        EXPECT_EQ(s.frames[0].bytes,
+                  "\x02"
+                  "0003ABC\x03");
         EXPECT_EQ(s.frames[1].label, label);
         EXPECT_EQ(s.frames[1].bytes, "DE");
         EXPECT_EQ(s.frames[2].time, "12-07 10:31:04");
@@ -176,10 +190,10 @@ TEST(DecoderTrace, BlockLongerThanAnyFrameIsCut)
     ASSERT_EQ(s.frames.size(), 2u);
     EXPECT_EQ(s.frames[0].bytes, std::string(tools::kTraceBlockMax, 'A'));
     EXPECT_EQ(s.frames[1].bytes, "B");
-    EXPECT_EQ(s.notes, std::vector<std::string>{"line 1: block \"send mesg body\" is longer than any frame: " +
-                                                std::to_string(lines * 16 - tools::kTraceBlockMax) +
-                                                " bytes after its first " + std::to_string(tools::kTraceBlockMax) +
-                                                " not kept"});
+    EXPECT_EQ(s.notes,
+              std::vector<std::string>{"line 1: block \"send mesg body\" is longer than any frame: " +
+                                       std::to_string(lines * 16 - tools::kTraceBlockMax) + " bytes after its first " +
+                                       std::to_string(tools::kTraceBlockMax) + " not kept"});
     tools::DecodeOptions options;
     EXPECT_FALSE(tools::DecodeFrame(s.frames[0].bytes, options).ok());
 }
@@ -189,9 +203,10 @@ TEST_F(DecoderTest, JsonHasOneObjectPerFrame)
     const tools::FrameReport r = tools::DecodeFrame(ExampleFrame(options_.mac.key), options_);
     const std::string json = tools::FrameJson(r, "12-07 10:31:02", "sent");
     EXPECT_EQ(json.find('\n'), std::string::npos);
-    for (const char *part : {"{\"type\": \"0200\", \"fields\": {\"2\": {\"name\": \"PAN\", \"type\": \"N\", \"value\": \"****5678\"}, ",
-                             "}}, \"time\": \"12-07 10:31:02\", \"direction\": \"sent\", \"bytes\": 54, \"ok\": true",
-                             "\"length_prefixes\": {\"2\": \"08\"}", "\"mac\": \"verified\"}"})
+    for (const char *part :
+         {"{\"type\": \"0200\", \"fields\": {\"2\": {\"name\": \"PAN\", \"type\": \"N\", \"value\": \"****5678\"}, ",
+          "}}, \"time\": \"12-07 10:31:02\", \"direction\": \"sent\", \"bytes\": 54, \"ok\": true",
+          "\"length_prefixes\": {\"2\": \"08\"}", "\"mac\": \"verified\"}"})
         EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
     // A label is the trace's own text: escaped as in the text output, so a
     // program printing the decoded string shows no ESC and no C2 9B.

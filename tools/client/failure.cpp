@@ -32,8 +32,8 @@ void PrintDetail(const char *tool, const Failure &failure)
 const char *FailureName(int kind)
 {
     static const char *const kNames[kFailureKinds] = {
-        "other",   "settings",  "argument", "connect",    "time limit",   "peer closed",
-        "malformed", "MAC",     "local file", "host refused", "does not answer",
+        "other",     "settings", "argument",   "connect",      "time limit",      "peer closed",
+        "malformed", "MAC",      "local file", "host refused", "does not answer",
     };
     return kind >= 0 && kind < kFailureKinds ? kNames[kind] : kNames[kFailOther];
 }

@@ -67,7 +67,7 @@ struct Lane {
     // A connection was made at least once: opened, and not closed by the
     // host before its first answer.
     std::atomic<bool> connected{false};
-    bool answeredOnce = false;  // a connection of the lane was not closed before its first answer
+    bool answeredOnce = false;               // a connection of the lane was not closed before its first answer
     std::atomic<long long> needing{kNever};  // since when it has wanted a connection and had none
     std::atomic<bool> probing{false};        // a new connection's first exchange is under way
     Clock::time_point end;
@@ -82,7 +82,8 @@ struct Outcome {
     int kind = kDone;
     Failure why;
     bool connectFailed = false;
-    bool closedUnanswered = false;  // on a new connection the host closed (or reset) before answering, or sent no Packet
+    bool closedUnanswered =
+        false;  // on a new connection the host closed (or reset) before answering, or sent no Packet
     long long duplicates = 0;
 };
 
@@ -91,8 +92,7 @@ struct Outcome {
 std::string ConnectReason(const LoadPlan &plan, const std::string &reason)
 {
     char text[os::kSystemTextSize];
-    const std::string problem =
-        os::ConnectProblem(plan.host.c_str(), plan.port, kBackoffMostMillis, text, sizeof text);
+    const std::string problem = os::ConnectProblem(plan.host.c_str(), plan.port, kBackoffMostMillis, text, sizeof text);
     return problem.empty() ? reason : reason + " (" + problem + ")";
 }
 
@@ -325,8 +325,8 @@ LoadResult RunLoad(const LoadPlan &plan, const std::vector<TpSession *> &session
     for (TpSession *s : sessions) {
         auto lane = std::make_unique<Lane>();
         lane->s = s;
-        lane->latencies.reserve(static_cast<size_t>(
-            std::min(plan.count / static_cast<long long>(sessions.size()) + 1, kLatencyRoom)));
+        lane->latencies.reserve(
+            static_cast<size_t>(std::min(plan.count / static_cast<long long>(sessions.size()) + 1, kLatencyRoom)));
         lane->running = true;
         lane->shared = sh.get();
         auto run = [](void *arg) {

@@ -18,12 +18,13 @@ struct LoadPlan {
     std::string host;
     int port = 0;
     unsigned char key[32] = {};  // as many bytes as the sessions' MAC reads
-    std::string type;       // of the request
-    std::string replyType;  // fixed reply type, or empty
+    std::string type;            // of the request
+    std::string replyType;       // fixed reply type, or empty
     long long count = 1;
     bool connectEach = false;  // a connection for every exchange, not one kept open
     bool progress = false;     // the progress line on standard error
-    int giveUpMillis = 5000;   // without any connection made (not closed before its first answer) for this long, the load ends
+    int giveUpMillis =
+        5000;  // without any connection made (not closed before its first answer) for this long, the load ends
 };
 
 // After a failed connect, or a connection the host closed before its first

@@ -11,8 +11,8 @@ struct Percentile {
     int perMille;
 };
 // min and max are the ranks of the first and of the last value.
-constexpr Percentile kPercentiles[] = {{"min", 0},    {"p50", 500},   {"p90", 900},
-                                       {"p99", 990},  {"p99.9", 999}, {"max", 1000}};
+constexpr Percentile kPercentiles[] = {{"min", 0},   {"p50", 500},   {"p90", 900},
+                                       {"p99", 990}, {"p99.9", 999}, {"max", 1000}};
 
 double PerSecond(const LoadResult &r) { return r.seconds > 0 ? static_cast<double>(r.done) / r.seconds : 0; }
 
@@ -27,8 +27,7 @@ std::string Fixed(double value, int decimals)
 // "4 connections, connecting for each exchange", "1 connection, none made".
 std::string ConnectionsText(const LoadResult &r)
 {
-    const std::string count =
-        std::to_string(r.connections) + (r.connections == 1 ? " connection" : " connections");
+    const std::string count = std::to_string(r.connections) + (r.connections == 1 ? " connection" : " connections");
     if (r.connected == 0)
         return count + ", none made";
     if (r.connectEach)
@@ -72,11 +71,11 @@ std::string SummaryText(const LoadResult &r)
                    Fixed(NearestRank(r.latencyMicros, p.perMille) / 1000.0, 3) + " ms";
         out += "\n";
     }
-    const std::string after = std::to_string(r.done + r.failed) + " of " + std::to_string(r.requested) +
-                              " exchanges" +
+    const std::string after = std::to_string(r.done + r.failed) + " of " + std::to_string(r.requested) + " exchanges" +
                               (r.inFlight > 0 ? ", " + std::to_string(r.inFlight) + " in flight left unfinished" : "");
     if (r.stopped)
-        out += std::string("stopped: by ") + (r.stopSignal == SIGTERM ? "SIGTERM" : "Ctrl-C") + " after " + after + "\n";
+        out +=
+            std::string("stopped: by ") + (r.stopSignal == SIGTERM ? "SIGTERM" : "Ctrl-C") + " after " + after + "\n";
     else if (r.gaveUpSeconds > 0)
         out += std::string(r.closedUnanswered ? "ended: every connection was closed before an answer for "
                                               : "ended: no connection could be made for ") +
@@ -86,12 +85,10 @@ std::string SummaryText(const LoadResult &r)
 
 std::string SummaryJson(const LoadResult &r)
 {
-    std::string out = "{\"requested\":" + std::to_string(r.requested) +
-                      ",\"connections\":" + std::to_string(r.connections) +
-                      ",\"connect_each\":" + (r.connectEach ? "true" : "false") +
-                      ",\"connected\":" + std::to_string(r.connected) +
-                      ",\"done\":" + std::to_string(r.done) + ",\"failed\":" + std::to_string(r.failed) +
-                      ",\"failures\":{";
+    std::string out =
+        "{\"requested\":" + std::to_string(r.requested) + ",\"connections\":" + std::to_string(r.connections) +
+        ",\"connect_each\":" + (r.connectEach ? "true" : "false") + ",\"connected\":" + std::to_string(r.connected) +
+        ",\"done\":" + std::to_string(r.done) + ",\"failed\":" + std::to_string(r.failed) + ",\"failures\":{";
     bool first = true;
     for (int k = 0; k < kFailureKinds; ++k) {
         if (r.failures[k] == 0)
@@ -100,12 +97,11 @@ std::string SummaryJson(const LoadResult &r)
         first = false;
     }
     out += "},\"duplicates\":" + std::to_string(r.duplicates) + ",\"stopped\":" + (r.stopped ? "true" : "false") +
-           ",\"gave_up\":" + (r.gaveUpSeconds > 0 ? "true" : "false") + ",\"in_flight\":" +
-           std::to_string(r.inFlight) + ",\"seconds\":" + Fixed(r.seconds, 3) +
-           ",\"per_second\":" + Fixed(PerSecond(r), 1) + ",\"latency_us\":{";
+           ",\"gave_up\":" + (r.gaveUpSeconds > 0 ? "true" : "false") + ",\"in_flight\":" + std::to_string(r.inFlight) +
+           ",\"seconds\":" + Fixed(r.seconds, 3) + ",\"per_second\":" + Fixed(PerSecond(r), 1) + ",\"latency_us\":{";
     for (const Percentile &p : kPercentiles)
-        out += std::string(p.perMille == 0 ? "" : ",") + "\"" + p.name + "\":" +
-               (r.latencyMicros.empty() ? "null" : std::to_string(NearestRank(r.latencyMicros, p.perMille)));
+        out += std::string(p.perMille == 0 ? "" : ",") + "\"" + p.name +
+               "\":" + (r.latencyMicros.empty() ? "null" : std::to_string(NearestRank(r.latencyMicros, p.perMille)));
     return out + "}}";
 }
 

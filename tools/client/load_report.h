@@ -20,13 +20,13 @@ struct LoadResult {
     long long failed = 0;  // done + failed < requested only when stopped or given up
     long long failures[kFailureKinds] = {};
     std::string firstReason[kFailureKinds];  // escaped, of each kind's first failure
-    long long duplicates = 0;  // replies that repeated the previous exchange's, read past
-    bool stopped = false;   // by Ctrl-C or a request to terminate
-    int stopSignal = 0;     // the signal that stopped it: SIGTERM, else taken for Ctrl-C
-    int gaveUpSeconds = 0;  // above 0: ended when no connection could be made for so long
+    long long duplicates = 0;                // replies that repeated the previous exchange's, read past
+    bool stopped = false;                    // by Ctrl-C or a request to terminate
+    int stopSignal = 0;                      // the signal that stopped it: SIGTERM, else taken for Ctrl-C
+    int gaveUpSeconds = 0;                   // above 0: ended when no connection could be made for so long
     bool closedUnanswered = false;  // with gaveUpSeconds: connections were opened, each closed before an answer
-    long long inFlight = 0;  // exchanges begun and left unfinished when it ended early
-    int unfinished = 0;      // threads still in the library then
+    long long inFlight = 0;         // exchanges begun and left unfinished when it ended early
+    int unfinished = 0;             // threads still in the library then
     double seconds = 0;
     std::vector<long long> latencyMicros;  // of the exchanges done, ascending
 };

@@ -70,8 +70,9 @@ constexpr long long kSameStopMillis = 500;
 
 void OnStop(int sig)
 {
-    const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              std::chrono::steady_clock::now().time_since_epoch()).count();
+    const long long now =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
     if (g_stop.load() == 0) {
         g_stopMillis = now;
         g_stop = sig;
@@ -392,14 +393,14 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
 {
     std::vector<CliItem> items;
     std::string error;
-    if (!ParseCommandLine(argc, argv,
-                          {{"host", true}, {"port", true}, {"key", true}, {"mac", true}, {"mac-padding", true},
-                           {"mac-covers", true}, {"settings", true}, {"defs", true}, {"pack-only", false}, {"reply-type", true},
-                           {"unmask", false}, {"json", false}, {"text", false}, {"binary", false},
-                           {"count", true}, {"connections", true}, {"connect-each", false}, {"progress", false},
-                           {"no-progress", false}, {"recv-timeout", true}, {"give-up", true},
-                           {"help", false}, {"version", false}},
-                          &items, &error))
+    if (!ParseCommandLine(
+            argc, argv, {{"host", true},          {"port", true},       {"key", true},          {"mac", true},
+                         {"mac-padding", true},   {"mac-covers", true}, {"settings", true},     {"defs", true},
+                         {"pack-only", false},    {"reply-type", true}, {"unmask", false},      {"json", false},
+                         {"text", false},         {"binary", false},    {"count", true},        {"connections", true},
+                         {"connect-each", false}, {"progress", false},  {"no-progress", false}, {"recv-timeout", true},
+                         {"give-up", true},       {"help", false},      {"version", false}},
+            &items, &error))
         return UsageError(kTool, error);
     for (const CliItem &it : items) {
         if (it.name == "help" || it.name == "version") {

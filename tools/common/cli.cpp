@@ -5,7 +5,7 @@
 #include <cstring>
 
 #ifndef TRANPAK_VERSION
-#define TRANPAK_VERSION "unknown"
+#  define TRANPAK_VERSION "unknown"
 #endif
 
 namespace tranpak::tools {

@@ -16,7 +16,7 @@ inline constexpr char kLibraryDefinitions[] = "../etc/bitmap.txt";
 // an installation (cmake --install, the .deb, the .tar.gz), the Python
 // wheel, the demo's tree.
 inline constexpr const char *kBesideProgram[] = {"../share/tranpak/examples/bitmap.txt", "../examples/bitmap.txt",
-                                                  "../etc/bitmap.txt"};
+                                                 "../etc/bitmap.txt"};
 
 // The definitions used when none is named: kLibraryDefinitions when it is
 // there from the current folder, else the first of kBesideProgram that is

@@ -18,8 +18,7 @@ const char kMacOptionsHelp[] =
     "                    before field 64; the default of all but LEGACY) or data\n"
     "                    (the fields before field 64 only; LEGACY's)\n";
 
-const char kMacFromSettingsHelp[] =
-    "                    Without --mac, the settings file's [MAC] section decides.\n";
+const char kMacFromSettingsHelp[] = "                    Without --mac, the settings file's [MAC] section decides.\n";
 
 bool ParseMacAlgorithm(const std::string &name, MacChoice *c, std::string *error)
 {
@@ -55,7 +54,8 @@ bool ParseMacCovers(const std::string &value, MacChoice *c, std::string *error)
 bool ParseMacKey(const std::string &hex, MacChoice *c, std::string *error)
 {
     std::string bytes;
-    if (!ParseHex(hex, &bytes) || (bytes.size() != 8 && bytes.size() != 16 && bytes.size() != 24 && bytes.size() != 32)) {
+    if (!ParseHex(hex, &bytes) ||
+        (bytes.size() != 8 && bytes.size() != 16 && bytes.size() != 24 && bytes.size() != 32)) {
         *error = "--key takes 16, 32, 48 or 64 hex digits, not " + hex;
         return false;
     }

@@ -13,10 +13,10 @@ namespace tranpak::tools {
 struct MacChoice {
     int algorithm = TP_MAC_LEGACY;
     int padding = TP_MAC_PAD1;
-    int keyLen = 0;               // bytes of key; 0 until a key is given
+    int keyLen = 0;  // bytes of key; 0 until a key is given
     unsigned char key[32] = {};
-    int covers = 0;               // TP_MAC_COVERS_*; 0: the algorithm's default
-    int settingsKeyLen = 0;       // the settings file's KEYLEN; 0: none named
+    int covers = 0;          // TP_MAC_COVERS_*; 0: the algorithm's default
+    int settingsKeyLen = 0;  // the settings file's KEYLEN; 0: none named
 };
 
 // The help lines of --key, --mac, --mac-padding and --mac-covers, for a

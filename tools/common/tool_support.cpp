@@ -19,7 +19,7 @@ bool ParseHex(const std::string &hex, std::string *bytes)
     for (char c : hex) {
         if (c == ' ' || c == ':' || c == '-')
             continue;
-        int v = (c >= '0' && c <= '9') ? c - '0'
+        int v = (c >= '0' && c <= '9')   ? c - '0'
                 : (c >= 'a' && c <= 'f') ? c - 'a' + 10
                 : (c >= 'A' && c <= 'F') ? c - 'A' + 10
                                          : -1;

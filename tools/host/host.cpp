@@ -45,8 +45,8 @@ std::string LastError(TpSession *s)
 bool ParseFault(const std::string &name, Fault *fault)
 {
     static const std::pair<const char *, Fault> kNames[] = {
-        {"none", Fault::kNone},      {"late", Fault::kLate},     {"close", Fault::kClose},
-        {"bad-mac", Fault::kBadMac}, {"bad-len", Fault::kBadLen}, {"no-stop", Fault::kNoStop},
+        {"none", Fault::kNone},       {"late", Fault::kLate},           {"close", Fault::kClose},
+        {"bad-mac", Fault::kBadMac},  {"bad-len", Fault::kBadLen},      {"no-stop", Fault::kNoStop},
         {"garbage", Fault::kGarbage}, {"duplicate", Fault::kDuplicate},
     };
     for (const auto &n : kNames) {
@@ -67,7 +67,8 @@ int HostSimulator::Start(std::string *why)
     if (!slots_.front()->loaded) {
         const std::string detail = LastDetail(session);
         *why = "cannot load definitions from " + options_.definitions + ": " +
-               (detail.empty() ? LastError(session) : detail) + (options_.errlog.empty() ? "" : " (see " + options_.errlog + ")");
+               (detail.empty() ? LastError(session) : detail) +
+               (options_.errlog.empty() ? "" : " (see " + options_.errlog + ")");
         return -1;
     }
     // Definitions without field 39 have no place for the default refusal:
@@ -132,9 +133,9 @@ void HostSimulator::HandleConnection(ClientLink &link, Slot *slot)
         }
         if (r == LinkResult::kTimedOut) {
             const std::string limit = std::to_string(options_.clientTimeoutMillis / 1000) + " s";
-            Say(link, keyShown || refusedInARow == 0 ? "connection dropped: no whole frame within " + limit
-                                                     : "connection dropped: no verified MAC within " + limit +
-                                                           " of connecting");
+            Say(link, keyShown || refusedInARow == 0
+                          ? "connection dropped: no whole frame within " + limit
+                          : "connection dropped: no verified MAC within " + limit + " of connecting");
             return;
         }
         if (r == LinkResult::kMalformed) {

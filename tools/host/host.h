@@ -28,25 +28,25 @@ enum class Fault { kNone, kLate, kClose, kBadMac, kBadLen, kNoStop, kGarbage, kD
 
 struct HostOptions {
     std::string address = "127.0.0.1";
-    int port = 0;                       // 0: any free port
+    int port = 0;  // 0: any free port
     std::string definitions = "../etc/bitmap.txt";
-    std::string errlog;                 // the library's error log; empty: none (reasons go to the host's log)
-    std::string dir = ".";              // the directory served to file transfers
-    MacChoice mac;                      // --key, --mac, --mac-padding
-    std::string replyType;              // empty: the request's type with its third digit raised
-    FieldValues approve;                // fields set on an answer
-    FieldValues refuse;                 // fields set when the MAC fails
-    bool refuseByDefault = false;       // refuse is the default, not the command line's
-    std::vector<Rule> rules;            // the first that matches adds its fields
+    std::string errlog;            // the library's error log; empty: none (reasons go to the host's log)
+    std::string dir = ".";         // the directory served to file transfers
+    MacChoice mac;                 // --key, --mac, --mac-padding
+    std::string replyType;         // empty: the request's type with its third digit raised
+    FieldValues approve;           // fields set on an answer
+    FieldValues refuse;            // fields set when the MAC fails
+    bool refuseByDefault = false;  // refuse is the default, not the command line's
+    std::vector<Rule> rules;       // the first that matches adds its fields
     Fault fault = Fault::kNone;
-    int faultEvery = 1;                 // the fault hits one request in N, over all connections
-    int delayMillis = 3000;             // how late a late answer is
-    int maxConnections = 0;             // accepted connections before stopping; 0: serve until stopped
-    int maxClients = 64;                // connections served at the same time
-    int clientTimeoutMillis = 10000;    // for each frame read or written, and for all until a MAC verified
-    int idleTimeoutMillis = 30000;      // between messages, once one's MAC verified
-    int transferTimeoutMillis = 300000; // for a whole fetch or store
-    LogWriter::Sink log;                // where log lines go; empty: standard output
+    int faultEvery = 1;                  // the fault hits one request in N, over all connections
+    int delayMillis = 3000;              // how late a late answer is
+    int maxConnections = 0;              // accepted connections before stopping; 0: serve until stopped
+    int maxClients = 64;                 // connections served at the same time
+    int clientTimeoutMillis = 10000;     // for each frame read or written, and for all until a MAC verified
+    int idleTimeoutMillis = 30000;       // between messages, once one's MAC verified
+    int transferTimeoutMillis = 300000;  // for a whole fetch or store
+    LogWriter::Sink log;                 // where log lines go; empty: standard output
 };
 
 // Refused MACs in a row after which the host ends a message connection.

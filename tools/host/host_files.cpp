@@ -37,7 +37,7 @@ bool HostSimulator::Refuse(ClientLink &link, const std::string &request, const s
 {
     const LinkResult r = link.WriteFileFrame(wire::kFileRefused, why.data(), static_cast<int>(why.size()));
     Say(link, "file '" + Escaped(request) + "' refused: " + why +
-        (r == LinkResult::kOk ? "" : " (refusal not sent: " + Failure(r) + ")"));
+                  (r == LinkResult::kOk ? "" : " (refusal not sent: " + Failure(r) + ")"));
     return r == LinkResult::kOk;
 }
 
@@ -61,13 +61,15 @@ void HostSimulator::ReceiveFile(ClientLink &link, const std::string &request)
     for (;;) {
         std::string problem;
         const LinkResult r = link.ReadFileFrame(&problem);
-        const bool unexpected = r == LinkResult::kOk && link.FileType() != wire::kFileData && link.FileType() != wire::kFileEnd;
+        const bool unexpected =
+            r == LinkResult::kOk && link.FileType() != wire::kFileData && link.FileType() != wire::kFileEnd;
         if (r != LinkResult::kOk || unexpected) {
             store.Abandon();
             Say(link, "file '" + Escaped(request) + "' not stored: " +
-                (unexpected ? std::string("a frame of type ") + link.FileType() + " before the end"
-                            : problem.empty() ? Failure(r) : problem) +
-                "; any earlier file is unchanged");
+                          (unexpected        ? std::string("a frame of type ") + link.FileType() + " before the end"
+                           : problem.empty() ? Failure(r)
+                                             : problem) +
+                          "; any earlier file is unchanged");
             return;
         }
         if (link.FileType() == wire::kFileEnd)
@@ -88,7 +90,7 @@ void HostSimulator::ReceiveFile(ClientLink &link, const std::string &request)
     }
     const LinkResult r = link.WriteFileFrame(wire::kFileEnd, nullptr, 0);
     Say(link, "file '" + Escaped(request) + "' stored, " + std::to_string(total) + " bytes" +
-        (r == LinkResult::kOk ? "" : " (end frame not sent: " + Failure(r) + ")"));
+                  (r == LinkResult::kOk ? "" : " (end frame not sent: " + Failure(r) + ")"));
 }
 
 void HostSimulator::SendFile(ClientLink &link, const std::string &request)
@@ -114,7 +116,7 @@ void HostSimulator::SendFile(ClientLink &link, const std::string &request)
         if (r != LinkResult::kOk) {
             os::CloseFile(fd);
             Say(link, "file '" + Escaped(request) + "' not sent: " + Failure(r) + " after " + std::to_string(total) +
-                " bytes");
+                          " bytes");
             return;
         }
         total += n;

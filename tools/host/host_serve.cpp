@@ -29,10 +29,7 @@ constexpr int kLogDrainMillis = 1000;
 
 }  // namespace
 
-HostSimulator::HostSimulator(HostOptions options)
-    : options_(std::move(options)), log_(new LogWriter(options_.log))
-{
-}
+HostSimulator::HostSimulator(HostOptions options) : options_(std::move(options)), log_(new LogWriter(options_.log)) {}
 
 HostSimulator::~HostSimulator()
 {
@@ -137,9 +134,6 @@ void HostSimulator::RunConnection(Slot *slot, int sock, long number, volatile st
 
 void HostSimulator::Say(const ClientLink &link, const std::string &line) { Say(link.Number(), line); }
 
-void HostSimulator::Say(long connection, const std::string &line)
-{
-    log_->Put(LogLine(connection, line));
-}
+void HostSimulator::Say(long connection, const std::string &line) { log_->Put(LogLine(connection, line)); }
 
 }  // namespace tranpak::tools

@@ -71,7 +71,7 @@ private:
     size_t queued_ = 0;        // bytes in queue_
     long long pending_ = 0;    // dropped since the last line queued
     bool finishing_ = false, done_ = false;
-    bool gathering_ = false;   // the writer lets lines gather after a write
+    bool gathering_ = false;  // the writer lets lines gather after a write
     bool threaded_ = false;
     os::Thread thread_;
     std::atomic<bool> works_{true};

@@ -189,8 +189,12 @@ bool Apply(const CliItem &it, HostOptions *o, std::string *portFile, bool *haveK
         return Number(it, 0, 600000, &o->delayMillis, error);
     if (n == "max-connections")
         return Number(it, 0, 1000000000, &o->maxConnections, error);
-    std::string *text = n == "address" ? &o->address : n == "port-file" ? portFile : n == "defs" ? &o->definitions
-                        : n == "errlog" ? &o->errlog : n == "dir" ? &o->dir : &o->replyType;
+    std::string *text = n == "address"     ? &o->address
+                        : n == "port-file" ? portFile
+                        : n == "defs"      ? &o->definitions
+                        : n == "errlog"    ? &o->errlog
+                        : n == "dir"       ? &o->dir
+                                           : &o->replyType;
     *text = v;
     if (n == "reply-type" && v.size() != 4)
         *error = "--reply-type takes a message type of 4 characters, not " + v;
@@ -202,12 +206,30 @@ int Run(int argc, char **argv)
     std::vector<CliItem> items;
     std::string error;
     if (!ParseCommandLine(argc, argv,
-                          {{"key", true}, {"mac", true}, {"mac-padding", true}, {"mac-covers", true}, {"address", true}, {"port", true}, {"port-file", true}, {"defs", true},
-                           {"errlog", true}, {"dir", true}, {"client-timeout", true}, {"idle-timeout", true},
+                          {{"key", true},
+                           {"mac", true},
+                           {"mac-padding", true},
+                           {"mac-covers", true},
+                           {"address", true},
+                           {"port", true},
+                           {"port-file", true},
+                           {"defs", true},
+                           {"errlog", true},
+                           {"dir", true},
+                           {"client-timeout", true},
+                           {"idle-timeout", true},
                            {"transfer-timeout", true},
-                           {"max-clients", true}, {"reply-type", true},
-                           {"set", true}, {"refuse", true}, {"rule", true}, {"fault", true}, {"fault-every", true},
-                           {"delay-ms", true}, {"max-connections", true}, {"help", false}, {"version", false}},
+                           {"max-clients", true},
+                           {"reply-type", true},
+                           {"set", true},
+                           {"refuse", true},
+                           {"rule", true},
+                           {"fault", true},
+                           {"fault-every", true},
+                           {"delay-ms", true},
+                           {"max-connections", true},
+                           {"help", false},
+                           {"version", false}},
                           &items, &error))
         return UsageError(kTool, error);
     HostOptions o;

@@ -143,8 +143,8 @@ bool CheckFieldValue(TpSession *s, int field, const std::string &value, std::str
 {
     const std::string name = "field " + std::to_string(field) + "=" + value;
     if (field == 0 || field == 64) {
-        *why = name + ": field " + std::to_string(field) + (field == 0 ? " is the message type (--reply-type sets it)"
-                                                                        : " is the MAC, computed for every answer");
+        *why = name + ": field " + std::to_string(field) +
+               (field == 0 ? " is the message type (--reply-type sets it)" : " is the MAC, computed for every answer");
         return false;
     }
     const TpCellDef def = CellDef(s, field);

@@ -47,7 +47,6 @@ bool AllDigits(const std::string &s)
     return !s.empty();
 }
 
-
 std::string RawRows(const std::string &frame, const std::vector<bool> &hidden)
 {
     std::string rows;
@@ -62,8 +61,8 @@ std::string RawRows(const std::string &frame, const std::vector<bool> &hidden)
 
 // Why a field's bytes at offset do not decode, or "" with its prefix
 // and value. Texts of masked fields never quote their bytes.
-std::string DecodeField(const TpCellDef &cell, const std::string &data, size_t offset, bool masked,
-                        std::string *prefix, std::string *value)
+std::string DecodeField(const TpCellDef &cell, const std::string &data, size_t offset, bool masked, std::string *prefix,
+                        std::string *value)
 {
     size_t count = static_cast<size_t>(cell.maxlen);
     if (cell.varlen == 0 && cell.maxlen == 0)
@@ -73,7 +72,8 @@ std::string DecodeField(const TpCellDef &cell, const std::string &data, size_t o
             return "length prefix runs past the data";
         *prefix = data.substr(offset, static_cast<size_t>(cell.varlen));
         if (!AllDigits(*prefix))
-            return masked ? "length prefix is not a number" : "length prefix \"" + Escaped(*prefix) + "\" is not a number";
+            return masked ? "length prefix is not a number"
+                          : "length prefix \"" + Escaped(*prefix) + "\" is not a number";
         long n = 0;
         for (char c : *prefix)
             n = n > 100000 ? n : n * 10 + (c - '0');

@@ -61,19 +61,22 @@ struct FrameReport {
     size_t size = 0;
     bool complete = false;  // at least the 17 bytes before the data
     unsigned start = 0, stop = 0;
-    std::string digits;     // the length digits as shown
-    int follow = 0;         // bytes after start and length digits
+    std::string digits;  // the length digits as shown
+    int follow = 0;      // bytes after start and length digits
     bool startOk = false, digitsOk = false, stopOk = false;
-    std::string type;       // as shown
-    std::string bitmap;     // hex
+    std::string type;    // as shown
+    std::string bitmap;  // hex
     std::vector<int> bitmapFields;
     std::vector<FieldReport> fields;
-    std::string failure;    // empty when every field decoded
-    size_t trailing = 0;    // bytes after the last field
+    std::string failure;  // empty when every field decoded
+    size_t trailing = 0;  // bytes after the last field
     MacStatus mac = MacStatus::kNotChecked;
-    std::string raw;        // hex rows, masked bytes as "**"; set when not ok()
+    std::string raw;  // hex rows, masked bytes as "**"; set when not ok()
 
-    bool ok() const { return complete && startOk && digitsOk && stopOk && failure.empty() && mac != MacStatus::kFailed; }
+    bool ok() const
+    {
+        return complete && startOk && digitsOk && stopOk && failure.empty() && mac != MacStatus::kFailed;
+    }
 };
 
 // Decodes the frame against the definitions' fields: framing,

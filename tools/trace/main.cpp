@@ -70,9 +70,18 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
     std::vector<CliItem> items;
     std::string error;
     if (!ParseCommandLine(argc, argv,
-                          {{"defs", true}, {"key", true}, {"mac", true}, {"mac-padding", true}, {"mac-covers", true},
-                           {"hex", true}, {"frame", true}, {"mask", true}, {"unmask", false},
-                           {"json", false}, {"help", false}, {"version", false}},
+                          {{"defs", true},
+                           {"key", true},
+                           {"mac", true},
+                           {"mac-padding", true},
+                           {"mac-covers", true},
+                           {"hex", true},
+                           {"frame", true},
+                           {"mask", true},
+                           {"unmask", false},
+                           {"json", false},
+                           {"help", false},
+                           {"version", false}},
                           &items, &error))
         return UsageError(kTool, error);
     for (const CliItem &it : items) {

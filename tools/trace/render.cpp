@@ -39,9 +39,9 @@ std::string FrameText(const FrameReport &r)
         out << "raw (" << r.size << " bytes):\n" << r.raw;
         return out.str();
     }
-    out << "framing: start " << ByteText(r.start) << (r.startOk ? " ok" : " WRONG") << ", length digits \""
-        << r.digits << "\" " << (r.digitsOk ? "match" : "do NOT match") << " the " << r.follow
-        << " bytes that follow, stop " << ByteText(r.stop) << (r.stopOk ? " ok" : " WRONG") << "\n";
+    out << "framing: start " << ByteText(r.start) << (r.startOk ? " ok" : " WRONG") << ", length digits \"" << r.digits
+        << "\" " << (r.digitsOk ? "match" : "do NOT match") << " the " << r.follow << " bytes that follow, stop "
+        << ByteText(r.stop) << (r.stopOk ? " ok" : " WRONG") << "\n";
     out << "message type: " << r.type << "\n";
     out << "bitmap: " << r.bitmap << " -> fields";
     for (int f : r.bitmapFields)

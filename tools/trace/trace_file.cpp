@@ -33,8 +33,7 @@ bool ParseHeader(std::string line, TraceBlock *block)
     static const std::string kCount = "} [len = ";
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
-    if (line.size() < 17 || line[0] != '{' || line.back() != ']' || !IsTraceTime(line.substr(1, 14)) ||
-        line[15] != ' ')
+    if (line.size() < 17 || line[0] != '{' || line.back() != ']' || !IsTraceTime(line.substr(1, 14)) || line[15] != ' ')
         return false;
     const size_t count = line.rfind(kCount);
     if (count == std::string::npos || count < 16)
@@ -71,8 +70,7 @@ bool ParseDumpLine(const std::string &line, std::string *bytes)
 
 }  // namespace
 
-BlockReader::BlockReader(BlockSink onBlock, NoteSink onNote)
-    : onBlock_(std::move(onBlock)), onNote_(std::move(onNote))
+BlockReader::BlockReader(BlockSink onBlock, NoteSink onNote) : onBlock_(std::move(onBlock)), onNote_(std::move(onNote))
 {
 }
 
@@ -100,9 +98,9 @@ void BlockReader::Finish()
     if (!open_)
         return;
     if (dropped_ != 0)
-        onNote_("line " + std::to_string(headerLine_) + ": block \"" + Escaped(block_.label) + "\" is longer than any frame: " +
-                std::to_string(dropped_) + " bytes after its first " + std::to_string(kTraceBlockMax) +
-                " not kept");
+        onNote_("line " + std::to_string(headerLine_) + ": block \"" + Escaped(block_.label) +
+                "\" is longer than any frame: " + std::to_string(dropped_) + " bytes after its first " +
+                std::to_string(kTraceBlockMax) + " not kept");
     onBlock_(block_);
     open_ = false;
     dropped_ = 0;
@@ -130,8 +128,8 @@ void FrameJoiner::Block(const TraceBlock &b)
         unsigned char head[wire::kPacketHeadSize];
         const size_t len = b.bytes.empty() ? 0 : b.bytes.size() - 1;
         wire::PutPacketHead(head, static_cast<int>(len % 10000));
-        onFrame_({b.time, "received (head not traced)",
-                  std::string(reinterpret_cast<char *>(head), sizeof head) + b.bytes});
+        onFrame_(
+            {b.time, "received (head not traced)", std::string(reinterpret_cast<char *>(head), sizeof head) + b.bytes});
     } else {
         onFrame_({b.time, b.label == "send mesg body" ? "sent" : b.label, b.bytes});
     }

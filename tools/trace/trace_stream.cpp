@@ -9,8 +9,7 @@
 
 namespace tranpak::tools {
 
-LineSplitter::LineSplitter(LineSink onLine, NoteSink onNote)
-    : onLine_(std::move(onLine)), onNote_(std::move(onNote))
+LineSplitter::LineSplitter(LineSink onLine, NoteSink onNote) : onLine_(std::move(onLine)), onNote_(std::move(onNote))
 {
     line_.reserve(kTraceLineMax);
 }

@@ -46,8 +46,8 @@ private:
 
     LineSink onLine_;
     NoteSink onNote_;
-    std::string line_;    // at most kTraceLineMax bytes
-    size_t length_ = 0;   // of the line so far, kept or not
+    std::string line_;   // at most kTraceLineMax bytes
+    size_t length_ = 0;  // of the line so far, kept or not
     long number_ = 1;
 };
 

@@ -15,8 +15,7 @@ int ReadProfile(const char *file, const ProfileKey *keys, int count, ProfileStra
     return 0;
 }
 
-int ReadProfileString(const char *section, const char *key, const char *fallback, char *out, int size,
-                      const char *file)
+int ReadProfileString(const char *section, const char *key, const char *fallback, char *out, int size, const char *file)
 {
     if (size <= 0)
         return 0;

@@ -16,8 +16,8 @@
 #include <cstring>
 
 #if defined(SYS_openat2) && __has_include(<linux/openat2.h>)
-#include <linux/openat2.h>
-#define TRANPAK_HAVE_OPENAT2 1
+#  include <linux/openat2.h>
+#  define TRANPAK_HAVE_OPENAT2 1
 #endif
 
 namespace tranpak::os {

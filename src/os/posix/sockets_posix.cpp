@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 #ifndef MSG_NOSIGNAL
-#define MSG_NOSIGNAL 0  // systems without it use SO_NOSIGPIPE, set at creation
+#  define MSG_NOSIGNAL 0  // systems without it use SO_NOSIGPIPE, set at creation
 #endif
 
 namespace tranpak::os {
@@ -130,8 +130,8 @@ int SetNonBlocking(int sock, bool on)
 
 int SendNow(int sock, const void *bytes, int count)
 {
-    return NotNowOr(RetryOnSignal(
-        [&] { return send(sock, bytes, static_cast<size_t>(count), MSG_NOSIGNAL | MSG_DONTWAIT); }));
+    return NotNowOr(
+        RetryOnSignal([&] { return send(sock, bytes, static_cast<size_t>(count), MSG_NOSIGNAL | MSG_DONTWAIT); }));
 }
 
 int RecvNow(int sock, void *bytes, int count)
@@ -146,7 +146,8 @@ uint32_t TickMillis()
 {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
 int SockSendSome(int sock, const void *bytes, int count)

@@ -14,16 +14,14 @@ constexpr DWORD kFullPathSize = 2048;
 // A path without folders would be looked for in the Windows folder; the
 // settings file is looked for where a relative path leads on every
 // platform, from the current folder.
-int ReadProfileString(const char *section, const char *key, const char *fallback, char *out, int size,
-                      const char *file)
+int ReadProfileString(const char *section, const char *key, const char *fallback, char *out, int size, const char *file)
 {
     if (size <= 0)
         return 0;
     char full[kFullPathSize];
     DWORD n = GetFullPathNameA(file, sizeof full, full, nullptr);
     const char *path = (n > 0 && n < sizeof full) ? full : file;
-    return static_cast<int>(
-        GetPrivateProfileStringA(section, key, fallback, out, static_cast<DWORD>(size), path));
+    return static_cast<int>(GetPrivateProfileStringA(section, key, fallback, out, static_cast<DWORD>(size), path));
 }
 
 // The values from the system's reader, which reads the file itself; the

@@ -90,7 +90,8 @@ bool Within(const char *root, HANDLE h)
     size_t i = 0;
     for (; root[i] != '\0'; ++i) {
         const char c = s[i] == '\\' ? '/' : s[i];
-        if (c == '\0' || std::tolower(static_cast<unsigned char>(c)) != std::tolower(static_cast<unsigned char>(root[i])))
+        if (c == '\0' ||
+            std::tolower(static_cast<unsigned char>(c)) != std::tolower(static_cast<unsigned char>(root[i])))
             return false;
     }
     return s[i] == '\0' || s[i] == '\\' || s[i] == '/';
@@ -210,8 +211,8 @@ int ServedDir::OpenForRead(const char *relative, Refused *refused, char *detail,
     Way way;
     if (!HoldWay(dir.path, relative, ParentLength(relative), &way, refused, detail, detailSize))
         return -1;
-    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                           nullptr);
+    HANDLE h =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         *refused = EntryRefusal(path, GetLastError(), detail, detailSize);
     Release(&way);
@@ -262,15 +263,16 @@ int CreateTemporary(const ServedDir::Impl &dir, const char *relative, PendingSto
                     Refused *refused, char *detail, int detailSize)
 {
     const size_t parentLength = ParentLength(relative);
-    const int n = std::snprintf(place.temporary, sizeof place.temporary, "%s/%.*s%s.tranpak-%ld-%ld.tmp", dir.path,
-                                static_cast<int>(parentLength), relative, parentLength == 0 ? "" : "/", ProcessId(),
-                                count);
+    const int n =
+        std::snprintf(place.temporary, sizeof place.temporary, "%s/%.*s%s.tranpak-%ld-%ld.tmp", dir.path,
+                      static_cast<int>(parentLength), relative, parentLength == 0 ? "" : "/", ProcessId(), count);
     if (n <= 0 || static_cast<size_t>(n) >= sizeof place.temporary) {
         *refused = SystemDetail(kPathTooLong, detail, detailSize);
         return -1;
     }
     HANDLE h = CreateFileA(place.temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    const int fd = h == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+    const int fd =
+        h == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
     if (fd < 0) {
         *refused = SystemRefusal(GetLastError(), detail, detailSize);
         if (h != INVALID_HANDLE_VALUE) {

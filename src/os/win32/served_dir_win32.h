@@ -3,7 +3,7 @@
 #define TRANPAK_OS_WIN32_SERVED_DIR_WIN32_H
 
 #ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0600  // GetFinalPathNameByHandleA
+#  define _WIN32_WINNT 0x0600  // GetFinalPathNameByHandleA
 #endif
 #include "os/os_programs.h"
 

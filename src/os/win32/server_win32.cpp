@@ -75,9 +75,8 @@ int SockAbort(int sock)
 int SockSetRecvTimeout(int sock, int millis)
 {
     DWORD ms = static_cast<DWORD>(millis);
-    return setsockopt(SocketOf(sock), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&ms), sizeof ms) < 0
-               ? -1
-               : 0;
+    return setsockopt(SocketOf(sock), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&ms), sizeof ms) < 0 ? -1
+                                                                                                                   : 0;
 }
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
