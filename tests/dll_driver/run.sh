@@ -27,7 +27,7 @@ done
 # operating system calls.
 objs=()
 for cpp in "$here/peer.cpp" "$root/tests/support/peer.cpp" "$root/src/kit/wire.cpp" "$root/src/kit/wire_socket.cpp" \
-    "$root"/src/os/win32/{sockets,misc,server,threads}_win32.cpp; do
+    "$root"/src/os/win32/{sockets,misc,server,threads,files}_win32.cpp "$root"/src/os/{sockets,server,threads,profile}_common.cpp "$root"/src/os/line_file.cpp; do
   obj=$work/$(basename "$(dirname "$cpp")")-$(basename "$cpp" .cpp).o
   "$arch-w64-mingw32-g++" -std=c++20 -O2 -Wall -Wextra -Werror -fno-exceptions -fno-rtti \
     -I"$root/src" -I"$root/src/os" -I"$root/tests" -c -o "$obj" "$cpp"
