@@ -460,11 +460,14 @@ TRANPAK_API int TRANPAK_CALL TpGetMacAlgorithm(TpSession *s, int *algorithm, int
 TRANPAK_API int TRANPAK_CALL TpSockExchange(TpSession *s, int sock, const void *key);
 
 /* A message set or read whole in one call, as a block of pairs: a field's
-   number in decimal ("0" for the message type, "2" ... "64") and NUL, then
+   number in decimal ("0" for the message type, "2" ... "64", no sign and no
+   leading zero) and NUL, then
    its text and NUL; one more NUL (an empty string) ends the block:
      "0\0" "0200\0" "4\0" "12.50\0" "\0"
    TpSetCellTexts sets each pair's field in turn as TpSetCellText does (the
-   message is not cleared first: TpResetMesg) and stops at the first pair
+   message is not cleared first: TpResetMesg clears its fields, and the
+   message type, which ResetMesg keeps, stays until it is set again) and
+   stops at the first pair
    refused, a number other than 0 to 64 among them, with -1 and its log
    line; the fields before it stay set. TpGetCellTexts writes the message
    type (when set) and every field in use, in field order, each text as

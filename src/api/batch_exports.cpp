@@ -37,7 +37,9 @@ Session *ReadySession(TpSession *s)
 int BlockFieldNumber(const char *text)
 {
     const int len = BoundedTextLength(text, kFieldDigits + 1);
-    if (len < 1 || len > kFieldDigits)
+    // Written as TpGetCellTexts writes it: no sign, no blank, no leading
+    // zero ("0" is the message type; "04" and "064" are refused alike).
+    if (len < 1 || len > kFieldDigits || (len > 1 && text[0] == '0'))
         return -1;
     int field = 0;
     for (int i = 0; i < len; ++i) {

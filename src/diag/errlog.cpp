@@ -5,13 +5,49 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 namespace tranpak {
 namespace {
 
-bool NeedsEscape(unsigned char c) { return c < 0x20 || c == 0x7F; }
+// Bytes at p (left of them) that go into a line as they are: one
+// character of 0x20 to 0x7E, or one whole UTF-8 character from U+00A0 up
+// (text in a name or a path, "caf\xC3\xA9"). 0 for a byte that is
+// escaped: a control byte, 0x7F, a byte of no valid UTF-8 character, and
+// the C1 controls U+0080 to U+009F, which a terminal obeys (C2 9B is CSI).
+int KeptBytes(const unsigned char *p, int left)
+{
+    const unsigned char c = p[0];
+    if (c < 0x80)
+        return c < 0x20 || c == 0x7F ? 0 : 1;
+    int more;
+    uint32_t cp;
+    if (c >= 0xC2 && c <= 0xDF) {
+        more = 1;
+        cp = c & 0x1Fu;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        more = 2;
+        cp = c & 0x0Fu;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        more = 3;
+        cp = c & 0x07u;
+    } else {
+        return 0;
+    }
+    if (more >= left)
+        return 0;
+    for (int k = 1; k <= more; ++k) {
+        if ((p[k] & 0xC0u) != 0x80u)
+            return 0;
+        cp = (cp << 6) | (p[k] & 0x3Fu);
+    }
+    static constexpr uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < kLeast[more] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp < 0xA0)
+        return 0;
+    return more + 1;
+}
 
 // The message is formatted with room for a card number's digits beyond
 // the cut: a number the cut splits is masked whole before the cut, so the
@@ -20,7 +56,8 @@ constexpr int kFormatSize = kErrMesgSize + kCardSpanMax;
 // The prefix every message starts with, which the detail drops.
 constexpr char kPrefix[] = "tranpak: ";
 
-// The message as it goes into the log, control bytes as \xHH. A final line
+// The message as it goes into the log, every byte KeptBytes does not keep
+// as \xHH. A final line
 // feed is kept only when the format itself ends in one: a line feed that
 // came in through an argument is escaped like any other. Returns the length.
 int Escape(const char *format, const char *text, int len, char out[kErrLineSize])
@@ -29,17 +66,21 @@ int Escape(const char *format, const char *text, int len, char out[kErrLineSize]
     size_t formatLen = std::strlen(format);
     bool endsInLineFeed = len > 0 && text[len - 1] == '\n' && formatLen > 0 && format[formatLen - 1] == '\n';
     int body = endsInLineFeed ? len - 1 : len;
+    const auto *bytes = reinterpret_cast<const unsigned char *>(text);
     int n = 0;
-    for (int i = 0; i < body; ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (NeedsEscape(c)) {
-            out[n++] = '\\';
-            out[n++] = 'x';
-            out[n++] = kHex[c >> 4];
-            out[n++] = kHex[c & 0x0F];
-        } else {
-            out[n++] = static_cast<char>(c);
+    for (int i = 0; i < body;) {
+        const int kept = KeptBytes(bytes + i, body - i);
+        if (kept > 0) {
+            std::memcpy(out + n, bytes + i, static_cast<size_t>(kept));
+            n += kept;
+            i += kept;
+            continue;
         }
+        const unsigned char c = bytes[i++];
+        out[n++] = '\\';
+        out[n++] = 'x';
+        out[n++] = kHex[c >> 4];
+        out[n++] = kHex[c & 0x0F];
     }
     if (endsInLineFeed)
         out[n++] = '\n';
@@ -61,16 +102,20 @@ void KeepDetail(const char *detail, char out[kErrDetailSize])
     if (len > kErrDetailSize - 1)
         len = kErrDetailSize - 1;
     static const char kHex[] = "0123456789ABCDEF";
+    const auto *bytes = reinterpret_cast<const unsigned char *>(text);
     int n = 0;
-    for (int i = 0; i < len; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        const int width = NeedsEscape(c) ? 4 : 1;
+    for (int i = 0; i < len;) {
+        const int kept = KeptBytes(bytes + i, len - i);
+        const int width = kept > 0 ? kept : 4;
         if (n + width > kErrDetailSize - 1)
             break;
-        if (width == 1) {
-            out[n++] = static_cast<char>(c);
+        if (kept > 0) {
+            std::memcpy(out + n, bytes + i, static_cast<size_t>(kept));
+            n += kept;
+            i += kept;
             continue;
         }
+        const unsigned char c = bytes[i++];
         out[n++] = '\\';
         out[n++] = 'x';
         out[n++] = kHex[c >> 4];

@@ -98,9 +98,11 @@ struct ErrSink {
 
 // Formats the message like printf and appends one line to the error log,
 // in a single write, so lines of threads and processes that share the log
-// never interleave. Every byte of the message below 0x20, and 0x7F, is
-// written as \xHH, so a received or caller-supplied text can neither break
-// nor forge a line; only a line feed that ends the format itself is written
+// never interleave. Every byte of the message below 0x20, 0x7F, the C1
+// controls (U+0080 to U+009F, as UTF-8 or as single bytes) and every byte
+// of no valid UTF-8 character is written as \xHH, so a received or
+// caller-supplied text can neither break nor forge a line nor steer a
+// terminal (UTF-8 text from U+00A0 up stays as it is); only a line feed that ends the format itself is written
 // as it is. Card numbers however written show only their last four digits
 // (MaskDigitRuns), so none is kept (callers mask the values of card-data
 // fields themselves, with ValueForLog). The sink's detail is masked and

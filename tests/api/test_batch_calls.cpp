@@ -212,6 +212,16 @@ TEST_F(BatchCallTest, AMessageSetAndReadWholeAsPairs)
                "1\0"
                "\0"),
          "2 tranpak: TpSetCellTexts() pair 1: \"004\" is not a field 0 to 64", "321"},
+        {"a leading zero, as no field is written",
+         Bytes("04\0"
+               "1\0"
+               "\0"),
+         "2 tranpak: TpSetCellTexts() pair 1: \"04\" is not a field 0 to 64", "321"},
+        {"the type written with two zeros",
+         Bytes("00\0"
+               "0200\0"
+               "\0"),
+         "2 tranpak: TpSetCellTexts() pair 1: \"00\" is not a field 0 to 64", "321"},
     };
     for (const Refusal &r : refusals) {
         const int rc = TpSetCellTexts(s.get(), r.block.c_str());

@@ -70,6 +70,18 @@ TEST_F(DiagTest, ControlBytesInMessagesCannotBreakOrForgeLines)
         {"del\x7f", "tranpak: got del\\x7F"},
         {"\x1b[31mred", "tranpak: got \\x1B[31mred"},
         {"caf\xc3\xa9", "tranpak: got caf\xc3\xa9"},
+        {"\xe2\x82\xac 1", "tranpak: got \xe2\x82\xac 1"},
+        // The C1 controls, as UTF-8 and as single bytes, and bytes of no
+        // UTF-8 character: a terminal would obey the first two.
+        {"\xc2\x9b"
+         "31m",
+         "tranpak: got \\xC2\\x9B31m"},
+        {"\x9b"
+         "31m",
+         "tranpak: got \\x9B31m"},
+        {"\xc3\xff\xc0\xaf", "tranpak: got \\xC3\\xFF\\xC0\\xAF"},
+        {"\xed\xa0\x80", "tranpak: got \\xED\\xA0\\x80"},
+        {"cut \xe2\x82", "tranpak: got cut \\xE2\\x82"},
     };
     for (auto &c : cases)
         WriteErrLog(DefaultMesg().Log(), kErrArgument, "tranpak: got %s", c.value);
@@ -162,6 +174,13 @@ TEST_F(DiagTest, TheDetailIsKeptApartFromTheLogLine)
         {"control bytes escaped",
          [] { WriteErrLog(DefaultMesg().Log().Detail(ErrDetail("host a\nb")), kErrConnect, "tranpak: x"); },
          "host a\\x0Ab", 0, 0},
+        {"C1 controls escaped, UTF-8 text kept",
+         [] {
+             WriteErrLog(DefaultMesg().Log().Detail(ErrDetail("caf\xc3\xa9 \xc2\x9b"
+                                                              "1m \x9b")),
+                         kErrConnect, "tranpak: x");
+         },
+         "caf\xc3\xa9 \\xC2\\x9B1m \\x9B", 0, 0},
         {"an empty one is none",
          [] { WriteErrLog(DefaultMesg().Log().Detail(ErrDetail("%s", "")), kErrConnect, "tranpak: y"); }, "y", 0, 0},
     };
@@ -175,7 +194,7 @@ TEST_F(DiagTest, TheDetailIsKeptApartFromTheLogLine)
     // Only the lines of the log file: no detail is written there.
     // (A format that ends in a line feed leaves an empty line after its own.)
     EXPECT_EQ(ErrLog(), (std::vector<std::string>{"tranpak: x", "tranpak: BMPCell[7] undefined", "", "tranpak: x",
-                                                  "tranpak: y"}));
+                                                  "tranpak: x", "tranpak: y"}));
 
     // A long detail is cut after 255 characters, never inside an \xHH nor
     // leaving the first digits of a card number the cut splits in clear.

@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,42 @@ TEST_F(DecoderTest, MaskedBytesNeverShowInRawDumps)
     const std::string report = DescribeFrame(frame, options_);
     EXPECT_NE(report.find("length prefix is not a number"), std::string::npos) << report;
     EXPECT_EQ(report.find("31 32 33 34"), std::string::npos) << report;
+}
+
+TEST_F(DecoderTest, CardNumbersInBytesNoFieldTookStayMaskedInRawDumps)
+{
+    // A card number behind the last field: no field decodes it, so only
+    // its digits mark it. All but its last four show as ** unless unmasked.
+    std::string frame = ExampleFrame(options_.mac.key);
+    frame.insert(frame.size() - 1, "x4761739001010119y");
+    const auto rawTokens = [&](bool unmask) {
+        options_.unmask = unmask;
+        const std::string report = DescribeFrame(frame, options_);
+        const size_t raw = report.find("raw (");
+        EXPECT_NE(raw, std::string::npos) << report;
+        // Rows of "  02 30 ...": two characters per byte after a blank.
+        std::vector<std::string> tokens;
+        std::istringstream rows(report.substr(report.find(":\n", raw) + 2));
+        for (std::string row; std::getline(rows, row) && row.rfind("  ", 0) == 0;)
+            for (size_t i = 1; i + 2 < row.size() + 1; i += 3)
+                tokens.push_back(row.substr(i + 1, 2));
+        return tokens;
+    };
+    const std::vector<std::string> clear = rawTokens(true), masked = rawTokens(false);
+    ASSERT_EQ(clear.size(), masked.size());
+    const size_t pan = frame.find("4761739001010119");
+    int hidden = 0;
+    for (size_t i = 0; i < masked.size(); ++i) {
+        const bool inPan = i >= pan && i < pan + 16;
+        if (masked[i] == "**" && clear[i] != "**")
+            ++hidden;
+        if (inPan)
+            EXPECT_EQ(masked[i] == "**", i < pan + 12) << "byte " << i;
+    }
+    EXPECT_EQ(hidden, 8 + 12);  // field 2's eight digits and the run's twelve
+    // The fields' own digits, a run of 28 from field 2's prefix to field
+    // 4, are shown as the fields show them: only bytes no field took are
+    // searched.
 }
 
 TEST(DecoderTrace, HostileHeadersAreSkippedNotThrown)

@@ -47,8 +47,30 @@ bool AllDigits(const std::string &s)
     return !s.empty();
 }
 
-std::string RawRows(const std::string &frame, const std::vector<bool> &hidden)
+// Hides the digits of every run of 13 or more ASCII digits from byte
+// `from` on but its last four: a card number in bytes no field decoded
+// (trailing bytes, the rest of a frame that breaks off) stays as masked in
+// the raw dump as the card-data fields are.
+void HideDigitRuns(const std::string &frame, size_t from, std::vector<bool> *hidden)
 {
+    constexpr size_t kCardRunMin = 13, kShownDigits = 4;
+    for (size_t i = from; i < frame.size();) {
+        size_t end = i;
+        while (end < frame.size() && frame[end] >= '0' && frame[end] <= '9')
+            ++end;
+        if (end - i >= kCardRunMin)
+            for (size_t b = i; b < end - kShownDigits; ++b)
+                (*hidden)[b] = true;
+        i = end == i ? i + 1 : end;
+    }
+}
+
+// The frame as rows of 16 hex bytes, ** for a hidden one; the bytes from
+// undecoded on are those no field took.
+std::string RawRows(const std::string &frame, std::vector<bool> hidden, bool unmask, size_t undecoded)
+{
+    if (!unmask)
+        HideDigitRuns(frame, undecoded, &hidden);
     std::string rows;
     for (size_t i = 0; i < frame.size(); i += 16) {
         rows += " ";
@@ -125,7 +147,7 @@ FrameReport DecodeFrame(const std::string &frame, const DecodeOptions &options)
     const auto *bytes = reinterpret_cast<const unsigned char *>(frame.data());
     r.complete = frame.size() >= kDataAt;
     if (!r.complete) {
-        r.raw = RawRows(frame, hidden);
+        r.raw = RawRows(frame, hidden, options.unmask, 0);
         return r;
     }
     r.start = bytes[0];
@@ -180,7 +202,7 @@ FrameReport DecodeFrame(const std::string &frame, const DecodeOptions &options)
         r.trailing = data.size() - offset;
     CheckMac(frame, data, bitmap, options, &r);
     if (!r.ok())
-        r.raw = RawRows(frame, hidden);
+        r.raw = RawRows(frame, hidden, options.unmask, kDataAt + offset);
     return r;
 }
 
