@@ -56,58 +56,17 @@ constexpr int kFormatSize = kErrMesgSize + kCardSpanMax;
 // The prefix every message starts with, which the detail drops.
 constexpr char kPrefix[] = "tranpak: ";
 
-// The message as it goes into the log, every byte KeptBytes does not keep
-// as \xHH. A final line
-// feed is kept only when the format itself ends in one: a line feed that
-// came in through an argument is escaped like any other. Returns the length.
-int Escape(const char *format, const char *text, int len, char out[kErrLineSize])
+// len bytes of text into out as a line shows them: what KeptBytes keeps as
+// it is, every other byte as \xHH; a character or \xHH that would pass
+// room bytes is left out with all after it. Returns the bytes written.
+int PutShown(const char *text, int len, char *out, int room)
 {
-    static const char kHex[] = "0123456789ABCDEF";
-    size_t formatLen = std::strlen(format);
-    bool endsInLineFeed = len > 0 && text[len - 1] == '\n' && formatLen > 0 && format[formatLen - 1] == '\n';
-    int body = endsInLineFeed ? len - 1 : len;
-    const auto *bytes = reinterpret_cast<const unsigned char *>(text);
-    int n = 0;
-    for (int i = 0; i < body;) {
-        const int kept = KeptBytes(bytes + i, body - i);
-        if (kept > 0) {
-            std::memcpy(out + n, bytes + i, static_cast<size_t>(kept));
-            n += kept;
-            i += kept;
-            continue;
-        }
-        const unsigned char c = bytes[i++];
-        out[n++] = '\\';
-        out[n++] = 'x';
-        out[n++] = kHex[c >> 4];
-        out[n++] = kHex[c & 0x0F];
-    }
-    if (endsInLineFeed)
-        out[n++] = '\n';
-    out[n] = '\0';
-    return n;
-}
-
-// The detail as the record keeps it: masked, control bytes as \xHH, cut
-// after 255 characters (never inside an \xHH).
-void KeepDetail(const char *detail, char out[kErrDetailSize])
-{
-    char text[kErrDetailSize + kCardSpanMax];
-    int len = static_cast<int>(std::strlen(detail));
-    if (len > static_cast<int>(sizeof text) - 1)
-        len = static_cast<int>(sizeof text) - 1;
-    std::memcpy(text, detail, static_cast<size_t>(len));
-    text[len] = '\0';
-    MaskDigitRuns(text, len);
-    if (len > kErrDetailSize - 1)
-        len = kErrDetailSize - 1;
     static const char kHex[] = "0123456789ABCDEF";
     const auto *bytes = reinterpret_cast<const unsigned char *>(text);
     int n = 0;
     for (int i = 0; i < len;) {
         const int kept = KeptBytes(bytes + i, len - i);
-        const int width = kept > 0 ? kept : 4;
-        if (n + width > kErrDetailSize - 1)
+        if (n + (kept > 0 ? kept : 4) > room)
             break;
         if (kept > 0) {
             std::memcpy(out + n, bytes + i, static_cast<size_t>(kept));
@@ -121,7 +80,38 @@ void KeepDetail(const char *detail, char out[kErrDetailSize])
         out[n++] = kHex[c >> 4];
         out[n++] = kHex[c & 0x0F];
     }
+    return n;
+}
+
+// The message as it goes into the log (PutShown). A final line feed is
+// kept only when the format itself ends in one: a line feed that came in
+// through an argument is escaped like any other. Returns the length.
+int Escape(const char *format, const char *text, int len, char out[kErrLineSize])
+{
+    size_t formatLen = std::strlen(format);
+    bool endsInLineFeed = len > 0 && text[len - 1] == '\n' && formatLen > 0 && format[formatLen - 1] == '\n';
+    // Every byte fits as \xHH: kErrLineSize has room for it.
+    int n = PutShown(text, endsInLineFeed ? len - 1 : len, out, kErrLineSize - 2);
+    if (endsInLineFeed)
+        out[n++] = '\n';
     out[n] = '\0';
+    return n;
+}
+
+// The detail as the record keeps it: masked, then as PutShown shows it,
+// cut after 255 characters (never inside an \xHH or a character).
+void KeepDetail(const char *detail, char out[kErrDetailSize])
+{
+    char text[kErrDetailSize + kCardSpanMax];
+    int len = static_cast<int>(std::strlen(detail));
+    if (len > static_cast<int>(sizeof text) - 1)
+        len = static_cast<int>(sizeof text) - 1;
+    std::memcpy(text, detail, static_cast<size_t>(len));
+    text[len] = '\0';
+    MaskDigitRuns(text, len);
+    if (len > kErrDetailSize - 1)
+        len = kErrDetailSize - 1;
+    out[PutShown(text, len, out, kErrDetailSize - 1)] = '\0';
 }
 
 // The message as a detail when the failure gave none: without the prefix
