@@ -64,6 +64,19 @@ bool ParseMacKey(const std::string &hex, MacChoice *c, std::string *error)
     return true;
 }
 
+namespace {
+
+// A number's text without the zeros ahead of its first other digit ("024"
+// is "24", "0" stays "0").
+std::string WithoutLeadingZeros(std::string text)
+{
+    const size_t first = text.find_first_not_of('0');
+    text.erase(0, first == std::string::npos ? (text.empty() ? 0 : text.size() - 1) : first);
+    return text;
+}
+
+}  // namespace
+
 bool MacFromSettings(const std::string &file, MacChoice *c, std::string *error)
 {
     // The section as the library reads it, with the rest of the file.
@@ -72,15 +85,11 @@ bool MacFromSettings(const std::string &file, MacChoice *c, std::string *error)
     const std::string name = read.mac.algorithmText;
     if (!name.empty() && !ParseMacAlgorithm(name, c, error))
         return false;
-    // The library reads the number with any leading zeros (PADDING=02).
-    std::string padding = read.mac.paddingText;
-    while (padding.size() > 1 && padding[0] == '0')
-        padding.erase(0, 1);
+    // The library reads the numbers with any leading zeros (PADDING=02).
+    const std::string padding = WithoutLeadingZeros(read.mac.paddingText);
     if (!padding.empty() && !ParseMacPadding(padding, c, error))
         return false;
-    std::string keyLen = read.mac.keyLenText;
-    while (keyLen.size() > 1 && keyLen[0] == '0')
-        keyLen.erase(0, 1);
+    const std::string keyLen = WithoutLeadingZeros(read.mac.keyLenText);
     if (!keyLen.empty()) {
         if (keyLen.size() > 2 || keyLen.find_first_not_of("0123456789") != std::string::npos) {
             *error = "[MAC] KEYLEN=" + keyLen + " of " + file + " is no key length";
