@@ -478,6 +478,154 @@ TRANPAK_API int TRANPAK_CALL TpSockExchange(TpSession *s, int sock, const void *
 TRANPAK_API int TRANPAK_CALL TpSetCellTexts(TpSession *s, const char *block);
 TRANPAK_API int TRANPAK_CALL TpGetCellTexts(TpSession *s, char *out, int size, int *outLen);
 
+/*
+ * PIN blocks and DUKPT: the card security a terminal's request needs in
+ * field 52 (the PIN block) and 53 (the KSN), and what a host or a
+ * simulator needs to read them. They take no session and log nothing: a
+ * wrong argument is refused with -1 and nothing written. Keys, PIN fields
+ * and clear PINs are wiped from the library's stack before each returns;
+ * the caller's own copies are the caller's to wipe. These functions handle
+ * every key in clear in the process's memory: they are the reference for
+ * tests, simulators and software terminals; a production terminal keeps
+ * its keys in a secure element or HSM (docs/security.md).
+ *
+ * ISO 9564-1 PIN blocks of a PIN of 4 to 12 digits:
+ *
+ *   format  block  key                      PAN
+ *   0       8      TDES, 16 or 24 bytes     13 to 19 digits (the 12 left of the check digit)
+ *   1       8      TDES, 16 or 24 bytes     not used (may be NULL)
+ *   3       8      TDES, 16 or 24 bytes     13 to 19 digits, as format 0
+ *   4       16     AES, 16, 24 or 32 bytes  1 to 19 digits
+ *
+ * A single DES key (8 bytes) is refused: ISO 9564-1 no longer allows it.
+ * Formats 1, 3 and 4 carry random fill, taken from the operating system's
+ * randomness. Format 4 enciphers the PIN field, XORs the PAN field and
+ * enciphers again; recovery decrypts twice.
+ */
+typedef enum TpPinFormat {
+    TP_PIN_FORMAT_0 = 0, /* ISO 9564-1 format 0 (ANSI X9.8) */
+    TP_PIN_FORMAT_1 = 1,
+    TP_PIN_FORMAT_3 = 3,
+    TP_PIN_FORMAT_4 = 4 /* AES, 16-byte block */
+} TpPinFormat;
+#define TP_PIN_BLOCK_MAX 16 /* bytes of the longest block (format 4) */
+#define TP_PIN_FILL_SIZE 8  /* bytes of fill TpPinBlockWithFill takes */
+#define TP_PIN_MAX_DIGITS 12
+
+/* The PIN block of pin (4 to 12 digits, NUL-terminated) for pan (digits,
+   NUL-terminated) under keyLen bytes at key, into block: 8 bytes, 16 for
+   format 4. 0, or -1 for a wrong format, key length, PIN or PAN, or when
+   the system gives no randomness for the fill. */
+TRANPAK_API int TRANPAK_CALL TpPinBlock(int format, const void *key, int keyLen, const char *pin, const char *pan,
+                                        unsigned char *block);
+/* The same with a fill of the caller's instead of random bytes, so a
+   block can be made again (test vectors): formats 1 and 3 take the
+   nibbles of the TP_PIN_FILL_SIZE bytes at fill, first nibble first, for
+   the nibbles after the PIN (format 3: each A to F, else refused);
+   format 4 takes the 8 bytes as the PIN field's second half; format 0
+   takes none (fill may be NULL). Not for production: a fill that repeats
+   lets equal PINs give equal blocks. */
+TRANPAK_API int TRANPAK_CALL TpPinBlockWithFill(int format, const void *key, int keyLen, const char *pin,
+                                                const char *pan, const unsigned char *fill, unsigned char *block);
+/* The PIN in block (8 bytes, 16 for format 4), as digits and a NUL into
+   pin (pinSize at least TP_PIN_MAX_DIGITS + 1). -1 for a wrong argument,
+   or a block whose deciphered PIN field is not one of the format (control
+   nibble, length, digits, fill): wrong key and wrong PAN end there too. */
+TRANPAK_API int TRANPAK_CALL TpPinFromBlock(int format, const void *key, int keyLen, const unsigned char *block,
+                                            const char *pan, char *pin, int pinSize);
+/* Whether block holds pin: 0 when it does, 1 when it holds another PIN
+   (compared without stopping at the first difference), -1 when refused as
+   TpPinFromBlock refuses, or pin is not 4 to 12 digits. */
+TRANPAK_API int TRANPAK_CALL TpPinCheck(int format, const void *key, int keyLen, const unsigned char *block,
+                                        const char *pan, const char *pin);
+
+/*
+ * DUKPT, a key per transaction from a base derivation key (BDK).
+ *
+ * TP_DUKPT_TDES (ANSI X9.24-1:2009): a BDK of 16 bytes (24 are taken too:
+ * triple DES with three keys, the IPEK's variant in each third), a KSN of
+ * 10 bytes whose rightmost 21 bits count the transactions, keys of 16
+ * bytes. A terminal uses only counters with at most ten 1-bits: after one
+ * with ten it adds the counter's lowest 1-bit, so 1,048,575 transactions
+ * in all; a KSN with another counter (0, or more than ten 1-bits) is
+ * refused. The working keys are the transaction key's variants.
+ *
+ * TP_DUKPT_AES (ANSI X9.24-3:2017): a BDK of 16, 24 or 32 bytes (AES-128,
+ * -192, -256; the initial key and the derivation keys are as long), a KSN
+ * of 12 bytes: the initial key ID (8 bytes) and a 32-bit counter, of which
+ * only counters with at most sixteen 1-bits are used (the last FFFF0000).
+ * A working key is derived for its usage and key type (TpDukptKeyType),
+ * never longer than the BDK.
+ */
+typedef enum TpDukptKind { TP_DUKPT_TDES = 1, TP_DUKPT_AES = 2 } TpDukptKind;
+typedef enum TpDukptUsage {
+    TP_DUKPT_TRANSACTION = 0,   /* the counter's key itself */
+    TP_DUKPT_PIN = 1,           /* PIN encryption */
+    TP_DUKPT_MAC_REQUEST = 2,   /* TDES: MAC request variant; AES: MAC generation */
+    TP_DUKPT_MAC_RESPONSE = 3,  /* TDES: MAC response variant; AES: MAC verification */
+    TP_DUKPT_DATA_REQUEST = 4,  /* TDES: data request variant; AES: data encryption */
+    TP_DUKPT_DATA_RESPONSE = 5, /* TDES: data response variant; AES: data decryption */
+    TP_DUKPT_MAC_BOTH = 6,      /* AES only: MAC both ways */
+    TP_DUKPT_DATA_BOTH = 7,     /* AES only: data both ways */
+    TP_DUKPT_KEY_ENCRYPTION = 8 /* AES only: key encryption key */
+} TpDukptUsage;
+/* The working key's algorithm, numbered as X9.24-3's algorithm indicator;
+   TP_DUKPT_TDES keys are TP_DUKPT_KEY_2TDEA. */
+typedef enum TpDukptKeyType {
+    TP_DUKPT_KEY_2TDEA = 0,  /* 16 bytes */
+    TP_DUKPT_KEY_3TDEA = 1,  /* 24 bytes */
+    TP_DUKPT_KEY_AES128 = 2, /* 16 bytes */
+    TP_DUKPT_KEY_AES192 = 3, /* 24 bytes */
+    TP_DUKPT_KEY_AES256 = 4  /* 32 bytes */
+} TpDukptKeyType;
+#define TP_DUKPT_TDES_KSN_SIZE 10
+#define TP_DUKPT_AES_KSN_SIZE 12
+#define TP_DUKPT_MAX_KEY 32
+
+/* The initial key (TDES: the IPEK, 16 bytes; AES: as long as the BDK) of
+   the BDK and the KSN (its counter ignored; for AES the 8-byte initial key
+   ID alone is taken too) into key, keyLen being that length. 0 or -1. */
+TRANPAK_API int TRANPAK_CALL TpDukptInitialKey(int kind, const void *bdk, int bdkLen, const void *ksn, int ksnLen,
+                                               unsigned char *key, int keyLen);
+/* The host's derivation: the working key of usage (TpDukptUsage) and
+   keyType (TpDukptKeyType; keyLen its length) for the KSN's counter, from
+   the BDK. TP_DUKPT_TRANSACTION gives the counter's own key (TDES: 16
+   bytes; AES: the BDK's type). -1 for a counter a terminal never uses, and
+   for any other wrong argument. */
+TRANPAK_API int TRANPAK_CALL TpDukptDeriveKey(int kind, const void *bdk, int bdkLen, const void *ksn, int ksnLen,
+                                              int usage, int keyType, unsigned char *key, int keyLen);
+
+/* A terminal's DUKPT state: its KSN, its counter and its future keys (21
+   registers for TDES, 32 for AES), in storage the caller owns, of
+   TP_DUKPT_TERMINAL_SIZE bytes. It holds keys in clear: wipe it with
+   TpDukptTerminalWipe when done. */
+#define TP_DUKPT_TERMINAL_SIZE 1088
+typedef struct TpDukptTerminal {
+    union {
+        unsigned char bytes[TP_DUKPT_TERMINAL_SIZE];
+        long long align_integer;
+        void *align_pointer;
+    } opaque; /* private */
+} TpDukptTerminal;
+/* Loads the initial key of TpDukptInitialKey (ikLen 16 for TDES; 16, 24
+   or 32 for AES) and the initial KSN, whose counter must be 0, fills the
+   future keys and makes counter 1 the current one. The initial key is not
+   kept. 0 or -1. */
+TRANPAK_API int TRANPAK_CALL TpDukptTerminalLoad(TpDukptTerminal *t, int kind, const void *ik, int ikLen,
+                                                 const void *ksn, int ksnLen);
+/* The working key of usage and keyType for the current counter into key
+   (keyLen its length), and the KSN that travels with it into ksn (ksnLen:
+   10 for TDES, 12 for AES; ksn may be NULL). Any number of keys per
+   counter. -1 once the counters have run out. */
+TRANPAK_API int TRANPAK_CALL TpDukptTerminalKey(TpDukptTerminal *t, int usage, int keyType, unsigned char *key,
+                                                int keyLen, unsigned char *ksn, int ksnLen);
+/* Ends the current counter: its key is erased, the future keys below it
+   are filled, and the next usable counter becomes current. -1 when there
+   is none (the terminal has run out; it needs a new initial key). */
+TRANPAK_API int TRANPAK_CALL TpDukptTerminalAdvance(TpDukptTerminal *t);
+/* Overwrites the whole state with zeros. */
+TRANPAK_API int TRANPAK_CALL TpDukptTerminalWipe(TpDukptTerminal *t);
+
 #ifdef __cplusplus
 }
 #endif

@@ -11,6 +11,13 @@
 // positions of a slice, the same for every slice, with masks and constant
 // shifts; the doubling in MixColumns moves slices. Nothing indexes memory
 // by key or data.
+//
+// The inverse cipher uses the same circuit: the inverse S-box is the
+// inverse affine map, the S-box, and the inverse affine map again (the
+// S-box is the affine map after the inversion in GF(2^8), so the two
+// affine maps around it cancel and leave the inversion of the first's
+// output). InvMixColumns is MixColumns after a cheap step that multiplies
+// by 4 (x^2) in each column.
 #include "crypto/aes.h"
 
 #include "crypto/aes_x86.h"
@@ -117,6 +124,55 @@ void MixColumns(uint32_t q[kAesSlices])
     const uint32_t doubled[kAesSlices] = {high, t[0] ^ high, t[1], t[2] ^ high, t[3] ^ high, t[4], t[5], t[6]};
     for (int b = 0; b < kAesSlices; ++b)
         q[b] = doubled[b] ^ next[b] ^ RowAfterNext(t[b]);
+}
+
+// FIPS 197's inverse affine map with its constant 0x05: bit i becomes
+// bits i+2, i+5 and i+7 (mod 8) added, and bits 0 and 2 flipped.
+void InvAffine(uint32_t q[kAesSlices])
+{
+    uint32_t in[kAesSlices];
+    for (int b = 0; b < kAesSlices; ++b)
+        in[b] = q[b];
+    for (int b = 0; b < kAesSlices; ++b)
+        q[b] = (in[(b + 2) % 8] ^ in[(b + 5) % 8] ^ in[(b + 7) % 8]) & kSliceMask;
+    q[0] ^= kSliceMask;
+    q[2] ^= kSliceMask;
+    WipeSecret(in, sizeof in);
+}
+
+void InvSubBytes(uint32_t q[kAesSlices])
+{
+    InvAffine(q);
+    SubBytes(q);
+    InvAffine(q);
+}
+
+// Row r moves r columns to the right, back to where ShiftRows took it.
+void InvShiftRows(uint32_t q[kAesSlices])
+{
+    for (int b = 0; b < kAesSlices; ++b) {
+        const uint32_t x = q[b];
+        q[b] = (x & kRow0) | Rotr16(x & kRow1, 12) | Rotr16(x & kRow2, 8) | Rotr16(x & kRow3, 4);
+    }
+}
+
+// InvMixColumns = MixColumns after a(r) += 4 (a(r) + a(r+2)) in every
+// column: the matrix {0e 0b 0d 09} is {02 03 01 01} times
+// {05 00 04 00} (rows rotated), and {05 00 04 00} is 1 + 4 (1 + x^2 rot).
+void InvMixColumns(uint32_t q[kAesSlices])
+{
+    uint32_t t[kAesSlices];
+    for (int b = 0; b < kAesSlices; ++b)
+        t[b] = q[b] ^ RowAfterNext(q[b]);
+    for (int twice = 0; twice < 2; ++twice) {
+        const uint32_t high = t[7];
+        const uint32_t doubled[kAesSlices] = {high, t[0] ^ high, t[1], t[2] ^ high, t[3] ^ high, t[4], t[5], t[6]};
+        for (int b = 0; b < kAesSlices; ++b)
+            t[b] = doubled[b];
+    }
+    for (int b = 0; b < kAesSlices; ++b)
+        q[b] ^= t[b];
+    MixColumns(q);
 }
 
 void AddRoundKey(uint32_t q[kAesSlices], const AesSlices &k)
@@ -250,6 +306,34 @@ void AesEncryptSliced(const AesKey &key, AesSlices &state)
     SubBytes(q);
     ShiftRows(q);
     AddRoundKey(q, key.round[key.rounds]);
+}
+
+void AesDecryptSliced(const AesKey &key, AesSlices &state)
+{
+    uint32_t *q = state.s;
+    AddRoundKey(q, key.round[key.rounds]);
+    for (int r = key.rounds - 1; r > 0; --r) {
+        InvShiftRows(q);
+        InvSubBytes(q);
+        AddRoundKey(q, key.round[r]);
+        InvMixColumns(q);
+    }
+    InvShiftRows(q);
+    InvSubBytes(q);
+    AddRoundKey(q, key.round[0]);
+}
+
+void AesDecrypt(const AesKey &key, const unsigned char input[kAesBlockSize], unsigned char output[kAesBlockSize])
+{
+    if (key.path == AesPath::kInstructions) {
+        AesX86Decrypt(key, input, output);
+        return;
+    }
+    AesSlices state;
+    AesSlice(input, state);
+    AesDecryptSliced(key, state);
+    AesUnslice(state, output);
+    WipeSecret(&state, sizeof state);
 }
 
 void AesEncrypt(const AesKey &key, const unsigned char input[kAesBlockSize], unsigned char output[kAesBlockSize])

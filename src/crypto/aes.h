@@ -1,5 +1,5 @@
-// AES (FIPS 197) encryption of one 16-byte block, for AES-CMAC, by one of
-// two paths, each free of branches and addresses chosen by key or data:
+// AES (FIPS 197) encryption of one 16-byte block, for AES-CMAC, and its
+// inverse cipher, for PIN blocks of format 4 and DUKPT, by one of two paths, each free of branches and addresses chosen by key or data:
 //   kInstructions  the processor's AES instructions (x86 AES-NI), where
 //                  the build carries them and the processor has them
 //   kPortable      bit-sliced and free of tables, everywhere else: the
@@ -54,6 +54,12 @@ void AesEncryptSliced(const AesKey &key, AesSlices &state);
 // Encrypts one block on the key's path; input and output may be the same
 // bytes.
 void AesEncrypt(const AesKey &key, const unsigned char input[kAesBlockSize], unsigned char output[kAesBlockSize]);
+// FIPS 197's InvCipher of a sliced block in place (a key of the portable
+// path): the same round keys, taken from the last.
+void AesDecryptSliced(const AesKey &key, AesSlices &state);
+// Decrypts one block on the key's path; input and output may be the same
+// bytes.
+void AesDecrypt(const AesKey &key, const unsigned char input[kAesBlockSize], unsigned char output[kAesBlockSize]);
 
 }  // namespace tranpak
 

@@ -4,6 +4,8 @@
 //
 //   round key r = out.bytes[r], the 16 bytes FIPS 197 gives for round r
 //   block:  x ^= k0; AESENC with k1 .. k(n-1); AESENCLAST with kn
+//   back:   x ^= kn; AESDEC with AESIMC(k(n-1)) .. AESIMC(k1);
+//           AESDECLAST with k0
 //
 // The instructions take the same time whatever the key and data, and
 // touch no table in memory.
@@ -112,6 +114,17 @@ TRANPAK_AES_TARGET void AesX86Encrypt(const AesKey &key, const unsigned char inp
     _mm_storeu_si128(reinterpret_cast<__m128i *>(output), x);
 }
 
+TRANPAK_AES_TARGET void AesX86Decrypt(const AesKey &key, const unsigned char input[kAesBlockSize],
+                                      unsigned char output[kAesBlockSize])
+{
+    __m128i x = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(input)),
+                              _mm_loadu_si128(reinterpret_cast<const __m128i *>(key.bytes[key.rounds])));
+    for (int r = key.rounds - 1; r > 0; --r)
+        x = _mm_aesdec_si128(x, _mm_aesimc_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(key.bytes[r]))));
+    x = _mm_aesdeclast_si128(x, _mm_loadu_si128(reinterpret_cast<const __m128i *>(key.bytes[0])));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(output), x);
+}
+
 void AesX86CbcMac(const AesKey &key, const unsigned char *data, int blocks, const unsigned char last[kAesBlockSize],
                   unsigned char mac[kAesBlockSize])
 {
@@ -138,6 +151,7 @@ namespace tranpak {
 
 void AesX86ExpandKey(const unsigned char *, int, AesKey &) {}
 void AesX86Encrypt(const AesKey &, const unsigned char *, unsigned char *) {}
+void AesX86Decrypt(const AesKey &, const unsigned char *, unsigned char *) {}
 void AesX86CbcMac(const AesKey &, const unsigned char *, int, const unsigned char *, unsigned char *) {}
 
 }  // namespace tranpak

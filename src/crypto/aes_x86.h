@@ -15,6 +15,10 @@ namespace tranpak {
 void AesX86ExpandKey(const unsigned char *key, int keyLen, AesKey &out);
 // Encrypts one block; input and output may be the same bytes.
 void AesX86Encrypt(const AesKey &key, const unsigned char input[kAesBlockSize], unsigned char output[kAesBlockSize]);
+// Decrypts one block (the equivalent inverse cipher: AESDEC with each
+// middle round key passed through AESIMC); input and output may be the
+// same bytes.
+void AesX86Decrypt(const AesKey &key, const unsigned char input[kAesBlockSize], unsigned char output[kAesBlockSize]);
 // The CBC chain from a zero block over `blocks` whole blocks of data and
 // then the block `last`: its final block into mac. The chain stays in a
 // register from first block to last.

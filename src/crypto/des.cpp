@@ -275,6 +275,17 @@ void TdesEncrypt(const DesRoundKey k1[kDesRounds], const DesRoundKey k2[kDesRoun
     Join(l, r, output);
 }
 
+void TdesDecrypt(const DesRoundKey k1[kDesRounds], const DesRoundKey k2[kDesRounds], const DesRoundKey k3[kDesRounds],
+                 const unsigned char input[kDesBlockSize], unsigned char output[kDesBlockSize])
+{
+    uint32_t l, r;
+    Split(input, l, r);
+    RoundsBackward(k3, l, r);
+    RoundsForward(k2, r, l);
+    RoundsBackward(k1, l, r);
+    Join(l, r, output);
+}
+
 int DesBlock(DesContext &ctx, const unsigned char input[kDesBlockSize], unsigned char output[kDesBlockSize],
              const unsigned char key[kDesBlockSize])
 {

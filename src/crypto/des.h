@@ -48,6 +48,9 @@ void DesDecrypt(const DesRoundKey subkeys[kDesRounds], const unsigned char input
 // the initial and final permutations done once around all 48 rounds.
 void TdesEncrypt(const DesRoundKey k1[kDesRounds], const DesRoundKey k2[kDesRounds], const DesRoundKey k3[kDesRounds],
                  const unsigned char input[kDesBlockSize], unsigned char output[kDesBlockSize]);
+// Its inverse: decrypt under k3, encrypt under k2, decrypt under k1.
+void TdesDecrypt(const DesRoundKey k1[kDesRounds], const DesRoundKey k2[kDesRounds], const DesRoundKey k3[kDesRounds],
+                 const unsigned char input[kDesBlockSize], unsigned char output[kDesBlockSize]);
 
 }  // namespace tranpak
 

@@ -22,4 +22,12 @@ void DesCipherEncrypt(const DesCipher &c, const unsigned char in[kDesBlockSize],
         DesEncrypt(c.k[0], in, out);
 }
 
+void DesCipherDecrypt(const DesCipher &c, const unsigned char in[kDesBlockSize], unsigned char out[kDesBlockSize])
+{
+    if (c.triple)
+        TdesDecrypt(c.k[0], c.k[1], c.k[2], in, out);
+    else
+        DesDecrypt(c.k[0], in, out);
+}
+
 }  // namespace tranpak

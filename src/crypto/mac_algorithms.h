@@ -52,6 +52,7 @@ struct DesCipher {
 };
 void DesCipherSetup(DesCipher &c, const unsigned char *key, int keyLen);
 void DesCipherEncrypt(const DesCipher &c, const unsigned char in[kDesBlockSize], unsigned char out[kDesBlockSize]);
+void DesCipherDecrypt(const DesCipher &c, const unsigned char in[kDesBlockSize], unsigned char out[kDesBlockSize]);
 
 // ISO/IEC 9797-1 algorithms 1 and 3 with padding method 1 or 2.
 void Iso9797Alg1(const unsigned char *key, int keyLen, int padding, const unsigned char *data, int len,

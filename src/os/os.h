@@ -271,6 +271,12 @@ int LocalTime(std::time_t t, std::tm *out);
 // at tens of microseconds).
 bool CpuHasAesInstructions();
 
+// Fills count bytes at out with the system's cryptographic randomness
+// (getrandom, or /dev/urandom where the call is missing; RtlGenRandom on
+// Windows), for the random fill of PIN blocks. 0 when all count bytes came,
+// -1 when the system gave none or too few (out is then zeroed).
+int RandomBytes(void *out, int count);
+
 // Largest text AppendText writes in one piece.
 inline constexpr int kAppendTextMax = 16384;
 // Appends count bytes of text to the file at path, creating it, in one

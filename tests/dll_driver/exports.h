@@ -88,7 +88,25 @@ struct TpError {
   X(int, TpGetMacAlgorithm, (void *s, int *algorithm, int *padding, int *keyLen, int *covers))                      \
   X(int, TpSockExchange, (void *s, int sock, const void *key))                                                      \
   X(int, TpSetCellTexts, (void *s, const char *block))                                                              \
-  X(int, TpGetCellTexts, (void *s, char *out, int size, int *outLen))
+  X(int, TpGetCellTexts, (void *s, char *out, int size, int *outLen))                                              \
+  X(int, TpPinBlock, (int format, const void *key, int keyLen, const char *pin, const char *pan, unsigned char *block)) \
+  X(int, TpPinBlockWithFill,                                                                                        \
+    (int format, const void *key, int keyLen, const char *pin, const char *pan, const unsigned char *fill,          \
+     unsigned char *block))                                                                                         \
+  X(int, TpPinFromBlock,                                                                                            \
+    (int format, const void *key, int keyLen, const unsigned char *block, const char *pan, char *pin, int pinSize)) \
+  X(int, TpPinCheck,                                                                                                \
+    (int format, const void *key, int keyLen, const unsigned char *block, const char *pan, const char *pin))        \
+  X(int, TpDukptInitialKey,                                                                                         \
+    (int kind, const void *bdk, int bdkLen, const void *ksn, int ksnLen, unsigned char *key, int keyLen))           \
+  X(int, TpDukptDeriveKey,                                                                                          \
+    (int kind, const void *bdk, int bdkLen, const void *ksn, int ksnLen, int usage, int keyType, unsigned char *key, \
+     int keyLen))                                                                                                   \
+  X(int, TpDukptTerminalLoad, (void *t, int kind, const void *ik, int ikLen, const void *ksn, int ksnLen))          \
+  X(int, TpDukptTerminalKey,                                                                                        \
+    (void *t, int usage, int keyType, unsigned char *key, int keyLen, unsigned char *ksn, int ksnLen))              \
+  X(int, TpDukptTerminalAdvance, (void *t))                                                                         \
+  X(int, TpDukptTerminalWipe, (void *t))
 
 #define TRANPAK_POINTER_TYPE(ret, name, params) typedef ret(__cdecl *name##_fn) params;
 TRANPAK_EXPORTS(TRANPAK_POINTER_TYPE)
