@@ -255,7 +255,7 @@ TEST(PinBlock, WrongPanKeyOrBitIsNotThePin)
         const int size = format == 4 ? 16 : 8;
         unsigned char block[TP_PIN_BLOCK_MAX];
         ASSERT_EQ(TpPinBlockWithFill(format, key.data(), Len(key), "2468", kPan.c_str(), kFill, block), 0);
-        EXPECT_NE(TpPinCheck(format, key.data(), Len(key), block, "4151111111111111", "2468"), 0) << format;
+        EXPECT_NE(TpPinCheck(format, key.data(), Len(key), block, "4111511111111111", "2468"), 0) << format;
         std::string other = key;
         other[3] ^= 0x40;
         EXPECT_NE(TpPinCheck(format, other.data(), Len(other), block, kPan.c_str(), "2468"), 0) << format;
