@@ -11,6 +11,7 @@
 #include "../common/cli.h"
 #include "../common/installed_files.h"
 #include "../common/mac_choice.h"
+#include "../common/pin_choice.h"
 #include "os_programs.h"
 #include "../common/shown_text.h"
 #include "../common/tool_support.h"
@@ -113,6 +114,17 @@ void Help()
         "  --recv-timeout S  seconds to wait for a reply (in a load: each reply), 1 to\n"
         "                    86400 (default: the settings' [Com Timeout] RECV, else 10)\n"
         "  --unmask          show card data (fields 2, 14, 35, 36, 45, 52) in clear\n"
+        "  --pin PIN         put the ISO 9564-1 PIN block of PIN (4 to 12 digits) and\n"
+        "                    the request's field 2 (the PAN) into field 52\n"
+        "  --pin-key HEX     its key: triple DES (32 or 48 hex digits) for formats 0,\n"
+        "                    1 and 3, AES (32, 48 or 64) for format 4; with --ksn a\n"
+        "                    DUKPT BDK, the block made under the KSN's PIN key\n"
+        "  --pin-format F    0, 1, 3 or 4 (default 0); field 52 must be B 8, or B 16\n"
+        "                    for format 4\n"
+        "  --ksn HEX         the DUKPT KSN: 20 hex digits (TDES, formats 0, 1, 3) or\n"
+        "                    24 (AES, format 4); it travels in field 53\n"
+        "  --ksn-field N     the KSN's field instead of 53 (B of the KSN's bytes, or\n"
+        "                    text of its hex digits)\n"
         "  --json            print the reply (or a load's summary) as one JSON object;\n"
         "                    a reply as TpDescribe gives a message ({\"type\": ...,\n"
         "                    \"fields\": {\"2\": {\"name\": ..., \"type\": ..., \"value\":\n"
@@ -162,6 +174,10 @@ struct Args {
     bool connectEach = false;
     int progress = -1;  // -1: when standard error is a terminal; 0 never; 1 always
     std::vector<std::string> rest;
+    std::string pin;  // --pin: the PIN whose block goes into field 52
+    std::string ksn;  // --ksn, as bytes: the key is then a DUKPT BDK
+    PinChoice pinChoice;
+    bool pinKeyGiven = false;
 };
 
 // How long the attempt that finds why a connection failed may take.
@@ -226,7 +242,11 @@ int PutRequest(TpSession *s, const Args &a, long mark)
     const int rc = SetRequest(s, a.rest, &why);
     if (rc == kExitUsage)
         return UsageError(kTool, why);
-    return rc != 0 ? Fail(why, LastFailure(s), mark) : 0;
+    if (rc != 0)
+        return Fail(why, LastFailure(s), mark);
+    if (!a.pin.empty() && !PutPinBlock(s, a.pinChoice, a.pin, a.ksn, &why))
+        return UsageError(kTool, why);
+    return 0;
 }
 
 int SendMessage(const Args &a, const unsigned char *key, long mark)
@@ -399,7 +419,8 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
                          {"pack-only", false},    {"reply-type", true}, {"unmask", false},      {"json", false},
                          {"text", false},         {"binary", false},    {"count", true},        {"connections", true},
                          {"connect-each", false}, {"progress", false},  {"no-progress", false}, {"recv-timeout", true},
-                         {"give-up", true},       {"help", false},      {"version", false}},
+                         {"give-up", true},       {"pin", true},        {"pin-key", true},      {"pin-format", true},
+                         {"ksn", true},           {"ksn-field", true},  {"help", false},        {"version", false}},
             &items, &error))
         return UsageError(kTool, error);
     for (const CliItem &it : items) {
@@ -430,12 +451,35 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
             a->defs = it.value;
         else if (it.name == "reply-type")
             a->replyType = it.value;
+        else if (it.name == "pin")
+            a->pin = it.value;
+        else if (it.name == "pin-key" && !ParsePinKey(it.value, &a->pinChoice, &error))
+            return UsageError(kTool, error);
+        else if (it.name == "pin-format" && !ParsePinFormat(it.value, &a->pinChoice, &error))
+            return UsageError(kTool, error);
+        else if (it.name == "ksn-field" && !ParseKsnField(it.value, &a->pinChoice, &error))
+            return UsageError(kTool, error);
+        else if (it.name == "ksn" && (!ParseHex(HexUngrouped(it.value), &a->ksn) || a->ksn.empty()))
+            return UsageError(kTool, "--ksn takes the KSN in hex digits (20 for TDES, 24 for AES), not " + it.value);
+        a->pinKeyGiven = a->pinKeyGiven || it.name == "pin-key";
         a->text = it.name == "text" ? true : it.name == "binary" ? false : a->text;
         a->progress = it.name == "progress" ? 1 : it.name == "no-progress" ? 0 : a->progress;
         a->unmask = a->unmask || it.name == "unmask";
         a->json = a->json || it.name == "json";
         a->connectEach = a->connectEach || it.name == "connect-each";
         a->packOnly = a->packOnly || it.name == "pack-only";
+    }
+    a->pinChoice.dukpt = !a->ksn.empty();
+    if (!a->pin.empty() || a->pinKeyGiven || !a->ksn.empty()) {
+        if (a->pin.empty() || !a->pinKeyGiven)
+            return UsageError(kTool, "--pin and --pin-key go together (and --pin-format, --ksn with them)");
+        if (const std::string fault = PinKeyFault(a->pinChoice); !fault.empty())
+            return UsageError(kTool, fault);
+        if (!a->ksn.empty() && static_cast<int>(a->ksn.size()) != KsnLength(a->pinChoice))
+            return UsageError(kTool, "--ksn takes " + std::to_string(2 * KsnLength(a->pinChoice)) + " hex digits for " +
+                                         (a->pinChoice.format == TP_PIN_FORMAT_4 ? "AES" : "TDES") + " DUKPT");
+        if (a->count > 1)
+            return UsageError(kTool, "--pin goes with a single message, not --count");
     }
     if (a->packOnly)
         return PackOnlyArgsFault(*a);

@@ -210,7 +210,7 @@ bool HostSimulator::HandleMessage(ClientLink &link, TpSession *s, bool *verified
     const std::string why = macOk ? "" : LastError(s);
     const Rule *rule = nullptr;
     for (size_t i = 0; macOk && rule == nullptr && i < options_.rules.size(); ++i)
-        if (RuleMatches(s, options_.rules[i]))
+        if (RuleMatches(s, options_.rules[i], options_.pin))
             rule = &options_.rules[i];
 
     const std::string replyType = ReplyType(requestType, options_.replyType);

@@ -17,6 +17,8 @@
 
 #include <atomic>
 #include <csignal>
+#include "../common/pin_choice.h"
+
 #include <memory>
 #include <string>
 #include <utility>
@@ -38,6 +40,7 @@ struct HostOptions {
     FieldValues refuse;            // fields set when the MAC fails
     bool refuseByDefault = false;  // refuse is the default, not the command line's
     std::vector<Rule> rules;       // the first that matches adds its fields
+    PinChoice pin;                 // --pin-key, --pin-format, --dukpt, --ksn-field: how rules read field 52
     Fault fault = Fault::kNone;
     int faultEvery = 1;                  // the fault hits one request in N, over all connections
     int delayMillis = 3000;              // how late a late answer is

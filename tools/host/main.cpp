@@ -75,6 +75,14 @@ void Help()
         "                       matches applies (repeatable). Conditions: F=V, F=PREFIX*,\n"
         "                       and for NI and NF fields F<N, F<=N, F>N, F>=N, separated\n"
         "                       by commas. Example: --rule \"2=4761*,4>=1000 : 39=51\"\n"
+        "                       pin=DIGITS and pin!=DIGITS test the PIN in field 52's\n"
+        "                       block, read with field 2 under --pin-key:\n"
+        "                       --rule \"pin!=1234 : 39=55\"\n"
+        "  --pin-key HEX        the PIN key (TDES for formats 0, 1, 3; AES for 4), or\n"
+        "                       with --dukpt the BDK, the key that of the request's KSN\n"
+        "  --pin-format F       0, 1, 3 or 4 (default 0)\n"
+        "  --dukpt              --pin-key is a DUKPT BDK; the KSN is in field 53\n"
+        "  --ksn-field N        the KSN's field instead of 53\n"
         "  --fault K            late, close, bad-mac, bad-len, no-stop, garbage or\n"
         "                       duplicate (the answer sent twice)\n"
         "  --fault-every N      the fault hits one request in N, counted over all\n"
@@ -171,6 +179,16 @@ bool Apply(const CliItem &it, HostOptions *o, std::string *portFile, bool *haveK
     }
     if (n == "set" || n == "refuse")
         return Assignment(it, n == "set" ? &o->approve : &o->refuse, error);
+    if (n == "pin-key")
+        return ParsePinKey(v, &o->pin, error);
+    if (n == "pin-format")
+        return ParsePinFormat(v, &o->pin, error);
+    if (n == "ksn-field")
+        return ParseKsnField(v, &o->pin, error);
+    if (n == "dukpt") {
+        o->pin.dukpt = true;
+        return true;
+    }
     if (n == "rule") {
         Rule rule;
         if (!ParseRule(v, &rule, error))
@@ -224,6 +242,10 @@ int Run(int argc, char **argv)
                            {"set", true},
                            {"refuse", true},
                            {"rule", true},
+                           {"pin-key", true},
+                           {"pin-format", true},
+                           {"dukpt", false},
+                           {"ksn-field", true},
                            {"fault", true},
                            {"fault-every", true},
                            {"delay-ms", true},
@@ -248,6 +270,12 @@ int Run(int argc, char **argv)
         return UsageError(kTool, "--key is required");
     if (const std::string fault = MacKeyFault(o.mac); !fault.empty())
         return UsageError(kTool, fault);
+    if (o.pin.keyLen != 0) {
+        if (const std::string fault = PinKeyFault(o.pin); !fault.empty())
+            return UsageError(kTool, fault);
+    } else if (o.pin.dukpt) {
+        return UsageError(kTool, "--dukpt goes with --pin-key (the BDK)");
+    }
     if (!refuseGiven) {
         o.refuse = {{39, "A0"}};
         o.refuseByDefault = true;

@@ -31,8 +31,24 @@ std::vector<std::string> Items(const std::string &list)
     }
 }
 
+// pin=DIGITS or pin!=DIGITS: the PIN in field 52.
+bool ParsePinCondition(const std::string &item, Condition *c, std::string *why)
+{
+    const bool isNot = item.compare(3, 2, "!=") == 0;
+    c->field = kPinField;
+    c->op = isNot ? CompareOp::kPinIsNot : CompareOp::kPinIs;
+    c->value = Trimmed(item.substr(isNot ? 5 : 4));
+    const bool digits =
+        c->value.size() >= 4 && c->value.size() <= 12 && c->value.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits)
+        *why = "condition \"" + item + "\": pin= and pin!= take a PIN of 4 to 12 digits";
+    return digits;
+}
+
 bool ParseCondition(const std::string &item, Condition *c, std::string *why)
 {
+    if (item.compare(0, 4, "pin=") == 0 || item.compare(0, 5, "pin!=") == 0)
+        return ParsePinCondition(item, c, why);
     const size_t at = item.find_first_of("<>=");
     long field = -1;
     const std::string number = at == std::string::npos ? "" : Trimmed(item.substr(0, at));
@@ -136,6 +152,15 @@ bool ParseRule(const std::string &text, Rule *rule, std::string *why)
         }
         rule->sets.emplace_back(field, value);
     }
+    // The log names the rule: not the PIN it looks for.
+    for (const Condition &c : rule->conditions) {
+        if (c.op != CompareOp::kPinIs && c.op != CompareOp::kPinIsNot)
+            continue;
+        const std::string shown = (c.op == CompareOp::kPinIs ? "pin=" : "pin!=") + c.value;
+        const size_t at = rule->text.find(shown);
+        if (at != std::string::npos)
+            rule->text.replace(at, shown.size(), shown.substr(0, shown.size() - c.value.size()) + "****");
+    }
     return true;
 }
 
@@ -172,6 +197,13 @@ bool CheckRule(TpSession *s, const Rule &rule, std::string *why)
     for (const Condition &c : rule.conditions) {
         const TpCellDef cell = CellDef(s, c.field);
         double v;
+        if (c.op == CompareOp::kPinIs || c.op == CompareOp::kPinIsNot) {
+            if (!Defined(cell) || cell.type != CELL_B) {
+                *why = where + "pin conditions read field 52, which must be defined as B";
+                return false;
+            }
+            continue;
+        }
         if (!Defined(cell)) {
             *why = where + "field " + std::to_string(c.field) + " is not defined in the definition file";
             return false;
@@ -221,9 +253,15 @@ std::string AsReceived(TpSession *s, int field, const std::string &value)
 
 }  // namespace
 
-bool RuleMatches(TpSession *s, const Rule &rule)
+bool RuleMatches(TpSession *s, const Rule &rule, const PinChoice &pin)
 {
     for (const Condition &c : rule.conditions) {
+        if (c.op == CompareOp::kPinIs || c.op == CompareOp::kPinIsNot) {
+            const bool same = ReceivedPinIs(s, pin, c.value) == 0;
+            if (same != (c.op == CompareOp::kPinIs))
+                return false;
+            continue;
+        }
         std::string text;
         double have = 0, want = 0;
         if (!Received(s, c.field, &text, &have))
@@ -249,6 +287,9 @@ bool RuleMatches(TpSession *s, const Rule &rule)
             break;
         case CompareOp::kGreaterEqual:
             holds = have >= want;
+            break;
+        case CompareOp::kPinIs:
+        case CompareOp::kPinIsNot:
             break;
         }
         if (!holds)

@@ -4,12 +4,15 @@
 //
 // Conditions before the colon, separated by commas: FIELD=VALUE (the
 // value as the field's type reads it), FIELD=PREFIX* (text fields), and
-// for NI and NF fields FIELD<N, FIELD<=N, FIELD>N, FIELD>=N. After the
-// colon, FIELD=VALUE pairs as --set takes them. Values hold neither ','
-// nor ':'.
+// for NI and NF fields FIELD<N, FIELD<=N, FIELD>N, FIELD>=N, and
+// pin=DIGITS, pin!=DIGITS: the PIN in field 52's block is (is not) DIGITS,
+// read under the host's --pin-key (a block that does not read is no PIN,
+// so pin!= holds for it). After the colon, FIELD=VALUE pairs as --set
+// takes them. Values hold neither ',' nor ':'.
 #ifndef TRANPAK_TOOLS_RULES_H
 #define TRANPAK_TOOLS_RULES_H
 
+#include "../common/pin_choice.h"
 #include "tranpak.h"
 
 #include <string>
@@ -20,7 +23,7 @@ namespace tranpak::tools {
 
 using FieldValues = std::vector<std::pair<int, std::string>>;
 
-enum class CompareOp { kEqual, kPrefix, kLess, kLessEqual, kGreater, kGreaterEqual };
+enum class CompareOp { kEqual, kPrefix, kLess, kLessEqual, kGreater, kGreaterEqual, kPinIs, kPinIsNot };
 
 struct Condition {
     int field = 0;
@@ -29,7 +32,7 @@ struct Condition {
 };
 
 struct Rule {
-    std::string text;  // as given, for the log
+    std::string text;  // as given, for the log (the PIN of a pin condition as ****)
     std::vector<Condition> conditions;
     FieldValues sets;
 };
@@ -45,8 +48,9 @@ bool ParseRule(const std::string &text, Rule *rule, std::string *why);
 bool CheckFieldValue(TpSession *s, int field, const std::string &value, std::string *why);
 bool CheckRule(TpSession *s, const Rule &rule, std::string *why);
 
-// True when every condition holds for the message in the session.
-bool RuleMatches(TpSession *s, const Rule &rule);
+// True when every condition holds for the message in the session; pin
+// conditions read field 52 as pin says.
+bool RuleMatches(TpSession *s, const Rule &rule, const PinChoice &pin = PinChoice{});
 
 }  // namespace tranpak::tools
 
