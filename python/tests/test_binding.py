@@ -32,6 +32,7 @@ C_TO_CTYPES = {
     "const TpSettings *": POINTER(binding.TpSettings),
     "TpCellDef *": POINTER(binding.TpCellDef),
     "TpError *": POINTER(binding.TpError),
+    "TpDukptTerminal *": POINTER(binding.TpDukptTerminal),
 }
 MEMBER_TYPES = {"int": c_int, "const char *": c_char_p, "char": c_char}
 
@@ -81,7 +82,7 @@ def header_enum(name):
 class TestDeclarationsMatchTheHeader:
     def test_every_function_of_the_header_is_declared_and_nothing_else(self):
         functions = header_functions()
-        assert len(functions) == 60
+        assert len(functions) == 70
         assert sorted(binding.FUNCTIONS) == sorted(functions)
 
     @pytest.mark.parametrize("name", sorted(header_functions()))

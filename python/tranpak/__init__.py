@@ -6,6 +6,7 @@ from ._version import __version__
 from .errors import (ArgumentError, Category, ConnectError, HostRefusedError, LocalFileError, MacError, MalformedError,
                      PeerClosedError, ReplyError, SettingsError, TimeLimitError, TranpakError)
 from .session import Connection, FieldDef, Session, key_bytes, key_check_value, mac, mac_algorithm
+from .pin import DukptTerminal, dukpt_derive_key, dukpt_initial_key, pin_block, pin_check, pin_from_block
 from .simulator import HostSimulator, start_host
 
 __all__ = [
@@ -13,5 +14,6 @@ __all__ = [
     "HostSimulator", "start_host", "example_file",
     "header_path", "tool_path", "TranpakError", "Category", "SettingsError", "ArgumentError", "ConnectError",
     "TimeLimitError", "PeerClosedError", "MalformedError", "MacError", "LocalFileError", "HostRefusedError",
-    "ReplyError",
+    "ReplyError", "pin_block", "pin_from_block", "pin_check", "dukpt_initial_key", "dukpt_derive_key",
+    "DukptTerminal",
 ]

@@ -45,6 +45,36 @@ TP_MAC_COVERS_DATA = 2
 # The longest key any algorithm reads: AES-256.
 MAX_KEY_SIZE = 32
 
+# TpPinFormat and the PIN block's sizes
+TP_PIN_FORMAT_0 = 0
+TP_PIN_FORMAT_1 = 1
+TP_PIN_FORMAT_3 = 3
+TP_PIN_FORMAT_4 = 4
+TP_PIN_BLOCK_MAX = 16
+TP_PIN_FILL_SIZE = 8
+TP_PIN_MAX_DIGITS = 12
+# TpDukptKind, TpDukptUsage, TpDukptKeyType
+TP_DUKPT_TDES = 1
+TP_DUKPT_AES = 2
+TP_DUKPT_TRANSACTION = 0
+TP_DUKPT_PIN = 1
+TP_DUKPT_MAC_REQUEST = 2
+TP_DUKPT_MAC_RESPONSE = 3
+TP_DUKPT_DATA_REQUEST = 4
+TP_DUKPT_DATA_RESPONSE = 5
+TP_DUKPT_MAC_BOTH = 6
+TP_DUKPT_DATA_BOTH = 7
+TP_DUKPT_KEY_ENCRYPTION = 8
+TP_DUKPT_KEY_2TDEA = 0
+TP_DUKPT_KEY_3TDEA = 1
+TP_DUKPT_KEY_AES128 = 2
+TP_DUKPT_KEY_AES192 = 3
+TP_DUKPT_KEY_AES256 = 4
+TP_DUKPT_TDES_KSN_SIZE = 10
+TP_DUKPT_AES_KSN_SIZE = 12
+TP_DUKPT_MAX_KEY = 32
+TP_DUKPT_TERMINAL_SIZE = 1088
+
 # CellType
 CELL_ANS = 0
 CELL_NI = 1
@@ -132,7 +162,17 @@ class TpError(Structure):
     ]
 
 
+class _TerminalBytes(Union):
+    _fields_ = [("bytes", c_ubyte * TP_DUKPT_TERMINAL_SIZE), ("align_integer", c_longlong),
+                ("align_pointer", c_void_p)]
+
+
+class TpDukptTerminal(Structure):
+    _fields_ = [("opaque", _TerminalBytes)]
+
+
 _S = POINTER(TpSession)
+_T = POINTER(TpDukptTerminal)
 _BYTES = POINTER(c_ubyte)
 _INT_OUT = POINTER(c_int)
 
@@ -206,6 +246,17 @@ FUNCTIONS: Dict[str, Tuple[Optional[type], List[type]]] = {
     # a message set or read whole as a block of pairs
     "TpSetCellTexts": (c_int, [_S, c_char_p]),
     "TpGetCellTexts": (c_int, [_S, c_char_p, c_int, _INT_OUT]),
+    # PIN blocks and DUKPT
+    "TpPinBlock": (c_int, [c_int, c_void_p, c_int, c_char_p, c_char_p, _BYTES]),
+    "TpPinBlockWithFill": (c_int, [c_int, c_void_p, c_int, c_char_p, c_char_p, _BYTES, _BYTES]),
+    "TpPinFromBlock": (c_int, [c_int, c_void_p, c_int, _BYTES, c_char_p, c_char_p, c_int]),
+    "TpPinCheck": (c_int, [c_int, c_void_p, c_int, _BYTES, c_char_p, c_char_p]),
+    "TpDukptInitialKey": (c_int, [c_int, c_void_p, c_int, c_void_p, c_int, _BYTES, c_int]),
+    "TpDukptDeriveKey": (c_int, [c_int, c_void_p, c_int, c_void_p, c_int, c_int, c_int, _BYTES, c_int]),
+    "TpDukptTerminalLoad": (c_int, [_T, c_int, c_void_p, c_int, c_void_p, c_int]),
+    "TpDukptTerminalKey": (c_int, [_T, c_int, c_int, _BYTES, c_int, _BYTES, c_int]),
+    "TpDukptTerminalAdvance": (c_int, [_T]),
+    "TpDukptTerminalWipe": (c_int, [_T]),
 }
 
 
