@@ -16,5 +16,5 @@ if [ "${1:-}" = --quick ]; then
 else
   need_packages "${quick[@]}" valgrind g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 dpkg-dev \
     python3-pytest python3-locust python3-setuptools python3-wheel python3-venv python3-pip \
-    python3-flake8 mypy
+    python3-flake8 mypy python3-cryptography
 fi

@@ -96,8 +96,8 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpPinFromBlock(int format, const void *k
     return ReadPinBlock(format, Bytes(key), keyLen, block, pan, pin) == PinFault::kNone ? 0 : -1;
 }
 
-extern "C" TRANPAK_API int TRANPAK_CALL TpPinCheck(int format, const void *key, int keyLen,
-                                                   const unsigned char *block, const char *pan, const char *pin)
+extern "C" TRANPAK_API int TRANPAK_CALL TpPinCheck(int format, const void *key, int keyLen, const unsigned char *block,
+                                                   const char *pan, const char *pin)
 {
     if (key == nullptr || block == nullptr)
         return -1;

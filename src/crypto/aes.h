@@ -1,5 +1,6 @@
 // AES (FIPS 197) encryption of one 16-byte block, for AES-CMAC, and its
-// inverse cipher, for PIN blocks of format 4 and DUKPT, by one of two paths, each free of branches and addresses chosen by key or data:
+// inverse cipher, for PIN blocks of format 4 and DUKPT, by one of two paths, each free of branches and addresses chosen
+// by key or data:
 //   kInstructions  the processor's AES instructions (x86 AES-NI), where
 //                  the build carries them and the processor has them
 //   kPortable      bit-sliced and free of tables, everywhere else: the

@@ -57,12 +57,12 @@ inline constexpr int kDukptAesMaxKeyLen = 32;
 // The working keys, numbered as the public header numbers TpDukptUsage.
 inline constexpr int kDukptTransaction = 0;  // the key of the counter itself
 inline constexpr int kDukptPin = 1;
-inline constexpr int kDukptMacRequest = 2;   // AES: MAC generation
-inline constexpr int kDukptMacResponse = 3;  // AES: MAC verification
-inline constexpr int kDukptDataRequest = 4;  // AES: data encryption
-inline constexpr int kDukptDataResponse = 5; // AES: data decryption
-inline constexpr int kDukptMacBoth = 6;      // AES only
-inline constexpr int kDukptDataBoth = 7;     // AES only
+inline constexpr int kDukptMacRequest = 2;     // AES: MAC generation
+inline constexpr int kDukptMacResponse = 3;    // AES: MAC verification
+inline constexpr int kDukptDataRequest = 4;    // AES: data encryption
+inline constexpr int kDukptDataResponse = 5;   // AES: data decryption
+inline constexpr int kDukptMacBoth = 6;        // AES only
+inline constexpr int kDukptDataBoth = 7;       // AES only
 inline constexpr int kDukptKeyEncryption = 8;  // AES only
 
 // X9.24-3's algorithm indicators, and the length of each key.
@@ -118,7 +118,7 @@ bool DukptAesDerive(const unsigned char *key, int keyLen, int usage, int keyType
 // used the key of the bits above b.
 inline constexpr int kDukptMostRegisters = kDukptAesCounterBits;
 struct DukptTerminal {
-    uint32_t magic;  // kDukptTerminalTdes or kDukptTerminalAes once loaded
+    uint32_t magic;    // kDukptTerminalTdes or kDukptTerminalAes once loaded
     uint32_t counter;  // the counter to use next; 0 once they have run out
     int keyLen;        // of the registers: 16 (TDES), 16, 24 or 32 (AES)
     unsigned char ksn[kDukptAesKsnLen];

@@ -14,9 +14,9 @@ namespace {
 
 constexpr int kTdesBlock = kDesBlockSize;
 constexpr int kAesBlock = kAesBlockSize;
-constexpr int kFieldNibbles = 16;       // the PIN field's nibbles that hold control, length, PIN and fill
-constexpr int kPanFieldDigits = 12;     // formats 0 and 3
-constexpr int kMostPanDigitsM = 7;      // format 4's M: 19 digits less 12
+constexpr int kFieldNibbles = 16;    // the PIN field's nibbles that hold control, length, PIN and fill
+constexpr int kPanFieldDigits = 12;  // formats 0 and 3
+constexpr int kMostPanDigitsM = 7;   // format 4's M: 19 digits less 12
 constexpr int kFillNibbles = 2 * kPinFillBytes;
 // Random bytes drawn for format 3's fill at a time, and how many draws a
 // fill may take before the randomness is taken to be broken (a draw gives

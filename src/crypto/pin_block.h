@@ -38,13 +38,13 @@ inline constexpr int kPinFillBytes = 8;
 
 enum class PinFault {
     kNone,
-    kFormat,    // not 0, 1, 3 or 4
-    kKeyLength, // not a key length of the format's cipher
-    kPin,       // not 4 to 12 digits
-    kPan,       // not digits, too short for the format or longer than 19
-    kFill,      // a fixed fill nibble the format does not allow (3: A to F)
-    kBlock,     // the block decoded is not a PIN field of the format
-    kRandom,    // the system gave no randomness for the fill
+    kFormat,     // not 0, 1, 3 or 4
+    kKeyLength,  // not a key length of the format's cipher
+    kPin,        // not 4 to 12 digits
+    kPan,        // not digits, too short for the format or longer than 19
+    kFill,       // a fixed fill nibble the format does not allow (3: A to F)
+    kBlock,      // the block decoded is not a PIN field of the format
+    kRandom,     // the system gave no randomness for the fill
 };
 
 // The block's size for the format: 8, 16 (format 4), 0 for another.

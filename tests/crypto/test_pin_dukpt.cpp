@@ -358,8 +358,7 @@ TEST(DukptTdes, CountersATerminalNeverUsesAreRefused)
     // Lengths: KSN of 10 only, BDK of 16 or 24.
     EXPECT_EQ(Derive(TP_DUKPT_TDES, bdk, Unhex("FFFF9876543210E0000100"), TP_DUKPT_PIN, 0), "refused");
     EXPECT_EQ(Derive(TP_DUKPT_TDES, bdk.substr(0, 8), Unhex("FFFF9876543210E00001"), TP_DUKPT_PIN, 0), "refused");
-    EXPECT_NE(Derive(TP_DUKPT_TDES, bdk + bdk.substr(0, 8), Unhex("FFFF9876543210E00001"), TP_DUKPT_PIN, 0),
-              "refused");
+    EXPECT_NE(Derive(TP_DUKPT_TDES, bdk + bdk.substr(0, 8), Unhex("FFFF9876543210E00001"), TP_DUKPT_PIN, 0), "refused");
 }
 
 // A terminal loaded with the IPEK walks every counter it may use, the

@@ -197,6 +197,21 @@ static void Macs(const struct Tranpak *tp)
 
     CHECK(tp->TpMac(5 /* TP_MAC_AES_CMAC */, 0, aes, 16, NULL, 0, mac, 16) == 0 && memcmp(mac, empty, 16) == 0);
     CHECK(tp->TpMac(5, 0, aes, 15, NULL, 0, mac, 16) == -1);
+    {
+        /* X9.24-1 Annex A: the PIN key of KSN FFFF9876543210E00001 from the
+           test BDK, and the format 0 block of PIN 1234, PAN 4012345678909. */
+        static const unsigned char bdk[16] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF,
+                                              0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x54, 0x32, 0x10};
+        static const unsigned char ksn[10] = {0xFF, 0xFF, 0x98, 0x76, 0x54, 0x32, 0x10, 0xE0, 0x00, 0x01};
+        static const unsigned char want[8] = {0x1B, 0x9C, 0x18, 0x45, 0xEB, 0x99, 0x3A, 0x7A};
+        unsigned char pinKey[16], block[16];
+        char pin[13];
+        CHECK(tp->TpDukptDeriveKey(1 /* TP_DUKPT_TDES */, bdk, 16, ksn, 10, 1 /* TP_DUKPT_PIN */, 0, pinKey, 16) == 0);
+        CHECK(tp->TpPinBlock(0, pinKey, 16, "1234", "4012345678909", block) == 0 && memcmp(block, want, 8) == 0);
+        CHECK(tp->TpPinFromBlock(0, pinKey, 16, block, "4012345678909", pin, 13) == 0 && strcmp(pin, "1234") == 0);
+        CHECK(tp->TpPinBlock(4, pinKey, 16, "1234", "4012345678909", block) == 0); /* random fill from the system */
+        CHECK(tp->TpPinCheck(4, pinKey, 16, block, "4012345678909", "1234") == 0);
+    }
     CHECK(tp->TpKeyCheckValue(1 /* TP_KCV_ENCRYPT_ZEROS */, 3, kk, 16, kcv, 3) == 0 && kcv[0] == 0x08 &&
           kcv[1] == 0xD7 && kcv[2] == 0xB4);
     CHECK(tp->TpSetMacAlgorithm(s, 3, 1, 16) == -1); /* not initialised yet */

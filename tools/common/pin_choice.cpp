@@ -105,7 +105,7 @@ bool PinKeyFor(const PinChoice &c, const std::string &ksn, unsigned char key[TP_
     const bool aes = DukptKind(c) == TP_DUKPT_AES;
     // A PIN key as strong as the BDK: AES-128 for AES-128, and so on;
     // the double-length TDES key for TDES.
-    const int type = !aes ? TP_DUKPT_KEY_2TDEA
+    const int type = !aes             ? TP_DUKPT_KEY_2TDEA
                      : c.keyLen == 16 ? TP_DUKPT_KEY_AES128
                      : c.keyLen == 24 ? TP_DUKPT_KEY_AES192
                                       : TP_DUKPT_KEY_AES256;

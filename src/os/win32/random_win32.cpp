@@ -17,8 +17,8 @@ int RandomBytes(void *out, int count)
     bool ok = false;
     HMODULE advapi = LoadLibraryA("advapi32.dll");
     if (advapi != nullptr) {
-        const auto gen = reinterpret_cast<GenRandom>(
-            reinterpret_cast<void (*)()>(GetProcAddress(advapi, "SystemFunction036")));
+        const auto gen =
+            reinterpret_cast<GenRandom>(reinterpret_cast<void (*)()>(GetProcAddress(advapi, "SystemFunction036")));
         ok = gen != nullptr && count >= 0 && gen(out, static_cast<ULONG>(count)) != 0;
         FreeLibrary(advapi);
     }
