@@ -555,7 +555,8 @@ TRANPAK_API int TRANPAK_CALL TpPinCheck(int format, const void *key, int keyLen,
  * of 12 bytes: the initial key ID (8 bytes) and a 32-bit counter, of which
  * only counters with at most sixteen 1-bits are used (the last FFFF0000).
  * A working key is derived for its usage and key type (TpDukptKeyType),
- * never longer than the BDK.
+ * no stronger than the BDK: triple DES keys from any AES BDK, AES keys no
+ * longer than it.
  */
 typedef enum TpDukptKind { TP_DUKPT_TDES = 1, TP_DUKPT_AES = 2 } TpDukptKind;
 typedef enum TpDukptUsage {
@@ -590,8 +591,8 @@ TRANPAK_API int TRANPAK_CALL TpDukptInitialKey(int kind, const void *bdk, int bd
 /* The host's derivation: the working key of usage (TpDukptUsage) and
    keyType (TpDukptKeyType; keyLen its length) for the KSN's counter, from
    the BDK. TP_DUKPT_TRANSACTION gives the counter's own key (TDES: 16
-   bytes; AES: the BDK's type). -1 for a counter a terminal never uses, and
-   for any other wrong argument. */
+   bytes; AES: the BDK's type). -1 for a counter a terminal never uses, an AES
+   key longer than the BDK, and any other wrong argument. */
 TRANPAK_API int TRANPAK_CALL TpDukptDeriveKey(int kind, const void *bdk, int bdkLen, const void *ksn, int ksnLen,
                                               int usage, int keyType, unsigned char *key, int keyLen);
 

@@ -168,7 +168,7 @@ class TestAgainstAnIndependentImplementation:
                                              ("mac-both", 0x2002), ("data-both", 0x3002),
                                              ("key-encryption", 0x0002)])
     @pytest.mark.parametrize("bdk_len, key_type, type_code",
-                             [(16, "aes128", 2), (32, "aes256", 4), (32, "3tdea", 1), (24, "aes192", 3)])
+                             [(16, "aes128", 2), (32, "aes256", 4), (16, "3tdea", 1), (24, "aes192", 3)])
     def test_aes_dukpt_working_keys(self, usage, code, bdk_len, key_type, type_code):
         bdk = bytes(range(bdk_len))
         for counter in (1, 0x1FFFE, 0xFFFF0000):

@@ -33,7 +33,8 @@
 // with usages 8001 initial key, 8000 derivation of the next key, 1000 PIN
 // encryption, 2000 / 2001 / 2002 MAC generation / verification / both,
 // 3000 / 3001 / 3002 data encryption / decryption / both, 0002 key
-// encryption. A working key is no longer than the key it derives from.
+// encryption. A working key is no stronger than the key it derives
+// from: a triple DES key from any AES key, an AES key no longer.
 #ifndef TRANPAK_CRYPTO_DUKPT_H
 #define TRANPAK_CRYPTO_DUKPT_H
 
@@ -108,7 +109,7 @@ void DukptAesTransactionKey(const unsigned char *ik, int keyLen, const unsigned 
 // The key of keyType for usage (kDukptTransaction: the next derivation key
 // of that counter, as the terminal's registers hold it) and the KSN's ID
 // and counter, from a derivation key of keyLen bytes. False when the usage
-// or type is not one, or the working key is longer than the key.
+// or type is not one, or the working key is a longer AES key than key.
 bool DukptAesDerive(const unsigned char *key, int keyLen, int usage, int keyType,
                     const unsigned char ksn[kDukptAesKsnLen], unsigned char *out);
 

@@ -110,8 +110,11 @@ void DukptAesTransactionKey(const unsigned char *ik, int keyLen, const unsigned 
 bool DukptAesDerive(const unsigned char *key, int keyLen, int usage, int keyType,
                     const unsigned char ksn[kDukptAesKsnLen], unsigned char *out)
 {
+    // A working key no stronger than the key it comes from: triple DES
+    // keys (at most 112 bits) from any AES key, AES keys no longer.
+    const bool aesType = keyType >= kDukptAes128;
     if (usage < 0 || usage >= static_cast<int>(sizeof kUsageCode / sizeof kUsageCode[0]) ||
-        DukptKeyTypeLen(keyType) == 0 || DukptKeyTypeLen(keyType) > keyLen)
+        DukptKeyTypeLen(keyType) == 0 || (aesType && DukptKeyTypeLen(keyType) > keyLen))
         return false;
     unsigned char data[kAesBlockSize];
     DataHead(data, kUsageCode[usage], keyType);

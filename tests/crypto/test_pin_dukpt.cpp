@@ -471,6 +471,8 @@ TEST(DukptAes, CountersKeyTypesAndUsages)
     EXPECT_EQ(Derive(TP_DUKPT_AES, bdk, ksn, TP_DUKPT_PIN, TP_DUKPT_KEY_AES192), "refused");
     EXPECT_EQ(Derive(TP_DUKPT_AES, bdk, ksn, TP_DUKPT_TRANSACTION, TP_DUKPT_KEY_2TDEA), "refused");
     EXPECT_NE(Derive(TP_DUKPT_AES, bdk, ksn, TP_DUKPT_PIN, TP_DUKPT_KEY_2TDEA), "refused");
+    EXPECT_NE(Derive(TP_DUKPT_AES, bdk, ksn, TP_DUKPT_PIN, TP_DUKPT_KEY_3TDEA), "refused")
+        << "112 bits from a 128-bit key";
     EXPECT_NE(Derive(TP_DUKPT_AES, bdk + bdk, ksn, TP_DUKPT_PIN, TP_DUKPT_KEY_AES256), "refused");
     EXPECT_EQ(Derive(TP_DUKPT_AES, bdk, ksn.substr(0, 10), TP_DUKPT_PIN, TP_DUKPT_KEY_AES128), "refused");
     EXPECT_EQ(Derive(TP_DUKPT_AES, bdk, ksn, 9, TP_DUKPT_KEY_AES128), "refused");
