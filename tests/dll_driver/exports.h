@@ -91,18 +91,17 @@ struct TpTlvItem {
   X(int, TpGetMacAlgorithm, (void *s, int *algorithm, int *padding, int *keyLen, int *covers))                      \
   X(int, TpSockExchange, (void *s, int sock, const void *key))                                                      \
   X(int, TpSetCellTexts, (void *s, const char *block))                                                              \
-  X(int, TpGetCellTexts, (void *s, char *out, int size, int *outLen))                                                \
+  X(int, TpGetCellTexts, (void *s, char *out, int size, int *outLen))                                               \
   X(int, TpTlvCheck, (const void *data, int len, int *faultOffset, struct TpError *err))                            \
-  X(int, TpTlvItems, (const void *data, int len, struct TpTlvItem *items, int maxItems, int *count,                 \
-                      struct TpError *err))                                                                         \
+  X(int, TpTlvItems,                                                                                                \
+    (const void *data, int len, struct TpTlvItem *items, int maxItems, int *count, struct TpError *err))            \
   X(int, TpTlvFind,                                                                                                 \
     (const void *data, int len, int tag, unsigned char *value, int size, int *valueLen, struct TpError *err))       \
   X(int, TpTlvAppend,                                                                                               \
     (unsigned char *buf, int size, int *used, int tag, const void *value, int valueLen, struct TpError *err))       \
   X(int, TpTlvOpen, (unsigned char *buf, int size, int *used, int tag, int *mark, struct TpError *err))             \
   X(int, TpTlvClose, (unsigned char *buf, int size, int *used, int mark, struct TpError *err))                      \
-  X(int, TpTlvDescribe,                                                                                             \
-    (const void *data, int len, int flags, char *out, int size, int *outLen, struct TpError *err))
+  X(int, TpTlvDescribe, (const void *data, int len, int flags, char *out, int size, int *outLen, struct TpError *err))
 
 #define TRANPAK_POINTER_TYPE(ret, name, params) typedef ret(__cdecl *name##_fn) params;
 TRANPAK_EXPORTS(TRANPAK_POINTER_TYPE)
