@@ -387,6 +387,9 @@ void PutObject(TextSink &sink, const TlvItem &item, MaskRule rule)
 int PutTlvList(TextSink &sink, const unsigned char *bytes, int len, MaskRule rule, bool json, int indent,
                TlvFault &fault)
 {
+    // A list with a fault puts nothing, so a caller can show it otherwise.
+    if (CheckTlv(bytes, len, fault) != 0)
+        return -1;
     TlvWalker walker(bytes, len);
     TlvItem item;
     int got;

@@ -126,8 +126,8 @@ bool TlvTagIsCardData(int tag);
 // one JSON array instead, no line feed:
 //   [{"tag": "9F02", "name": "amount authorised", "value": "000000001250"},
 //    {"tag": "70", "name": "record template", "tags": [...]}]
-// ("name" only for the tags the table names). -1 at a fault, with what
-// was put before it left in the sink.
+// ("name" only for the tags the table names). -1 at a fault of the list
+// (checked whole first), with nothing put.
 int PutTlvList(TextSink &sink, const unsigned char *bytes, int len, MaskRule rule, bool json, int indent,
                TlvFault &fault);
 

@@ -414,6 +414,14 @@ TEST(TlvDescribe, NamedIndentedAndCardDataMasked)
     EXPECT_EQ(DescribeTlv(small.data(), 4, out, sizeof out, 0, 8, nullptr, fault), -1);
     EXPECT_EQ(fault.offset, 0);
     EXPECT_STREQ(fault.reason, "length 3 runs past the end (2 bytes left)");
+    // A list with a fault further on puts nothing into a sink it shares.
+    char shared[64] = "field 55";
+    TextSink sink{shared, sizeof shared, 8};
+    const auto late = Bytes("9F02 01 12 5A 01 47 00");
+    EXPECT_EQ(PutTlvList(sink, late.data(), static_cast<int>(late.size()), MaskRule::kCardFields, false, 0, fault), -1);
+    EXPECT_EQ(fault.offset, 7);
+    EXPECT_EQ(sink.len, 8);
+    EXPECT_STREQ(shared, "field 55");
     TpError err = Record();
     EXPECT_EQ(TpTlvDescribe(small.data(), 5, 8, out, sizeof out, nullptr, &err), -1);
     EXPECT_STREQ(err.text, "tranpak: TpTlvDescribe() flags 0x8: unknown flags");
