@@ -626,6 +626,107 @@ TRANPAK_API int TRANPAK_CALL TpDukptTerminalKey(TpDukptTerminal *t, int usage, i
 TRANPAK_API int TRANPAK_CALL TpDukptTerminalAdvance(TpDukptTerminal *t);
 /* Overwrites the whole state with zeros. */
 TRANPAK_API int TRANPAK_CALL TpDukptTerminalWipe(TpDukptTerminal *t);
+ * BER-TLV lists, as field 55 carries a chip card's data (and any binary
+ * field may): checked, walked, searched, built and described in the
+ * caller's storage, without a session and without allocating.
+ *
+ *   9F02 06 000000001250     tag 9F02, 6 bytes of value
+ *   70 81 90 <144 bytes>     constructed tag 70: a list of TLVs inside
+ *
+ * A tag is one to three bytes and is passed as an int holding its bytes
+ * big-endian (0x9F02, 0x5A, 0xDF8101). A length is one byte (0 to 127),
+ * or 0x81 and one byte, or 0x82 and two (up to TP_TLV_MAX_VALUE_LEN);
+ * more length bytes and the indefinite form (0x80) are refused. A
+ * constructed tag (bit 0x20 of its first byte) holds TLVs, nested at most
+ * TP_TLV_MAX_DEPTH deep. Reading refuses, at the first fault and with the
+ * offset of the TLV where it lies (from the list's first byte): a tag cut
+ * short, a tag longer than three bytes, a length cut short, a length form
+ * not taken, a length that runs past the end of the list or of the
+ * constructed value around it, nesting deeper than TP_TLV_MAX_DEPTH, and
+ * bytes 0x00 or 0xFF where a tag should start (padding is no TLV).
+ *
+ * Failures: each function returns -1 and, when err is not NULL (its size
+ * set as for TpGetLastError), fills *err as TpGetLastError would: a list
+ * that breaks the format is TRANPAK_ERR_MALFORMED with err->offset the
+ * fault's offset and the text
+ *     tranpak: TLV at offset 12: length 40 runs past the end (30 bytes left)
+ * a wrong argument (a tag that is no tag, no room) is TRANPAK_ERR_ARGUMENT,
+ * offset -1. A call that succeeds fills *err as a call that failed in
+ * nothing. Nothing is logged (there is no session), and no session's last
+ * error changes.
+ */
+#define TP_TLV_MAX_DEPTH 8
+#define TP_TLV_MAX_VALUE_LEN 65535
+
+/* One TLV as TpTlvItems reports it; offsets count from the list's first
+   byte, so the value is data[valueOffset .. valueOffset + valueLen). */
+typedef struct TpTlvItem {
+    int tag;         /* the tag's bytes, big-endian: 0x9F02 */
+    int depth;       /* constructed tags around it: 0 at the top level */
+    int constructed; /* 1 when its value is a list of TLVs (the next items) */
+    int offset;      /* of its tag */
+    int valueOffset; /* of its value */
+    int valueLen;    /* of its value */
+} TpTlvItem;
+
+/* Walks the whole list of len bytes at data: 0 when it is well formed,
+   else -1 with the offset of the fault in *faultOffset (when not NULL; -1
+   for a wrong argument). An empty list (len 0) is well formed. */
+TRANPAK_API int TRANPAK_CALL TpTlvCheck(const void *data, int len, int *faultOffset, TpError *err);
+/* Every TLV of a well-formed list, in order, a constructed tag before the
+   TLVs inside it, into items (room for maxItems); *count gets how many
+   there are, also when they do not fit (then -1, nothing written). items
+   NULL with maxItems 0 and count given only counts (0). A list that is
+   not well formed is refused whole. */
+TRANPAK_API int TRANPAK_CALL TpTlvItems(const void *data, int len, TpTlvItem *items, int maxItems, int *count,
+                                        TpError *err);
+/* The value of the first TLV with this tag (walking in order, inside
+   constructed tags too) copied into value (size bytes of room), its
+   length into *valueLen. Returns 0 when found; 1 when no TLV has the tag
+   (*valueLen 0, nothing written, no failure); -1 for a list that is not
+   well formed (searched only once found whole), a tag that is no tag or
+   a value that does not fit (*valueLen then says how much room it needs,
+   nothing written). value NULL with size 0 only measures. The value of a
+   constructed tag is the list inside it. */
+TRANPAK_API int TRANPAK_CALL TpTlvFind(const void *data, int len, int tag, unsigned char *value, int size,
+                                       int *valueLen, TpError *err);
+/* Appends tag, length and valueLen bytes at value (NULL when valueLen is
+   0) at buf + *used, buf having size bytes of room, and adds what it wrote
+   to *used. The length takes the fewest bytes. The value of a constructed
+   tag must be a well-formed list. Refused with nothing written: a tag that
+   is no tag (its bytes must say where it ends; its first byte is not 0x00
+   or 0xFF), valueLen beyond TP_TLV_MAX_VALUE_LEN, no room. */
+TRANPAK_API int TRANPAK_CALL TpTlvAppend(unsigned char *buf, int size, int *used, int tag, const void *value,
+                                         int valueLen, TpError *err);
+/* A constructed tag built around TLVs appended after it: TpTlvOpen writes
+   the tag and room for a length (3 bytes) at buf + *used, adds them to
+   *used and puts their offset in *mark; TLVs (and more opened tags) are
+   then appended; TpTlvClose(mark) writes the length of all appended since
+   and moves them up to the fewest length bytes, taking the bytes saved
+   from *used. Open refuses a tag that is not constructed; Close refuses a
+   mark that is no open tag and contents that are not a well-formed list
+   or longer than TP_TLV_MAX_VALUE_LEN, leaving buf as it was. Close the
+   innermost first. */
+TRANPAK_API int TRANPAK_CALL TpTlvOpen(unsigned char *buf, int size, int *used, int tag, int *mark, TpError *err);
+TRANPAK_API int TRANPAK_CALL TpTlvClose(unsigned char *buf, int size, int *used, int mark, TpError *err);
+/* The list described for a person, one TLV a line, two spaces of indent
+   for each constructed tag around it, values in upper-case hex, the
+   common EMV tags named:
+       9F02 amount authorised: 000000001250
+       5A application PAN: ************0119
+       70 record template
+         57 track 2 equivalent data: ****************************4899
+   Card data (5A PAN, 56, 57, 9F6B, 9F1F, 9F20 track data, 5F20 cardholder
+   name, 5F24 expiry) shows only its last four hex digits unless flags has
+   TP_DESCRIBE_UNMASKED. With TP_DESCRIBE_JSON one JSON array instead, a
+   constructed tag's TLVs in its "tags":
+       [{"tag": "9F02", "name": "amount authorised", "value": "000000001250"},
+        {"tag": "70", "name": "record template", "tags": [...]}]
+   *outLen, out NULL with size 0, and a text that does not fit as for
+   TpDescribe. A list that is not well formed is refused, nothing
+   written. */
+TRANPAK_API int TRANPAK_CALL TpTlvDescribe(const void *data, int len, int flags, char *out, int size, int *outLen,
+                                           TpError *err);
 
 #ifdef __cplusplus
 }

@@ -33,6 +33,7 @@ C_TO_CTYPES = {
     "TpCellDef *": POINTER(binding.TpCellDef),
     "TpError *": POINTER(binding.TpError),
     "TpDukptTerminal *": POINTER(binding.TpDukptTerminal),
+    "TpTlvItem *": POINTER(binding.TpTlvItem),
 }
 MEMBER_TYPES = {"int": c_int, "const char *": c_char_p, "char": c_char}
 
@@ -82,7 +83,7 @@ def header_enum(name):
 class TestDeclarationsMatchTheHeader:
     def test_every_function_of_the_header_is_declared_and_nothing_else(self):
         functions = header_functions()
-        assert len(functions) == 70
+        assert len(functions) == 77
         assert sorted(binding.FUNCTIONS) == sorted(functions)
 
     @pytest.mark.parametrize("name", sorted(header_functions()))
@@ -92,7 +93,7 @@ class TestDeclarationsMatchTheHeader:
         assert restype is C_TO_CTYPES[ret], f"{name} returns {ret}"
         assert argtypes == [C_TO_CTYPES[a] for a in args], f"{name}({', '.join(args)})"
 
-    @pytest.mark.parametrize("struct", ["TpSettings", "TpCellDef", "TpError"])
+    @pytest.mark.parametrize("struct", ["TpSettings", "TpCellDef", "TpError", "TpTlvItem"])
     def test_records_member_by_member(self, struct):
         assert getattr(binding, struct)._fields_ == header_struct(struct)
 
@@ -102,7 +103,8 @@ class TestDeclarationsMatchTheHeader:
         assert binding.lib().TpSessionSize() == binding.TP_SESSION_SIZE
 
     def test_flags_and_codes(self):
-        for flag in ("TP_DESCRIBE_JSON", "TP_DESCRIBE_UNMASKED", "TP_SHOW_MASKED"):
+        for flag in ("TP_DESCRIBE_JSON", "TP_DESCRIBE_UNMASKED", "TP_SHOW_MASKED", "TP_TLV_MAX_DEPTH",
+                     "TP_TLV_MAX_VALUE_LEN"):
             assert getattr(binding, flag) == header_define(flag), flag
         enums = {**header_enum("CellType"), **header_enum("ErrCategory"), **header_enum("TpMacCovers")}
         for name, value in enums.items():

@@ -44,6 +44,9 @@ TP_MAC_COVERS_MESSAGE = 1
 TP_MAC_COVERS_DATA = 2
 # The longest key any algorithm reads: AES-256.
 MAX_KEY_SIZE = 32
+# BER-TLV: constructed tags nest at most this deep; the longest value.
+TP_TLV_MAX_DEPTH = 8
+TP_TLV_MAX_VALUE_LEN = 65535
 
 # TpPinFormat and the PIN block's sizes
 TP_PIN_FORMAT_0 = 0
@@ -169,6 +172,15 @@ class _TerminalBytes(Union):
 
 class TpDukptTerminal(Structure):
     _fields_ = [("opaque", _TerminalBytes)]
+class TpTlvItem(Structure):
+    _fields_ = [
+        ("tag", c_int),
+        ("depth", c_int),
+        ("constructed", c_int),
+        ("offset", c_int),
+        ("valueOffset", c_int),
+        ("valueLen", c_int),
+    ]
 
 
 _S = POINTER(TpSession)
@@ -257,6 +269,14 @@ FUNCTIONS: Dict[str, Tuple[Optional[type], List[type]]] = {
     "TpDukptTerminalKey": (c_int, [_T, c_int, c_int, _BYTES, c_int, _BYTES, c_int]),
     "TpDukptTerminalAdvance": (c_int, [_T]),
     "TpDukptTerminalWipe": (c_int, [_T]),
+    # BER-TLV lists, without a session
+    "TpTlvCheck": (c_int, [c_void_p, c_int, _INT_OUT, POINTER(TpError)]),
+    "TpTlvItems": (c_int, [c_void_p, c_int, POINTER(TpTlvItem), c_int, _INT_OUT, POINTER(TpError)]),
+    "TpTlvFind": (c_int, [c_void_p, c_int, c_int, _BYTES, c_int, _INT_OUT, POINTER(TpError)]),
+    "TpTlvAppend": (c_int, [_BYTES, c_int, _INT_OUT, c_int, c_void_p, c_int, POINTER(TpError)]),
+    "TpTlvOpen": (c_int, [_BYTES, c_int, _INT_OUT, c_int, _INT_OUT, POINTER(TpError)]),
+    "TpTlvClose": (c_int, [_BYTES, c_int, _INT_OUT, c_int, POINTER(TpError)]),
+    "TpTlvDescribe": (c_int, [c_void_p, c_int, c_int, c_char_p, c_int, _INT_OUT, POINTER(TpError)]),
 }
 
 

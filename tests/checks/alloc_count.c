@@ -62,6 +62,26 @@ static int GetField(void)
 static int FailingCall(void) { return TpSetCell(&g_session, 3, "12x") == -1 ? 0 : -1; }
 static int ConnectDotted(void) { return TpSockConnect(&g_session, "127.0.0.1", 1) == -1 ? 0 : -1; }
 static int BackupRestore(void) { return TpBackupMesg(&g_session) | TpRestoreMesg(&g_session); }
+/* A BER-TLV list built, walked, searched and described, and one refused
+   with its reason formatted into the caller's record. */
+static int Tlvs(void)
+{
+    static const unsigned char amount[6] = {0, 0, 0, 0, 0x12, 0x50};
+    static const unsigned char broken[] = {0x70, 0x03, 0x5A, 0x05, 0x47};
+    unsigned char list[64], value[8];
+    char text[256];
+    TpTlvItem items[4];
+    TpError err;
+    int used = 0, mark = 0, n = 0, rc;
+    err.size = (int)sizeof err;
+    rc = TpTlvOpen(list, sizeof list, &used, 0x70, &mark, &err) |
+         TpTlvAppend(list, sizeof list, &used, 0x9F02, amount, 6, &err) |
+         TpTlvAppend(list, sizeof list, &used, 0x5A, "\x47\x61", 2, &err) |
+         TpTlvClose(list, sizeof list, &used, mark, &err) | TpTlvItems(list, used, items, 4, &n, &err) |
+         TpTlvFind(list, used, 0x5A, value, sizeof value, &n, &err) |
+         TpTlvDescribe(list, used, TP_DESCRIBE_JSON, text, sizeof text, &n, &err);
+    return rc | (TpTlvCheck(broken, sizeof broken, &n, &err) == -1 && n == 2 ? 0 : -1);
+}
 
 static void WriteText(const char *path, const char *text)
 {
@@ -95,6 +115,7 @@ int main(void)
         {"TpInit8583With", InitWith},
         {"TpSetCell", SetFields},
         {"TpBackupMesg, TpRestoreMesg", BackupRestore},
+        {"the TpTlv functions", Tlvs},
         {"TpPackMesg", Pack},
         {"TpUnpackMesg", Unpack},
         {"TpCheckMesgMac", CheckMac},

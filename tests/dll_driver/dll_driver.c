@@ -236,6 +236,38 @@ static void Macs(const struct Tranpak *tp)
     CHECK(tp->TpWipe(s) == 0);
 }
 
+/* The BER-TLV functions: a constructed tag built around two, found,
+   walked and described; a length past the end refused with its offset. */
+static void Tlvs(const struct Tranpak *tp)
+{
+    static const unsigned char amount[6] = {0x00, 0x00, 0x00, 0x00, 0x12, 0x50};
+    static const unsigned char built[] = {0x70, 0x0C, 0x9F, 0x02, 0x06, 0x00, 0x00,
+                                          0x00, 0x00, 0x12, 0x50, 0x5A, 0x01, 0x47};
+    static const unsigned char broken[] = {0x9F, 0x02, 0x06, 0x00};
+    unsigned char buf[32], value[8];
+    char text[128];
+    struct TpTlvItem items[4];
+    struct TpError err;
+    int used = 0, mark = -1, n = 0, offset = 0;
+
+    CHECK(tp->TpTlvOpen(buf, (int)sizeof buf, &used, 0x70, &mark, NULL) == 0 && mark == 0);
+    CHECK(tp->TpTlvAppend(buf, (int)sizeof buf, &used, 0x9F02, amount, 6, NULL) == 0);
+    CHECK(tp->TpTlvAppend(buf, (int)sizeof buf, &used, 0x5A, "\x47", 1, NULL) == 0);
+    CHECK(tp->TpTlvClose(buf, (int)sizeof buf, &used, mark, NULL) == 0 && used == (int)sizeof built &&
+          memcmp(buf, built, sizeof built) == 0);
+    CHECK(tp->TpTlvFind(built, (int)sizeof built, 0x9F02, value, (int)sizeof value, &n, NULL) == 0 && n == 6 &&
+          memcmp(value, amount, 6) == 0);
+    CHECK(tp->TpTlvItems(built, (int)sizeof built, items, 4, &n, NULL) == 0 && n == 3 && items[2].tag == 0x5A &&
+          items[2].depth == 1 && items[2].valueOffset == 13);
+    CHECK(tp->TpTlvDescribe(built, (int)sizeof built, 0, text, (int)sizeof text, &n, NULL) == 0 &&
+          strcmp(text, "70 record template\n  9F02 amount authorised: 000000001250\n  5A application PAN: **\n") == 0);
+    memset(&err, 0, sizeof err);
+    err.size = (int)sizeof err;
+    CHECK(tp->TpTlvCheck(broken, (int)sizeof broken, &offset, &err) == -1 && offset == 0 && err.offset == 0 &&
+          err.category == 6 /* TRANPAK_ERR_MALFORMED */ &&
+          strcmp(err.text, "tranpak: TLV at offset 0: length 6 runs past the end (1 byte left)") == 0);
+}
+
 /* A text file goes out without its CRs and comes back with CR LF line
    ends; a binary file of every byte value goes out and back unchanged. */
 static void Files(const struct Tranpak *tp, struct Peer *peer)
@@ -323,6 +355,7 @@ int main(int argc, char **argv)
     Exchange(&tp, &peer);
     SessionExchange(&tp, &peer);
     Macs(&tp);
+    Tlvs(&tp);
     Files(&tp, &peer);
     PeerClose(&peer);
     FreeLibrary(dll);

@@ -25,6 +25,9 @@ struct TpError {
     int size, category, field, offset;
     char text[256];
 };
+struct TpTlvItem {
+    int tag, depth, constructed, offset, valueOffset, valueLen;
+};
 
 #define TRANPAK_EXPORTS(X)                                                                                           \
   X(int, Init8583, (void))                                                                                           \
@@ -107,7 +110,17 @@ struct TpError {
   X(int, TpDukptTerminalKey,                                                                                         \
     (void *t, int usage, int keyType, unsigned char *key, int keyLen, unsigned char *ksn, int ksnLen))               \
   X(int, TpDukptTerminalAdvance, (void *t))                                                                          \
-  X(int, TpDukptTerminalWipe, (void *t))
+  X(int, TpDukptTerminalWipe, (void *t))                                                                             \
+  X(int, TpTlvCheck, (const void *data, int len, int *faultOffset, struct TpError *err))                             \
+  X(int, TpTlvItems,                                                                                                 \
+    (const void *data, int len, struct TpTlvItem *items, int maxItems, int *count, struct TpError *err))             \
+  X(int, TpTlvFind,                                                                                                  \
+    (const void *data, int len, int tag, unsigned char *value, int size, int *valueLen, struct TpError *err))        \
+  X(int, TpTlvAppend,                                                                                                \
+    (unsigned char *buf, int size, int *used, int tag, const void *value, int valueLen, struct TpError *err))        \
+  X(int, TpTlvOpen, (unsigned char *buf, int size, int *used, int tag, int *mark, struct TpError *err))              \
+  X(int, TpTlvClose, (unsigned char *buf, int size, int *used, int mark, struct TpError *err))                       \
+  X(int, TpTlvDescribe, (const void *data, int len, int flags, char *out, int size, int *outLen, struct TpError *err))
 
 #define TRANPAK_POINTER_TYPE(ret, name, params) typedef ret(__cdecl *name##_fn) params;
 TRANPAK_EXPORTS(TRANPAK_POINTER_TYPE)
