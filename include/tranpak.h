@@ -626,6 +626,8 @@ TRANPAK_API int TRANPAK_CALL TpDukptTerminalKey(TpDukptTerminal *t, int usage, i
 TRANPAK_API int TRANPAK_CALL TpDukptTerminalAdvance(TpDukptTerminal *t);
 /* Overwrites the whole state with zeros. */
 TRANPAK_API int TRANPAK_CALL TpDukptTerminalWipe(TpDukptTerminal *t);
+
+/*
  * BER-TLV lists, as field 55 carries a chip card's data (and any binary
  * field may): checked, walked, searched, built and described in the
  * caller's storage, without a session and without allocating.
