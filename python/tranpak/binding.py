@@ -172,6 +172,8 @@ class _TerminalBytes(Union):
 
 class TpDukptTerminal(Structure):
     _fields_ = [("opaque", _TerminalBytes)]
+
+
 class TpTlvItem(Structure):
     _fields_ = [
         ("tag", c_int),
