@@ -136,7 +136,7 @@ TRANPAK_API int TRANPAK_CALL GetLastErrMesg(char *text, int size);
  * packing, unpacking, the MAC, the exchange functions and SockConnect to a
  * dotted address allocate nothing.
  */
-#define TP_SESSION_SIZE 73728
+#define TP_SESSION_SIZE 131072
 /* 32-bit Microsoft C places 8-byte types on the stack at 4-byte boundaries
    unless told otherwise, and the library refuses such storage: a session
    declared on its stack is asked for 8, as the type needs. Other

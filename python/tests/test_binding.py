@@ -145,7 +145,7 @@ class TestWhereTheLibraryIsLookedFor:
         found = binding._candidates()
         assert found[:2] == [str(bundled), "/elsewhere/libtranpak.so"]
         assert found.index("/elsewhere/libtranpak.so") < found.index(
-            "tranpak.dll" if sys.platform.startswith("win") else "libtranpak.so.0")
+            "tranpak.dll" if sys.platform.startswith("win") else "libtranpak.so.1")
 
     def test_without_a_bundled_copy_the_environment_comes_first(self, monkeypatch):
         monkeypatch.setattr(binding._paths, "bundled_library", lambda: None)

@@ -24,7 +24,7 @@ from . import _paths
 
 # --- constants of the header -------------------------------------------------
 
-TP_SESSION_SIZE = 73728
+TP_SESSION_SIZE = 131072
 TP_DESCRIBE_JSON = 1
 TP_DESCRIBE_UNMASKED = 2
 TP_SHOW_MASKED = 4
@@ -228,7 +228,7 @@ def _candidates() -> List[str]:
     env = _paths.environment_library()
     if env is not None:
         found.append(env)
-    found.extend(["tranpak.dll"] if sys.platform.startswith("win") else ["libtranpak.so.0", "libtranpak.so"])
+    found.extend(["tranpak.dll"] if sys.platform.startswith("win") else ["libtranpak.so.1", "libtranpak.so"])
     system = ctypes.util.find_library("tranpak")
     if system:
         found.append(system)

@@ -18,10 +18,12 @@ namespace {
 // has at most 295 characters.
 constexpr int kWorkCopySize = 296;
 
-bool IsFieldNumber(int n) { return n >= 1 && n <= kCellCount; }
+// The classic functions reach fields 1 to 64, the fields of the primary
+// bitmap, as they always did; the text functions reach all 128.
+bool IsFieldNumber(int n) { return n >= 1 && n <= kClassicCellCount; }
 
 // The field a failure concerns: 0 to 64, or -1 for a number that names none.
-int FieldOrNone(int n) { return n >= 0 && n <= kCellCount ? n : -1; }
+int FieldOrNone(int n) { return n >= 0 && n <= kClassicCellCount ? n : -1; }
 
 // Length of a caller's text, looking at no more than limit+1 bytes; -1 when
 // it is longer than limit.
@@ -250,7 +252,7 @@ int ResetCell(MesgState &m, int field)
     BMPCell &cell = m.cells[field - 1];
     cell.used = 0;
     std::memset(cell.buf, 0, sizeof cell.buf);
-    m.written.mask &= ~(uint64_t{1} << (field - 1));
+    m.written.mask[(field - 1) / 64] &= ~(uint64_t{1} << ((field - 1) % 64));
     m.written.extent[field - 1] = 0;
     return 0;
 }
@@ -286,9 +288,9 @@ int RestoreMesg(MesgState &m)
     WrittenCells &now = m.written;
     constexpr size_t kAfterBuf = sizeof(BMPCell) - offsetof(BMPCell, name);
     for (int i = 0; i < kCellCount; ++i) {
-        const uint64_t bit = uint64_t{1} << i;
-        const int nowBytes = (now.mask & bit) != 0 ? now.extent[i] : 0;
-        const int savedBytes = (saved.mask & bit) != 0 ? saved.extent[i] : 0;
+        const uint64_t bit = uint64_t{1} << (i % 64);
+        const int nowBytes = (now.mask[i / 64] & bit) != 0 ? now.extent[i] : 0;
+        const int savedBytes = (saved.mask[i / 64] & bit) != 0 ? saved.extent[i] : 0;
         BMPCell &cell = m.cells[i];
         const BMPCell &from = m.backup.cells[i];
         std::memcpy(cell.buf, from.buf, static_cast<size_t>(nowBytes > savedBytes ? nowBytes : savedBytes));

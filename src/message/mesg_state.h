@@ -1,4 +1,4 @@
-// The state of one message: the message being built or received, its 64
+// The state of one message: the message being built or received, its 128
 // field records, a one-level backup of both, the settings and the record
 // of the last failure. It is part of a session, which the caller owns (or
 // the library's one default session); all zero is its state before the
@@ -15,8 +15,14 @@
 
 namespace tranpak {
 
-// Field records: index i (0 to 63) belongs to field i+1.
-inline constexpr int kCellCount = 64;
+// Field records: index i (0 to 127) belongs to field i+1. Records 0 to 63
+// are the fields of the primary bitmap and of the classic functions;
+// records 64 to 127 those of a secondary bitmap, reached through the text
+// functions.
+inline constexpr int kCellCount = 128;
+inline constexpr int kClassicCellCount = 64;
+// Words of 64 bits that hold one bit per record.
+inline constexpr int kCellWords = kCellCount / 64;
 // Value of one field: NUL-terminated text, or maxlen raw bytes for B.
 inline constexpr int kCellBufSize = 400;
 // Field name from the definition file, at most 29 characters.
@@ -33,8 +39,10 @@ inline constexpr int kTxcodeLen = kTxcodeSize - 1;
 inline constexpr int kBitmapSize = 8;
 // Packed fields of one message.
 inline constexpr int kDataAreaSize = 2048;
-// Index of field 64, which always carries the MAC.
+// Index of field 64, which carries the MAC of a message with one bitmap,
+// and of field 128, which carries it when a secondary bitmap is sent.
 inline constexpr int kMacCell = 63;
+inline constexpr int kMacCell2 = 127;
 inline constexpr int kMacSize = 8;
 
 // Settings paths, at most 159 characters each.
@@ -49,15 +57,17 @@ enum CellTypeCode : int32_t {
     kTypeAN = 4,
     kTypeN = 5,
     kTypeB = 6,
+    kTypeZ = 7,  // track 2 data: digits and a '=' or 'D' separator
 };
 
 struct Packet {
-    unsigned char start;                // 0x02, or the byte received
-    int32_t len;                        // 12 + length of the packed data
-    char txcode[kTxcodeSize];           // message type, NUL-terminated
-    unsigned char bitmap[kBitmapSize];  // bit of field n: byte (n-1)/8, mask 0x80 >> (n-1)%8
-    unsigned char data[kDataAreaSize];  // packed fields in ascending order
-    unsigned char stop;                 // 0x03, or the byte received
+    unsigned char start;                 // 0x02, or the byte received
+    int32_t len;                         // 12 + length of the packed data
+    char txcode[kTxcodeSize];            // message type, NUL-terminated
+    unsigned char bitmap[kBitmapSize];   // bit of field n: byte (n-1)/8, mask 0x80 >> (n-1)%8
+    unsigned char data[kDataAreaSize];   // packed fields in ascending order
+    unsigned char stop;                  // 0x03, or the byte received
+    unsigned char bitmap2[kBitmapSize];  // secondary bitmap: field 65 + n in bit n, as in bitmap
 };
 
 struct BMPCell {
@@ -95,7 +105,7 @@ struct LibSettings : ComLimits {
 // notes itself here first; a backup keeps the notes of the records it
 // copies, and a restore takes them back with them.
 struct WrittenCells {
-    uint64_t mask;                // bit i: record i may hold something
+    uint64_t mask[kCellWords];    // bit i%64 of word i/64: record i may hold something
     uint16_t extent[kCellCount];  // bytes at the start of buf that may be non-zero
 };
 
@@ -125,7 +135,7 @@ struct MesgState {
 inline void NoteCellWrite(MesgState &m, int i, int bytes)
 {
     WrittenCells &w = m.written;
-    w.mask |= uint64_t{1} << i;
+    w.mask[i / 64] |= uint64_t{1} << (i % 64);
     if (w.extent[i] < bytes)
         w.extent[i] = static_cast<uint16_t>(bytes);
 }
@@ -135,10 +145,10 @@ inline void NoteCellWrite(MesgState &m, int i, int bytes)
 void ClearWrittenCells(MesgState &m);
 
 // True when the record's definition lies within what buf and the data
-// area can hold: type 0 to 6, maxlen up to 399 (400 for B), varlen up to 11.
+// area can hold: type 0 to 7, maxlen up to 399 (400 for B), varlen up to 11.
 inline bool CellDefinitionFits(const BMPCell &cell)
 {
-    if (cell.type < kTypeANS || cell.type > kTypeB)
+    if (cell.type < kTypeANS || cell.type > kTypeZ)
         return false;
     const int limit = cell.type == kTypeB ? kBinMaxLen : kTextMaxLen;
     return cell.maxlen >= 0 && cell.maxlen <= limit && cell.varlen >= 0 && cell.varlen <= kMaxVarLen;
