@@ -168,7 +168,7 @@ int CheckCellContent(MesgState &m, int i, int frameOffset)
     static constexpr ContentRule kRules[] = {
         {kTypeNI, IsNumberText, "number(NI)"}, {kTypeNF, IsNumberText, "number(NF)"},
         {kTypeA, IsAlphaText, "alpha(A)"},     {kTypeAN, IsAlnumText, "alpha or number(AN)"},
-        {kTypeN, IsNumberText, "number(N)"},
+        {kTypeN, IsNumberText, "number(N)"},   {kTypeZ, IsTrackText, "track 2(Z)"},
     };
     const BMPCell &cell = m.cells[i];
     if (cell.type == kTypeANS || cell.type == kTypeB)

@@ -12,6 +12,7 @@
 #include "diag/errlog.h"
 #include "kit/settings_file.h"
 #include "kit/wire.h"
+#include "kit/wire_format.h"
 
 namespace tranpak {
 
@@ -96,6 +97,29 @@ struct LibSettings : ComLimits {
     // area before field 64), else (TP_MAC_COVERS_DATA, or 0 as all zero
     // leaves it) the data area before field 64 only.
     int32_t macCovers;
+    // [Wire Format]: the dialect of every frame; all zero, the seed's.
+    wire::WireFormat wire;
+    int32_t dialect;  // 1 when wire is not the seed's format
+};
+
+// Bytes of the type and bitmaps of a message as they travel: a type of 4
+// characters and two bitmaps of 16 hexadecimal characters at most.
+inline constexpr int kWireHeadSize = 4 + 2 * 16;
+
+// What a frame in a dialect other than the seed's, or with a secondary
+// bitmap, leaves beside the Packet: where its parts lie, for the MAC and
+// for the offsets the log names, and the header last received, which a
+// reply answers. ResetMesg leaves it; a pack or a receive rewrites it.
+struct WireState {
+    unsigned char head[kWireHeadSize];  // type and bitmaps as on the wire
+    int32_t headLen;
+    int32_t dataAt;   // frame offset of the first field
+    int32_t dataLen;  // bytes of fields, the MAC field's included
+    int32_t macAt;    // data offset of the MAC field's value; -1: none came
+    int32_t macCell;  // record of the MAC field: 63, or 127 under a secondary bitmap
+    int32_t dialect;  // 1 when the last frame went through the dialect codec
+    unsigned char header[wire::kMaxHeaderSize];  // the header received
+    int32_t headerLen;                           // 0 until a frame with one came
 };
 
 // Which records hold anything, so that clearing the message costs what the
@@ -107,6 +131,7 @@ struct LibSettings : ComLimits {
 struct WrittenCells {
     uint64_t mask[kCellWords];    // bit i%64 of word i/64: record i may hold something
     uint16_t extent[kCellCount];  // bytes at the start of buf that may be non-zero
+    uint16_t binLen[kCellCount];  // bytes of a variable B field's value (it may hold 0x00)
 };
 
 struct MesgBackup {
@@ -121,6 +146,7 @@ struct MesgState {
     MesgBackup backup;
     LibSettings settings;
     WrittenCells written;
+    WireState wireState;
     LastErr lastErr;
 
     // Where this message's failures are logged and kept.
@@ -138,6 +164,15 @@ inline void NoteCellWrite(MesgState &m, int i, int bytes)
     w.mask[i / 64] |= uint64_t{1} << (i % 64);
     if (w.extent[i] < bytes)
         w.extent[i] = static_cast<uint16_t>(bytes);
+}
+
+// The length of a variable B field's value, and its setting with the bytes
+// it notes as written.
+inline int VarBinaryLength(const MesgState &m, int i) { return m.written.binLen[i]; }
+inline void NoteVarBinary(MesgState &m, int i, int len)
+{
+    NoteCellWrite(m, i, len);
+    m.written.binLen[i] = static_cast<uint16_t>(len);
 }
 
 // Sets used to 0 and buf to zero bytes in every record, by clearing only

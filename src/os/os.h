@@ -147,7 +147,7 @@ struct ProfileStray {
     int found;
 };
 // The most keys one ReadProfile takes.
-inline constexpr int kMostProfileKeys = 16;
+inline constexpr int kMostProfileKeys = 24;
 // Reads the file once for every key of keys, each as ReadProfileString
 // reads it alone (on Windows by GetPrivateProfileStringA, which reads the
 // file itself), and, when stray is not nullptr, looks through its section
