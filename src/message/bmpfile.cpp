@@ -49,10 +49,10 @@ struct TypeName {
 };
 
 // The type names as a detail lists them.
-constexpr char kTypeList[] = "ANS, NI, NF, A, AN, N, B";
+constexpr char kTypeList[] = "ANS, NI, NF, A, AN, N, B, Z";
 
 constexpr TypeName kTypeNames[] = {
-    {"ANS", kTypeANS}, {"NI", kTypeNI}, {"NF", kTypeNF}, {"A", kTypeA}, {"AN", kTypeAN}, {"N", kTypeN}, {"B", kTypeB},
+    {"ANS", kTypeANS}, {"NI", kTypeNI}, {"NF", kTypeNF}, {"A", kTypeA}, {"AN", kTypeAN}, {"N", kTypeN}, {"B", kTypeB}, {"Z", kTypeZ},
 };
 
 }  // namespace
