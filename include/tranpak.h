@@ -444,6 +444,15 @@ TRANPAK_API int TRANPAK_CALL TpSetMacAlgorithm(TpSession *s, int algorithm, int 
    ones only, and refused under TP_MAC_LEGACY. A refusal is logged, returns
    -1 and leaves the session as it was. */
 TRANPAK_API int TRANPAK_CALL TpSetMacCovers(TpSession *s, int covers);
+/* The session's wire dialect, one key at a time, as a line of the settings
+   file's [Wire Format] section sets it: key LENGTH, LENGTHCOUNTS, ENVELOPE,
+   HEADER, MTI, BITMAP, CHARSET, NUMBERS, PREFIX or BINARY (any case), value
+   as that section writes it ("BINARY2", "TPDU:6000030000", "" for the
+   default). docs/wire-formats.md lists them with their bytes and presets.
+   Applies to every frame packed, sent, received or unpacked from now on; a
+   TPDU received before is forgotten. -1, with its log line, for a key or a
+   value it does not know (the dialect then stays as it was). */
+TRANPAK_API int TRANPAK_CALL TpSetWireFormat(TpSession *s, const char *key, const char *value);
 /* The session's MAC as TpSetMacAlgorithm, TpSetMacCovers or the settings
    file's [MAC] section left it: its TpMacAlgorithm, padding (TP_MAC_PAD1
    where the algorithm does not pad by ISO/IEC 9797-1), the key bytes its

@@ -105,7 +105,8 @@ void PutPrefix(const FieldCodec &fc, const WireFormat &f, unsigned char *out, in
     switch (f.prefix) {
     case wire::PrefixCode::kText:
         for (int k = fc.prefixDigits - 1; k >= 0; --k, len /= 10)
-            out[k] = static_cast<unsigned char>(wire::EncodeChar(f.charset, static_cast<unsigned char>('0' + len % 10)));
+            out[k] =
+                static_cast<unsigned char>(wire::EncodeChar(f.charset, static_cast<unsigned char>('0' + len % 10)));
         return;
     case wire::PrefixCode::kBcd:
         for (int k = size - 1; k >= 0; --k, len /= 100)
@@ -224,8 +225,8 @@ int PackDialectField(MesgState &m, int i, int *offset)
     } else if (Packed(fc, f)) {
         if (!PutBcd(out, value, count)) {
             char shown[kLoggedValueSize];
-            WriteErrLog(m.LogField(i + 1), kErrArgument, "tranpak: PktData(F) BMPCell[%d].buf = %s, not BCD digits",
-                        i, ValueForLog(i + 1, value, count, shown));
+            WriteErrLog(m.LogField(i + 1), kErrArgument, "tranpak: PktData(F) BMPCell[%d].buf = %s, not BCD digits", i,
+                        ValueForLog(i + 1, value, count, shown));
             return -1;
         }
     } else if (!PutChars(f, out, value, count, &bad)) {
@@ -363,8 +364,8 @@ int UnpackDialectField(MesgState &m, int i, const unsigned char *data, int *offs
         const int pad = count % 2;
         if (pad != 0 && (in[0] >> 4) != 0) {
             WriteErrLog(m.LogField(i + 1, m.wireState.dataAt + vat), kErrMalformed,
-                        "tranpak: BMPCell[%d] %d digits, the pad nibble %X at offset %d is not 0", i, count,
-                        in[0] >> 4, m.wireState.dataAt + vat);
+                        "tranpak: BMPCell[%d] %d digits, the pad nibble %X at offset %d is not 0", i, count, in[0] >> 4,
+                        m.wireState.dataAt + vat);
             return -1;
         }
         for (int k = pad; k < count + pad; ++k) {

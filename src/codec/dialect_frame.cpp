@@ -95,11 +95,11 @@ int TakeMti(MesgState &m, const WireFormat &f, const unsigned char *in, int at)
         break;
     case wire::MtiCode::kEbcdic:
         for (int k = 0; k < kTxcodeLen; ++k) {
-            const int c = wire::DecodeChar(
-                f.charset == wire::Charset::kAscii ? wire::Charset::kEbcdic037 : f.charset, in[k]);
+            const int c =
+                wire::DecodeChar(f.charset == wire::Charset::kAscii ? wire::Charset::kEbcdic037 : f.charset, in[k]);
             if (c <= 0)
-                return RefuseAt(m, 0, at + k, "tranpak: txcode byte 0x%02X at offset %d is no EBCDIC character",
-                                in[k], at + k);
+                return RefuseAt(m, 0, at + k, "tranpak: txcode byte 0x%02X at offset %d is no EBCDIC character", in[k],
+                                at + k);
             txcode[k] = static_cast<char>(c);
         }
         break;
@@ -322,7 +322,7 @@ int UnpackDialectFrame(MesgState &m, const unsigned char *frame, int frameLen)
     if (f.headerLen > 0) {
         const unsigned char *h = frame + headerAt;
         const bool same = f.header == wire::HeaderCode::kTpdu ? h[0] == f.headerBytes[0]
-                                                               : std::memcmp(h, f.headerBytes, f.headerLen) == 0;
+                                                              : std::memcmp(h, f.headerBytes, f.headerLen) == 0;
         if (!same) {
             char got[3 * wire::kMaxHeaderSize + 1], want[3 * wire::kMaxHeaderSize + 1];
             for (int k = 0; k < f.headerLen; ++k) {

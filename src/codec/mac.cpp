@@ -121,8 +121,8 @@ int CalcMac(MesgState &m, DesContext &des, const unsigned char key[kMacSize], in
     return 0;
 }
 
-void CalcMacOver(MesgState &m, DesContext &des, const unsigned char *key, const unsigned char *head, int headLen,
-                 int n, int macCell)
+void CalcMacOver(MesgState &m, DesContext &des, const unsigned char *key, const unsigned char *head, int headLen, int n,
+                 int macCell)
 {
     NoteCellWrite(m, macCell, kMacSize);
     MesgMac(m, des, key, head, headLen, n, reinterpret_cast<unsigned char *>(m.cells[macCell].buf));

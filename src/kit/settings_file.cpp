@@ -153,8 +153,16 @@ void ReadFileSettings(const char *file, FileSettings *out)
         {"MAC", "KEYLEN", "", mac.keyLenText, sizeof mac.keyLenText},
         {"MAC", "COVERS", "", mac.coversText, sizeof mac.coversText},
 #define TRANPAK_WIRE_KEY(k) {"Wire Format", wire::kWireFormatKeys[k], "", out->wireTexts.value[k], wire::kWireValueSize}
-        TRANPAK_WIRE_KEY(0), TRANPAK_WIRE_KEY(1), TRANPAK_WIRE_KEY(2), TRANPAK_WIRE_KEY(3), TRANPAK_WIRE_KEY(4),
-        TRANPAK_WIRE_KEY(5), TRANPAK_WIRE_KEY(6), TRANPAK_WIRE_KEY(7), TRANPAK_WIRE_KEY(8), TRANPAK_WIRE_KEY(9),
+        TRANPAK_WIRE_KEY(0),
+        TRANPAK_WIRE_KEY(1),
+        TRANPAK_WIRE_KEY(2),
+        TRANPAK_WIRE_KEY(3),
+        TRANPAK_WIRE_KEY(4),
+        TRANPAK_WIRE_KEY(5),
+        TRANPAK_WIRE_KEY(6),
+        TRANPAK_WIRE_KEY(7),
+        TRANPAK_WIRE_KEY(8),
+        TRANPAK_WIRE_KEY(9),
 #undef TRANPAK_WIRE_KEY
     };
     static_assert(wire::kWireFormatKeyCount == 10, "every key of [Wire Format] is read");

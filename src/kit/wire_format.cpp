@@ -14,8 +14,8 @@ struct Named {
 };
 
 constexpr Named<LengthCode> kLengths[] = {
-    {"ASCII4", LengthCode::kAscii4}, {"BINARY2", LengthCode::kBinary2}, {"BINARY2LE", LengthCode::kBinary2Le},
-    {"BINARY4", LengthCode::kBinary4}, {"BCD2", LengthCode::kBcd2},    {"HEX4", LengthCode::kHex4},
+    {"ASCII4", LengthCode::kAscii4},   {"BINARY2", LengthCode::kBinary2}, {"BINARY2LE", LengthCode::kBinary2Le},
+    {"BINARY4", LengthCode::kBinary4}, {"BCD2", LengthCode::kBcd2},       {"HEX4", LengthCode::kHex4},
     {"NONE", LengthCode::kNone},
 };
 constexpr Named<LengthCounts> kCounts[] = {

@@ -67,7 +67,7 @@ struct WireFormat {
     NumberCode numbers;
     PrefixCode prefix;
     BinaryCode binary;
-    uint8_t headerLen;                      // bytes of header, 0 for none
+    uint8_t headerLen;                          // bytes of header, 0 for none
     unsigned char headerBytes[kMaxHeaderSize];  // as sent; a TPDU as configured
 };
 

@@ -37,8 +37,8 @@ bool ReadSettings(MesgState &m, const char *file)
     if (read.wireFault >= 0) {
         const char *key = wire::kWireFormatKeys[read.wireFault];
         const char *value = read.wireTexts.value[read.wireFault];
-        WriteErrLog(m.Log().Detail(ErrDetail("settings file %s: [Wire Format] %s=%s is not a value of %s", file, key,
-                                             value, key)),
+        WriteErrLog(m.Log().Detail(
+                        ErrDetail("settings file %s: [Wire Format] %s=%s is not a value of %s", file, key, value, key)),
                     kErrSettings, "tranpak: [Wire Format] %s=%s is not a value of %s", key, value, key);
         return false;
     }

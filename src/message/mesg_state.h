@@ -113,11 +113,11 @@ inline constexpr int kWireHeadSize = 4 + 2 * 16;
 struct WireState {
     unsigned char head[kWireHeadSize];  // type and bitmaps as on the wire
     int32_t headLen;
-    int32_t dataAt;   // frame offset of the first field
-    int32_t dataLen;  // bytes of fields, the MAC field's included
-    int32_t macAt;    // data offset of the MAC field's value; -1: none came
-    int32_t macCell;  // record of the MAC field: 63, or 127 under a secondary bitmap
-    int32_t dialect;  // 1 when the last frame went through the dialect codec
+    int32_t dataAt;                              // frame offset of the first field
+    int32_t dataLen;                             // bytes of fields, the MAC field's included
+    int32_t macAt;                               // data offset of the MAC field's value; -1: none came
+    int32_t macCell;                             // record of the MAC field: 63, or 127 under a secondary bitmap
+    int32_t dialect;                             // 1 when the last frame went through the dialect codec
     unsigned char header[wire::kMaxHeaderSize];  // the header received
     int32_t headerLen;                           // 0 until a frame with one came
 };

@@ -108,13 +108,25 @@ const std::string kMac8(8, '\0');
 
 std::vector<Golden> Goldens()
 {
-    const std::string asciiFields = "000000" "000000001250" "000123" "TERM0001";
+    const std::string asciiFields =
+        "000000"
+        "000000001250"
+        "000123"
+        "TERM0001";
     const std::string bitmap = Unhex("30 20 00 00 00 80 00 01");
     return {
-        {"seed", kSeed, kPurchase, "\x02" "0052" "0200" + bitmap + asciiFields + kMac8 + "\x03", 1 + 4 + 4 + 8 + 32},
-        {"2-byte length, ASCII fields", kBinary2Ascii, kPurchase, Unhex("00 34") + "0200" + bitmap + asciiFields + kMac8,
-         2 + 4 + 8 + 32},
-        {"4 ASCII digits, no envelope", kAscii4Bare, kPurchase, "0052" "0200" + bitmap + asciiFields + kMac8,
+        {"seed", kSeed, kPurchase,
+         "\x02"
+         "0052"
+         "0200" +
+             bitmap + asciiFields + kMac8 + "\x03",
+         1 + 4 + 4 + 8 + 32},
+        {"2-byte length, ASCII fields", kBinary2Ascii, kPurchase,
+         Unhex("00 34") + "0200" + bitmap + asciiFields + kMac8, 2 + 4 + 8 + 32},
+        {"4 ASCII digits, no envelope", kAscii4Bare, kPurchase,
+         "0052"
+         "0200" +
+             bitmap + asciiFields + kMac8,
          4 + 4 + 8 + 32},
         // 2-byte length counting the TPDU, BCD type, numbers and prefixes:
         // 13 digits of PAN led by a 0 nibble, track 2's separator as D.
@@ -132,22 +144,31 @@ std::vector<Golden> Goldens()
          2 + 5 + 2 + 8 + 8 + 3 + 6 + 3 + 10 + 8},
         // EBCDIC type and text, the bitmap as 16 hexadecimal characters in EBCDIC.
         {"EBCDIC, hexadecimal bitmap", kEbcdicHex, kPurchase,
-         Unhex("00 3C"                                             // length: 60
-               "F0 F2 F0 F0"                                       // 0200
-               "F3 F0 F2 F0 F0 F0 F0 F0 F0 F0 F8 F0 F0 F0 F0 F1"   // 3020000000800001
-               "F0 F0 F0 F0 F0 F0"                                 // field 3
-               "F0 F0 F0 F0 F0 F0 F0 F0 F1 F2 F5 F0"               // field 4
-               "F0 F0 F0 F1 F2 F3"                                 // field 11
-               "E3 C5 D9 D4 F0 F0 F0 F1") +                        // TERM0001
+         Unhex("00 3C"                                            // length: 60
+               "F0 F2 F0 F0"                                      // 0200
+               "F3 F0 F2 F0 F0 F0 F0 F0 F0 F0 F8 F0 F0 F0 F0 F1"  // 3020000000800001
+               "F0 F0 F0 F0 F0 F0"                                // field 3
+               "F0 F0 F0 F0 F0 F0 F0 F0 F1 F2 F5 F0"              // field 4
+               "F0 F0 F0 F1 F2 F3"                                // field 11
+               "E3 C5 D9 D4 F0 F0 F0 F1") +                       // TERM0001
              kMac8,
          2 + 4 + 16 + 32},
         // Field 70 puts a secondary bitmap behind the primary (bit 1) and the
         // MAC into field 128.
-        {"secondary bitmap, seed frame", kSeed, {{3, "000000"}, {70, "301"}},
-         "\x02" "0037" "0200" + Unhex("A0 00 00 00 00 00 00 00 04 00 00 00 00 00 00 01") + "000000" "301" + kMac8 +
-             "\x03",
+        {"secondary bitmap, seed frame",
+         kSeed,
+         {{3, "000000"}, {70, "301"}},
+         "\x02"
+         "0037"
+         "0200" +
+             Unhex("A0 00 00 00 00 00 00 00 04 00 00 00 00 00 00 01") +
+             "000000"
+             "301" +
+             kMac8 + "\x03",
          1 + 4 + 4 + 16 + 9},
-        {"secondary bitmap, TPDU and BCD", kNac, {{3, "000000"}, {70, "301"}},
+        {"secondary bitmap, TPDU and BCD",
+         kNac,
+         {{3, "000000"}, {70, "301"}},
          Unhex("00 24 60 00 03 00 00 02 00 A0 00 00 00 00 00 00 00 04 00 00 00 00 00 00 01 00 00 00 03 01") + kMac8,
          2 + 5 + 2 + 16 + 3 + 2},
     };
@@ -159,8 +180,8 @@ TEST_F(DialectTest, EachPresetPacksItsPeersLayoutAndReadsItBack)
         auto s = Session(g.wire);
         ASSERT_NE(s, nullptr) << g.name << ": " << LastErr();
         std::string frame = Pack(s.get(), "0200", g.fields);
-        ASSERT_EQ(frame.size(), g.frame.size()) << g.name << ": " << Hex(frame.data(), frame.size()) << " | "
-                                                << Hex(g.frame.data(), g.frame.size());
+        ASSERT_EQ(frame.size(), g.frame.size())
+            << g.name << ": " << Hex(frame.data(), frame.size()) << " | " << Hex(g.frame.data(), g.frame.size());
         std::string masked = frame;
         masked.replace(static_cast<size_t>(g.macAt), 8, kMac8);
         EXPECT_EQ(Hex(masked.data(), masked.size()), Hex(g.frame.data(), g.frame.size())) << g.name;
@@ -212,8 +233,8 @@ TEST_F(DialectTest, BrokenFramesNameTheFieldAndTheOffset)
 {
     auto s = Session(kNac);
     ASSERT_NE(s, nullptr);
-    const std::string good = Pack(s.get(), "0200",
-                                  {{2, "4111111111111"}, {3, "000000"}, {4, "000000001250"}, {35, "4111111111111=2512"}});
+    const std::string good =
+        Pack(s.get(), "0200", {{2, "4111111111111"}, {3, "000000"}, {4, "000000001250"}, {35, "4111111111111=2512"}});
     ASSERT_GT(good.size(), 20u) << good;
     // 00 LL | TPDU 2-6 | MTI 7-8 | bitmap 9-16 | PAN prefix 17, value 18-24 |
     // field 3 25-27 | field 4 28-33 | track 2 prefix 34, value 35-43 | MAC 44-51
@@ -238,7 +259,8 @@ TEST_F(DialectTest, BrokenFramesNameTheFieldAndTheOffset)
         int field, offset;
         const char *text;
     } cases[] = {
-        {"a frame cut short in field 4", cut, 4, 28, "tranpak: BMPCell[3] needs 6 bytes at offset 11, received data has 13"},
+        {"a frame cut short in field 4", cut, 4, 28,
+         "tranpak: BMPCell[3] needs 6 bytes at offset 11, received data has 13"},
         {"a length that disagrees with the frame", lengthSays(static_cast<int>(good.size())), -1, 0,
          "tranpak: the length says a frame of 54 bytes, 52 came"},
         {"a bitmap bit with no data behind it", noData, 35, 34, "tranpak: BMPCell[34] bit set, no data at offset 34"},
@@ -279,7 +301,9 @@ TEST_F(DialectTest, EbcdicBytesOutsideTheTableAreRefused)
     // A character EBCDIC has no code for is refused when packing.
     TpResetMesg(s.get());
     TpSetCellText(s.get(), 0, "0200");
-    TpSetCellText(s.get(), 41, "TERM\x7F" "001");
+    TpSetCellText(s.get(), 41,
+                  "TERM\x7F"
+                  "001");
     unsigned char frame[512];
     int len = 0;
     EXPECT_EQ(TpPackMesg(s.get(), kKey, frame, sizeof frame, &len), -1);
@@ -364,6 +388,35 @@ TEST_F(DialectTest, SignedNumbersUnderBcd)
     EXPECT_EQ(Hex(frame.data() + 14, 3), "D0 00 12");
     ASSERT_EQ(Unpack(s.get(), frame), 0) << Error(s.get());
     EXPECT_EQ(Text(s.get(), 5), "-12");
+}
+
+// TpSetWireFormat sets what the section sets, and refuses what it refuses.
+TEST_F(DialectTest, TheDialectSetKeyByKeyEqualsTheSection)
+{
+    auto bySection = Session(kNac);
+    auto byCalls = Session("", "plain.ini");
+    ASSERT_NE(bySection, nullptr);
+    ASSERT_NE(byCalls, nullptr);
+    const std::string seed = Pack(byCalls.get(), "0200", kPurchase);
+    EXPECT_EQ(seed.substr(0, 5),
+              "\x02"
+              "0052");
+    const char *const lines[][2] = {
+        {"length", "BINARY2"}, {"LengthCounts", "HEADER"}, {"ENVELOPE", "NONE"}, {"HEADER", "TPDU:6000030000"},
+        {"MTI", "BCD"},        {"NUMBERS", "BCD"},         {"PREFIX", "BCD"}};
+    for (const auto &line : lines)
+        ASSERT_EQ(TpSetWireFormat(byCalls.get(), line[0], line[1]), 0) << line[0];
+    EXPECT_EQ(Pack(byCalls.get(), "0200", kPurchase), Pack(bySection.get(), "0200", kPurchase));
+    EXPECT_EQ(TpSetWireFormat(byCalls.get(), "LENGTH", "BINARY3"), -1);
+    EXPECT_EQ(Error(byCalls.get()), "tranpak: [Wire Format] LENGTH=BINARY3 is not a value of LENGTH");
+    EXPECT_EQ(TpSetWireFormat(byCalls.get(), "LENGHT", "BINARY2"), -1);
+    EXPECT_EQ(TpSetWireFormat(byCalls.get(), nullptr, "BINARY2"), -1);
+    // The refusals left the dialect as it was.
+    EXPECT_EQ(Pack(byCalls.get(), "0200", kPurchase), Pack(bySection.get(), "0200", kPurchase));
+    // Back to the defaults: the seed's frame again.
+    for (const auto &line : lines)
+        ASSERT_EQ(TpSetWireFormat(byCalls.get(), line[0], ""), 0) << line[0];
+    EXPECT_EQ(Pack(byCalls.get(), "0200", kPurchase), seed);
 }
 
 }  // namespace

@@ -88,7 +88,8 @@ struct TpError {
   X(int, TpGetMacAlgorithm, (void *s, int *algorithm, int *padding, int *keyLen, int *covers))                      \
   X(int, TpSockExchange, (void *s, int sock, const void *key))                                                      \
   X(int, TpSetCellTexts, (void *s, const char *block))                                                              \
-  X(int, TpGetCellTexts, (void *s, char *out, int size, int *outLen))
+  X(int, TpGetCellTexts, (void *s, char *out, int size, int *outLen))                                               \
+  X(int, TpSetWireFormat, (void *s, const char *key, const char *value))
 
 #define TRANPAK_POINTER_TYPE(ret, name, params) typedef ret(__cdecl *name##_fn) params;
 TRANPAK_EXPORTS(TRANPAK_POINTER_TYPE)
