@@ -167,7 +167,15 @@ void ReadFileSettings(const char *file, FileSettings *out)
     };
     static_assert(wire::kWireFormatKeyCount == 10, "every key of [Wire Format] is read");
     static_assert(sizeof keys / sizeof keys[0] <= os::kMostProfileKeys, "one pass reads every key");
-    os::ProfileStray stray{"MAC", kMacSettingKeys, kMacSettingKeyCount, mac.unknownKey, sizeof mac.unknownKey, 0};
+    os::ProfileStray wireStray{"Wire Format",
+                               wire::kWireFormatKeys,
+                               wire::kWireFormatKeyCount,
+                               out->wireUnknownKey,
+                               sizeof out->wireUnknownKey,
+                               0,
+                               nullptr};
+    os::ProfileStray stray{"MAC", kMacSettingKeys, kMacSettingKeyCount, mac.unknownKey, sizeof mac.unknownKey,
+                           0,     &wireStray};
     os::ReadProfile(file, keys, sizeof keys / sizeof keys[0], &stray);
 
     out->traceflag = flag[0] == '1' ? 1 : 0;

@@ -124,6 +124,7 @@ struct FileSettings {
     wire::WireFormatTexts wireTexts;
     wire::WireFormat wire;
     int32_t wireFault;
+    char wireUnknownKey[kSettingValueSize];  // the first key none of the section's, "" when none
 };
 
 // Reads the file's settings into *out, the file read once. A file that is

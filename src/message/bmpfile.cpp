@@ -52,7 +52,8 @@ struct TypeName {
 constexpr char kTypeList[] = "ANS, NI, NF, A, AN, N, B, Z";
 
 constexpr TypeName kTypeNames[] = {
-    {"ANS", kTypeANS}, {"NI", kTypeNI}, {"NF", kTypeNF}, {"A", kTypeA}, {"AN", kTypeAN}, {"N", kTypeN}, {"B", kTypeB}, {"Z", kTypeZ},
+    {"ANS", kTypeANS}, {"NI", kTypeNI}, {"NF", kTypeNF}, {"A", kTypeA},
+    {"AN", kTypeAN},   {"N", kTypeN},   {"B", kTypeB},   {"Z", kTypeZ},
 };
 
 }  // namespace

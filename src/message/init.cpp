@@ -34,6 +34,16 @@ bool ReadSettings(MesgState &m, const char *file)
     }
     if (!TakeMacSettings(m, read.mac))
         return false;
+    if (read.wireUnknownKey[0] != '\0') {
+        // A key misspelt would otherwise leave its part of the frame at the default.
+        WriteErrLog(
+            m.Log().Detail(ErrDetail("settings file %s: [Wire Format] has no key %s", file, read.wireUnknownKey)),
+            kErrSettings,
+            "tranpak: [Wire Format] key %s is not LENGTH, LENGTHCOUNTS, ENVELOPE, HEADER, MTI, BITMAP, CHARSET, "
+            "NUMBERS, PREFIX or BINARY",
+            read.wireUnknownKey);
+        return false;
+    }
     if (read.wireFault >= 0) {
         const char *key = wire::kWireFormatKeys[read.wireFault];
         const char *value = read.wireTexts.value[read.wireFault];

@@ -370,6 +370,9 @@ TEST_F(DialectTest, UnknownValuesFailInitialisation)
         {"HEADER=HEX:6G\n", "tranpak: [Wire Format] HEADER=HEX:6G is not a value of HEADER"},
         {"CHARSET=EBCDIC\n", "tranpak: [Wire Format] CHARSET=EBCDIC is not a value of CHARSET"},
         {"NUMBERS=PACKED\n", "tranpak: [Wire Format] NUMBERS=PACKED is not a value of NUMBERS"},
+        {"LENGHT=BINARY2\n",
+         "tranpak: [Wire Format] key LENGHT is not LENGTH, LENGTHCOUNTS, ENVELOPE, HEADER, MTI, "
+         "BITMAP, CHARSET, NUMBERS, PREFIX or BINARY"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(Session(c.wire), nullptr) << c.wire;
