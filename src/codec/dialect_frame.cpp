@@ -236,6 +236,11 @@ int BuildDialectFrame(MesgState &m, DesContext &des, const unsigned char *key, u
     }
     const int head = wire::FrameHeadSize(f);
     const int body = ws.headLen + ws.dataLen;
+    // The seed's frame with two bitmaps: no longer than a seed receiver takes.
+    if (m.settings.dialect == 0 && body > wire::kMaxPacketLen) {
+        WriteErrLog(m.Log(), kErrArgument, "tranpak: received packet too long, len = %d", body + wire::kPacketOverhead);
+        return -1;
+    }
     const int total = head + body + wire::FrameTailSize(f);
     if (total > size) {
         WriteErrLog(m.Log(), kErrArgument, "tranpak: frame of %d bytes does not fit %d", total, size);

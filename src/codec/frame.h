@@ -38,7 +38,6 @@ int RefuseStop(MesgState &m, int len, int stop);
 inline int TakeBody(MesgState &m, const unsigned char *body)
 {
     Packet &p = m.packet;
-    m.wireState.dialect = 0;
     // A bitmap whose bit 1 announces a secondary one: the dialect codec
     // reads the seed's frame with two bitmaps.
     if (AnnouncesSecondary(m, body + kTxcodeLen)) [[unlikely]]

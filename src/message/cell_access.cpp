@@ -265,6 +265,7 @@ int ResetMesg(MesgState &m)
     std::memset(p.bitmap, 0, sizeof p.bitmap);
     p.data[0] = 0;
     p.stop = wire::kPacketStop;
+    m.wireState.dialect = 0;
     ClearWrittenCells(m);
     return 0;
 }
