@@ -44,7 +44,11 @@ typedef enum CellType {
     CELL_A = 3,   /* letters and white space */
     CELL_AN = 4,  /* letters, digits and white space */
     CELL_N = 5,   /* digits with an optional leading sign */
-    CELL_B = 6    /* raw bytes, exactly maxlen of them */
+    CELL_B = 6,   /* raw bytes: exactly maxlen of them, or (variable, as
+                     "B 255,3") up to maxlen behind a prefix that counts
+                     bytes, set and read as text only */
+    CELL_Z = 7    /* track 2 data: digits and at most one separator, '='
+                     or 'D'; card data wherever it is */
 } CellType;
 
 /* Initialisation: settings file, definition file, empty frame. */
