@@ -260,7 +260,8 @@ class TestFieldsOfTheSecondaryBitmap:
         with pytest.raises(ArgumentError) as caught:
             high[35] = "4761=7390=0101"
         assert caught.value.field == 35
-        assert caught.value.text == "tranpak: TpSetCellText() field 35: **********0101 is not Z (digits and one '=' or 'D')"
+        assert caught.value.text == ("tranpak: TpSetCellText() field 35: **********0101 "
+                                     "is not Z (digits and one '=' or 'D')")
         assert high[35] == TRACK2
         assert TRACK2 not in high.describe()
         assert "   35  TRACK2  Z     " + "*" * 30 + "8889" in high.describe().splitlines()
