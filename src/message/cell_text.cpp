@@ -150,10 +150,10 @@ int SetPlainText(MesgState &m, int field, int type, const char *text)
         return -1;
     const BMPCell &cell = m.cells[field - 1];
     if (type == kTypeZ && cell.varlen == 0 && workLen != cell.maxlen) {
-        WriteErrLog(m.LogField(field).Detail(ErrDetail("field %d: %d characters, a fixed Z takes exactly %d", field,
-                                                       workLen, cell.maxlen)),
-                    kErrArgument, "tranpak: TpSetCellText() field %d: %d characters, a fixed Z takes exactly %d",
-                    field, workLen, cell.maxlen);
+        WriteErrLog(m.LogField(field).Detail(
+                        ErrDetail("field %d: %d characters, a fixed Z takes exactly %d", field, workLen, cell.maxlen)),
+                    kErrArgument, "tranpak: TpSetCellText() field %d: %d characters, a fixed Z takes exactly %d", field,
+                    workLen, cell.maxlen);
         return -1;
     }
     Store(m, field - 1, work, workLen + 1);

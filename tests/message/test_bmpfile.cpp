@@ -197,8 +197,8 @@ TEST_F(DefinitionFileTest, FieldsOfTheSecondaryBitmapAreDefinedLikeAnyOther)
               0)
         << LastErr();
     const Record want[] = {
-        {1, "PAN", 5, 19, 2},        {69, "NETCODE", 5, 3, 0},  {99, "RESERVED", 0, 99, 3}, {109, "ICC", 6, 255, 3},
-        {119, "TRACK2", 7, 37, 2}, {127, "MAC2", 6, 8, 0}, {63, "MAC", 6, 8, 0},
+        {1, "PAN", 5, 19, 2},      {69, "NETCODE", 5, 3, 0}, {99, "RESERVED", 0, 99, 3}, {109, "ICC", 6, 255, 3},
+        {119, "TRACK2", 7, 37, 2}, {127, "MAC2", 6, 8, 0},   {63, "MAC", 6, 8, 0},
     };
     for (const Record &r : want)
         ExpectRecord(r);
@@ -243,8 +243,9 @@ TEST_F(DefinitionFileTest, FieldOneIsRefusedBesideTheFieldsOfTheSecondaryBitmap)
     err.size = sizeof err;
     ASSERT_EQ(GetLastErrInfo(&err), TRANPAK_ERR_SETTINGS);
     EXPECT_EQ(err.field, 1);
-    EXPECT_EQ(std::string(err.detail), "definitions bitmap.txt: field 1 is defined, and field 70 needs the secondary "
-                                       "bitmap whose bit is bit 1");
+    EXPECT_EQ(std::string(err.detail),
+              "definitions bitmap.txt: field 1 is defined, and field 70 needs the secondary "
+              "bitmap whose bit is bit 1");
 }
 
 TEST_F(DefinitionFileTest, LaterLineForTheSamePositionWins)

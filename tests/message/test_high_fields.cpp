@@ -77,8 +77,7 @@ const TextCase kTextCases[] = {
     {70, "3011", "", "tranpak: TpSetCellText() field 70: 4 characters, the field holds 3"},
     {100, "  free text ", "free text", ""},
     {128, "0102030405060708", "0102030405060708", ""},
-    {128, "01020304050607", "",
-     "tranpak: TpSetCellText() field 128: B takes exactly 16 hexadecimal digits, not fewer"},
+    {128, "01020304050607", "", "tranpak: TpSetCellText() field 128: B takes exactly 16 hexadecimal digits, not fewer"},
     {65, "x", "", "tranpak: TpSetCellText() field 65: not in the field definitions"},
     {127, "x", "", "tranpak: TpSetCellText() field 127: not in the field definitions"},
     {129, "x", "", "tranpak: TpSetCellText() field 129: no such field"},
@@ -88,10 +87,12 @@ const TextCase kTextCases[] = {
     {35, "4761739001010119D2512201", "4761739001010119D2512201", ""},
     {35, "4761739001010119", "4761739001010119", ""},
     {35, "", "", ""},
-    {35, "4761=7390=0101", "", "tranpak: TpSetCellText() field 35: **********0101 is not Z (digits and one '=' or 'D')"},
+    {35, "4761=7390=0101", "",
+     "tranpak: TpSetCellText() field 35: **********0101 is not Z (digits and one '=' or 'D')"},
     {35, "4761739001010119d2512", "",
      "tranpak: TpSetCellText() field 35: *****************2512 is not Z (digits and one '=' or 'D')"},
-    {35, "4761 7390=2512", "", "tranpak: TpSetCellText() field 35: **********2512 is not Z (digits and one '=' or 'D')"},
+    {35, "4761 7390=2512", "",
+     "tranpak: TpSetCellText() field 35: **********2512 is not Z (digits and one '=' or 'D')"},
     {35, "47617390F2512", "", "tranpak: TpSetCellText() field 35: *********2512 is not Z (digits and one '=' or 'D')"},
     {35, "4761739001010119=2512201175892888912345", "",
      "tranpak: TpSetCellText() field 35: 39 characters, the field holds 37"},
@@ -99,8 +100,7 @@ const TextCase kTextCases[] = {
     {120, "4761739001010119=2512", "4761739001010119=2512", ""},
     {120, "4761739001010119==512", "",
      "tranpak: TpSetCellText() field 120: *****************=512 is not Z (digits and one '=' or 'D')"},
-    {120, "4761739001010119=251", "",
-     "tranpak: TpSetCellText() field 120: 20 characters, a fixed Z takes exactly 21"},
+    {120, "4761739001010119=251", "", "tranpak: TpSetCellText() field 120: 20 characters, a fixed Z takes exactly 21"},
     {120, "4761739001010119=25122", "", "tranpak: TpSetCellText() field 120: 22 characters, the field holds 21"},
     // Variable B: two hexadecimal digits a byte, as many bytes as its
     // prefix counts (at most 255 for 3 digits, 99 for 2).
@@ -123,9 +123,10 @@ TEST_F(HighFieldTest, EveryFieldAndTheNewTypesInAndOutAsText)
         ASSERT_EQ(TpResetMesg(s.get()), 0);
         // A value set before, which a refusal must leave as it was.
         const bool defined = c.field != 65 && c.field != 127 && c.field != 129;
-        const std::string before = c.field == 128 ? "FFFFFFFFFFFFFFFF"
-                                   : c.field == 120 ? "1111111111111111=1111"
-                                                     : c.field == 55 || c.field == 110 ? "0A0B" : "123";
+        const std::string before = c.field == 128                    ? "FFFFFFFFFFFFFFFF"
+                                   : c.field == 120                  ? "1111111111111111=1111"
+                                   : c.field == 55 || c.field == 110 ? "0A0B"
+                                                                     : "123";
         if (defined)
             ASSERT_EQ(TpSetCellText(s.get(), c.field, before.c_str()), 0) << c.field << ": " << LastText(s.get());
         const int rc = TpSetCellText(s.get(), c.field, c.in.c_str());
@@ -262,17 +263,18 @@ TEST_F(HighFieldTest, DescribeShowsEveryFieldInOrderAndMasksTrackTwo)
 {
     auto s = Ready();
     Build(s.get());
-    const std::string masked = "type 0200\n"
-                               "field  name      type  value\n"
-                               "    2  PAN       N     ************0119\n"
-                               "   35  TRACK2    Z     " +
-                               std::string(30, '*') +
-                               "8889\n"
-                               "   55  ICC       B     9F2701\n"
-                               "   70  NETCODE   N     301\n"
-                               "  100  RESERVED  ANS   ok \"quoted\"\n"
-                               "  120  TRACKZ    Z     *****************2512\n"
-                               "  128  MAC2      B     0102030405060708\n";
+    const std::string masked =
+        "type 0200\n"
+        "field  name      type  value\n"
+        "    2  PAN       N     ************0119\n"
+        "   35  TRACK2    Z     " +
+        std::string(30, '*') +
+        "8889\n"
+        "   55  ICC       B     9F2701\n"
+        "   70  NETCODE   N     301\n"
+        "  100  RESERVED  ANS   ok \"quoted\"\n"
+        "  120  TRACKZ    Z     *****************2512\n"
+        "  128  MAC2      B     0102030405060708\n";
     EXPECT_EQ(Describe(s.get(), 0), masked);
     std::string clear = masked;
     clear.replace(clear.find("************0119"), 16, "4761739001010119");
@@ -280,16 +282,17 @@ TEST_F(HighFieldTest, DescribeShowsEveryFieldInOrderAndMasksTrackTwo)
     clear.replace(clear.find("*****************2512"), 21, "4761739001010119=2512");
     EXPECT_EQ(Describe(s.get(), TP_DESCRIBE_UNMASKED), clear);
 
-    const std::string json = "{\"type\": \"0200\", \"fields\": {"
-                             "\"2\": {\"name\": \"PAN\", \"type\": \"N\", \"value\": \"************0119\"}, "
-                             "\"35\": {\"name\": \"TRACK2\", \"type\": \"Z\", \"value\": \"" +
-                             std::string(30, '*') +
-                             "8889\"}, "
-                             "\"55\": {\"name\": \"ICC\", \"type\": \"B\", \"value\": \"9F2701\"}, "
-                             "\"70\": {\"name\": \"NETCODE\", \"type\": \"N\", \"value\": \"301\"}, "
-                             "\"100\": {\"name\": \"RESERVED\", \"type\": \"ANS\", \"value\": \"ok \\\"quoted\\\"\"}, "
-                             "\"120\": {\"name\": \"TRACKZ\", \"type\": \"Z\", \"value\": \"*****************2512\"}, "
-                             "\"128\": {\"name\": \"MAC2\", \"type\": \"B\", \"value\": \"0102030405060708\"}}}";
+    const std::string json =
+        "{\"type\": \"0200\", \"fields\": {"
+        "\"2\": {\"name\": \"PAN\", \"type\": \"N\", \"value\": \"************0119\"}, "
+        "\"35\": {\"name\": \"TRACK2\", \"type\": \"Z\", \"value\": \"" +
+        std::string(30, '*') +
+        "8889\"}, "
+        "\"55\": {\"name\": \"ICC\", \"type\": \"B\", \"value\": \"9F2701\"}, "
+        "\"70\": {\"name\": \"NETCODE\", \"type\": \"N\", \"value\": \"301\"}, "
+        "\"100\": {\"name\": \"RESERVED\", \"type\": \"ANS\", \"value\": \"ok \\\"quoted\\\"\"}, "
+        "\"120\": {\"name\": \"TRACKZ\", \"type\": \"Z\", \"value\": \"*****************2512\"}, "
+        "\"128\": {\"name\": \"MAC2\", \"type\": \"B\", \"value\": \"0102030405060708\"}}}";
     EXPECT_EQ(Describe(s.get(), TP_DESCRIBE_JSON), json);
 }
 
@@ -298,33 +301,36 @@ TEST_F(HighFieldTest, DescribeShowsEveryFieldInOrderAndMasksTrackTwo)
 TEST_F(HighFieldTest, BlocksOfPairsReachEveryField)
 {
     auto s = Ready();
-    const char block[] = "128\0"
-                         "0102030405060708\0"
-                         "0\0"
-                         "0200\0"
-                         "100\0"
-                         "abc\0"
-                         "55\0"
-                         "9F27\0"
-                         "70\0"
-                         "301\0";
+    const char block[] =
+        "128\0"
+        "0102030405060708\0"
+        "0\0"
+        "0200\0"
+        "100\0"
+        "abc\0"
+        "55\0"
+        "9F27\0"
+        "70\0"
+        "301\0";
     ASSERT_EQ(TpSetCellTexts(s.get(), block), 0) << LastText(s.get());
     char out[256];
     int len = 0;
     ASSERT_EQ(TpGetCellTexts(s.get(), out, sizeof out, &len), 0);
-    const char want[] = "0\0"
-                        "0200\0"
-                        "55\0"
-                        "9F27\0"
-                        "70\0"
-                        "301\0"
-                        "100\0"
-                        "abc\0"
-                        "128\0"
-                        "0102030405060708\0";
+    const char want[] =
+        "0\0"
+        "0200\0"
+        "55\0"
+        "9F27\0"
+        "70\0"
+        "301\0"
+        "100\0"
+        "abc\0"
+        "128\0"
+        "0102030405060708\0";
     EXPECT_EQ(std::string(out, static_cast<size_t>(len)), std::string(want, sizeof want));
-    const char refused[] = "0128\0"
-                           "x\0";
+    const char refused[] =
+        "0128\0"
+        "x\0";
     EXPECT_EQ(TpSetCellTexts(s.get(), refused), -1);
     EXPECT_EQ(LastText(s.get()), "tranpak: TpSetCellTexts() pair 1: \"0128\" is not a field 0 to 128");
 }
