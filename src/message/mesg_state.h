@@ -101,10 +101,10 @@ struct LibSettings : ComLimits {
 };
 
 // Which records hold anything, so that clearing the message costs what the
-// message used rather than 64 records of 400 bytes. A record whose bit is
-// clear has used 0 and a buf of zero bytes; a record whose bit is set has
-// zero bytes in buf from extent on. Every write into a record's buf or used
-// notes itself here first; a backup keeps the notes of the records it
+// message used rather than 128 records of 400 bytes. A record whose bit
+// is clear has used 0, binlen 0 and a buf of zero bytes; a record whose bit
+// is set has zero bytes in buf from extent on. Every write into a record's
+// buf, used or binlen notes itself here first; a backup keeps the notes of the records it
 // copies, and a restore takes them back with them.
 struct WrittenCells {
     uint64_t mask[kCellWords];    // bit i%64 of word i/64: record i may hold something
@@ -127,7 +127,7 @@ struct MesgState {
 
     // Where this message's failures are logged and kept.
     ErrSink Log() { return ErrSink{settings.errfile, &lastErr}; }
-    // The same for a failure that concerns field `field` (0 to 64), and
+    // The same for a failure that concerns field `field` (0 to 128), and
     // where known the byte offset in the received frame where it lies.
     ErrSink LogField(int field, int offset = -1) { return ErrSink{settings.errfile, &lastErr, field, offset}; }
 };
