@@ -105,6 +105,14 @@ int SetText(MesgState &m, int index, int type, const char *value)
         return -1;
     }
     const size_t size = std::strlen(work) + 1;
+    // A fixed Z travels whole and is never filled.
+    const BMPCell &cell = m.cells[index];
+    if (type == kTypeZ && cell.varlen == 0 && static_cast<int>(size) - 1 != cell.maxlen) {
+        WriteErrLog(m.LogField(index + 1), kErrArgument,
+                    "tranpak: SetField BMPCell[%d].buf: %d characters, a fixed Z takes exactly %d", index,
+                    static_cast<int>(size) - 1, cell.maxlen);
+        return -1;
+    }
     NoteCellWrite(m, index, static_cast<int>(size));
     std::memcpy(m.cells[index].buf, work, size);
     return 0;

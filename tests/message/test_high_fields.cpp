@@ -235,6 +235,12 @@ TEST_F(HighFieldTest, TheClassicFunctionsOnTheNewTypes)
     EXPECT_EQ(LastErr(), "tranpak: SetField BMPCell[34].buf: **********0101 not Z");
     ASSERT_EQ(GetCell(35, out), 0);
     EXPECT_EQ(std::string(out), kTrack2);  // left as it was
+    // A fixed Z (field 45 here) takes exactly its length, as packing
+    // sends it whole and unfilled.
+    ASSERT_EQ(InitWith(std::string(kDefinitions) + "TRACK1Z Z 21 45\n"), 0) << LastErr();
+    EXPECT_EQ(SetCell(45, "4761739001010119=251"), -1);
+    EXPECT_EQ(LastErr(), "tranpak: SetField BMPCell[44].buf: 20 characters, a fixed Z takes exactly 21");
+    EXPECT_EQ(SetCell(45, "4761739001010119=2512"), 0) << LastErr();
 
     const unsigned char bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     EXPECT_EQ(SetCell(55, bytes), -1);
