@@ -53,7 +53,12 @@ CELL_A = 3
 CELL_AN = 4
 CELL_N = 5
 CELL_B = 6
-CELL_TYPE_NAMES = {CELL_ANS: "ANS", CELL_NI: "NI", CELL_NF: "NF", CELL_A: "A", CELL_AN: "AN", CELL_N: "N", CELL_B: "B"}
+CELL_Z = 7
+CELL_TYPE_NAMES = {CELL_ANS: "ANS", CELL_NI: "NI", CELL_NF: "NF", CELL_A: "A", CELL_AN: "AN", CELL_N: "N", CELL_B: "B",
+                   CELL_Z: "Z"}
+# Fields the text functions reach: 1 to 128 (65 to 128 those of a secondary
+# bitmap); 0 is the message type.
+LAST_FIELD = 128
 
 # ErrCategory
 TRANPAK_ERR_NONE = 0
@@ -72,9 +77,9 @@ TRANPAK_ERR_HOST_REFUSED = 9
 CELL_TEXT_SIZE = 801
 # A frame is at most 2047 bytes.
 FRAME_SIZE = 2048
-# The longest block of TpGetCellTexts: the type and 64 fields, each pair
-# "64", NUL, the longest text and NUL, then the ending NUL.
-BLOCK_SIZE = 65 * (2 + 1 + CELL_TEXT_SIZE) + 1
+# The longest block of TpGetCellTexts: the type and 128 fields, each pair
+# "128", NUL, the longest text and NUL, then the ending NUL.
+BLOCK_SIZE = (LAST_FIELD + 1) * (3 + 1 + CELL_TEXT_SIZE) + 1
 
 # --- types -------------------------------------------------------------------
 

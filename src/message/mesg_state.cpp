@@ -17,6 +17,7 @@ void ClearWrittenCells(MesgState &m)
             const int i = word * 64 + std::countr_zero(bits);
             BMPCell &cell = m.cells[i];
             cell.used = 0;
+            cell.binlen = 0;
             // Bytes from extent on are zero already, so a short value is
             // cleared with one fixed-size store of kShortClear bytes.
             if (w.extent[i] <= kShortClear)

@@ -24,7 +24,8 @@ inline constexpr int kCellCount = 128;
 inline constexpr int kClassicCellCount = 64;
 // Words of 64 bits that hold one bit per record.
 inline constexpr int kCellWords = kCellCount / 64;
-// Value of one field: NUL-terminated text, or maxlen raw bytes for B.
+// Value of one field: NUL-terminated text, or raw bytes for B (maxlen of
+// them for a fixed field, binlen for a variable one).
 inline constexpr int kCellBufSize = 400;
 // Field name from the definition file, at most 29 characters.
 inline constexpr int kCellNameSize = 30;
@@ -72,12 +73,13 @@ struct Packet {
 };
 
 struct BMPCell {
-    char buf[kCellBufSize];    // value: text with NUL, or maxlen bytes for B
+    char buf[kCellBufSize];    // value: text with NUL, or raw bytes for B
     char name[kCellNameSize];  // from the definition file, for reference only
     int32_t used;              // 1 while the field holds a value
     int32_t type;              // CellTypeCode
     int32_t varlen;            // digits of the length prefix; 0 for fixed length
     int32_t maxlen;            // fixed length, or greatest variable length
+    int32_t binlen;            // bytes of a variable B value in buf; 0 otherwise
 };
 
 // The settings a message runs under: the [Com Timeout] limits (ComLimits,
@@ -123,10 +125,10 @@ struct WireState {
 };
 
 // Which records hold anything, so that clearing the message costs what the
-// message used rather than 64 records of 400 bytes. A record whose bit is
-// clear has used 0 and a buf of zero bytes; a record whose bit is set has
-// zero bytes in buf from extent on. Every write into a record's buf or used
-// notes itself here first; a backup keeps the notes of the records it
+// message used rather than 128 records of 400 bytes. A record whose bit
+// is clear has used 0, binlen 0 and a buf of zero bytes; a record whose bit
+// is set has zero bytes in buf from extent on. Every write into a record's
+// buf, used or binlen notes itself here first; a backup keeps the notes of the records it
 // copies, and a restore takes them back with them.
 struct WrittenCells {
     uint64_t mask[kCellWords];    // bit i%64 of word i/64: record i may hold something
@@ -151,7 +153,7 @@ struct MesgState {
 
     // Where this message's failures are logged and kept.
     ErrSink Log() { return ErrSink{settings.errfile, &lastErr}; }
-    // The same for a failure that concerns field `field` (0 to 64), and
+    // The same for a failure that concerns field `field` (0 to 128), and
     // where known the byte offset in the received frame where it lies.
     ErrSink LogField(int field, int offset = -1) { return ErrSink{settings.errfile, &lastErr, field, offset}; }
 };
@@ -188,6 +190,10 @@ inline bool CellDefinitionFits(const BMPCell &cell)
     const int limit = cell.type == kTypeB ? kBinMaxLen : kTextMaxLen;
     return cell.maxlen >= 0 && cell.maxlen <= limit && cell.varlen >= 0 && cell.varlen <= kMaxVarLen;
 }
+
+// Bytes of a B value: maxlen for a fixed field, binlen (0 to maxlen) for
+// a variable one, whose prefix counts bytes.
+inline int CellBinaryLength(const BMPCell &cell) { return cell.varlen == 0 ? cell.maxlen : cell.binlen; }
 
 // Length of the text in a record's buf, never more than 399 even when the
 // buf holds no NUL (as after raw bytes).

@@ -21,12 +21,9 @@ constexpr int kErrorTextSize = 300;
 
 std::string UsedFields(TpSession *s)
 {
-    unsigned char bitmap[8];
-    Bitmap(s, bitmap);
     std::string list;
-    for (int field = 1; field <= kFieldCount; ++field)
-        if (BitSet(bitmap, field))
-            list += (list.empty() ? "" : ",") + std::to_string(field);
+    for (int field : ReceivedFields(s))
+        list += (list.empty() ? "" : ",") + std::to_string(field);
     return list;
 }
 

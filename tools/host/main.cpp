@@ -113,7 +113,7 @@ bool Assignment(const CliItem &it, FieldValues *to, std::string *error)
     int field;
     std::string value;
     if (!SplitAssignment(it.value, &field, &value)) {
-        *error = "--" + it.name + " takes FIELD=VALUE with FIELD 1 to 64, not " + it.value;
+        *error = "--" + it.name + " takes FIELD=VALUE with FIELD 1 to 128, not " + it.value;
         return false;
     }
     to->emplace_back(field, value);

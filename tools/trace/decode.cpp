@@ -167,7 +167,11 @@ FrameReport DecodeFrame(const std::string &frame, const DecodeOptions &options)
             r.bitmapFields.push_back(field);
 
     const std::string data = frame.size() > kDataAt ? frame.substr(kDataAt, frame.size() - kDataAt - 1) : "";
-    const auto isMasked = [&](int field) { return !options.unmask && options.masked.count(field) != 0; };
+    // Track 2 data (Z) is card data whichever field carries it.
+    const auto isMasked = [&](int field) {
+        return !options.unmask &&
+               (options.masked.count(field) != 0 || CellDef(options.definitions, field).type == CELL_Z);
+    };
     size_t offset = 0;
     for (size_t k = 0; k < r.bitmapFields.size(); ++k) {
         const int field = r.bitmapFields[k];

@@ -46,7 +46,7 @@ void Help()
         "                 default of all but LEGACY) or data (the fields only)\n"
         "  --frame HEX    decode this one frame instead of a trace file (as\n"
         "                 tranpak-client --pack-only prints it); --hex is the same\n"
-        "  --mask LIST    mask these fields too (numbers 1 to 64, comma separated)\n"
+        "  --mask LIST    mask these fields too (numbers 1 to 128, comma separated)\n"
         "  --unmask       show every field in clear\n"
         "  --json         one JSON object per frame, one per line: the message as\n"
         "                 TpDescribe gives it ({\"type\": ..., \"fields\": {\"2\": {\"name\":\n"
@@ -111,7 +111,7 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
             a->haveHex = true;
         } else if (it.name == "mask") {
             if (!ParseFieldList(it.value, &a->options.masked))
-                return UsageError(kTool, "--mask takes field numbers 1 to 64 separated by commas, not " + it.value);
+                return UsageError(kTool, "--mask takes field numbers 1 to 128 separated by commas, not " + it.value);
         } else if (it.name == "unmask") {
             a->options.unmask = true;
         } else if (it.name == "json") {
