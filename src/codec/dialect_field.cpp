@@ -139,7 +139,7 @@ const char *ValueOf(MesgState &m, int i, const FieldCodec &fc, char work[kCellBu
 {
     const BMPCell &cell = m.cells[i];
     if (fc.content == FieldContent::kBinary) {
-        *count = fc.prefix == PrefixKind::kNone ? fc.maxlen : VarBinaryLength(m, i);
+        *count = CellBinaryLength(cell);
         return cell.buf;
     }
     const int len = CellTextLength(cell);
@@ -358,8 +358,7 @@ int UnpackDialectField(MesgState &m, int i, const unsigned char *data, int *offs
                 cell.buf[k] = static_cast<char>(hi << 4 | lo);
             }
         }
-        if (prefix > 0)
-            m.written.binLen[i] = static_cast<uint16_t>(count);
+        cell.binlen = prefix > 0 ? count : 0;
     } else if (Packed(fc, f)) {
         const int pad = count % 2;
         if (pad != 0 && (in[0] >> 4) != 0) {

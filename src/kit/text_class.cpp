@@ -35,16 +35,4 @@ int IsNumberText(const char *text)
     return 1;
 }
 
-int IsTrackText(const char *text)
-{
-    int separators = 0;
-    for (const char *p = text; *p != '\0'; ++p) {
-        if (*p == '=' || *p == 'D')
-            ++separators;
-        else if (!IsCDigit(*p))
-            return 0;
-    }
-    return separators <= 1 ? 1 : 0;
-}
-
 }  // namespace tranpak

@@ -16,7 +16,6 @@ bool IsCSpace(char c);
 int IsAlphaText(const char *text);   // A: letters and white space
 int IsAlnumText(const char *text);   // AN: letters, digits and white space
 int IsNumberText(const char *text);  // N, NI, NF: optional leading '+' or '-', then digits only
-int IsTrackText(const char *text);   // Z: digits and at most one separator, '=' or 'D'
 
 }  // namespace tranpak
 

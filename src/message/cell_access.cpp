@@ -276,7 +276,6 @@ int ResetCell(MesgState &m, int field, int lastField)
     std::memset(cell.buf, 0, sizeof cell.buf);
     m.written.mask[(field - 1) / 64] &= ~(uint64_t{1} << ((field - 1) % 64));
     m.written.extent[field - 1] = 0;
-    m.written.binLen[field - 1] = 0;
     return 0;
 }
 

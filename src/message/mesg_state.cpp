@@ -25,7 +25,6 @@ void ClearWrittenCells(MesgState &m)
             else
                 std::memset(cell.buf, 0, w.extent[i]);
             w.extent[i] = 0;
-            w.binLen[i] = 0;
         }
     std::memset(w.mask, 0, sizeof w.mask);
 }

@@ -133,7 +133,6 @@ struct WireState {
 struct WrittenCells {
     uint64_t mask[kCellWords];    // bit i%64 of word i/64: record i may hold something
     uint16_t extent[kCellCount];  // bytes at the start of buf that may be non-zero
-    uint16_t binLen[kCellCount];  // bytes of a variable B field's value (it may hold 0x00)
 };
 
 struct MesgBackup {
@@ -166,15 +165,6 @@ inline void NoteCellWrite(MesgState &m, int i, int bytes)
     w.mask[i / 64] |= uint64_t{1} << (i % 64);
     if (w.extent[i] < bytes)
         w.extent[i] = static_cast<uint16_t>(bytes);
-}
-
-// The length of a variable B field's value, and its setting with the bytes
-// it notes as written.
-inline int VarBinaryLength(const MesgState &m, int i) { return m.written.binLen[i]; }
-inline void NoteVarBinary(MesgState &m, int i, int len)
-{
-    NoteCellWrite(m, i, len);
-    m.written.binLen[i] = static_cast<uint16_t>(len);
 }
 
 // Sets used to 0 and buf to zero bytes in every record, by clearing only
