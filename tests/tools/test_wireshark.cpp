@@ -531,9 +531,14 @@ TEST_F(WiresharkTest, EachBrokenFrameGivesItsExpertErrorAndTheNextFrameDecodes)
     std::string nibble = bcd.frames[0];
     ASSERT_EQ(nibble[26], '\0');
     nibble[26] = '\xA0';
-    WritePcap(Packets({nibble, bcd.frames[1]}, Cut::kAllInOne), "bcd.pcap");
+    // A TPDU of another id.
+    std::string header = bcd.frames[0];
+    ASSERT_EQ(header[2], '\x60');
+    header[2] = '\x70';
+    WritePcap(Packets({header, nibble, bcd.frames[1]}, Cut::kAllInOne), "bcd.pcap");
     const Shown s = Tshark(bcdLua, "bcd.pcap");
-    EXPECT_EQ(s.expert, std::vector<std::string>{"field 3: BCD nibble A at offset 26"});
+    EXPECT_EQ(s.expert, (std::vector<std::string>{"header at offset 2 is 70 00 03 00 00, expected 60 00 03 00 00",
+                                                  "field 3: BCD nibble A at offset 26"}));
     EXPECT_EQ(s.mti, (std::vector<std::string>{"0200", "0210"}));
     EXPECT_EQ(s.fields.at(39), std::vector<std::string>{"00"});
 }

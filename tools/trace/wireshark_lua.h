@@ -390,7 +390,8 @@ local function message(d, tvb, s, off, size, body, tree)
             local got = f:sub(at, d.header_len)
             local same = d.header == "TPDU" and got:sub(1, 1) == d.header_bytes:sub(1, 1) or got == d.header_bytes
             if not same then
-                fault("header at offset %d is %s, expected %s", at, hex(got), hex(d.header_bytes))
+                local spaced = function(v) return (hex(v):gsub("..", "%0 "):sub(1, -2)) end
+                fault("header at offset %d is %s, expected %s", at, spaced(got), spaced(d.header_bytes))
             end
             at = at + d.header_len
         end
