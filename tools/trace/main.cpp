@@ -4,6 +4,7 @@
 //   tranpak-trace --defs ../etc/bitmap.txt --key 0123456789ABCDEF ../run/ctrace.txt
 //   tranpak-trace --frame "02 30 30 34 38 ..."
 //   tranpak-trace --json - < ../run/ctrace.txt
+//   tranpak-trace --wireshark tranpak.lua --settings 8583.ini --port 5000
 #include "../common/cli.h"
 #include "../common/installed_files.h"
 #include "../common/mac_choice.h"
@@ -11,6 +12,7 @@
 #include "../common/tool_support.h"
 #include "decode.h"
 #include "trace_stream.h"
+#include "wireshark.h"
 
 #include <cstdio>
 #include <string>
@@ -51,6 +53,11 @@ void Help()
         "  --json         one JSON object per frame, one per line: the message as\n"
         "                 TpDescribe gives it ({\"type\": ..., \"fields\": {\"2\": {\"name\":\n"
         "                 ..., \"type\": ..., \"value\": ...}}}), then the frame's own keys\n"
+        "  --wireshark OUT.lua  write a Lua dissector for Wireshark and tshark instead:\n"
+        "                 the wire format of --settings F (its [Wire Format]; its\n"
+        "                 definition file unless --defs names one) and the fields of\n"
+        "                 the definitions; registered on TCP port --port P (and for\n"
+        "                 Decode As, and the seed's frames on any port)\n"
         "  --help, --version\n"
         "Exit codes: 0 every frame decoded (and its MAC verified, with --key);\n"
         "1 a frame did not decode or its MAC failed, the input held no frame, a file\n"
@@ -60,6 +67,8 @@ void Help()
 struct Args {
     std::string defs, hex, file;
     bool haveHex = false, json = false;
+    std::string wireshark, settings;
+    int port = 0;
     DecodeOptions options;
 };
 
@@ -80,6 +89,9 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
                            {"mask", true},
                            {"unmask", false},
                            {"json", false},
+                           {"wireshark", true},
+                           {"settings", true},
+                           {"port", true},
                            {"help", false},
                            {"version", false}},
                           &items, &error))
@@ -116,7 +128,17 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
             a->options.unmask = true;
         } else if (it.name == "json") {
             a->json = true;
+        } else if (it.name == "wireshark" || it.name == "settings") {
+            (it.name == "wireshark" ? a->wireshark : a->settings) = it.value;
+        } else if (it.name == "port") {
+            if (!ParsePort(it.value, &a->port))
+                return UsageError(kTool, "--port takes a TCP port, 1 to 65535, not " + it.value);
         }
+    }
+    if (!a->wireshark.empty()) {
+        if (!a->file.empty() || a->haveHex)
+            return UsageError(kTool, "--wireshark takes no trace file and no --frame");
+        return 0;
     }
     if (a->file.empty() == !a->haveHex)
         return UsageError(kTool, "give either a trace file or --frame");
@@ -141,6 +163,8 @@ bool Show(const std::string &bytes, const std::string &time, const std::string &
 
 int Run(const Args &a)
 {
+    if (!a.wireshark.empty())
+        return WriteDissector(kTool, a.wireshark, a.settings, a.defs, a.port, &g_definitions);
     if (!LoadDefinitions(&g_definitions, a.defs, "")) {
         std::fprintf(stderr, "%s: cannot load the definitions in %s\n", kTool, a.defs.c_str());
         if (const std::string detail = LastDetail(&g_definitions); !detail.empty())
@@ -198,7 +222,7 @@ int main(int argc, char **argv)
     if (rc != 0 || done)
         return FinishOutput(kTool, rc);
     args.options.definitions = &g_definitions;
-    if (args.defs.empty())
+    if (args.defs.empty() && args.wireshark.empty())
         args.defs = DefaultDefinitions();
     return FinishOutput(kTool, Run(args));
 }
