@@ -9,7 +9,9 @@
 #include "../common/mac_choice.h"
 #include "os_programs.h"
 #include "../common/tool_support.h"
+#include "../common/wire_choice.h"
 #include "decode.h"
+#include "settings_file.h"
 #include "trace_stream.h"
 
 #include <cstdio>
@@ -36,7 +38,12 @@ void Help()
         "dumps show as **.\n"
         "  --defs F       field definition file (default ../etc/bitmap.txt when there,\n"
         "                 else the example definitions installed with the decoder:\n"
-        "                 ../share/tranpak/examples/bitmap.txt from its own folder)\n"
+        "                 ../share/tranpak/examples/bitmap.txt from its own folder;\n"
+        "                 with --settings, its BMPFILE)\n"
+        "  --settings F   read frames in the wire dialect of this settings file's\n"
+        "                 [Wire Format] section, as the library reads them (a\n"
+        "                 trace holds what the dialect put on the wire); its\n"
+        "                 BMPFILE, looked for beside it too, unless --defs\n"
         "  --key HEX      check each frame's MAC with this key: 16 hex digits, or\n"
         "                 32, 48 or 64 as --mac takes\n"
         "  --mac NAME     the MAC of field 64: LEGACY (default), ISO9797-1-ALG1,\n"
@@ -58,7 +65,7 @@ void Help()
 }
 
 struct Args {
-    std::string defs, hex, file;
+    std::string defs, settings, hex, file;
     bool haveHex = false, json = false;
     DecodeOptions options;
 };
@@ -71,6 +78,7 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
     std::string error;
     if (!ParseCommandLine(argc, argv,
                           {{"defs", true},
+                           {"settings", true},
                            {"key", true},
                            {"mac", true},
                            {"mac-padding", true},
@@ -96,6 +104,8 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
             a->file = it.value;
         } else if (it.name == "defs") {
             a->defs = it.value;
+        } else if (it.name == "settings") {
+            a->settings = it.value;
         } else if (it.name == "key") {
             if (!ParseMacKey(it.value, &a->options.mac, &error))
                 return UsageError(kTool, error);
@@ -139,9 +149,13 @@ bool Show(const std::string &bytes, const std::string &time, const std::string &
     return report.ok();
 }
 
+// The dialect of --settings, which the definitions' session speaks.
+WireChoice g_wire;
+
 int Run(const Args &a)
 {
-    if (!LoadDefinitions(&g_definitions, a.defs, "")) {
+    if (!LoadDefinitions(&g_definitions, a.defs, "") || !UseWire(&g_definitions, g_wire) ||
+        (a.options.haveKey && a.options.wire != nullptr && !UseMac(&g_definitions, a.options.mac))) {
         std::fprintf(stderr, "%s: cannot load the definitions in %s\n", kTool, a.defs.c_str());
         if (const std::string detail = LastDetail(&g_definitions); !detail.empty())
             std::fprintf(stderr, "%s: %s\n", kTool, detail.c_str());
@@ -167,7 +181,8 @@ int Run(const Args &a)
             if (!a.json)
                 std::printf("\n");
         },
-        [&](const std::string &note) { std::fprintf(stderr, "%s: %s: %s\n", kTool, a.file.c_str(), note.c_str()); });
+        [&](const std::string &note) { std::fprintf(stderr, "%s: %s: %s\n", kTool, a.file.c_str(), note.c_str()); },
+        &g_wire.format);
     // Once standard output fails (its reader is gone, as after "| head"),
     // nothing more can be shown: the rest of the input is not read.
     const auto outputWorks = [] { return std::ferror(stdout) == 0; };
@@ -198,6 +213,19 @@ int main(int argc, char **argv)
     if (rc != 0 || done)
         return FinishOutput(kTool, rc);
     args.options.definitions = &g_definitions;
+    if (!args.settings.empty()) {
+        std::string error;
+        if (!ReadWireChoice(args.settings, &g_wire, &error)) {
+            std::fprintf(stderr, "%s: %s\n", kTool, error.c_str());
+            return FinishOutput(kTool, kExitBad);
+        }
+        args.options.wire = &g_wire;
+        if (args.defs.empty()) {
+            tranpak::FileSettings read{};
+            tranpak::ReadFileSettings(args.settings.c_str(), &read);
+            args.defs = BesideSettings(read.bmpfile, args.settings);
+        }
+    }
     if (args.defs.empty())
         args.defs = DefaultDefinitions();
     return FinishOutput(kTool, Run(args));
