@@ -290,8 +290,8 @@ TEST_F(ClientLinkTest, MessagesAreReadInTheDialectAndFileFramesKeptApart)
     const wire::WireFormat bareLe = Dialect({{"LENGTH", "BINARY2LE"}, {"ENVELOPE", "NONE"}});
     const wire::WireFormat ascii4 = Dialect({{"LENGTH", "ASCII4"}, {"ENVELOPE", "NONE"}});
     const wire::WireFormat enveloped = Dialect({{"LENGTH", "BINARY2"}});
-    const wire::WireFormat tpdu =
-        Dialect({{"LENGTH", "BINARY2"}, {"LENGTHCOUNTS", "HEADER"}, {"ENVELOPE", "NONE"}, {"HEADER", "TPDU:6000030000"}});
+    const wire::WireFormat tpdu = Dialect(
+        {{"LENGTH", "BINARY2"}, {"LENGTHCOUNTS", "HEADER"}, {"ENVELOPE", "NONE"}, {"HEADER", "TPDU:6000030000"}});
     const std::string body = "0200" + std::string(8, '\0') + "000000";  // 18 bytes
     // A body of 0x0630 bytes: its 2-byte length starts 06 30, its type
     // "0200" makes it look like a file frame's head "06 '0' 0200".
@@ -324,9 +324,13 @@ TEST_F(ClientLinkTest, MessagesAreReadInTheDialectAndFileFramesKeptApart)
         // The one ambiguity, resolved as documented: a connection's first
         // bytes 06 '0'..'4' and four digits are a file frame's head.
         {"06 30 and four digits first: a file frame", bare, Unhex("06 30") + big, {{K::kFile, big.substr(4, 200)}}},
-        {"little-endian length starting 06", bareLe, Unhex("06 01") + std::string(0x106, 'z'),
+        {"little-endian length starting 06",
+         bareLe,
+         Unhex("06 01") + std::string(0x106, 'z'),
          {{K::kPacket, Unhex("06 01") + std::string(0x106, 'z')}}},
-        {"4 digits without envelope", ascii4, "0018" + body + "0018" + body,
+        {"4 digits without envelope",
+         ascii4,
+         "0018" + body + "0018" + body,
          {{K::kPacket, "0018" + body}, {K::kPacket, "0018" + body}}},
         {"4 digits without envelope, a file frame first", ascii4, file, {{K::kFile, "x.txt"}}},
         {"2-byte length in an envelope",
@@ -351,10 +355,10 @@ TEST_F(ClientLinkTest, MessagesAreReadInTheDialectAndFileFramesKeptApart)
                 std::string why;
                 ASSERT_EQ(link.ReadFrame(&first, &why), tools::LinkResult::kOk) << c.name << ": " << why;
                 ASSERT_EQ(link.Kind(), want.kind) << c.name;
-                const std::string got =
-                    want.kind == K::kFile
-                        ? std::string(link.FileBody(), static_cast<size_t>(link.FileLength()))
-                        : std::string(reinterpret_cast<const char *>(link.Packet()), static_cast<size_t>(link.PacketLength()));
+                const std::string got = want.kind == K::kFile
+                                            ? std::string(link.FileBody(), static_cast<size_t>(link.FileLength()))
+                                            : std::string(reinterpret_cast<const char *>(link.Packet()),
+                                                          static_cast<size_t>(link.PacketLength()));
                 EXPECT_EQ(got, want.bytes) << c.name;
             }
         }

@@ -251,7 +251,6 @@ TEST_F(DecoderTest, JsonHasOneObjectPerFrame)
     EXPECT_NE(hostile.find("\"direction\": \"a\\\\x1B[2J\\\\xC2\\\\x9B\","), std::string::npos) << hostile;
 }
 
-
 // Under a dialect the library reads each frame (the decoder's session
 // speaks it): the frame of 2-byte length, TPDU and BCD numbers, packed by
 // the session, is decoded field by field; one that breaks is refused with
@@ -269,8 +268,8 @@ TEST_F(DecoderTest, DialectFramesAreReadByTheLibrary)
     ASSERT_TRUE(tools::UseWire(&session_, wire));
     options_.wire = &wire;
     TpResetMesg(&session_);
-    for (const auto &[field, text] :
-         std::vector<std::pair<int, const char *>>{{0, "0200"}, {2, "4761739001010119"}, {3, "000000"}, {41, "TERM0001"}})
+    for (const auto &[field, text] : std::vector<std::pair<int, const char *>>{
+             {0, "0200"}, {2, "4761739001010119"}, {3, "000000"}, {41, "TERM0001"}})
         ASSERT_EQ(TpSetCellText(&session_, field, text), 0) << field;
     unsigned char packed[4096];
     int len = 0;
@@ -281,13 +280,13 @@ TEST_F(DecoderTest, DialectFramesAreReadByTheLibrary)
     ASSERT_EQ(Hex(frame.data(), 29),
               "00 2B 60 00 03 00 00 02 00 60 00 00 00 00 80 00 01 16 47 61 73 90 01 01 01 19 00 00 00");
     const std::string report = DescribeFrame(frame, options_);
-    for (const char *line : {"wire format: LENGTH=BINARY2 LENGTHCOUNTS=HEADER ENVELOPE=NONE HEADER=TPDU:6000030000 "
-                             "MTI=BCD NUMBERS=BCD PREFIX=BCD\n",
-                             "framing: length 00 2B says 43, 43 came, header 60 00 03 00 00\n",
-                             "message type: 0200\n", "bitmap: 60 00 00 00 00 80 00 01 -> fields 2 3 41 64\n",
-                             "      2  PAN          N    16     ************0119\n",
-                             "      3  PROCCODE     N           000000\n", "     41  TERMID       ANS         TERM0001\n",
-                             "MAC: verified with the given key\n"})
+    for (const char *line :
+         {"wire format: LENGTH=BINARY2 LENGTHCOUNTS=HEADER ENVELOPE=NONE HEADER=TPDU:6000030000 "
+          "MTI=BCD NUMBERS=BCD PREFIX=BCD\n",
+          "framing: length 00 2B says 43, 43 came, header 60 00 03 00 00\n", "message type: 0200\n",
+          "bitmap: 60 00 00 00 00 80 00 01 -> fields 2 3 41 64\n",
+          "      2  PAN          N    16     ************0119\n", "      3  PROCCODE     N           000000\n",
+          "     41  TERMID       ANS         TERM0001\n", "MAC: verified with the given key\n"})
         EXPECT_NE(report.find(line), std::string::npos) << line << "\n" << report;
     EXPECT_EQ(report.find("raw"), std::string::npos) << report;
 

@@ -215,14 +215,12 @@ int InitFailed(TpSession *s, const SettingsView &settings)
     // then looks for its default files: a mistyped --settings shows here.
     std::error_code ec;
     const bool missing = settings.pathFits && !std::filesystem::exists(settings.path, ec);
-    std::fprintf(stderr,
-                 "%s: Init8583 failed: %s; settings file %s%s, definitions %s, error log %s, wire format %s\n", kTool,
-                 failure.reason.c_str(),
-                 settings.pathFits ? Absolute(settings.path).c_str() : "(TRANPAK_SETTINGS too long)",
-                 missing ? " (no such file)" : "",
-                 !settings.bmpfile.empty() ? Absolute(settings.bmpfile).c_str() : "(none read)",
-                 !settings.errfile.empty() ? Absolute(settings.errfile).c_str() : "(none read)",
-                 WireSummary(g_wire).c_str());
+    std::fprintf(
+        stderr, "%s: Init8583 failed: %s; settings file %s%s, definitions %s, error log %s, wire format %s\n", kTool,
+        failure.reason.c_str(), settings.pathFits ? Absolute(settings.path).c_str() : "(TRANPAK_SETTINGS too long)",
+        missing ? " (no such file)" : "",
+        !settings.bmpfile.empty() ? Absolute(settings.bmpfile).c_str() : "(none read)",
+        !settings.errfile.empty() ? Absolute(settings.errfile).c_str() : "(none read)", WireSummary(g_wire).c_str());
     PrintDetail(kTool, failure);
     return kExitFailed;
 }

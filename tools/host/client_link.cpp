@@ -292,8 +292,8 @@ LinkResult ClientLink::ReadFileBody(const unsigned char *head, std::string *why,
     fileType_ = static_cast<char>(head[1]);
     const wire::Scan scan = wire::ScanFile(head, wire::kFileHeadSize);
     if (scan.status == wire::Status::kBad) {
-        *why = "file frame length \"" + Escaped(std::string(reinterpret_cast<const char *>(head + 2), wire::kLenDigits)) +
-               "\" is not 0 to 1024";
+        *why = "file frame length \"" +
+               Escaped(std::string(reinterpret_cast<const char *>(head + 2), wire::kLenDigits)) + "\" is not 0 to 1024";
         return LinkResult::kMalformed;
     }
     if (fileType_ < wire::kFileSendRequest || fileType_ > wire::kFileEnd) {

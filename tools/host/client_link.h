@@ -92,8 +92,7 @@ private:
     // A file frame whose six head bytes are in head.
     LinkResult ReadFileBody(const unsigned char *head, std::string *why, Clock::time_point deadline);
     // A message frame of the dialect without envelope, its first byte read.
-    LinkResult ReadBareFrame(unsigned char first, bool firstOfConnection, std::string *why,
-                             Clock::time_point deadline);
+    LinkResult ReadBareFrame(unsigned char first, bool firstOfConnection, std::string *why, Clock::time_point deadline);
     // The rest of a message of the dialect, held bytes of it in packet_.
     LinkResult ReadDialectRest(int held, std::string *why, Clock::time_point deadline);
 
@@ -116,8 +115,8 @@ private:
         wire::kMaxFrameSize > wire::kPacketBufSize ? wire::kMaxFrameSize : wire::kPacketBufSize;
     unsigned char packet_[kFrameRoom] = {};
     wire::WireFormat format_{};
-    bool dialect_ = false;     // format_ is not the seed's
-    bool firstFrame_ = true;   // no frame of the connection read yet
+    bool dialect_ = false;    // format_ is not the seed's
+    bool firstFrame_ = true;  // no frame of the connection read yet
     FrameKind kind_ = FrameKind::kNone;
     int packetLength_ = 0;
     char fileType_ = 0;

@@ -71,9 +71,10 @@ int HostSimulator::Start(std::string *why)
         if (!ReadWireChoice(options_.settings, &wire_, why))
             return -1;
         if (!CanFrame(wire_)) {
-            *why = "the settings' [Wire Format] LENGTH=NONE has no length to read a message from a connection by; "
-                   "a host needs one (" +
-                   options_.settings + ")";
+            *why =
+                "the settings' [Wire Format] LENGTH=NONE has no length to read a message from a connection by; "
+                "a host needs one (" +
+                options_.settings + ")";
             return -1;
         }
         if (options_.fault == Fault::kNoStop && wire_.format.envelope == wire::EnvelopeCode::kNone) {

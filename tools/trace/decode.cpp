@@ -80,13 +80,15 @@ void HideRuns(const std::string &frame, size_t from, size_t least, size_t shown,
 void HideDigitRuns(const std::string &frame, size_t from, std::vector<bool> *hidden, DigitCodes codes = {})
 {
     constexpr size_t kCardRunMin = 13, kShownDigits = 4;
-    HideRuns(frame, from, kCardRunMin, kShownDigits, [](unsigned char b) { return b >= '0' && b <= '9'; }, hidden);
+    HideRuns(
+        frame, from, kCardRunMin, kShownDigits, [](unsigned char b) { return b >= '0' && b <= '9'; }, hidden);
     if (codes.ebcdic)
-        HideRuns(frame, from, kCardRunMin, kShownDigits, [](unsigned char b) { return b >= 0xF0 && b <= 0xF9; },
-                 hidden);
+        HideRuns(
+            frame, from, kCardRunMin, kShownDigits, [](unsigned char b) { return b >= 0xF0 && b <= 0xF9; }, hidden);
     if (codes.bcd)
-        HideRuns(frame, from, (kCardRunMin + 1) / 2, kShownDigits / 2,
-                 [](unsigned char b) { return (b >> 4) <= 9 && (b & 0x0F) <= 9; }, hidden);
+        HideRuns(
+            frame, from, (kCardRunMin + 1) / 2, kShownDigits / 2,
+            [](unsigned char b) { return (b >> 4) <= 9 && (b & 0x0F) <= 9; }, hidden);
 }
 
 // The frame as rows of 16 hex bytes, ** for a hidden one; the bytes from
@@ -294,9 +296,9 @@ FrameReport DecodeDialectFrame(const std::string &frame, const DecodeOptions &op
             // What the prefix counts: characters, digits, or bytes of B.
             const size_t count = cell.type == CELL_B ? fr.value.size() / 2 : fr.value.size();
             std::string digits = std::to_string(count);
-            fr.prefix = std::string(digits.size() < static_cast<size_t>(cell.varlen) ? cell.varlen - digits.size() : 0,
-                                    '0') +
-                        digits;
+            fr.prefix =
+                std::string(digits.size() < static_cast<size_t>(cell.varlen) ? cell.varlen - digits.size() : 0, '0') +
+                digits;
         }
         fr.value = isMasked(field) ? Mask(fr.value) : Escaped(fr.value);
         r.fields.push_back(fr);
@@ -305,7 +307,7 @@ FrameReport DecodeDialectFrame(const std::string &frame, const DecodeOptions &op
     for (const FieldReport &fr : r.fields)
         maskedThere = maskedThere || isMasked(fr.number);
     if (options.haveKey)
-        r.mac = !BitSet(bitmap, 64)                      ? MacStatus::kNone
+        r.mac = !BitSet(bitmap, 64)                       ? MacStatus::kNone
                 : TpCheckMesgMac(s, options.mac.key) == 0 ? MacStatus::kVerified
                                                           : MacStatus::kFailed;
     if (!r.ok()) {

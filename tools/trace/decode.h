@@ -70,8 +70,8 @@ struct FrameReport {
     std::string header;     // a dialect's header as it came, hex
     bool envelope = true;   // start and stop bytes around the frame
     unsigned start = 0, stop = 0;
-    std::string digits;  // the length digits as shown (a dialect: its length bytes in hex)
-    int follow = 0;      // bytes after start and length digits (a dialect: the bytes its length counts)
+    std::string digits;    // the length digits as shown (a dialect: its length bytes in hex)
+    int follow = 0;        // bytes after start and length digits (a dialect: the bytes its length counts)
     int lengthValue = -1;  // a dialect's length as read, -1 when it is no length
     bool startOk = false, digitsOk = false, stopOk = false;
     std::string type;    // as shown

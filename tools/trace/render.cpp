@@ -60,9 +60,9 @@ std::string FrameText(const FrameReport &r)
             out << ", stop " << ByteText(r.stop) << (r.stopOk ? " ok" : " WRONG");
         out << "\n";
     } else {
-        out << "framing: start " << ByteText(r.start) << (r.startOk ? " ok" : " WRONG") << ", length digits \"" << r.digits
-        << "\" " << (r.digitsOk ? "match" : "do NOT match") << " the " << r.follow << " bytes that follow, stop "
-        << ByteText(r.stop) << (r.stopOk ? " ok" : " WRONG") << "\n";
+        out << "framing: start " << ByteText(r.start) << (r.startOk ? " ok" : " WRONG") << ", length digits \""
+            << r.digits << "\" " << (r.digitsOk ? "match" : "do NOT match") << " the " << r.follow
+            << " bytes that follow, stop " << ByteText(r.stop) << (r.stopOk ? " ok" : " WRONG") << "\n";
     }
     if (!r.failure.empty() && !r.dialect.empty()) {
         // The library read nothing of a frame it refused.
@@ -128,8 +128,9 @@ std::string FrameJson(const FrameReport &r, const std::string &time, const std::
         << ", \"bytes\": " << r.size << ", \"ok\": " << yes(r.ok()) << ", \"complete\": " << yes(r.complete);
     if (r.complete && !r.dialect.empty()) {
         out << ", \"wire_format\": " << JsonString(r.dialect) << ", \"framing\": {\"length\": " << JsonString(r.digits)
-            << ", \"length_value\": " << r.lengthValue << ", \"length_ok\": " << yes(r.digitsOk) << ", \"header\": " << JsonString(r.header)
-            << ", \"start_ok\": " << yes(r.startOk) << ", \"stop_ok\": " << yes(r.stopOk) << "}";
+            << ", \"length_value\": " << r.lengthValue << ", \"length_ok\": " << yes(r.digitsOk)
+            << ", \"header\": " << JsonString(r.header) << ", \"start_ok\": " << yes(r.startOk)
+            << ", \"stop_ok\": " << yes(r.stopOk) << "}";
     } else if (r.complete) {
         out << ", \"framing\": {\"start\": " << JsonString(ByteText(r.start)) << ", \"start_ok\": " << yes(r.startOk)
             << ", \"length_digits\": " << JsonString(r.digits) << ", \"length_ok\": " << yes(r.digitsOk)

@@ -135,7 +135,8 @@ void FrameJoiner::Block(const TraceBlock &b)
         const int body = static_cast<int>(b.bytes.size()) - f.headerLen - wire::FrameTailSize(f);
         const bool made = body >= 0 && wire::PutFrameHead(f, head, body, unused);
         const size_t headSize = made ? static_cast<size_t>(wire::FrameHeadSize(f) - f.headerLen) : 0;
-        onFrame_({b.time, "received (head not traced)", std::string(reinterpret_cast<char *>(head), headSize) + b.bytes});
+        onFrame_(
+            {b.time, "received (head not traced)", std::string(reinterpret_cast<char *>(head), headSize) + b.bytes});
     } else if (isData) {
         // Its head was not traced: start byte and len (the data less
         // its stop byte), as the head would have said.
