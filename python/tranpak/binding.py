@@ -75,8 +75,10 @@ TRANPAK_ERR_HOST_REFUSED = 9
 # Room the text functions need: a value with its NUL is at most 801 bytes
 # (400 bytes of B as hex), an error text 256.
 CELL_TEXT_SIZE = 801
-# A frame is at most 2047 bytes.
-FRAME_SIZE = 2048
+# Room for the longest frame of any wire dialect: a start byte, a length of
+# 4 bytes, a header of 32, a body of 2,084 (a type, two bitmaps as
+# hexadecimal characters, 2,048 bytes of fields) and a stop byte.
+FRAME_SIZE = 1 + 4 + 32 + 2084 + 1
 # The longest block of TpGetCellTexts: the type and 128 fields, each pair
 # "128", NUL, the longest text and NUL, then the ending NUL.
 BLOCK_SIZE = (LAST_FIELD + 1) * (3 + 1 + CELL_TEXT_SIZE) + 1
@@ -205,6 +207,8 @@ FUNCTIONS: Dict[str, Tuple[Optional[type], List[type]]] = {
     "TpKeyCheckValue": (c_int, [c_int, c_int, c_void_p, c_int, _BYTES, c_int]),
     "TpSetMacAlgorithm": (c_int, [_S, c_int, c_int, c_int]),
     "TpSetMacCovers": (c_int, [_S, c_int]),
+    # the session's wire dialect, key by key
+    "TpSetWireFormat": (c_int, [_S, c_char_p, c_char_p]),
     "TpGetMacAlgorithm": (c_int, [_S, _INT_OUT, _INT_OUT, _INT_OUT, _INT_OUT]),
     # an exchange on a kept connection in one call
     "TpSockExchange": (c_int, [_S, c_int, c_void_p]),

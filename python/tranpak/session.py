@@ -175,6 +175,9 @@ class Session:
     """A message with its settings: ``Session("8583.ini")`` reads a settings
     file; ``Session(defs=..., errlog=..., recv_limit=30)`` takes the settings
     given (None for a path: the library's default, 0 for a limit: none).
+    ``wire={"LENGTH": "BINARY2", "ENVELOPE": "NONE"}`` sets the wire dialect
+    key by key, as a settings file's ``[Wire Format]`` section does, over
+    what the settings file says (see ``set_wire_format``).
 
     Fields by number, every type as text: ``s[4] = "12.50"``, ``s[4]`` ->
     ``"12.50"``; an ``int`` is taken for NI and NF fields, a
@@ -186,7 +189,8 @@ class Session:
 
     def __init__(self, settings: Optional[PathLike] = None, *, defs: Optional[PathLike] = None,
                  errlog: Optional[PathLike] = None, trace: Optional[PathLike] = None, trace_on: bool = False,
-                 connect_limit: int = 0, send_limit: int = 0, recv_limit: int = 0, transfer_limit: int = 0) -> None:
+                 connect_limit: int = 0, send_limit: int = 0, recv_limit: int = 0, transfer_limit: int = 0,
+                 wire: Optional[Mapping[str, str]] = None) -> None:
         self._lib = _b.lib()
         self._s = _b.TpSession()
         self._lock = threading.Lock()
@@ -218,6 +222,13 @@ class Session:
             self._settings = _b.TpSettings(1 if trace_on else 0, _path(errlog), _path(defs), _path(trace),
                                            connect_limit, send_limit, recv_limit, transfer_limit)
             rc = self._lib.TpInit8583With(self._s, byref(self._settings))
+        if rc == 0 and wire is not None:
+            try:
+                self._set_wire(wire)
+            except Exception:
+                self._lib.TpWipe(self._s)
+                self._closed = True
+                raise
         if rc != 0:
             failure = self._failure()
             self._lib.TpWipe(self._s)
@@ -478,6 +489,33 @@ class Session:
         if len(raw) != self._key_len:
             raise _e.ArgumentError(f"the session's MAC takes a key of {self._key_len} bytes, not {len(raw)}")
         return _key_room(raw)
+
+    # --- wire dialect --------------------------------------------------------
+
+    def _set_wire(self, wire: Mapping[str, str]) -> None:
+        if not isinstance(wire, Mapping):
+            raise TypeError(f"wire is a mapping of [Wire Format] keys to values, not {type(wire).__name__}")
+        for key, value in wire.items():
+            if not isinstance(key, str) or not isinstance(value, str):
+                raise TypeError(f"a [Wire Format] key and its value are str, not {type(key).__name__} and "
+                                f"{type(value).__name__}")
+            k = _no_nul(key.encode("ascii", "replace"), "[Wire Format] key")
+            v = _no_nul(value.encode(_ENCODING), "[Wire Format] value")
+            self._check(self._lib.TpSetWireFormat(self._s, k, v))
+
+    def set_wire_format(self, wire: Mapping[str, str]) -> None:
+        """Sets the session's wire dialect key by key, as lines of a settings
+        file's ``[Wire Format]`` section: ``{"LENGTH": "BINARY2",
+        "HEADER": "TPDU:6000030000"}`` (keys LENGTH, LENGTHCOUNTS, ENVELOPE,
+        HEADER, MTI, BITMAP, CHARSET, NUMBERS, PREFIX, BINARY; "" for a
+        key's default). Every frame packed, sent, received or unpacked from
+        then on is in it. A key or value the library does not know raises
+        ``ArgumentError`` with its reason ("tranpak: [Wire Format]
+        LENGTH=BINARY3 is not a value of LENGTH"); the keys before it are
+        set."""
+        with self._lock:
+            self._ready()
+            self._set_wire(wire)
 
     # --- frames --------------------------------------------------------------
 

@@ -3,6 +3,7 @@
 #include "../common/message_view.h"
 #include "../common/tool_support.h"
 #include "wire.h"
+#include "wire_format.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -96,7 +97,7 @@ bool Packs(TpSession *s, int field, const std::string &value, std::string *probl
     // As long as the longest key a session's MAC may read (AES-256): the
     // session may have been given another MAC than the library's own.
     const unsigned char anyKey[32] = {};
-    unsigned char frame[wire::kPacketBufSize];
+    unsigned char frame[wire::kMaxFrameSize];
     int len = 0;
     return TpPackMesg(s, anyKey, frame, sizeof frame, &len) == 0;
 }

@@ -10,7 +10,9 @@
 #include "../common/mac_choice.h"
 #include "os_programs.h"
 #include "../common/tool_support.h"
+#include "../common/wire_choice.h"
 #include "decode.h"
+#include "settings_file.h"
 #include "trace_stream.h"
 #include "wireshark.h"
 
@@ -38,7 +40,12 @@ void Help()
         "dumps show as **.\n"
         "  --defs F       field definition file (default ../etc/bitmap.txt when there,\n"
         "                 else the example definitions installed with the decoder:\n"
-        "                 ../share/tranpak/examples/bitmap.txt from its own folder)\n"
+        "                 ../share/tranpak/examples/bitmap.txt from its own folder;\n"
+        "                 with --settings, its BMPFILE)\n"
+        "  --settings F   read frames in the wire dialect of this settings file's\n"
+        "                 [Wire Format] section, as the library reads them (a\n"
+        "                 trace holds what the dialect put on the wire); its\n"
+        "                 BMPFILE, looked for beside it too, unless --defs\n"
         "  --key HEX      check each frame's MAC with this key: 16 hex digits, or\n"
         "                 32, 48 or 64 as --mac takes\n"
         "  --mac NAME     the MAC of field 64: LEGACY (default), ISO9797-1-ALG1,\n"
@@ -65,9 +72,9 @@ void Help()
 }
 
 struct Args {
-    std::string defs, hex, file;
+    std::string defs, settings, hex, file;
     bool haveHex = false, json = false;
-    std::string wireshark, settings;
+    std::string wireshark;
     int port = 0;
     DecodeOptions options;
 };
@@ -80,6 +87,7 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
     std::string error;
     if (!ParseCommandLine(argc, argv,
                           {{"defs", true},
+                           {"settings", true},
                            {"key", true},
                            {"mac", true},
                            {"mac-padding", true},
@@ -90,7 +98,6 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
                            {"unmask", false},
                            {"json", false},
                            {"wireshark", true},
-                           {"settings", true},
                            {"port", true},
                            {"help", false},
                            {"version", false}},
@@ -108,6 +115,8 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
             a->file = it.value;
         } else if (it.name == "defs") {
             a->defs = it.value;
+        } else if (it.name == "settings") {
+            a->settings = it.value;
         } else if (it.name == "key") {
             if (!ParseMacKey(it.value, &a->options.mac, &error))
                 return UsageError(kTool, error);
@@ -128,8 +137,8 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
             a->options.unmask = true;
         } else if (it.name == "json") {
             a->json = true;
-        } else if (it.name == "wireshark" || it.name == "settings") {
-            (it.name == "wireshark" ? a->wireshark : a->settings) = it.value;
+        } else if (it.name == "wireshark") {
+            a->wireshark = it.value;
         } else if (it.name == "port") {
             if (!ParsePort(it.value, &a->port))
                 return UsageError(kTool, "--port takes a TCP port, 1 to 65535, not " + it.value);
@@ -161,11 +170,15 @@ bool Show(const std::string &bytes, const std::string &time, const std::string &
     return report.ok();
 }
 
+// The dialect of --settings, which the definitions' session speaks.
+WireChoice g_wire;
+
 int Run(const Args &a)
 {
     if (!a.wireshark.empty())
         return WriteDissector(kTool, a.wireshark, a.settings, a.defs, a.port, &g_definitions);
-    if (!LoadDefinitions(&g_definitions, a.defs, "")) {
+    if (!LoadDefinitions(&g_definitions, a.defs, "") || !UseWire(&g_definitions, g_wire) ||
+        (a.options.haveKey && a.options.wire != nullptr && !UseMac(&g_definitions, a.options.mac))) {
         std::fprintf(stderr, "%s: cannot load the definitions in %s\n", kTool, a.defs.c_str());
         if (const std::string detail = LastDetail(&g_definitions); !detail.empty())
             std::fprintf(stderr, "%s: %s\n", kTool, detail.c_str());
@@ -191,7 +204,8 @@ int Run(const Args &a)
             if (!a.json)
                 std::printf("\n");
         },
-        [&](const std::string &note) { std::fprintf(stderr, "%s: %s: %s\n", kTool, a.file.c_str(), note.c_str()); });
+        [&](const std::string &note) { std::fprintf(stderr, "%s: %s: %s\n", kTool, a.file.c_str(), note.c_str()); },
+        &g_wire.format);
     // Once standard output fails (its reader is gone, as after "| head"),
     // nothing more can be shown: the rest of the input is not read.
     const auto outputWorks = [] { return std::ferror(stdout) == 0; };
@@ -222,6 +236,19 @@ int main(int argc, char **argv)
     if (rc != 0 || done)
         return FinishOutput(kTool, rc);
     args.options.definitions = &g_definitions;
+    if (!args.settings.empty()) {
+        std::string error;
+        if (!ReadWireChoice(args.settings, &g_wire, &error)) {
+            std::fprintf(stderr, "%s: %s\n", kTool, error.c_str());
+            return FinishOutput(kTool, kExitBad);
+        }
+        args.options.wire = &g_wire;
+        if (args.defs.empty()) {
+            tranpak::FileSettings read{};
+            tranpak::ReadFileSettings(args.settings.c_str(), &read);
+            args.defs = BesideSettings(read.bmpfile, args.settings);
+        }
+    }
     if (args.defs.empty() && args.wireshark.empty())
         args.defs = DefaultDefinitions();
     return FinishOutput(kTool, Run(args));
