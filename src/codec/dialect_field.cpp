@@ -396,7 +396,10 @@ int UnpackDialectField(MesgState &m, int i, const unsigned char *data, int *offs
         }
         cell.buf[count] = '\0';
     }
-    if (text && CheckCellContent(m, i, m.wireState.dataAt + vat) != 0)
+    // A number read from BCD nibbles is digits after an optional sign
+    // already, which is all its content check asks.
+    const bool checked = fc.content == FieldContent::kNumber && Packed(fc, f);
+    if (text && !checked && CheckCellContent(m, i, m.wireState.dataAt + vat) != 0)
         return -1;
     cell.used = 1;
     *valueAt = vat;

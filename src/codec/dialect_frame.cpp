@@ -153,13 +153,18 @@ int PackDialectMesg(MesgState &m, DesContext &des, const unsigned char *key)
     Packet &p = m.packet;
     WireState &ws = m.wireState;
     const WireFormat &f = m.settings.wire;
-    uint64_t low = 0, high = 0;
-    for (int i = 0; i < kMacCell; ++i)
-        if (m.cells[i].used == 1)
-            low |= BitmapBit(i);
-    for (int i = kClassicCellCount; i < kMacCell2; ++i)
-        if (m.cells[i].used == 1)
-            high |= BitmapBit(i - kClassicCellCount);
+    // Only the records noted as written since the last clear can be in
+    // use (mesg_state.h), so only they are tested: a few, not 126.
+    uint64_t used[kCellWords] = {};
+    for (int word = 0; word < kCellWords; ++word)
+        for (uint64_t bits = m.written.mask[word]; bits != 0; bits &= bits - 1) {
+            const int k = std::countr_zero(bits);
+            if (m.cells[word * 64 + k].used == 1)
+                used[word] |= BitmapBit(k);
+        }
+    // Fields 64 and 128 carry the MAC: they go last, on their own.
+    uint64_t low = used[0] & ~BitmapBit(kMacCell);
+    const uint64_t high = used[1] & ~BitmapBit(kMacCell2 - kClassicCellCount);
     const bool secondary = high != 0;
     const int macCell = secondary ? kMacCell2 : kMacCell;
     if (secondary && (low & BitmapBit(0)) != 0) {
