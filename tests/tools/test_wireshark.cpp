@@ -565,10 +565,10 @@ TEST_F(WiresharkTest, TheGeneratedLuaLoadsWithoutAWordAndTheCommandRefusesWhatIt
     WriteFile("bad.ini", "[Wire Format]\nLENGTH=BINARY3\n");
     Ran r = Shell(kTrace + " --wireshark x.lua --settings bad.ini 2>&1");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "tranpak-trace: bad.ini: [Wire Format] LENGTH=BINARY3 is not a value of LENGTH\n");
+    EXPECT_EQ(r.out, "tranpak-trace: [Wire Format] LENGTH=BINARY3 is not a value of LENGTH (settings file bad.ini)\n");
     r = Shell(kTrace + " --wireshark x.lua --settings missing.ini 2>&1");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "tranpak-trace: cannot read the settings file missing.ini\n");
+    EXPECT_EQ(r.out, "tranpak-trace: settings file missing.ini is not a file that can be read\n");
     r = Shell(kTrace + " --wireshark x.lua --port 70000 2>&1");
     EXPECT_EQ(r.status, 2);
     r = Shell(kTrace + " --wireshark x.lua --frame 02 2>&1");

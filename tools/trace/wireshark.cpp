@@ -5,6 +5,7 @@
 #include "../common/installed_files.h"
 #include "../common/shown_text.h"
 #include "../common/tool_support.h"
+#include "../common/wire_choice.h"
 #include "settings_file.h"
 #include "wireshark_lua.h"
 
@@ -170,24 +171,20 @@ int WriteDissector(const char *tool, const std::string &out, const std::string &
     source.settingsName = settings.empty() ? "(none: the seed's format)" : settings;
     std::string definitions = defs;
     if (!settings.empty()) {
-        std::FILE *probe = std::fopen(settings.c_str(), "rb");
-        if (probe == nullptr) {
-            std::fprintf(stderr, "%s: cannot read the settings file %s\n", tool, settings.c_str());
+        // Read as every tool reads a dialect, refusals worded alike.
+        WireChoice choice;
+        std::string error;
+        if (!ReadWireChoice(settings, &choice, &error)) {
+            std::fprintf(stderr, "%s: %s\n", tool, error.c_str());
             return 1;
         }
-        std::fclose(probe);
-        // A record of some kilobytes: off the stack.
-        const auto read = std::make_unique<FileSettings>();
-        ReadFileSettings(settings.c_str(), read.get());
-        if (read->wireFault >= 0) {
-            const int k = read->wireFault;
-            std::fprintf(stderr, "%s: %s: [Wire Format] %s=%s is not a value of %s\n", tool, settings.c_str(),
-                         wire::kWireFormatKeys[k], read->wireTexts.value[k], wire::kWireFormatKeys[k]);
-            return 1;
-        }
-        source.format = read->wire;
-        if (definitions.empty())
+        source.format = choice.format;
+        if (definitions.empty()) {
+            // A record of some kilobytes: off the stack.
+            const auto read = std::make_unique<FileSettings>();
+            ReadFileSettings(settings.c_str(), read.get());
             definitions = read->bmpfile;
+        }
     }
     if (definitions.empty())
         definitions = DefaultDefinitions();
