@@ -95,7 +95,7 @@ int TakeWholeFrame(MesgState &m, int sock, unsigned char buf[kRecvBufSize], int 
 
 // A frame of a dialect other than the seed's: its start byte and length,
 // then the rest the length gives, each read within the frame's deadline.
-int RecvDialectFrame(MesgState &m, int sock, const FrameDeadline &deadline)
+[[gnu::noinline]] int RecvDialectFrame(MesgState &m, int sock, const FrameDeadline &deadline)
 {
     const wire::WireFormat &f = m.settings.wire;
     if (f.length == wire::LengthCode::kNone) {

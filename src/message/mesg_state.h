@@ -162,7 +162,9 @@ struct MesgState {
 inline void NoteCellWrite(MesgState &m, int i, int bytes)
 {
     WrittenCells &w = m.written;
-    w.mask[i / 64] |= uint64_t{1} << (i % 64);
+    // Unsigned: a shift and a mask, on the path of every field received.
+    const unsigned u = static_cast<unsigned>(i);
+    w.mask[u >> 6] |= uint64_t{1} << (u & 63);
     if (w.extent[i] < bytes)
         w.extent[i] = static_cast<uint16_t>(bytes);
 }
