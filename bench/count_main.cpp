@@ -165,6 +165,35 @@ void CheckFloor(const Link &, const Message &m)
         Fail("floor MAC check failed");
 }
 
+// The worked example packed and unpacked without a socket, through the
+// session: in the seed's format, and with a 2-byte binary length and BCD
+// numbers and prefixes (docs/wire-formats.md). g_frame is the session's
+// frame, packed once before the measured calls.
+std::string g_frame;
+
+void SetBcdDialect(TpSession *s)
+{
+    const char *const lines[][2] = {{"LENGTH", "BINARY2"}, {"NUMBERS", "BCD"}, {"PREFIX", "BCD"}};
+    for (const auto &line : lines)
+        if (TpSetWireFormat(s, line[0], line[1]) != 0)
+            Fail("TpSetWireFormat failed");
+}
+
+void PackSession(const Link &, const Message &)
+{
+    unsigned char frame[4096];
+    int len = 0;
+    if (TpPackMesg(&g_session, kKey, frame, sizeof frame, &len) != 0 || len != static_cast<int>(g_frame.size()))
+        Fail("TpPackMesg failed");
+}
+
+void UnpackSession(const Link &, const Message &)
+{
+    if (TpUnpackMesg(&g_session, reinterpret_cast<const unsigned char *>(g_frame.data()),
+                     static_cast<int>(g_frame.size())) != 0)
+        Fail("TpUnpackMesg failed");
+}
+
 struct Case {
     const char *name;
     const char *function;  // what callgrind collects
@@ -193,6 +222,10 @@ const Case kCases[] = {
     {"recv_full_floor", "FloorRecvFull", true, RecvFloor},
     {"check_full", "CheckMesgMac", true, Adapt<CheckLibrary>},
     {"check_full_floor", "FloorCheckMac", true, Adapt<CheckFloor>},
+    {"pack_example_session", "TpPackMesg", false, Adapt<PackSession>},
+    {"unpack_example_session", "TpUnpackMesg", false, Adapt<UnpackSession>},
+    {"pack_example_bcd", "TpPackMesg", false, Adapt<PackSession>},
+    {"unpack_example_bcd", "TpUnpackMesg", false, Adapt<UnpackSession>},
 };
 
 }  // namespace
@@ -215,6 +248,16 @@ int main(int argc, char **argv)
         Link link = OpenLink();
         SetExampleSession(&g_session);  // first: it loads the example's definitions
         Message message(c.full);
+        const std::string name = c.name;
+        if (name.ends_with("_bcd"))
+            SetBcdDialect(&g_session);
+        if (name.starts_with("pack_") || name.starts_with("unpack_")) {
+            unsigned char frame[4096];
+            int len = 0;
+            if (TpPackMesg(&g_session, kKey, frame, sizeof frame, &len) != 0)
+                Fail("TpPackMesg failed");
+            g_frame.assign(reinterpret_cast<char *>(frame), static_cast<size_t>(len));
+        }
         if (std::strncmp(c.name, "check", 5) == 0)
             RecvLibrary(link, message);  // CheckMesgMac checks the message last received
         for (int k = 0; k < kWarmUp; ++k)

@@ -44,7 +44,11 @@ typedef enum CellType {
     CELL_A = 3,   /* letters and white space */
     CELL_AN = 4,  /* letters, digits and white space */
     CELL_N = 5,   /* digits with an optional leading sign */
-    CELL_B = 6    /* raw bytes, exactly maxlen of them */
+    CELL_B = 6,   /* raw bytes: exactly maxlen of them, or (variable, as
+                     "B 255,3") up to maxlen behind a prefix that counts
+                     bytes, set and read as text only */
+    CELL_Z = 7    /* track 2 data: digits and at most one separator, '='
+                     or 'D'; card data wherever it is */
 } CellType;
 
 /* Initialisation: settings file, definition file, empty frame. */
@@ -136,7 +140,7 @@ TRANPAK_API int TRANPAK_CALL GetLastErrMesg(char *text, int size);
  * packing, unpacking, the MAC, the exchange functions and SockConnect to a
  * dotted address allocate nothing.
  */
-#define TP_SESSION_SIZE 73728
+#define TP_SESSION_SIZE 131072
 /* 32-bit Microsoft C places 8-byte types on the stack at 4-byte boundaries
    unless told otherwise, and the library refuses such storage: a session
    declared on its stack is asked for 8, as the type needs. Other
@@ -197,6 +201,8 @@ TRANPAK_API int TRANPAK_CALL TpWipe(TpSession *s);
 TRANPAK_API int TRANPAK_CALL TpSetCell(TpSession *s, int field, const void *value);
 TRANPAK_API int TRANPAK_CALL TpGetCell(TpSession *s, int field, void *out);
 TRANPAK_API int TRANPAK_CALL TpGetCellType(TpSession *s, int field);
+/* TpResetCell reaches fields 1 to 128, the other twins 1 to 64 as their
+   namesakes. */
 TRANPAK_API int TRANPAK_CALL TpResetCell(TpSession *s, int field);
 TRANPAK_API int TRANPAK_CALL TpResetMesg(TpSession *s);
 TRANPAK_API int TRANPAK_CALL TpBackupMesg(TpSession *s);
@@ -218,10 +224,10 @@ TRANPAK_API int TRANPAK_CALL TpSockRecvBinFile(TpSession *s, const char *host, i
                                                const char *local_path);
 TRANPAK_API int TRANPAK_CALL TpGetLastErrMesg(TpSession *s, char *text, int size);
 
-/* Field 1 to 64: its definition into *def. Returns 0 for a field the
+/* Field 1 to 128: its definition into *def. Returns 0 for a field the
    definitions list and 1 for one they do not (it has no length: maxlen and
    varlen 0, type 0 as for ANS; SetCell still stores text in it, but it can
-   never travel), -1 outside 1 to 64 or for a NULL def. */
+   never travel), -1 outside 1 to 128 or for a NULL def. */
 TRANPAK_API int TRANPAK_CALL TpGetCellDef(TpSession *s, int field, TpCellDef *def);
 /* The bitmap of the message last packed or received. */
 TRANPAK_API int TRANPAK_CALL TpGetBitmap(TpSession *s, unsigned char bitmap[8]);
@@ -242,7 +248,8 @@ TRANPAK_API int TRANPAK_CALL TpUnpackMesg(TpSession *s, const unsigned char *fra
  * refusal is -1 with one log line, as everywhere.
  */
 
-/* Sets field 0 to 64 from text, by the field's type:
+/* Sets field 0 to 128 from text, by the field's type (fields 65 to 128,
+   those of a secondary bitmap, are reached only by the text functions):
      field 0   the message type, exactly 4 characters (as SetCell);
      ANS, A, AN, N   as SetCell: trimmed, then checked for A, AN and N;
      NI        a decimal integer, optional sign, -2147483648 to 2147483647,
@@ -251,9 +258,12 @@ TRANPAK_API int TRANPAK_CALL TpUnpackMesg(TpSession *s, const unsigned char *fra
                or two decimals ("12.50", "12.5", "12", "-0.07"); stored as
                SetCell stores the same amount ("1250"); three decimals are
                refused, not rounded;
-     B         exactly 2 x maxlen hexadecimal digits, either case.
+     B         exactly 2 x maxlen hexadecimal digits, either case; a
+               variable B two digits a byte, 0 to maxlen bytes;
+     Z         track 2 data, trimmed: digits and at most one separator,
+               '=' or 'D'; a fixed Z exactly maxlen characters.
    Texts over 399 characters, a field the definitions do not list (see
-   TpGetCellDef), a number outside 0 to 64 and a NULL text are refused,
+   TpGetCellDef), a number outside 0 to 128 and a NULL text are refused,
    and so is a value longer than its field can travel (as stored: a fixed
    field's maxlen; a variable field's maxlen, or what its length prefix
    can count when that is less; NI and NF with their sign), the log line
@@ -264,13 +274,14 @@ TRANPAK_API int TRANPAK_CALL TpUnpackMesg(TpSession *s, const unsigned char *fra
    A refused text leaves the field as it was. */
 TRANPAK_API int TRANPAK_CALL TpSetCellText(TpSession *s, int field, const char *text);
 
-/* The value of field 0 to 64 as text with its NUL into text, writing at
+/* The value of field 0 to 128 as text with its NUL into text, writing at
    most size bytes: NI as a decimal integer ("-12"), NF as an amount with a
    point and two decimals ("12.50", "-0.07"), B as upper-case hexadecimal
-   (2 x maxlen digits), the others and field 0 as stored (a received fixed
+   (2 x maxlen digits; a variable B as many bytes as it holds), Z, the
+   others and field 0 as stored (a received fixed
    field keeps its fill). A value that does not fit with its NUL is refused
    and nothing is written; the log line gives the size needed, which is at
-   most 801 (400 bytes of B). A field not in use, a number outside 0 to 64
+   most 801 (400 bytes of B). A field not in use, a number outside 0 to 128
    and a NULL text are refused, as is a received NI or NF value that is
    no number of its type (no digit, or an NI beyond 32 bits; TpDescribe
    shows it as received). */
@@ -293,7 +304,8 @@ TRANPAK_API int TRANPAK_CALL TpGetCellText(TpSession *s, int field, char *text, 
        {"type": "0200", "fields": {"2": {"name": "PAN", "type": "N",
         "value": "************0119"}, "4": {...}}}
    Masking: the values of the card-data fields 2 (card number), 14
-   (expiry), 35, 36 (tracks 2 and 3), 45 (track 1) and 52 (PIN block) show
+   (expiry), 35, 36 (tracks 2 and 3), 45 (track 1) and 52 (PIN block), and
+   of every field of type Z (track 2 data) whatever its number, show
    only their last four characters, the rest as '*' (four or fewer: all
    '*'), unless TP_DESCRIBE_UNMASKED is given. Then, in every value, name
    and type, each byte below 0x20, 0x7F and each byte from 0x80 up shows as
@@ -322,7 +334,7 @@ TRANPAK_API int TRANPAK_CALL TpShowValue(int field, int flags, const char *value
 typedef struct TpError {
     int size;       /* set by the caller: sizeof(TpError) */
     int category;   /* ErrCategory, as GetLastErrMesg returns it */
-    int field;      /* field number 1 to 64, 0 for the message type, -1 when
+    int field;      /* field number 1 to 128, 0 for the message type, -1 when
                        no field is concerned (never a record index) */
     int offset;     /* byte offset in the received frame where the fault
                        lies (0 start byte, 1 length digits, 17 the first
@@ -444,6 +456,15 @@ TRANPAK_API int TRANPAK_CALL TpSetMacAlgorithm(TpSession *s, int algorithm, int 
    ones only, and refused under TP_MAC_LEGACY. A refusal is logged, returns
    -1 and leaves the session as it was. */
 TRANPAK_API int TRANPAK_CALL TpSetMacCovers(TpSession *s, int covers);
+/* The session's wire dialect, one key at a time, as a line of the settings
+   file's [Wire Format] section sets it: key LENGTH, LENGTHCOUNTS, ENVELOPE,
+   HEADER, MTI, BITMAP, CHARSET, NUMBERS, PREFIX or BINARY (any case), value
+   as that section writes it ("BINARY2", "TPDU:6000030000", "" for the
+   default). docs/wire-formats.md lists them with their bytes and presets.
+   Applies to every frame packed, sent, received or unpacked from now on; a
+   TPDU received before is forgotten. -1, with its log line, for a key or a
+   value it does not know (the dialect then stays as it was). */
+TRANPAK_API int TRANPAK_CALL TpSetWireFormat(TpSession *s, const char *key, const char *value);
 /* The session's MAC as TpSetMacAlgorithm, TpSetMacCovers or the settings
    file's [MAC] section left it: its TpMacAlgorithm, padding (TP_MAC_PAD1
    where the algorithm does not pad by ISO/IEC 9797-1), the key bytes its
@@ -460,7 +481,7 @@ TRANPAK_API int TRANPAK_CALL TpGetMacAlgorithm(TpSession *s, int *algorithm, int
 TRANPAK_API int TRANPAK_CALL TpSockExchange(TpSession *s, int sock, const void *key);
 
 /* A message set or read whole in one call, as a block of pairs: a field's
-   number in decimal ("0" for the message type, "2" ... "64", no sign and no
+   number in decimal ("0" for the message type, "2" ... "128", no sign and no
    leading zero) and NUL, then
    its text and NUL; one more NUL (an empty string) ends the block:
      "0\0" "0200\0" "4\0" "12.50\0" "\0"
@@ -468,7 +489,7 @@ TRANPAK_API int TRANPAK_CALL TpSockExchange(TpSession *s, int sock, const void *
    message is not cleared first: TpResetMesg clears its fields, and the
    message type, which ResetMesg keeps, stays until it is set again) and
    stops at the first pair
-   refused, a number other than 0 to 64 among them, with -1 and its log
+   refused, a number other than 0 to 128 among them, with -1 and its log
    line; the fields before it stay set. TpGetCellTexts writes the message
    type (when set) and every field in use, in field order, each text as
    TpGetCellText gives it (card data not masked), into out; *outLen gets the

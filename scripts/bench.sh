@@ -97,6 +97,19 @@ for what, lib, floor, goal in [
     rows.append([what, f"{l:.0f}", f"{f:.0f}", f"{l / f:.2f}", goal_text(l / f, goal)])
 table(["what", "library", "floor", "ratio", "goal"], rows)
 
+# A dialect against the seed's format, the same message through a session.
+rows = []
+for what, dialect, seed, goal in [
+    ("TpPackMesg, worked example, BINARY2 + BCD numbers and prefixes", "pack_example_bcd", "pack_example_session",
+     None),
+    ("TpUnpackMesg, the same", "unpack_example_bcd", "unpack_example_session", None),
+    ("both", ("pack_example_bcd", "unpack_example_bcd"), ("pack_example_session", "unpack_example_session"), 1.5),
+]:
+    l = sum(counts[k] for k in dialect) if isinstance(dialect, tuple) else counts[dialect]
+    f = sum(counts[k] for k in seed) if isinstance(seed, tuple) else counts[seed]
+    rows.append([what, f"{l:.0f}", f"{f:.0f}", f"{l / f:.2f}", goal_text(l / f, goal)])
+table(["what", "dialect", "seed's format", "ratio", "goal"], rows)
+
 # Each run's medians; a figure is the median of the runs' medians. CPU time
 # for the benchmarks that only compute, real time for the exchanges.
 per_run, cpu_run, rate_run = [], [], []

@@ -19,7 +19,7 @@ cmake --preset fuzz >/dev/null
 cmake --build build/fuzz -j"$(nproc)" >/dev/null
 
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(bmpfile profile unpack recv_mesg recv_file cells trace wire tlv)
+[ ${#targets[@]} -gt 0 ] || targets=(bmpfile profile unpack recv_mesg recv_file cells trace wire tlv dialect)
 mkdir -p build/fuzz/crashes
 status=0
 for t in "${targets[@]}"; do

@@ -10,7 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
 
-quick=(cmake make g++ libgtest-dev googletest binutils pkg-config libssl-dev clang libclang-rt-14-dev clang-format)
+quick=(cmake make g++ libgtest-dev googletest binutils pkg-config libssl-dev clang libclang-rt-14-dev clang-format
+  tshark)
 if [ "${1:-}" = --quick ]; then
   need_packages "${quick[@]}"
 else

@@ -10,7 +10,9 @@
 #      AddressSanitizer and UndefinedBehaviorSanitizer; the threaded tests
 #      under ThreadSanitizer; the suite under Valgrind memcheck; the fuzz
 #      targets (scripts/fuzz.sh); the suite as 64-bit and 32-bit Windows
-#      programs under Wine,
+#      programs under Wine; and, after the native suite, tranpak's frames
+#      read by decoders written elsewhere (scripts/legs/outside.sh:
+#      tshark's ISO 8583 dissector, the npm iso_8583 package),
 #   4. the release packages (scripts/package.sh): the shipped DLLs' export
 #      and import tables, both DLLs loaded and driven at run time by a
 #      program as an application does, and each package's file list and a
@@ -57,6 +59,7 @@ run_step32() {
 
 run_step "formatting (.clang-format)" tests/checks/check_format.sh
 run_step "native tests" scripts/legs/native.sh
+run_step "frames read by decoders written elsewhere (tshark, npm iso_8583)" scripts/legs/outside.sh
 run_step "sanitizer tests (ASan + UBSan)" scripts/legs/sanitizers.sh
 run_step "threaded tests under ThreadSanitizer" scripts/legs/tsan.sh
 run_step "valgrind memcheck of the native tests" scripts/legs/memcheck.sh

@@ -55,7 +55,8 @@ def test_a_definition_line(tmp_path):
     with pytest.raises(SettingsError) as caught:
         Session(defs=tmp_path / "defs.txt")
     e = caught.value
-    assert e.detail == f'definitions {tmp_path / "defs.txt"} line 4: type "NQ" is not one of ANS, NI, NF, A, AN, N, B'
+    assert e.detail == (f'definitions {tmp_path / "defs.txt"} line 4: '
+                        'type "NQ" is not one of ANS, NI, NF, A, AN, N, B, Z')
     assert (e.field, e.line, e.os_error) == (7, 4, 0)
     assert e.detail in str(e) and e.text in str(e)
 

@@ -206,6 +206,74 @@ class TestDescribe:
         assert clear["fields"]["4"] == {"name": "AMOUNT", "type": "NF", "value": "12.50"}
 
 
+# Fields of a secondary bitmap, track 2 data and a variable B beside the
+# classic ones.
+HIGH_DEFS = """\
+DIGITS    N    19,2  2
+TRACK2    Z    37,2  35
+MAC       B    8     64
+NETCODE   N    3     70
+ICC       B    255,3 110
+MAC2      B    8     128
+"""
+
+TRACK2 = "4761739001010119=25122011758928889"
+
+
+@pytest.fixture
+def high(tmp_path):
+    (tmp_path / "defs.txt").write_text(HIGH_DEFS)
+    with Session(defs=tmp_path / "defs.txt", errlog=tmp_path / "errlog.txt") as s:
+        yield s
+
+
+class TestFieldsOfTheSecondaryBitmap:
+    def test_fields_70_and_128_set_read_listed_and_deleted(self, high):
+        high.load({0: "0200", 128: "0102030405060708", 2: "4761739001010119", 70: "301"})
+        assert high[70] == "301" and high[128] == "0102030405060708"
+        assert high.message() == {0: "0200", 2: "4761739001010119", 70: "301", 128: "0102030405060708"}
+        assert 70 in high and 128 in high and 129 not in high and 100 not in high
+        del high[70]
+        assert high.get(70) is None
+        assert high.message() == {0: "0200", 2: "4761739001010119", 128: "0102030405060708"}
+
+    def test_definitions_and_types_of_every_field(self, high):
+        assert high.definition(70) == tranpak.FieldDef("NETCODE", "N", 3, 0, False)
+        assert high.definition(110) == tranpak.FieldDef("ICC", "B", 255, 3, False)
+        assert high.definition(35) == tranpak.FieldDef("TRACK2", "Z", 37, 2, False)
+        assert high.definition(100) == tranpak.FieldDef("", "", 0, 0, False)
+        assert tranpak.binding.CELL_Z == 7 and tranpak.binding.CELL_TYPE_NAMES[7] == "Z"
+
+    def test_bytes_go_to_a_variable_b_as_its_own_length(self, high):
+        high[110] = b"\x9f\x27\x01"
+        assert high[110] == "9F2701"
+        high[110] = b""
+        assert high[110] == ""
+        high[128] = bytes(range(1, 9))
+        assert high[128] == "0102030405060708"
+        with pytest.raises(TypeError):
+            high[70] = b"\x01"
+
+    def test_track_2_is_checked_and_masked(self, high):
+        high[35] = TRACK2
+        assert high[35] == TRACK2
+        with pytest.raises(ArgumentError) as caught:
+            high[35] = "4761=7390=0101"
+        assert caught.value.field == 35
+        assert caught.value.text == ("tranpak: TpSetCellText() field 35: **********0101 "
+                                     "is not Z (digits and one '=' or 'D')")
+        assert high[35] == TRACK2
+        assert TRACK2 not in high.describe()
+        assert "   35  TRACK2  Z     " + "*" * 30 + "8889" in high.describe().splitlines()
+        assert json.loads(high.describe(masked=False, json=True))["fields"]["35"]["value"] == TRACK2
+
+    @pytest.mark.parametrize("field", [129, 200, -1])
+    def test_a_field_beyond_128_is_refused(self, high, field):
+        with pytest.raises(ArgumentError):
+            high[field] = "1"
+        assert field not in high
+
+
 class TestSettingsAndLifetime:
     def test_a_definition_file_that_is_not_there(self, tmp_path):
         with pytest.raises(SettingsError) as caught:

@@ -1,2 +1,2 @@
 # Written again by scripts/python.sh from the project's CMake version.
-__version__ = "0.1.0"
+__version__ = "1.0.0"

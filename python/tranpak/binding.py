@@ -24,7 +24,7 @@ from . import _paths
 
 # --- constants of the header -------------------------------------------------
 
-TP_SESSION_SIZE = 73728
+TP_SESSION_SIZE = 131072
 TP_DESCRIBE_JSON = 1
 TP_DESCRIBE_UNMASKED = 2
 TP_SHOW_MASKED = 4
@@ -86,7 +86,12 @@ CELL_A = 3
 CELL_AN = 4
 CELL_N = 5
 CELL_B = 6
-CELL_TYPE_NAMES = {CELL_ANS: "ANS", CELL_NI: "NI", CELL_NF: "NF", CELL_A: "A", CELL_AN: "AN", CELL_N: "N", CELL_B: "B"}
+CELL_Z = 7
+CELL_TYPE_NAMES = {CELL_ANS: "ANS", CELL_NI: "NI", CELL_NF: "NF", CELL_A: "A", CELL_AN: "AN", CELL_N: "N", CELL_B: "B",
+                   CELL_Z: "Z"}
+# Fields the text functions reach: 1 to 128 (65 to 128 those of a secondary
+# bitmap); 0 is the message type.
+LAST_FIELD = 128
 
 # ErrCategory
 TRANPAK_ERR_NONE = 0
@@ -103,11 +108,13 @@ TRANPAK_ERR_HOST_REFUSED = 9
 # Room the text functions need: a value with its NUL is at most 801 bytes
 # (400 bytes of B as hex), an error text 256.
 CELL_TEXT_SIZE = 801
-# A frame is at most 2047 bytes.
-FRAME_SIZE = 2048
-# The longest block of TpGetCellTexts: the type and 64 fields, each pair
-# "64", NUL, the longest text and NUL, then the ending NUL.
-BLOCK_SIZE = 65 * (2 + 1 + CELL_TEXT_SIZE) + 1
+# Room for the longest frame of any wire dialect: a start byte, a length of
+# 4 bytes, a header of 32, a body of 2,084 (a type, two bitmaps as
+# hexadecimal characters, 2,048 bytes of fields) and a stop byte.
+FRAME_SIZE = 1 + 4 + 32 + 2084 + 1
+# The longest block of TpGetCellTexts: the type and 128 fields, each pair
+# "128", NUL, the longest text and NUL, then the ending NUL.
+BLOCK_SIZE = (LAST_FIELD + 1) * (3 + 1 + CELL_TEXT_SIZE) + 1
 
 # --- types -------------------------------------------------------------------
 
@@ -254,6 +261,8 @@ FUNCTIONS: Dict[str, Tuple[Optional[type], List[type]]] = {
     "TpKeyCheckValue": (c_int, [c_int, c_int, c_void_p, c_int, _BYTES, c_int]),
     "TpSetMacAlgorithm": (c_int, [_S, c_int, c_int, c_int]),
     "TpSetMacCovers": (c_int, [_S, c_int]),
+    # the session's wire dialect, key by key
+    "TpSetWireFormat": (c_int, [_S, c_char_p, c_char_p]),
     "TpGetMacAlgorithm": (c_int, [_S, _INT_OUT, _INT_OUT, _INT_OUT, _INT_OUT]),
     # an exchange on a kept connection in one call
     "TpSockExchange": (c_int, [_S, c_int, c_void_p]),
@@ -301,7 +310,7 @@ def _candidates() -> List[str]:
     env = _paths.environment_library()
     if env is not None:
         found.append(env)
-    found.extend(["tranpak.dll"] if sys.platform.startswith("win") else ["libtranpak.so.0", "libtranpak.so"])
+    found.extend(["tranpak.dll"] if sys.platform.startswith("win") else ["libtranpak.so.1", "libtranpak.so"])
     system = ctypes.util.find_library("tranpak")
     if system:
         found.append(system)

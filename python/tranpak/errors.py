@@ -27,7 +27,7 @@ class TranpakError(Exception):
     """A failure. ``category`` is a Category (None for a failure found by
     this package rather than the library, such as a reply that does not
     answer its request), ``field`` the field concerned (0 the message type,
-    1 to 64, None when no field is), ``offset`` the byte in the received
+    1 to 128, None when no field is), ``offset`` the byte in the received
     frame where the fault lies (None when none applies or it is not known),
     ``text`` the library's log line (card data masked), ``detail`` what and
     where in plain words ("connect to 127.0.0.1:5000: Connection refused";

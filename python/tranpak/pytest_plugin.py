@@ -9,7 +9,10 @@ whose MAC verifies with 39=00; it gives ``.host``, ``.port``, ``.key``
 ``tranpak_host_factory(**options)``: a started host with other options,
 named as the host's own (``fault="bad-mac"``, ``fault_every=3``,
 ``set={39: "00"}``, ``rule=["4>=1000 : 39=51"]``, ``delay_ms=500``,
-``client_timeout=2``); every host it started stops after the test.
+``client_timeout=2``), or speaking a wire dialect (``wire={"LENGTH":
+"BINARY2", "ENVELOPE": "NONE"}``, or ``settings=`` a settings file with a
+``[Wire Format]`` section; ``host.session()`` speaks it too); every host
+it started stops after the test.
 
 Each host has a temporary folder of its own (its log, its served
 directory), removed when it stops. A host ends with pytest however pytest

@@ -127,13 +127,13 @@ def _field_number(field: object) -> int:
     """A field number as the library takes it: an int (not a bool), and one
     that a C int holds, so that no large number wraps round to a real field
     on its way in (2**32 + 4 would otherwise be field 4). The library itself
-    refuses the rest outside 0 to 64."""
-    if type(field) is int and 0 <= field <= 64:  # the usual case, first
+    refuses the rest outside 0 to 128."""
+    if type(field) is int and 0 <= field <= _b.LAST_FIELD:  # the usual case, first
         return field
     if isinstance(field, bool) or not isinstance(field, int):
         raise TypeError(f"a field number is an int, not {type(field).__name__}")
     if not -2**31 <= field < 2**31:
-        raise _e.ArgumentError(f"no field {field}: fields are 0 to 64")
+        raise _e.ArgumentError(f"no field {field}: fields are 0 to {_b.LAST_FIELD}")
     return c_int_arg(field, "field")
 
 
@@ -175,6 +175,9 @@ class Session:
     """A message with its settings: ``Session("8583.ini")`` reads a settings
     file; ``Session(defs=..., errlog=..., recv_limit=30)`` takes the settings
     given (None for a path: the library's default, 0 for a limit: none).
+    ``wire={"LENGTH": "BINARY2", "ENVELOPE": "NONE"}`` sets the wire dialect
+    key by key, as a settings file's ``[Wire Format]`` section does, over
+    what the settings file says (see ``set_wire_format``).
 
     Fields by number, every type as text: ``s[4] = "12.50"``, ``s[4]`` ->
     ``"12.50"``; an ``int`` is taken for NI and NF fields, a
@@ -186,7 +189,8 @@ class Session:
 
     def __init__(self, settings: Optional[PathLike] = None, *, defs: Optional[PathLike] = None,
                  errlog: Optional[PathLike] = None, trace: Optional[PathLike] = None, trace_on: bool = False,
-                 connect_limit: int = 0, send_limit: int = 0, recv_limit: int = 0, transfer_limit: int = 0) -> None:
+                 connect_limit: int = 0, send_limit: int = 0, recv_limit: int = 0, transfer_limit: int = 0,
+                 wire: Optional[Mapping[str, str]] = None) -> None:
         self._lib = _b.lib()
         self._s = _b.TpSession()
         self._lock = threading.Lock()
@@ -218,6 +222,13 @@ class Session:
             self._settings = _b.TpSettings(1 if trace_on else 0, _path(errlog), _path(defs), _path(trace),
                                            connect_limit, send_limit, recv_limit, transfer_limit)
             rc = self._lib.TpInit8583With(self._s, byref(self._settings))
+        if rc == 0 and wire is not None:
+            try:
+                self._set_wire(wire)
+            except Exception:
+                self._lib.TpWipe(self._s)
+                self._closed = True
+                raise
         if rc != 0:
             failure = self._failure()
             self._lib.TpWipe(self._s)
@@ -289,7 +300,7 @@ class Session:
             raise TypeError(f"field {field}: a {type(value).__name__} is not taken; give text"
                             + (" or a decimal.Decimal (a float is not exact)" if isinstance(value, float) else ""))
         elif isinstance(value, (int, decimal.Decimal, bytes, bytearray, memoryview)):
-            kind = self._lib.TpGetCellType(self._s, field)
+            kind = self._kind(field)
             if isinstance(value, int) and kind in (_b.CELL_NI, _b.CELL_NF):
                 raw = str(value).encode()
             elif isinstance(value, decimal.Decimal) and kind == _b.CELL_NF:
@@ -304,6 +315,15 @@ class Session:
         if b"\0" in raw:
             raise _e.ArgumentError(f"field {field}: text holds a NUL character", field=field)
         return raw
+
+    def _kind(self, field: int) -> int:
+        """The type code of a field (0 ANS for the message type and for a
+        field not defined), as TpGetCellType gives it for fields 1 to 64;
+        TpGetCellDef reaches every field."""
+        if field == 0:
+            return _b.CELL_ANS
+        d = _b.TpCellDef()
+        return d.type if self._lib.TpGetCellDef(self._s, field, byref(d)) >= 0 else -1
 
     def __setitem__(self, field: int, value: Value) -> None:
         field = _field_number(field)
@@ -324,7 +344,7 @@ class Session:
             self._check(self._lib.TpResetCell(self._ready(), field))
 
     def __contains__(self, field: object) -> bool:
-        if not isinstance(field, int) or not 0 <= field <= 64:
+        if not isinstance(field, int) or not 0 <= field <= _b.LAST_FIELD:
             return False
         with self._lock:
             s = self._ready()
@@ -338,7 +358,7 @@ class Session:
         return self[field] if field in self else default
 
     def definition(self, field: int) -> FieldDef:
-        """Field 1 to 64 as the definition file gives it."""
+        """Field 1 to 128 as the definition file gives it."""
         field = _field_number(field)
         with self._lock:
             d = _b.TpCellDef()
@@ -370,13 +390,15 @@ class Session:
         parts = ctypes.string_at(self._block, self._block_len.value - 1).split(b"\0")
         return {int(field): text.decode(_ENCODING) for field, text in zip(parts[0::2], parts[1::2])}
 
-    def _used_fields(self) -> List[int]:
+    def _used_fields(self, first: int = 1) -> List[int]:
         d = _b.TpCellDef()
         get = self._lib.TpGetCellDef
-        return [f for f in range(1, 65) if get(self._s, f, byref(d)) >= 0 and d.used]
+        return [f for f in range(first, _b.LAST_FIELD + 1) if get(self._s, f, byref(d)) >= 0 and d.used]
 
     def _received_fields(self) -> List[int]:
-        """Fields of the message just received: its bitmap's bits."""
+        """Fields of the message just received: its bitmap's bits. Bit 1
+        that is no field in use announces a secondary bitmap: it stands for
+        the fields 65 to 128 received."""
         self._check(self._lib.TpGetBitmap(self._s, self._bitmap))
         bits = int.from_bytes(bytes(self._bitmap), "big")  # field 1 is the highest bit
         fields = []
@@ -384,6 +406,10 @@ class Session:
             top = bits.bit_length()
             fields.append(65 - top)
             bits ^= 1 << (top - 1)
+        if fields and fields[0] == 1:
+            d = _b.TpCellDef()
+            if self._lib.TpGetCellDef(self._s, 1, byref(d)) < 0 or not d.used:
+                fields = fields[1:] + self._used_fields(65)
         return fields
 
     def message(self) -> Dict[int, str]:
@@ -463,6 +489,33 @@ class Session:
         if len(raw) != self._key_len:
             raise _e.ArgumentError(f"the session's MAC takes a key of {self._key_len} bytes, not {len(raw)}")
         return _key_room(raw)
+
+    # --- wire dialect --------------------------------------------------------
+
+    def _set_wire(self, wire: Mapping[str, str]) -> None:
+        if not isinstance(wire, Mapping):
+            raise TypeError(f"wire is a mapping of [Wire Format] keys to values, not {type(wire).__name__}")
+        for key, value in wire.items():
+            if not isinstance(key, str) or not isinstance(value, str):
+                raise TypeError(f"a [Wire Format] key and its value are str, not {type(key).__name__} and "
+                                f"{type(value).__name__}")
+            k = _no_nul(key.encode("ascii", "replace"), "[Wire Format] key")
+            v = _no_nul(value.encode(_ENCODING), "[Wire Format] value")
+            self._check(self._lib.TpSetWireFormat(self._s, k, v))
+
+    def set_wire_format(self, wire: Mapping[str, str]) -> None:
+        """Sets the session's wire dialect key by key, as lines of a settings
+        file's ``[Wire Format]`` section: ``{"LENGTH": "BINARY2",
+        "HEADER": "TPDU:6000030000"}`` (keys LENGTH, LENGTHCOUNTS, ENVELOPE,
+        HEADER, MTI, BITMAP, CHARSET, NUMBERS, PREFIX, BINARY; "" for a
+        key's default). Every frame packed, sent, received or unpacked from
+        then on is in it. A key or value the library does not know raises
+        ``ArgumentError`` with its reason ("tranpak: [Wire Format]
+        LENGTH=BINARY3 is not a value of LENGTH"); the keys before it are
+        set."""
+        with self._lock:
+            self._ready()
+            self._set_wire(wire)
 
     # --- frames --------------------------------------------------------------
 

@@ -168,11 +168,31 @@ def host_arguments(options: Mapping[str, Any]) -> List[str]:
     return args
 
 
+def wire_format_of(settings: Union[str, "os.PathLike[str]"]) -> dict:
+    """The ``[Wire Format]`` section of a settings file as a dict (empty
+    when it has none), the first key of a name as the library takes it."""
+    wire: dict = {}
+    section = False
+    for line in Path(settings).read_text(encoding="latin-1").splitlines():
+        text = line.strip()
+        if text.startswith("["):
+            if section:
+                break
+            section = text.lower() == "[wire format]"
+        elif section and "=" in text and not text.startswith(";"):
+            key, value = text.split("=", 1)
+            wire.setdefault(key.strip().upper(), value.strip())
+    return wire
+
+
 class HostSimulator:
     """``tranpak-host`` on a free port of 127.0.0.1 (or the ``address``
     given), serving ``dir`` (default: ``files/`` in ``workdir``) with the
     definitions ``defs`` (default: the package's example ``bitmap.txt``)
-    under ``key``. Other keywords are the host's options (see
+    under ``key``. ``wire={"LENGTH": "BINARY2", ...}`` has it speak that
+    wire dialect (a settings file with the section is written for it), as
+    does ``settings=FILE`` with the file's ``[Wire Format]``; ``session()``
+    then speaks it too. Other keywords are the host's options (see
     ``host_arguments``). ``start()`` returns once it listens."""
 
     def __init__(self, workdir: Union[str, "os.PathLike[str]", None] = None, *, key: Key = DEFAULT_KEY,
@@ -191,6 +211,16 @@ class HostSimulator:
         self.defs = Path(defs) if defs is not None else _paths.example_file("bitmap.txt")
         self.dir = Path(dir) if dir is not None else self.workdir / "files"
         self.dir.mkdir(parents=True, exist_ok=True)
+        # wire={...}: the dialect, written as a settings file's [Wire Format]
+        # section for --settings; settings=FILE: a settings file's own.
+        wire = options.pop("wire", None)
+        if wire is not None:
+            lines = "".join(f"{k}={v}\n" for k, v in wire.items())
+            ini = self.workdir / "host-wire.ini"
+            ini.write_text("[Wire Format]\n" + lines)
+            options["settings"] = str(ini)
+        self.wire: Optional[dict] = dict(wire) if wire is not None else (
+            wire_format_of(options["settings"]) if options.get("settings") else None)
         options.setdefault("errlog", str(self.workdir / "host-errlog.txt"))
         options.setdefault("port", 0)
         self.options = options
@@ -288,10 +318,12 @@ class HostSimulator:
         return None if proc is None else proc.returncode
 
     def session(self, **settings: Any) -> Session:
-        """A session with the host's definitions and an error log beside the
-        host's; keywords as ``Session`` takes them."""
+        """A session with the host's definitions and wire dialect and an error
+        log beside the host's; keywords as ``Session`` takes them."""
         settings.setdefault("defs", self.defs)
         settings.setdefault("errlog", self.workdir / "errlog.txt")
+        if self.wire is not None:
+            settings.setdefault("wire", self.wire)
         return Session(**settings)
 
     def exchange(self, message: Mapping[int, Any], **settings: Any) -> dict:

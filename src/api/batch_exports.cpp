@@ -4,7 +4,7 @@
 // message set or read whole as a block of field and text pairs.
 //
 // A block: for each field, its number in decimal ("0" the message type,
-// "2", ... "64") and NUL, then its text as TpSetCellText takes and
+// "2", ... "128") and NUL, then its text as TpSetCellText takes and
 // TpGetCellText gives it and NUL; an empty string (one more NUL) ends it.
 #include "api/session.h"
 #include "message/cell_text.h"
@@ -18,8 +18,8 @@
 namespace tranpak {
 namespace {
 
-// Digits of the largest field number, 64.
-constexpr int kFieldDigits = 2;
+// Digits of the largest field number, 128.
+constexpr int kFieldDigits = 3;
 
 // The session in storage the library can use, initialised; nullptr
 // otherwise (refused before anything is touched, as every session
@@ -32,13 +32,14 @@ Session *ReadySession(TpSession *s)
     return session->ready == kSessionReady ? session : nullptr;
 }
 
-// A field number of a block: one or two decimal digits, 0 to 64; -1
+// A field number of a block: one to three decimal digits, 0 to 128; -1
 // otherwise.
 int BlockFieldNumber(const char *text)
 {
     const int len = BoundedTextLength(text, kFieldDigits + 1);
     // Written as TpGetCellTexts writes it: no sign, no blank, no leading
-    // zero ("0" is the message type; "04" and "064" are refused alike).
+    // zero ("0" is the message type; "04", "064" and "0128" are refused
+    // alike).
     if (len < 1 || len > kFieldDigits || (len > 1 && text[0] == '0'))
         return -1;
     int field = 0;
@@ -55,9 +56,12 @@ int BlockFieldNumber(const char *text)
 void PutPair(int field, const char *text, int textLen, char *out, int *at)
 {
     char number[kFieldDigits];
-    const int digits = field >= 10 ? 2 : 1;
-    number[0] = static_cast<char>(field >= 10 ? '0' + field / 10 : '0' + field);
-    number[1] = static_cast<char>('0' + field % 10);
+    int digits = 0;
+    if (field >= 100)
+        number[digits++] = static_cast<char>('0' + field / 100);
+    if (field >= 10)
+        number[digits++] = static_cast<char>('0' + field / 10 % 10);
+    number[digits++] = static_cast<char>('0' + field % 10);
     const int pair = digits + 1 + textLen + 1;
     if (out != nullptr) {
         std::memcpy(out + *at, number, static_cast<size_t>(digits));
@@ -121,7 +125,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpSetCellTexts(TpSession *s, const char 
     for (int pair = 1; *block != '\0'; ++pair) {
         const int field = BlockFieldNumber(block);
         if (field < 0) {
-            WriteErrLog(m.Log(), kErrArgument, "tranpak: TpSetCellTexts() pair %d: \"%.8s\" is not a field 0 to 64",
+            WriteErrLog(m.Log(), kErrArgument, "tranpak: TpSetCellTexts() pair %d: \"%.8s\" is not a field 0 to 128",
                         pair, block);
             return -1;
         }

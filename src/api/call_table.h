@@ -9,6 +9,8 @@
 // eighteen has always taken a second int that it never reads:
 // TRANPAK_DEFAULT_ONLY(...) holds a parameter only the default export
 // takes, and each of the two files defines it before it expands the table.
+// TRANPAK_LAST_FIELD likewise: the last field ResetCell reaches, 64 as it
+// always did, and TpResetCell all 128, as the session's text functions.
 // The calls that are not alike on both sides (the initialisations and
 // the readers of the last failure) are written out in their files.
 #ifndef TRANPAK_API_CALL_TABLE_H
@@ -28,7 +30,7 @@
     X(SetCell, TpSetCell, (int field, const void *value), SetCell(x.mesg, field, value))                      \
     X(GetCell, TpGetCell, (int field, void *out), GetCell(x.mesg, field, out))                                \
     X(GetCellType, TpGetCellType, (int field), GetCellType(x.mesg, field))                                    \
-    X(ResetCell, TpResetCell, (int field), ResetCell(x.mesg, field))                                          \
+    X(ResetCell, TpResetCell, (int field), ResetCell(x.mesg, field, TRANPAK_LAST_FIELD))                      \
     X(ResetMesg, TpResetMesg, (), ResetMesg(x.mesg))                                                          \
     X(BackupMesg, TpBackupMesg, (), BackupMesg(x.mesg))                                                       \
     X(RestoreMesg, TpRestoreMesg, (), RestoreMesg(x.mesg))                                                    \

@@ -35,6 +35,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL Init8583(void)
 
 // Every row of the call table, on the default session.
 #define TRANPAK_DEFAULT_ONLY(...) __VA_ARGS__
+#define TRANPAK_LAST_FIELD kClassicCellCount
 #define TRANPAK_DEFAULT_EXPORT(Name, TpName, parameters, call) \
   extern "C" TRANPAK_API int TRANPAK_CALL Name parameters      \
   {                                                            \

@@ -92,6 +92,7 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpWipe(TpSession *s)
 
 // Every row of the call table, on the caller's session.
 #define TRANPAK_DEFAULT_ONLY(...)
+#define TRANPAK_LAST_FIELD kCellCount
 #define TRANPAK_SESSION_EXPORT(Name, TpName, parameters, call)                    \
   extern "C" TRANPAK_API int TRANPAK_CALL TpName TRANPAK_SESSION_FIRST parameters \
   {                                                                               \

@@ -93,6 +93,28 @@ int TakeWholeFrame(MesgState &m, int sock, unsigned char buf[kRecvBufSize], int 
     return TakeBody(m, buf + kHeadSize);
 }
 
+// A frame of a dialect other than the seed's: its start byte and length,
+// then the rest the length gives, each read within the frame's deadline.
+[[gnu::noinline]] int RecvDialectFrame(MesgState &m, int sock, const FrameDeadline &deadline)
+{
+    const wire::WireFormat &f = m.settings.wire;
+    if (f.length == wire::LengthCode::kNone) {
+        WriteErrLog(m.Log(), kErrSettings, "tranpak: [Wire Format] LENGTH=NONE frames cannot be read from a socket");
+        return -1;
+    }
+    unsigned char buf[kAnyFrameSize];
+    const int lengthEnd = (f.envelope == wire::EnvelopeCode::kStxEtx ? 1 : 0) + wire::LengthSize(f);
+    if (!RecvTraced(m, sock, buf, lengthEnd, deadline, "recv mesg head", "tranpak: read mesg_head rc = %d"))
+        return -1;
+    const wire::Scan scan = wire::ScanDialect(f, buf, lengthEnd);
+    if (scan.status == wire::Status::kBad)
+        return RefuseScan(m, scan, buf);
+    if (!RecvTraced(m, sock, buf + lengthEnd, scan.size - lengthEnd, deadline, "recv mesg data",
+                    "tranpak: read mesg buf rc = %d"))
+        return -1;
+    return UnpackDialectFrame(m, buf, scan.size);
+}
+
 }  // namespace
 
 int SockSendMesg(MesgState &m, DesContext &des, int sock, const void *key)
@@ -101,9 +123,9 @@ int SockSendMesg(MesgState &m, DesContext &des, int sock, const void *key)
         WriteErrLog(m.Log(), kErrArgument, "tranpak: SockSendMesg() key is NULL");
         return -1;
     }
-    unsigned char frame[kFrameBufSize];
+    unsigned char frame[kAnyFrameSize];
     int frameLen = 0;
-    if (BuildPacket(m, des, frame, static_cast<const unsigned char *>(key), &frameLen) != 0)
+    if (BuildFrame(m, des, static_cast<const unsigned char *>(key), frame, &frameLen) != 0)
         return -1;
     FrameDeadline deadline(m.Log(), m.settings.sendLimit, "send");
     int rc = SendAll(sock, frame, frameLen, &deadline);
@@ -119,10 +141,12 @@ int SockSendMesg(MesgState &m, DesContext &des, int sock, const void *key)
 
 int SockRecvMesg(MesgState &m, int sock)
 {
-    unsigned char buf[kRecvBufSize];
     // One deadline for the whole frame, from the start of the call.
     FrameDeadline deadline(m.Log(), m.settings.recvLimit, "recv");
     ResetMesg(m);
+    if (m.settings.dialect != 0) [[unlikely]]
+        return RecvDialectFrame(m, sock, deadline);
+    unsigned char buf[kRecvBufSize];
     const int whole = PeekWholeFrame(sock, buf, deadline);
     if (whole > 0)
         return TakeWholeFrame(m, sock, buf, whole);

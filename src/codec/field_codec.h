@@ -25,7 +25,8 @@
 
 namespace tranpak {
 
-enum class FieldContent : uint8_t { kText, kNumber, kBinary };
+// kTrack: track 2 data, digits and a separator ('=' or 'D').
+enum class FieldContent : uint8_t { kText, kNumber, kBinary, kTrack };
 // How the characters of a text or number travel.
 enum class FieldEncoding : uint8_t { kAscii };
 // How a variable field's length travels before it.
@@ -56,13 +57,14 @@ inline constexpr TypeCodec kTypeCodecs[] = {
     {FieldContent::kText, FieldPad::kBlankRight},  // AN
     {FieldContent::kNumber, FieldPad::kZeroLeft},  // N
     {FieldContent::kBinary, FieldPad::kNone},      // B
+    {FieldContent::kTrack, FieldPad::kNone},       // Z: a fixed one is sent whole, never filled
 };
-static_assert(sizeof kTypeCodecs / sizeof kTypeCodecs[0] == kTypeB + 1);
+static_assert(sizeof kTypeCodecs / sizeof kTypeCodecs[0] == kTypeZ + 1);
 
 // The description of the field whose record is cell.
 inline FieldCodec FieldCodecOf(const BMPCell &cell)
 {
-    const TypeCodec t = static_cast<uint32_t>(cell.type) <= static_cast<uint32_t>(kTypeB)
+    const TypeCodec t = static_cast<uint32_t>(cell.type) <= static_cast<uint32_t>(kTypeZ)
                             ? kTypeCodecs[cell.type]
                             : TypeCodec{FieldContent::kText, FieldPad::kBlankRight};
     const bool fixed = cell.varlen == 0;

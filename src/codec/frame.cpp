@@ -108,9 +108,9 @@ int PackFrame(MesgState &m, DesContext &des, const void *key, unsigned char *fra
         WriteErrLog(m.Log(), kErrArgument, "tranpak: TpPackMesg() frame is NULL");
         return -1;
     }
-    unsigned char built[kFrameBufSize];
+    unsigned char built[kAnyFrameSize];
     int len = 0;
-    if (BuildPacket(m, des, built, static_cast<const unsigned char *>(key), &len) != 0)
+    if (BuildFrame(m, des, static_cast<const unsigned char *>(key), built, &len) != 0)
         return -1;
     if (len > size) {
         WriteErrLog(m.Log(), kErrArgument, "tranpak: TpPackMesg() frame of %d bytes does not fit %d", len, size);
@@ -121,12 +121,29 @@ int PackFrame(MesgState &m, DesContext &des, const void *key, unsigned char *fra
     return 0;
 }
 
+int BuildFrame(MesgState &m, DesContext &des, const unsigned char *key, unsigned char frame[kAnyFrameSize],
+               int *frameLen)
+{
+    if (UsesDialectCodec(m)) [[unlikely]]
+        return BuildDialectFrame(m, des, key, frame, kAnyFrameSize, frameLen);
+    static_assert(kAnyFrameSize >= kFrameBufSize);
+    return BuildPacket(m, des, frame, key, frameLen);
+}
+
 int UnpackFrame(MesgState &m, const unsigned char *frame, int frameLen)
 {
     ResetMesg(m);
     if (frame == nullptr) {
         WriteErrLog(m.Log(), kErrArgument, "tranpak: TpUnpackMesg() frame is NULL");
         return -1;
+    }
+    if (m.settings.dialect != 0) {
+        if (frameLen < 1) {
+            WriteErrLog(m.Log(), kErrArgument, "tranpak: TpUnpackMesg() frameLen = %d, shorter than a frame's head",
+                        frameLen);
+            return -1;
+        }
+        return UnpackDialectFrame(m, frame, frameLen);
     }
     if (frameLen < kFrameHeadSize) {
         WriteErrLog(m.Log(), kErrArgument, "tranpak: TpUnpackMesg() frameLen = %d, shorter than a frame's head",

@@ -8,6 +8,7 @@
 #ifndef TRANPAK_CODEC_FRAME_H
 #define TRANPAK_CODEC_FRAME_H
 
+#include "codec/dialect.h"
 #include "codec/packet.h"
 #include "crypto/des.h"
 #include "kit/wire.h"
@@ -37,6 +38,10 @@ int RefuseStop(MesgState &m, int len, int stop);
 inline int TakeBody(MesgState &m, const unsigned char *body)
 {
     Packet &p = m.packet;
+    // A bitmap whose bit 1 announces a secondary one: the dialect codec
+    // reads the seed's frame with two bitmaps.
+    if (AnnouncesSecondary(m, body + kTxcodeLen)) [[unlikely]]
+        return UnpackDialectFrame(m, body - kFrameHeadSize, p.len + kFrameOverhead);
     std::memcpy(p.txcode, body, kTxcodeLen);
     p.txcode[kTxcodeLen] = '\0';
     std::memcpy(p.bitmap, body + kTxcodeLen, kBitmapSize);
@@ -46,6 +51,14 @@ inline int TakeBody(MesgState &m, const unsigned char *body)
         return RefuseStop(m, p.len, p.stop);
     return UnpackMesg(m);
 }
+
+// Room for the frame of any dialect.
+inline constexpr int kAnyFrameSize = wire::kMaxFrameSize;
+
+// The frame of the message in the session's dialect, the MAC under key:
+// the seed's frame (BuildPacket) or the dialect codec's.
+int BuildFrame(MesgState &m, DesContext &des, const unsigned char *key, unsigned char frame[kAnyFrameSize],
+               int *frameLen);
 
 // The frame SockSendMesg would send, into frame (size bytes of room), and
 // its length into *frameLen; nothing is traced.

@@ -32,6 +32,11 @@ static_assert(kMacSize == kDesBlockSize);
 // MAC that algorithm's, cut to 8 bytes, over the type, the bitmap as it
 // stands and the n bytes when macCovers is TP_MAC_COVERS_MESSAGE. Returns 0.
 int CalcMac(MesgState &m, DesContext &des, const unsigned char key[kMacSize], int n);
+// The same for a frame of the dialect codec: the MAC of head (type and
+// bitmaps as they travel, headLen bytes) and the first n bytes of the data
+// area, into record macCell (63, or 127 under a secondary bitmap).
+void CalcMacOver(MesgState &m, DesContext &des, const unsigned char *key, const unsigned char *head, int headLen, int n,
+                 int macCell);
 
 // CheckMesgMac: verifies the MAC of the message last received. The MAC is
 // computed aside and compared without an early exit; field 64 keeps the

@@ -46,6 +46,12 @@ int PackFixed(MesgState &m, int i, const FieldCodec &fc, int *offset)
                     ValueForLog(i + 1, cell.buf, len, shown));
         return -1;
     }
+    if (fc.pad == FieldPad::kNone && len != fc.maxlen) {
+        // A fixed track 2 field is sent whole: no filling keeps it readable.
+        WriteErrLog(m.LogField(i + 1), kErrArgument, "tranpak: PktData(F) BMPCell[%d] len = %d, the field is %d", i,
+                    len, fc.maxlen);
+        return -1;
+    }
     if (!Fits(m, i, *offset, fc.maxlen))
         return -1;
     WriteFixedValue(fc, out, cell.buf, len);
@@ -56,11 +62,8 @@ int PackFixed(MesgState &m, int i, const FieldCodec &fc, int *offset)
 int PackVariable(MesgState &m, int i, const FieldCodec &fc, int *offset)
 {
     const BMPCell &cell = m.cells[i];
-    if (fc.content == FieldContent::kBinary) {
-        WriteErrLog(m.LogField(i + 1), kErrSettings, "tranpak: PktDtat(F) BMPCell[%d].type = %d", i, cell.type);
-        return -1;
-    }
-    const int len = CellTextLength(cell);
+    // Text ends at its NUL; a B value's bytes may hold 0x00, so it has its count.
+    const int len = fc.content == FieldContent::kBinary ? CellBinaryLength(cell) : CellTextLength(cell);
     if (len > fc.maxlen) {
         WriteErrLog(m.LogField(i + 1), kErrArgument, "tranpak: PktData(F) BMPCell[%d].maxlen = %d, len = %d", i,
                     cell.maxlen, len);

@@ -168,7 +168,7 @@ int CheckCellContent(MesgState &m, int i, int frameOffset)
     static constexpr ContentRule kRules[] = {
         {kTypeNI, IsNumberText, "number(NI)"}, {kTypeNF, IsNumberText, "number(NF)"},
         {kTypeA, IsAlphaText, "alpha(A)"},     {kTypeAN, IsAlnumText, "alpha or number(AN)"},
-        {kTypeN, IsNumberText, "number(N)"},
+        {kTypeN, IsNumberText, "number(N)"},   {kTypeZ, IsTrack2Text, "track 2(Z)"},
     };
     const BMPCell &cell = m.cells[i];
     if (cell.type == kTypeANS || cell.type == kTypeB)
@@ -269,6 +269,8 @@ int UnpackField(MesgState &m, int i, const unsigned char *src, int *offset, int 
         return -1;
     const unsigned char *value = src + at + prefix;
     StoreValue(m, i, fc, value, count);
+    if (fc.content == FieldContent::kBinary)
+        cell.binlen = fc.prefix == PrefixKind::kNone ? 0 : count;
     if (fc.content != FieldContent::kBinary && !PassesAtOnce(type, value, count, nuls) &&
         CheckContentFully(m, i, at + prefix, value, count) != 0)
         return -1;

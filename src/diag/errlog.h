@@ -46,7 +46,7 @@ struct LastErr {
     int depth;     // nesting of exported calls in progress
     int category;  // 0 while the call has reported nothing
     char text[kErrLineSize];
-    int field;                    // field number 0 to 64 the failure concerns, or -1
+    int field;                    // field number 0 to 128 the failure concerns, or -1
     int offset;                   // byte offset in the received frame where it lies, or -1
     int osError;                  // the system's error number, 0 where none
     int line;                     // the definition file's line, 0 where none

@@ -91,8 +91,11 @@ void ShowValue(TextSink &sink, int field, MaskRule rule, const char *value, int 
 
 const char *ValueForLog(int field, const char *value, int len, char out[kLoggedValueSize])
 {
-    if (!IsCardField(field))
-        return value;
+    return IsCardField(field) ? MaskedForLog(value, len, out) : value;
+}
+
+const char *MaskedForLog(const char *value, int len, char out[kLoggedValueSize])
+{
     const int hidden = len <= kClearTail ? len : len - kClearTail;
     int n = 0;
     for (int k = 0; k < len && n < kLoggedValueSize - 1; ++k)

@@ -65,6 +65,9 @@ void ShowValue(TextSink &sink, int field, MaskRule rule, const char *value, int 
 // as the line is cut anyway), for any other field the value itself.
 inline constexpr int kLoggedValueSize = 256;
 const char *ValueForLog(int field, const char *value, int len, char out[kLoggedValueSize]);
+// The masked copy whatever the field: for a value that is card data by
+// its type, such as track 2 data (Z) in any field.
+const char *MaskedForLog(const char *value, int len, char out[kLoggedValueSize]);
 
 // Masks in place, as '*', all but the last four digits of every card
 // number in text[0..len), however written:

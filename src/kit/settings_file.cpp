@@ -152,9 +152,30 @@ void ReadFileSettings(const char *file, FileSettings *out)
         {"MAC", "PADDING", "", mac.paddingText, sizeof mac.paddingText},
         {"MAC", "KEYLEN", "", mac.keyLenText, sizeof mac.keyLenText},
         {"MAC", "COVERS", "", mac.coversText, sizeof mac.coversText},
+#define TRANPAK_WIRE_KEY(k) {"Wire Format", wire::kWireFormatKeys[k], "", out->wireTexts.value[k], wire::kWireValueSize}
+        TRANPAK_WIRE_KEY(0),
+        TRANPAK_WIRE_KEY(1),
+        TRANPAK_WIRE_KEY(2),
+        TRANPAK_WIRE_KEY(3),
+        TRANPAK_WIRE_KEY(4),
+        TRANPAK_WIRE_KEY(5),
+        TRANPAK_WIRE_KEY(6),
+        TRANPAK_WIRE_KEY(7),
+        TRANPAK_WIRE_KEY(8),
+        TRANPAK_WIRE_KEY(9),
+#undef TRANPAK_WIRE_KEY
     };
+    static_assert(wire::kWireFormatKeyCount == 10, "every key of [Wire Format] is read");
     static_assert(sizeof keys / sizeof keys[0] <= os::kMostProfileKeys, "one pass reads every key");
-    os::ProfileStray stray{"MAC", kMacSettingKeys, kMacSettingKeyCount, mac.unknownKey, sizeof mac.unknownKey, 0};
+    os::ProfileStray wireStray{"Wire Format",
+                               wire::kWireFormatKeys,
+                               wire::kWireFormatKeyCount,
+                               out->wireUnknownKey,
+                               sizeof out->wireUnknownKey,
+                               0,
+                               nullptr};
+    os::ProfileStray stray{"MAC", kMacSettingKeys, kMacSettingKeyCount, mac.unknownKey, sizeof mac.unknownKey,
+                           0,     &wireStray};
     os::ReadProfile(file, keys, sizeof keys / sizeof keys[0], &stray);
 
     out->traceflag = flag[0] == '1' ? 1 : 0;
@@ -175,6 +196,7 @@ void ReadFileSettings(const char *file, FileSettings *out)
         out->limits.*kLimitKeys[i].limit = seconds;
     }
     TakeMac(&mac);
+    out->wireFault = wire::ParseWireFormat(out->wireTexts, &out->wire);
 }
 
 }  // namespace tranpak

@@ -9,6 +9,8 @@
 //   [Com Trace File]      CTRACEFILE=...    default ../run/ctrace.txt
 //   [Com Timeout]         CONNECT, SEND, RECV, TRANSFER: whole seconds
 //   [MAC]                 ALGORITHM, PADDING, KEYLEN, COVERS (no other key)
+//   [Wire Format]         LENGTH, LENGTHCOUNTS, ENVELOPE, HEADER, MTI, BITMAP,
+//                         CHARSET, NUMBERS, PREFIX, BINARY (kit/wire_format.h)
 //
 // Values are read with the OS layer's profile reader (os.h), each as
 // GetPrivateProfileStringA reads it: the first key of the first section of
@@ -16,6 +18,7 @@
 #ifndef TRANPAK_KIT_SETTINGS_FILE_H
 #define TRANPAK_KIT_SETTINGS_FILE_H
 
+#include "wire_format.h"
 #include "tranpak.h"
 
 #include <cstdint>
@@ -116,6 +119,12 @@ struct FileSettings {
     const char *refusedKey;
     char refusedValue[kSettingValueSize];
     MacFileSettings mac;
+    // [Wire Format]: its texts, the dialect taken from them, and the index
+    // of the first key whose value is none the section knows (-1: none).
+    wire::WireFormatTexts wireTexts;
+    wire::WireFormat wire;
+    int32_t wireFault;
+    char wireUnknownKey[kSettingValueSize];  // the first key none of the section's, "" when none
 };
 
 // Reads the file's settings into *out, the file read once. A file that is

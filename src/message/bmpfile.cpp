@@ -49,11 +49,35 @@ struct TypeName {
 };
 
 // The type names as a detail lists them.
-constexpr char kTypeList[] = "ANS, NI, NF, A, AN, N, B";
+constexpr char kTypeList[] = "ANS, NI, NF, A, AN, N, B, Z";
 
 constexpr TypeName kTypeNames[] = {
-    {"ANS", kTypeANS}, {"NI", kTypeNI}, {"NF", kTypeNF}, {"A", kTypeA}, {"AN", kTypeAN}, {"N", kTypeN}, {"B", kTypeB},
+    {"ANS", kTypeANS}, {"NI", kTypeNI}, {"NF", kTypeNF}, {"A", kTypeA},
+    {"AN", kTypeAN},   {"N", kTypeN},   {"B", kTypeB},   {"Z", kTypeZ},
 };
+
+// A record the definitions list: a line gave it a length.
+bool Defined(const BMPCell &cell) { return cell.maxlen != 0 || cell.varlen != 0; }
+
+// Bit 1 of the bitmap announces the secondary bitmap, so field 1 cannot
+// carry data in a layout that has any of fields 65 to 128. The lines may
+// come in any order, so this is checked once the whole file is read.
+int CheckFieldOne(MesgState &m)
+{
+    if (!Defined(m.cells[0]))
+        return 0;
+    for (int i = kClassicCellCount; i < kCellCount; ++i) {
+        if (!Defined(m.cells[i]))
+            continue;
+        WriteErrLog(m.LogField(1).Detail(ErrDetail("definitions %s: field 1 is defined, and field %d needs the "
+                                                   "secondary bitmap whose bit is bit 1",
+                                                   m.settings.bmpfile, i + 1)),
+                    kErrSettings, "tranpak: ReadBMPFile() field 1 is the secondary bitmap's bit (field %d defined)",
+                    i + 1);
+        return -1;
+    }
+    return 0;
+}
 
 }  // namespace
 
@@ -247,7 +271,7 @@ int ReadBMPFile(MesgState &m)
         }
     }
     os::LineFileClose(f);
-    return 0;
+    return CheckFieldOne(m);
 }
 
 }  // namespace tranpak

@@ -18,10 +18,12 @@ namespace {
 // has at most 295 characters.
 constexpr int kWorkCopySize = 296;
 
-bool IsFieldNumber(int n) { return n >= 1 && n <= kCellCount; }
+// The classic functions reach fields 1 to 64, the fields of the primary
+// bitmap, as they always did; the text functions reach all 128.
+bool IsFieldNumber(int n) { return n >= 1 && n <= kClassicCellCount; }
 
 // The field a failure concerns: 0 to 64, or -1 for a number that names none.
-int FieldOrNone(int n) { return n >= 0 && n <= kCellCount ? n : -1; }
+int FieldOrNone(int n) { return n >= 0 && n <= kClassicCellCount ? n : -1; }
 
 // Length of a caller's text, looking at no more than limit+1 bytes; -1 when
 // it is longer than limit.
@@ -92,22 +94,42 @@ int SetText(MesgState &m, int index, int type, const char *value)
         check = {IsAlnumText, "AN"};
     else if (type == kTypeN)
         check = {IsNumberText, "N"};
+    else if (type == kTypeZ)
+        check = {IsTrack2Text, "Z"};
     if (check.passes != nullptr && !check.passes(work)) {
         char shown[kLoggedValueSize];
+        const int len = static_cast<int>(std::strlen(work));
         WriteErrLog(m.LogField(index + 1), kErrArgument, "tranpak: SetField BMPCell[%d].buf: %s not %s", index,
-                    ValueForLog(index + 1, work, static_cast<int>(std::strlen(work)), shown), check.name);
+                    type == kTypeZ ? MaskedForLog(work, len, shown) : ValueForLog(index + 1, work, len, shown),
+                    check.name);
         return -1;
     }
     const size_t size = std::strlen(work) + 1;
+    // A fixed Z travels whole and is never filled.
+    const BMPCell &cell = m.cells[index];
+    if (type == kTypeZ && cell.varlen == 0 && static_cast<int>(size) - 1 != cell.maxlen) {
+        WriteErrLog(m.LogField(index + 1), kErrArgument,
+                    "tranpak: SetField BMPCell[%d].buf: %d characters, a fixed Z takes exactly %d", index,
+                    static_cast<int>(size) - 1, cell.maxlen);
+        return -1;
+    }
     NoteCellWrite(m, index, static_cast<int>(size));
     std::memcpy(m.cells[index].buf, work, size);
     return 0;
 }
 
-// B values are exactly maxlen raw bytes.
+// B values are exactly maxlen raw bytes. A variable B's length is not
+// among SetCell's and GetCell's arguments: its value passes as hexadecimal
+// text through TpSetCellText and TpGetCellText.
 bool BinaryLengthFits(MesgState &m, int index, const char *what)
 {
     const BMPCell &cell = m.cells[index];
+    if (cell.varlen != 0) {
+        WriteErrLog(m.LogField(index + 1), kErrArgument,
+                    "tranpak: %s BMPCell[%d] is a variable B, set and read as text (TpSetCellText, TpGetCellText)",
+                    what, index);
+        return false;
+    }
     if (cell.maxlen >= 0 && cell.maxlen <= kBinMaxLen)
         return true;
     WriteErrLog(m.LogField(index + 1), kErrSettings, "tranpak: %s BMPCell[%d].maxlen = %d, over %d", what, index,
@@ -137,6 +159,7 @@ int SetCell(MesgState &m, int field, const void *value)
     case kTypeA:
     case kTypeAN:
     case kTypeN:
+    case kTypeZ:
         rc = SetText(m, index, cell.type, static_cast<const char *>(value));
         break;
     case kTypeNI: {
@@ -243,14 +266,15 @@ int GetCellType(MesgState &m, int field)
     return m.cells[field - 1].type;
 }
 
-int ResetCell(MesgState &m, int field)
+int ResetCell(MesgState &m, int field, int lastField)
 {
-    if (!IsFieldNumber(field))
+    if (field < 1 || field > lastField || lastField > kCellCount)
         return -1;
     BMPCell &cell = m.cells[field - 1];
     cell.used = 0;
+    cell.binlen = 0;
     std::memset(cell.buf, 0, sizeof cell.buf);
-    m.written.mask &= ~(uint64_t{1} << (field - 1));
+    m.written.mask[(field - 1) / 64] &= ~(uint64_t{1} << ((field - 1) % 64));
     m.written.extent[field - 1] = 0;
     return 0;
 }
@@ -260,8 +284,10 @@ int ResetMesg(MesgState &m)
     Packet &p = m.packet;
     p.start = wire::kPacketStart;
     std::memset(p.bitmap, 0, sizeof p.bitmap);
+    std::memset(p.bitmap2, 0, sizeof p.bitmap2);
     p.data[0] = 0;
     p.stop = wire::kPacketStop;
+    m.wireState.dialect = 0;
     ClearWrittenCells(m);
     return 0;
 }
@@ -286,9 +312,9 @@ int RestoreMesg(MesgState &m)
     WrittenCells &now = m.written;
     constexpr size_t kAfterBuf = sizeof(BMPCell) - offsetof(BMPCell, name);
     for (int i = 0; i < kCellCount; ++i) {
-        const uint64_t bit = uint64_t{1} << i;
-        const int nowBytes = (now.mask & bit) != 0 ? now.extent[i] : 0;
-        const int savedBytes = (saved.mask & bit) != 0 ? saved.extent[i] : 0;
+        const uint64_t bit = uint64_t{1} << (i % 64);
+        const int nowBytes = (now.mask[i / 64] & bit) != 0 ? now.extent[i] : 0;
+        const int savedBytes = (saved.mask[i / 64] & bit) != 0 ? saved.extent[i] : 0;
         BMPCell &cell = m.cells[i];
         const BMPCell &from = m.backup.cells[i];
         std::memcpy(cell.buf, from.buf, static_cast<size_t>(nowBytes > savedBytes ? nowBytes : savedBytes));

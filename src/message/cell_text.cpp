@@ -14,7 +14,9 @@
 namespace tranpak {
 namespace {
 
-constexpr const char *kTypeNames[] = {"ANS", "NI", "NF", "A", "AN", "N", "B"};
+constexpr const char *kTypeNames[] = {"ANS", "NI", "NF", "A", "AN", "N", "B", "Z"};
+// What a refusal of a text calls each text type.
+constexpr const char *kTypeRefused[] = {"ANS", "NI", "NF", "A", "AN", "N", "B", "Z (digits and one '=' or 'D')"};
 
 // A text value before trimming: at most 399 characters, as buf holds.
 constexpr int kWorkSize = kCellBufSize;
@@ -59,6 +61,13 @@ void Store(MesgState &m, int i, const char *value, int len)
 const char *Logged(int field, const char *text, char shown[kLoggedValueSize])
 {
     return ValueForLog(field, text, static_cast<int>(std::strlen(text)), shown);
+}
+
+// The same for a value of type `type`: track 2 data is card data in
+// whichever field it is.
+const char *LoggedOfType(int field, int type, const char *text, char shown[kLoggedValueSize])
+{
+    return type == kTypeZ ? MaskedForLog(text, static_cast<int>(std::strlen(text)), shown) : Logged(field, text, shown);
 }
 
 // The most characters a field's value can travel with: a fixed field's
@@ -111,7 +120,8 @@ int SetTxcodeText(MesgState &m, const char *text)
     return 0;
 }
 
-// ANS, A, AN and N: trimmed and checked as SetCell does.
+// ANS, A, AN, N and Z: trimmed and checked as SetCell does. A fixed Z
+// travels whole, never filled, so it takes exactly maxlen characters.
 int SetPlainText(MesgState &m, int field, int type, const char *text)
 {
     char work[kWorkSize];
@@ -127,16 +137,25 @@ int SetPlainText(MesgState &m, int field, int type, const char *text)
     const bool passes = type == kTypeA    ? IsAlphaText(work)
                         : type == kTypeAN ? IsAlnumText(work)
                         : type == kTypeN  ? IsNumberText(work)
+                        : type == kTypeZ  ? IsTrack2Text(work)
                                           : true;
     if (!passes) {
         char shown[kLoggedValueSize];
         WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpSetCellText() field %d: %s is not %s", field,
-                    Logged(field, work, shown), kTypeNames[type]);
+                    LoggedOfType(field, type, work, shown), kTypeRefused[type]);
         return -1;
     }
     const int workLen = static_cast<int>(std::strlen(work));
     if (!Travels(m, field, work, workLen, nullptr))
         return -1;
+    const BMPCell &cell = m.cells[field - 1];
+    if (type == kTypeZ && cell.varlen == 0 && workLen != cell.maxlen) {
+        WriteErrLog(m.LogField(field).Detail(
+                        ErrDetail("field %d: %d characters, a fixed Z takes exactly %d", field, workLen, cell.maxlen)),
+                    kErrArgument, "tranpak: TpSetCellText() field %d: %d characters, a fixed Z takes exactly %d", field,
+                    workLen, cell.maxlen);
+        return -1;
+    }
     Store(m, field - 1, work, workLen + 1);
     return 0;
 }
@@ -234,19 +253,30 @@ int SetAmountText(MesgState &m, int field, const char *text)
     return 0;
 }
 
-// Exactly 2 x maxlen hexadecimal digits, either case.
+// Hexadecimal digits, either case, two a byte: exactly 2 x maxlen of them
+// for a fixed B; for a variable B, as many bytes as the field can travel
+// with (maxlen, or what its prefix digits count to when that is less).
 int SetBinaryText(MesgState &m, int field, const char *text)
 {
-    const int maxlen = m.cells[field - 1].maxlen;
-    const int len = BoundedLength(text, 2 * maxlen);
-    if (len != 2 * maxlen) {
+    BMPCell &cell = m.cells[field - 1];
+    const bool variable = cell.varlen != 0;
+    const int maxlen = cell.maxlen;
+    const int len = BoundedLength(text, variable ? 2 * kBinMaxLen : 2 * maxlen);
+    if (variable && (len < 0 || len % 2 != 0)) {
+        WriteErrLog(m.LogField(field), kErrArgument,
+                    "tranpak: TpSetCellText() field %d: B takes hexadecimal digits in pairs, at most %d of them", field,
+                    2 * maxlen);
+        return -1;
+    }
+    if (!variable && len != 2 * maxlen) {
         WriteErrLog(m.LogField(field), kErrArgument,
                     "tranpak: TpSetCellText() field %d: B takes exactly %d hexadecimal digits, not %s", field,
                     2 * maxlen, len < 0 ? "more" : "fewer");
         return -1;
     }
+    const int count = len / 2;
     char bytes[kBinMaxLen];
-    for (int k = 0; k < maxlen; ++k) {
+    for (int k = 0; k < count; ++k) {
         const int high = HexDigit(text[2 * k]), low = HexDigit(text[2 * k + 1]);
         if (high < 0 || low < 0) {
             WriteErrLog(m.LogField(field), kErrArgument,
@@ -256,7 +286,15 @@ int SetBinaryText(MesgState &m, int field, const char *text)
         }
         bytes[k] = static_cast<char>(high * 16 + low);
     }
-    Store(m, field - 1, bytes, maxlen);
+    const int most = TravelMax(cell);
+    if (count > most) {
+        WriteErrLog(m.LogField(field).Detail(ErrDetail("field %d: %d bytes, the field holds %d", field, count, most)),
+                    kErrArgument, "tranpak: TpSetCellText() field %d: %d bytes, the field holds %d", field, count,
+                    most);
+        return -1;
+    }
+    Store(m, field - 1, bytes, count);
+    cell.binlen = variable ? count : 0;
     return 0;
 }
 
@@ -311,7 +349,7 @@ int AmountText(const char *stored, char out[kCellTextSize])
 
 }  // namespace
 
-const char *CellTypeName(int type) { return type >= kTypeANS && type <= kTypeB ? kTypeNames[type] : nullptr; }
+const char *CellTypeName(int type) { return type >= kTypeANS && type <= kTypeZ ? kTypeNames[type] : nullptr; }
 
 int CellText(const MesgState &m, int field, char out[kCellTextSize])
 {
@@ -330,15 +368,16 @@ int CellText(const MesgState &m, int field, char out[kCellTextSize])
     case kTypeNF:
         return AmountText(cell.buf, out);
     case kTypeB: {
-        if (cell.maxlen < 0 || cell.maxlen > kBinMaxLen)
+        const int bytes = CellBinaryLength(cell);
+        if (cell.maxlen < 0 || cell.maxlen > kBinMaxLen || bytes < 0 || bytes > cell.maxlen)
             return -1;
-        for (int k = 0; k < cell.maxlen; ++k) {
+        for (int k = 0; k < bytes; ++k) {
             const unsigned char c = static_cast<unsigned char>(cell.buf[k]);
             out[2 * k] = kHex[c >> 4];
             out[2 * k + 1] = kHex[c & 0x0F];
         }
-        out[2 * cell.maxlen] = '\0';
-        return 2 * cell.maxlen;
+        out[2 * bytes] = '\0';
+        return 2 * bytes;
     }
     default: {
         const int len = CellTextLength(cell);
@@ -406,7 +445,9 @@ int GetCellText(MesgState &m, int field, char *text, int size)
         char shown[kLoggedValueSize];
         WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpGetCellText() field %d: stored %s is not %s", field,
                     ValueForLog(field, cell.buf, CellTextLength(cell), shown),
-                    cell.type == kTypeNI ? "a 32-bit integer" : "an amount");
+                    cell.type == kTypeNI   ? "a 32-bit integer"
+                    : cell.type == kTypeNF ? "an amount"
+                                           : "bytes of its length");
         return -1;
     }
     if (len + 1 > size) {

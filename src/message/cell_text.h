@@ -5,6 +5,8 @@
 //   NI     "-2147483648"                       "-2147483648"
 //   NF     "12.5" in, "12.50" out              "1250" (hundredths)
 //   B      "00FF10..." (2 x maxlen hex digits) maxlen raw bytes
+//   var B  "9F2701..." (2 hex digits a byte)   the raw bytes, binlen of them
+//   Z      "4761...=2512..." (digits, one '=' or 'D')  the text
 //   others the text, trimmed as SetCell trims  the text
 #ifndef TRANPAK_MESSAGE_CELL_TEXT_H
 #define TRANPAK_MESSAGE_CELL_TEXT_H
@@ -32,19 +34,19 @@ inline int BoundedTextLength(const char *text, int limit)
 }
 
 // The definition file's name of a type code; nullptr for a code that is
-// none of the seven.
+// none of the eight.
 const char *CellTypeName(int type);
 
-// Sets field 0 to 64 from text by its type; refuses, leaving the field as
+// Sets field 0 to 128 from text by its type; refuses, leaving the field as
 // it was, a text that does not give a value of the type exactly, and a
 // field the definitions do not list.
 int SetCellText(MesgState &m, int field, const char *text);
 
-// The value of field 0 to 64 as text into text[0..size), NUL included;
+// The value of field 0 to 128 as text into text[0..size), NUL included;
 // refuses a field not in use and a size too small (writing nothing).
 int GetCellText(MesgState &m, int field, char *text, int size);
 
-// The value of field 0 to 64 as GetCellText gives it, without logging:
+// The value of field 0 to 128 as GetCellText gives it, without logging:
 // returns its length, or -1 when the field is not in use or its stored
 // text is not a number of its type (an NI beyond 32 bits among them).
 int CellText(const MesgState &m, int field, char out[kCellTextSize]);

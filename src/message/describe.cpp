@@ -18,8 +18,8 @@ constexpr const char *kFieldHeading = "field";
 constexpr const char *kNameHeading = "name";
 constexpr const char *kTypeHeading = "type";
 constexpr int kFieldColumn = 5;
-// "64" and a NUL.
-constexpr int kFieldNumberSize = 3;
+// "128" and a NUL.
+constexpr int kFieldNumberSize = 4;
 
 const char *TypeShown(const BMPCell &cell)
 {
@@ -47,9 +47,13 @@ void Pad(TextSink &sink, int count)
 
 void FieldNumber(int field, char out[kFieldNumberSize])
 {
-    out[0] = field >= 10 ? static_cast<char>('0' + field / 10) : static_cast<char>('0' + field);
-    out[1] = field >= 10 ? static_cast<char>('0' + field % 10) : '\0';
-    out[2] = '\0';
+    int n = 0;
+    if (field >= 100)
+        out[n++] = static_cast<char>('0' + field / 100);
+    if (field >= 10)
+        out[n++] = static_cast<char>('0' + field / 10 % 10);
+    out[n++] = static_cast<char>('0' + field % 10);
+    out[n] = '\0';
 }
 
 struct Columns {
@@ -72,10 +76,13 @@ Columns ColumnWidths(const MesgState &m)
     return w;
 }
 
-// The value of field (0 to 64) as shown; a stored text that is not a
-// number of its type is shown as stored.
+// The value of field (0 to 128) as shown; a stored text that is not a
+// number of its type is shown as stored. Track 2 data (Z) is card data in
+// whichever field it is, so it is masked where card fields are.
 void PutValue(TextSink &sink, const MesgState &m, int field, MaskRule rule)
 {
+    if (rule == MaskRule::kCardFields && field != 0 && m.cells[field - 1].type == kTypeZ)
+        rule = MaskRule::kAlways;
     char value[kCellTextSize];
     int len = CellText(m, field, value);
     const char *text = value;

@@ -32,7 +32,29 @@ bool ReadSettings(MesgState &m, const char *file)
                     read.refusedValue);
         return false;
     }
-    return TakeMacSettings(m, read.mac);
+    if (!TakeMacSettings(m, read.mac))
+        return false;
+    if (read.wireUnknownKey[0] != '\0') {
+        // A key misspelt would otherwise leave its part of the frame at the default.
+        WriteErrLog(
+            m.Log().Detail(ErrDetail("settings file %s: [Wire Format] has no key %s", file, read.wireUnknownKey)),
+            kErrSettings,
+            "tranpak: [Wire Format] key %s is not LENGTH, LENGTHCOUNTS, ENVELOPE, HEADER, MTI, BITMAP, CHARSET, "
+            "NUMBERS, PREFIX or BINARY",
+            read.wireUnknownKey);
+        return false;
+    }
+    if (read.wireFault >= 0) {
+        const char *key = wire::kWireFormatKeys[read.wireFault];
+        const char *value = read.wireTexts.value[read.wireFault];
+        WriteErrLog(m.Log().Detail(
+                        ErrDetail("settings file %s: [Wire Format] %s=%s is not a value of %s", file, key, value, key)),
+                    kErrSettings, "tranpak: [Wire Format] %s=%s is not a value of %s", key, value, key);
+        return false;
+    }
+    s.wire = read.wire;
+    s.dialect = wire::IsSeedFormat(read.wire) ? 0 : 1;
+    return true;
 }
 
 // A path of TpSettings into member, or the default for NULL; false, with the
@@ -88,6 +110,7 @@ int PrepareFrame(MesgState &m)
     m.packet.start = wire::kPacketStart;
     std::memset(m.packet.bitmap, 0, sizeof m.packet.bitmap);
     m.packet.stop = wire::kPacketStop;
+    m.wireState = WireState{};
     return 0;
 }
 

@@ -21,4 +21,16 @@ int TrimRight(char *text)
     return 0;
 }
 
+int IsTrack2Text(const char *text)
+{
+    int separators = 0;
+    for (const char *p = text; *p != '\0'; ++p) {
+        if (*p == kTrack2Separator || *p == kTrack2SeparatorNibble)
+            ++separators;
+        else if (!IsCDigit(*p))
+            return 0;
+    }
+    return separators <= 1 ? 1 : 0;
+}
+
 }  // namespace tranpak

@@ -145,9 +145,13 @@ struct ProfileStray {
     char *out;
     int size;
     int found;
+    // Another section checked in the same pass, or nullptr; a chain of at
+    // most kMostProfileStrays.
+    ProfileStray *next;
 };
+inline constexpr int kMostProfileStrays = 4;
 // The most keys one ReadProfile takes.
-inline constexpr int kMostProfileKeys = 16;
+inline constexpr int kMostProfileKeys = 24;
 // Reads the file once for every key of keys, each as ReadProfileString
 // reads it alone (on Windows by GetPrivateProfileStringA, which reads the
 // file itself), and, when stray is not nullptr, looks through its section

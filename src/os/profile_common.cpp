@@ -100,14 +100,29 @@ SectionState Enter(SectionState state, const char *section, const char *nb, cons
     return state;
 }
 
-// The pass itself: found[i] set for each key whose value was copied out.
-void ScanLines(LineFile &f, const ProfileKey *keys, int count, bool *found, ProfileStray *stray)
+// The checked sections of a chain, at most kMostProfileStrays.
+int StrayCount(const ProfileStray *stray)
+{
+    int n = 0;
+    for (; stray != nullptr && n < kMostProfileStrays; stray = stray->next)
+        ++n;
+    return n;
+}
+
+// The pass itself: found[i] set for each key whose value was copied out,
+// and each checked section of the chain looked through.
+void ScanLines(LineFile &f, const ProfileKey *keys, int count, bool *found, ProfileStray *strays)
 {
     SectionState state[kMostProfileKeys] = {};
-    SectionState strayState = stray != nullptr ? kBefore : kPast;
-    int open = count;  // keys not yet found whose section is not past
+    ProfileStray *stray[kMostProfileStrays] = {};
+    SectionState strayState[kMostProfileStrays] = {};
+    const int strayCount = StrayCount(strays);
+    for (int k = 0; k < strayCount; ++k, strays = strays->next)
+        stray[k] = strays;
+    int open = count;             // keys not yet found whose section is not past
+    int openStrays = strayCount;  // checked sections not yet past
     char line[kProfileLineSize];
-    while ((open > 0 || strayState != kPast) && ReadLine(f, line)) {
+    while ((open > 0 || openStrays > 0) && ReadLine(f, line)) {
         const char *p = line;
         while (IsBlank(*p))
             ++p;
@@ -124,8 +139,13 @@ void ScanLines(LineFile &f, const ProfileKey *keys, int count, bool *found, Prof
                 if (state[i] == kPast)
                     --open;
             }
-            if (stray != nullptr && strayState != kPast)
-                strayState = Enter(strayState, stray->section, nb, ne);
+            for (int k = 0; k < strayCount; ++k) {
+                if (strayState[k] == kPast)
+                    continue;
+                strayState[k] = Enter(strayState[k], stray[k]->section, nb, ne);
+                if (strayState[k] == kPast)
+                    --openStrays;
+            }
             continue;
         }
         if (*p == ';')
@@ -150,10 +170,13 @@ void ScanLines(LineFile &f, const ProfileKey *keys, int count, bool *found, Prof
             found[i] = true;
             --open;
         }
-        if (strayState == kInside && !Known(kb, keyLen, stray->known, stray->count)) {
-            CopyOut(kb, ke, stray->out, stray->size);
-            stray->found = 1;
-            strayState = kPast;
+        for (int k = 0; k < strayCount; ++k) {
+            if (strayState[k] != kInside || Known(kb, keyLen, stray[k]->known, stray[k]->count))
+                continue;
+            CopyOut(kb, ke, stray[k]->out, stray[k]->size);
+            stray[k]->found = 1;
+            strayState[k] = kPast;
+            --openStrays;
         }
     }
 }
@@ -163,9 +186,9 @@ void ScanLines(LineFile &f, const ProfileKey *keys, int count, bool *found, Prof
 void ScanProfileFile(const char *file, const ProfileKey *keys, int count, ProfileStray *stray)
 {
     bool found[kMostProfileKeys] = {};
-    if (stray != nullptr) {
-        stray->found = 0;
-        CopyOut("", "", stray->out, stray->size);
+    for (ProfileStray *s = stray; s != nullptr; s = s->next) {
+        s->found = 0;
+        CopyOut("", "", s->out, s->size);
     }
     // A settings path naming a pipe or device reads as no file at all.
     LineFile f;
@@ -183,7 +206,7 @@ int FindProfileKeyOutside(const char *section, const char *const *known, int cou
 {
     if (size <= 0)
         return 0;
-    ProfileStray stray{section, known, count, out, size, 0};
+    ProfileStray stray{section, known, count, out, size, 0, nullptr};
     ScanProfileFile(file, nullptr, 0, &stray);
     return stray.found;
 }

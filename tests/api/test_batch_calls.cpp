@@ -187,20 +187,20 @@ TEST_F(BatchCallTest, AMessageSetAndReadWholeAsPairs)
                "9\0"
                "\0"),
          "2 tranpak: TpSetCellText() field 4: 12.505 has more than 2 decimals", "123"},
-        {"a field beyond 64",
+        {"a field beyond 128",
          Bytes("3\0"
                "456\0"
-               "65\0"
+               "129\0"
                "x\0"
                "\0"),
-         "2 tranpak: TpSetCellTexts() pair 2: \"65\" is not a field 0 to 64", "456"},
+         "2 tranpak: TpSetCellTexts() pair 2: \"129\" is not a field 0 to 128", "456"},
         {"a number that is none",
          Bytes("3\0"
                "789\0"
                "4a\0"
                "1\0"
                "\0"),
-         "2 tranpak: TpSetCellTexts() pair 2: \"4a\" is not a field 0 to 64", "789"},
+         "2 tranpak: TpSetCellTexts() pair 2: \"4a\" is not a field 0 to 128", "789"},
         {"no number",
          Bytes("3\0"
                "321\0"
@@ -211,17 +211,17 @@ TEST_F(BatchCallTest, AMessageSetAndReadWholeAsPairs)
          Bytes("004\0"
                "1\0"
                "\0"),
-         "2 tranpak: TpSetCellTexts() pair 1: \"004\" is not a field 0 to 64", "321"},
+         "2 tranpak: TpSetCellTexts() pair 1: \"004\" is not a field 0 to 128", "321"},
         {"a leading zero, as no field is written",
          Bytes("04\0"
                "1\0"
                "\0"),
-         "2 tranpak: TpSetCellTexts() pair 1: \"04\" is not a field 0 to 64", "321"},
+         "2 tranpak: TpSetCellTexts() pair 1: \"04\" is not a field 0 to 128", "321"},
         {"the type written with two zeros",
          Bytes("00\0"
                "0200\0"
                "\0"),
-         "2 tranpak: TpSetCellTexts() pair 1: \"00\" is not a field 0 to 64", "321"},
+         "2 tranpak: TpSetCellTexts() pair 1: \"00\" is not a field 0 to 128", "321"},
     };
     for (const Refusal &r : refusals) {
         const int rc = TpSetCellTexts(s.get(), r.block.c_str());

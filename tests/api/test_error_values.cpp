@@ -273,7 +273,7 @@ TEST_F(ErrorValuesTest, EachFailureSaysWhatAndWhere)
          TRANPAK_ERR_SETTINGS, 7, 7,
          [] {
              return std::string(
-                 "definitions etc/bitmap.txt line 7: type \"NQ\" is not one of ANS, NI, NF, A, AN, N, B");
+                 "definitions etc/bitmap.txt line 7: type \"NQ\" is not one of ANS, NI, NF, A, AN, N, B, Z");
          },
          [](int e) { return e == 0; }},
         {"missing definition file",

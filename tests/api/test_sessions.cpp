@@ -269,7 +269,7 @@ TEST_F(SessionTest, TwoLayoutsInOneThreadAndTheDefaultBeside)
     // Layout b does not list field 2: its record is still given, all zero.
     EXPECT_EQ(TpGetCellDef(b.get(), 2, &def), 1);
     EXPECT_EQ(def.maxlen, 0);
-    EXPECT_EQ(TpGetCellDef(b.get(), 65, &def), -1);
+    EXPECT_EQ(TpGetCellDef(b.get(), 129, &def), -1);
 
     // Alternating: each message keeps its own fields and packs by its own layout.
     // Field 4 is an amount (NF, a double) in layout a and digits in b.

@@ -41,6 +41,7 @@ protected:
         for (int i = 0; i < kCellCount; ++i) {
             EXPECT_EQ(DefaultMesg().cells[i].used, 0) << when << " record " << i;
             EXPECT_EQ(std::memcmp(DefaultMesg().cells[i].buf, zeros, kCellBufSize), 0) << when << " record " << i;
+            EXPECT_EQ(DefaultMesg().cells[i].binlen, 0) << when << " record " << i;
         }
     }
     // Takes a frame's body in as a receive does, then unpacks it.
@@ -257,11 +258,57 @@ TEST_F(ClearingTest, RestoreCopiesWhatDiffersAndKeepsTheBackupsNotes)
         RestoreMesg();
         EXPECT_EQ(std::memcmp(snapshot->cells, DefaultMesg().cells, sizeof DefaultMesg().cells), 0) << c.name;
         EXPECT_EQ(std::memcmp(&snapshot->packet, &DefaultMesg().packet, sizeof DefaultMesg().packet), 0) << c.name;
-        EXPECT_EQ(DefaultMesg().written.mask, expected) << c.name;
+        EXPECT_EQ(DefaultMesg().written.mask[0], expected) << c.name;
+        EXPECT_EQ(DefaultMesg().written.mask[1], 0u) << c.name;
         delete snapshot;
         ResetMesg();
         ExpectAllClear(std::string(c.name) + ", cleared after the restore");
     }
+}
+
+// Records 64 to 127 (fields 65 to 128, set through the text functions)
+// are noted, cleared, backed up and restored as the first 64 are; so is
+// a variable B's length, and ResetMesg empties the secondary bitmap.
+TEST_F(ClearingTest, TheRecordsOfTheSecondaryBitmapAreClearedAndRestored)
+{
+    ASSERT_EQ(InitWith(std::string(kDefs) + "K N 3 65\nICC B 255,3 100\nW ANS 399,3 127\nMAC2 B 8 128\n"), 0);
+    const uint64_t high = uint64_t{1} << (65 - 65) | uint64_t{1} << (100 - 65) | uint64_t{1} << (128 - 65);
+    ResetMesg();
+    ASSERT_EQ(SetCellText(2, "kept"), 0);
+    ASSERT_EQ(SetCellText(65, "123"), 0);
+    ASSERT_EQ(SetCellText(100, "9F2701AA"), 0);
+    ASSERT_EQ(SetCellText(128, "0102030405060708"), 0);
+    EXPECT_EQ(DefaultMesg().written.mask[0], uint64_t{1} << 1);
+    EXPECT_EQ(DefaultMesg().written.mask[1], high);
+    EXPECT_EQ(DefaultMesg().cells[99].binlen, 4);
+    BackupMesg();
+    auto *snapshot = new MesgBackup{DefaultMesg().packet, {}, {}};
+    std::memcpy(snapshot->cells, DefaultMesg().cells, sizeof DefaultMesg().cells);
+
+    std::memset(DefaultMesg().packet.bitmap2, 0xA5, sizeof DefaultMesg().packet.bitmap2);
+    ResetMesg();
+    ExpectAllClear("after ResetMesg");
+    const unsigned char none[8] = {};
+    EXPECT_EQ(std::memcmp(DefaultMesg().packet.bitmap2, none, 8), 0);
+    EXPECT_EQ(DefaultMesg().written.mask[1], 0u);
+
+    // Other values, a longer one among them, then the backup back.
+    ASSERT_EQ(SetCellText(127, std::string(390, 'w').c_str()), 0);
+    ASSERT_EQ(SetCellText(100, std::string(500, 'F').c_str()), 0);
+    EXPECT_EQ(DefaultMesg().cells[99].binlen, 250);
+    RestoreMesg();
+    EXPECT_EQ(std::memcmp(snapshot->cells, DefaultMesg().cells, sizeof DefaultMesg().cells), 0);
+    EXPECT_EQ(DefaultMesg().written.mask[1], high);
+    char text[32];
+    ASSERT_EQ(GetCellText(100, text, sizeof text), 0);
+    EXPECT_STREQ(text, "9F2701AA");
+    delete snapshot;
+
+    // ResetCell keeps to fields 1 to 64; the session's twin clears any.
+    EXPECT_EQ(ResetCell(100), -1);
+    EXPECT_EQ(DefaultMesg().cells[99].used, 1);
+    ResetMesg();
+    ExpectAllClear("after the restore");
 }
 
 TEST_F(ClearingTest, FailedPackingLeavesTheLaterBitsAsTheyWere)

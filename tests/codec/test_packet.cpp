@@ -109,7 +109,8 @@ const EncodeCase kEncodeCases[] = {
     {"F ANS 3 2", "abcd", "tranpak: BMPCell[1].buf = ****, too long", false},
     {"F N 5,2 2", "123456", "tranpak: PktData(F) BMPCell[1].maxlen = 5, len = 6", false},
     {"F ANS 120,2 2", "x*100", "tranpak: PktData(F) BMPCell[1].varlen = 2, len = 3", false},
-    {"F B 8,2 2", "", "tranpak: PktDtat(F) BMPCell[1].type = 6", false},
+    // A variable B field travels as its byte count and bytes (none here).
+    {"F B 8,2 2", "", "00", true},
 };
 
 TEST_F(PacketTest, FieldEncodings)

@@ -226,6 +226,7 @@ static void Macs(const struct Tranpak *tp)
     CHECK(tp->TpUnpackMesg(s, frame, frameLen) == 0 && tp->TpCheckMesgMac(s, kk) == 0);
     /* Over field 11 alone once the session covers the data area only. */
     CHECK(tp->TpSetMacCovers(s, 2 /* TP_MAC_COVERS_DATA */) == 0);
+    CHECK(tp->TpSetWireFormat(s, "LENGTH", "ASCII4") == 0 && tp->TpSetWireFormat(s, "LENGTH", "ASCII5") == -1);
     CHECK(tp->TpPackMesg(s, kk, frame, (int)sizeof frame, &frameLen) == 0 && frameLen == 32);
     CHECK(tp->TpMac(3, 1, kk, 16, frame + 17, 6, mac, 8) == 0 && memcmp(mac, frame + 23, 8) == 0);
     {

@@ -107,7 +107,10 @@ const LineCase kLineCases[] = {
     {"X AN 10 1", 0, "", {0, "X", 4, 10, 0}},
     {"X AN 10 64", 0, "", {63, "X", 4, 10, 0}},
     {"X AN 10 0", -1, "tranpak: InitOntCell() cellpos error (pos = 0)", {0, "", 0, 0, 0}},
-    {"X AN 10 65", -1, "tranpak: InitOntCell() cellpos error (pos = 65)", {63, "", 0, 0, 0}},
+    {"X AN 10 129", -1, "tranpak: InitOntCell() cellpos error (pos = 129)", {127, "", 0, 0, 0}},
+    {"X AN 10 65", 0, "", {64, "X", 4, 10, 0}},
+    {"X AN 10 100", 0, "", {99, "X", 4, 10, 0}},
+    {"X AN 10 128", 0, "", {127, "X", 4, 10, 0}},
     {"X AN 10 -3", -1, "tranpak: InitOntCell() cellpos error (pos = -3)", {0, "", 0, 0, 0}},
     {"ABCDEFGHIJKLMNOPQRSTUVWXYZ123 AN 10 5", 0, "", {4, "ABCDEFGHIJKLMNOPQRSTUVWXYZ123", 4, 10, 0}},
     {"ABCDEFGHIJKLMNOPQRSTUVWXYZ1234 AN 10 5",
@@ -138,6 +141,19 @@ const LineCase kLineCases[] = {
      "tranpak: InitCellLen() cell define error (BMPCell[6]maxlen = 400, over 399)",
      {6, "X", 0, 0, 0}},
     {"X B 401 7", -1, "tranpak: InitCellLen() cell define error (BMPCell[6]maxlen = 401, over 400)", {6, "X", 6, 0, 0}},
+    // Track 2 data and variable B, fixed and variable alike.
+    {"TRACK2 Z 37,2 35", 0, "", {34, "TRACK2", 7, 37, 2}},
+    {"TRACK2 Z 37 35", 0, "", {34, "TRACK2", 7, 37, 0}},
+    {"X Z 399 7", 0, "", {6, "X", 7, 399, 0}},
+    {"X Z 400 7", -1, "tranpak: InitCellLen() cell define error (BMPCell[6]maxlen = 400, over 399)", {6, "X", 7, 0, 0}},
+    {"X z 37 7", -1, "tranpak: celltype define error (type:z)", {6, "X", -1, 0, 0}},
+    {"ICC B 255,3 55", 0, "", {54, "ICC", 6, 255, 3}},
+    {"ICC B 400,3 55", 0, "", {54, "ICC", 6, 400, 3}},
+    {"ICC B 401,3 55",
+     -1,
+     "tranpak: InitCellLen() cell define error (BMPCell[54]maxlen = 401, over 400)",
+     {54, "ICC", 6, 0, 0}},
+    {"ICC B 255,3 110", 0, "", {109, "ICC", 6, 255, 3}},
     {"X ANS 99,11 7", 0, "", {6, "X", 0, 99, 11}},
     {"X ANS 99,12 7",
      -1,
@@ -165,6 +181,71 @@ TEST_F(DefinitionFileTest, EachLineIsCheckedInOrder)
         EXPECT_LE(ErrLog().size(), 1u) << c.line;
         ExpectRecord(c.record);
     }
+}
+
+TEST_F(DefinitionFileTest, FieldsOfTheSecondaryBitmapAreDefinedLikeAnyOther)
+{
+    ASSERT_EQ(InitWith("PAN N 19,2 2\nNETCODE N 3 70\nRESERVED ANS 999,3 100\nICC B 255,3 110\n"
+                       "TRACK2 Z 37,2 120\nMAC2 B 8 128\nMAC B 8 64\n"),
+              -1)
+        << "999 is over 399";
+    EXPECT_EQ(LastErr(), "tranpak: InitCellLen() cell define error (BMPCell[99]maxlen = 999, over 399)");
+    DefaultMesg() = MesgState{};
+    std::filesystem::remove("errlog.txt");
+    ASSERT_EQ(InitWith("PAN N 19,2 2\nNETCODE N 3 70\nRESERVED ANS 99,3 100\nICC B 255,3 110\n"
+                       "TRACK2 Z 37,2 120\nMAC2 B 8 128\nMAC B 8 64\n"),
+              0)
+        << LastErr();
+    const Record want[] = {
+        {1, "PAN", 5, 19, 2},      {69, "NETCODE", 5, 3, 0}, {99, "RESERVED", 0, 99, 3}, {109, "ICC", 6, 255, 3},
+        {119, "TRACK2", 7, 37, 2}, {127, "MAC2", 6, 8, 0},   {63, "MAC", 6, 8, 0},
+    };
+    for (const Record &r : want)
+        ExpectRecord(r);
+    for (int i : {0, 64, 68, 70, 126})
+        ExpectRecord({i, "", 0, 0, 0});
+    EXPECT_TRUE(ErrLog().empty());
+}
+
+// Bit 1 announces the secondary bitmap: field 1 cannot carry data in a
+// layout with any of fields 65 to 128, whichever line comes first.
+TEST_F(DefinitionFileTest, FieldOneIsRefusedBesideTheFieldsOfTheSecondaryBitmap)
+{
+    const struct {
+        const char *file;
+        int rc;
+        const char *message;
+    } cases[] = {
+        {"BITMAP B 8 1\nNETCODE N 3 70\n", -1,
+         "tranpak: ReadBMPFile() field 1 is the secondary bitmap's bit (field 70 defined)"},
+        {"MAC2 B 8 128\nPAN N 19,2 2\nBITMAP B 8 1\n", -1,
+         "tranpak: ReadBMPFile() field 1 is the secondary bitmap's bit (field 128 defined)"},
+        {"BITMAP B 8 1\nA N 3 65\nB N 3 66\n", -1,
+         "tranpak: ReadBMPFile() field 1 is the secondary bitmap's bit (field 65 defined)"},
+        // Without field 1, or with field 1 and no field above 64, or with
+        // field 1 left undefined (length 0), the file is read.
+        {"PAN N 19,2 2\nNETCODE N 3 70\n", 0, ""},
+        {"BITMAP B 8 1\nMAC B 8 64\n", 0, ""},
+        {"BITMAP B 0 1\nNETCODE N 3 70\n", 0, ""},
+        {"BITMAP B 8 1\nNETCODE N 0 70\n", 0, ""},
+    };
+    for (const auto &c : cases) {
+        DefaultMesg() = MesgState{};
+        std::filesystem::remove("errlog.txt");
+        EXPECT_EQ(InitWith(c.file), c.rc) << c.file;
+        EXPECT_EQ(LastErr(), c.message) << c.file;
+        EXPECT_LE(ErrLog().size(), 1u) << c.file;
+    }
+    // The refusal names field 1 and the file in its detail.
+    DefaultMesg() = MesgState{};
+    ASSERT_EQ(InitWith("BITMAP B 8 1\nNETCODE N 3 70\n"), -1);
+    TpError err{};
+    err.size = sizeof err;
+    ASSERT_EQ(GetLastErrInfo(&err), TRANPAK_ERR_SETTINGS);
+    EXPECT_EQ(err.field, 1);
+    EXPECT_EQ(std::string(err.detail),
+              "definitions bitmap.txt: field 1 is defined, and field 70 needs the secondary "
+              "bitmap whose bit is bit 1");
 }
 
 TEST_F(DefinitionFileTest, LaterLineForTheSamePositionWins)

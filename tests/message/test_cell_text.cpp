@@ -106,7 +106,7 @@ const TextCase kTextCases[] = {
     {64, "0123456789ABCDEG", nullptr, "tranpak: TpSetCellText() field 64: character 16 is not a hexadecimal digit"},
     // Fields that cannot take a value.
     {6, "x", nullptr, "tranpak: TpSetCellText() field 6: not in the field definitions"},
-    {65, "x", nullptr, "tranpak: TpSetCellText() field 65: no such field"},
+    {129, "x", nullptr, "tranpak: TpSetCellText() field 129: no such field"},
     {-1, "x", nullptr, "tranpak: TpSetCellText() field -1: no such field"},
 };
 
@@ -284,7 +284,7 @@ TEST_F(CellTextTest, UndefinedFieldsAreToldFromAnsFields)
     EXPECT_EQ(TpGetCellDef(s.get(), 6, &def), 1);  // not listed
     EXPECT_EQ(def.type, CELL_ANS);
     EXPECT_EQ(TpGetCellType(s.get(), 6), CELL_ANS);  // the classic answer stays
-    EXPECT_EQ(TpGetCellDef(s.get(), 65, &def), -1);
+    EXPECT_EQ(TpGetCellDef(s.get(), 129, &def), -1);
 }
 
 // A tiny reader for what TpDescribe writes: objects and strings only.

@@ -26,11 +26,11 @@ sed "s|^$top/||" "$work/tgz-raw" | sort > "$work/tgz-files"
 same_files "$work/tgz-files" "$(basename "$tgz")"
 mkdir "$work/tgz" && tar -xzf "$tgz" -C "$work/tgz"
 lib=$work/tgz/$top/lib
-soname=$(readelf -d "$lib/libtranpak.so.0.1.0" | sed -n 's/.*SONAME.*\[\(.*\)\]/\1/p')
-[ "$soname" = libtranpak.so.0 ] || { echo "FAIL: SONAME is '$soname'"; exit 1; }
-[ "$(readlink "$lib/libtranpak.so.0")" = libtranpak.so.0.1.0 ] &&
-  [ "$(readlink "$lib/libtranpak.so")" = libtranpak.so.0 ] || { echo "FAIL: library links"; exit 1; }
-echo "SONAME libtranpak.so.0, links libtranpak.so -> libtranpak.so.0 -> libtranpak.so.0.1.0"
+soname=$(readelf -d "$lib/libtranpak.so.1.0.0" | sed -n 's/.*SONAME.*\[\(.*\)\]/\1/p')
+[ "$soname" = libtranpak.so.1 ] || { echo "FAIL: SONAME is '$soname'"; exit 1; }
+[ "$(readlink "$lib/libtranpak.so.1")" = libtranpak.so.1.0.0 ] &&
+  [ "$(readlink "$lib/libtranpak.so")" = libtranpak.so.1 ] || { echo "FAIL: library links"; exit 1; }
+echo "SONAME libtranpak.so.1, links libtranpak.so -> libtranpak.so.1 -> libtranpak.so.1.0.0"
 "$src/tests/packages/consumer/linux_consumers.sh" "$work/tgz/$top" "$src"
 
 echo "== $(basename "$deb")"

@@ -273,6 +273,138 @@ TEST_F(ClientLinkTest, FramesSentTogetherOrCutAnywhereAreReadInOrder)
     }
 }
 
+// A dialect's wire format from [Wire Format] lines "KEY=VALUE".
+wire::WireFormat Dialect(std::initializer_list<std::pair<const char *, const char *>> keys)
+{
+    wire::WireFormat f{};
+    for (const auto &[key, value] : keys)
+        EXPECT_EQ(wire::SetWireFormatKey(&f, key, value), 0) << key << "=" << value;
+    return f;
+}
+
+// Messages in a dialect: read by its length, whole; file frames kept apart
+// by their 06 where a message has no start byte of its own.
+TEST_F(ClientLinkTest, MessagesAreReadInTheDialectAndFileFramesKeptApart)
+{
+    const wire::WireFormat bare = Dialect({{"LENGTH", "BINARY2"}, {"ENVELOPE", "NONE"}});
+    const wire::WireFormat bareLe = Dialect({{"LENGTH", "BINARY2LE"}, {"ENVELOPE", "NONE"}});
+    const wire::WireFormat ascii4 = Dialect({{"LENGTH", "ASCII4"}, {"ENVELOPE", "NONE"}});
+    const wire::WireFormat enveloped = Dialect({{"LENGTH", "BINARY2"}});
+    const wire::WireFormat tpdu = Dialect(
+        {{"LENGTH", "BINARY2"}, {"LENGTHCOUNTS", "HEADER"}, {"ENVELOPE", "NONE"}, {"HEADER", "TPDU:6000030000"}});
+    const std::string body = "0200" + std::string(8, '\0') + "000000";  // 18 bytes
+    // A body of 0x0630 bytes: its 2-byte length starts 06 30, its type
+    // "0200" makes it look like a file frame's head "06 '0' 0200".
+    const std::string big = "0200" + std::string(0x0630 - 4, 'x');
+    const std::string file = FileFrame('1', "x.txt");
+    using K = tools::FrameKind;
+    struct Read {
+        K kind;
+        std::string bytes;  // the message, or the file frame's body
+    };
+    struct {
+        const char *name;
+        wire::WireFormat format;
+        std::string stream;
+        std::vector<Read> reads;
+    } cases[] = {
+        {"2-byte length, two messages",
+         bare,
+         Unhex("00 12") + body + Unhex("00 12") + body,
+         {{K::kPacket, Unhex("00 12") + body}, {K::kPacket, Unhex("00 12") + body}}},
+        {"a file frame first", bare, file, {{K::kFile, "x.txt"}}},
+        {"a length starting 06 first, its next bytes no file head",
+         bare,
+         Unhex("06 00") + std::string(0x600, 'y'),
+         {{K::kPacket, Unhex("06 00") + std::string(0x600, 'y')}}},
+        {"06 later in the connection is a length",
+         bare,
+         Unhex("00 12") + body + Unhex("06 30") + big,
+         {{K::kPacket, Unhex("00 12") + body}, {K::kPacket, Unhex("06 30") + big}}},
+        // The one ambiguity, resolved as documented: a connection's first
+        // bytes 06 '0'..'4' and four digits are a file frame's head.
+        {"06 30 and four digits first: a file frame", bare, Unhex("06 30") + big, {{K::kFile, big.substr(4, 200)}}},
+        {"little-endian length starting 06",
+         bareLe,
+         Unhex("06 01") + std::string(0x106, 'z'),
+         {{K::kPacket, Unhex("06 01") + std::string(0x106, 'z')}}},
+        {"4 digits without envelope",
+         ascii4,
+         "0018" + body + "0018" + body,
+         {{K::kPacket, "0018" + body}, {K::kPacket, "0018" + body}}},
+        {"4 digits without envelope, a file frame first", ascii4, file, {{K::kFile, "x.txt"}}},
+        {"2-byte length in an envelope",
+         enveloped,
+         "\x02" + Unhex("00 12") + body + "\x03" + file,
+         {{K::kPacket, "\x02" + Unhex("00 12") + body + "\x03"}, {K::kFile, "x.txt"}}},
+        {"a length that counts the TPDU",
+         tpdu,
+         Unhex("00 17 60 00 03 00 00") + body,
+         {{K::kPacket, Unhex("00 17 60 00 03 00 00") + body}}},
+    };
+    volatile std::sig_atomic_t stop = 0;
+    for (auto &c : cases) {
+        ScriptedPeer peer({Send(c.stream), Pause(300)});
+        const int sock = ::SockConnect("127.0.0.1", peer.port());
+        ASSERT_GE(sock, 0);
+        {
+            tools::ClientLink link(sock, 2000, &stop);
+            link.SpeakDialect(c.format);
+            for (const Read &want : c.reads) {
+                unsigned char first = 0;
+                std::string why;
+                ASSERT_EQ(link.ReadFrame(&first, &why), tools::LinkResult::kOk) << c.name << ": " << why;
+                ASSERT_EQ(link.Kind(), want.kind) << c.name;
+                const std::string got = want.kind == K::kFile
+                                            ? std::string(link.FileBody(), static_cast<size_t>(link.FileLength()))
+                                            : std::string(reinterpret_cast<const char *>(link.Packet()),
+                                                          static_cast<size_t>(link.PacketLength()));
+                EXPECT_EQ(got, want.bytes) << c.name;
+            }
+        }
+        ::SockClose(sock);
+        peer.Received();
+    }
+}
+
+// A dialect frame whose length is none, or out of range, or whose stop
+// byte is missing, is refused with the reason.
+TEST_F(ClientLinkTest, ABrokenDialectFrameIsNamed)
+{
+    struct {
+        const char *name;
+        wire::WireFormat format;
+        std::string stream;
+        const char *why;
+    } cases[] = {
+        {"digits that are none", Dialect({{"LENGTH", "ASCII4"}, {"ENVELOPE", "NONE"}}), "00x9",
+         "length 30 30 78 39 is no ASCII4 length"},
+        {"a body too short", Dialect({{"LENGTH", "BINARY2"}, {"ENVELOPE", "NONE"}}), Unhex("00 09") + "123456789",
+         "length 00 09 says a body of 9 bytes, not 10 to 2084"},
+        {"a body too long", Dialect({{"LENGTH", "BINARY2"}, {"ENVELOPE", "NONE"}}), Unhex("08 25"),
+         "length 08 25 says a body of 2085 bytes, not 10 to 2084"},
+        {"no stop byte", Dialect({{"LENGTH", "BINARY2"}}), "\x02" + Unhex("00 0A") + "0200123456" + "\x04",
+         "no stop byte 0x03 after the frame"},
+    };
+    volatile std::sig_atomic_t stop = 0;
+    for (auto &c : cases) {
+        ScriptedPeer peer({Send(c.stream), Pause(300)});
+        const int sock = ::SockConnect("127.0.0.1", peer.port());
+        ASSERT_GE(sock, 0);
+        {
+            tools::ClientLink link(sock, 2000, &stop);
+            link.SpeakDialect(c.format);
+            unsigned char first = 0;
+            std::string why;
+            EXPECT_EQ(link.ReadFrame(&first, &why), tools::LinkResult::kMalformed) << c.name;
+            EXPECT_EQ(link.Kind(), tools::FrameKind::kPacket) << c.name;
+            EXPECT_EQ(why, c.why) << c.name;
+        }
+        ::SockClose(sock);
+        peer.Received();
+    }
+}
+
 // A request as the host takes it, through a served directory looked up
 // with openat2 (links inside followed) or one component at a time (no
 // link followed; Windows too). "" is taken, anything else a part of why not.

@@ -1,6 +1,8 @@
 // What the tools share: the command line and the texts they show.
+#include "api/session.h"
 #include "tools/common/cli.h"
 #include "tools/common/mac_choice.h"
+#include "tools/common/message_view.h"
 #include "tools/common/shown_text.h"
 #include "tools/common/tool_support.h"
 #include "tranpak.h"
@@ -70,8 +72,56 @@ TEST(ToolCommandLine, NumbersAreRangeChecked)
     std::set<int> fields;
     EXPECT_TRUE(tools::ParseFieldList("41,2,64", &fields));
     EXPECT_EQ(fields, (std::set<int>{2, 41, 64}));
-    for (const char *bad : {"", "0", "65", "2,,3", "2, 3", "a", "2,"})
+    for (const char *bad : {"", "0", "129", "2,,3", "2, 3", "a", "2,"})
         EXPECT_FALSE(tools::ParseFieldList(bad, &fields)) << bad;
+    fields.clear();
+    EXPECT_TRUE(tools::ParseFieldList("65,128,100", &fields));
+    EXPECT_EQ(fields, (std::set<int>{65, 100, 128}));
+}
+
+// Fields of a secondary bitmap: named in FIELD=VALUE, their types read
+// from their definitions, and a received one listed where bit 1 stands.
+TEST(ToolFields, OneToOneHundredTwentyEight)
+{
+    int field = -1;
+    std::string value;
+    EXPECT_TRUE(tools::SplitAssignment("128=0102", &field, &value));
+    EXPECT_EQ(field, 128);
+    EXPECT_EQ(value, "0102");
+    EXPECT_FALSE(tools::SplitAssignment("129=1", &field, &value));
+
+    const std::string defs = testing::TempDir() + "tool_fields_defs.txt";
+    std::ofstream(defs) << "PAN N 19,2 2\nTRACK2 Z 37,2 35\nNETCODE N 3 70\nICC B 255,3 110\nMAC B 8 64\n";
+    alignas(TpSession) static TpSession s;
+    TpSettings settings{};
+    settings.bmpFile = defs.c_str();
+    ASSERT_EQ(TpInit8583With(&s, &settings), 0);
+    EXPECT_EQ(tools::FieldType(&s, 0), CELL_ANS);
+    EXPECT_EQ(tools::FieldType(&s, 35), CELL_Z);
+    EXPECT_EQ(tools::FieldType(&s, 70), CELL_N);
+    EXPECT_EQ(tools::FieldType(&s, 110), CELL_B);
+    EXPECT_EQ(tools::FieldType(&s, 129), CELL_ANS);
+    // B values may be written in groups, also in a field beyond 64.
+    std::string why;
+    ASSERT_EQ(tools::SetFieldText(&s, 110, "9F 27:01", &why), 0) << why;
+    EXPECT_EQ(tools::FieldText(&s, 110), "9F2701");
+    ASSERT_EQ(tools::SetFieldText(&s, 70, "301", &why), 0) << why;
+    EXPECT_EQ(tools::FieldText(&s, 70), "301");
+    // Nothing received yet: no bitmap, no field received.
+    EXPECT_TRUE(tools::ReceivedFields(&s).empty());
+    EXPECT_FALSE(tools::Received(&s, 70));
+    // A message with bits 1 and 2 set: field 2 and those of the secondary
+    // bitmap that hold a value, in order, never field 1.
+    ASSERT_EQ(tools::SetFieldText(&s, 2, "4761739001010119", &why), 0) << why;
+    reinterpret_cast<Session *>(&s)->mesg.packet.bitmap[0] = 0xC0;
+    EXPECT_EQ(tools::ReceivedFields(&s), (std::vector<int>{2, 70, 110}));
+    EXPECT_TRUE(tools::Received(&s, 70));
+    EXPECT_FALSE(tools::Received(&s, 1));
+    EXPECT_FALSE(tools::Received(&s, 35));
+    // Without bit 1, the fields beyond 64 were not received.
+    reinterpret_cast<Session *>(&s)->mesg.packet.bitmap[0] = 0x40;
+    EXPECT_EQ(tools::ReceivedFields(&s), (std::vector<int>{2}));
+    EXPECT_FALSE(tools::Received(&s, 70));
 }
 
 TEST(ToolShownText, EscapedAndJson)

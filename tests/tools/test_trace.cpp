@@ -251,5 +251,79 @@ TEST_F(DecoderTest, JsonHasOneObjectPerFrame)
     EXPECT_NE(hostile.find("\"direction\": \"a\\\\x1B[2J\\\\xC2\\\\x9B\","), std::string::npos) << hostile;
 }
 
+// Under a dialect the library reads each frame (the decoder's session
+// speaks it): the frame of 2-byte length, TPDU and BCD numbers, packed by
+// the session, is decoded field by field; one that breaks is refused with
+// the library's field and offset, its BCD card number hidden in the raw
+// dump; a data block traced without its head gets the dialect's.
+TEST_F(DecoderTest, DialectFramesAreReadByTheLibrary)
+{
+    WriteFile("nac.ini",
+              "[Wire Format]\nLENGTH=BINARY2\nLENGTHCOUNTS=HEADER\nENVELOPE=NONE\nHEADER=TPDU:6000030000\nMTI=BCD\n"
+              "NUMBERS=BCD\nPREFIX=BCD\n");
+    tools::WireChoice wire;
+    std::string error;
+    ASSERT_TRUE(tools::ReadWireChoice("nac.ini", &wire, &error)) << error;
+    ASSERT_FALSE(wire.seed);
+    ASSERT_TRUE(tools::UseWire(&session_, wire));
+    options_.wire = &wire;
+    TpResetMesg(&session_);
+    for (const auto &[field, text] : std::vector<std::pair<int, const char *>>{
+             {0, "0200"}, {2, "4761739001010119"}, {3, "000000"}, {41, "TERM0001"}})
+        ASSERT_EQ(TpSetCellText(&session_, field, text), 0) << field;
+    unsigned char packed[4096];
+    int len = 0;
+    ASSERT_EQ(TpPackMesg(&session_, options_.mac.key, packed, sizeof packed, &len), 0);
+    const std::string frame(reinterpret_cast<char *>(packed), static_cast<size_t>(len));
+    // 43 counted: the TPDU, the BCD type, the bitmap, PAN (prefix 16, 8
+    // bytes), field 3 (3 bytes), TERM0001 and the MAC.
+    ASSERT_EQ(Hex(frame.data(), 29),
+              "00 2B 60 00 03 00 00 02 00 60 00 00 00 00 80 00 01 16 47 61 73 90 01 01 01 19 00 00 00");
+    const std::string report = DescribeFrame(frame, options_);
+    for (const char *line :
+         {"wire format: LENGTH=BINARY2 LENGTHCOUNTS=HEADER ENVELOPE=NONE HEADER=TPDU:6000030000 "
+          "MTI=BCD NUMBERS=BCD PREFIX=BCD\n",
+          "framing: length 00 2B says 43, 43 came, header 60 00 03 00 00\n", "message type: 0200\n",
+          "bitmap: 60 00 00 00 00 80 00 01 -> fields 2 3 41 64\n",
+          "      2  PAN          N    16     ************0119\n", "      3  PROCCODE     N           000000\n",
+          "     41  TERMID       ANS         TERM0001\n", "MAC: verified with the given key\n"})
+        EXPECT_NE(report.find(line), std::string::npos) << line << "\n" << report;
+    EXPECT_EQ(report.find("raw"), std::string::npos) << report;
+
+    // A nibble above 9 in the card number, and a length one too large.
+    std::string broken = frame;
+    broken[25] = 0x1A;
+    std::string longer = frame;
+    longer[1] = 0x2C;
+    struct {
+        const char *name;
+        std::string frame;
+        const char *says;
+    } cases[] = {
+        {"BCD nibble", broken, "(field 2, frame offset 25)"},
+        {"length", longer, "framing: length 00 2C says 44, 43 came (does NOT match)"},
+    };
+    for (auto &c : cases) {
+        const tools::FrameReport r = tools::DecodeFrame(c.frame, options_);
+        EXPECT_FALSE(r.ok()) << c.name;
+        const std::string text = tools::FrameText(r);
+        EXPECT_NE(text.find(c.says), std::string::npos) << c.name << "\n" << text;
+        EXPECT_NE(text.find("the frame does not decode: tranpak: "), std::string::npos) << c.name << "\n" << text;
+        EXPECT_EQ(text.find("47 61 73 90"), std::string::npos) << c.name << "\n" << text;
+        EXPECT_NE(text.find("**"), std::string::npos) << c.name << "\n" << text;
+    }
+
+    std::vector<tools::TracedFrame> joined;
+    tools::FrameJoiner joiner([&](const tools::TracedFrame &f) { joined.push_back(f); }, &wire.format);
+    joiner.Block({"12-10 10:00:00", "recv mesg head", 2, frame.substr(0, 2)});
+    joiner.Block({"12-10 10:00:00", "recv mesg data", len - 2, frame.substr(2)});
+    joiner.Block({"12-10 10:00:01", "recv mesg data", len - 2, frame.substr(2)});
+    joiner.Finish();
+    ASSERT_EQ(joined.size(), 2u);
+    EXPECT_EQ(joined[0].bytes, frame);
+    EXPECT_EQ(joined[1].label, "received (head not traced)");
+    EXPECT_EQ(Hex(joined[1].bytes.data(), joined[1].bytes.size()), Hex(frame.data(), frame.size()));
+}
+
 }  // namespace
 }  // namespace tranpak::test

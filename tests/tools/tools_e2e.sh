@@ -345,7 +345,7 @@ for t in host client trace; do
 done
 expect "host bad port" 2 "--port takes a port from 0 to 65535, not 65536" "$bin/tranpak-host" --key $key --port 65536
 expect "client bad port" 2 "--port takes a port from 0 to 65535, not -1" "$bin/tranpak-client" --port=-1 0800
-expect "trace bad field list" 2 "--mask takes field numbers 1 to 64" "$bin/tranpak-trace" --mask 2,65 x
+expect "trace bad field list" 2 "--mask takes field numbers 1 to 128" "$bin/tranpak-trace" --mask 2,129 x
 expect "host bad number" 2 "--client-timeout takes a number from 1 to 86400, not 10s" \
   "$bin/tranpak-host" --key $key --client-timeout 10s
 expect "flag given a value" 2 "option --unmask takes no value" "$bin/tranpak-trace" --unmask=yes x

@@ -15,6 +15,7 @@
 #include "os_programs.h"
 #include "../common/shown_text.h"
 #include "../common/tool_support.h"
+#include "../common/wire_choice.h"
 #include "failure.h"
 #include "fetch.h"
 #include "load.h"
@@ -102,7 +103,9 @@ void Help()
         "  --settings F      settings file to read instead of the built-in path; its\n"
         "                    BMPFILE, when not found from the current folder, is\n"
         "                    looked for beside it (its ERRFILE and CTRACEFILE are\n"
-        "                    from the current folder, as the library takes them)\n"
+        "                    from the current folder, as the library takes them);\n"
+        "                    messages go and come in the wire dialect of its [Wire\n"
+        "                    Format] section, with --defs too, --pack-only included\n"
         "  --defs F          field definition file, over the settings' BMPFILE\n"
         "                    (without both: ../etc/bitmap.txt when there, else the\n"
         "                    example definitions installed with the client)\n"
@@ -185,6 +188,9 @@ constexpr int kProbeMillis = 1000;
 
 // The error log the library writes to, as the settings name it.
 std::string g_errfile;
+// The settings file's [Wire Format], set on every session the client
+// starts (TpInit8583With starts one in the seed's dialect).
+WireChoice g_wire;
 
 // Tells what failed: the library's reason, taken right after the call that
 // failed, then the error log's new lines, each escaped.
@@ -225,12 +231,12 @@ int InitFailed(TpSession *s, const SettingsView &settings)
     // then looks for its default files: a mistyped --settings shows here.
     std::error_code ec;
     const bool missing = settings.pathFits && !std::filesystem::exists(settings.path, ec);
-    std::fprintf(stderr, "%s: Init8583 failed: %s; settings file %s%s, definitions %s, error log %s\n", kTool,
-                 failure.reason.c_str(),
-                 settings.pathFits ? Absolute(settings.path).c_str() : "(TRANPAK_SETTINGS too long)",
-                 missing ? " (no such file)" : "",
-                 !settings.bmpfile.empty() ? Absolute(settings.bmpfile).c_str() : "(none read)",
-                 !settings.errfile.empty() ? Absolute(settings.errfile).c_str() : "(none read)");
+    std::fprintf(
+        stderr, "%s: Init8583 failed: %s; settings file %s%s, definitions %s, error log %s, wire format %s\n", kTool,
+        failure.reason.c_str(), settings.pathFits ? Absolute(settings.path).c_str() : "(TRANPAK_SETTINGS too long)",
+        missing ? " (no such file)" : "",
+        !settings.bmpfile.empty() ? Absolute(settings.bmpfile).c_str() : "(none read)",
+        !settings.errfile.empty() ? Absolute(settings.errfile).c_str() : "(none read)", WireSummary(g_wire).c_str());
     PrintDetail(kTool, failure);
     return kExitFailed;
 }
@@ -306,7 +312,7 @@ int SendLoad(const Args &a, const MacChoice &mac, long mark, const SettingsView 
         owned.push_back(std::make_unique<TpSession>());
         TpSession *s = owned.back().get();
         sessions.push_back(s);
-        if (TpInit8583With(s, &sessionSettings) != 0)
+        if (TpInit8583With(s, &sessionSettings) != 0 || !UseWire(s, g_wire))
             return InitFailed(s, settings);
         UseMac(s, mac);
         if (SetRequest(s, a.rest, &why) != 0 || TpBackupMesg(s) != 0)
@@ -530,13 +536,20 @@ int Run(const Args &a)
     if (!a.settings.empty() && os::SetEnvVar("TRANPAK_SETTINGS", a.settings.c_str()) != 0)
         return UsageError(kTool, "cannot use --settings " + a.settings);
     SettingsView settings = ViewSettings();
+    // The dialect is the settings file's whoever reads the definitions; a
+    // value at fault is left for the library to refuse, in its words.
+    std::error_code ec;
+    if (settings.read && std::filesystem::is_regular_file(settings.path, ec)) {
+        std::string ignored;
+        ReadWireChoice(settings.path, &g_wire, &ignored);
+    }
     const std::string libraryDefinitions = settings.bmpfile;
     ChooseDefinitions(a, &settings);
     // The library reads the settings file itself unless the definitions
     // are the client's choice.
     const TpSettings chosen = ExchangeSettings(settings, 0);
     const int rc = settings.bmpfile == libraryDefinitions ? TpInit8583(g_s, nullptr) : TpInit8583With(g_s, &chosen);
-    if (rc != 0)
+    if (rc != 0 || !UseWire(g_s, g_wire))
         return InitFailed(g_s, settings);
     g_errfile = settings.errfile;
     const long mark = FileSize(g_errfile);
@@ -565,7 +578,7 @@ int Run(const Args &a)
     // A single message waits a bounded time for its reply, as a load does:
     // the session starts again from the same settings with that limit.
     const TpSettings limited = ExchangeSettings(settings, static_cast<int>(a.recvSeconds));
-    if (TpInit8583With(g_s, &limited) != 0)
+    if (TpInit8583With(g_s, &limited) != 0 || !UseWire(g_s, g_wire))
         return InitFailed(g_s, settings);
     if (!UseMac(g_s, mac))
         return Fail("choosing the MAC", LastFailure(g_s), mark);

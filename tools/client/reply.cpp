@@ -59,7 +59,9 @@ std::string ReplyMismatch(TpSession *s, const RequestEcho &request, const std::s
 std::string ShownValue(TpSession *s, int field, const std::set<int> &masked, bool unmask)
 {
     const std::string value = FieldText(s, field);
-    return unmask || masked.count(field) == 0 ? Escaped(value) : Mask(value);
+    // Track 2 data (Z) is card data whichever field carries it.
+    const bool card = masked.count(field) != 0 || FieldType(s, field) == CELL_Z;
+    return unmask || !card ? Escaped(value) : Mask(value);
 }
 
 std::string ReplyTable(TpSession *s, const std::set<int> &masked, bool unmask)
@@ -68,9 +70,7 @@ std::string ReplyTable(TpSession *s, const std::set<int> &masked, bool unmask)
     char row[200];
     std::snprintf(row, sizeof row, "  %5s  %-12s %-4s %s\n", "field", "name", "type", "value");
     out += row;
-    for (int f = 1; f <= kFieldCount; ++f) {
-        if (!Received(s, f))
-            continue;
+    for (int f : ReceivedFields(s)) {
         const TpCellDef def = CellDef(s, f);
         std::snprintf(row, sizeof row, "  %5d  %-12s %-4s ", f, Escaped(def.name).c_str(), TypeName(def.type));
         out += row + ShownValue(s, f, masked, unmask) + "\n";

@@ -27,7 +27,7 @@ int SetRequest(TpSession *s, const std::vector<std::string> &operands, std::stri
         int field;
         std::string value;
         if (!SplitAssignment(operands[k], &field, &value) || field == 0) {
-            *why = "expected FIELD=VALUE with FIELD 1 to 64, got " + operands[k];
+            *why = "expected FIELD=VALUE with FIELD 1 to 128, got " + operands[k];
             return kExitUsage;
         }
         why->clear();

@@ -12,10 +12,12 @@ TpCellDef CellDef(TpSession *s, int field)
     return def;
 }
 
+int FieldType(TpSession *s, int field) { return field == 0 ? CELL_ANS : CellDef(s, field).type; }
+
 bool BitSet(const unsigned char bitmap[8], int field)
 {
     const int i = field - 1;
-    return i >= 0 && i < kFieldCount && (bitmap[i / 8] & (0x80 >> (i % 8))) != 0;
+    return i >= 0 && i < kPrimaryFieldCount && (bitmap[i / 8] & (0x80 >> (i % 8))) != 0;
 }
 
 void Bitmap(TpSession *s, unsigned char bitmap[8])
@@ -28,7 +30,23 @@ bool Received(TpSession *s, int field)
 {
     unsigned char bitmap[8];
     Bitmap(s, bitmap);
-    return BitSet(bitmap, field) && CellDef(s, field).used != 0;
+    const int bit = field > kPrimaryFieldCount ? 1 : field;
+    return BitSet(bitmap, bit) && CellDef(s, field).used != 0;
+}
+
+std::vector<int> ReceivedFields(TpSession *s)
+{
+    unsigned char bitmap[8];
+    Bitmap(s, bitmap);
+    std::vector<int> fields;
+    const bool secondary = BitSet(bitmap, 1) && CellDef(s, 1).used == 0;
+    for (int field = secondary ? 2 : 1; field <= kPrimaryFieldCount; ++field)
+        if (BitSet(bitmap, field))
+            fields.push_back(field);
+    for (int field = kPrimaryFieldCount + 1; secondary && field <= kFieldCount; ++field)
+        if (CellDef(s, field).used != 0)
+            fields.push_back(field);
+    return fields;
 }
 
 std::string MessageType(TpSession *s)

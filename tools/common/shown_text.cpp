@@ -1,6 +1,7 @@
 #include "shown_text.h"
 
 #include "cli.h"
+#include "message_view.h"
 #include "tranpak.h"
 
 #include <cstdio>
@@ -28,7 +29,7 @@ const std::set<int> &DefaultMaskedFields()
     // The fields whose values the library masks by default.
     static const std::set<int> kFields = [] {
         std::set<int> fields;
-        for (int f = 1; f <= 64; ++f)
+        for (int f = 1; f <= kFieldCount; ++f)
             if (Shown(f, 0, "x") != "x")
                 fields.insert(f);
         return fields;
@@ -43,7 +44,7 @@ bool ParseFieldList(const std::string &text, std::set<int> *fields)
         const size_t comma = text.find(',', start);
         const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         long n;
-        if (!ParseInteger(item, 1, 64, &n))
+        if (!ParseInteger(item, 1, kFieldCount, &n))
             return false;
         fields->insert(static_cast<int>(n));
         if (comma == std::string::npos)

@@ -13,7 +13,7 @@ namespace tranpak::tools {
 // TpShowValue masks).
 const std::set<int> &DefaultMaskedFields();
 
-// "2,14,35" to field numbers 1 to 64; false for anything else (empty
+// "2,14,35" to field numbers 1 to 128; false for anything else (empty
 // items, blanks, signs, numbers out of range).
 bool ParseFieldList(const std::string &text, std::set<int> *fields);
 

@@ -93,7 +93,7 @@ std::string HexUngrouped(const std::string &text)
 int SetFieldText(TpSession *s, int field, const std::string &text, std::string *why)
 {
     // Asked first: every call, this one too, sets the session's last error.
-    const int type = field == 0 ? CELL_ANS : TpGetCellType(s, field);
+    const int type = FieldType(s, field);
     // B values may be written in groups ("01 23", "01:23", "01-23"); the
     // library takes the digits alone.
     const std::string value = type == CELL_B ? HexUngrouped(text) : text;
@@ -164,7 +164,7 @@ bool SplitAssignment(const std::string &arg, int *field, std::string *value)
     const std::string number = arg.substr(0, eq);
     char *end = nullptr;
     long n = std::strtol(number.c_str(), &end, 10);
-    if (*end != '\0' || n < 0 || n > 64)
+    if (*end != '\0' || n < 0 || n > kFieldCount)
         return false;
     *field = static_cast<int>(n);
     *value = arg.substr(eq + 1);

@@ -4,6 +4,7 @@
 
 #include "os_programs.h"
 #include "../common/shown_text.h"
+#include "../common/tool_support.h"
 
 #include <algorithm>
 #include <cstring>
@@ -141,20 +142,98 @@ LinkResult ClientLink::Write(const void *bytes, int count)
     return LinkResult::kOk;
 }
 
+void ClientLink::SpeakDialect(const wire::WireFormat &format)
+{
+    format_ = format;
+    dialect_ = !wire::IsSeedFormat(format);
+}
+
 LinkResult ClientLink::ReadFrame(unsigned char *first, std::string *why, int waitMillis, bool *started)
 {
+    kind_ = FrameKind::kNone;
     const auto wait = waitMillis < 0 ? timeout_ : std::chrono::milliseconds(waitMillis);
     LinkResult r = ReadExactly(first, 1, Capped(Clock::now() + wait));
     if (started != nullptr)
         *started = r == LinkResult::kOk;
     if (r != LinkResult::kOk)
         return r;
+    const bool firstOfConnection = firstFrame_;
+    firstFrame_ = false;
     const Clock::time_point deadline = Capped(Clock::now() + timeout_);
-    if (*first == wire::kPacketStart)
-        return ReadPacketRest(why, deadline);
-    if (*first == wire::kFileStart)
+    if (dialect_ && format_.envelope == wire::EnvelopeCode::kNone)
+        return ReadBareFrame(*first, firstOfConnection, why, deadline);
+    if (*first == wire::kPacketStart) {
+        kind_ = FrameKind::kPacket;
+        if (!dialect_)
+            return ReadPacketRest(why, deadline);
+        packet_[0] = *first;
+        return ReadDialectRest(1, why, deadline);
+    }
+    if (*first == wire::kFileStart) {
+        kind_ = FrameKind::kFile;
         return ReadFileRest(why, deadline);
+    }
     return LinkResult::kOk;  // the caller names the byte
+}
+
+LinkResult ClientLink::ReadBareFrame(unsigned char first, bool firstOfConnection, std::string *why,
+                                     Clock::time_point deadline)
+{
+    packetLength_ = 0;
+    packet_[0] = first;
+    int held = 1;
+    if (first == wire::kFileStart && firstOfConnection) {
+        // Six bytes are no more than the shortest message, so reading them
+        // passes no frame's end whichever this is.
+        static_assert(wire::kFileHeadSize <= wire::kMinBody);
+        const LinkResult r = ReadExactly(packet_ + 1, wire::kFileHeadSize - 1, deadline);
+        if (r != LinkResult::kOk)
+            return r;
+        held = wire::kFileHeadSize;
+        const char type = static_cast<char>(packet_[1]);
+        const bool fileHead = type >= wire::kFileSendRequest && type <= wire::kFileEnd &&
+                              wire::ScanFile(packet_, wire::kFileHeadSize).status != wire::Status::kBad;
+        if (fileHead) {
+            kind_ = FrameKind::kFile;
+            return ReadFileBody(packet_, why, deadline);
+        }
+    }
+    kind_ = FrameKind::kPacket;
+    return ReadDialectRest(held, why, deadline);
+}
+
+LinkResult ClientLink::ReadDialectRest(int held, std::string *why, Clock::time_point deadline)
+{
+    packetLength_ = 0;
+    const int lengthAt = format_.envelope == wire::EnvelopeCode::kStxEtx ? 1 : 0;
+    const int lengthEnd = lengthAt + wire::LengthSize(format_);
+    if (held < lengthEnd) {
+        const LinkResult r = ReadExactly(packet_ + held, lengthEnd - held, deadline);
+        if (r != LinkResult::kOk)
+            return r;
+        held = lengthEnd;
+    }
+    wire::Scan scan = wire::ScanDialect(format_, packet_, held);
+    if (scan.status == wire::Status::kBad) {
+        const std::string bytes = ToHex(packet_ + lengthAt, static_cast<size_t>(lengthEnd - lengthAt), " ");
+        *why = scan.fault == wire::Fault::kDigits
+                   ? "length " + bytes + " is no " + wire::LengthName(format_.length) + " length"
+                   : "length " + bytes + " says a body of " + std::to_string(scan.len) + " bytes, not " +
+                         std::to_string(wire::kMinBody) + " to " + std::to_string(wire::kMaxBody);
+        return LinkResult::kMalformed;
+    }
+    if (scan.status == wire::Status::kNeedMore) {
+        const LinkResult r = ReadExactly(packet_ + held, scan.size - held, deadline);
+        if (r != LinkResult::kOk)
+            return r;
+        scan = wire::ScanDialect(format_, packet_, scan.size);
+    }
+    if (scan.status != wire::Status::kComplete) {
+        *why = "no stop byte 0x03 after the frame";
+        return LinkResult::kMalformed;
+    }
+    packetLength_ = scan.size;
+    return LinkResult::kOk;
 }
 
 LinkResult ClientLink::ReadFileFrame(std::string *why)
@@ -201,21 +280,27 @@ LinkResult ClientLink::ReadFileRest(std::string *why, Clock::time_point deadline
     fileType_ = 0;
     fileLength_ = 0;
     unsigned char head[wire::kFileHeadSize] = {wire::kFileStart};
-    LinkResult r = ReadExactly(head + 1, wire::kFileHeadSize - 1, deadline);
+    const LinkResult r = ReadExactly(head + 1, wire::kFileHeadSize - 1, deadline);
     if (r != LinkResult::kOk)
         return r;
+    return ReadFileBody(head, why, deadline);
+}
+
+LinkResult ClientLink::ReadFileBody(const unsigned char *head, std::string *why, Clock::time_point deadline)
+{
+    fileLength_ = 0;
     fileType_ = static_cast<char>(head[1]);
     const wire::Scan scan = wire::ScanFile(head, wire::kFileHeadSize);
     if (scan.status == wire::Status::kBad) {
-        *why = "file frame length \"" + Escaped(std::string(reinterpret_cast<char *>(head + 2), wire::kLenDigits)) +
-               "\" is not 0 to 1024";
+        *why = "file frame length \"" +
+               Escaped(std::string(reinterpret_cast<const char *>(head + 2), wire::kLenDigits)) + "\" is not 0 to 1024";
         return LinkResult::kMalformed;
     }
     if (fileType_ < wire::kFileSendRequest || fileType_ > wire::kFileEnd) {
         *why = "file frame of unknown type";
         return LinkResult::kMalformed;
     }
-    r = ReadExactly(fileBody_, scan.len, deadline);
+    const LinkResult r = ReadExactly(fileBody_, scan.len, deadline);
     if (r == LinkResult::kOk)
         fileLength_ = scan.len;
     return r;

@@ -8,6 +8,7 @@
 #define TRANPAK_TOOLS_CLIENT_LINK_H
 
 #include "wire.h"
+#include "wire_format.h"
 
 #include <chrono>
 #include <csignal>
@@ -16,6 +17,9 @@
 namespace tranpak::tools {
 
 enum class LinkResult { kOk, kClosed, kTimedOut, kStopped, kFailed, kMalformed, kTooLong };
+// What the frame ReadFrame last read is: a message, a file frame, or
+// neither (nothing came, or a first byte that starts no frame).
+enum class FrameKind { kNone, kPacket, kFile };
 
 const char *LinkResultText(LinkResult r);
 
@@ -34,18 +38,28 @@ public:
     // one that passes gives kTimedOut.
     void LimitFrames(int millis);
     void LiftFrameLimit() { framesLimited_ = false; }
+    // Messages are read in this dialect from now on (the seed's until
+    // then). File frames stay the seed's 06 frames in every dialect. Under
+    // ENVELOPE=NONE, where a message's first byte is its length's, a first
+    // byte 06 starts a file frame only in the connection's first frame
+    // (the library opens a connection for each file transfer) and only
+    // when the five bytes after it are a file frame's type '0' to '4' and
+    // four digits up to 1024; any other frame is a message.
+    void SpeakDialect(const wire::WireFormat &format);
 
     // Waits up to waitMillis (-1: the link's timeout) for the first byte
     // of the next frame, then reads the rest of it within the link's
     // timeout from that byte: a whole Packet (02) into Packet(), a file
     // frame (06) into FileType() and FileBody(). *first receives the first
-    // byte, *started (when given) whether it came. A frame that breaks its
-    // framing gives kMalformed with *why.
+    // byte, *started (when given) whether it came; Kind() what the frame
+    // is. A frame that breaks its framing gives kMalformed with *why.
     LinkResult ReadFrame(unsigned char *first, std::string *why, int waitMillis = -1, bool *started = nullptr);
     // Reads one file frame (06 ...) before a deadline.
     LinkResult ReadFileFrame(std::string *why);
 
-    // The Packet last read, start and stop byte included.
+    FrameKind Kind() const { return kind_; }
+    // The message last read, whole as it came (start and stop byte
+    // included, in a dialect with them).
     const unsigned char *Packet() const { return packet_; }
     int PacketLength() const { return packetLength_; }
     // The file frame last read.
@@ -75,6 +89,12 @@ private:
     LinkResult ReadExactly(void *bytes, int count, Clock::time_point deadline);
     LinkResult ReadPacketRest(std::string *why, Clock::time_point deadline);
     LinkResult ReadFileRest(std::string *why, Clock::time_point deadline);
+    // A file frame whose six head bytes are in head.
+    LinkResult ReadFileBody(const unsigned char *head, std::string *why, Clock::time_point deadline);
+    // A message frame of the dialect without envelope, its first byte read.
+    LinkResult ReadBareFrame(unsigned char first, bool firstOfConnection, std::string *why, Clock::time_point deadline);
+    // The rest of a message of the dialect, held bytes of it in packet_.
+    LinkResult ReadDialectRest(int held, std::string *why, Clock::time_point deadline);
 
     int sock_;
     std::chrono::milliseconds timeout_;
@@ -90,7 +110,14 @@ private:
     Clock::time_point transferDeadline_{};
     bool framesLimited_ = false;
     Clock::time_point framesDeadline_{};
-    unsigned char packet_[wire::kPacketBufSize] = {};
+    // Room for the longest message of any dialect.
+    static constexpr int kFrameRoom =
+        wire::kMaxFrameSize > wire::kPacketBufSize ? wire::kMaxFrameSize : wire::kPacketBufSize;
+    unsigned char packet_[kFrameRoom] = {};
+    wire::WireFormat format_{};
+    bool dialect_ = false;    // format_ is not the seed's
+    bool firstFrame_ = true;  // no frame of the connection read yet
+    FrameKind kind_ = FrameKind::kNone;
     int packetLength_ = 0;
     char fileType_ = 0;
     char fileBody_[wire::kFileBodySize] = {};

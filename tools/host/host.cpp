@@ -6,6 +6,7 @@
 #include "../common/tool_support.h"
 #include "client_link.h"
 #include "wire.h"
+#include "wire_format.h"
 
 #include <cstdio>
 #include <cstring>
@@ -21,12 +22,9 @@ constexpr int kErrorTextSize = 300;
 
 std::string UsedFields(TpSession *s)
 {
-    unsigned char bitmap[8];
-    Bitmap(s, bitmap);
     std::string list;
-    for (int field = 1; field <= kFieldCount; ++field)
-        if (BitSet(bitmap, field))
-            list += (list.empty() ? "" : ",") + std::to_string(field);
+    for (int field : ReceivedFields(s))
+        list += (list.empty() ? "" : ",") + std::to_string(field);
     return list;
 }
 
@@ -58,12 +56,32 @@ bool ParseFault(const std::string &name, Fault *fault)
     return false;
 }
 
+bool HostSimulator::LoadSession(TpSession *s) const
+{
+    return LoadDefinitions(s, options_.definitions, options_.errlog) && UseMac(s, options_.mac) && UseWire(s, wire_);
+}
+
 int HostSimulator::Start(std::string *why)
 {
+    // The dialect first: a host that cannot speak it answers nobody.
+    if (!options_.settings.empty()) {
+        if (!ReadWireChoice(options_.settings, &wire_, why))
+            return -1;
+        if (!CanFrame(wire_)) {
+            *why =
+                "the settings' [Wire Format] LENGTH=NONE has no length to read a message from a connection by; "
+                "a host needs one (" +
+                options_.settings + ")";
+            return -1;
+        }
+        if (options_.fault == Fault::kNoStop && wire_.format.envelope == wire::EnvelopeCode::kNone) {
+            *why = "--fault no-stop needs a stop byte, and the settings' [Wire Format] ENVELOPE=NONE has none";
+            return -1;
+        }
+    }
     slots_.push_back(std::make_unique<Slot>());
     TpSession *session = slots_.front()->session.get();
-    slots_.front()->loaded =
-        LoadDefinitions(session, options_.definitions, options_.errlog) && UseMac(session, options_.mac);
+    slots_.front()->loaded = LoadSession(session);
     if (!slots_.front()->loaded) {
         const std::string detail = LastDetail(session);
         *why = "cannot load definitions from " + options_.definitions + ": " +
@@ -139,17 +157,16 @@ void HostSimulator::HandleConnection(ClientLink &link, Slot *slot)
             return;
         }
         if (r == LinkResult::kMalformed) {
-            Say(link, (first == wire::kPacketStart ? "message refused: " : "file request refused: ") + why);
+            Say(link, (link.Kind() == FrameKind::kPacket ? "message refused: " : "file request refused: ") + why);
             return;
         }
         if (r != LinkResult::kOk)
             return;  // closed, stopped or broken: nothing more to answer
-        if (first == wire::kPacketStart) {
+        if (link.Kind() == FrameKind::kPacket) {
             // File transfers need no definitions: they are loaded for the
             // first message a slot serves.
             if (!slot->loaded)
-                slot->loaded = LoadDefinitions(slot->session.get(), options_.definitions, options_.errlog) &&
-                               UseMac(slot->session.get(), options_.mac);
+                slot->loaded = LoadSession(slot->session.get());
             if (!slot->loaded) {
                 Say(link, "message refused: cannot load definitions from " + options_.definitions);
                 return;
@@ -165,7 +182,7 @@ void HostSimulator::HandleConnection(ClientLink &link, Slot *slot)
                 Say(link, "connection ended: " + std::to_string(kRefusedMacsInARow) + " refused MACs in a row");
                 return;
             }
-        } else if (first == wire::kFileStart) {
+        } else if (link.Kind() == FrameKind::kFile) {
             HandleFile(link);
             return;
         } else {
@@ -224,7 +241,7 @@ bool HostSimulator::HandleMessage(ClientLink &link, TpSession *s, bool *verified
     std::memcpy(key, options_.mac.key, sizeof key);
     if (fault == Fault::kBadMac)
         key[0] ^= 0x02;
-    unsigned char frame[wire::kPacketBufSize];
+    unsigned char frame[wire::kMaxFrameSize];
     int len = 0;
     if (TpPackMesg(s, key, frame, sizeof frame, &len) != 0) {
         Say(link, "message " + Escaped(requestType) + ": answer cannot be packed: " + LastError(s));
@@ -245,8 +262,18 @@ bool HostSimulator::HandleMessage(ClientLink &link, TpSession *s, bool *verified
         line += " [fault: wrong MAC]";
         break;
     case Fault::kBadLen: {
-        // The length digits count the bytes between them and the stop byte.
-        wire::PutDigits(frame + 1, len - wire::kPacketOverhead + 1);
+        if (wire_.seed) {
+            // The length digits count the bytes between them and the stop byte.
+            wire::PutDigits(frame + 1, len - wire::kPacketOverhead + 1);
+        } else {
+            // The dialect's length, written again for a body one byte longer.
+            const wire::WireFormat &f = wire_.format;
+            const int body = len - wire::FrameHeadSize(f) - wire::FrameTailSize(f);
+            const int headerAt = wire::FrameHeadSize(f) - f.headerLen;
+            unsigned char header[wire::kMaxHeaderSize];
+            std::memcpy(header, frame + headerAt, f.headerLen);
+            wire::PutFrameHead(f, frame, body + 1, header);
+        }
         line += " [fault: length one too large]";
         break;
     }

@@ -9,6 +9,7 @@
 
 #include "confine.h"
 #include "../common/mac_choice.h"
+#include "../common/wire_choice.h"
 #include "log_writer.h"
 #include "rules.h"
 #include "tranpak.h"
@@ -35,6 +36,7 @@ struct HostOptions {
     std::string errlog;            // the library's error log; empty: none (reasons go to the host's log)
     std::string dir = ".";         // the directory served to file transfers
     MacChoice mac;                 // --key, --mac, --mac-padding
+    std::string settings;          // --settings: the file whose [Wire Format] the host speaks; empty: none
     std::string replyType;         // empty: the request's type with its third digit raised
     FieldValues approve;           // fields set on an answer
     FieldValues refuse;            // fields set when the MAC fails
@@ -75,6 +77,8 @@ public:
     // have ended, or standard output cannot be written (then stop is set,
     // so every connection ends). Returns once every connection is closed.
     void Serve(volatile std::sig_atomic_t *stop);
+    // The dialect spoken, as WireSummary words it.
+    std::string WireText() const { return WireSummary(wire_); }
     // False once a log line could not be written.
     bool OutputWorks() const { return log_->Works(); }
     // Logs "stopped" and waits at most millis for the log to be written.
@@ -102,6 +106,8 @@ private:
     static void RunSlot(void *slot);
     Slot *FreeSlot();
     int JoinEnded();
+    // Starts a slot's session: definitions, MAC, dialect.
+    bool LoadSession(TpSession *s) const;
     void RunConnection(Slot *slot, int sock, long number, volatile std::sig_atomic_t *stop);
     void HandleConnection(ClientLink &link, Slot *slot);
     // False when the connection is to end; *verified tells whether the
@@ -118,6 +124,7 @@ private:
     void Say(long connection, const std::string &line);
 
     HostOptions options_;
+    WireChoice wire_;  // the dialect of --settings, read by Start
     // One a connection served at the same time, each kept with its loaded
     // session for the next connection; the first also checks the options.
     std::vector<std::unique_ptr<Slot>> slots_;

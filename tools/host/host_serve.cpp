@@ -126,6 +126,8 @@ void HostSimulator::RunConnection(Slot *slot, int sock, long number, volatile st
 {
     {
         ClientLink link(sock, options_.clientTimeoutMillis, stop, number);
+        if (!wire_.seed)
+            link.SpeakDialect(wire_.format);
         HandleConnection(link, slot);
     }
     os::SockCloseHandle(sock);

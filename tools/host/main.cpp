@@ -42,6 +42,11 @@ void Help()
         "                       there, else the example definitions installed with\n"
         "                       the host: ../share/tranpak/examples/bitmap.txt from\n"
         "                       its own folder)\n"
+        "  --settings F         speak the wire dialect of this settings file's [Wire\n"
+        "                       Format] section (its other sections are not read):\n"
+        "                       messages are read and answered in it, a TPDU answered\n"
+        "                       swapped; file transfers keep their 06 frames. LENGTH=NONE\n"
+        "                       cannot be served (no length to read a message by)\n"
         "  --errlog F           also append the library's error log lines to F\n"
         "                       (default: none; every reason is in the host's own\n"
         "                       log on standard output, and nothing is written to\n"
@@ -100,7 +105,8 @@ void Help()
         "the rest are dropped, and a line says how many once it is read again. Answers\n"
         "carry the MAC the host was started with.\n"
         "Exit codes: 0 stopped, 1 cannot start (definitions, a value of --set, --refuse\n"
-        "or --rule, directory, port) or standard output cannot be written, 2 usage.\n",
+        "or --rule, the settings file's [Wire Format], directory, port) or standard output\n"
+        "cannot be written, 2 usage.\n",
         kMacOptionsHelp);
 }
 
@@ -121,7 +127,7 @@ bool Assignment(const CliItem &it, FieldValues *to, std::string *error)
     int field;
     std::string value;
     if (!SplitAssignment(it.value, &field, &value)) {
-        *error = "--" + it.name + " takes FIELD=VALUE with FIELD 1 to 64, not " + it.value;
+        *error = "--" + it.name + " takes FIELD=VALUE with FIELD 1 to 128, not " + it.value;
         return false;
     }
     to->emplace_back(field, value);
@@ -210,6 +216,7 @@ bool Apply(const CliItem &it, HostOptions *o, std::string *portFile, bool *haveK
     std::string *text = n == "address"     ? &o->address
                         : n == "port-file" ? portFile
                         : n == "defs"      ? &o->definitions
+                        : n == "settings"  ? &o->settings
                         : n == "errlog"    ? &o->errlog
                         : n == "dir"       ? &o->dir
                                            : &o->replyType;
@@ -232,6 +239,7 @@ int Run(int argc, char **argv)
                            {"port", true},
                            {"port-file", true},
                            {"defs", true},
+                           {"settings", true},
                            {"errlog", true},
                            {"dir", true},
                            {"client-timeout", true},
@@ -288,6 +296,8 @@ int Run(int argc, char **argv)
         std::fprintf(stderr, "%s: %s\n", kTool, why.c_str());
         return 1;
     }
+    if (!o.settings.empty())
+        std::printf("%s: wire format %s\n", kTool, host.WireText().c_str());
     std::printf("%s: listening on %s:%d\n", kTool, o.address.c_str(), port);
     std::fflush(stdout);
     if (!portFile.empty() && !(std::ofstream(portFile) << port << "\n")) {

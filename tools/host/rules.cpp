@@ -3,6 +3,7 @@
 #include "../common/message_view.h"
 #include "../common/tool_support.h"
 #include "wire.h"
+#include "wire_format.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -55,8 +56,8 @@ bool ParseCondition(const std::string &item, Condition *c, std::string *why)
     char *end = nullptr;
     if (!number.empty())
         field = std::strtol(number.c_str(), &end, 10);
-    if (number.empty() || *end != '\0' || field < 1 || field > 64) {
-        *why = "condition \"" + item + "\" is not FIELD=VALUE, FIELD<N, FIELD>=N or the like (FIELD 1 to 64)";
+    if (number.empty() || *end != '\0' || field < 1 || field > kFieldCount) {
+        *why = "condition \"" + item + "\" is not FIELD=VALUE, FIELD<N, FIELD>=N or the like (FIELD 1 to 128)";
         return false;
     }
     c->field = static_cast<int>(field);
@@ -80,7 +81,7 @@ bool ParseCondition(const std::string &item, Condition *c, std::string *why)
 
 bool IsNumericField(TpSession *s, int field)
 {
-    const int type = TpGetCellType(s, field);
+    const int type = FieldType(s, field);
     return type == CELL_NI || type == CELL_NF;
 }
 
@@ -112,7 +113,7 @@ bool Packs(TpSession *s, int field, const std::string &value, std::string *probl
     // As long as the longest key a session's MAC may read (AES-256): the
     // session may have been given another MAC than the library's own.
     const unsigned char anyKey[32] = {};
-    unsigned char frame[wire::kPacketBufSize];
+    unsigned char frame[wire::kMaxFrameSize];
     int len = 0;
     return TpPackMesg(s, anyKey, frame, sizeof frame, &len) == 0;
 }
@@ -167,9 +168,11 @@ bool ParseRule(const std::string &text, Rule *rule, std::string *why)
 bool CheckFieldValue(TpSession *s, int field, const std::string &value, std::string *why)
 {
     const std::string name = "field " + std::to_string(field) + "=" + value;
-    if (field == 0 || field == 64) {
+    if (field == 0 || field == 64 || field == 128) {
         *why = name + ": field " + std::to_string(field) +
-               (field == 0 ? " is the message type (--reply-type sets it)" : " is the MAC, computed for every answer");
+               (field == 0    ? " is the message type (--reply-type sets it)"
+                : field == 64 ? " is the MAC, computed for every answer"
+                              : " is the MAC of a message with a secondary bitmap, computed for every answer");
         return false;
     }
     const TpCellDef def = CellDef(s, field);

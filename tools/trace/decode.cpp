@@ -13,6 +13,7 @@
 #include "decode.h"
 #include "text_class.h"
 #include "wire.h"
+#include "wire_format.h"
 
 #include <cstdio>
 #include <cstring>
@@ -47,30 +48,56 @@ bool AllDigits(const std::string &s)
     return !s.empty();
 }
 
-// Hides the digits of every run of 13 or more ASCII digits from byte
-// `from` on but its last four: a card number in bytes no field decoded
-// (trailing bytes, the rest of a frame that breaks off) stays as masked in
-// the raw dump as the card-data fields are.
-void HideDigitRuns(const std::string &frame, size_t from, std::vector<bool> *hidden)
+// How digits travel in the bytes a raw dump shows: as ASCII characters,
+// also as EBCDIC ones (F0 to F9), also two a byte (BCD).
+struct DigitCodes {
+    bool ebcdic = false;
+    bool bcd = false;
+};
+
+// Hides every run of `least` or more bytes that `digit` takes, from byte
+// `from` on, but its last `shown`.
+template <typename IsDigit>
+void HideRuns(const std::string &frame, size_t from, size_t least, size_t shown, IsDigit digit,
+              std::vector<bool> *hidden)
 {
-    constexpr size_t kCardRunMin = 13, kShownDigits = 4;
     for (size_t i = from; i < frame.size();) {
         size_t end = i;
-        while (end < frame.size() && frame[end] >= '0' && frame[end] <= '9')
+        while (end < frame.size() && digit(static_cast<unsigned char>(frame[end])))
             ++end;
-        if (end - i >= kCardRunMin)
-            for (size_t b = i; b < end - kShownDigits; ++b)
+        if (end - i >= least)
+            for (size_t b = i; b < end - shown; ++b)
                 (*hidden)[b] = true;
         i = end == i ? i + 1 : end;
     }
 }
 
+// Hides the digits of every run of 13 or more digits from byte `from` on
+// but its last four: a card number in bytes no field decoded (trailing
+// bytes, the rest of a frame that breaks off) stays as masked in the raw
+// dump as the card-data fields are. Digits are ASCII, and EBCDIC or BCD
+// where the dialect writes them so (13 BCD digits take 7 bytes).
+void HideDigitRuns(const std::string &frame, size_t from, std::vector<bool> *hidden, DigitCodes codes = {})
+{
+    constexpr size_t kCardRunMin = 13, kShownDigits = 4;
+    HideRuns(
+        frame, from, kCardRunMin, kShownDigits, [](unsigned char b) { return b >= '0' && b <= '9'; }, hidden);
+    if (codes.ebcdic)
+        HideRuns(
+            frame, from, kCardRunMin, kShownDigits, [](unsigned char b) { return b >= 0xF0 && b <= 0xF9; }, hidden);
+    if (codes.bcd)
+        HideRuns(
+            frame, from, (kCardRunMin + 1) / 2, kShownDigits / 2,
+            [](unsigned char b) { return (b >> 4) <= 9 && (b & 0x0F) <= 9; }, hidden);
+}
+
 // The frame as rows of 16 hex bytes, ** for a hidden one; the bytes from
 // undecoded on are those no field took.
-std::string RawRows(const std::string &frame, std::vector<bool> hidden, bool unmask, size_t undecoded)
+std::string RawRows(const std::string &frame, std::vector<bool> hidden, bool unmask, size_t undecoded,
+                    DigitCodes codes = {})
 {
     if (!unmask)
-        HideDigitRuns(frame, undecoded, &hidden);
+        HideDigitRuns(frame, undecoded, &hidden, codes);
     std::string rows;
     for (size_t i = 0; i < frame.size(); i += 16) {
         rows += " ";
@@ -141,6 +168,8 @@ void CheckMac(const std::string &frame, const std::string &data, const unsigned 
 
 FrameReport DecodeFrame(const std::string &frame, const DecodeOptions &options)
 {
+    if (options.wire != nullptr && !options.wire->seed)
+        return DecodeDialectFrame(frame, options);
     FrameReport r;
     r.size = frame.size();
     std::vector<bool> hidden(frame.size(), false);
@@ -167,7 +196,11 @@ FrameReport DecodeFrame(const std::string &frame, const DecodeOptions &options)
             r.bitmapFields.push_back(field);
 
     const std::string data = frame.size() > kDataAt ? frame.substr(kDataAt, frame.size() - kDataAt - 1) : "";
-    const auto isMasked = [&](int field) { return !options.unmask && options.masked.count(field) != 0; };
+    // Track 2 data (Z) is card data whichever field carries it.
+    const auto isMasked = [&](int field) {
+        return !options.unmask &&
+               (options.masked.count(field) != 0 || CellDef(options.definitions, field).type == CELL_Z);
+    };
     size_t offset = 0;
     for (size_t k = 0; k < r.bitmapFields.size(); ++k) {
         const int field = r.bitmapFields[k];
@@ -203,6 +236,92 @@ FrameReport DecodeFrame(const std::string &frame, const DecodeOptions &options)
     CheckMac(frame, data, bitmap, options, &r);
     if (!r.ok())
         r.raw = RawRows(frame, hidden, options.unmask, kDataAt + offset);
+    return r;
+}
+
+FrameReport DecodeDialectFrame(const std::string &frame, const DecodeOptions &options)
+{
+    const wire::WireFormat &f = options.wire->format;
+    FrameReport r;
+    r.dialect = WireSummary(*options.wire);
+    r.size = frame.size();
+    const auto *bytes = reinterpret_cast<const unsigned char *>(frame.data());
+    const bool envelope = f.envelope == wire::EnvelopeCode::kStxEtx;
+    r.envelope = envelope;
+    const size_t head = static_cast<size_t>(wire::FrameHeadSize(f)), tail = static_cast<size_t>(wire::FrameTailSize(f));
+    const DigitCodes codes{f.charset != wire::Charset::kAscii, f.numbers == wire::NumberCode::kBcd};
+    r.least = head + wire::kMinBody + tail;
+    r.complete = frame.size() >= r.least;
+    if (!r.complete) {
+        r.raw = RawRows(frame, std::vector<bool>(frame.size(), false), options.unmask, 0, codes);
+        return r;
+    }
+    const size_t lengthAt = envelope ? 1 : 0, lengthSize = static_cast<size_t>(wire::LengthSize(f));
+    r.start = bytes[0];
+    r.startOk = !envelope || r.start == wire::kPacketStart;
+    r.stop = bytes[frame.size() - 1];
+    r.stopOk = !envelope || r.stop == wire::kPacketStop;
+    r.digits = lengthSize > 0 ? ToHex(bytes + lengthAt, lengthSize, " ") : "";
+    // What the length counts besides the body, and so what it should say.
+    const int besideBody = f.counts == wire::LengthCounts::kBody     ? 0
+                           : f.counts == wire::LengthCounts::kHeader ? f.headerLen
+                                                                     : f.headerLen + static_cast<int>(lengthSize);
+    r.follow = static_cast<int>(frame.size() - head - tail) + besideBody;
+    r.lengthValue = lengthSize > 0 ? wire::ReadLength(f, bytes + lengthAt) : -1;
+    r.digitsOk = lengthSize == 0 || r.lengthValue == r.follow;
+    r.header = ToHex(bytes + head - f.headerLen, f.headerLen, " ");
+
+    TpSession *s = options.definitions;
+    if (TpUnpackMesg(s, bytes, static_cast<int>(frame.size())) != 0) {
+        TpError err{};
+        err.size = sizeof err;
+        TpGetLastError(s, &err);
+        r.failure = std::string("the frame does not decode: ") + ControlsEscaped(err.text);
+        if (err.field >= 0 || err.offset >= 0)
+            r.failure += " (" + (err.field >= 0 ? "field " + std::to_string(err.field) : std::string("the frame")) +
+                         (err.offset >= 0 ? ", frame offset " + std::to_string(err.offset) : "") + ")";
+        r.raw = RawRows(frame, std::vector<bool>(frame.size(), false), options.unmask, head, codes);
+        return r;
+    }
+    r.type = Escaped(MessageType(s));
+    unsigned char bitmap[8];
+    Bitmap(s, bitmap);
+    r.bitmap = ToHex(bitmap, 8, " ");
+    const auto isMasked = [&](int field) { return !options.unmask && options.masked.count(field) != 0; };
+    for (int field = 1; field <= kFieldCount; ++field) {
+        if (!BitSet(bitmap, field))
+            continue;
+        r.bitmapFields.push_back(field);
+        const TpCellDef cell = CellDef(s, field);
+        if (!Defined(cell))
+            continue;  // bit 1: the secondary bitmap's
+        FieldReport fr{field, cell.name, TypeName(cell.type), "", FieldText(s, field)};
+        if (cell.varlen > 0) {
+            // What the prefix counts: characters, digits, or bytes of B.
+            const size_t count = cell.type == CELL_B ? fr.value.size() / 2 : fr.value.size();
+            std::string digits = std::to_string(count);
+            fr.prefix =
+                std::string(digits.size() < static_cast<size_t>(cell.varlen) ? cell.varlen - digits.size() : 0, '0') +
+                digits;
+        }
+        fr.value = isMasked(field) ? Mask(fr.value) : Escaped(fr.value);
+        r.fields.push_back(fr);
+    }
+    bool maskedThere = false;
+    for (const FieldReport &fr : r.fields)
+        maskedThere = maskedThere || isMasked(fr.number);
+    if (options.haveKey)
+        r.mac = !BitSet(bitmap, 64)                       ? MacStatus::kNone
+                : TpCheckMesgMac(s, options.mac.key) == 0 ? MacStatus::kVerified
+                                                          : MacStatus::kFailed;
+    if (!r.ok()) {
+        // Where a masked field's bytes lie is the library's to know: with
+        // one in the message, all after the head is hidden.
+        std::vector<bool> hidden(frame.size(), false);
+        for (size_t b = head; maskedThere && b < frame.size(); ++b)
+            hidden[b] = true;
+        r.raw = RawRows(frame, hidden, options.unmask, head, codes);
+    }
     return r;
 }
 

@@ -4,6 +4,7 @@
 
 #include "../common/mac_choice.h"
 #include "../common/shown_text.h"
+#include "../common/wire_choice.h"
 #include "tranpak.h"
 
 #include <set>
@@ -47,6 +48,10 @@ struct DecodeOptions {
     bool unmask = false;
     bool haveKey = false;
     MacChoice mac;  // --key, --mac, --mac-padding
+    // --settings: the dialect frames are read in. Under any but the seed's
+    // the library reads them (TpUnpackMesg on definitions, which must speak
+    // the dialect, and TpCheckMesgMac under mac); nullptr: the seed's.
+    const WireChoice *wire = nullptr;
 };
 
 struct FieldReport {
@@ -59,10 +64,15 @@ enum class MacStatus { kNotChecked, kNone, kVerified, kFailed };
 
 struct FrameReport {
     size_t size = 0;
-    bool complete = false;  // at least the 17 bytes before the data
+    bool complete = false;  // at least the 17 bytes before the data (a dialect: its least frame)
+    size_t least = 17;      // what complete asks for
+    std::string dialect;    // a dialect other than the seed's, as WireSummary words it; else empty
+    std::string header;     // a dialect's header as it came, hex
+    bool envelope = true;   // start and stop bytes around the frame
     unsigned start = 0, stop = 0;
-    std::string digits;  // the length digits as shown
-    int follow = 0;      // bytes after start and length digits
+    std::string digits;    // the length digits as shown (a dialect: its length bytes in hex)
+    int follow = 0;        // bytes after start and length digits (a dialect: the bytes its length counts)
+    int lengthValue = -1;  // a dialect's length as read, -1 when it is no length
     bool startOk = false, digitsOk = false, stopOk = false;
     std::string type;    // as shown
     std::string bitmap;  // hex
@@ -89,6 +99,13 @@ FrameReport DecodeFrame(const std::string &frame, const DecodeOptions &options);
 // The report as text lines, and as one JSON object (no line feed).
 std::string FrameText(const FrameReport &report);
 std::string FrameJson(const FrameReport &report, const std::string &time, const std::string &label);
+
+// A frame of a dialect other than the seed's, read by the library: the
+// head and the length checked here, the rest by TpUnpackMesg, whose
+// refusal (with its field and frame offset) is the failure. A raw dump
+// hides runs of 13 or more digits (ASCII, EBCDIC, and of 7 or more BCD
+// bytes under NUMBERS=BCD) but their last four.
+FrameReport DecodeDialectFrame(const std::string &frame, const DecodeOptions &options);
 
 // FrameText(DecodeFrame(frame, options)).
 std::string DescribeFrame(const std::string &frame, const DecodeOptions &options);

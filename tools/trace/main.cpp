@@ -4,13 +4,17 @@
 //   tranpak-trace --defs ../etc/bitmap.txt --key 0123456789ABCDEF ../run/ctrace.txt
 //   tranpak-trace --frame "02 30 30 34 38 ..."
 //   tranpak-trace --json - < ../run/ctrace.txt
+//   tranpak-trace --wireshark tranpak.lua --settings 8583.ini --port 5000
 #include "../common/cli.h"
 #include "../common/installed_files.h"
 #include "../common/mac_choice.h"
 #include "os_programs.h"
 #include "../common/tool_support.h"
+#include "../common/wire_choice.h"
 #include "decode.h"
+#include "settings_file.h"
 #include "trace_stream.h"
+#include "wireshark.h"
 
 #include <cstdio>
 #include <string>
@@ -36,7 +40,12 @@ void Help()
         "dumps show as **.\n"
         "  --defs F       field definition file (default ../etc/bitmap.txt when there,\n"
         "                 else the example definitions installed with the decoder:\n"
-        "                 ../share/tranpak/examples/bitmap.txt from its own folder)\n"
+        "                 ../share/tranpak/examples/bitmap.txt from its own folder;\n"
+        "                 with --settings, its BMPFILE)\n"
+        "  --settings F   read frames in the wire dialect of this settings file's\n"
+        "                 [Wire Format] section, as the library reads them (a\n"
+        "                 trace holds what the dialect put on the wire); its\n"
+        "                 BMPFILE, looked for beside it too, unless --defs\n"
         "  --key HEX      check each frame's MAC with this key: 16 hex digits, or\n"
         "                 32, 48 or 64 as --mac takes\n"
         "  --mac NAME     the MAC of field 64: LEGACY (default), ISO9797-1-ALG1,\n"
@@ -46,11 +55,16 @@ void Help()
         "                 default of all but LEGACY) or data (the fields only)\n"
         "  --frame HEX    decode this one frame instead of a trace file (as\n"
         "                 tranpak-client --pack-only prints it); --hex is the same\n"
-        "  --mask LIST    mask these fields too (numbers 1 to 64, comma separated)\n"
+        "  --mask LIST    mask these fields too (numbers 1 to 128, comma separated)\n"
         "  --unmask       show every field in clear\n"
         "  --json         one JSON object per frame, one per line: the message as\n"
         "                 TpDescribe gives it ({\"type\": ..., \"fields\": {\"2\": {\"name\":\n"
         "                 ..., \"type\": ..., \"value\": ...}}}), then the frame's own keys\n"
+        "  --wireshark OUT.lua  write a Lua dissector for Wireshark and tshark instead:\n"
+        "                 the wire format of --settings F (its [Wire Format]; its\n"
+        "                 definition file unless --defs names one) and the fields of\n"
+        "                 the definitions; registered on TCP port --port P (and for\n"
+        "                 Decode As, and the seed's frames on any port)\n"
         "  --help, --version\n"
         "Exit codes: 0 every frame decoded (and its MAC verified, with --key);\n"
         "1 a frame did not decode or its MAC failed, the input held no frame, a file\n"
@@ -58,8 +72,10 @@ void Help()
 }
 
 struct Args {
-    std::string defs, hex, file;
+    std::string defs, settings, hex, file;
     bool haveHex = false, json = false;
+    std::string wireshark;
+    int port = 0;
     DecodeOptions options;
 };
 
@@ -71,6 +87,7 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
     std::string error;
     if (!ParseCommandLine(argc, argv,
                           {{"defs", true},
+                           {"settings", true},
                            {"key", true},
                            {"mac", true},
                            {"mac-padding", true},
@@ -80,6 +97,8 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
                            {"mask", true},
                            {"unmask", false},
                            {"json", false},
+                           {"wireshark", true},
+                           {"port", true},
                            {"help", false},
                            {"version", false}},
                           &items, &error))
@@ -96,6 +115,8 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
             a->file = it.value;
         } else if (it.name == "defs") {
             a->defs = it.value;
+        } else if (it.name == "settings") {
+            a->settings = it.value;
         } else if (it.name == "key") {
             if (!ParseMacKey(it.value, &a->options.mac, &error))
                 return UsageError(kTool, error);
@@ -111,12 +132,22 @@ int ReadArgs(int argc, char **argv, Args *a, bool *done)
             a->haveHex = true;
         } else if (it.name == "mask") {
             if (!ParseFieldList(it.value, &a->options.masked))
-                return UsageError(kTool, "--mask takes field numbers 1 to 64 separated by commas, not " + it.value);
+                return UsageError(kTool, "--mask takes field numbers 1 to 128 separated by commas, not " + it.value);
         } else if (it.name == "unmask") {
             a->options.unmask = true;
         } else if (it.name == "json") {
             a->json = true;
+        } else if (it.name == "wireshark") {
+            a->wireshark = it.value;
+        } else if (it.name == "port") {
+            if (!ParsePort(it.value, &a->port))
+                return UsageError(kTool, "--port takes a TCP port, 1 to 65535, not " + it.value);
         }
+    }
+    if (!a->wireshark.empty()) {
+        if (!a->file.empty() || a->haveHex)
+            return UsageError(kTool, "--wireshark takes no trace file and no --frame");
+        return 0;
     }
     if (a->file.empty() == !a->haveHex)
         return UsageError(kTool, "give either a trace file or --frame");
@@ -139,9 +170,15 @@ bool Show(const std::string &bytes, const std::string &time, const std::string &
     return report.ok();
 }
 
+// The dialect of --settings, which the definitions' session speaks.
+WireChoice g_wire;
+
 int Run(const Args &a)
 {
-    if (!LoadDefinitions(&g_definitions, a.defs, "")) {
+    if (!a.wireshark.empty())
+        return WriteDissector(kTool, a.wireshark, a.settings, a.defs, a.port, &g_definitions);
+    if (!LoadDefinitions(&g_definitions, a.defs, "") || !UseWire(&g_definitions, g_wire) ||
+        (a.options.haveKey && a.options.wire != nullptr && !UseMac(&g_definitions, a.options.mac))) {
         std::fprintf(stderr, "%s: cannot load the definitions in %s\n", kTool, a.defs.c_str());
         if (const std::string detail = LastDetail(&g_definitions); !detail.empty())
             std::fprintf(stderr, "%s: %s\n", kTool, detail.c_str());
@@ -167,7 +204,8 @@ int Run(const Args &a)
             if (!a.json)
                 std::printf("\n");
         },
-        [&](const std::string &note) { std::fprintf(stderr, "%s: %s: %s\n", kTool, a.file.c_str(), note.c_str()); });
+        [&](const std::string &note) { std::fprintf(stderr, "%s: %s: %s\n", kTool, a.file.c_str(), note.c_str()); },
+        &g_wire.format);
     // Once standard output fails (its reader is gone, as after "| head"),
     // nothing more can be shown: the rest of the input is not read.
     const auto outputWorks = [] { return std::ferror(stdout) == 0; };
@@ -198,7 +236,20 @@ int main(int argc, char **argv)
     if (rc != 0 || done)
         return FinishOutput(kTool, rc);
     args.options.definitions = &g_definitions;
-    if (args.defs.empty())
+    if (!args.settings.empty()) {
+        std::string error;
+        if (!ReadWireChoice(args.settings, &g_wire, &error)) {
+            std::fprintf(stderr, "%s: %s\n", kTool, error.c_str());
+            return FinishOutput(kTool, kExitBad);
+        }
+        args.options.wire = &g_wire;
+        if (args.defs.empty()) {
+            tranpak::FileSettings read{};
+            tranpak::ReadFileSettings(args.settings.c_str(), &read);
+            args.defs = BesideSettings(read.bmpfile, args.settings);
+        }
+    }
+    if (args.defs.empty() && args.wireshark.empty())
         args.defs = DefaultDefinitions();
     return FinishOutput(kTool, Run(args));
 }

@@ -35,13 +35,41 @@ std::string FrameText(const FrameReport &r)
 {
     std::ostringstream out;
     if (!r.complete) {
-        out << "incomplete frame: " << r.size << " bytes, a frame has at least 17 before its data\n";
+        if (r.dialect.empty())
+            out << "incomplete frame: " << r.size << " bytes, a frame has at least 17 before its data\n";
+        else
+            out << "incomplete frame: " << r.size << " bytes, a frame of " << r.dialect << " has at least " << r.least
+                << "\n";
         out << "raw (" << r.size << " bytes):\n" << r.raw;
         return out.str();
     }
-    out << "framing: start " << ByteText(r.start) << (r.startOk ? " ok" : " WRONG") << ", length digits \"" << r.digits
-        << "\" " << (r.digitsOk ? "match" : "do NOT match") << " the " << r.follow << " bytes that follow, stop "
-        << ByteText(r.stop) << (r.stopOk ? " ok" : " WRONG") << "\n";
+    if (!r.dialect.empty()) {
+        out << "wire format: " << r.dialect << "\n";
+        out << "framing:";
+        if (r.envelope)
+            out << " start " << ByteText(r.start) << (r.startOk ? " ok," : " WRONG,");
+        if (!r.digits.empty())
+            out << " length " << r.digits << " says "
+                << (r.lengthValue >= 0 ? std::to_string(r.lengthValue) : std::string("nothing (no length)")) << ", "
+                << r.follow << " came" << (r.digitsOk ? "" : " (does NOT match)");
+        else
+            out << " no length";
+        if (!r.header.empty())
+            out << ", header " << r.header;
+        if (r.envelope)
+            out << ", stop " << ByteText(r.stop) << (r.stopOk ? " ok" : " WRONG");
+        out << "\n";
+    } else {
+        out << "framing: start " << ByteText(r.start) << (r.startOk ? " ok" : " WRONG") << ", length digits \""
+            << r.digits << "\" " << (r.digitsOk ? "match" : "do NOT match") << " the " << r.follow
+            << " bytes that follow, stop " << ByteText(r.stop) << (r.stopOk ? " ok" : " WRONG") << "\n";
+    }
+    if (!r.failure.empty() && !r.dialect.empty()) {
+        // The library read nothing of a frame it refused.
+        out << r.failure << "\n";
+        out << "raw (" << r.size << " bytes):\n" << r.raw;
+        return out.str();
+    }
     out << "message type: " << r.type << "\n";
     out << "bitmap: " << r.bitmap << " -> fields";
     for (int f : r.bitmapFields)
@@ -98,10 +126,17 @@ std::string FrameJson(const FrameReport &r, const std::string &time, const std::
     // that a program printing the decoded string passes on no control.
     out << "\"time\": " << JsonString(Escaped(time)) << ", \"direction\": " << JsonString(Escaped(label))
         << ", \"bytes\": " << r.size << ", \"ok\": " << yes(r.ok()) << ", \"complete\": " << yes(r.complete);
-    if (r.complete) {
+    if (r.complete && !r.dialect.empty()) {
+        out << ", \"wire_format\": " << JsonString(r.dialect) << ", \"framing\": {\"length\": " << JsonString(r.digits)
+            << ", \"length_value\": " << r.lengthValue << ", \"length_ok\": " << yes(r.digitsOk)
+            << ", \"header\": " << JsonString(r.header) << ", \"start_ok\": " << yes(r.startOk)
+            << ", \"stop_ok\": " << yes(r.stopOk) << "}";
+    } else if (r.complete) {
         out << ", \"framing\": {\"start\": " << JsonString(ByteText(r.start)) << ", \"start_ok\": " << yes(r.startOk)
             << ", \"length_digits\": " << JsonString(r.digits) << ", \"length_ok\": " << yes(r.digitsOk)
             << ", \"stop\": " << JsonString(ByteText(r.stop)) << ", \"stop_ok\": " << yes(r.stopOk) << "}";
+    }
+    if (r.complete) {
         out << ", \"bitmap\": " << JsonString(r.bitmap) << ", \"length_prefixes\": {";
         bool first = true;
         for (const FieldReport &f : r.fields) {

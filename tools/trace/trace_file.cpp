@@ -7,6 +7,7 @@
 #include "decode.h"
 #include "trace_stream.h"
 #include "wire.h"
+#include "wire_format.h"
 
 #include <utility>
 
@@ -106,7 +107,10 @@ void BlockReader::Finish()
     dropped_ = 0;
 }
 
-FrameJoiner::FrameJoiner(FrameSink onFrame) : onFrame_(std::move(onFrame)) {}
+FrameJoiner::FrameJoiner(FrameSink onFrame, const wire::WireFormat *format)
+    : onFrame_(std::move(onFrame)), format_(format != nullptr && !wire::IsSeedFormat(*format) ? format : nullptr)
+{
+}
 
 void FrameJoiner::Block(const TraceBlock &b)
 {
@@ -122,6 +126,17 @@ void FrameJoiner::Block(const TraceBlock &b)
     if (b.label == "recv mesg head") {
         head_ = b;
         haveHead_ = true;
+    } else if (isData && format_ != nullptr) {
+        // Its head was not traced: the start byte and the length of the
+        // dialect, for the data's body (the header is in the data).
+        const wire::WireFormat &f = *format_;
+        unsigned char head[1 + wire::kMaxLengthSize + wire::kMaxHeaderSize];
+        const unsigned char unused[wire::kMaxHeaderSize] = {};
+        const int body = static_cast<int>(b.bytes.size()) - f.headerLen - wire::FrameTailSize(f);
+        const bool made = body >= 0 && wire::PutFrameHead(f, head, body, unused);
+        const size_t headSize = made ? static_cast<size_t>(wire::FrameHeadSize(f) - f.headerLen) : 0;
+        onFrame_(
+            {b.time, "received (head not traced)", std::string(reinterpret_cast<char *>(head), headSize) + b.bytes});
     } else if (isData) {
         // Its head was not traced: start byte and len (the data less
         // its stop byte), as the head would have said.

@@ -47,8 +47,8 @@ void LineSplitter::EndLine()
     ++number_;
 }
 
-TraceStream::TraceStream(FrameSink onFrame, NoteSink onNote)
-    : frames_(std::move(onFrame)),
+TraceStream::TraceStream(FrameSink onFrame, NoteSink onNote, const wire::WireFormat *format)
+    : frames_(std::move(onFrame), format),
       blocks_([this](const TraceBlock &b) { frames_.Block(b); }, onNote),
       lines_([this](long number, const std::string &line) { blocks_.Line(number, line); }, onNote)
 {

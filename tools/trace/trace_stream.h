@@ -7,6 +7,7 @@
 #define TRANPAK_TOOLS_TRACE_STREAM_H
 
 #include "decode.h"
+#include "wire_format.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -69,15 +70,17 @@ private:
 };
 
 // Blocks to frames: a received head is held until the next block shows
-// whether its data follows.
+// whether its data follows. Data without its head gets one made in the
+// dialect given (nullptr: the seed's).
 class FrameJoiner {
 public:
-    explicit FrameJoiner(FrameSink onFrame);
+    explicit FrameJoiner(FrameSink onFrame, const wire::WireFormat *format = nullptr);
     void Block(const TraceBlock &block);
     void Finish();
 
 private:
     FrameSink onFrame_;
+    const wire::WireFormat *format_;
     TraceBlock head_;
     bool haveHead_ = false;
 };
@@ -85,7 +88,7 @@ private:
 // The three in a row.
 class TraceStream {
 public:
-    TraceStream(FrameSink onFrame, NoteSink onNote);
+    TraceStream(FrameSink onFrame, NoteSink onNote, const wire::WireFormat *format = nullptr);
     void Feed(const char *bytes, size_t count) { lines_.Feed(bytes, count); }
     void Finish();
 

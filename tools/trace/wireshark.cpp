@@ -1,0 +1,213 @@
+// The Lua dissector's tables from the dialect and the definitions, then
+// its code (wireshark.h).
+#include "wireshark.h"
+
+#include "../common/installed_files.h"
+#include "../common/shown_text.h"
+#include "../common/tool_support.h"
+#include "../common/wire_choice.h"
+#include "settings_file.h"
+#include "wireshark_lua.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace tranpak::tools {
+namespace {
+
+// The names of the dialect's values, as [Wire Format] writes them.
+const char *Name(wire::LengthCounts c)
+{
+    return c == wire::LengthCounts::kHeader ? "HEADER" : c == wire::LengthCounts::kAll ? "ALL" : "BODY";
+}
+const char *Name(wire::EnvelopeCode c) { return c == wire::EnvelopeCode::kNone ? "NONE" : "STXETX"; }
+const char *Name(wire::HeaderCode c)
+{
+    switch (c) {
+    case wire::HeaderCode::kTpdu:
+        return "TPDU";
+    case wire::HeaderCode::kHex:
+        return "HEX";
+    case wire::HeaderCode::kText:
+        return "TEXT";
+    case wire::HeaderCode::kNone:
+        break;
+    }
+    return "NONE";
+}
+const char *Name(wire::MtiCode c)
+{
+    return c == wire::MtiCode::kBcd ? "BCD" : c == wire::MtiCode::kEbcdic ? "EBCDIC" : "ASCII";
+}
+const char *Name(wire::BitmapCode c) { return c == wire::BitmapCode::kHex ? "HEX" : "BINARY"; }
+const char *Name(wire::Charset c)
+{
+    return c == wire::Charset::kEbcdic037 ? "EBCDIC037" : c == wire::Charset::kEbcdic1047 ? "EBCDIC1047" : "ASCII";
+}
+const char *Name(wire::NumberCode c) { return c == wire::NumberCode::kBcd ? "BCD" : "TEXT"; }
+const char *Name(wire::PrefixCode c)
+{
+    return c == wire::PrefixCode::kBcd ? "BCD" : c == wire::PrefixCode::kBinary ? "BINARY" : "TEXT";
+}
+const char *Name(wire::BinaryCode c) { return c == wire::BinaryCode::kHex ? "HEX" : "RAW"; }
+
+// Type codes of TpCellDef, as the definition file names them.
+constexpr const char *kTypeNames[] = {"ANS", "NI", "NF", "A", "AN", "N", "B", "Z"};
+constexpr int kTypeCount = static_cast<int>(sizeof kTypeNames / sizeof kTypeNames[0]);
+// Fields of a definition file: 1 to 128.
+constexpr int kFieldCount = 128;
+// Bytes of a charset's table.
+constexpr int kByteValues = 256;
+
+// Bytes as a Lua string literal: printable ASCII as it is but for the
+// quote and the backslash, everything else as \xHH.
+std::string LuaString(const std::string &bytes)
+{
+    std::string out = "\"";
+    for (const unsigned char c : bytes) {
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            char esc[5];
+            std::snprintf(esc, sizeof esc, "\\x%02X", c);
+            out += esc;
+        }
+    }
+    return out + "\"";
+}
+
+std::string Number(long v) { return std::to_string(v); }
+
+// The dialect as a Lua table named name.
+std::string DialectTable(const char *name, const wire::WireFormat &f)
+{
+    const bool seed = wire::IsSeedFormat(f);
+    const std::string header(reinterpret_cast<const char *>(f.headerBytes), f.headerLen);
+    std::string t = std::string("local ") + name + " = {\n";
+    t += std::string("    length = \"") + wire::LengthName(f.length) + "\", counts = \"" + Name(f.counts) +
+         "\", envelope = \"" + Name(f.envelope) + "\",\n";
+    t += std::string("    header = \"") + Name(f.header) + "\", header_bytes = " + LuaString(header) +
+         ", header_len = " + Number(f.headerLen) + ",\n";
+    t += std::string("    mti = \"") + Name(f.mti) + "\", bitmap = \"" + Name(f.bitmap) + "\", charset = \"" +
+         Name(f.charset) + "\",\n";
+    t += std::string("    numbers = \"") + Name(f.numbers) + "\", prefix = \"" + Name(f.prefix) + "\", binary = \"" +
+         Name(f.binary) + "\",\n";
+    // Bytes before the body (start, length, header) and after it; the
+    // bodies a receiver takes: the seed's 20 to 2047 bytes, a dialect's
+    // type and bitmap at least, two hex bitmaps and a full data area at most.
+    t += "    head = " + Number(wire::FrameHeadSize(f)) + ", tail = " + Number(wire::FrameTailSize(f)) +
+         ", min_body = " + Number(seed ? wire::kMinPacketLen : wire::kMinBody) +
+         ", max_body = " + Number(seed ? wire::kMaxPacketLen : wire::kMaxBody) + ",\n}\n";
+    return t;
+}
+
+// The decoding table of a charset: byte = ASCII code, bytes outside it left out.
+std::string CharsetTable(wire::Charset c)
+{
+    std::string t = std::string("    ") + Name(c) + " = {";
+    int shown = 0;
+    for (int b = 0; b < kByteValues; ++b) {
+        const int ascii = wire::DecodeChar(c, static_cast<unsigned char>(b));
+        if (ascii < 0)
+            continue;
+        t += (shown % 8 == 0 ? "\n        " : " ") + std::string("[") + Number(b) + "] = " + Number(ascii) + ",";
+        ++shown;
+    }
+    return t + "\n    },\n";
+}
+
+}  // namespace
+
+std::string DissectorTables(const DissectorSource &source)
+{
+    const wire::WireFormat &f = source.format;
+    std::string t;
+    t += "-- tranpak frames for Wireshark and tshark: messages and file-transfer frames.\n";
+    t += "-- Generated by tranpak-trace --wireshark from the settings " + Escaped(source.settingsName) +
+         "\n-- and the definitions " + Escaped(source.definitionsName) + "; generate it again when either changes.\n";
+    t += "--   tshark -X lua_script:THIS_FILE -r capture.pcap -Y 'tranpak.field.39 == \"00\"'\n";
+    t += "-- or copy it into Wireshark's personal Lua plugins folder.\n\n";
+    t += DialectTable("DIALECT", f);
+    t += DialectTable("SEED", wire::WireFormat{});
+    t += std::string("local DIALECT_IS_SEED = ") + (wire::IsSeedFormat(f) ? "true" : "false") + "\n";
+    t += "local PORT = " + Number(source.port) + "\n";
+    t += "local CARD_FIELDS = {";
+    bool first = true;
+    for (const int n : DefaultMaskedFields()) {
+        t += (first ? "" : ", ") + Number(n);
+        first = false;
+    }
+    t += "}\n";
+    t += "local CHARSETS = {\n";
+    if (f.charset != wire::Charset::kAscii)
+        t += CharsetTable(f.charset);
+    if (f.mti == wire::MtiCode::kEbcdic && f.charset == wire::Charset::kAscii)
+        t += CharsetTable(wire::Charset::kEbcdic037);
+    t += "}\n";
+    // The fields: {name, type, length, prefix digits}.
+    t += "local FIELDS = {\n";
+    bool field1 = false;
+    for (int n = 1; n <= kFieldCount; ++n) {
+        TpCellDef def{};
+        if (TpGetCellDef(source.definitions, n, &def) != 0 || def.type < 0 || def.type >= kTypeCount)
+            continue;
+        field1 = field1 || n == 1;
+        t += "    [" + Number(n) + "] = {" + LuaString(def.name) + ", \"" + kTypeNames[def.type] + "\", " +
+             Number(def.maxlen) + ", " + Number(def.varlen) + "},\n";
+    }
+    t += "}\n";
+    t += std::string("local FIELD1_IS_DATA = ") + (field1 ? "true" : "false") + "\n";
+    return t;
+}
+
+std::string DissectorLua(const DissectorSource &source) { return DissectorTables(source) + kDissectorCode; }
+
+int WriteDissector(const char *tool, const std::string &out, const std::string &settings, const std::string &defs,
+                   int port, TpSession *session)
+{
+    DissectorSource source;
+    source.format = wire::WireFormat{};
+    source.port = port;
+    source.settingsName = settings.empty() ? "(none: the seed's format)" : settings;
+    std::string definitions = defs;
+    if (!settings.empty()) {
+        // Read as every tool reads a dialect, refusals worded alike.
+        WireChoice choice;
+        std::string error;
+        if (!ReadWireChoice(settings, &choice, &error)) {
+            std::fprintf(stderr, "%s: %s\n", tool, error.c_str());
+            return 1;
+        }
+        source.format = choice.format;
+        if (definitions.empty()) {
+            // A record of some kilobytes: off the stack.
+            const auto read = std::make_unique<FileSettings>();
+            ReadFileSettings(settings.c_str(), read.get());
+            definitions = read->bmpfile;
+        }
+    }
+    if (definitions.empty())
+        definitions = DefaultDefinitions();
+    source.definitionsName = definitions;
+    if (!LoadDefinitions(session, definitions, "")) {
+        std::fprintf(stderr, "%s: cannot load the definitions in %s\n", tool, definitions.c_str());
+        if (const std::string detail = LastDetail(session); !detail.empty())
+            std::fprintf(stderr, "%s: %s\n", tool, detail.c_str());
+        return 1;
+    }
+    source.definitions = session;
+    const std::string lua = DissectorLua(source);
+    std::FILE *file = std::fopen(out.c_str(), "wb");
+    if (file == nullptr) {
+        std::fprintf(stderr, "%s: cannot write %s\n", tool, out.c_str());
+        return 1;
+    }
+    const bool written = std::fwrite(lua.data(), 1, lua.size(), file) == lua.size();
+    if (std::fclose(file) != 0 || !written) {
+        std::fprintf(stderr, "%s: cannot write %s\n", tool, out.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace tranpak::tools
