@@ -51,6 +51,9 @@ struct TypeName {
 // The type names as a detail lists them.
 constexpr char kTypeList[] = "ANS, NI, NF, A, AN, N, B, Z";
 
+// The type text of a B field whose value is a BER-TLV list.
+constexpr char kTlvTypeText[] = "TLV";
+
 constexpr TypeName kTypeNames[] = {
     {"ANS", kTypeANS}, {"NI", kTypeNI}, {"NF", kTypeNF}, {"A", kTypeA},
     {"AN", kTypeAN},   {"N", kTypeN},   {"B", kTypeB},   {"Z", kTypeZ},
@@ -218,7 +221,12 @@ int InitOntCell(MesgState &m, char *line, int lineNo)
     int index = pos - 1;
     BMPCell &cell = m.cells[index];
     std::memcpy(cell.name, name, static_cast<size_t>(nameLen) + 1);
-    cell.type = InitCellType(m, type, pos, lineNo);
+    // TLV: a B field whose bytes are a BER-TLV list (field 55's chip data),
+    // read and sent as B, described tag by tag.
+    const bool tlv = std::strcmp(type, kTlvTypeText) == 0;
+    const uint64_t tlvBit = uint64_t{1} << (index % 64);
+    m.tlvFields[index / 64] = tlv ? m.tlvFields[index / 64] | tlvBit : m.tlvFields[index / 64] & ~tlvBit;
+    cell.type = tlv ? kTypeB : InitCellType(m, type, pos, lineNo);
     if (cell.type == -1) {
         // No length of an earlier line for this field stays with a type
         // that was refused.

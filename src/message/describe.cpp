@@ -1,6 +1,7 @@
 // Describing the message: every value goes through ShowValue, so card data
 // is masked and no byte a host sent can break a line or a JSON string.
 #include "message/describe.h"
+#include "message/tlv.h"
 
 #include "message/cell_text.h"
 #include "diag/errlog.h"
@@ -20,6 +21,9 @@ constexpr const char *kTypeHeading = "type";
 constexpr int kFieldColumn = 5;
 // "128" and a NUL.
 constexpr int kFieldNumberSize = 4;
+
+// Tags of a TLV field start under the value column's heading.
+constexpr int kTlvIndent = 8;
 
 const char *TypeShown(const BMPCell &cell)
 {
@@ -79,6 +83,28 @@ Columns ColumnWidths(const MesgState &m)
 // The value of field (0 to 128) as shown; a stored text that is not a
 // number of its type is shown as stored. Track 2 data (Z) is card data in
 // whichever field it is, so it is masked where card fields are.
+// The hex of a TLV field with the hex digits of its card data's values
+// as '*' but the last four of each, as its tag lines show them; a list
+// with a fault hides all but its last four digits, since where card data
+// lies in it cannot be told.
+void MaskTlvHex(const MesgState &m, int i, char *hex, int hexLen)
+{
+    const BMPCell &cell = m.cells[i];
+    TlvWalker walk(reinterpret_cast<const unsigned char *>(cell.buf), CellBinaryLength(cell));
+    TlvItem item;
+    int got = 0;
+    while ((got = walk.Next(item)) == 1) {
+        if (!TlvTagIsCardData(item.tag))
+            continue;
+        const int from = 2 * item.valueOffset, to = 2 * (item.valueOffset + item.len) - 4;
+        for (int k = from; k < to && k < hexLen; ++k)
+            hex[k] = '*';
+    }
+    if (got < 0)
+        for (int k = 0; k < hexLen - 4; ++k)
+            hex[k] = '*';
+}
+
 void PutValue(TextSink &sink, const MesgState &m, int field, MaskRule rule)
 {
     if (rule == MaskRule::kCardFields && field != 0 && m.cells[field - 1].type == kTypeZ)
@@ -89,6 +115,8 @@ void PutValue(TextSink &sink, const MesgState &m, int field, MaskRule rule)
     if (len < 0) {
         text = m.cells[field - 1].buf;
         len = CellTextLength(m.cells[field - 1]);
+    } else if (rule != MaskRule::kNone && field != 0 && IsTlvField(m, field - 1)) {
+        MaskTlvHex(m, field - 1, value, len);
     }
     ShowValue(sink, field, rule, text, len);
 }
@@ -123,6 +151,12 @@ void PutText(TextSink &sink, const MesgState &m, MaskRule rule)
         Pad(sink, w.type - static_cast<int>(std::strlen(type)) + 2);
         PutValue(sink, m, i + 1, rule);
         sink.Put('\n');
+        // A TLV list's tags under its hex, one a line; a list with a fault
+        // puts nothing and stays hex only.
+        TlvFault fault;
+        if (IsTlvField(m, i))
+            PutTlvList(sink, reinterpret_cast<const unsigned char *>(cell.buf), CellBinaryLength(cell), rule, false,
+                       kTlvIndent, fault);
     }
 }
 
@@ -152,7 +186,14 @@ void PutJson(TextSink &sink, const MesgState &m, MaskRule rule)
         sink.json = true;
         PutValue(sink, m, i + 1, rule);
         sink.json = false;
-        sink.Raw("\"}");
+        sink.Raw("\"");
+        const unsigned char *bytes = reinterpret_cast<const unsigned char *>(cell.buf);
+        TlvFault fault;
+        if (IsTlvField(m, i) && CheckTlv(bytes, CellBinaryLength(cell), fault) == 0) {
+            sink.Raw(", \"tags\": ");
+            PutTlvList(sink, bytes, CellBinaryLength(cell), rule, true, 0, fault);
+        }
+        sink.Raw("}");
         first = false;
     }
     sink.Raw("}}");

@@ -119,6 +119,7 @@ int PrepareFrame(MesgState &m)
 void ClearCellTable(MesgState &m)
 {
     std::memset(m.cells, 0, sizeof m.cells);
+    std::memset(m.tlvFields, 0, sizeof m.tlvFields);
     m.written = WrittenCells{};
 }
 

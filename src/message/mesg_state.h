@@ -147,6 +147,9 @@ struct MesgState {
     MesgBackup backup;
     LibSettings settings;
     WrittenCells written;
+    // Fields the definitions give the type TLV: B whose bytes are a BER-TLV
+    // list, which TpDescribe shows tag by tag (bit i%64 of word i/64).
+    uint64_t tlvFields[kCellWords];
     WireState wireState;
     LastErr lastErr;
 
@@ -168,6 +171,8 @@ inline void NoteCellWrite(MesgState &m, int i, int bytes)
     if (w.extent[i] < bytes)
         w.extent[i] = static_cast<uint16_t>(bytes);
 }
+
+inline bool IsTlvField(const MesgState &m, int i) { return (m.tlvFields[i / 64] >> (i % 64) & 1u) != 0; }
 
 // Sets used to 0 and buf to zero bytes in every record, by clearing only
 // what was written since the last clear.
