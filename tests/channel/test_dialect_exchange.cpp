@@ -39,9 +39,10 @@ protected:
     }
     static std::unique_ptr<TpSession> Session(const std::string &wire, const std::string &name)
     {
-        WriteFile(name, "[Error Log File]\nERRFILE=errlog.txt\n[Bitmap Define File]\nBMPFILE=bitmap.txt\n"
-                        "[Com Timeout]\nRECV=5\n[Wire Format]\n" +
-                            wire);
+        WriteFile(name,
+                  "[Error Log File]\nERRFILE=errlog.txt\n[Bitmap Define File]\nBMPFILE=bitmap.txt\n"
+                  "[Com Timeout]\nRECV=5\n[Wire Format]\n" +
+                      wire);
         auto s = std::make_unique<TpSession>();
         return TpInit8583(s.get(), name.c_str()) == 0 ? std::move(s) : nullptr;
     }

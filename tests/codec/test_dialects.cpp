@@ -427,8 +427,12 @@ TEST_F(DialectTest, TheDialectSetKeyByKeyEqualsTheSection)
 // itself, where only field 70 takes the dialect codec's path.
 TEST_F(DialectTest, EveryFieldKindRoundTripsInEveryPreset)
 {
-    const std::vector<Field> fields = {{2, "4111111111111111"}, {4, "000000001250"}, {35, "4111111111111111D2512101"},
-                                       {39, "00"}, {48, "ADD DATA [1]"}, {55, "9F0206000000001250005A00"}};
+    const std::vector<Field> fields = {{2, "4111111111111111"},
+                                       {4, "000000001250"},
+                                       {35, "4111111111111111D2512101"},
+                                       {39, "00"},
+                                       {48, "ADD DATA [1]"},
+                                       {55, "9F0206000000001250005A00"}};
     for (const char *wire : {kSeed, kBinary2Ascii, kNac, kAscii4Bare, kEbcdicHex}) {
         for (bool high : {false, true}) {
             auto s = Session(wire);
@@ -441,10 +445,10 @@ TEST_F(DialectTest, EveryFieldKindRoundTripsInEveryPreset)
             ASSERT_EQ(Unpack(r.get(), frame), 0) << wire << high << ": " << Error(r.get());
             EXPECT_EQ(TpCheckMesgMac(r.get(), kKey), 0) << wire << high << ": " << Error(r.get());
             for (const Field &f : all)
-                EXPECT_EQ(Text(r.get(), f.field), f.field == 35 ? "4111111111111111" + std::string(
-                                                                      std::strcmp(wire, kNac) == 0 ? "=" : "D") +
-                                                                      "2512101"
-                                                            : f.text)
+                EXPECT_EQ(Text(r.get(), f.field),
+                          f.field == 35
+                              ? "4111111111111111" + std::string(std::strcmp(wire, kNac) == 0 ? "=" : "D") + "2512101"
+                              : f.text)
                     << wire << " field " << f.field;
             // The MAC came in field 128 under the secondary bitmap, else in 64.
             EXPECT_EQ(Text(r.get(), 128) != "(none)", high) << wire;
