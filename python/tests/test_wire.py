@@ -100,7 +100,9 @@ def test_a_settings_file_gives_the_dialect_and_wire_goes_over_it(tmp_path, defs)
 
 @pytest.mark.parametrize("wire, text", [
     ({"LENGTH": "BINARY3"}, "tranpak: [Wire Format] LENGTH=BINARY3 is not a value of LENGTH"),
-    ({"ENVELOPE": "NONE", "COLOUR": "BLUE"}, "tranpak: [Wire Format] COLOUR=BLUE is not a value of COLOUR"),
+    ({"ENVELOPE": "NONE", "COLOUR": "BLUE"},
+     "tranpak: [Wire Format] key COLOUR is not LENGTH, LENGTHCOUNTS, ENVELOPE, HEADER, MTI, BITMAP, CHARSET, "
+     "NUMBERS, PREFIX or BINARY"),
     ({"HEADER": "TPDU:60"}, "tranpak: [Wire Format] HEADER=TPDU:60 is not a value of HEADER"),
 ])
 def test_a_key_or_value_the_library_refuses_raises_with_its_reason(tmp_path, defs, wire, text):

@@ -29,6 +29,13 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpSetWireFormat(TpSession *s, const char
         WriteErrLog(m.Log(), kErrArgument, "tranpak: TpSetWireFormat() key or value is NULL");
         return -1;
     }
+    if (wire::FindWireFormatKey(key) < 0) {
+        WriteErrLog(m.Log(), kErrArgument,
+                    "tranpak: [Wire Format] key %.40s is not LENGTH, LENGTHCOUNTS, ENVELOPE, HEADER, MTI, BITMAP, "
+                    "CHARSET, NUMBERS, PREFIX or BINARY",
+                    key);
+        return -1;
+    }
     if (wire::SetWireFormatKey(&m.settings.wire, key, value) != 0) {
         WriteErrLog(m.Log(), kErrArgument, "tranpak: [Wire Format] %.40s=%.200s is not a value of %.40s", key, value,
                     key);

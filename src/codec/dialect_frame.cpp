@@ -309,8 +309,15 @@ int UnpackDialectFrame(MesgState &m, const unsigned char *frame, int frameLen)
         const wire::Scan scan = wire::ScanDialect(f, frame, frameLen);
         if (scan.status == wire::Status::kBad)
             return RefuseScan(m, scan, frame);
+        const int lengthAt = envelope ? 1 : 0;
+        if (frameLen < lengthAt + wire::LengthSize(f)) {
+            WriteErrLog(m.LogField(-1, lengthAt), kErrMalformed,
+                        "tranpak: a frame of %d bytes ends inside its %s length (%d bytes at offset %d)", frameLen,
+                        wire::LengthName(f.length), wire::LengthSize(f), lengthAt);
+            return -1;
+        }
         if (scan.status != wire::Status::kComplete || scan.size != frameLen) {
-            const int own = scan.status == wire::Status::kComplete ? scan.size : scan.size;
+            const int own = scan.size;
             WriteErrLog(m.LogField(-1, envelope ? 1 : 0), kErrMalformed,
                         "tranpak: the length says a frame of %d bytes, %d came", own, frameLen);
             return -1;

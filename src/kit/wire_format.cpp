@@ -212,18 +212,24 @@ int ParseWireFormat(const WireFormatTexts &texts, WireFormat *out)
     return -1;
 }
 
+int FindWireFormatKey(const char *key)
+{
+    for (int k = 0; k < kWireFormatKeyCount; ++k)
+        if (SameWordNoCase(key, kWireFormatKeys[k]))
+            return k;
+    return -1;
+}
+
 int SetWireFormatKey(WireFormat *out, const char *key, const char *value)
 {
-    for (int k = 0; k < kWireFormatKeyCount; ++k) {
-        if (!SameWordNoCase(key, kWireFormatKeys[k]))
-            continue;
-        WireFormat changed = *out;
-        if (!TakeKey(&changed, k, value))
-            return -1;
-        *out = changed;
-        return 0;
-    }
-    return -1;
+    const int k = FindWireFormatKey(key);
+    if (k < 0)
+        return -1;
+    WireFormat changed = *out;
+    if (!TakeKey(&changed, k, value))
+        return -1;
+    *out = changed;
+    return 0;
 }
 
 int LengthSize(const WireFormat &f)

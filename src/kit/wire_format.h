@@ -95,6 +95,9 @@ struct WireFormatTexts {
 // index of its key (out then holds the defaults up to it); -1 when every
 // value was taken.
 int ParseWireFormat(const WireFormatTexts &texts, WireFormat *out);
+// The index of a key in kWireFormatKeys (compared without regard to ASCII
+// case), or -1 for a key it does not know.
+int FindWireFormatKey(const char *key);
 // One key's value into *out (key compared without regard to ASCII case);
 // 0, or -1 for a key or a value it does not know.
 int SetWireFormatKey(WireFormat *out, const char *key, const char *value);

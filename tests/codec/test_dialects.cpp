@@ -271,6 +271,9 @@ TEST_F(DialectTest, BrokenFramesNameTheFieldAndTheOffset)
         {"a BCD prefix nibble above 9", with(17, 0x1B), 2, 17, "tranpak: BMPCell[1] BCD nibble B at offset 17"},
         {"a header that differs", with(2, 0x70), -1, 2,
          "tranpak: header at offset 2 is 70 00 03 00 00, expected 60 00 03 00 00"},
+        // Fewer bytes than the length itself takes: it says nothing yet.
+        {"a frame that ends inside its length", good.substr(0, 1), -1, 0,
+         "tranpak: a frame of 1 bytes ends inside its BINARY2 length (2 bytes at offset 0)"},
         {"a type that is no BCD", with(7, 0x0A), 0, 7, "tranpak: txcode BCD nibble A at offset 7"},
     };
     for (const Broken &b : cases) {
@@ -413,6 +416,10 @@ TEST_F(DialectTest, TheDialectSetKeyByKeyEqualsTheSection)
     EXPECT_EQ(TpSetWireFormat(byCalls.get(), "LENGTH", "BINARY3"), -1);
     EXPECT_EQ(Error(byCalls.get()), "tranpak: [Wire Format] LENGTH=BINARY3 is not a value of LENGTH");
     EXPECT_EQ(TpSetWireFormat(byCalls.get(), "LENGHT", "BINARY2"), -1);
+    // A key it does not know is named as one, as the settings file's is.
+    EXPECT_EQ(Error(byCalls.get()),
+              "tranpak: [Wire Format] key LENGHT is not LENGTH, LENGTHCOUNTS, ENVELOPE, HEADER, MTI, BITMAP, CHARSET, "
+              "NUMBERS, PREFIX or BINARY");
     EXPECT_EQ(TpSetWireFormat(byCalls.get(), nullptr, "BINARY2"), -1);
     // The refusals left the dialect as it was.
     EXPECT_EQ(Pack(byCalls.get(), "0200", kPurchase), Pack(bySection.get(), "0200", kPurchase));

@@ -251,6 +251,20 @@ TEST_F(DecoderTest, JsonHasOneObjectPerFrame)
     EXPECT_NE(hostile.find("\"direction\": \"a\\\\x1B[2J\\\\xC2\\\\x9B\","), std::string::npos) << hostile;
 }
 
+// A key of [Wire Format] the library does not know is refused by the tools
+// as the library refuses it: a misspelt LENGTH would otherwise leave the
+// host and the decoder framing by the default while the client refuses.
+TEST_F(DecoderTest, AWireFormatKeyNoOneKnowsIsRefused)
+{
+    WriteFile("typo.ini", "[Wire Format]\nLENGHT=BINARY2\nENVELOPE=NONE\n");
+    tools::WireChoice wire;
+    std::string error;
+    EXPECT_FALSE(tools::ReadWireChoice("typo.ini", &wire, &error));
+    EXPECT_EQ(error,
+              "[Wire Format] key LENGHT is not LENGTH, LENGTHCOUNTS, ENVELOPE, HEADER, MTI, BITMAP, CHARSET, NUMBERS, "
+              "PREFIX or BINARY (settings file typo.ini)");
+}
+
 // Under a dialect the library reads each frame (the decoder's session
 // speaks it): the frame of 2-byte length, TPDU and BCD numbers, packed by
 // the session, is decoded field by field; one that breaks is refused with

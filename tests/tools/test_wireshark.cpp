@@ -566,6 +566,11 @@ TEST_F(WiresharkTest, TheGeneratedLuaLoadsWithoutAWordAndTheCommandRefusesWhatIt
     Ran r = Shell(kTrace + " --wireshark x.lua --settings bad.ini 2>&1");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "tranpak-trace: [Wire Format] LENGTH=BINARY3 is not a value of LENGTH (settings file bad.ini)\n");
+    WriteFile("typo.ini", "[Wire Format]\nLENGHT=BINARY2\n");
+    r = Shell(kTrace + " --wireshark x.lua --settings typo.ini 2>&1");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "tranpak-trace: [Wire Format] key LENGHT is not LENGTH, LENGTHCOUNTS, ENVELOPE, HEADER, MTI, "
+                     "BITMAP, CHARSET, NUMBERS, PREFIX or BINARY (settings file typo.ini)\n");
     r = Shell(kTrace + " --wireshark x.lua --settings missing.ini 2>&1");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "tranpak-trace: settings file missing.ini is not a file that can be read\n");

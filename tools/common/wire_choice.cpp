@@ -21,6 +21,14 @@ bool ReadWireChoice(const std::string &file, WireChoice *c, std::string *error)
     FileSettings read{};
     ReadFileSettings(file.c_str(), &read);
     c->texts = read.wireTexts;  // a value at fault too: UseWire lets the library refuse it
+    if (read.wireUnknownKey[0] != '\0') {
+        // As the library refuses it: a key misspelt would leave its part at the default.
+        *error = std::string("[Wire Format] key ") + read.wireUnknownKey +
+                 " is not LENGTH, LENGTHCOUNTS, ENVELOPE, HEADER, MTI, BITMAP, CHARSET, NUMBERS, PREFIX or BINARY"
+                 " (settings file " +
+                 file + ")";
+        return false;
+    }
     if (read.wireFault >= 0) {
         const char *key = wire::kWireFormatKeys[read.wireFault];
         *error = std::string("[Wire Format] ") + key + "=" + read.wireTexts.value[read.wireFault] +

@@ -21,8 +21,9 @@ struct WireChoice {
 };
 
 // The [Wire Format] section of file into *c; false with *error when the
-// file is not a regular file that can be read, or a value is none of its
-// key's ("[Wire Format] LENGTH=BINARY3 is not a value of LENGTH").
+// file is not a regular file that can be read, a key is none of the
+// section's ("[Wire Format] key LENGHT is not LENGTH, ...") or a value is
+// none of its key's ("[Wire Format] LENGTH=BINARY3 is not a value of LENGTH").
 bool ReadWireChoice(const std::string &file, WireChoice *c, std::string *error);
 // Sets the dialect on a started session, every key the section gave, in
 // the section's order; false at the first the library refuses (its
