@@ -350,8 +350,6 @@ int UnpackDialectFrame(MesgState &m, const unsigned char *frame, int frameLen)
                         headerAt, got, want);
             return -1;
         }
-        std::memcpy(ws.header, h, f.headerLen);
-        ws.headerLen = f.headerLen;
     }
     // The type and the bitmaps.
     int at = head;
@@ -406,6 +404,11 @@ int UnpackDialectFrame(MesgState &m, const unsigned char *frame, int frameLen)
     if (offset != limit)
         return RefuseAt(m, -1, at + offset, "tranpak: the fields end at offset %d, the length says %d", at + offset,
                         end);
+    // The header is kept for the reply only once the whole frame was read.
+    if (f.headerLen > 0) {
+        std::memcpy(ws.header, frame + headerAt, f.headerLen);
+        ws.headerLen = f.headerLen;
+    }
     return 0;
 }
 

@@ -211,6 +211,13 @@ TEST_F(DialectTest, AReplySwapsTheTpdu)
     const std::string request = Pack(terminal.get(), "0200", kPurchase);
     EXPECT_EQ(Hex(request.data() + 2, 5), "60 00 03 00 00");
     ASSERT_EQ(Unpack(host.get(), request), 0) << Error(host.get());
+    // A frame from another terminal that fails is answered by no one: the
+    // TPDU kept for the reply stays the last good frame's.
+    std::string broken = request;
+    broken[4] = 0x09;
+    broken.resize(broken.size() - 3);
+    broken[1] = static_cast<char>(broken.size() - 2);
+    ASSERT_EQ(Unpack(host.get(), broken), -1);
     const std::string reply = Pack(host.get(), "0210", {{39, "00"}, {41, "TERM0001"}});
     EXPECT_EQ(Hex(reply.data() + 2, 5), "60 00 00 00 03");
     ASSERT_EQ(Unpack(terminal.get(), reply), 0) << Error(terminal.get());

@@ -9,6 +9,7 @@
 #include "os_programs.h"
 #include "../common/tool_support.h"
 #include "host.h"
+#include "settings_file.h"
 
 #include <csignal>
 #include <cstdio>
@@ -43,7 +44,8 @@ void Help()
         "                       the host: ../share/tranpak/examples/bitmap.txt from\n"
         "                       its own folder)\n"
         "  --settings F         speak the wire dialect of this settings file's [Wire\n"
-        "                       Format] section (its other sections are not read):\n"
+        "                       Format] section, with the definitions its BMPFILE\n"
+        "                       names unless --defs (its other sections are not read):\n"
         "                       messages are read and answered in it, a TPDU answered\n"
         "                       swapped; file transfers keep their 06 frames. LENGTH=NONE\n"
         "                       cannot be served (no length to read a message by)\n"
@@ -263,7 +265,6 @@ int Run(int argc, char **argv)
                           &items, &error))
         return UsageError(kTool, error);
     HostOptions o;
-    o.definitions = DefaultDefinitions();
     std::string portFile;
     bool haveKey = false, refuseGiven = false;
     for (const CliItem &it : items) {
@@ -289,6 +290,15 @@ int Run(int argc, char **argv)
         o.refuseByDefault = true;
     }
 
+    // The definitions the settings file names, as the client and the
+    // decoder take them, unless --defs names others.
+    if (!o.settings.empty() && o.definitions.empty()) {
+        tranpak::FileSettings read{};
+        tranpak::ReadFileSettings(o.settings.c_str(), &read);
+        o.definitions = BesideSettings(read.bmpfile, o.settings);
+    }
+    if (o.definitions.empty())
+        o.definitions = DefaultDefinitions();
     HostSimulator host(o);
     std::string why;
     int port = host.Start(&why);
