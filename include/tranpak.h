@@ -716,7 +716,8 @@ TRANPAK_API int TRANPAK_CALL TpTlvFind(const void *data, int len, int tag, unsig
 /* Appends tag, length and valueLen bytes at value (NULL when valueLen is
    0) at buf + *used, buf having size bytes of room, and adds what it wrote
    to *used. The length takes the fewest bytes. The value of a constructed
-   tag must be a well-formed list. Refused with nothing written: a tag that
+   tag must be a well-formed list, nested at most TP_TLV_MAX_DEPTH deep
+   with the tag around it. Refused with nothing written: a tag that
    is no tag (its bytes must say where it ends; its first byte is not 0x00
    or 0xFF), valueLen beyond TP_TLV_MAX_VALUE_LEN, no room. */
 TRANPAK_API int TRANPAK_CALL TpTlvAppend(unsigned char *buf, int size, int *used, int tag, const void *value,
@@ -727,9 +728,10 @@ TRANPAK_API int TRANPAK_CALL TpTlvAppend(unsigned char *buf, int size, int *used
    then appended; TpTlvClose(mark) writes the length of all appended since
    and moves them up to the fewest length bytes, taking the bytes saved
    from *used. Open refuses a tag that is not constructed; Close refuses a
-   mark that is no open tag and contents that are not a well-formed list
-   or longer than TP_TLV_MAX_VALUE_LEN, leaving buf as it was. Close the
-   innermost first. */
+   mark that is no open tag and contents that are not a well-formed list,
+   longer than TP_TLV_MAX_VALUE_LEN, holding a tag opened and not closed,
+   or nesting TLVs deeper than TP_TLV_MAX_DEPTH with the tag around them,
+   leaving buf as it was. Close the innermost first. */
 TRANPAK_API int TRANPAK_CALL TpTlvOpen(unsigned char *buf, int size, int *used, int tag, int *mark, TpError *err);
 TRANPAK_API int TRANPAK_CALL TpTlvClose(unsigned char *buf, int size, int *used, int mark, TpError *err);
 /* The list described for a person, one TLV a line, two spaces of indent

@@ -222,6 +222,11 @@ class TestTerminalAndRefusals:
         lambda: tranpak.dukpt_derive_key("tdes", TDES2, "FFFF9876543210E007FF"),  # eleven 1-bits
         lambda: tranpak.dukpt_derive_key("aes", TDES2, "12345678901234560001FFFF"),  # seventeen
         lambda: tranpak.dukpt_derive_key("aes", TDES2, "123456789012345600000001", "pin", "aes256"),
+        # A NUL would end the text where the library reads it: not "1234".
+        lambda: tranpak.pin_block(0, TDES2, "1234\x005678", "4111111111111111"),
+        lambda: tranpak.pin_block(0, TDES2, "5678", "4111111111111111\x00zz"),
+        lambda: tranpak.pin_check(0, TDES2, tranpak.pin_block(0, TDES2, "1234", "4111111111111111"),
+                                  "4111111111111111", "1234\x005678"),
     ])
     def test_refused(self, call):
         with pytest.raises(ArgumentError) as e:

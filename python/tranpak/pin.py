@@ -41,6 +41,10 @@ def _text(value: Optional[str], what: str) -> Optional[bytes]:
         return None
     if not isinstance(value, str):
         raise TypeError(f"{what} is a str of digits, not {type(value).__name__}")
+    # The library reads up to the first NUL: "1234\x005678" would pass for
+    # "1234". Refused here, without the text in the message.
+    if "\0" in value:
+        raise _e.ArgumentError(f"{what} holds a NUL character")
     return value.encode("ascii", "replace")
 
 

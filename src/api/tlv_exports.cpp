@@ -114,6 +114,35 @@ int TagAt(const unsigned char *p, int n)
     return 0;
 }
 
+// What keeps a well-formed list from being the value of a constructed tag
+// built here: a TLV that would then lie deeper than kTlvMaxDepth (a list
+// TpTlvCheck refuses), or a tag TpTlvOpen opened and not closed yet
+// (closing the outer first would leave it empty, its TLVs beside it).
+// True with the TLV's offset and why in fault when there is one.
+bool ContentsFault(const unsigned char *bytes, int len, TlvFault &fault)
+{
+    TlvWalker walker(bytes, len);
+    TlvItem item;
+    while (walker.Next(item) == 1) {
+        if (!item.constructed)
+            continue;
+        fault.offset = item.offset;
+        if (item.len > 0 && item.depth == kTlvMaxDepth - 1) {
+            std::snprintf(fault.reason, sizeof fault.reason, "constructed tags would nest deeper than %d",
+                          kTlvMaxDepth);
+            return true;
+        }
+        const int lenLen = item.valueOffset - item.offset - item.tagLen;
+        if (lenLen == kTlvMaxLengthLen &&
+            std::memcmp(bytes + item.offset + item.tagLen, kOpenLength, sizeof kOpenLength) == 0) {
+            std::snprintf(fault.reason, sizeof fault.reason, "tag opened inside is still open (close it first)");
+            return true;
+        }
+    }
+    fault = TlvFault{};
+    return false;
+}
+
 }  // namespace
 }  // namespace tranpak
 
@@ -216,7 +245,8 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpTlvAppend(unsigned char *buf, int size
         return report.Argument("tranpak: TpTlvAppend() tag %X needs %d bytes, %d left", static_cast<unsigned>(tag),
                                headLen + valueLen, size - *used);
     TlvFault fault;
-    if ((head[0] & 0x20) != 0 && CheckTlv(Bytes(value), valueLen, fault) != 0)
+    if ((head[0] & 0x20) != 0 &&
+        (CheckTlv(Bytes(value), valueLen, fault) != 0 || ContentsFault(Bytes(value), valueLen, fault)))
         return report.Argument("tranpak: TpTlvAppend() value of constructed tag %X is no TLV list: at offset %d: %s",
                                static_cast<unsigned>(tag), fault.offset, fault.reason);
     std::memcpy(buf + *used, head, static_cast<size_t>(headLen));
@@ -256,16 +286,18 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpTlvClose(unsigned char *buf, int size,
     if (buf == nullptr || used == nullptr || size < 0 || *used < 0 || *used > size)
         return report.Argument("tranpak: TpTlvClose() buf, size or used wrong (size %d, used %d)", size,
                                used != nullptr ? *used : -1);
+    // The mark is checked against used before any sum with it, so a mark
+    // near INT_MAX is refused too.
     const int tagLen = mark >= 0 && mark < *used ? TagAt(buf + mark, *used - mark) : 0;
-    const int start = mark + tagLen + kTlvMaxLengthLen;
-    if (tagLen == 0 || (buf[mark] & 0x20) == 0 || start > *used ||
+    if (tagLen == 0 || (buf[mark] & 0x20) == 0 || tagLen + kTlvMaxLengthLen > *used - mark ||
         std::memcmp(buf + mark + tagLen, kOpenLength, sizeof kOpenLength) != 0)
         return report.Argument("tranpak: TpTlvClose() mark %d is no open constructed tag", mark);
+    const int start = mark + tagLen + kTlvMaxLengthLen;
     const int contentLen = *used - start;
     if (contentLen > kTlvMaxValueLen)
         return report.Argument("tranpak: TpTlvClose() %d bytes inside, at most %d", contentLen, kTlvMaxValueLen);
     TlvFault fault;
-    if (CheckTlv(buf + start, contentLen, fault) != 0)
+    if (CheckTlv(buf + start, contentLen, fault) != 0 || ContentsFault(buf + start, contentLen, fault))
         return report.Argument("tranpak: TpTlvClose() contents are no TLV list: at offset %d: %s", fault.offset,
                                fault.reason);
     int tag = 0;

@@ -49,6 +49,17 @@ void Fill(DukptTerminal &t, const unsigned char *key, uint32_t counter, int j)
 
 int LowestBit(uint32_t c) { return std::countr_zero(c); }
 
+// A state Load left (or Advance moved on), with a counter still to use:
+// storage never loaded, or overwritten, is not read as one, so its key
+// length can take no copy past a register.
+bool Usable(const DukptTerminal &t)
+{
+    if (t.magic == kDukptTerminalTdes)
+        return t.keyLen == kDukptTdesKeyLen && t.counter != 0 && t.counter >> kDukptTdesCounterBits == 0;
+    return t.magic == kDukptTerminalAes && (t.keyLen == 16 || t.keyLen == 24 || t.keyLen == kDukptAesMaxKeyLen) &&
+           t.counter != 0;
+}
+
 }  // namespace
 
 bool DukptTerminalLoad(DukptTerminal &t, bool aes, const unsigned char *ik, int ikLen, const unsigned char *ksn)
@@ -70,7 +81,7 @@ bool DukptTerminalLoad(DukptTerminal &t, bool aes, const unsigned char *ik, int 
 
 bool DukptTerminalCurrent(const DukptTerminal &t, const unsigned char **key, unsigned char *ksn)
 {
-    if ((t.magic != kDukptTerminalAes && t.magic != kDukptTerminalTdes) || t.counter == 0)
+    if (!Usable(t))
         return false;
     *key = t.future[LowestBit(t.counter)];
     KsnWith(t, t.counter, ksn);
@@ -79,7 +90,7 @@ bool DukptTerminalCurrent(const DukptTerminal &t, const unsigned char **key, uns
 
 bool DukptTerminalAdvance(DukptTerminal &t)
 {
-    if ((t.magic != kDukptTerminalAes && t.magic != kDukptTerminalTdes) || t.counter == 0)
+    if (!Usable(t))
         return false;
     const uint32_t c = t.counter;
     const int b = LowestBit(c);

@@ -511,5 +511,43 @@ TEST(DukptAes, TerminalMatchesTheHost)
     }
 }
 
+// Storage that no Load filled, or that was overwritten after, is refused
+// whole: no key comes of it and no key length read from it is copied.
+TEST(DukptTerminal, StorageNotLoadedIsNeverReadAsOne)
+{
+    const std::string aesBdk = Unhex("FEDCBA9876543210F1F1F1F1F1F1F1F1"), aesKsn0 = Unhex("123456789012345600000000");
+    const std::string tdesBdk = Unhex("0123456789ABCDEFFEDCBA9876543210"), tdesKsn0 = Unhex("FFFF9876543210E00000");
+    unsigned char aesIk[16], ipek[16];
+    ASSERT_EQ(TpDukptInitialKey(TP_DUKPT_AES, aesBdk.data(), 16, aesKsn0.data(), 12, aesIk, 16), 0);
+    ASSERT_EQ(TpDukptInitialKey(TP_DUKPT_TDES, tdesBdk.data(), 16, tdesKsn0.data(), 10, ipek, 16), 0);
+    struct {
+        const char *what;
+        void (*spoil)(DukptTerminal &);
+        bool aes;
+    } cases[] = {
+        {"zeros", [](DukptTerminal &d) { std::memset(&d, 0, sizeof d); }, true},
+        {"other bytes", [](DukptTerminal &d) { std::memset(&d, 0xA5, sizeof d); }, true},
+        {"AES key length 1000", [](DukptTerminal &d) { d.keyLen = 1000; }, true},
+        {"AES key length 8", [](DukptTerminal &d) { d.keyLen = 8; }, true},
+        {"TDES key length 32", [](DukptTerminal &d) { d.keyLen = 32; }, false},
+        {"TDES counter past 21 bits", [](DukptTerminal &d) { d.counter = 1u << 21; }, false},
+    };
+    for (auto &c : cases) {
+        TpDukptTerminal t;
+        if (c.aes)
+            ASSERT_EQ(TpDukptTerminalLoad(&t, TP_DUKPT_AES, aesIk, 16, aesKsn0.data(), 12), 0);
+        else
+            ASSERT_EQ(TpDukptTerminalLoad(&t, TP_DUKPT_TDES, ipek, 16, tdesKsn0.data(), 10), 0);
+        c.spoil(*reinterpret_cast<DukptTerminal *>(&t));
+        unsigned char key[32] = {}, ksn[12] = {};
+        EXPECT_EQ(TpDukptTerminalKey(&t, TP_DUKPT_TRANSACTION, TP_DUKPT_KEY_AES256, key, 32, nullptr, 0), -1) << c.what;
+        EXPECT_EQ(TpDukptTerminalKey(&t, TP_DUKPT_PIN, TP_DUKPT_KEY_2TDEA, key, 16, ksn, c.aes ? 12 : 10), -1)
+            << c.what;
+        EXPECT_EQ(TpDukptTerminalAdvance(&t), -1) << c.what;
+        EXPECT_EQ(Hx(key, 32), Hx(std::string(32, '\0'))) << c.what;
+        TpDukptTerminalWipe(&t);
+    }
+}
+
 }  // namespace
 }  // namespace tranpak::test

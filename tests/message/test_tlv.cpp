@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -288,6 +289,75 @@ TEST(TlvBuild, RefusalsLeaveTheBufferAsItWas)
     EXPECT_EQ(HexText(room, static_cast<size_t>(n)), "70025A00");
     EXPECT_EQ(TpTlvClose(room, sizeof room, &n, outer, &err), -1);
     EXPECT_STREQ(err.text, "tranpak: TpTlvClose() mark 0 is no open constructed tag");
+}
+
+TEST(TlvBuild, NothingBuiltThatTheReaderRefusesOrThatLosesItsNesting)
+{
+    TpError err = Record();
+    // The outer tag closed while the inner one is open: refused, so the
+    // inner tag cannot end up empty with its TLVs beside it.
+    unsigned char buf[128];
+    int used = 0, outer = -1, inner = -1;
+    ASSERT_EQ(TpTlvOpen(buf, sizeof buf, &used, 0x70, &outer, &err), 0);
+    ASSERT_EQ(TpTlvOpen(buf, sizeof buf, &used, 0x71, &inner, &err), 0);
+    ASSERT_EQ(TpTlvAppend(buf, sizeof buf, &used, 0x5A, "\x11", 1, &err), 0);
+    EXPECT_EQ(TpTlvClose(buf, sizeof buf, &used, outer, &err), -1);
+    EXPECT_STREQ(err.text,
+                 "tranpak: TpTlvClose() contents are no TLV list: at offset 0: tag opened inside is still open (close "
+                 "it first)");
+    EXPECT_EQ(used, 11);
+    ASSERT_EQ(TpTlvClose(buf, sizeof buf, &used, inner, &err), 0);
+    ASSERT_EQ(TpTlvClose(buf, sizeof buf, &used, outer, &err), 0);
+    EXPECT_EQ(HexText(buf, static_cast<size_t>(used)), "700571035A0111");
+
+    // Nine constructed tags deep, by Open and Close or by Append, would be
+    // a list TpTlvCheck refuses: the ninth is refused, the eighth taken.
+    for (int deep : {kTlvMaxDepth, kTlvMaxDepth + 1}) {
+        used = 0;
+        int marks[kTlvMaxDepth + 1];
+        for (int k = 0; k < deep; ++k)
+            ASSERT_EQ(TpTlvOpen(buf, sizeof buf, &used, 0xE1, &marks[k], &err), 0);
+        ASSERT_EQ(TpTlvAppend(buf, sizeof buf, &used, 0x5A, "\x47", 1, &err), 0);
+        for (int k = deep - 1; k > 0; --k)
+            ASSERT_EQ(TpTlvClose(buf, sizeof buf, &used, marks[k], &err), 0) << deep << ": " << err.text;
+        const int closed = TpTlvClose(buf, sizeof buf, &used, marks[0], &err);
+        if (deep == kTlvMaxDepth) {
+            EXPECT_EQ(closed, 0) << err.text;
+            EXPECT_EQ(TpTlvCheck(buf, used, nullptr, &err), 0) << err.text;
+            continue;
+        }
+        EXPECT_EQ(closed, -1);
+        EXPECT_STREQ(err.text,
+                     "tranpak: TpTlvClose() contents are no TLV list: at offset 14: constructed tags would nest deeper "
+                     "than 8");
+        EXPECT_EQ(used, 4 + 2 * kTlvMaxDepth + 3);
+    }
+    for (int deep : {kTlvMaxDepth - 1, kTlvMaxDepth}) {
+        const auto value = Nested(deep);
+        used = 0;
+        const int rc = TpTlvAppend(buf, sizeof buf, &used, 0xE1, value.data(), static_cast<int>(value.size()), &err);
+        if (deep < kTlvMaxDepth) {
+            EXPECT_EQ(rc, 0) << err.text;
+            EXPECT_EQ(TpTlvCheck(buf, used, nullptr, &err), 0) << err.text;
+            continue;
+        }
+        EXPECT_EQ(rc, -1);
+        EXPECT_EQ(used, 0);
+        EXPECT_STREQ(
+            err.text,
+            "tranpak: TpTlvAppend() value of constructed tag E1 is no TLV list: at offset 14: constructed tags "
+            "would nest deeper than 8");
+    }
+
+    // A mark past anything written, up to INT_MAX, is no open tag (and no
+    // sum with it overflows).
+    used = 0;
+    ASSERT_EQ(TpTlvOpen(buf, sizeof buf, &used, 0x70, &outer, &err), 0);
+    for (int mark : {-1, 1, 4, 1000, INT_MAX - 2, INT_MAX}) {
+        EXPECT_EQ(TpTlvClose(buf, sizeof buf, &used, mark, &err), -1) << mark;
+        EXPECT_EQ(err.text, "tranpak: TpTlvClose() mark " + std::to_string(mark) + " is no open constructed tag");
+    }
+    EXPECT_EQ(used, 4);
 }
 
 TEST(TlvFind, FirstMatchAnywhereIntoCallerStorage)

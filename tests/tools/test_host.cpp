@@ -145,6 +145,30 @@ TEST_F(HostRulesTest, BadRulesAndValuesAreNamed)
     }
 }
 
+TEST_F(HostRulesTest, ThePinOfARuleIsNeverShown)
+{
+    struct {
+        const char *rule;
+        bool parses;
+        const char *shown;  // the rule's text, or the reason it is refused
+    } cases[] = {
+        {"pin=73915846 : 39=55", true, "pin=**** : 39=55"},
+        {"pin= 73915846 : 39=55", true, "pin=**** : 39=55"},
+        {"pin!=\t73915846  , 4>1: 39=55", true, "pin!=****  , 4>1: 39=55"},
+        {"pin!=73915846, pin=73915846 : 39=55", true, "pin!=****, pin=**** : 39=55"},
+        {"pin=73915846, 48=pin : 39=55", true, "pin=****, 48=pin : 39=55"},
+        {"pin=73915846 : 39", false, "rule \"pin=**** : 39\": \"39\" is not FIELD=VALUE"},
+        {"pin=73915846", false, "rule \"pin=****\" has no ':' between its conditions and its fields"},
+    };
+    for (auto &c : cases) {
+        tools::Rule rule;
+        std::string why;
+        EXPECT_EQ(tools::ParseRule(c.rule, &rule, &why), c.parses) << c.rule << ": " << why;
+        EXPECT_EQ(c.parses ? rule.text : why, c.shown) << c.rule;
+        EXPECT_EQ((rule.text + why).find("73915846"), std::string::npos) << c.rule;
+    }
+}
+
 class ClientLinkTest : public DecoderTest {
 protected:
     // Plays the script on a peer, reads one frame from it with the given

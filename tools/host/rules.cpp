@@ -5,6 +5,7 @@
 #include "wire.h"
 #include "wire_format.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -17,6 +18,36 @@ std::string Trimmed(const std::string &s)
     if (a == std::string::npos)
         return "";
     return s.substr(a, s.find_last_not_of(" \t") - a + 1);
+}
+
+// The rule as the log and the errors show it: the digits after each
+// "pin=" or "pin!=" (and the blanks before them) as "****", wherever they
+// stand, so no spacing or repetition of a condition shows its PIN.
+std::string PinsHidden(const std::string &text)
+{
+    std::string shown;
+    size_t from = 0;
+    for (size_t at; (at = text.find("pin", from)) != std::string::npos;) {
+        size_t k = at + 3;
+        if (k < text.size() && text[k] == '!')
+            ++k;
+        if (k >= text.size() || text[k] != '=') {
+            shown += text.substr(from, k - from);
+            from = k;
+            continue;
+        }
+        shown += text.substr(from, k + 1 - from);
+        from = k + 1;
+        const size_t digits = text.find_first_not_of(" \t", from);
+        if (digits == std::string::npos)
+            continue;
+        const size_t end = std::min(text.find_first_not_of("0123456789", digits), text.size());
+        if (end > digits) {
+            shown += "****";
+            from = end;
+        }
+    }
+    return shown + text.substr(from);
 }
 
 std::vector<std::string> Items(const std::string &list)
@@ -127,12 +158,13 @@ std::string LengthText(const TpCellDef &def)
 
 bool ParseRule(const std::string &text, Rule *rule, std::string *why)
 {
-    rule->text = text;
+    // The log names the rule: not the PIN it looks for.
+    rule->text = PinsHidden(text);
     rule->conditions.clear();
     rule->sets.clear();
     const size_t colon = text.find(':');
     if (colon == std::string::npos) {
-        *why = "rule \"" + text + "\" has no ':' between its conditions and its fields";
+        *why = "rule \"" + rule->text + "\" has no ':' between its conditions and its fields";
         return false;
     }
     const std::string when = Trimmed(text.substr(0, colon));
@@ -148,19 +180,10 @@ bool ParseRule(const std::string &text, Rule *rule, std::string *why)
         int field;
         std::string value;
         if (!SplitAssignment(item, &field, &value)) {
-            *why = "rule \"" + text + "\": \"" + item + "\" is not FIELD=VALUE";
+            *why = "rule \"" + rule->text + "\": \"" + item + "\" is not FIELD=VALUE";
             return false;
         }
         rule->sets.emplace_back(field, value);
-    }
-    // The log names the rule: not the PIN it looks for.
-    for (const Condition &c : rule->conditions) {
-        if (c.op != CompareOp::kPinIs && c.op != CompareOp::kPinIsNot)
-            continue;
-        const std::string shown = (c.op == CompareOp::kPinIs ? "pin=" : "pin!=") + c.value;
-        const size_t at = rule->text.find(shown);
-        if (at != std::string::npos)
-            rule->text.replace(at, shown.size(), shown.substr(0, shown.size() - c.value.size()) + "****");
     }
     return true;
 }
