@@ -326,6 +326,13 @@ TRANPAK_API int TRANPAK_CALL TpDescribe(TpSession *s, int flags, char *out, int 
    unknown or contradicting flags, a negative len or a NULL value. */
 TRANPAK_API int TRANPAK_CALL TpShowValue(int field, int flags, const char *value, int len, char *out, int size,
                                          int *outLen);
+/* One field's value as TpDescribe shows it in its value column (field 0:
+   the type): card data masked unless flags has TP_DESCRIBE_UNMASKED, a
+   field defined TLV as its hex with the card data inside it masked, for
+   programs that lay out a message their own way. out, size and *outLen as
+   TpDescribe takes them (NULL and 0 only measure). -1, with its log line,
+   for a field not in use or other flags. */
+TRANPAK_API int TRANPAK_CALL TpDescribeCell(TpSession *s, int field, int flags, char *out, int size, int *outLen);
 
 /* The last call's failure as values. The caller sets size to
    sizeof(TpError) of the header it was built with: records of earlier

@@ -251,6 +251,7 @@ FUNCTIONS: Dict[str, Tuple[Optional[type], List[type]]] = {
     "TpGetCellText": (c_int, [_S, c_int, c_char_p, c_int]),
     "TpDescribe": (c_int, [_S, c_int, c_char_p, c_int, _INT_OUT]),
     "TpShowValue": (c_int, [c_int, c_int, c_char_p, c_int, c_char_p, c_int, _INT_OUT]),
+    "TpDescribeCell": (c_int, [_S, c_int, c_int, c_char_p, c_int, _INT_OUT]),
     "TpGetLastError": (c_int, [_S, POINTER(TpError)]),
     "SetCellText": (c_int, [c_int, c_char_p]),
     "GetCellText": (c_int, [c_int, c_char_p, c_int]),

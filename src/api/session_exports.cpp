@@ -157,6 +157,12 @@ extern "C" TRANPAK_API int TRANPAK_CALL TpShowValue(int field, int flags, const 
     return ShowValueText(field, flags, value, len, out, size, outLen);
 }
 
+extern "C" TRANPAK_API int TRANPAK_CALL TpDescribeCell(TpSession *s, int field, int flags, char *out, int size,
+                                                       int *outLen)
+{
+    return OnSession(s, [&](Session &x) { return DescribeCell(x.mesg, field, flags, out, size, outLen); });
+}
+
 extern "C" TRANPAK_API int TRANPAK_CALL TpGetLastError(TpSession *s, TpError *err)
 {
     // As TpGetLastErrMesg: reading the failure changes nothing.

@@ -254,4 +254,31 @@ int ShowValueText(int field, int flags, const char *value, int len, char *out, i
     return 0;
 }
 
+int DescribeCell(MesgState &m, int field, int flags, char *out, int size, int *outLen)
+{
+    if (field < 0 || field > kCellCount || (flags & ~TP_DESCRIBE_UNMASKED) != 0 ||
+        (field != 0 && m.cells[field - 1].used == 0)) {
+        WriteErrLog(m.LogField(field >= 0 && field <= kCellCount ? field : -1), kErrArgument,
+                    "tranpak: TpDescribeCell() field %d: not in use, or flags 0x%X unknown", field,
+                    static_cast<unsigned>(flags));
+        return -1;
+    }
+    const MaskRule rule = (flags & TP_DESCRIBE_UNMASKED) != 0 ? MaskRule::kNone : MaskRule::kCardFields;
+    TextSink measure{nullptr, 0, 0};
+    PutValue(measure, m, field, rule);
+    if (outLen != nullptr)
+        *outLen = measure.len;
+    if (out == nullptr && size == 0 && outLen != nullptr)
+        return 0;
+    if (out == nullptr || measure.len + 1 > size) {
+        WriteErrLog(m.LogField(field), kErrArgument, "tranpak: TpDescribeCell() needs %d bytes, size is %d",
+                    measure.len + 1, size);
+        return -1;
+    }
+    out[0] = '\0';
+    TextSink sink{out, size, 0};
+    PutValue(sink, m, field, rule);
+    return 0;
+}
+
 }  // namespace tranpak

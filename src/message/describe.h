@@ -29,6 +29,8 @@ int Describe(MesgState &m, int flags, char *out, int size, int *outLen);
 
 // One value as Describe shows it, with no session and so no log line.
 int ShowValueText(int field, int flags, const char *value, int len, char *out, int size, int *outLen);
+// TpDescribeCell: the value column of one field in use (0: the type).
+int DescribeCell(MesgState &m, int field, int flags, char *out, int size, int *outLen);
 
 }  // namespace tranpak
 

@@ -121,7 +121,8 @@ struct TpTlvItem {
   X(int, TpTlvOpen, (unsigned char *buf, int size, int *used, int tag, int *mark, struct TpError *err))                \
   X(int, TpTlvClose, (unsigned char *buf, int size, int *used, int mark, struct TpError *err))                         \
   X(int, TpTlvDescribe, (const void *data, int len, int flags, char *out, int size, int *outLen, struct TpError *err)) \
-  X(int, TpSetWireFormat, (void *s, const char *key, const char *value))
+  X(int, TpSetWireFormat, (void *s, const char *key, const char *value))                                               \
+  X(int, TpDescribeCell, (void *s, int field, int flags, char *out, int size, int *outLen))
 
 #define TRANPAK_POINTER_TYPE(ret, name, params) typedef ret(__cdecl *name##_fn) params;
 TRANPAK_EXPORTS(TRANPAK_POINTER_TYPE)

@@ -65,6 +65,39 @@ TEST_F(TlvDescribeTest, TagsUnderTheHexWithCardDataMasked)
         "\"************0119\"}, {\"tag\": \"9F26\", \"name\": \"application cryptogram\", \"value\": \"11\"}]}}}");
 }
 
+// One field's value as the description shows it, for programs with their
+// own layout: the same masking.
+TEST_F(TlvDescribeTest, OneCellAsTheDescriptionShowsIt)
+{
+    auto s = Ready(kDefinitions);
+    ASSERT_NE(s, nullptr);
+    ASSERT_EQ(TpSetCellText(s.get(), 0, "0200"), 0);
+    ASSERT_EQ(TpSetCellText(s.get(), 4, "12.50"), 0);
+    ASSERT_EQ(TpSetCellText(s.get(), 55, kList), 0);
+    const struct {
+        int field, flags;
+        const char *shown;
+    } cases[] = {
+        {55, 0, "9F02060000000012505A08************01199F260111"},
+        {55, TP_DESCRIBE_UNMASKED, kList},
+        {4, 0, "12.50"},
+        {0, 0, "0200"},
+    };
+    for (const auto &c : cases) {
+        char out[256] = {};
+        int len = 0;
+        ASSERT_EQ(TpDescribeCell(s.get(), c.field, c.flags, nullptr, 0, &len), 0) << c.field;
+        EXPECT_EQ(len, static_cast<int>(std::string(c.shown).size())) << c.field;
+        ASSERT_EQ(TpDescribeCell(s.get(), c.field, c.flags, out, sizeof out, &len), 0) << c.field;
+        EXPECT_STREQ(out, c.shown) << c.field;
+    }
+    char small[8];
+    EXPECT_EQ(TpDescribeCell(s.get(), 55, 0, small, sizeof small, nullptr), -1);
+    EXPECT_EQ(TpDescribeCell(s.get(), 64, 0, small, sizeof small, nullptr), -1);  // not in use
+    EXPECT_EQ(TpDescribeCell(s.get(), 129, 0, small, sizeof small, nullptr), -1);
+    EXPECT_EQ(TpDescribeCell(s.get(), 4, TP_DESCRIBE_JSON, small, sizeof small, nullptr), -1);
+}
+
 // A list with a fault is hex only, all but its last four digits hidden:
 // where card data lies in it cannot be told.
 TEST_F(TlvDescribeTest, ABrokenListIsHexOnlyAndHidden)

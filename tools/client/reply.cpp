@@ -61,6 +61,10 @@ std::string ShownValue(TpSession *s, int field, const std::set<int> &masked, boo
     const std::string value = FieldText(s, field);
     // Track 2 data (Z) is card data whichever field carries it.
     const bool card = masked.count(field) != 0 || FieldType(s, field) == CELL_Z;
+    // Bytes as the library shows them: a TLV field's card data masked.
+    if (!unmask && !card && FieldType(s, field) == CELL_B)
+        if (const std::string shown = DescribedValue(s, field); !shown.empty())
+            return shown;
     return unmask || !card ? Escaped(value) : Mask(value);
 }
 

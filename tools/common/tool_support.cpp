@@ -119,6 +119,27 @@ int SetFieldText(TpSession *s, int field, const std::string &text, std::string *
     return -1;
 }
 
+std::string DescribedValue(TpSession *s, int field)
+{
+    int len = 0;
+    if (TpDescribeCell(s, field, 0, nullptr, 0, &len) != 0)
+        return "";
+    std::string out(static_cast<size_t>(len) + 1, '\0');
+    if (TpDescribeCell(s, field, 0, out.data(), len + 1, &len) != 0)
+        return "";
+    out.resize(static_cast<size_t>(len));
+    return out;
+}
+
+std::string DescribedBytes(TpSession *s, int field, const std::string &hex)
+{
+    if (TpSetCellText(s, field, hex.c_str()) != 0)
+        return hex;
+    const std::string shown = DescribedValue(s, field);
+    TpResetCell(s, field);
+    return shown.empty() ? hex : shown;
+}
+
 std::string FieldText(TpSession *s, int field)
 {
     // The largest text is 400 bytes of B in hex and its NUL.

@@ -42,6 +42,12 @@ std::string HexUngrouped(const std::string &text);
 int SetFieldText(TpSession *s, int field, const std::string &text, std::string *why);
 // The value of a used field as TpGetCellText gives it ("" when not in use).
 std::string FieldText(TpSession *s, int field);
+// A field in use as TpDescribe shows its value (card data masked, a TLV
+// field's hex with the card data inside it masked); "" when it cannot.
+std::string DescribedValue(TpSession *s, int field);
+// B bytes given as hex, shown as TpDescribe would show them in field of
+// the session's definitions (which gets them for the moment and is reset).
+std::string DescribedBytes(TpSession *s, int field, const std::string &hex);
 
 // The reply's message type: fixed when given, else the request's with its
 // third digit raised by one (0200 gives 0210, 0800 gives 0810).

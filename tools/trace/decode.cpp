@@ -223,6 +223,9 @@ FrameReport DecodeFrame(const std::string &frame, const DecodeOptions &options)
         }
         const size_t valueAt = offset + f.prefix.size();
         f.value = cell.type == CELL_B ? ToHex(value.data(), value.size()) : Escaped(value);
+        // Bytes as the library shows them: a TLV field's card data masked.
+        if (cell.type == CELL_B && !options.unmask && !isMasked(field))
+            f.value = DescribedBytes(options.definitions, field, f.value);
         if (isMasked(field)) {
             f.value = Mask(cell.type == CELL_B ? f.value : value);
             for (size_t b = 0; b < value.size(); ++b)
@@ -304,7 +307,9 @@ FrameReport DecodeDialectFrame(const std::string &frame, const DecodeOptions &op
                 std::string(digits.size() < static_cast<size_t>(cell.varlen) ? cell.varlen - digits.size() : 0, '0') +
                 digits;
         }
-        fr.value = isMasked(field) ? Mask(fr.value) : Escaped(fr.value);
+        // Bytes as the library shows them: a TLV field's card data masked.
+        const std::string described = cell.type == CELL_B && !options.unmask ? DescribedValue(s, field) : "";
+        fr.value = isMasked(field) ? Mask(fr.value) : !described.empty() ? described : Escaped(fr.value);
         r.fields.push_back(fr);
     }
     bool maskedThere = false;
