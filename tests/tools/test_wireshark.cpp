@@ -569,8 +569,9 @@ TEST_F(WiresharkTest, TheGeneratedLuaLoadsWithoutAWordAndTheCommandRefusesWhatIt
     WriteFile("typo.ini", "[Wire Format]\nLENGHT=BINARY2\n");
     r = Shell(kTrace + " --wireshark x.lua --settings typo.ini 2>&1");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "tranpak-trace: [Wire Format] key LENGHT is not LENGTH, LENGTHCOUNTS, ENVELOPE, HEADER, MTI, "
-                     "BITMAP, CHARSET, NUMBERS, PREFIX or BINARY (settings file typo.ini)\n");
+    EXPECT_EQ(r.out,
+              "tranpak-trace: [Wire Format] key LENGHT is not LENGTH, LENGTHCOUNTS, ENVELOPE, HEADER, MTI, "
+              "BITMAP, CHARSET, NUMBERS, PREFIX or BINARY (settings file typo.ini)\n");
     r = Shell(kTrace + " --wireshark x.lua --settings missing.ini 2>&1");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "tranpak-trace: settings file missing.ini is not a file that can be read\n");
