@@ -265,6 +265,7 @@ int Run(int argc, char **argv)
                           &items, &error))
         return UsageError(kTool, error);
     HostOptions o;
+    o.definitions.clear();  // --defs, else the settings' BMPFILE, else the default
     std::string portFile;
     bool haveKey = false, refuseGiven = false;
     for (const CliItem &it : items) {
@@ -295,7 +296,11 @@ int Run(int argc, char **argv)
     if (!o.settings.empty() && o.definitions.empty()) {
         tranpak::FileSettings read{};
         tranpak::ReadFileSettings(o.settings.c_str(), &read);
-        o.definitions = BesideSettings(read.bmpfile, o.settings);
+        const std::string named = BesideSettings(read.bmpfile, o.settings);
+        // One that is not there (a file with no BMPFILE names the default)
+        // leaves the host's own default.
+        if (std::ifstream(named).good())
+            o.definitions = named;
     }
     if (o.definitions.empty())
         o.definitions = DefaultDefinitions();
