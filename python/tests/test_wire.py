@@ -130,8 +130,8 @@ def test_a_reply_carries_the_tpdu_swapped(tmp_path, defs):
         assert terminal[39] == "00"
 
 
-@pytest.mark.parametrize("wire", [BINARY2_ASCII, NAC, ASCII4_BARE, EBCDIC_HEX], ids=["binary2", "tpdu", "ascii4",
-                                                                                       "ebcdic"])
+@pytest.mark.parametrize("wire", [BINARY2_ASCII, NAC, ASCII4_BARE, EBCDIC_HEX],
+                         ids=["binary2", "tpdu", "ascii4", "ebcdic"])
 def test_the_host_fixture_speaks_a_dialect(tranpak_host_factory, wire):
     host = tranpak_host_factory(set={39: "00"}, wire=wire)
     reply = host.exchange({0: "0200", 2: "4761739001010119", 3: "000000", 4: "12.50", 11: "000001",
