@@ -650,7 +650,7 @@ TRANPAK_API int TRANPAK_CALL TpDukptTerminalKey(TpDukptTerminal *t, int usage, i
                                                 int keyLen, unsigned char *ksn, int ksnLen);
 /* Ends the current counter: its key is erased, the future keys below it
    are filled, and the next usable counter becomes current. -1 when there
-   is none (the terminal has run out; it needs a new initial key). */
+   is none (the terminal has run out; it needs another initial key). */
 TRANPAK_API int TRANPAK_CALL TpDukptTerminalAdvance(TpDukptTerminal *t);
 /* Overwrites the whole state with zeros. */
 TRANPAK_API int TRANPAK_CALL TpDukptTerminalWipe(TpDukptTerminal *t);

@@ -14,8 +14,6 @@ namespace {
 
 using wire::WireFormat;
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
 const char *CharsetName(wire::Charset c)
 {
     return c == wire::Charset::kEbcdic037 ? "EBCDIC037" : c == wire::Charset::kEbcdic1047 ? "EBCDIC1047" : "ASCII";
@@ -25,17 +23,6 @@ bool Packed(const FieldCodec &fc, const WireFormat &f)
 {
     return f.numbers == wire::NumberCode::kBcd &&
            (fc.content == FieldContent::kNumber || fc.content == FieldContent::kTrack);
-}
-
-int HexValue(int c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 // --- Writing ---------------------------------------------------------------
@@ -216,11 +203,8 @@ int PackDialectField(MesgState &m, int i, int *offset)
         if (f.binary == wire::BinaryCode::kRaw) {
             std::memcpy(out, value, static_cast<size_t>(count));
         } else {
-            for (int k = 0; k < count; ++k) {
-                const unsigned char b = static_cast<unsigned char>(value[k]);
-                out[2 * k] = static_cast<unsigned char>(wire::EncodeChar(f.charset, kHexDigits[b >> 4]));
-                out[2 * k + 1] = static_cast<unsigned char>(wire::EncodeChar(f.charset, kHexDigits[b & 0xF]));
-            }
+            for (int k = 0; k < count; ++k)
+                wire::PutHexByte(f.charset, static_cast<unsigned char>(value[k]), out + 2 * k);
         }
     } else if (Packed(fc, f)) {
         if (!PutBcd(out, value, count)) {
@@ -350,12 +334,11 @@ int UnpackDialectField(MesgState &m, int i, const unsigned char *data, int *offs
             std::memcpy(cell.buf, in, static_cast<size_t>(count));
         } else {
             for (int k = 0; k < count; ++k) {
-                const int hi = HexValue(wire::DecodeChar(f.charset, in[2 * k]));
-                const int lo = HexValue(wire::DecodeChar(f.charset, in[2 * k + 1]));
-                if (hi < 0 || lo < 0)
-                    return RefuseByte(m, i, vat + 2 * k + (hi < 0 ? 0 : 1), in[2 * k + (hi < 0 ? 0 : 1)],
-                                      "hexadecimal");
-                cell.buf[k] = static_cast<char>(hi << 4 | lo);
+                int bad = 0;
+                const int byte = wire::TakeHexByte(f.charset, in + 2 * k, &bad);
+                if (byte < 0)
+                    return RefuseByte(m, i, vat + 2 * k + bad, in[2 * k + bad], "hexadecimal");
+                cell.buf[k] = static_cast<char>(byte);
             }
         }
         cell.binlen = prefix > 0 ? count : 0;

@@ -23,19 +23,6 @@ namespace {
 
 using wire::WireFormat;
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-int HexValue(int c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 int MtiSize(const WireFormat &f) { return f.mti == wire::MtiCode::kBcd ? 2 : kTxcodeLen; }
 int BitmapWireSize(const WireFormat &f) { return f.bitmap == wire::BitmapCode::kHex ? 2 * kBitmapSize : kBitmapSize; }
 
@@ -72,10 +59,8 @@ void PutBitmap(const WireFormat &f, const unsigned char bitmap[kBitmapSize], uns
         std::memcpy(out, bitmap, kBitmapSize);
         return;
     }
-    for (int k = 0; k < kBitmapSize; ++k) {
-        out[2 * k] = static_cast<unsigned char>(wire::EncodeChar(f.charset, kHexDigits[bitmap[k] >> 4]));
-        out[2 * k + 1] = static_cast<unsigned char>(wire::EncodeChar(f.charset, kHexDigits[bitmap[k] & 0xF]));
-    }
+    for (int k = 0; k < kBitmapSize; ++k)
+        wire::PutHexByte(f.charset, bitmap[k], out + 2 * k);
 }
 
 // The frame offset where a fault lies, for the log; -1 for the whole.
@@ -123,15 +108,13 @@ int TakeBitmap(MesgState &m, const WireFormat &f, const unsigned char *in, int a
         std::memcpy(out, in, kBitmapSize);
         return 0;
     }
-    for (int k = 0; k < 2 * kBitmapSize; ++k) {
-        const int d = HexValue(wire::DecodeChar(f.charset, in[k]));
-        if (d < 0)
-            return RefuseAt(m, -1, at + k, "tranpak: bitmap byte 0x%02X at offset %d is no hexadecimal digit", in[k],
-                            at + k);
-        if ((k & 1) == 0)
-            out[k / 2] = static_cast<unsigned char>(d << 4);
-        else
-            out[k / 2] = static_cast<unsigned char>(out[k / 2] | d);
+    for (int k = 0; k < kBitmapSize; ++k) {
+        int bad = 0;
+        const int byte = wire::TakeHexByte(f.charset, in + 2 * k, &bad);
+        if (byte < 0)
+            return RefuseAt(m, -1, at + 2 * k + bad, "tranpak: bitmap byte 0x%02X at offset %d is no hexadecimal digit",
+                            in[2 * k + bad], at + 2 * k + bad);
+        out[k] = static_cast<unsigned char>(byte);
     }
     return 0;
 }

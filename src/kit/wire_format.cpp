@@ -47,17 +47,6 @@ bool Pick(const Named<Code> (&table)[N], const char *value, Code *out)
     return false;
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 bool StartsWith(const char *text, const char *prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
 
 // HEADER: "", "TPDU:" and ten hex digits, "HEX:" and an even count of hex
@@ -89,7 +78,7 @@ bool TakeHeader(const char *value, WireFormat *out)
         if (code == HeaderCode::kTpdu && len != 2 * kTpduSize)
             return false;
         for (size_t k = 0; k < len; k += 2) {
-            const int hi = HexValue(text[k]), lo = HexValue(text[k + 1]);
+            const int hi = HexDigitValue(text[k]), lo = HexDigitValue(text[k + 1]);
             if (hi < 0 || lo < 0)
                 return false;
             out->headerBytes[k / 2] = static_cast<unsigned char>(hi << 4 | lo);
@@ -368,7 +357,7 @@ int ReadLength(const WireFormat &f, const unsigned char *b)
     case LengthCode::kHex4: {
         int v = 0;
         for (int k = 0; k < 4; ++k) {
-            const int d = HexValue(static_cast<char>(b[k]));
+            const int d = HexDigitValue(b[k]);
             if (d < 0)
                 return -1;
             v = v << 4 | d;
@@ -435,6 +424,34 @@ int DecodeChar(Charset charset, unsigned char byte)
     if (charset == Charset::kAscii)
         return byte;
     return kChars.decode[charset == Charset::kEbcdic037 ? 0 : 1][byte];
+}
+
+int HexDigitValue(int c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+void PutHexByte(Charset charset, unsigned char byte, unsigned char out[2])
+{
+    out[0] = static_cast<unsigned char>(EncodeChar(charset, static_cast<unsigned char>(kHexDigits[byte >> 4])));
+    out[1] = static_cast<unsigned char>(EncodeChar(charset, static_cast<unsigned char>(kHexDigits[byte & 0xF])));
+}
+
+int TakeHexByte(Charset charset, const unsigned char in[2], int *bad)
+{
+    const int hi = HexDigitValue(DecodeChar(charset, in[0]));
+    const int lo = HexDigitValue(DecodeChar(charset, in[1]));
+    if (hi < 0 || lo < 0) {
+        *bad = hi < 0 ? 0 : 1;
+        return -1;
+    }
+    return hi << 4 | lo;
 }
 
 const char *LengthName(LengthCode code)

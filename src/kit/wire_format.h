@@ -149,6 +149,14 @@ int EncodeChar(Charset charset, unsigned char ascii);
 // the table.
 int DecodeChar(Charset charset, unsigned char byte);
 
+// The value of a hexadecimal digit, either case, or -1.
+int HexDigitValue(int c);
+// A byte as two upper-case hexadecimal characters in the charset.
+void PutHexByte(Charset charset, unsigned char byte, unsigned char out[2]);
+// Two hexadecimal characters of the charset as a byte; -1 when one is
+// none, *bad then 0 or 1, the one that is not.
+int TakeHexByte(Charset charset, const unsigned char in[2], int *bad);
+
 // A dialect's name for the log and the tools: "ASCII4", "BINARY2", ...
 const char *LengthName(LengthCode code);
 
