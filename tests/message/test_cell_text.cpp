@@ -3,6 +3,7 @@
 // JSON) and the one rule by which values are shown (TpShowValue).
 #include "api/session.h"
 #include "support/scratch_dir.h"
+#include "support/text_session.h"
 #include "tranpak.h"
 
 #include <algorithm>
@@ -29,30 +30,7 @@ const char kDefinitions[] =
     "PINBLOCK  B     8       52\n"
     "MAC       B     8       64\n";
 
-std::unique_ptr<TpSession> Ready()
-{
-    WriteFile("defs.txt", kDefinitions);
-    auto s = std::make_unique<TpSession>();
-    TpSettings settings{};
-    settings.errFile = "errlog.txt";
-    settings.bmpFile = "defs.txt";
-    EXPECT_EQ(TpInit8583With(s.get(), &settings), 0);
-    return s;
-}
-
-std::string LastText(TpSession *s)
-{
-    TpError err{};
-    err.size = sizeof err;
-    TpGetLastError(s, &err);
-    return err.text;
-}
-
-std::string Text(TpSession *s, int field)
-{
-    char out[1024];
-    return TpGetCellText(s, field, out, sizeof out) == 0 ? out : "<refused: " + LastText(s) + ">";
-}
+std::unique_ptr<TpSession> Ready() { return ReadyOn(kDefinitions); }
 
 using CellTextTest = ScratchTest;
 

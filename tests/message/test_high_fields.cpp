@@ -3,6 +3,7 @@
 // blocks of pairs; the classic functions keep fields 1 to 64.
 #include "api/session.h"
 #include "support/scratch_dir.h"
+#include "support/text_session.h"
 #include "tranpak.h"
 
 #include <cstring>
@@ -24,30 +25,7 @@ const char kDefinitions[] =
     "TRACKZ    Z     21      120\n"
     "MAC2      B     8       128\n";
 
-std::unique_ptr<TpSession> Ready(const char *definitions = kDefinitions)
-{
-    WriteFile("defs.txt", definitions);
-    auto s = std::make_unique<TpSession>();
-    TpSettings settings{};
-    settings.errFile = "errlog.txt";
-    settings.bmpFile = "defs.txt";
-    EXPECT_EQ(TpInit8583With(s.get(), &settings), 0);
-    return s;
-}
-
-std::string LastText(TpSession *s)
-{
-    TpError err{};
-    err.size = sizeof err;
-    TpGetLastError(s, &err);
-    return err.text;
-}
-
-std::string Text(TpSession *s, int field)
-{
-    char out[1024];
-    return TpGetCellText(s, field, out, sizeof out) == 0 ? out : "<refused: " + LastText(s) + ">";
-}
+std::unique_ptr<TpSession> Ready(const char *definitions = kDefinitions) { return ReadyOn(definitions); }
 
 std::string Describe(TpSession *s, int flags)
 {

@@ -2,6 +2,7 @@
 // described by TpDescribe tag by tag, its card data masked in the tag
 // lines and in its hex alike.
 #include "support/scratch_dir.h"
+#include "support/text_session.h"
 #include "tranpak.h"
 
 #include <memory>
@@ -12,15 +13,7 @@ namespace {
 
 class TlvDescribeTest : public ScratchTest {
 protected:
-    std::unique_ptr<TpSession> Ready(const char *definitions)
-    {
-        WriteFile("defs.txt", definitions);
-        TpSettings settings{};
-        settings.bmpFile = "defs.txt";
-        settings.errFile = "errlog.txt";
-        auto s = std::make_unique<TpSession>();
-        return TpInit8583With(s.get(), &settings) == 0 ? std::move(s) : nullptr;
-    }
+    static std::unique_ptr<TpSession> Ready(const char *definitions) { return ReadyOn(definitions); }
     static std::string Describe(TpSession *s, int flags)
     {
         char out[4096] = {};

@@ -1,6 +1,7 @@
 // The tools' commands that need no host, run as programs: the client's
 // --pack-only frame against the library's own TpPackMesg, the decoder's
 // --frame on it and on a known frame, and the one JSON shape of a message.
+#include "support/run_command.h"
 #include "tools/common/tool_support.h"
 #include "tranpak.h"
 
@@ -20,26 +21,8 @@ const std::string kTrace = TRANPAK_TRACE_PROGRAM;
 const std::string kDefinitions = TRANPAK_EXAMPLE_DEFINITIONS;
 constexpr char kKey[] = "0123456789ABCDEF";
 
-struct Ran {
-    int status = -1;
-    std::string out;  // standard output only
-};
-
-// Runs a command line through the shell; its exit status and output.
-Ran RunCommand(const std::string &command)
-{
-    Ran r;
-    std::FILE *p = popen((command + " 2>/dev/null").c_str(), "r");
-    if (p == nullptr)
-        return r;
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, p)) > 0)
-        r.out.append(chunk, n);
-    const int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
+// Runs a command line through the shell, its errors dropped.
+Ran RunCommand(const std::string &command) { return RunShell(command + " 2>/dev/null"); }
 
 std::string Quoted(const std::string &arg) { return "'" + arg + "'"; }
 

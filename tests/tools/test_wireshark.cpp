@@ -7,6 +7,7 @@
 // preference), whole, split over segments and several in a segment; each
 // broken frame its expert error, with the next frame decoded.
 #include "support/peer.h"
+#include "support/run_command.h"
 #include "support/scratch_dir.h"
 #include "tranpak.h"
 
@@ -56,25 +57,7 @@ const Preset kPresets[] = {
     {"ebcdic", "LENGTH=BINARY2\nENVELOPE=NONE\nMTI=EBCDIC\nBITMAP=HEX\nCHARSET=EBCDIC037\n"},
 };
 
-struct Ran {
-    int status = -1;
-    std::string out;
-};
-
-Ran Shell(const std::string &command)
-{
-    Ran r;
-    std::FILE *p = popen(command.c_str(), "r");
-    if (p == nullptr)
-        return r;
-    char chunk[8192];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, p)) > 0)
-        r.out.append(chunk, n);
-    const int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
+Ran Shell(const std::string &command) { return RunShell(command); }
 
 std::vector<std::string> Split(const std::string &text, char sep)
 {
